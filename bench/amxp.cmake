@@ -1,0 +1,1 @@
+gw_add_bench(bench_amxp SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_amxp.cpp LIBS amxp)

@@ -1,0 +1,23 @@
+# Compiler settings shared by every target of the project.
+
+add_compile_options(
+  -Wall -Wextra -Wpedantic -Werror -Wshadow -Wformat=2 -Wundef
+  # Trace lines name the source file relative to the project root.
+  -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=
+)
+
+if(GW_SANITIZE)
+  set(GW_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(${GW_SANITIZER_FLAGS})
+  add_link_options(${GW_SANITIZER_FLAGS})
+endif()
+
+# gw_add_library(<name> SOURCES ... [DEPENDS ...])
+# A shared library whose public C headers live in include/ beside its CMakeLists.txt.
+function(gw_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
+  set_target_properties(${name} PROPERTIES C_VISIBILITY_PRESET default CXX_VISIBILITY_PRESET default)
+endfunction()

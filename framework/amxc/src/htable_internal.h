@@ -1,0 +1,12 @@
+// Lookup by a key that is not NUL-terminated (a component of a path).
+#pragma once
+
+#include <amxc/amxc_htable.h>
+
+#include <string_view>
+
+namespace amxc {
+
+amxc_htable_it_t* find_key(const amxc_htable_t* ht, std::string_view key);
+
+}  // namespace amxc

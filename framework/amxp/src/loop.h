@@ -1,0 +1,44 @@
+// The process's event loop: file descriptors, timers and the work queue, run on one thread.
+#pragma once
+
+#include "fd_watcher.h"
+#include "timer_queue.h"
+#include "work_queue.h"
+
+#include <atomic>
+
+namespace amxp {
+
+class Loop {
+public:
+    int run();
+    int run_once(int timeout_ms);
+    int run_pending();
+    void stop();
+    bool is_running() const { return running_.load(); }
+    void reset();
+
+    FdWatcher& fds() { return fds_; }
+    TimerQueue& timers() { return timers_; }
+    WorkQueue& work() { return work_; }
+
+private:
+    static constexpr int no_wait_needed = -2;
+
+    // How long the wait of an iteration may last given the caller's timeout, or
+    // no_wait_needed when nothing could ever end an unbounded wait.
+    int wait_time(int timeout_ms) const;
+    bool idle_forever() const;
+
+    FdWatcher fds_;
+    TimerQueue timers_;
+    WorkQueue work_;
+    std::atomic<bool> running_{false}; // read by amxp_loop_is_running from anywhere
+    std::atomic<bool> stop_requested_{false};
+};
+
+// The process-wide loop. Never destroyed, so timers and watches may outlive static
+// destructors without touching a dead object.
+Loop& default_loop();
+
+} // namespace amxp

@@ -1,0 +1,74 @@
+#include "output_sink.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <zebtrace/zebtrace.h>
+
+namespace zebtrace {
+namespace {
+
+int syslog_priority(int level) {
+    if (level < TRACE_LEVEL_ERROR) return LOG_CRIT;
+    if (level < TRACE_LEVEL_WARNING) return LOG_ERR;
+    if (level < TRACE_LEVEL_NOTICE) return LOG_WARNING;
+    if (level < TRACE_LEVEL_APP_INFO) return LOG_NOTICE;
+    if (level < TRACE_LEVEL_DEBUG) return LOG_INFO;
+    return LOG_DEBUG;
+}
+
+// One write per line so that lines of several processes appending to one file never mix.
+void write_all(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+}  // namespace
+
+OutputSink::~OutputSink() { close_current(); }
+
+void OutputSink::close_current() {
+    if (kind_ == Kind::file && fd_ >= 0) ::close(fd_);
+    if (kind_ == Kind::syslog) ::closelog();
+    fd_ = -1;
+    kind_ = Kind::stderr_stream;
+}
+
+void OutputSink::use_stderr() { close_current(); }
+
+bool OutputSink::open_file(const char* path) {
+    if (path == nullptr) return false;
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    close_current();
+    kind_ = Kind::file;
+    fd_ = fd;
+    return true;
+}
+
+void OutputSink::open_syslog(const char* ident) {
+    close_current();
+    ident_ = ident == nullptr ? std::string() : std::string(ident);
+    ::openlog(ident == nullptr ? nullptr : ident_.c_str(), LOG_PID, LOG_DAEMON);
+    kind_ = Kind::syslog;
+}
+
+void OutputSink::write(int level, std::string_view line) {
+    if (kind_ == Kind::syslog) {
+        ::syslog(syslog_priority(level), "%.*s", static_cast<int>(line.size()), line.data());
+        return;
+    }
+    std::string text;
+    text.reserve(line.size() + 1);
+    text.append(line);
+    text.push_back('\n');
+    write_all(kind_ == Kind::file ? fd_ : STDERR_FILENO, text);
+}
+
+}  // namespace zebtrace

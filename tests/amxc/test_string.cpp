@@ -1,0 +1,124 @@
+#include <amxc/amxc_string.h>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+class StringTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(amxc_string_init(&s, 0), 0); }
+    void TearDown() override { amxc_string_clean(&s); }
+    std::string text() const { return amxc_string_get(&s, 0); }
+    amxc_string_t s;
+};
+
+TEST_F(StringTest, EmptyStringReadsAsEmptyText) {
+    EXPECT_STREQ(amxc_string_get(&s, 0), "");
+    EXPECT_EQ(amxc_string_get(&s, 1), nullptr);
+    EXPECT_TRUE(amxc_string_is_empty(&s));
+    char* taken = amxc_string_take_buffer(&s);
+    ASSERT_NE(taken, nullptr);
+    EXPECT_STREQ(taken, "");
+    std::free(taken);
+}
+
+TEST_F(StringTest, FormattingGrowsPastAnyInternalBuffer) {
+    std::string expected;
+    for(int i = 0; i < 300; ++i) {
+        ASSERT_EQ(amxc_string_appendf(&s, "%d,", i), 0);
+        expected += std::to_string(i) + ",";
+    }
+    EXPECT_EQ(text(), expected);
+    EXPECT_EQ(amxc_string_text_length(&s), expected.size());
+
+    std::string wide(1000, 'x');
+    ASSERT_EQ(amxc_string_setf(&s, "[%s]", wide.c_str()), 0);
+    EXPECT_EQ(text(), "[" + wide + "]");
+    EXPECT_EQ(amxc_string_get(&s, 1001)[0], ']');
+}
+
+TEST_F(StringTest, OwnTextAsArgumentIsSafe) {
+    ASSERT_EQ(amxc_string_set(&s, "abc"), 0);
+    // Each of these reads the buffer it writes; growth must not invalidate it.
+    for(int i = 0; i < 6; ++i) {
+        ASSERT_EQ(amxc_string_appendf(&s, "-%s", amxc_string_get(&s, 0)), 0);
+    }
+    EXPECT_EQ(amxc_string_text_length(&s), 3U * 64 + 63);
+    ASSERT_EQ(amxc_string_set(&s, "hello world"), 0);
+    ASSERT_EQ(amxc_string_set(&s, amxc_string_get(&s, 6)), 0);
+    EXPECT_EQ(text(), "world");
+    ASSERT_EQ(amxc_string_append(&s, amxc_string_get(&s, 0), 100), 0);
+    EXPECT_EQ(text(), "worldworld");
+    ASSERT_EQ(amxc_string_setf(&s, "<%s>", amxc_string_get(&s, 5)), 0);
+    EXPECT_EQ(text(), "<world>");
+}
+
+TEST_F(StringTest, AppendStopsAtLengthOrNul) {
+    ASSERT_EQ(amxc_string_append(&s, "abcdef", 3), 0);
+    ASSERT_EQ(amxc_string_append(&s, "xy\0zz", 5), 0);
+    EXPECT_EQ(text(), "abcxy");
+    EXPECT_EQ(amxc_string_text_length(&s), 5U);
+}
+
+int is_dash(int c) {
+    return c == '-';
+}
+
+TEST_F(StringTest, Trim) {
+    ASSERT_EQ(amxc_string_set(&s, " \t a b \n"), 0);
+    amxc_string_trimr(&s, nullptr);
+    EXPECT_EQ(text(), " \t a b");
+    amxc_string_triml(&s, nullptr);
+    EXPECT_EQ(text(), "a b");
+    ASSERT_EQ(amxc_string_set(&s, "--x--"), 0);
+    amxc_string_trim(&s, is_dash);
+    EXPECT_EQ(text(), "x");
+    ASSERT_EQ(amxc_string_set(&s, "    "), 0);
+    amxc_string_trim(&s, nullptr);
+    EXPECT_TRUE(amxc_string_is_empty(&s));
+    ASSERT_EQ(amxc_string_set(&s, "\xe9t\xe9"), 0);  // bytes above 127 are not blanks
+    amxc_string_trim(&s, nullptr);
+    EXPECT_EQ(text(), "\xe9t\xe9");
+}
+
+TEST_F(StringTest, Search) {
+    ASSERT_EQ(amxc_string_set(&s, "a.b.c"), 0);
+    EXPECT_EQ(amxc_string_search(&s, ".", 0), 1);
+    EXPECT_EQ(amxc_string_search(&s, ".", 2), 3);
+    EXPECT_EQ(amxc_string_search(&s, ".", 4), -1);
+    EXPECT_EQ(amxc_string_search(&s, "", 5), 5);
+    EXPECT_EQ(amxc_string_search(&s, "c", 6), -1);
+    EXPECT_EQ(amxc_string_search(&s, nullptr, 0), -1);
+}
+
+TEST_F(StringTest, ResetKeepsBufferTakeGivesItAway) {
+    ASSERT_EQ(amxc_string_set(&s, "keep"), 0);
+    size_t allocated = s.length;
+    amxc_string_reset(&s);
+    EXPECT_TRUE(amxc_string_is_empty(&s));
+    EXPECT_EQ(s.length, allocated);
+    ASSERT_EQ(amxc_string_set(&s, "mine"), 0);
+    char* taken = amxc_string_take_buffer(&s);
+    EXPECT_STREQ(taken, "mine");
+    std::free(taken);
+    EXPECT_STREQ(amxc_string_get(&s, 0), "");
+}
+
+TEST(String, NullArgumentsAreRefused) {
+    amxc_string_t* s = nullptr;
+    ASSERT_EQ(amxc_string_new(&s, 10), 0);
+    EXPECT_NE(amxc_string_set(s, nullptr), 0);
+    EXPECT_NE(amxc_string_append(s, nullptr, 1), 0);
+    EXPECT_NE(amxc_string_setf(nullptr, "%d", 1), 0);
+    EXPECT_EQ(amxc_string_get(nullptr, 0), nullptr);
+    EXPECT_EQ(amxc_string_take_buffer(nullptr), nullptr);
+    amxc_string_delete(&s);
+    EXPECT_EQ(s, nullptr);
+    amxc_string_delete(&s);
+}
+
+}  // namespace

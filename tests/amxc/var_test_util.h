@@ -1,0 +1,81 @@
+// Test helpers: a scoped variant and a readable rendering of a variant tree
+// (types included) to compare whole trees in one assertion.
+#pragma once
+
+#include <amxc/amxc_variant.h>
+
+#include <string>
+#include <utility>
+
+namespace amxc_test {
+
+class Var {
+public:
+    Var() { amxc_var_init(&var_); }
+    template<typename Fill>
+    explicit Var(Fill&& fill) : Var() { std::forward<Fill>(fill)(&var_); }
+    ~Var() { amxc_var_clean(&var_); }
+    Var(const Var&) = delete;
+    Var& operator=(const Var&) = delete;
+    amxc_var_t* get() { return &var_; }
+    const amxc_var_t* get() const { return &var_; }
+
+private:
+    amxc_var_t var_;
+};
+
+inline Var text(const char* value) {
+    return Var([value](amxc_var_t* v) { amxc_var_set_cstring_t(v, value); });
+}
+inline Var csv(const char* value) {
+    return Var([value](amxc_var_t* v) { amxc_var_set_csv_string_t(v, value); });
+}
+inline Var typed(uint32_t type_id) {
+    return Var([type_id](amxc_var_t* v) { amxc_var_set_type(v, type_id); });
+}
+
+inline std::string dump(const amxc_var_t* var) {
+    if(var == nullptr) {
+        return "<nullptr>";
+    }
+    switch(amxc_var_type_of(var)) {
+    case AMXC_VAR_ID_NULL:
+        return "null";
+    case AMXC_VAR_ID_CSTRING:
+        return std::string("'") + amxc_var_get_const_cstring_t(var) + "'";
+    case AMXC_VAR_ID_CSV_STRING:
+        return std::string("csv'") + amxc_var_get_const_csv_string_t(var) + "'";
+    case AMXC_VAR_ID_BOOL:
+        return amxc_var_constcast(bool, var) ? "true" : "false";
+    case AMXC_VAR_ID_INT32:
+        return "i32:" + std::to_string(amxc_var_constcast(int32_t, var));
+    case AMXC_VAR_ID_UINT32:
+        return "u32:" + std::to_string(amxc_var_constcast(uint32_t, var));
+    case AMXC_VAR_ID_INT64:
+        return "i64:" + std::to_string(amxc_var_constcast(int64_t, var));
+    case AMXC_VAR_ID_UINT64:
+        return "u64:" + std::to_string(amxc_var_constcast(uint64_t, var));
+    case AMXC_VAR_ID_LIST: {
+        std::string out = "[";
+        amxc_var_for_each(element, var) {
+            out += (out.size() > 1 ? ", " : "") + dump(element);
+        }
+        return out + "]";
+    }
+    case AMXC_VAR_ID_HTABLE: {
+        std::string out = "{";
+        amxc_var_for_each(member, var) {
+            out += (out.size() > 1 ? ", " : "") + std::string(amxc_var_key(member)) + ": " + dump(member);
+        }
+        return out + "}";
+    }
+    default:
+        return "?";
+    }
+}
+
+inline std::string dump(const Var& var) {
+    return dump(var.get());
+}
+
+}  // namespace amxc_test

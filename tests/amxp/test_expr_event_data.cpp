@@ -1,0 +1,61 @@
+#include "test_expr_event_data.h"
+
+#include <gtest/gtest.h>
+
+Table::Table() {
+    amxc_var_init(&var_);
+    amxc_var_set_type(&var_, AMXC_VAR_ID_HTABLE);
+}
+
+Table::~Table() { amxc_var_clean(&var_); }
+
+Event::Event(const char* notification, const char* path) {
+    amxc_var_add_key(cstring_t, data_.get(), "notification", notification);
+    amxc_var_add_key(cstring_t, data_.get(), "path", path);
+    amxc_var_add_key(cstring_t, data_.get(), "object", path);
+    amxc_var_add_new_key_htable(data_.get(), "parameters");
+}
+
+amxc_var_t* Event::parameter(const char* name) {
+    amxc_var_t* const parameters = amxc_var_get_key(data_, "parameters", AMXC_VAR_FLAG_DEFAULT);
+    return amxc_var_add_new_key_htable(parameters, name);
+}
+
+Event& Event::changed(const char* name, const char* from, const char* to) {
+    amxc_var_t* const change = parameter(name);
+    amxc_var_add_key(cstring_t, change, "from", from);
+    amxc_var_add_key(cstring_t, change, "to", to);
+    return *this;
+}
+
+Event& Event::changed(const char* name, std::uint32_t from, std::uint32_t to) {
+    amxc_var_t* const change = parameter(name);
+    amxc_var_add_key(uint32_t, change, "from", from);
+    amxc_var_add_key(uint32_t, change, "to", to);
+    return *this;
+}
+
+Event& Event::changed(const char* name, bool from, bool to) {
+    amxc_var_t* const change = parameter(name);
+    amxc_var_add_key(bool, change, "from", from);
+    amxc_var_add_key(bool, change, "to", to);
+    return *this;
+}
+
+Event& Event::with(const char* name, const char* value) {
+    amxc_var_t* const parameters = amxc_var_get_key(data_, "parameters", AMXC_VAR_FLAG_DEFAULT);
+    amxc_var_add_key(cstring_t, parameters, name, value);
+    return *this;
+}
+
+bool eval(const std::string& text, const amxc_var_t* data) {
+    amxp_expr_t* expr = nullptr;
+    const amxp_expr_status_t compiled = amxp_expr_new(&expr, text.c_str());
+    EXPECT_EQ(compiled, amxp_expr_status_ok) << text;
+    if (compiled != amxp_expr_status_ok) return false;
+    amxp_expr_status_t status = amxp_expr_status_unknown_error;
+    const bool result = amxp_expr_eval_var(expr, data, &status);
+    EXPECT_EQ(status, amxp_expr_status_ok) << text;
+    amxp_expr_delete(&expr);
+    return result;
+}

@@ -1,0 +1,225 @@
+#include "test_amxp_fixture.h"
+
+#include <amxp/amxp_signal.h>
+#include <amxp/amxp_slot.h>
+
+#include <cerrno>
+
+namespace {
+
+using SignalTest = LoopTest;
+using Strings = std::vector<std::string>;
+
+// Logs "<priv>/<signal>:<data text or ->".
+void log_slot(const char* const name, const amxc_var_t* const data, void* const priv) {
+    const char* value = data != nullptr ? amxc_var_get_const_cstring_t(data) : nullptr;
+    std::string entry(static_cast<const char*>(priv));
+    entry.append("/").append(name).append(":").append(value != nullptr ? value : "-");
+    g_log.push_back(std::move(entry));
+}
+
+void* tag(const char* t) {
+    return const_cast<char*>(t);
+}
+
+struct Text {
+    amxc_var_t var;
+    explicit Text(const char* value) {
+        amxc_var_init(&var);
+        amxc_var_set_cstring_t(&var, value);
+    }
+    ~Text() { amxc_var_clean(&var); }
+};
+
+struct Mngr {
+    amxp_signal_mngr_t* m = nullptr;
+    Mngr() { EXPECT_EQ(amxp_sigmngr_new(&m), 0); }
+    ~Mngr() { amxp_sigmngr_delete(&m); }
+};
+
+TEST_F(SignalTest, EmissionsAreDeliveredOnTheLoopInOrderToSlotsInConnectionOrder) {
+    Mngr mngr;
+    ASSERT_EQ(amxp_slot_connect(mngr.m, "changed", nullptr, log_slot, tag("b")), 0);
+    ASSERT_EQ(amxp_slot_connect(mngr.m, "*", nullptr, log_slot, tag("a")), 0);
+    Text one("1");
+    Text two("2");
+    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "changed", &one.var), 0);
+    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "other", &two.var), 0);
+    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "changed", nullptr), 0);
+    EXPECT_TRUE(g_log.empty());
+    EXPECT_EQ(amxp_loop_run_pending(), 3);
+    EXPECT_EQ(g_log, (Strings{"b/changed:1", "a/changed:1", "a/other:2", "b/changed:-", "a/changed:-"}));
+}
+
+TEST_F(SignalTest, EmitCopiesTheDataWhileTriggerDeliversItAtOnce) {
+    Mngr mngr;
+    amxp_slot_connect(mngr.m, "s", nullptr, log_slot, tag("a"));
+    {
+        Text data("before");
+        amxp_sigmngr_emit(mngr.m, "s", &data.var);
+        amxc_var_set_cstring_t(&data.var, "after");
+        EXPECT_EQ(amxp_sigmngr_trigger(mngr.m, "s", &data.var), 0);
+        EXPECT_EQ(g_log, Strings{"a/s:after"});
+    } // the original is gone before the queued delivery runs
+    amxp_loop_run_pending();
+    EXPECT_EQ(g_log, (Strings{"a/s:after", "a/s:before"}));
+}
+
+TEST_F(SignalTest, UnknownSignalsAreAddedImplicitlyUpToABoundAndNamesAreChecked) {
+    Mngr mngr;
+    EXPECT_EQ(amxp_sigmngr_emit(mngr.m, "x", nullptr), 0);
+    EXPECT_TRUE(amxp_sigmngr_has_signal(mngr.m, "x"));
+    EXPECT_EQ(amxp_sigmngr_add_signal(mngr.m, "x"), -EEXIST);
+    for(const char* bad : {static_cast<const char*>(nullptr), "", "*"}) {
+        EXPECT_EQ(amxp_sigmngr_add_signal(mngr.m, bad), -EINVAL);
+        EXPECT_EQ(amxp_sigmngr_emit(mngr.m, bad, nullptr), -EINVAL);
+        EXPECT_EQ(amxp_sigmngr_trigger(mngr.m, bad, nullptr), -EINVAL);
+    }
+    for(int i = 1; i < AMXP_SIGMNGR_MAX_SIGNALS; ++i) {
+        const std::string name = std::to_string(i) + "s";
+        ASSERT_EQ(amxp_sigmngr_trigger(mngr.m, name.c_str(), nullptr), 0);
+    }
+    EXPECT_EQ(amxp_sigmngr_emit(mngr.m, "one-more", nullptr), -ENOSPC);
+    EXPECT_EQ(amxp_slot_connect(mngr.m, "one-more", nullptr, log_slot, tag("a")), -ENOSPC);
+    EXPECT_EQ(amxp_loop_run_pending(), 1); // only "x"
+    EXPECT_EQ(amxp_sigmngr_emit(mngr.m, "7s", nullptr), 0);
+}
+
+TEST_F(SignalTest, FullQueueRefusesTheEmitAndKeepsWhatWasQueued) {
+    Mngr mngr;
+    amxp_slot_connect(mngr.m, "s", nullptr, log_slot, tag("a"));
+    Text data("d");
+    for(int i = 0; i < AMXP_LOOP_QUEUE_MAX; ++i) {
+        ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "s", &data.var), 0);
+    }
+    EXPECT_EQ(amxp_sigmngr_emit(mngr.m, "s", &data.var), -ENOSPC);
+    EXPECT_EQ(amxp_loop_run_pending(), AMXP_LOOP_QUEUE_MAX);
+    EXPECT_EQ(g_log.size(), static_cast<std::size_t>(AMXP_LOOP_QUEUE_MAX));
+}
+
+amxp_signal_mngr_t* g_mngr = nullptr;
+
+TEST_F(SignalTest, EmissionFromASlotIsQueuedAfterThoseAlreadyQueued) {
+    Mngr mngr;
+    g_mngr = mngr.m;
+    amxp_slot_connect(mngr.m, "first", nullptr, [](const char* const, const amxc_var_t* const, void* const) {
+        Text echo("from-slot");
+        amxp_sigmngr_emit(g_mngr, "echo", &echo.var);
+    }, nullptr);
+    amxp_slot_connect(mngr.m, nullptr, nullptr, log_slot, tag("a"));
+    amxp_sigmngr_emit(mngr.m, "first", nullptr);
+    amxp_sigmngr_emit(mngr.m, "second", nullptr);
+    EXPECT_EQ(amxp_loop_run_pending(), 3);
+    EXPECT_EQ(g_log, (Strings{"a/first:-", "a/second:-", "a/echo:from-slot"}));
+}
+
+void meddling_slot(const char* const, const amxc_var_t* const, void* const priv) {
+    g_log.emplace_back("meddler");
+    EXPECT_EQ(amxp_slot_disconnect(g_mngr, "s", log_slot), 0);
+    EXPECT_EQ(amxp_slot_disconnect_with_priv(g_mngr, meddling_slot, priv), 0);
+    EXPECT_EQ(amxp_slot_connect(g_mngr, "s", nullptr, log_slot, tag("late")), 0);
+}
+
+TEST_F(SignalTest, ConnectionsChangedDuringADeliveryTakeEffectForLaterOnes) {
+    Mngr mngr;
+    g_mngr = mngr.m;
+    amxp_slot_connect(mngr.m, "*", nullptr, log_slot, tag("all"));
+    amxp_slot_connect(mngr.m, "s", nullptr, meddling_slot, nullptr);
+    amxp_slot_connect(mngr.m, "s", nullptr, log_slot, tag("b"));
+    amxp_sigmngr_trigger(mngr.m, "s", nullptr);
+    // b was disconnected before its turn; "late" does not get the delivery it joined during.
+    EXPECT_EQ(g_log, (Strings{"all/s:-", "meddler"}));
+    amxp_sigmngr_trigger(mngr.m, "s", nullptr);
+    EXPECT_EQ(g_log, (Strings{"all/s:-", "meddler", "all/s:-", "late/s:-"}));
+}
+
+TEST_F(SignalTest, DeletedManagerCallsNoFurtherSlotsAndDropsItsPendingEmissions) {
+    Mngr survivor;
+    amxp_sigmngr_new(&g_mngr);
+    amxp_slot_connect(g_mngr, "s", nullptr, [](const char* const, const amxc_var_t* const, void* const) {
+        g_log.emplace_back("deleting");
+        amxp_sigmngr_delete(&g_mngr);
+    }, nullptr);
+    amxp_slot_connect(g_mngr, "s", nullptr, log_slot, tag("after-delete"));
+    amxp_slot_connect(survivor.m, "s", nullptr, log_slot, tag("survivor"));
+    amxp_sigmngr_emit(g_mngr, "s", nullptr);
+    amxp_sigmngr_emit(g_mngr, "s", nullptr); // pending when the manager goes
+    amxp_sigmngr_emit(survivor.m, "s", nullptr);
+    amxp_loop_run_pending();
+    EXPECT_EQ(g_log, (Strings{"deleting", "survivor/s:-"}));
+    EXPECT_EQ(g_mngr, nullptr);
+
+    // Deleted outside any delivery, and after a loop reset: the same.
+    Text data("x");
+    amxp_sigmngr_new(&g_mngr);
+    amxp_slot_connect(g_mngr, "s", nullptr, log_slot, tag("gone"));
+    amxp_sigmngr_emit(g_mngr, "s", &data.var);
+    amxp_sigmngr_emit(survivor.m, "s", &data.var);
+    amxp_loop_reset(); // drops both, frees the copies
+    amxp_sigmngr_emit(g_mngr, "s", &data.var);
+    amxp_sigmngr_delete(&g_mngr);
+    EXPECT_EQ(amxp_loop_run_pending(), 0);
+    EXPECT_EQ(g_log.size(), 2u);
+}
+
+TEST_F(SignalTest, DisconnectVariantsRemoveExactlyWhatTheySay) {
+    Mngr mngr;
+    Mngr other;
+    amxp_slot_connect(mngr.m, "s", nullptr, log_slot, tag("a"));
+    amxp_slot_connect(mngr.m, "s", nullptr, log_slot, tag("a")); // a duplicate is called twice
+    amxp_slot_connect(mngr.m, "*", nullptr, log_slot, tag("a"));
+    amxp_slot_connect(mngr.m, "t", nullptr, log_slot, tag("more"));
+    amxp_slot_connect(other.m, "s", nullptr, log_slot, tag("a"));
+    amxp_slot_connect(nullptr, "s", nullptr, log_slot, tag("a"));
+
+    EXPECT_EQ(amxp_slot_disconnect(mngr.m, "*", log_slot), 0); // only the every-signal one
+    amxp_sigmngr_trigger(mngr.m, "s", nullptr);
+    EXPECT_EQ(g_log.size(), 2u);
+    EXPECT_EQ(amxp_slot_disconnect_with_priv(mngr.m, log_slot, tag("more")), 0);
+    EXPECT_EQ(amxp_slot_disconnect_with_priv(mngr.m, log_slot, tag("more")), -ENOENT);
+    EXPECT_EQ(amxp_slot_disconnect(mngr.m, "", log_slot), -EINVAL);
+    EXPECT_EQ(amxp_slot_disconnect_all(log_slot), 0); // mngr, other and the process-wide one
+    EXPECT_EQ(amxp_slot_disconnect_all(log_slot), -ENOENT);
+    for(amxp_signal_mngr_t* m : {mngr.m, other.m, static_cast<amxp_signal_mngr_t*>(nullptr)}) {
+        amxp_sigmngr_trigger(m, "s", nullptr);
+        amxp_sigmngr_trigger(m, "t", nullptr);
+    }
+    EXPECT_EQ(g_log.size(), 2u);
+}
+
+// Event data as the data model sends it: {notification, path, parameters: {P: {from, to}}}.
+struct Event {
+    amxc_var_t var;
+    explicit Event(const char* parameter) {
+        amxc_var_init(&var);
+        amxc_var_set_type(&var, AMXC_VAR_ID_HTABLE);
+        amxc_var_add_key(cstring_t, &var, "notification", "dm:object-changed");
+        amxc_var_add_key(cstring_t, &var, "path", "Device.X.NetworkObject.1.");
+        amxc_var_t* change = amxc_var_add_new_key_htable(amxc_var_add_new_key_htable(&var, "parameters"), parameter);
+        amxc_var_add_key(cstring_t, change, "to", "new");
+    }
+    ~Event() { amxc_var_clean(&var); }
+};
+
+TEST_F(SignalTest, FilteredSlotGetsOnlyMatchingDataAndAMalformedFilterIsRefused) {
+    Mngr mngr;
+    ASSERT_EQ(amxp_slot_connect(mngr.m, "dm:object-changed",
+                                "(notification == 'dm:object-changed') && contains('parameters.NetworkObjectIPList')",
+                                log_slot, tag("filtered")),
+              0);
+    for(const char* bad : {"(notification == 'x'", "", "path matches '('"}) {
+        EXPECT_EQ(amxp_slot_connect(mngr.m, "dm:object-changed", bad, log_slot, tag("bad")), -EINVAL) << bad;
+    }
+    EXPECT_EQ(amxp_slot_connect(mngr.m, "s", nullptr, nullptr, nullptr), -EINVAL);
+    EXPECT_EQ(amxp_slot_connect(mngr.m, "", nullptr, log_slot, tag("bad")), -EINVAL);
+
+    Event matching("NetworkObjectIPList");
+    Event other_parameter("Alias");
+    amxp_sigmngr_emit(mngr.m, "dm:object-changed", &matching.var);
+    amxp_sigmngr_emit(mngr.m, "dm:object-changed", &other_parameter.var);
+    amxp_sigmngr_emit(mngr.m, "dm:object-changed", nullptr); // no fields: the filter fails
+    EXPECT_EQ(amxp_loop_run_pending(), 3);
+    EXPECT_EQ(g_log, Strings{"filtered/dm:object-changed:-"});
+}
+
+} // namespace

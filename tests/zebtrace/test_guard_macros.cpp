@@ -1,0 +1,127 @@
+// Guard clauses: they jump only when their condition holds, trace before jumping, and
+// evaluate their subject once. Also drives the same macros compiled as C.
+
+#include <string>
+
+#include <gtest/gtest.h>
+#include <zebtrace/zebtrace_macros.h>
+
+#include "trace_capture.h"
+
+#define ME "guards"
+
+extern "C" int trace_from_c(const char* text, int code);
+
+namespace {
+
+int reads = 0;
+
+template <typename T>
+T once(T value) {
+    ++reads;
+    return value;
+}
+
+// Returns 1 past each guard that let it through, so the result tells which guard jumped.
+int traced_guards(const char* text, const void* pointer, int code, bool flag) {
+    int passed = 0;
+    when_null_trace(once(pointer), exit, TRACE_LEVEL_ERROR, "null %s", "pointer");
+    ++passed;
+    when_failed_trace(once(code), exit, TRACE_LEVEL_WARNING, "failed %d", code);
+    ++passed;
+    when_str_empty_trace(once(text), exit, TRACE_LEVEL_ERROR, "empty text");
+    ++passed;
+    when_false_trace(once(flag), exit, TRACE_LEVEL_NOTICE, "false flag");
+    ++passed;
+    when_true_trace(once(!flag || code == 0), exit, TRACE_LEVEL_INFO, "true flag");
+    ++passed;
+exit:
+    return passed;
+}
+
+int plain_guards(const char* text, const void* pointer, int code, bool flag) {
+    int passed = 0;
+    when_null(once(pointer), exit);
+    ++passed;
+    when_failed(once(code), exit);
+    ++passed;
+    when_str_empty(once(text), exit);
+    ++passed;
+    when_false(once(flag), exit);
+    ++passed;
+    when_true(once(flag), exit);
+    ++passed;
+exit:
+    return passed;
+}
+
+}  // namespace
+
+using GuardMacros = TraceTest;
+
+TEST_F(GuardMacros, TracedGuardJumpsAndTracesOnlyWhenItsConditionHolds) {
+    const int anything = 0;
+    const struct {
+        const char* text;
+        const void* pointer;
+        int code;
+        bool flag;
+        int passed;
+        const char* message;  // nullptr: no line expected
+    } cases[] = {
+        {"t", nullptr, 0, true, 0, "[x]null pointer - "},
+        {"t", &anything, -3, true, 1, "[!]failed -3 - "},
+        {nullptr, &anything, 0, true, 2, "[x]empty text - "},
+        {"", &anything, 0, true, 2, "[x]empty text - "},
+        {"t", &anything, 0, false, 3, "[n]false flag - "},
+    };
+    for (const auto& c : cases) {
+        lines.clear();
+        reads = 0;
+        EXPECT_EQ(traced_guards(c.text, c.pointer, c.code, c.flag), c.passed);
+        EXPECT_EQ(reads, c.passed + 1) << "each guard reads its subject once";
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].text.rfind("guards  - ", 0), 0u) << lines[0].text;
+        EXPECT_NE(lines[0].text.find(c.message), std::string::npos) << lines[0].text;
+        EXPECT_NE(lines[0].text.find(" - traced_guards(tests/zebtrace/test_guard_macros.cpp@"), std::string::npos);
+    }
+}
+
+TEST_F(GuardMacros, PlainGuardsJumpWithoutTracing) {
+    const int anything = 0;
+    EXPECT_EQ(plain_guards("t", nullptr, 0, true), 0);
+    EXPECT_EQ(plain_guards("t", &anything, 1, true), 1);
+    EXPECT_EQ(plain_guards("", &anything, 0, true), 2);
+    EXPECT_EQ(plain_guards("t", &anything, 0, false), 3);
+    reads = 0;
+    EXPECT_EQ(plain_guards("t", &anything, 0, true), 4);
+    EXPECT_EQ(reads, 5);
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(GuardMacros, HeadersWorkFromC) {
+    EXPECT_EQ(trace_from_c("x", 0), 0);
+    EXPECT_TRUE(lines.empty());
+
+    EXPECT_EQ(trace_from_c("", 0), -1);
+    EXPECT_EQ(trace_from_c("x", 5), -2);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text.rfind("c_unit  - [x]empty name - trace_from_c(tests/zebtrace/trace_from_c.c@", 0), 0u)
+        << lines[0].text;
+    EXPECT_EQ(lines[1].text.rfind("c_unit  - [!]code 5 for x - trace_from_c(tests/zebtrace/trace_from_c.c@", 0), 0u)
+        << lines[1].text;
+}
+
+#ifdef ZEBTRACE_TEST_WITH_FRAMEWORK_MACROS
+extern "C" int guards_zebtrace_first(const char* text);
+extern "C" int guards_framework_first(const char* text);
+
+TEST_F(GuardMacros, CoexistWithTheFrameworkGuards) {
+    EXPECT_EQ(guards_zebtrace_first("x"), 0);
+    EXPECT_EQ(guards_zebtrace_first(""), -1);
+    EXPECT_EQ(guards_framework_first("x"), 0);
+    EXPECT_EQ(guards_framework_first(nullptr), -1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].text.rfind("both    - [x]empty - guards_framework_first(", 0), 0u) << lines[0].text;
+}
+#endif

@@ -1,0 +1,25 @@
+#ifndef TESTS_ZEBTRACE_TRACE_CAPTURE_H
+#define TESTS_ZEBTRACE_TRACE_CAPTURE_H
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+struct CapturedLine {
+    int level;
+    std::string zone;
+    std::string text;
+};
+
+// Starts every test from the library's initial state with lines captured instead of printed.
+class TraceTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::vector<std::string> texts() const;
+
+    std::vector<CapturedLine> lines;
+};
+
+#endif
