@@ -111,6 +111,19 @@ TEST(VariantConversion, CsvTextKeepsItsTypeAndConvertsToText) {
     EXPECT_STREQ(amxc_var_get_const_cstring_t(csv("a").get()), "a");
 }
 
+TEST(VariantConversion, EmptyTextFreshFromSetType) {
+    // A text variant made by set_type holds no buffer at all; converting it must still work.
+    amxc_var_t text;
+    amxc_var_init(&text);
+    amxc_var_set_type(&text, AMXC_VAR_ID_CSTRING);
+    amxc_var_t out;
+    amxc_var_init(&out);
+    ASSERT_EQ(amxc_var_convert(&out, &text, AMXC_VAR_ID_CSV_STRING), 0);
+    EXPECT_STREQ(amxc_var_get_const_csv_string_t(&out), "");
+    amxc_var_clean(&out);
+    amxc_var_clean(&text);
+}
+
 TEST(VariantConversion, NumbersAreRangeChecked) {
     EXPECT_EQ(conv(i32(-1), AMXC_VAR_ID_UINT32), "FAIL");
     EXPECT_EQ(conv(i32(-1), AMXC_VAR_ID_INT64), "i64:-1");

@@ -41,7 +41,10 @@ std::optional<Number> parse_number(std::string_view text) {
 char* copy_text(std::string_view text) {
     auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
     if(copy != nullptr) {
-        std::memcpy(copy, text.data(), text.size());
+        // An empty view may carry a NULL pointer, which memcpy must not be given.
+        if(!text.empty()) {
+            std::memcpy(copy, text.data(), text.size());
+        }
         copy[text.size()] = '\0';
     }
     return copy;

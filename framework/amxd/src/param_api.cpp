@@ -1,0 +1,150 @@
+// The C API of parameters.
+#include "c_boundary.h"
+#include "names.h"
+#include "object_tree.h"
+#include "room.h"
+
+using namespace amxd;
+
+namespace {
+bool is_param_type(uint32_t type) {
+    switch(type) {
+    case AMXC_VAR_ID_CSTRING:
+    case AMXC_VAR_ID_CSV_STRING:
+    case AMXC_VAR_ID_BOOL:
+    case AMXC_VAR_ID_INT32:
+    case AMXC_VAR_ID_UINT32:
+    case AMXC_VAR_ID_INT64:
+    case AMXC_VAR_ID_UINT64:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+extern "C" {
+
+amxd_status_t amxd_param_new(amxd_param_t** param, const char* name, uint32_t type_id) {
+    if((param == nullptr) || (name == nullptr)) {
+        return amxd_status_invalid_arg;
+    }
+    *param = nullptr;
+    if(!is_valid_name(name)) {
+        return amxd_status_invalid_name;
+    }
+    if(!is_param_type(type_id)) {
+        return amxd_status_invalid_type;
+    }
+    return guard_status([&] {
+        *param = new amxd_param_t(name, type_id);
+        return amxd_status_ok;
+    });
+}
+
+void amxd_param_delete(amxd_param_t** param) {
+    // A parameter belongs to its object once added and goes with it.
+    if((param == nullptr) || (*param == nullptr) || ((*param)->owner != nullptr)) {
+        return;
+    }
+    delete *param;
+    *param = nullptr;
+}
+
+amxd_status_t amxd_object_add_param(amxd_object_t* const object, amxd_param_t* const param) {
+    if((object == nullptr) || (param == nullptr) || (param->owner != nullptr) || (object->type == amxd_object_root)) {
+        return amxd_status_invalid_arg;
+    }
+    if(find_param(object, param->name) != nullptr) {
+        return amxd_status_duplicate;
+    }
+    return guard_status([&] {
+        attach_param(object, param);
+        return amxd_status_ok;
+    });
+}
+
+amxd_param_t* amxd_object_get_param_def(const amxd_object_t* const object, const char* name) {
+    return ((object == nullptr) || (name == nullptr)) ? nullptr : find_param(object, name);
+}
+
+const char* amxd_param_get_name(const amxd_param_t* const param) {
+    return param == nullptr ? nullptr : param->name.c_str();
+}
+
+uint32_t amxd_param_get_type(const amxd_param_t* const param) {
+    return param == nullptr ? AMXC_VAR_ID_NULL : param->type;
+}
+
+amxd_object_t* amxd_param_get_owner(const amxd_param_t* const param) {
+    return param == nullptr ? nullptr : param->owner;
+}
+
+amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* const value) {
+    if((param == nullptr) || (value == nullptr)) {
+        return amxd_status_invalid_arg;
+    }
+    amxc_var_t converted;
+    amxc_var_init(&converted);
+    if(amxc_var_convert(&converted, value, param->type) != 0) {
+        amxc_var_clean(&converted);
+        return amxd_status_invalid_value;
+    }
+    amxc_var_move(&param->value, &converted);
+    amxc_var_clean(&converted);
+    return amxd_status_ok;
+}
+
+const amxc_var_t* amxd_param_get_value(const amxd_param_t* const param) {
+    return param == nullptr ? nullptr : &param->value;
+}
+
+amxd_status_t amxd_param_set_attr(amxd_param_t* const param, const amxd_pattr_id_t attr, const bool enable) {
+    if(param == nullptr) {
+        return amxd_status_invalid_arg;
+    }
+    switch(attr) {
+    case amxd_pattr_read_only:
+        param->read_only = enable;
+        return amxd_status_ok;
+    case amxd_pattr_persistent:
+        param->persistent = enable;
+        return amxd_status_ok;
+    case amxd_pattr_key:
+        param->key = enable;
+        return amxd_status_ok;
+    }
+    return amxd_status_invalid_attr;
+}
+
+bool amxd_param_is_attr_set(const amxd_param_t* const param, const amxd_pattr_id_t attr) {
+    if(param == nullptr) {
+        return false;
+    }
+    switch(attr) {
+    case amxd_pattr_read_only:
+        return param->read_only;
+    case amxd_pattr_persistent:
+        return param->persistent;
+    case amxd_pattr_key:
+        return param->key;
+    }
+    return false;
+}
+
+amxd_status_t amxd_param_add_action_cb(amxd_param_t* const param, const amxd_action_t reason,
+                                       amxd_action_fn_t fn, amxc_var_t* data) {
+    if((param == nullptr) || (fn == nullptr)) {
+        return amxd_status_invalid_arg;
+    }
+    if(reason != action_param_validate) {
+        return amxd_status_invalid_action;
+    }
+    return guard_status([&] {
+        reserve_one_more(param->actions);
+        param->actions.push_back(Action{reason, fn, VarPtr(data)});
+        return amxd_status_ok;
+    });
+}
+
+} // extern "C"

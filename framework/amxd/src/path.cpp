@@ -1,0 +1,96 @@
+#include "path.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "names.h"
+#include "object_tree.h"
+
+namespace amxd {
+
+const std::string& component_name(const amxd_object_t* object, uint32_t flags) {
+    if(object->type != amxd_object_instance) {
+        return object->name;
+    }
+    if(((flags & AMXD_OBJECT_NAMED) != 0) && ((flags & AMXD_OBJECT_INDEXED) == 0) && !object->name.empty()) {
+        return object->name;
+    }
+    return object->index_text;
+}
+
+std::string object_path(const amxd_object_t* object, uint32_t flags) {
+    std::vector<const amxd_object_t*> chain;
+    for(const amxd_object_t* it = object; (it != nullptr) && (it->type != amxd_object_root); it = it->parent) {
+        chain.push_back(it);
+    }
+    std::string path;
+    for(auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if(!path.empty()) {
+            path += '.';
+        }
+        path += component_name(*it, flags);
+    }
+    if(((flags & AMXD_OBJECT_TERMINATE) != 0) && !path.empty()) {
+        path += '.';
+    }
+    return path;
+}
+
+amxd_object_t* lookup_component(const amxd_object_t* object, std::string_view component) {
+    if(object->type != amxd_object_template) {
+        return find_child(object, component);
+    }
+    if(is_all_digits(component)) {
+        std::optional<uint32_t> index = parse_index(component);
+        return index ? find_instance(object, *index) : nullptr;
+    }
+    amxd_object_t* instance = find_instance(object, component);
+    return instance != nullptr ? instance : find_child(object, component);
+}
+
+amxd_object_t* resolve_path(const amxd_object_t* base, std::string_view path) {
+    if(!path.empty() && (path.front() == '.')) {
+        return nullptr;
+    }
+    const amxd_object_t* current = base;
+    std::size_t pos = 0;
+    while(pos < path.size()) {
+        std::size_t end = path.find('.', pos);
+        if(end == std::string_view::npos) {
+            end = path.size();
+        }
+        current = lookup_component(current, path.substr(pos, end - pos));
+        if(current == nullptr) {
+            return nullptr;
+        }
+        pos = end;
+        std::size_t dots = 0;
+        while((pos < path.size()) && (path[pos] == '.')) {
+            ++pos;
+            ++dots;
+        }
+        if(dots > 2) {
+            return nullptr;
+        }
+    }
+    return const_cast<amxd_object_t*>(current);
+}
+
+std::optional<std::string> format_path(const char* fmt, va_list args) {
+    if(fmt == nullptr) {
+        return std::nullopt;
+    }
+    va_list sizing;
+    va_copy(sizing, args);
+    int length = std::vsnprintf(nullptr, 0, fmt, sizing);
+    va_end(sizing);
+    if((length < 0) || (static_cast<std::size_t>(length) > max_path_length)) {
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), fmt, args);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+} // namespace amxd

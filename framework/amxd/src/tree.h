@@ -1,0 +1,113 @@
+// The nodes of a data model: objects, parameters, functions, and the data model itself.
+// Everything here is reached through the opaque C handles of amxd_types.h.
+#pragma once
+
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <amxd/amxd.h>
+
+#include "actions.h"
+#include "var_util.h"
+
+namespace amxd {
+class ApplyContext;
+class EventQueue;
+}
+
+struct _amxd_param {
+    _amxd_param(std::string_view param_name, uint32_t type_id);
+    ~_amxd_param();
+    _amxd_param(const _amxd_param&) = delete;
+    _amxd_param& operator=(const _amxd_param&) = delete;
+
+    std::string name;
+    uint32_t type;
+    amxc_var_t value;                 // always of `type`
+    bool read_only = false;
+    bool persistent = false;
+    bool key = false;
+    amxd_object_t* owner = nullptr;
+    amxd::ActionList actions;
+};
+
+struct FunctionArg {
+    std::string name;
+    uint32_t type;
+    bool mandatory;
+};
+
+struct _amxd_function {
+    std::string name;
+    uint32_t ret_type = AMXC_VAR_ID_NULL;
+    amxd_object_fn_t impl = nullptr;
+    std::vector<FunctionArg> args;
+    amxd_object_t* owner = nullptr;
+};
+
+namespace amxd {
+using ObjectPtr = std::unique_ptr<amxd_object_t>;
+using ParamPtr = std::unique_ptr<amxd_param_t>;
+using FunctionPtr = std::unique_ptr<amxd_function_t>;
+using ChildList = std::list<ObjectPtr>;
+using InstanceMap = std::map<uint32_t, ObjectPtr>;
+// Keys view the names held by the objects themselves, which never change once attached.
+using NameIndex = std::unordered_map<std::string_view, amxd_object_t*>;
+} // namespace amxd
+
+struct _amxd_object {
+    _amxd_object(amxd_object_type_t object_type, std::string_view object_name);
+    ~_amxd_object();
+    _amxd_object(const _amxd_object&) = delete;
+    _amxd_object& operator=(const _amxd_object&) = delete;
+
+    amxd_object_type_t type;
+    std::string name;                 // an instance's optional name ("" when it has none)
+    uint32_t index = 0;               // instances only
+    std::string index_text;           // instances only: index as text, for borrowed names
+    amxd_object_t* parent = nullptr;
+    amxd_dm_t* dm = nullptr;          // set on a data model's root only
+    void* priv = nullptr;
+
+    // Set on the top of a tree (a data model's root or a detached object) while actions,
+    // a transaction or a teardown run in it: structural changes are refused meanwhile.
+    int busy = 0;
+    // An instance taken out of its template by a running transaction, until it is destroyed
+    // or put back.
+    bool removed = false;
+
+    amxd::ChildList children;                  // singletons and templates, declaration order
+    amxd::ChildList::iterator child_pos;       // this object's place in parent->children
+    amxd::NameIndex children_by_name;
+
+    amxd::InstanceMap instances;               // templates only, index order
+    amxd::InstanceMap::iterator instance_pos;  // this instance's place in parent->instances
+    amxd::NameIndex instances_by_name;
+    uint32_t last_index = 0;                   // highest index ever given by this template
+
+    std::vector<amxd::ParamPtr> params;        // declaration order
+    std::unordered_map<std::string_view, amxd_param_t*> params_by_name;
+
+    std::vector<amxd::FunctionPtr> functions;
+    std::unordered_map<std::string_view, amxd_function_t*> functions_by_name;
+
+    amxd::ActionList actions;                  // run on this object
+    amxd::ActionList instance_actions;         // templates: given to each new instance
+};
+
+struct _amxd_dm {
+    _amxd_dm();
+    ~_amxd_dm();
+    _amxd_dm(const _amxd_dm&) = delete;
+    _amxd_dm& operator=(const _amxd_dm&) = delete;
+
+    amxd::ObjectPtr root;
+    amxp_signal_mngr_t* sigmngr = nullptr;
+    std::unique_ptr<amxd::EventQueue> events;
+    amxd::ApplyContext* apply = nullptr;       // the transaction being applied, if any
+};

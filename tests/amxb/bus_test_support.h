@@ -1,0 +1,69 @@
+// Helpers shared by the bus tests: variant handles, loop waits, raw frames on a socket, and a
+// bus server in a child process.
+#ifndef BUS_TEST_SUPPORT_H
+#define BUS_TEST_SUPPORT_H
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <amxc/amxc_variant.h>
+
+struct Var {
+    Var() { amxc_var_init(&v); }
+    ~Var() { amxc_var_clean(&v); }
+    Var(const Var&) = delete;
+    Var& operator=(const Var&) = delete;
+    amxc_var_t v;
+};
+
+// Keys of a table variant in order.
+std::vector<std::string> keys_of(const amxc_var_t* table);
+
+// Text of the member at `key` of a table (keys may hold dots), "" when absent.
+std::string text_of(const amxc_var_t* table, const char* key);
+
+// A table {key: value, ...} of texts, for set/add values and call arguments.
+void make_table(amxc_var_t* var, const std::vector<std::pair<std::string, std::string>>& members);
+
+// Runs the amxp loop until `done` holds or `limit_ms` passes; whether `done` held.
+bool run_loop_until(const std::function<bool()>& done, int limit_ms = 5000);
+
+// A fresh directory under /tmp, removed with everything in it by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+private:
+    std::string dir_;
+};
+
+// Raw framed I/O on a blocking or non-blocking socket, for tests that speak the wire protocol
+// by hand.
+int raw_connect(const std::string& socket_path);
+bool raw_send(int fd, const std::string& bytes);
+std::string frame_of(const std::string& text);
+// The next frame's text, or nothing on end of stream or after `limit_ms`.
+std::optional<std::string> raw_read_frame(int fd, int limit_ms = 5000);
+// Whether the peer closes the stream within `limit_ms` (data before the end is skipped).
+bool raw_wait_closed(int fd, int limit_ms = 5000);
+
+// The test bus server (bus_test_server) running in a child process.
+class ServerProcess {
+public:
+    explicit ServerProcess(const std::string& socket_path);
+    ~ServerProcess();
+    bool ready() const { return pid_ > 0; }
+    // Stops the child with SIGTERM and returns its exit status (0: clean, sanitizers quiet).
+    int stop();
+
+private:
+    pid_t pid_ = -1;
+};
+
+#endif

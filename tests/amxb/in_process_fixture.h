@@ -1,0 +1,41 @@
+// The test data model behind an in-process context, with queued events of its filling
+// already delivered (to nobody).
+#ifndef IN_PROCESS_FIXTURE_H
+#define IN_PROCESS_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <amxb/amxb.h>
+#include <amxp/amxp_loop.h>
+
+#include "bus_test_dm.h"
+#include "bus_test_support.h"
+
+class InProcessBus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dm = bus_test_dm_new();
+        amxp_loop_run_pending();
+        ASSERT_EQ(amxb_register_dm(&ctx, dm), 0);
+    }
+
+    void TearDown() override {
+        amxb_free(&ctx);
+        amxd_dm_delete(&dm);
+        amxp_loop_run_pending();
+    }
+
+    // The parameter table of `object_path` in an amxb_get reply.
+    static const amxc_var_t* params_in(const amxc_var_t* reply, const char* object_path) {
+        return amxc_var_get_key(amxc_var_get_index(reply, 0, AMXC_VAR_FLAG_DEFAULT), object_path, AMXC_VAR_FLAG_DEFAULT);
+    }
+
+    static std::vector<std::string> objects_in(const amxc_var_t* reply) {
+        return keys_of(amxc_var_get_index(reply, 0, AMXC_VAR_FLAG_DEFAULT));
+    }
+
+    amxd_dm_t* dm = nullptr;
+    amxb_bus_ctx_t* ctx = nullptr;
+};
+
+#endif

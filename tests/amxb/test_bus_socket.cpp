@@ -1,0 +1,205 @@
+// The same calls over the Unix socket, against a server in a child process.
+#include <unistd.h>
+
+#include <amxp/amxp_loop.h>
+
+#include "event_recorder.h"
+#include "socket_fixture.h"
+
+namespace {
+
+using Objects = std::vector<std::string>;
+
+Objects objects_in(const amxc_var_t* reply) {
+    return keys_of(amxc_var_get_index(reply, 0, AMXC_VAR_FLAG_DEFAULT));
+}
+
+const amxc_var_t* params_in(const amxc_var_t* reply, const char* object_path) {
+    return amxc_var_get_key(amxc_var_get_index(reply, 0, AMXC_VAR_FLAG_DEFAULT), object_path, AMXC_VAR_FLAG_DEFAULT);
+}
+
+TEST_F(SocketBus, ConnectLearnsWhatTheServerServes) {
+    EXPECT_EQ(amxb_be_who_has("Hosts.Host.3."), client);
+    EXPECT_EQ(amxb_be_who_has("Schedules."), client);
+    EXPECT_EQ(amxb_be_who_has("Devices.Device."), nullptr);
+    EXPECT_GE(amxb_get_fd(client), 0);
+}
+
+TEST_F(SocketBus, GetHasTheSameShape) {
+    Var reply;
+    ASSERT_EQ(amxb_get(client, "Hosts.Host.1.IPv4Address.", 0, &reply.v, 5), 0) << amxb_last_error(client);
+    EXPECT_EQ(objects_in(&reply.v), (Objects{"Hosts.Host.1.IPv4Address.1.", "Hosts.Host.1.IPv4Address.2."}));
+    EXPECT_EQ(text_of(params_in(&reply.v, "Hosts.Host.1.IPv4Address.1."), "IPAddress"), "192.168.1.10");
+
+    ASSERT_EQ(amxb_get(client, "Hosts.", -1, &reply.v, 5), 0);
+    EXPECT_EQ(objects_in(&reply.v).size(), 6u);
+    ASSERT_EQ(amxb_get(client, "Device.Test.", 0, &reply.v, 5), 0);
+    const amxc_var_t* test = params_in(&reply.v, "Device.Test.");
+    EXPECT_EQ(amxc_var_get_uint32_t(amxc_var_get_key(test, "Port", 0)), 80u);
+    EXPECT_EQ(amxc_var_type_of(amxc_var_get_key(test, "Enable", 0)), AMXC_VAR_ID_BOOL);
+
+    EXPECT_EQ(amxb_get(client, "Hosts.Host.9.", 0, &reply.v, 5), amxd_status_object_not_found);
+    EXPECT_NE(std::string(amxb_last_error(client)).find("Hosts.Host.9."), std::string::npos);
+    EXPECT_EQ(amxb_get(client, "Nowhere.", 0, &reply.v, 5), amxd_status_object_not_found);
+}
+
+TEST_F(SocketBus, ChangesAndTheirRefusals) {
+    Var values;
+    make_table(&values.v, {{"Name", "wan"}, {"Port", "443"}});
+    Var ret;
+    ASSERT_EQ(amxb_set(client, "Device.Test.", &values.v, &ret.v, 5), 0) << amxb_last_error(client);
+    EXPECT_EQ(text_of(params_in(&ret.v, "Device.Test."), "Name"), "wan");
+
+    make_table(&values.v, {{"Status", "x"}});
+    EXPECT_EQ(amxb_set(client, "Device.Test.", &values.v, &ret.v, 5), amxd_status_read_only);
+    EXPECT_NE(std::string(amxb_last_error(client)).find("Status"), std::string::npos) << amxb_last_error(client);
+    make_table(&values.v, {{"Port", "99999"}});
+    EXPECT_EQ(amxb_set(client, "Device.Test.", &values.v, &ret.v, 5), amxd_status_invalid_value);
+
+    make_table(&values.v, {{"HostName", "gamma"}});
+    ASSERT_EQ(amxb_add(client, "Hosts.Host.", 0, "gamma", &values.v, &ret.v, 5), 0) << amxb_last_error(client);
+    EXPECT_EQ(text_of(&ret.v, "path"), "Hosts.Host.3.");
+    EXPECT_EQ(amxc_var_get_uint32_t(amxc_var_get_key(&ret.v, "index", 0)), 3u);
+    EXPECT_EQ(amxb_add(client, "Hosts.Host.", 0, "gamma", nullptr, &ret.v, 5), amxd_status_duplicate);
+    ASSERT_EQ(amxb_del(client, "Hosts.Host.gamma.", &ret.v, 5), 0);
+    EXPECT_EQ(amxb_del(client, "Hosts.Host.gamma.", &ret.v, 5), amxd_status_object_not_found);
+
+    Var args;
+    make_table(&args.v, {{"text", "caf\xc3\xa9 \"quoted\""}});
+    ASSERT_EQ(amxb_call(client, "Device.Test.", "Echo", &args.v, &ret.v, 5), 0);
+    EXPECT_EQ(text_of(&ret.v, "text"), "caf\xc3\xa9 \"quoted\"");
+    EXPECT_EQ(amxb_call(client, "Device.Test.", "Fail", nullptr, &ret.v, 5), amxd_status_invalid_value);
+}
+
+TEST_F(SocketBus, SubscriptionsDeliverOnTheLoopAndCancelExactly) {
+    EventRecorder host1;
+    EventRecorder host1_again;
+    ASSERT_EQ(amxb_subscribe(client, "Hosts.Host.1", "notification == 'dm:object-changed'", EventRecorder::record, &host1), 0)
+        << amxb_last_error(client);
+    ASSERT_EQ(amxb_subscribe(client, "Hosts.Host.1", nullptr, EventRecorder::record, &host1_again), 0);
+
+    Var values;
+    make_table(&values.v, {{"IPAddress", "10.1.1.1"}});
+    ASSERT_EQ(amxb_set(client, "Hosts.Host.1.IPv4Address.1.", &values.v, nullptr, 5), 0);
+    ASSERT_EQ(amxb_add(client, "Hosts.Host.1.IPv4Address.", 0, nullptr, &values.v, nullptr, 5), 0);
+    make_table(&values.v, {{"HostName", "other"}});
+    ASSERT_EQ(amxb_set(client, "Hosts.Host.2.", &values.v, nullptr, 5), 0);
+    ASSERT_TRUE(run_loop_until([&] { return host1_again.events.size() >= 2; }));
+    ASSERT_EQ(host1.events.size(), 1u) << "the filter keeps the instance-added event out";
+    EXPECT_EQ(host1.events[0].name, "dm:object-changed");
+    EXPECT_EQ(host1.events[0].path, "Hosts.Host.1.IPv4Address.1.");
+    EXPECT_EQ(host1.events[0].at("parameters.IPAddress.to"), "10.1.1.1");
+    EXPECT_EQ(host1_again.events[1].name, "dm:instance-added");
+
+    ASSERT_EQ(amxb_unsubscribe(client, "Hosts.Host.1.", EventRecorder::record, &host1), 0);
+    EXPECT_EQ(amxb_unsubscribe(client, "Hosts.Host.1.", EventRecorder::record, &host1), amxd_status_object_not_found);
+    make_table(&values.v, {{"IPAddress", "10.1.1.2"}});
+    ASSERT_EQ(amxb_set(client, "Hosts.Host.1.IPv4Address.1.", &values.v, nullptr, 5), 0);
+    ASSERT_TRUE(run_loop_until([&] { return host1_again.events.size() >= 3; }));
+    EXPECT_EQ(host1.events.size(), 1u);
+    // Nothing else arrives for either (Host.2 was never theirs).
+    run_loop_until([] { return false; }, 100);
+    EXPECT_EQ(host1_again.events.size(), 3u);
+}
+
+TEST_F(SocketBus, EventsArrivingDuringACallWaitForTheLoop) {
+    EventRecorder recorder;
+    bool in_call = false;
+    bool delivered_in_call = false;
+    recorder.on_event = [&] { delivered_in_call = delivered_in_call || in_call; };
+    ASSERT_EQ(amxb_subscribe(client, "Schedules.", nullptr, EventRecorder::record, &recorder), 0);
+    Var values;
+    make_table(&values.v, {{"Status", "Inactive"}});
+    ASSERT_EQ(amxb_set(client, "Schedules.Schedule.1.", &values.v, nullptr, 5), 0);
+    // Let the event reach the socket, then make a call that reads it off.
+    usleep(200 * 1000);
+    Var reply;
+    in_call = true;
+    ASSERT_EQ(amxb_get(client, "Schedules.Schedule.1.", 0, &reply.v, 5), 0);
+    in_call = false;
+    EXPECT_FALSE(delivered_in_call);
+    ASSERT_TRUE(run_loop_until([&] { return !recorder.events.empty(); }));
+    EXPECT_EQ(recorder.events[0].at("parameters.Status.to"), "Inactive");
+}
+
+TEST_F(SocketBus, SubscriptionRefusals) {
+    EventRecorder recorder;
+    EXPECT_EQ(amxb_subscribe(client, "Hosts.", "notification ==", EventRecorder::record, &recorder), amxd_status_invalid_expr);
+    EXPECT_EQ(amxb_subscribe(client, "Devices.Device.", nullptr, EventRecorder::record, &recorder), amxd_status_object_not_found);
+    EXPECT_EQ(amxb_subscribe(client, "Hosts.Host.5.", nullptr, EventRecorder::record, &recorder), 0)
+        << "an object that does not exist yet";
+    EXPECT_EQ(amxb_unsubscribe(client, "Hosts.Host.5", EventRecorder::record, &recorder), 0);
+}
+
+TEST_F(SocketBus, SubscriberMayFreeTheClientDuringDelivery) {
+    EventRecorder first;
+    EventRecorder second;
+    first.on_event = [this] { amxb_free(&client); };
+    ASSERT_EQ(amxb_subscribe(client, "Hosts.", nullptr, EventRecorder::record, &first), 0);
+    ASSERT_EQ(amxb_subscribe(client, "Hosts.", nullptr, EventRecorder::record, &second), 0);
+    Var values;
+    make_table(&values.v, {{"HostName", "x"}});
+    ASSERT_EQ(amxb_set(client, "Hosts.Host.1.", &values.v, nullptr, 5), 0);
+    ASSERT_TRUE(run_loop_until([&] { return client == nullptr; }));
+    run_loop_until([] { return false; }, 100);
+    EXPECT_EQ(first.events.size(), 1u);
+    EXPECT_TRUE(second.events.empty()) << "its queued delivery died with the context";
+}
+
+TEST_F(SocketBus, ServerGoneFailsCallsWithoutHanging) {
+    ASSERT_EQ(server->stop(), 0);
+    Var reply;
+    const int rc = amxb_get(client, "Hosts.", 0, &reply.v, 5);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(rc, amxd_status_timeout) << "a closed connection is noticed at once";
+    EXPECT_STRNE(amxb_last_error(client), "");
+    EXPECT_EQ(amxb_be_who_has("Hosts."), nullptr) << "a broken connection serves nothing";
+    EXPECT_EQ(amxb_get_fd(client), -1);
+    EXPECT_NE(amxb_get(client, "Hosts.", 0, &reply.v, 5), 0);
+}
+
+TEST_F(SocketBus, ManyClientsAtOnce) {
+    std::vector<amxb_bus_ctx_t*> others(8, nullptr);
+    for(amxb_bus_ctx_t*& other : others) {
+        ASSERT_EQ(amxb_connect(&other, uri.c_str()), 0);
+    }
+    for(amxb_bus_ctx_t* other : others) {
+        Var reply;
+        EXPECT_EQ(amxb_get(other, "Hosts.Host.2.", 0, &reply.v, 5), 0);
+    }
+    for(amxb_bus_ctx_t*& other : others) {
+        amxb_free(&other);
+    }
+    Var reply;
+    EXPECT_EQ(amxb_get(client, "Hosts.Host.2.", 0, &reply.v, 5), 0);
+}
+
+TEST_F(SocketBus, MessagesBeyondTheFrameLimitAreRefusedNotSent) {
+    Var values;
+    make_table(&values.v, {{"Name", std::string(AMXB_MAX_FRAME_SIZE, 'n')}});
+    EXPECT_EQ(amxb_set(client, "Device.Test.", &values.v, nullptr, 5), amxd_status_invalid_arg);
+    EXPECT_NE(std::string(amxb_last_error(client)).find("frame limit"), std::string::npos) << amxb_last_error(client);
+
+    // Small requests whose answer together outgrows a frame: the server says so instead.
+    const std::string long_name(60 * 1024, 'h');
+    for(int i = 0; i < 20; ++i) {
+        make_table(&values.v, {{"HostName", long_name}});
+        ASSERT_EQ(amxb_add(client, "Hosts.Host.", 0, nullptr, &values.v, nullptr, 5), 0) << amxb_last_error(client);
+    }
+    Var reply;
+    EXPECT_EQ(amxb_get(client, "Hosts.", -1, &reply.v, 5), amxd_status_unknown_error);
+    EXPECT_NE(std::string(amxb_last_error(client)).find("frame limit"), std::string::npos) << amxb_last_error(client);
+    EXPECT_EQ(amxb_get(client, "Hosts.Host.1.", 0, &reply.v, 5), 0) << "the connection is still fine";
+}
+
+TEST(SocketConnect, RefusesBadUrisAndMissingServers) {
+    amxb_bus_ctx_t* ctx = reinterpret_cast<amxb_bus_ctx_t*>(1);
+    EXPECT_EQ(amxb_connect(&ctx, "tcp:localhost:1"), amxd_status_invalid_arg);
+    EXPECT_EQ(ctx, nullptr);
+    EXPECT_EQ(amxb_connect(&ctx, nullptr), amxd_status_invalid_arg);
+    EXPECT_NE(amxb_connect(&ctx, "unix:/nonexistent/amxb.sock"), 0);
+    EXPECT_EQ(ctx, nullptr);
+    EXPECT_NE(amxb_connect(&ctx, ("unix:/" + std::string(200, 'x')).c_str()), 0);
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// Out of memory at every allocation of an apply: the call fails cleanly or succeeds, and a
+// failed apply leaves the data model exactly as it was.
+#include "dm_fixture.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+long allocations_left = -1;   // -1: never fail
+
+void* allocate(std::size_t size) {
+    if(allocations_left == 0) {
+        throw std::bad_alloc();
+    }
+    if(allocations_left > 0) {
+        --allocations_left;
+    }
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if(block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+} // namespace
+
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
+}
+
+using namespace amxd_test;
+
+namespace {
+
+// Every object with its parameters, as text, depth first.
+std::string dump(const amxd_object_t* object) {
+    std::string text = take_text(amxd_object_get_path(object, AMXD_OBJECT_NAMED | AMXD_OBJECT_TERMINATE)) + "\n";
+    amxc_var_t params;
+    amxc_var_init(&params);
+    amxd_object_get_params(object, &params);
+    amxc_var_for_each(value, &params) {
+        text += "  " + std::string(amxc_var_key(value)) + "=" + take_text(amxc_var_get_cstring_t(value)) + "\n";
+    }
+    amxc_var_clean(&params);
+    amxd_object_for_each_child(child, object) {
+        text += dump(child);
+    }
+    amxd_object_for_each_instance(inst, object) {
+        text += dump(inst);
+    }
+    return text;
+}
+
+class AllocFailureTest : public DmTest {};
+
+} // namespace
+
+namespace {
+// False when a tool (valgrind) replaced operator new and failures cannot be injected.
+bool can_inject_failures() {
+    allocations_left = 0;
+    bool injected = false;
+    try {
+        delete new int(1);
+    } catch(const std::bad_alloc&) {
+        injected = true;
+    }
+    allocations_left = -1;
+    return injected;
+}
+} // namespace
+
+TEST_F(AllocFailureTest, ApplyFailsCleanlyAtEveryAllocation) {
+    if(!can_inject_failures()) {
+        GTEST_SKIP() << "operator new is replaced by a tool";
+    }
+    add_instance(pfr, "web", {{"Protocol", "6"}});
+    add_instance(access, "a1");
+    amxp_loop_run_pending();
+    const std::string before = dump(amxd_dm_get_root(dm));
+    EventLog events(dm);
+
+    amxd_trans_t trans;
+    bool applied = false;
+    long failures = 0;
+    for(long budget = 0; !applied && (budget < 100000); ++budget) {
+        allocations_left = -1;
+        ASSERT_EQ(amxd_trans_init(&trans), amxd_status_ok);
+        amxd_trans_select_pathf(&trans, "Device.X.AccessControl.a1.");
+        amxd_trans_set_bool(&trans, "Enable", true);
+        amxd_trans_select_object(&trans, pfr);
+        amxd_trans_del_inst(&trans, 0, "web");
+        amxd_trans_add_inst(&trans, 0, "ssh");
+        amxd_trans_set_cstring_t(&trans, "Protocol", "6,17");
+        allocations_left = budget;
+        amxd_status_t status = amxd_trans_apply(&trans, dm);
+        allocations_left = -1;
+        amxd_trans_clean(&trans);
+        if(status == amxd_status_ok) {
+            applied = true;
+        } else {
+            ++failures;
+            ASSERT_EQ(status, amxd_status_out_of_mem) << "budget " << budget;
+            ASSERT_EQ(dump(amxd_dm_get_root(dm)), before) << "budget " << budget;
+        }
+    }
+    ASSERT_TRUE(applied);
+    EXPECT_GT(failures, 50) << "the apply allocates; each of those allocations was made to fail once";
+    amxp_loop_run_pending();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events.name(0), "dm:object-changed");
+    EXPECT_EQ(events.name(1), "dm:instance-removed");
+    EXPECT_EQ(events.name(2), "dm:instance-added");
+    EXPECT_EQ(text_of(amxd_dm_findf(dm, "Device.X.PortForwardingRule.ssh."), "Protocol"), "6,17");
+}
+
+TEST_F(AllocFailureTest, BuildingAndReadingFailCleanly) {
+    for(long budget = 0; budget < 200; ++budget) {
+        amxd_object_t* object = nullptr;
+        amxd_param_t* param = nullptr;
+        allocations_left = budget;
+        amxd_status_t created = amxd_object_new(&object, amxd_object_singleton, "Extra");
+        amxd_status_t param_created = amxd_param_new(&param, "Value", AMXC_VAR_ID_UINT32);
+        amxd_status_t param_added = param == nullptr ? amxd_status_invalid_arg : amxd_object_add_param(object, param);
+        amxd_status_t added = object == nullptr ? amxd_status_invalid_arg : amxd_object_add_object(x, object);
+        amxd_object_t* found = amxd_dm_findf(dm, "Device.X.Extra.");
+        char* path = amxd_object_get_path(object, AMXD_OBJECT_INDEXED);
+        allocations_left = -1;
+
+        EXPECT_TRUE((created == amxd_status_ok) == (object != nullptr));
+        EXPECT_TRUE((param_created == amxd_status_ok) == (param != nullptr));
+        if(param_added != amxd_status_ok) {
+            amxd_param_delete(&param);   // still ours
+        }
+        if(added == amxd_status_ok) {
+            EXPECT_TRUE((found == object) || (found == nullptr));
+            if(path != nullptr) {
+                EXPECT_STREQ(path, "Device.X.Extra");
+            }
+        }
+        free(path);
+        amxd_object_delete(&object);   // detached or attached, it goes
+        EXPECT_EQ(amxd_object_get_child(x, "Extra"), nullptr);
+    }
+}
