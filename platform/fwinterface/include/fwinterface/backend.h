@@ -1,0 +1,94 @@
+/* The running ruleset behind libfwinterface: choosing the backend, its options, reading it
+ * back, and hooks for tests.
+ *
+ * A backend holds the running chains per address family and applies each transaction of
+ * fw_apply() atomically. Both start with the empty chains "FORWARD_AccessControl_QK" (IPv4)
+ * and "FORWARD6_AccessControl_QK" (IPv6) of table "filter"; other chains appear on their
+ * first insertion and stay when they become empty.
+ *
+ * "memory" (the default) keeps the chains in this process.
+ *
+ * "nftables" keeps them in the kernel's nf_tables, in the network namespace of the thread
+ * that selects it: table "filter" of family ip (IPv4) or ip6 (IPv6). Each fw_apply() is one
+ * nf_tables batch, which the kernel applies whole or not at all. The access-control chains
+ * belong to this library: selecting the backend creates them when missing and empties them
+ * of whatever an earlier run left (after a crash, say), so that positions start at 1. Any
+ * other chain is created at its first insertion, and that insertion is refused while the
+ * kernel holds rules in it that this library did not write. With the option "jump" the
+ * backend also owns the base chains "FORWARD_AccessControl_QK_hook" and
+ * "FORWARD6_AccessControl_QK_hook" (filter type, forward hook, priority 0, policy accept),
+ * each holding one rule that jumps to its access-control chain; without it, whoever sets
+ * the firewall up adds that jump. Needs CAP_NET_ADMIN.
+ *
+ * Thread: the same single thread as interface.h. */
+#ifndef FWINTERFACE_BACKEND_H
+#define FWINTERFACE_BACKEND_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Makes `name` ("memory" or "nftables") the backend. Selecting the backend already in use
+ * changes nothing; another one starts with the empty access-control chains and the pending
+ * operations are dropped. The backend left behind is closed without touching the kernel.
+ * Non-zero, with nothing changed and the reason in fw_backend_error(), for a NULL or
+ * unknown name or when the kernel refuses (no permission, no nf_tables). */
+int fw_backend_select(const char* name);
+
+/* Name of the backend in use (static text). */
+const char* fw_backend_name(void);
+
+/* Sets a backend option; options are kept for later selections and take effect at once on
+ * the backend in use. Known: "jump", "0" (the default) or "1": the nftables backend owns
+ * the forward-hook chains that jump to the access-control chains (see above); turning it off
+ * removes them. Non-zero, with the option unchanged and the reason in fw_backend_error(),
+ * for a NULL or unknown key or value, or when the backend in use cannot apply it. */
+int fw_backend_set_option(const char* key, const char* value);
+
+/* Why the last failing call of fw_backend_select(), fw_backend_set_option(), fw_apply() or
+ * fw_reset() failed, in a few English words; "" after a success of one of them. Static
+ * text, valid until the next of these calls. */
+const char* fw_backend_error(void);
+
+/* The running ruleset in iptables-save form: "# ipv4", then per table (sorted by name)
+ * "*table", one ":chain - [0:0]" line per chain (sorted), the "-A chain <rule>" lines of each
+ * chain in that order, and "COMMIT"; then the same after "# ipv6". Every line ends in "\n".
+ * Pending operations are not shown. The same for every backend: the nftables backend writes
+ * it from what it knows it committed, without asking the kernel. Owned by the caller
+ * (free()); NULL when memory runs out. */
+char* fw_dump(void);
+
+/* Rules in the running chain, 0 when it does not exist or an argument is NULL. */
+uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6);
+
+/* Transactions committed by fw_apply() since start or the last fw_reset(). */
+uint32_t fw_apply_count(void);
+
+/* Operations recorded and not yet committed. */
+uint32_t fw_pending_count(void);
+
+/* For tests: the running ruleset back to its start state (for nftables: every chain it
+ * wrote emptied in the kernel), pending operations dropped, the commit count at 0, test
+ * hooks cleared. The backend stays selected. */
+void fw_reset(void);
+
+/* For tests: the memory backend refuses operation `op` (1-based) of the next transaction,
+ * as if that operation were impossible; 0 clears the hook. The hook is used up by the next
+ * transaction, whether it holds that many operations or not. Non-zero when the memory
+ * backend is not the one in use. */
+int fw_memory_refuse_next(uint32_t op);
+
+/* For tests: the kernel's answers to the next transaction of the nftables backend overflow
+ * its receive buffer and are partly lost, as when the system runs short of memory; the
+ * backend then reads the chains back to learn whether the transaction landed. Non-zero
+ * when the nftables backend is not the one in use. */
+int fw_nftables_lose_answers_next(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* FWINTERFACE_BACKEND_H */

@@ -1,0 +1,270 @@
+// The C API: one process-wide backend, its options and batch of pending operations.
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include <fwinterface/backend.h>
+#include <fwinterface/interface.h>
+#include <fwrules/fw_rule.h>
+
+#include "memory_backend.h"
+#include "nftables_backend.h"
+#include "pending_batch.h"
+
+namespace fwinterface {
+namespace {
+
+struct State {
+    std::unique_ptr<Backend> backend = std::make_unique<MemoryBackend>();
+    PendingBatch pending;
+    std::uint32_t commits = 0;
+    bool jump = false;  // option "jump"
+    std::string error;  // fw_backend_error()
+};
+
+// Never destroyed: a module unloaded at exit may still remove its rules.
+State& state() {
+    static State* const instance = new State();
+    return *instance;
+}
+
+// Records why a call failed; when even that runs out of memory, a text short enough to need
+// no allocation says so.
+void fail(std::string_view why) {
+    try {
+        state().error = why;
+    } catch(const std::bad_alloc&) {
+        state().error = "out of memory";
+    }
+}
+
+// Where the rule goes and its text, after the checks every operation shares.
+struct Placed {
+    ChainKey key;
+    std::string text;
+};
+
+fw_error_t place(const fw_rule_t* rule, Placed& placed) {
+    char text[FW_RULE_TEXT_MAX];
+    if(fw_rule_to_text(rule, text, sizeof(text)) < 0) {
+        return FW_ERROR_RULE;
+    }
+    placed.key = ChainKey{fw_rule_get_ipv6(rule), fw_rule_get_table(rule), fw_rule_get_chain(rule)};
+    placed.text = text;
+    return FW_OK;
+}
+
+template <typename Record>
+int record(const fw_rule_t* rule, Record&& what) {
+    if(rule == nullptr) {
+        return FW_ERROR_ARGUMENT;
+    }
+    try {
+        Placed placed;
+        fw_error_t error = place(rule, placed);
+        return error != FW_OK ? error : what(std::move(placed));
+    } catch(const std::bad_alloc&) {
+        return FW_ERROR_MEMORY;
+    }
+}
+
+std::unique_ptr<Backend> make_backend(std::string_view name, bool jump) {
+    if(name == MemoryBackend::backend_name) {
+        return std::make_unique<MemoryBackend>();
+    }
+    if(name == NftablesBackend::backend_name) {
+        std::string why;
+        std::unique_ptr<Backend> backend = NftablesBackend::start(jump, why);
+        if(backend == nullptr) {
+            fail("nftables: " + why);
+        }
+        return backend;
+    }
+    fail("unknown firewall backend \"" + std::string(name) + '"');
+    return nullptr;
+}
+
+}  // namespace
+}  // namespace fwinterface
+
+using fwinterface::state;
+
+extern "C" {
+
+int fw_add_rule(fw_rule_t* rule, uint32_t index) {
+    if(rule != nullptr && !fw_rule_get_enabled(rule)) {
+        return FW_ERROR_DISABLED;
+    }
+    return fwinterface::record(rule, [index](fwinterface::Placed placed) {
+        return state().pending.insert(*state().backend, std::move(placed.key), index, std::move(placed.text));
+    });
+}
+
+int fw_delete_rule(fw_rule_t* rule, uint32_t index) {
+    return fwinterface::record(rule, [index](fwinterface::Placed placed) {
+        return state().pending.remove(*state().backend, std::move(placed.key), index, std::move(placed.text));
+    });
+}
+
+int fw_apply(void) {
+    auto& s = state();
+    s.error.clear();
+    if(s.pending.empty()) {
+        return FW_OK;
+    }
+    int result = FW_OK;
+    try {
+        if(!s.backend->apply(s.pending.operations())) {
+            result = FW_ERROR_BACKEND;
+            fwinterface::fail(s.backend->error());
+        }
+    } catch(const std::bad_alloc&) {
+        result = FW_ERROR_MEMORY;
+        fwinterface::fail("out of memory");
+    }
+    if(result == FW_OK) {
+        ++s.commits;
+    }
+    s.pending.clear();
+    return result;
+}
+
+const char* fw_error_text(int error) {
+    switch(error) {
+    case FW_OK: return "no error";
+    case FW_ERROR_ARGUMENT: return "no rule";
+    case FW_ERROR_DISABLED: return "rule not enabled";
+    case FW_ERROR_RULE: return "incomplete or inconsistent rule";
+    case FW_ERROR_POSITION: return "no such position in the chain";
+    case FW_ERROR_MISMATCH: return "another rule stands at that position";
+    case FW_ERROR_FULL: return "too many pending operations or rules in the chain";
+    case FW_ERROR_BACKEND: return "the firewall refused the transaction";
+    case FW_ERROR_MEMORY: return "out of memory";
+    default: return "unknown error";
+    }
+}
+
+int fw_backend_select(const char* name) {
+    auto& s = state();
+    if(name == nullptr) {
+        fwinterface::fail("no backend name");
+        return -1;
+    }
+    if(s.backend->name() == name) {
+        s.error.clear();
+        return 0;
+    }
+    try {
+        std::unique_ptr<fwinterface::Backend> next = fwinterface::make_backend(name, s.jump);
+        if(next == nullptr) {
+            return -1;
+        }
+        s.backend = std::move(next);
+    } catch(const std::bad_alloc&) {
+        fwinterface::fail("out of memory");
+        return -1;
+    }
+    s.pending.clear();
+    s.error.clear();
+    return 0;
+}
+
+const char* fw_backend_name(void) { return state().backend->name().data(); }
+
+int fw_backend_set_option(const char* key, const char* value) {
+    auto& s = state();
+    if(key == nullptr || value == nullptr) {
+        fwinterface::fail("no option name or value");
+        return -1;
+    }
+    if(std::strcmp(key, "jump") != 0) {
+        fwinterface::fail("unknown firewall backend option \"" + std::string(key) + '"');
+        return -1;
+    }
+    if(std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0) {
+        fwinterface::fail("option jump takes 0 or 1");
+        return -1;
+    }
+    const bool jump = value[0] == '1';
+    auto* nftables = dynamic_cast<fwinterface::NftablesBackend*>(s.backend.get());
+    try {
+        if(nftables != nullptr && !nftables->set_jump(jump)) {
+            fwinterface::fail("nftables: " + std::string(nftables->error()));
+            return -1;
+        }
+    } catch(const std::bad_alloc&) {
+        fwinterface::fail("out of memory");
+        return -1;
+    }
+    s.jump = jump;
+    s.error.clear();
+    return 0;
+}
+
+const char* fw_backend_error(void) { return state().error.c_str(); }
+
+char* fw_dump(void) {
+    try {
+        std::string text = state().backend->dump();
+        char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+        if(copy != nullptr) {
+            std::memcpy(copy, text.c_str(), text.size() + 1);
+        }
+        return copy;
+    } catch(const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6) {
+    if(table == nullptr || chain == nullptr) {
+        return 0;
+    }
+    try {
+        return static_cast<uint32_t>(state().backend->chain_size(fwinterface::ChainKey{ipv6, table, chain}));
+    } catch(const std::bad_alloc&) {
+        return 0;
+    }
+}
+
+uint32_t fw_apply_count(void) { return state().commits; }
+
+uint32_t fw_pending_count(void) { return static_cast<uint32_t>(state().pending.operations().size()); }
+
+void fw_reset(void) {
+    auto& s = state();
+    s.pending.clear();
+    s.commits = 0;
+    s.error.clear();
+    try {
+        s.backend->reset();
+        if(!s.backend->error().empty()) {
+            fwinterface::fail(s.backend->error());
+        }
+    } catch(const std::bad_alloc&) {
+        fwinterface::fail("out of memory");
+    }
+}
+
+int fw_memory_refuse_next(uint32_t op) {
+    auto* memory = dynamic_cast<fwinterface::MemoryBackend*>(state().backend.get());
+    if(memory == nullptr) {
+        return -1;
+    }
+    memory->refuse_next(op);
+    return 0;
+}
+
+int fw_nftables_lose_answers_next(void) {
+    auto* nftables = dynamic_cast<fwinterface::NftablesBackend*>(state().backend.get());
+    if(nftables == nullptr) {
+        return -1;
+    }
+    nftables->lose_answers_next();
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,68 @@
+#ifndef FWINTERFACE_NFT_MESSAGES_H
+#define FWINTERFACE_NFT_MESSAGES_H
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "netlink_writer.h"
+#include "rule_spec.h"
+
+namespace fwinterface {
+
+// Where a table lives: "ip" or "ip6", and its name.
+struct TableRef {
+    bool ipv6 = false;
+    std::string_view table;
+};
+
+// A rule the kernel knows by its handle, or one added earlier in the same batch, known by
+// the id this batch gave it (then `handle` is 0).
+struct RuleRef {
+    std::uint64_t handle = 0;
+    std::uint32_t id = 0;
+};
+
+// One nf_tables transaction: a batch-begin message, the messages added, a batch-end message,
+// with consecutive sequence numbers from `first_seq` on. Every message asks for an
+// acknowledgement, so that the sender can tell when the kernel has answered all of them.
+class NftBatch {
+public:
+    explicit NftBatch(std::uint32_t first_seq);
+
+    // Each adds one message and returns its sequence number. Tables and chains are added
+    // without "exclusive", so adding one that exists changes nothing.
+    std::uint32_t add_table(TableRef table);
+    std::uint32_t add_chain(TableRef table, std::string_view chain);
+    // A base chain of type filter on the forward hook, priority 0, policy accept.
+    std::uint32_t add_forward_hook_chain(TableRef table, std::string_view chain);
+    std::uint32_t delete_chain(TableRef table, std::string_view chain);
+    std::uint32_t flush_chain(TableRef table, std::string_view chain);
+    // A rule with the given id (unique in the batch, not 0), in front of `before` or, without
+    // it, at the end of the chain; the kernel echoes it back with its handle.
+    std::uint32_t add_rule(TableRef table, std::string_view chain, std::uint32_t id,
+                           const std::optional<RuleRef>& before, const RuleSpec& spec);
+    std::uint32_t add_jump_rule(TableRef table, std::string_view chain, std::string_view target);
+    std::uint32_t delete_rule(TableRef table, std::string_view chain, RuleRef rule);
+
+    // Closes the batch; nothing may be added afterwards.
+    void finish();
+
+    std::span<const std::byte> bytes() const { return out_.bytes(); }
+    std::uint32_t first_seq() const { return first_seq_; }
+    // Messages between begin and end: the ones that are acknowledged.
+    std::uint32_t messages() const { return next_seq_ - first_seq_ - 1 - (finished_ ? 1 : 0); }
+
+private:
+    std::uint32_t begin(std::uint16_t type, std::uint16_t flags, TableRef table);
+
+    NetlinkWriter out_;
+    std::uint32_t first_seq_;
+    std::uint32_t next_seq_;
+    bool finished_ = false;
+};
+
+}  // namespace fwinterface
+
+#endif  // FWINTERFACE_NFT_MESSAGES_H

@@ -1,0 +1,73 @@
+#ifndef FWINTERFACE_NFT_SOCKET_H
+#define FWINTERFACE_NFT_SOCKET_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nft_messages.h"
+
+struct mnl_socket;
+
+namespace fwinterface {
+
+// The kernel's answer to one batch.
+struct BatchResult {
+    enum class Outcome : std::uint8_t {
+        committed,  // every message acknowledged: the whole batch landed
+        refused,    // the kernel refused a message, so none of the batch landed
+        unknown     // some answers were lost: whether the batch landed must be read back
+    };
+    Outcome outcome = Outcome::unknown;
+    int error = 0;               // errno of the first refusal or of the failure to read
+    std::uint32_t error_seq = 0; // message the refusal is about (the batch-begin one: the whole batch)
+    std::string kernel_message;  // the kernel's own words about the refusal, when it gave some
+    // Per message (sequence number - first - 1): the handle the kernel gave an added rule
+    // (from its echo), 0 for other messages.
+    std::vector<std::uint64_t> handles;
+};
+
+// A netlink socket to nf_tables in the network namespace of the thread that opened it.
+// Every call waits for the kernel's answer, at most a few seconds.
+class NftSocket {
+public:
+    // nullptr, with the reason in `error`, when the socket cannot be opened.
+    static std::unique_ptr<NftSocket> open(std::string& error);
+    ~NftSocket();
+    NftSocket(const NftSocket&) = delete;
+    NftSocket& operator=(const NftSocket&) = delete;
+
+    // The sequence number the next batch starts with.
+    std::uint32_t next_seq() const { return next_seq_; }
+
+    // Sends a finished batch made with next_seq() and reads every answer the kernel queued.
+    BatchResult send(const NftBatch& batch);
+
+    // The handles of the rules of one chain, in chain order (a missing table or chain has
+    // none). false, with the reason in `error`, when the kernel does not answer in full.
+    bool list_handles(TableRef table, std::string_view chain, std::vector<std::uint64_t>& handles,
+                      std::string& error);
+
+    // For tests: the next send() gets the smallest receive buffer the kernel allows, so that
+    // the kernel's answers overflow it, as when the system runs short of memory.
+    void starve_next_send(bool starve) { starve_next_ = starve; }
+
+private:
+    explicit NftSocket(mnl_socket* socket);
+    void advance_seq(std::uint32_t used);
+    bool fit_buffers(std::size_t send_bytes, std::size_t reply_bytes);
+    void read_answers(const NftBatch& batch, BatchResult& result);
+
+    mnl_socket* socket_;
+    std::uint32_t next_seq_ = 1;
+    std::size_t send_buffer_ = 0;     // the sizes last forced on the socket
+    std::size_t receive_buffer_ = 0;
+    bool starve_next_ = false;
+    std::vector<std::uint8_t> reply_;  // one datagram of the kernel's answer
+};
+
+}  // namespace fwinterface
+
+#endif  // FWINTERFACE_NFT_SOCKET_H

@@ -1,0 +1,358 @@
+#include "nftables_backend.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rule_spec.h"
+#include "save_format.h"
+
+namespace fwinterface {
+namespace {
+
+// The base chain on the forward hook that jumps to an access-control chain.
+std::string hook_chain_of(const ChainKey& chain) { return chain.chain + "_hook"; }
+
+bool is_access_control(const ChainKey& key) {
+    return key == access_control_chain(false) || key == access_control_chain(true);
+}
+
+TableRef table_of(const ChainKey& key) { return TableRef{key.ipv6, key.table}; }
+
+std::string chain_name(const ChainKey& key) {
+    return std::string(key.ipv6 ? "ip6 " : "ip ") + key.table + ' ' + key.chain;
+}
+
+std::string kernel_reason(const BatchResult& result) {
+    std::string text = std::strerror(result.error);
+    if(!result.kernel_message.empty()) {
+        text += " (" + result.kernel_message + ')';
+    }
+    return text;
+}
+
+constexpr const char* out_of_step_text =
+    "the kernel's chains no longer match what this backend wrote; reset the firewall backend";
+
+}  // namespace
+
+NftablesBackend::NftablesBackend(std::unique_ptr<NftSocket> socket, bool jump) : socket_(std::move(socket)), jump_(jump) {}
+
+std::unique_ptr<NftablesBackend> NftablesBackend::start(bool jump, std::string& error) {
+    std::unique_ptr<NftSocket> socket = NftSocket::open(error);
+    if(socket == nullptr) {
+        return nullptr;
+    }
+    std::unique_ptr<NftablesBackend> backend(new NftablesBackend(std::move(socket), jump));
+    if(!backend->take_over()) {
+        error = backend->error_;
+        return nullptr;
+    }
+    return backend;
+}
+
+std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
+    auto it = chains_.find(key);
+    return it == chains_.end() ? 0 : it->second.size();
+}
+
+const std::string* NftablesBackend::rule_at(const ChainKey& key, std::size_t position) const {
+    auto it = chains_.find(key);
+    if(it == chains_.end() || position == 0 || position > it->second.size()) {
+        return nullptr;
+    }
+    return &it->second[position - 1]->text;
+}
+
+std::string NftablesBackend::dump() const {
+    return format_save(chains_, [](const std::unique_ptr<MirrorRule>& rule) -> const std::string& { return rule->text; });
+}
+
+void NftablesBackend::write_hooks(NftBatch& batch, bool jump) const {
+    for(bool ipv6 : {false, true}) {
+        const ChainKey chain = access_control_chain(ipv6);
+        const TableRef table = table_of(chain);
+        const std::string hook = hook_chain_of(chain);
+        batch.add_table(table);
+        batch.add_chain(table, chain.chain);
+        // Adding the hook chain first makes its removal work whether it exists or not.
+        batch.add_forward_hook_chain(table, hook);
+        batch.flush_chain(table, hook);
+        if(jump) {
+            batch.add_jump_rule(table, hook, chain.chain);
+        } else {
+            batch.delete_chain(table, hook);
+        }
+    }
+}
+
+// Whatever a previous run or the last transactions left, one batch empties the chains, so
+// that positions start at 1 again in the kernel as in the mirror.
+bool NftablesBackend::take_over() {
+    NftBatch batch(socket_->next_seq());
+    for(bool ipv6 : {false, true}) {
+        const ChainKey chain = access_control_chain(ipv6);
+        batch.add_table(table_of(chain));
+        batch.add_chain(table_of(chain), chain.chain);
+        batch.flush_chain(table_of(chain), chain.chain);
+    }
+    for(const auto& [key, rules] : chains_) {
+        if(!is_access_control(key)) {
+            batch.add_table(table_of(key));
+            batch.add_chain(table_of(key), key.chain);
+            batch.flush_chain(table_of(key), key.chain);
+        }
+    }
+    write_hooks(batch, jump_);
+    batch.finish();
+    const BatchResult result = socket_->send(batch);
+    if(result.outcome != BatchResult::Outcome::committed) {
+        error_ = "cannot take the firewall chains over: " + kernel_reason(result);
+        return false;
+    }
+    chains_.clear();
+    chains_.try_emplace(access_control_chain(false));
+    chains_.try_emplace(access_control_chain(true));
+    out_of_step_ = false;
+    error_.clear();
+    return true;
+}
+
+void NftablesBackend::reset() {
+    socket_->starve_next_send(false);
+    if(!take_over()) {
+        out_of_step_ = true;
+    }
+}
+
+bool NftablesBackend::set_jump(bool jump) {
+    NftBatch batch(socket_->next_seq());
+    write_hooks(batch, jump);
+    batch.finish();
+    const BatchResult result = socket_->send(batch);
+    if(result.outcome != BatchResult::Outcome::committed) {
+        error_ = std::string("cannot ") + (jump ? "create" : "remove") + " the forward-hook chains: " +
+                 kernel_reason(result);
+        return false;
+    }
+    jump_ = jump;
+    error_.clear();
+    return true;
+}
+
+// A chain new to the mirror is only taken on when the kernel has no rules in it: rules the
+// mirror does not know would shift every position, and emptying them would lose someone
+// else's rules. Read once per chain, at its first insertion.
+bool NftablesBackend::claim_new_chains(std::span<const Operation> transaction) {
+    std::vector<const ChainKey*> checked;
+    for(const Operation& op : transaction) {
+        if(chains_.contains(op.chain) ||
+           std::any_of(checked.begin(), checked.end(), [&op](const ChainKey* key) { return *key == op.chain; })) {
+            continue;
+        }
+        std::vector<std::uint64_t> handles;
+        std::string why;
+        if(!socket_->list_handles(table_of(op.chain), op.chain.chain, handles, why)) {
+            error_ = "cannot read chain " + chain_name(op.chain) + ": " + why;
+            return false;
+        }
+        if(!handles.empty()) {
+            error_ = "chain " + chain_name(op.chain) + " holds rules that were not written here";
+            return false;
+        }
+        checked.push_back(&op.chain);
+    }
+    return true;
+}
+
+bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, const Operation& op,
+                                      std::size_t number, Written& written) {
+    auto refuse = [this, number, &op](const std::string& why) {
+        error_ = "operation " + std::to_string(number) + " on " + chain_name(op.chain) + ": " + why;
+        return false;
+    };
+    auto reference = [](const MirrorRule& rule) { return RuleRef{rule.handle, rule.handle == 0 ? rule.id : 0}; };
+
+    const TableRef table = table_of(op.chain);
+    bool created = false;
+    auto chain = undo.chain_of(op.chain, &created);
+    if(created) {
+        batch.add_table(table);
+        batch.add_chain(table, op.chain.chain);
+    }
+    std::uint64_t& highest_removed = written.touched.try_emplace(op.chain, 0).first->second;
+    Rules& rules = chain->second;
+    const std::size_t index = op.position - std::size_t{1};
+    std::uint32_t seq = 0;
+    if(op.kind == Operation::Kind::insert) {
+        if(op.position == 0 || index > rules.size()) {
+            return refuse("no such position");
+        }
+        RuleSpec spec;
+        std::string why;
+        if(!parse_rule_text(op.rule, op.chain.ipv6, spec, why)) {
+            return refuse(why);
+        }
+        // In front of the rule at that position, or at the end. Appending keeps this
+        // backend's rules in their order even if someone added rules behind its back.
+        std::optional<RuleRef> before;
+        if(index < rules.size()) {
+            before = reference(*rules[index]);
+        }
+        const auto id = static_cast<std::uint32_t>(written.added.size() + 1);
+        auto rule = std::make_unique<MirrorRule>(MirrorRule{op.rule, 0, id});
+        seq = batch.add_rule(table, op.chain.chain, id, before, spec);
+        written.added.emplace_back(rule.get(), seq);
+        rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index), std::move(rule));
+        undo.inserted(chain, index);
+    } else {
+        if(op.position == 0 || index >= rules.size() || rules[index]->text != op.rule) {
+            return refuse("another rule at that position");
+        }
+        seq = batch.delete_rule(table, op.chain.chain, reference(*rules[index]));
+        highest_removed = std::max(highest_removed, rules[index]->handle);
+        std::unique_ptr<MirrorRule> rule = std::move(rules[index]);
+        rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(index));
+        undo.removed(chain, index, std::move(rule));
+    }
+    written.operation_seqs.push_back(seq);
+    return true;
+}
+
+bool NftablesBackend::apply(std::span<const Operation> transaction) {
+    error_.clear();
+    if(out_of_step_) {
+        error_ = out_of_step_text;
+        return false;
+    }
+    if(!claim_new_chains(transaction)) {
+        return false;
+    }
+    // The mirror changes in place while the batch is written, so that positions of later
+    // operations see earlier ones; the undo log takes it back unless the kernel confirms.
+    NftBatch batch(socket_->next_seq());
+    UndoLog<Chains> undo(chains_, transaction.size());
+    Written written;
+    written.operation_seqs.reserve(transaction.size());
+    for(std::size_t n = 0; n < transaction.size(); ++n) {
+        if(!write_operation(batch, undo, transaction[n], n + 1, written)) {
+            return false;
+        }
+    }
+    batch.finish();
+    const BatchResult result = socket_->send(batch);
+    switch(result.outcome) {
+    case BatchResult::Outcome::refused:
+        error_ = describe_refusal(result, batch, transaction, written);
+        return false;
+    case BatchResult::Outcome::committed:
+        if(learn_handles(result, batch, written)) {
+            settle(undo, written);
+            return true;
+        }
+        break;
+    case BatchResult::Outcome::unknown: break;
+    }
+    return reconcile(undo, written);
+}
+
+bool NftablesBackend::learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written) {
+    bool all = true;
+    for(auto [rule, seq] : written.added) {
+        rule->handle = result.handles[seq - batch.first_seq() - 1];
+        all = all && rule->handle != 0;
+    }
+    return all;
+}
+
+void NftablesBackend::settle(UndoLog<Chains>& undo, const Written& written) {
+    for(auto [rule, seq] : written.added) {
+        rule->id = 0;
+    }
+    undo.commit();
+}
+
+// Some of the kernel's answers were lost, so whether the batch landed is read back from the
+// chains it touched. It landed when each chain holds the mirror's new order: the known
+// handles in place and, where the batch added rules whose echo was lost, handles newer than
+// any the chain had (a table hands out ever-growing handles). It did not land when each chain holds exactly
+// what the mirror held before. Anything else cannot be worked out.
+bool NftablesBackend::reconcile(UndoLog<Chains>& undo, const Written& written) {
+    std::vector<std::vector<std::uint64_t>> kernel;
+    kernel.reserve(written.touched.size());
+    for(const auto& [key, highest_removed] : written.touched) {
+        std::string why;
+        if(!socket_->list_handles(table_of(key), key.chain, kernel.emplace_back(), why)) {
+            undo.roll_back();
+            out_of_step_ = true;
+            error_ = "lost the kernel's answer and cannot read the chains back: " + why;
+            return false;
+        }
+    }
+
+    bool landed = true;
+    std::size_t n = 0;
+    for(const auto& [key, highest_removed] : written.touched) {
+        const Rules& rules = chains_.at(key);
+        const std::vector<std::uint64_t>& handles = kernel[n++];
+        std::uint64_t newest_before = highest_removed;
+        for(const auto& rule : rules) {
+            if(rule->id == 0) {
+                newest_before = std::max(newest_before, rule->handle);
+            }
+        }
+        landed = landed && handles.size() == rules.size();
+        for(std::size_t i = 0; landed && i < rules.size(); ++i) {
+            landed = rules[i]->handle != 0 ? handles[i] == rules[i]->handle : handles[i] > newest_before;
+        }
+    }
+    if(landed) {
+        n = 0;
+        for(const auto& [key, highest_removed] : written.touched) {
+            const std::vector<std::uint64_t>& handles = kernel[n++];
+            Rules& rules = chains_.at(key);
+            for(std::size_t i = 0; i < rules.size(); ++i) {
+                rules[i]->handle = handles[i];
+            }
+        }
+        settle(undo, written);
+        return true;
+    }
+
+    undo.roll_back();
+    bool kept = true;
+    n = 0;
+    for(const auto& [key, highest_removed] : written.touched) {
+        const std::vector<std::uint64_t>& handles = kernel[n++];
+        auto it = chains_.find(key);
+        const std::size_t size = it == chains_.end() ? 0 : it->second.size();
+        kept = kept && handles.size() == size;
+        for(std::size_t i = 0; kept && i < size; ++i) {
+            kept = handles[i] == it->second[i]->handle;
+        }
+    }
+    if(kept) {
+        error_ = "lost the kernel's answer; the transaction did not land";
+    } else {
+        out_of_step_ = true;
+        error_ = out_of_step_text;
+    }
+    return false;
+}
+
+std::string NftablesBackend::describe_refusal(const BatchResult& result, const NftBatch& batch,
+                                              std::span<const Operation> transaction, const Written& written) const {
+    std::string text = "the kernel refused ";
+    auto it = std::lower_bound(written.operation_seqs.begin(), written.operation_seqs.end(), result.error_seq);
+    if(result.error_seq == batch.first_seq() || it == written.operation_seqs.end()) {
+        text += "the transaction";
+    } else {
+        const auto index = static_cast<std::size_t>(it - written.operation_seqs.begin());
+        const Operation& op = transaction[index];
+        text += "operation " + std::to_string(index + 1) + " of " + std::to_string(transaction.size()) + " (" +
+                (op.kind == Operation::Kind::insert ? "insertion at " : "removal at ") + std::to_string(op.position) +
+                " in " + chain_name(op.chain) + ")";
+    }
+    return text + ": " + kernel_reason(result);
+}
+
+}  // namespace fwinterface

@@ -1,0 +1,97 @@
+#ifndef FWINTERFACE_NFTABLES_BACKEND_H
+#define FWINTERFACE_NFTABLES_BACKEND_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "nft_socket.h"
+#include "ruleset_backend.h"
+#include "undo_log.h"
+
+namespace fwinterface {
+
+// The running ruleset in the kernel's nf_tables, in the network namespace of the thread
+// that started the backend. Each chain is a chain of table "filter" of family ip or ip6.
+//
+// The backend keeps a mirror of its chains: per position the rule's text and the handle
+// the kernel gave it. Positions are turned into handles through the mirror, so a
+// transaction costs its own size, never a listing of the kernel's chains; the handles of
+// new rules come back in the kernel's echo of the batch. A transaction is one nf_tables
+// batch, which the kernel applies whole or not at all; the mirror follows only what the
+// kernel confirmed.
+//
+// The access-control chains belong to this backend: starting empties them of whatever a
+// previous run left. Any other chain is taken on at its first insertion, created when
+// missing and refused when it already holds rules, so that no one else's rules are lost.
+class NftablesBackend final : public Backend {
+public:
+    static constexpr std::string_view backend_name = "nftables";
+
+    // Opens the kernel connection and takes the access-control chains over in one
+    // transaction: tables and chains created when missing, emptied, and the forward-hook
+    // chains created (jump) or removed. nullptr, with the reason in `error`, when the kernel
+    // refuses (no permission, no nf_tables).
+    static std::unique_ptr<NftablesBackend> start(bool jump, std::string& error);
+
+    std::string_view name() const override { return backend_name; }
+    std::size_t chain_size(const ChainKey& key) const override;
+    const std::string* rule_at(const ChainKey& key, std::size_t position) const override;
+    bool apply(std::span<const Operation> transaction) override;
+    std::string_view error() const override { return error_; }
+    std::string dump() const override;
+    // Empties every chain of the mirror in the kernel; the mirror holds the two empty
+    // access-control chains again. Also brings a backend that lost step back in step.
+    void reset() override;
+
+    // Creates (true) or removes (false) the base chains on the forward hook that jump to
+    // the access-control chains. false, with nothing changed, when the kernel refuses.
+    bool set_jump(bool jump);
+
+    // Test hook: the answers to the next transaction overflow the receive buffer.
+    void lose_answers_next() { socket_->starve_next_send(true); }
+
+private:
+    struct MirrorRule {
+        std::string text;
+        std::uint64_t handle = 0;  // 0 until the kernel confirmed the rule
+        std::uint32_t id = 0;      // not 0 only while the batch that adds it is settled: its id there
+    };
+    using Rules = std::vector<std::unique_ptr<MirrorRule>>;
+    using Chains = std::map<ChainKey, Rules>;
+
+    // What the batch being written does, to settle the mirror once the kernel answered.
+    struct Written {
+        std::vector<std::pair<MirrorRule*, std::uint32_t>> added;  // new rule, its message
+        std::map<ChainKey, std::uint64_t> touched;                // chain, highest handle removed
+        std::vector<std::uint32_t> operation_seqs;                // per operation, its message
+    };
+
+    NftablesBackend(std::unique_ptr<NftSocket> socket, bool jump);
+
+    bool take_over();
+    void write_hooks(NftBatch& batch, bool jump) const;
+    bool claim_new_chains(std::span<const Operation> transaction);
+    bool write_operation(NftBatch& batch, UndoLog<Chains>& undo, const Operation& op, std::size_t number,
+                         Written& written);
+    bool learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written);
+    void settle(UndoLog<Chains>& undo, const Written& written);
+    bool reconcile(UndoLog<Chains>& undo, const Written& written);
+    std::string describe_refusal(const BatchResult& result, const NftBatch& batch,
+                                 std::span<const Operation> transaction, const Written& written) const;
+
+    std::unique_ptr<NftSocket> socket_;
+    bool jump_;
+    Chains chains_;
+    std::string error_;
+    // The kernel's chains no longer match the mirror in a way that could be worked out:
+    // every transaction is refused until reset() empties the chains.
+    bool out_of_step_ = false;
+};
+
+}  // namespace fwinterface
+
+#endif  // FWINTERFACE_NFTABLES_BACKEND_H

@@ -1,0 +1,79 @@
+#ifndef FWINTERFACE_RULESET_BACKEND_H
+#define FWINTERFACE_RULESET_BACKEND_H
+
+#include <compare>
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fwinterface {
+
+// One chain: its family, table and name. The order (IPv4 first, then table, then chain)
+// is the order of the dump.
+struct ChainKey {
+    bool ipv6 = false;
+    std::string table;
+    std::string chain;
+
+    auto operator<=>(const ChainKey&) const = default;
+};
+
+// The chains every backend starts with, empty: the access-control chains of table "filter".
+inline ChainKey access_control_chain(bool ipv6) {
+    return ChainKey{ipv6, "filter", ipv6 ? "FORWARD6_AccessControl_QK" : "FORWARD_AccessControl_QK"};
+}
+
+// The rules of one chain, first position first, each as its fw_rule_to_text() text.
+using Chain = std::vector<std::string>;
+
+// Every chain of a ruleset, in dump order.
+using Ruleset = std::map<ChainKey, Chain>;
+
+// One step of a transaction. Positions are 1-based and refer to the chain as left by the
+// steps before it in the same transaction. A removal names the rule expected at the
+// position, so a backend can refuse to remove another one.
+struct Operation {
+    enum class Kind : std::uint8_t { insert, remove };
+
+    Kind kind = Kind::insert;
+    ChainKey chain;
+    std::uint32_t position = 0;
+    std::string rule;
+};
+
+// Where the running ruleset lives. The rule texts are iptables-restore syntax; a kernel
+// backend translates them into its own terms, hands a transaction to the kernel as one
+// atomic batch, and keeps a mirror of the positions.
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    virtual std::string_view name() const = 0;
+
+    // Rules in one running chain; 0 when the chain does not exist.
+    virtual std::size_t chain_size(const ChainKey& key) const = 0;
+
+    // The rule at 1-based `position` of a running chain (borrowed until the next apply or
+    // reset), or nullptr when there is none.
+    virtual const std::string* rule_at(const ChainKey& key, std::size_t position) const = 0;
+
+    // Applies every operation or none: false, with the running ruleset unchanged, when one
+    // of them is impossible. May throw std::bad_alloc, also with nothing changed.
+    virtual bool apply(std::span<const Operation> transaction) = 0;
+
+    // Why the last apply() or reset() failed, in a few English words ("" after a success).
+    virtual std::string_view error() const = 0;
+
+    // The running ruleset in the form of fw_dump().
+    virtual std::string dump() const = 0;
+
+    // Back to the start state.
+    virtual void reset() = 0;
+};
+
+}  // namespace fwinterface
+
+#endif  // FWINTERFACE_RULESET_BACKEND_H

@@ -1,0 +1,83 @@
+#include "query_registry.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <amxc/amxc_common.h>
+
+namespace gmap {
+namespace {
+
+gmap_query_t* query_of(amxc_llist_it_t* it) { return amxc_container_of(it, gmap_query_t, it); }
+
+void free_query(gmap_query_t* query) {
+    std::free(query->expression);
+    std::free(query->name);
+    std::free(query);
+}
+
+}  // namespace
+
+std::uint32_t QueryRegistry::unused_id() {
+    // Ids only repeat after 2^32 opens, and then skip those still open; with at most
+    // GMAP_QUERY_MAX open this ends within GMAP_QUERY_MAX + 1 steps.
+    for(;;) {
+        std::uint32_t id = next_id_++;
+        if(id != 0 && find(id) == nullptr) {
+            return id;
+        }
+    }
+}
+
+gmap_query_t* QueryRegistry::open(const char* expression, const char* name, gmap_query_cb_t fn, void* data) {
+    if(expression == nullptr || expression[0] == '\0' || fn == nullptr || count_ >= GMAP_QUERY_MAX) {
+        return nullptr;
+    }
+    auto* query = static_cast<gmap_query_t*>(std::calloc(1, sizeof(gmap_query_t)));
+    if(query == nullptr) {
+        return nullptr;
+    }
+    query->expression = strdup(expression);
+    query->name = name == nullptr ? nullptr : strdup(name);
+    if(query->expression == nullptr || (name != nullptr && query->name == nullptr)) {
+        free_query(query);
+        return nullptr;
+    }
+    query->id = unused_id();
+    query->fn = fn;
+    query->data = data;
+    query->refcount = 1;
+    amxc_llist_it_init(&query->it);
+    amxc_llist_append(&open_, &query->it);
+    ++count_;
+    return query;
+}
+
+void QueryRegistry::close(gmap_query_t* query) {
+    amxc_llist_it_take(&query->it);
+    --count_;
+    release(query);
+}
+
+gmap_query_t* QueryRegistry::find(std::uint32_t id) const {
+    amxc_llist_iterate(it, &open_) {
+        if(query_of(it)->id == id) {
+            return query_of(it);
+        }
+    }
+    return nullptr;
+}
+
+void QueryRegistry::release(gmap_query_t* query) {
+    if(--query->refcount == 0) {
+        free_query(query);
+    }
+}
+
+// Never destroyed: a module unloaded at exit may still close its queries.
+QueryRegistry& registry() {
+    static QueryRegistry* const instance = new QueryRegistry();
+    return *instance;
+}
+
+}  // namespace gmap

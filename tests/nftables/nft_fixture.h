@@ -1,0 +1,93 @@
+#ifndef TESTS_NFTABLES_NFT_FIXTURE_H
+#define TESTS_NFTABLES_NFT_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fwinterface/backend.h>
+#include <fwinterface/interface.h>
+
+#include "kernel_view.h"
+#include "netns.h"
+#include "rule_maker.h"
+
+namespace nfttest {
+
+// Each test runs in a network namespace of its own, with the nftables backend selected in
+// it; afterwards the memory backend is selected again (closing the kernel connection) and
+// the namespace is deleted. Skips where the machine refuses (not root, no nft, no netns).
+class NftablesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if(!kernel_tests_refused().empty()) {
+            GTEST_SKIP() << kernel_tests_refused();
+        }
+        ns_.emplace("fw");
+        ASSERT_TRUE(ns_->ok()) << ns_->error();
+        inside_.emplace(ns_->name());
+        ASSERT_TRUE(inside_->ok()) << "cannot enter " << ns_->name();
+        ASSERT_EQ(fw_backend_set_option("jump", jump() ? "1" : "0"), 0) << fw_backend_error();
+        ASSERT_EQ(fw_backend_select("nftables"), 0) << fw_backend_error();
+        fw_reset();
+    }
+    void TearDown() override {
+        fw_backend_select("memory");
+        fw_backend_set_option("jump", "0");
+        inside_.reset();
+        ns_.reset();
+    }
+
+    // Whether the backend also owns the forward-hook chains in this fixture.
+    virtual bool jump() const { return false; }
+
+    const Namespace& ns() const { return *ns_; }
+
+    static std::string dump() {
+        char* text = fw_dump();
+        std::string copy = text == nullptr ? "<null>" : text;
+        std::free(text);
+        return copy;
+    }
+
+    // The kernel's access-control chains, and `more`, in the form of fw_dump().
+    std::string kernel(std::vector<ChainName> more = {}) const {
+        more.insert(more.begin(), {access_control_v4, access_control_v6});
+        return kernel_dump(*ns_, more);
+    }
+
+    static uint32_t size_v4() { return fw_chain_size("filter", "FORWARD_AccessControl_QK", false); }
+
+    // Inserts an IPv4 drop rule for `source` at `position` and commits it.
+    static void insert_now(const char* source, uint32_t position) {
+        Rule rule = RuleMaker().source(source).make();
+        ASSERT_NE(rule, nullptr);
+        ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK) << source;
+        ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
+    }
+
+    // Removes the IPv4 drop rule for `source` at `position` and commits.
+    static void remove_now(const char* source, uint32_t position) {
+        Rule rule = RuleMaker().source(source).make();
+        ASSERT_NE(rule, nullptr);
+        ASSERT_EQ(fw_delete_rule(rule.get(), position), FW_OK) << source;
+        ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
+    }
+
+private:
+    std::optional<Namespace> ns_;
+    std::optional<Inside> inside_;
+};
+
+// The same with the forward-hook chains owned by the backend.
+class NftablesJumpTest : public NftablesTest {
+protected:
+    bool jump() const override { return true; }
+};
+
+}  // namespace nfttest
+
+#endif  // TESTS_NFTABLES_NFT_FIXTURE_H

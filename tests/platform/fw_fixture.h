@@ -1,0 +1,55 @@
+#ifndef TESTS_PLATFORM_FW_FIXTURE_H
+#define TESTS_PLATFORM_FW_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include <fwinterface/backend.h>
+#include <fwinterface/interface.h>
+
+#include "rule_builder.h"
+
+namespace fwtest {
+
+// Every test starts from the memory backend's start state.
+class FwInterface : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(fw_backend_select("memory"), 0);
+        fw_reset();
+    }
+    void TearDown() override { fw_reset(); }
+
+    static std::string dump() {
+        char* text = fw_dump();
+        std::string copy = text == nullptr ? "<null>" : text;
+        std::free(text);
+        return copy;
+    }
+
+    // The sources of the rules of the running IPv4 access-control chain, in chain order,
+    // joined by ",": "10.0.0.1,10.0.0.2".
+    static std::string ipv4_sources() {
+        std::string out;
+        std::string all = dump();
+        const std::string line = "\n-A FORWARD_AccessControl_QK -s ";
+        for(std::size_t at = all.find(line); at != std::string::npos; at = all.find(line, at + 1)) {
+            std::size_t begin = at + line.size();
+            out += (out.empty() ? "" : ",") + all.substr(begin, all.find('/', begin) - begin);
+        }
+        return out;
+    }
+
+    // Inserts an IPv4 drop rule for `source` at `position` and commits.
+    static void insert_now(const char* source, uint32_t position) {
+        Rule rule = make_rule(source);
+        ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK) << source;
+        ASSERT_EQ(fw_apply(), FW_OK);
+    }
+};
+
+}  // namespace fwtest
+
+#endif  // TESTS_PLATFORM_FW_FIXTURE_H

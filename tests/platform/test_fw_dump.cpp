@@ -1,0 +1,108 @@
+// The dump, byte for byte: golden tests of the module compare against this format.
+
+#include "fw_fixture.h"
+
+extern "C" int insert_mac_accept_rule_from_c(uint32_t position);
+
+namespace fwtest {
+namespace {
+
+using FwDump = FwInterface;
+
+TEST_F(FwDump, StartStateHasTheTwoEmptyAccessControlChains) {
+    EXPECT_EQ(dump(),
+              "# ipv4\n"
+              "*filter\n"
+              ":FORWARD_AccessControl_QK - [0:0]\n"
+              "COMMIT\n"
+              "# ipv6\n"
+              "*filter\n"
+              ":FORWARD6_AccessControl_QK - [0:0]\n"
+              "COMMIT\n");
+}
+
+TEST_F(FwDump, RepresentativeRulesOfBothFamilies) {
+    Rule tcp = make_rule("192.168.1.10");
+    ASSERT_EQ(fw_rule_set_protocol(tcp.get(), 6), 0);
+    ASSERT_EQ(fw_rule_set_source_port(tcp.get(), 53), 0);
+    ASSERT_EQ(fw_rule_set_destination_port(tcp.get(), 80), 0);
+    ASSERT_EQ(fw_rule_set_destination_port_range_max(tcp.get(), 100), 0);
+
+    Rule icmp = make_rule("10.0.0.0");
+    ASSERT_EQ(fw_rule_set_source_mask(icmp.get(), "8"), 0);
+    ASSERT_EQ(fw_rule_set_protocol(icmp.get(), 1), 0);
+    ASSERT_EQ(fw_rule_set_icmp_type(icmp.get(), 8), 0);
+    ASSERT_EQ(fw_rule_set_filtered_icmp_code(icmp.get(), 0), 0);
+
+    Rule udp6 = make_rule("2001:db8::1", true);
+    ASSERT_EQ(fw_rule_set_protocol(udp6.get(), 17), 0);
+    ASSERT_EQ(fw_rule_set_destination_port(udp6.get(), 53), 0);
+
+    ASSERT_EQ(fw_add_rule(tcp.get(), 1), FW_OK);
+    ASSERT_EQ(fw_add_rule(icmp.get(), 2), FW_OK);
+    ASSERT_EQ(insert_mac_accept_rule_from_c(3), FW_OK);
+    ASSERT_EQ(fw_add_rule(udp6.get(), 1), FW_OK);
+    ASSERT_EQ(fw_apply(), FW_OK);
+
+    EXPECT_EQ(dump(),
+              "# ipv4\n"
+              "*filter\n"
+              ":FORWARD_AccessControl_QK - [0:0]\n"
+              "-A FORWARD_AccessControl_QK -s 192.168.1.10/32 -p tcp -m tcp --sport 53 --dport 80:100 -j DROP\n"
+              "-A FORWARD_AccessControl_QK -s 10.0.0.0/8 -p icmp -m icmp --icmp-type 8/0 -j DROP\n"
+              "-A FORWARD_AccessControl_QK -m mac --mac-source 01:23:45:67:89:ab -j ACCEPT\n"
+              "COMMIT\n"
+              "# ipv6\n"
+              "*filter\n"
+              ":FORWARD6_AccessControl_QK - [0:0]\n"
+              "-A FORWARD6_AccessControl_QK -s 2001:db8::1/128 -p udp -m udp --dport 53 -j DROP\n"
+              "COMMIT\n");
+}
+
+TEST_F(FwDump, TablesAndChainsAreSortedAndNewChainsStayWhenEmptied) {
+    auto rule_in = [](const char* table, const char* chain) {
+        Rule rule = make_rule("");
+        EXPECT_EQ(fw_rule_set_table(rule.get(), table), 0);
+        EXPECT_EQ(fw_rule_set_chain(rule.get(), chain), 0);
+        return rule;
+    };
+    Rule nat = rule_in("nat", "POSTROUTING_x");
+    ASSERT_EQ(fw_rule_set_target_policy(nat.get(), FW_RULE_POLICY_MASQUERADE), 0);
+    Rule zeta = rule_in("filter", "zeta");
+    Rule alpha = rule_in("filter", "Alpha");
+    ASSERT_EQ(fw_add_rule(nat.get(), 1), FW_OK);
+    ASSERT_EQ(fw_add_rule(zeta.get(), 1), FW_OK);
+    ASSERT_EQ(fw_add_rule(alpha.get(), 1), FW_OK);
+    ASSERT_EQ(fw_apply(), FW_OK);
+    ASSERT_EQ(fw_delete_rule(zeta.get(), 1), FW_OK);
+    ASSERT_EQ(fw_apply(), FW_OK);
+
+    EXPECT_EQ(dump(),
+              "# ipv4\n"
+              "*filter\n"
+              ":Alpha - [0:0]\n"
+              ":FORWARD_AccessControl_QK - [0:0]\n"
+              ":zeta - [0:0]\n"
+              "-A Alpha -j DROP\n"
+              "COMMIT\n"
+              "*nat\n"
+              ":POSTROUTING_x - [0:0]\n"
+              "-A POSTROUTING_x -j MASQUERADE\n"
+              "COMMIT\n"
+              "# ipv6\n"
+              "*filter\n"
+              ":FORWARD6_AccessControl_QK - [0:0]\n"
+              "COMMIT\n");
+}
+
+TEST_F(FwDump, UnknownBackendsAreRefusedAndReselectingMemoryKeepsTheRules) {
+    insert_now("10.0.0.1", 1);
+    EXPECT_NE(fw_backend_select("no-such-backend"), 0);
+    EXPECT_NE(fw_backend_select(nullptr), 0);
+    EXPECT_EQ(fw_backend_select("memory"), 0);
+    EXPECT_STREQ(fw_backend_name(), "memory");
+    EXPECT_EQ(ipv4_sources(), "10.0.0.1");
+}
+
+}  // namespace
+}  // namespace fwtest

@@ -1,0 +1,158 @@
+// Positional insertion and removal, checked against running + pending, as the module's
+// bookkeeping relies on it.
+
+#include "fw_fixture.h"
+
+namespace fwtest {
+namespace {
+
+using FwPositions = FwInterface;
+
+TEST_F(FwPositions, InsertionAtOneGoesInFrontAndShiftsTheRest) {
+    insert_now("10.0.0.1", 1);
+    insert_now("10.0.0.2", 2);
+    insert_now("10.0.0.3", 1);
+    EXPECT_EQ(ipv4_sources(), "10.0.0.3,10.0.0.1,10.0.0.2");
+    insert_now("10.0.0.4", 4);  // size + 1: the end
+    EXPECT_EQ(ipv4_sources(), "10.0.0.3,10.0.0.1,10.0.0.2,10.0.0.4");
+}
+
+TEST_F(FwPositions, RemovalInTheMiddleMovesLaterRulesUp) {
+    for(const char* source : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) {
+        insert_now(source, fw_chain_size("filter", "FORWARD_AccessControl_QK", false) + 1);
+    }
+    Rule middle = make_rule("10.0.0.2");
+    ASSERT_EQ(fw_delete_rule(middle.get(), 2), FW_OK);
+    ASSERT_EQ(fw_apply(), FW_OK);
+    EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.3");
+
+    Rule last = make_rule("10.0.0.3");
+    ASSERT_EQ(fw_delete_rule(last.get(), 2), FW_OK);  // was 3, moved up
+    ASSERT_EQ(fw_apply(), FW_OK);
+    EXPECT_EQ(ipv4_sources(), "10.0.0.1");
+}
+
+TEST_F(FwPositions, PositionsOutsideTheChainAreRefused) {
+    insert_now("10.0.0.1", 1);
+    Rule rule = make_rule("10.0.0.1");
+    EXPECT_EQ(fw_add_rule(rule.get(), 0), FW_ERROR_POSITION);
+    EXPECT_EQ(fw_add_rule(rule.get(), 3), FW_ERROR_POSITION);
+    EXPECT_EQ(fw_delete_rule(rule.get(), 0), FW_ERROR_POSITION);
+    EXPECT_EQ(fw_delete_rule(rule.get(), 2), FW_ERROR_POSITION);
+    Rule ipv6 = make_rule("2001:db8::1", true);
+    EXPECT_EQ(fw_delete_rule(ipv6.get(), 1), FW_ERROR_POSITION);  // IPv6 chain is empty
+    EXPECT_EQ(fw_pending_count(), 0U);
+}
+
+TEST_F(FwPositions, PendingOperationsCountInTheView) {
+    Rule a = make_rule("10.0.0.1");
+    Rule b = make_rule("10.0.0.2");
+    Rule c = make_rule("10.0.0.3");
+    ASSERT_EQ(fw_add_rule(a.get(), 1), FW_OK);
+    ASSERT_EQ(fw_add_rule(b.get(), 2), FW_OK);  // valid only because of the pending insertion
+    ASSERT_EQ(fw_add_rule(c.get(), 1), FW_OK);
+    EXPECT_EQ(fw_add_rule(c.get(), 5), FW_ERROR_POSITION);
+    ASSERT_EQ(fw_delete_rule(a.get(), 2), FW_OK);  // a moved to 2 behind c
+    EXPECT_EQ(fw_delete_rule(a.get(), 2), FW_ERROR_MISMATCH);  // b stands there now
+    EXPECT_EQ(fw_chain_size("filter", "FORWARD_AccessControl_QK", false), 0U);
+    EXPECT_EQ(fw_pending_count(), 4U);
+
+    ASSERT_EQ(fw_apply(), FW_OK);
+    EXPECT_EQ(ipv4_sources(), "10.0.0.3,10.0.0.2");
+    EXPECT_EQ(fw_pending_count(), 0U);
+}
+
+TEST_F(FwPositions, ViewFollowsRemovalsAndInsertionsOverRunningRules) {
+    for(const char* source : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) {
+        insert_now(source, fw_chain_size("filter", "FORWARD_AccessControl_QK", false) + 1);
+    }
+    Rule a = make_rule("10.0.0.1");
+    Rule b = make_rule("10.0.0.2");
+    Rule c = make_rule("10.0.0.3");
+    Rule x = make_rule("10.0.0.9");
+    ASSERT_EQ(fw_delete_rule(b.get(), 2), FW_OK);        // a c
+    ASSERT_EQ(fw_add_rule(x.get(), 1), FW_OK);           // x a c
+    EXPECT_EQ(fw_delete_rule(a.get(), 1), FW_ERROR_MISMATCH);
+    EXPECT_EQ(fw_delete_rule(c.get(), 2), FW_ERROR_MISMATCH);
+    ASSERT_EQ(fw_delete_rule(c.get(), 3), FW_OK);        // x a
+    EXPECT_EQ(fw_delete_rule(c.get(), 3), FW_ERROR_POSITION);
+    ASSERT_EQ(fw_add_rule(b.get(), 3), FW_OK);           // x a b
+    ASSERT_EQ(fw_delete_rule(x.get(), 1), FW_OK);        // a b
+    ASSERT_EQ(fw_apply(), FW_OK);
+    EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.2");
+}
+
+TEST_F(FwPositions, RemovalRefusesAnotherRuleAtThatPosition) {
+    insert_now("10.0.0.1", 1);
+    Rule other = make_rule("10.0.0.9");
+    EXPECT_EQ(fw_delete_rule(other.get(), 1), FW_ERROR_MISMATCH);
+
+    // The same matches written differently are the same rule; the enabled flag is ignored.
+    Rule same = make_rule("10.0.0.1");
+    ASSERT_EQ(fw_rule_set_source_mask(same.get(), "255.255.255.255"), 0);
+    ASSERT_EQ(fw_rule_set_enabled(same.get(), false), 0);
+    EXPECT_EQ(fw_delete_rule(same.get(), 1), FW_OK);
+}
+
+TEST_F(FwPositions, InsertionKeepsASnapshotOfTheRule) {
+    Rule rule = make_rule("10.0.0.1");
+    ASSERT_EQ(fw_add_rule(rule.get(), 1), FW_OK);
+    ASSERT_EQ(fw_rule_set_source(rule.get(), "10.0.0.2"), 0);
+    ASSERT_EQ(fw_add_rule(rule.get(), 2), FW_OK);
+    rule.reset();  // the caller frees its object before the commit
+    ASSERT_EQ(fw_apply(), FW_OK);
+    EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.2");
+}
+
+TEST_F(FwPositions, DisabledIncompleteOrInconsistentRulesAreNotInserted) {
+    Rule disabled = make_rule("10.0.0.1");
+    ASSERT_EQ(fw_rule_set_enabled(disabled.get(), false), 0);
+    EXPECT_EQ(fw_add_rule(disabled.get(), 1), FW_ERROR_DISABLED);
+
+    Rule mask33 = make_rule("10.0.0.0");
+    ASSERT_EQ(fw_rule_set_source_mask(mask33.get(), "33"), 0);  // fine for IPv6, not here
+    EXPECT_EQ(fw_add_rule(mask33.get(), 1), FW_ERROR_RULE);
+
+    fw_rule_t* raw = nullptr;
+    ASSERT_EQ(fw_rule_new(&raw), 0);
+    Rule bare(raw);
+    ASSERT_EQ(fw_rule_set_enabled(raw, true), 0);
+    EXPECT_EQ(fw_add_rule(raw, 1), FW_ERROR_RULE);
+    EXPECT_EQ(fw_add_rule(nullptr, 1), FW_ERROR_ARGUMENT);
+    EXPECT_EQ(fw_delete_rule(nullptr, 1), FW_ERROR_ARGUMENT);
+    EXPECT_EQ(fw_pending_count(), 0U);
+    EXPECT_STRNE(fw_error_text(FW_ERROR_RULE), fw_error_text(FW_ERROR_POSITION));
+}
+
+TEST_F(FwPositions, FamiliesAndChainsArePositionedSeparately) {
+    Rule v4 = make_rule("10.0.0.1");
+    Rule v6 = make_rule("2001:db8::1", true);
+    ASSERT_EQ(fw_add_rule(v4.get(), 1), FW_OK);
+    ASSERT_EQ(fw_add_rule(v6.get(), 1), FW_OK);
+    ASSERT_EQ(fw_add_rule(v4.get(), 2), FW_OK);
+    EXPECT_EQ(fw_add_rule(v6.get(), 3), FW_ERROR_POSITION);
+    ASSERT_EQ(fw_apply(), FW_OK);
+    EXPECT_EQ(fw_chain_size("filter", "FORWARD_AccessControl_QK", false), 2U);
+    EXPECT_EQ(fw_chain_size("filter", "FORWARD6_AccessControl_QK", true), 1U);
+    EXPECT_EQ(fw_chain_size("filter", "FORWARD6_AccessControl_QK", false), 0U);
+    EXPECT_EQ(fw_chain_size(nullptr, "FORWARD_AccessControl_QK", false), 0U);
+}
+
+// Two rule sets of the module, A at 1-2 and B at 3-4; deleting A removes position 1 twice,
+// one commit per removal, and leaves B at 1-2.
+TEST_F(FwPositions, DeletingASetAtItsLowestPositionLeavesTheNextSetInFront) {
+    for(const char* source : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}) {
+        insert_now(source, fw_chain_size("filter", "FORWARD_AccessControl_QK", false) + 1);
+    }
+    uint32_t commits = fw_apply_count();
+    for(const char* source : {"10.0.0.1", "10.0.0.2"}) {
+        Rule rule = make_rule(source);
+        ASSERT_EQ(fw_delete_rule(rule.get(), 1), FW_OK);
+        ASSERT_EQ(fw_apply(), FW_OK);
+    }
+    EXPECT_EQ(ipv4_sources(), "10.0.0.3,10.0.0.4");
+    EXPECT_EQ(fw_apply_count(), commits + 2);
+}
+
+}  // namespace
+}  // namespace fwtest
