@@ -163,10 +163,11 @@ void BusGlue::on_report(const char* /*sig_name*/, const amxc_var_t* data, void* 
     }
 }
 
-// Never destroyed, like the registry: a module may close its queries at exit.
+// Destroyed when the library is unloaded: queries are closed before that (the runtime
+// deletes its data models, whose destroy actions close them, before it unloads modules).
 BusGlue& bus_glue() {
-    static BusGlue* const instance = new BusGlue();
-    return *instance;
+    static BusGlue instance;
+    return instance;
 }
 
 }  // namespace gmap

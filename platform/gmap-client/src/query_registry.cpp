@@ -74,10 +74,11 @@ void QueryRegistry::release(gmap_query_t* query) {
     }
 }
 
-// Never destroyed: a module unloaded at exit may still close its queries.
+// Destroyed when the library is unloaded: queries are closed before that (the runtime
+// deletes its data models, whose destroy actions close them, before it unloads modules).
 QueryRegistry& registry() {
-    static QueryRegistry* const instance = new QueryRegistry();
-    return *instance;
+    static QueryRegistry instance;
+    return instance;
 }
 
 }  // namespace gmap

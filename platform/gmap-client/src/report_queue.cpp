@@ -60,10 +60,11 @@ void ReportQueue::deliver(void* priv) {
     QueryRegistry::release(query);
 }
 
-// Never destroyed, like the registry.
+// Destroyed when the library is unloaded: queries are closed before that (the runtime
+// deletes its data models, whose destroy actions close them, before it unloads modules).
 ReportQueue& report_queue() {
-    static ReportQueue* const instance = new ReportQueue();
-    return *instance;
+    static ReportQueue instance;
+    return instance;
 }
 
 }  // namespace gmap

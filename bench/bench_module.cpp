@@ -1,0 +1,257 @@
+// What a change costs the access-control module, measured on the memory firewall:
+//   - the rule update of one instance (withdraw its rules, gather, expand, insert, commit) for
+//     1, 100 and 1,000 sources times 4 port entries of one or two protocols;
+//   - the deletion of one rule set among 100 (every later rule is renumbered).
+// Baseline, in the same run: the firewall library alone inserting the same rules with one
+// commit and removing them at the front with one commit each, as the module does.
+// The module is loaded by the definition loader into a data model served on the bus, as the
+// runtime loads it; trace output is limited to warnings (per-rule information lines are what
+// a production trace configuration filters out).
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <amxb/amxb.h>
+#include <amxd/amxd.h>
+#include <amxo/amxo.h>
+#include <amxp/amxp_clock.h>
+#include <amxp/amxp_loop.h>
+#include <fwinterface/backend.h>
+#include <fwinterface/interface.h>
+#include <zebtrace/zebtrace.h>
+
+#include "accesscontrol/accesscontrol_dm.h"
+
+namespace {
+
+using Params = std::vector<std::pair<std::string, std::string>>;
+
+// The module in its data model, for the life of one benchmark.
+class LoadedModule {
+public:
+    LoadedModule() {
+        zebtrace_set_level(nullptr, TRACE_LEVEL_WARNING);
+        amxp_clock_set_manual(true);  // commit timers never fire: updates are run directly
+        fw_backend_select("memory");
+        fw_reset();
+        amxd_dm_new(&dm_);
+        amxo_parser_new(&parser_);
+        amxo_parser_add_import_dir(parser_, NS_MODULE_DIR);
+        ok_ = amxo_parser_parse_file(parser_, NS_MODULE_DEF, amxd_dm_get_root(dm_)) == 0 &&
+              amxb_register_dm(&ctx_, dm_) == 0 && amxo_parser_invoke_entry_points(parser_, dm_, 0) == 0;
+        handle_ = dlopen(NS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
+        ok_ = ok_ && handle_ != nullptr;
+        if(ok_) {
+            update = reinterpret_cast<decltype(update)>(dlsym(handle_, "accesscontrol_firewall_update_rule"));
+            create = reinterpret_cast<decltype(create)>(dlsym(handle_, "firewall_rule_create"));
+            destroy = reinterpret_cast<decltype(destroy)>(dlsym(handle_, "firewall_rule_delete"));
+            program = reinterpret_cast<decltype(program)>(dlsym(handle_, "firewall_rule_set"));
+            apply = reinterpret_cast<decltype(apply)>(dlsym(handle_, "firewall_rule_apply"));
+            ok_ = update != nullptr && create != nullptr && destroy != nullptr && program != nullptr && apply != nullptr;
+        }
+    }
+    ~LoadedModule() {
+        amxo_parser_invoke_entry_points(parser_, dm_, 1);
+        amxb_free(&ctx_);
+        amxd_dm_delete(&dm_);
+        if(handle_ != nullptr) {
+            dlclose(handle_);
+        }
+        amxo_parser_delete(&parser_);
+        amxp_loop_reset();
+        fw_reset();
+    }
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    bool ok() const { return ok_; }
+
+    // Adds an instance over the bus and returns its indexed path without trailing dot.
+    std::string add(const std::string& table, const Params& values) {
+        amxc_var_t args;
+        amxc_var_t ret;
+        amxc_var_init(&args);
+        amxc_var_init(&ret);
+        amxc_var_set_type(&args, AMXC_VAR_ID_HTABLE);
+        for(const auto& [name, value] : values) {
+            amxc_var_add_new_key_cstring_t(&args, name.c_str(), value.c_str());
+        }
+        std::string path;
+        if(amxb_add(ctx_, table.c_str(), 0, nullptr, &args, &ret, 0) == 0) {
+            path = table + std::to_string(amxc_var_get_uint32_t(amxc_var_get_key(&ret, "index", AMXC_VAR_FLAG_DEFAULT)));
+        } else {
+            ok_ = false;
+        }
+        amxc_var_clean(&args);
+        amxc_var_clean(&ret);
+        while(amxp_loop_run_pending() > 0) {
+        }
+        return path;
+    }
+
+    accesscontrol_setting_t* record(const std::string& path) const {
+        amxd_object_t* object = amxd_dm_findf(dm_, "%s", path.c_str());
+        return object == nullptr ? nullptr : static_cast<accesscontrol_setting_t*>(amxd_object_get_priv(object));
+    }
+
+    void (*update)(amxp_timer_t*, void*) = nullptr;
+    firewall_rule_t* (*create)(const char*, bool) = nullptr;
+    void (*destroy)(firewall_rule_t**) = nullptr;
+    amxd_status_t (*program)(firewall_rule_t*, const char*, const char*, const char*, const char*, bool, amxc_var_t*,
+                             uint32_t, amxc_var_t*, uint32_t, amxc_var_t*, uint32_t, uint32_t) = nullptr;
+    amxd_status_t (*apply)(firewall_rule_t*) = nullptr;
+
+private:
+    amxd_dm_t* dm_ = nullptr;
+    amxo_parser_t* parser_ = nullptr;
+    amxb_bus_ctx_t* ctx_ = nullptr;
+    void* handle_ = nullptr;
+    bool ok_ = false;
+};
+
+constexpr const char* ROOT = "Device.NetworkSettings.";
+const char* const DEST_PORTS[] = {"80", "443", "8080", "53"};
+
+// The last address of a range of `count` addresses starting at 10.0.0.1.
+std::string range_end(int64_t count) {
+    const int64_t last = count;  // 10.0.0.1 is offset 1
+    return "10.0." + std::to_string(last / 256) + "." + std::to_string(last % 256);
+}
+
+void per_rule_counters(benchmark::State& state, int64_t rules) {
+    state.counters["rules"] = static_cast<double>(rules);
+    state.counters["per_rule"] =
+        benchmark::Counter(static_cast<double>(rules), benchmark::Counter::kIsIterationInvariantRate |
+                                                           benchmark::Counter::kInvert);
+    state.SetComplexityN(rules);
+}
+
+// One update of an enabled instance whose rules are in place: they are withdrawn and rebuilt.
+void BM_RuleUpdate(benchmark::State& state) {
+    const int64_t sources = state.range(0);
+    const int64_t protocols = state.range(1);
+    LoadedModule module;
+    Params rule = {{"Type", "IPRange"}, {"SourceIP", "10.0.0.1"}, {"SourceIPRangeMax", range_end(sources)}};
+    const std::string group = module.add(std::string(ROOT) + "NetworkObject.", {{"Name", "bench"}});
+    module.add(group + ".Rule.", rule);
+    std::string refs;
+    for(const char* port : DEST_PORTS) {
+        const std::string ports = module.add(std::string(ROOT) + "PortForwardingRule.",
+                                             {{"DestPort", port}, {"Protocol", protocols == 1 ? "6" : "6,17"}});
+        refs += (refs.empty() ? "" : ",") + ports;
+    }
+    const std::string control = module.add(std::string(ROOT) + "AccessControl.",
+                                           {{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", refs}});
+    accesscontrol_setting_t* record = module.record(control);
+    if(!module.ok() || record == nullptr) {
+        state.SkipWithError("the module could not be set up");
+        return;
+    }
+    const int64_t rules = sources * 4 * protocols;
+    module.update(nullptr, record);
+    if(fw_chain_size("filter", FW_CHAIN, false) != static_cast<uint32_t>(rules)) {
+        state.SkipWithError("the update did not program the expected rules");
+        return;
+    }
+    for(auto _ : state) {
+        module.update(nullptr, record);
+    }
+    per_rule_counters(state, rules);
+}
+BENCHMARK(BM_RuleUpdate)
+    ->ArgNames({"sources", "protocols"})
+    ->ArgsProduct({{1, 100, 1000}, {1, 2}})
+    ->Unit(benchmark::kMillisecond);
+
+// The floor under BM_RuleUpdate: the same number of rules inserted with one commit and removed
+// at the front with one commit each, through the firewall library alone.
+void BM_FirewallBaseline(benchmark::State& state) {
+    const int64_t rules = state.range(0) * 4 * state.range(1);
+    fw_backend_select("memory");
+    fw_reset();
+    std::vector<fw_rule_t*> prepared;
+    for(int64_t n = 0; n < rules; n++) {
+        fw_rule_t* rule = nullptr;
+        fw_rule_new(&rule);
+        const std::string source = "10.0." + std::to_string((n / 8) / 256) + "." + std::to_string((n / 8) % 256);
+        fw_rule_set_source(rule, source.c_str());
+        fw_rule_set_protocol(rule, n % 2 == 0 ? 6 : 17);
+        fw_rule_set_destination_port(rule, static_cast<uint32_t>(80 + n % 8));
+        fw_rule_set_ipv4(rule, true);
+        fw_rule_set_table(rule, "filter");
+        fw_rule_set_chain(rule, FW_CHAIN);
+        fw_rule_set_target_policy(rule, FW_RULE_POLICY_DROP);
+        fw_rule_set_enabled(rule, true);
+        prepared.push_back(rule);
+    }
+    for(auto _ : state) {
+        for(size_t n = 0; n < prepared.size(); n++) {
+            fw_add_rule(prepared[n], static_cast<uint32_t>(n + 1));
+        }
+        fw_apply();
+        for(fw_rule_t* rule : prepared) {
+            fw_delete_rule(rule, 1);
+            fw_apply();
+        }
+    }
+    if(fw_chain_size("filter", FW_CHAIN, false) != 0) {
+        state.SkipWithError("rules left behind");
+    }
+    for(fw_rule_t* rule : prepared) {
+        fw_rule_delete(&rule);
+    }
+    fw_reset();
+    per_rule_counters(state, rules);
+}
+BENCHMARK(BM_FirewallBaseline)
+    ->ArgNames({"sources", "protocols"})
+    ->ArgsProduct({{1, 100, 1000}, {1, 2}})
+    ->Unit(benchmark::kMillisecond);
+
+// Deleting one set that stands in the middle of 100: its rules leave the chain and every rule
+// of the 50 sets behind it is renumbered. The set is put back (at the end) outside the timing.
+void BM_DeleteOneSetAmong100(benchmark::State& state) {
+    const int64_t per_set = state.range(0);
+    LoadedModule module;
+    if(!module.ok()) {
+        state.SkipWithError("the module could not be set up");
+        return;
+    }
+    amxc_var_t protocols;
+    amxc_var_init(&protocols);
+    amxc_var_set_cstring_t(&protocols, "6,17");
+    auto make_set = [&](int64_t n) {
+        firewall_rule_t* set = module.create("", false);
+        for(int64_t k = 0; k < per_set / 2; k++) {
+            const std::string source = "10." + std::to_string(n) + "." + std::to_string(k / 256) + "." +
+                                       std::to_string(k % 256);
+            module.program(set, source.c_str(), nullptr, nullptr, nullptr, false, nullptr, 0, nullptr, 0, &protocols, 0, 0);
+        }
+        module.apply(set);
+        return set;
+    };
+    std::vector<firewall_rule_t*> sets;
+    for(int64_t n = 0; n < 100; n++) {
+        sets.push_back(make_set(n));
+    }
+    int64_t next = 100;
+    for(auto _ : state) {
+        module.destroy(&sets[50]);
+        state.PauseTiming();
+        sets.erase(sets.begin() + 50);
+        sets.push_back(make_set(next++ % 250));
+        state.ResumeTiming();
+    }
+    if(fw_chain_size("filter", FW_CHAIN, false) != static_cast<uint32_t>(100 * per_set)) {
+        state.SkipWithError("the chain does not hold 100 sets");
+    }
+    amxc_var_clean(&protocols);
+    per_rule_counters(state, per_set);
+}
+BENCHMARK(BM_DeleteOneSetAmong100)->ArgName("rules_per_set")->Arg(4)->Arg(40)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

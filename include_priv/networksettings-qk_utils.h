@@ -1,0 +1,28 @@
+#ifndef NETWORKSETTINGS_QK_UTILS_H
+#define NETWORKSETTINGS_QK_UTILS_H
+
+/* Address checks shared by the module and exported for other modules. Both are pure: NULL
+ * or "" is simply not an address. */
+
+#include <stdbool.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* POSIX extended patterns, anchored at both ends. */
+extern const char* IPv4_regexp;
+extern const char* IPv6_regexp;
+extern const char* macaddr_regexp;
+
+/* 4 for an IPv4 address text, 6 for an IPv6 one (IPv4 is tried first), 0 otherwise. */
+int check_is_valid_ip(const char* value_str);
+
+/* Whether the text is six colon-separated pairs of hexadecimal digits. */
+bool check_is_valid_macaddr(const char* value_str);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

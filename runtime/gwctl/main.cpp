@@ -1,0 +1,26 @@
+// gwctl: reads, changes and watches the data models of a running gwrt through its control socket.
+#include <cstdio>
+#include <span>
+
+#include "commands.h"
+#include "options.h"
+#include "session.h"
+
+int main(int argc, char** argv) {
+    gwctl::Options options;
+    std::string error;
+    if (!gwctl::parse_options(std::span<char* const>(argv + 1, argc > 0 ? argc - 1 : 0), options, error)) {
+        std::fprintf(stderr, "gwctl: %s\n", error.c_str());
+        return gwctl::kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(gwctl::usage_text(), stdout);
+        return gwctl::kExitOk;
+    }
+    gwctl::Session session(options.socket, options.timeout_sec);
+    int status = gwctl::run_command(options, session);
+    if (std::fflush(stdout) != 0 && status == gwctl::kExitOk) {
+        return gwctl::fail("cannot write the output");
+    }
+    return status;
+}

@@ -1,0 +1,49 @@
+#include "control_socket.h"
+
+#include <amxd/amxd_types.h>
+
+#include "socket_path.h"
+
+namespace gwrt {
+
+bool check_control_socket(const std::string& path, std::string& error) {
+    if (path.empty() || path.back() == '/') {
+        error = "socket path '" + path + "' names no file";
+        return false;
+    }
+    if (path.size() > gw::max_socket_path_length()) {
+        error = "socket path " + path + " is longer than " + std::to_string(gw::max_socket_path_length()) + " bytes";
+        return false;
+    }
+    std::string reason;
+    if (!gw::prepare_socket_folder(path, reason)) {
+        error = "socket folder: " + reason;
+        return false;
+    }
+    switch (gw::probe_socket(path, reason)) {
+    case gw::SocketProbe::absent:
+    case gw::SocketProbe::stale:
+        return true;
+    case gw::SocketProbe::live:
+        error = path + " is already served by a running gwrt";
+        return false;
+    case gw::SocketProbe::not_a_socket:
+        error = path + " exists and is not a socket; not replacing it";
+        return false;
+    case gw::SocketProbe::unreachable:
+        break;
+    }
+    error = path + ": " + reason;
+    return false;
+}
+
+bool listen_control_socket(const std::string& path, amxb_bus_ctx_t** listener, std::string& error) {
+    int rc = amxb_listen(listener, path.c_str());
+    if (rc != 0) {
+        error = "cannot listen on " + path + ": " + amxd_status_string(static_cast<amxd_status_t>(rc));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace gwrt

@@ -1,0 +1,19 @@
+// The control socket through which gwctl reaches every data model of the runtime.
+#pragma once
+
+#include <amxb/amxb.h>
+
+#include <string>
+
+namespace gwrt {
+
+// Checks, before anything is loaded, that `path` can be served: a usable socket path, a private
+// folder (created 0700 when missing), and no running runtime on it. A stale socket file left by
+// a runtime that died is fine: it is replaced when listening.
+bool check_control_socket(const std::string& path, std::string& error);
+
+// Serves every in-process bus context on `path` (socket mode 0600). The listener is the
+// caller's (amxb_free). False, with a reason in `error`, when it cannot listen.
+bool listen_control_socket(const std::string& path, amxb_bus_ctx_t** listener, std::string& error);
+
+}  // namespace gwrt

@@ -1,0 +1,55 @@
+#include "firewall_model.h"
+
+#include <amxd/amxd.h>
+#include <fwinterface/backend.h>
+
+#include <cstdlib>
+
+namespace gwrt {
+namespace {
+
+amxd_status_t dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_var_t* /*args*/, amxc_var_t* ret) {
+    char* text = fw_dump();
+    if (text == nullptr) {
+        return amxd_status_out_of_mem;
+    }
+    int rc = amxc_var_set_cstring_t(ret, text);
+    std::free(text);
+    return rc == 0 ? amxd_status_ok : amxd_status_out_of_mem;
+}
+
+}  // namespace
+
+amxd_dm_t* new_firewall_model(const char* name, std::string& error) {
+    amxd_dm_t* dm = nullptr;
+    amxd_object_t* object = nullptr;
+    amxd_function_t* func = nullptr;
+    if (amxd_dm_new(&dm) != amxd_status_ok) {
+        error = "cannot create the Firewall data model";
+        return nullptr;
+    }
+    amxd_status_t status = amxd_object_new(&object, amxd_object_singleton, name);
+    if (status == amxd_status_ok) {
+        status = amxd_object_add_object(amxd_dm_get_root(dm), object);
+        if (status != amxd_status_ok) {
+            amxd_object_delete(&object);
+        }
+    }
+    if (status == amxd_status_ok) {
+        status = amxd_function_new(&func, "Dump", AMXC_VAR_ID_CSTRING, dump);
+    }
+    if (status == amxd_status_ok) {
+        status = amxd_object_add_function(object, func);
+        if (status != amxd_status_ok) {
+            amxd_function_delete(&func);
+        }
+    }
+    if (status != amxd_status_ok) {
+        error = std::string("cannot build ") + name + ".Dump(): " + amxd_status_string(status);
+        amxd_dm_delete(&dm);
+        return nullptr;
+    }
+    return dm;
+}
+
+}  // namespace gwrt

@@ -1,0 +1,73 @@
+// gwrt: hosts the gateway's data models, their modules and services, on one event loop, and
+// serves them to clients on a control socket until SIGTERM or SIGINT.
+#include <amxp/amxp_loop.h>
+#include <fwinterface/backend.h>
+#include <zebtrace/zebtrace.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "options.h"
+#include "runtime.h"
+#include "runtime_config.h"
+#include "signal_watch.h"
+
+namespace {
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "gwrt: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // First, so that a stop request arriving during start waits on the signalfd.
+    gw::SignalWatch signals({SIGTERM, SIGINT}, {SIGHUP});
+    if (!signals.ok()) {
+        return fail("cannot watch signals");
+    }
+
+    gwrt::Options options;
+    std::string error;
+    if (!gwrt::parse_options(std::span<char* const>(argv + 1, argc > 0 ? argc - 1 : 0), options, error)) {
+        std::fprintf(stderr, "gwrt: %s\n%s", error.c_str(), gwrt::usage_text());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(gwrt::usage_text(), stdout);
+        return 0;
+    }
+
+    gwrt::RuntimeConfig config;
+    if (!gwrt::read_runtime_config(options, config, error)) {
+        return fail(error);
+    }
+    if (!config.trace.empty() && zebtrace_configure(config.trace.c_str()) != 0) {
+        return fail("trace: bad level configuration '" + config.trace + "'");
+    }
+    if (fw_backend_set_option("jump", config.firewall_jump ? "1" : "0") != 0 ||
+        fw_backend_select(config.firewall_backend.c_str()) != 0) {
+        return fail("firewall: backend '" + config.firewall_backend + "': " + fw_backend_error());
+    }
+
+    gwrt::Runtime runtime(std::move(config));
+    if (!runtime.start(error)) {
+        return fail(error);
+    }
+    if (!signals.attach(error)) {
+        runtime.stop();
+        return fail(error);
+    }
+    int rc = amxp_loop_run();
+    if (signals.stop_signal() != 0) {
+        zebTraceZ(TRACE_LEVEL_NOTICE, "gwrt", "%s received, stopping", strsignal(signals.stop_signal()));
+    }
+    runtime.stop();
+    if (rc != 0) {
+        return fail("event loop failed");
+    }
+    return 0;
+}

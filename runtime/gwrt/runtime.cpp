@@ -1,0 +1,139 @@
+#include "runtime.h"
+
+#include <amxd/amxd.h>
+#include <zebtrace/zebtrace.h>
+
+#include <map>
+
+#include "control_socket.h"
+#include "firewall_model.h"
+
+namespace gwrt {
+namespace {
+
+// Served by the runtime itself.
+constexpr const char* kFirewallRoot = "Firewall";
+
+// A top-level object served by two data models would make the bus route its requests to only
+// one of them, silently; the runtime's own Firewall. must stay its own.
+bool check_unique_roots(const std::vector<HostedModel*>& models, std::string& error) {
+    std::map<std::string, const HostedModel*> owners;
+    for (const HostedModel* model : models) {
+        amxd_object_for_each_child(object, amxd_dm_get_root(model->dm())) {
+            std::string name = amxd_object_get_name(object, AMXD_OBJECT_NAMED);
+            if (name == kFirewallRoot) {
+                error = model->origin() + ": " + name + ". is served by the runtime itself";
+                return false;
+            }
+            auto [owner, fresh] = owners.emplace(name, model);
+            if (!fresh) {
+                error = name + ". is declared by both " + owner->second->origin() + " and " + model->origin();
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Runtime::~Runtime() { stop(); }
+
+bool Runtime::start(std::string& error) {
+    bool ok = check_control_socket(config_.socket, error) && load_models(error) && start_models(error) &&
+              host_firewall(error) && listen_control_socket(config_.socket, &listener_, error);
+    if (!ok) {
+        stop();
+        return false;
+    }
+    zebTraceZ(TRACE_LEVEL_NOTICE, "gwrt", "serving %zu service(s) and %zu definition(s) on %s", services_.size(),
+              config_.definitions.size(), config_.socket.c_str());
+    return true;
+}
+
+bool Runtime::load_models(std::string& error) {
+    std::vector<HostedModel*> loaded;
+    for (const std::string& file : config_.services) {
+        services_.push_back(std::make_unique<HostedModel>());
+        if (!services_.back()->load({file}, config_, error)) {
+            return false;
+        }
+        loaded.push_back(services_.back().get());
+    }
+    main_ = std::make_unique<HostedModel>();
+    if (!main_->load(config_.definitions, config_, error)) {
+        return false;
+    }
+    loaded.push_back(main_.get());
+    return check_unique_roots(loaded, error);
+}
+
+bool Runtime::start_models(std::string& error) {
+    for (auto& service : services_) {
+        if (!service->register_bus(error)) {
+            return false;
+        }
+    }
+    if (!main_->register_bus(error)) {
+        return false;
+    }
+    int failed = 0;
+    for (auto& service : services_) {
+        failed += service->start();
+    }
+    failed += main_->start();
+    if (failed != 0) {
+        error = std::to_string(failed) + " module entry point(s) failed to start";
+        return false;
+    }
+    return true;
+}
+
+bool Runtime::host_firewall(std::string& error) {
+    amxd_dm_t* dm = new_firewall_model(kFirewallRoot, error);
+    if (dm == nullptr) {
+        return false;
+    }
+    firewall_ = std::make_unique<HostedModel>();
+    firewall_->adopt(dm);
+    return firewall_->register_bus(error);
+}
+
+void Runtime::stop() {
+    if (stopped_) {
+        return;
+    }
+    stopped_ = true;
+    int failed = main_ ? main_->stop() : 0;
+    for (auto it = services_.rbegin(); it != services_.rend(); ++it) {
+        failed += (*it)->stop();
+    }
+    if (failed != 0) {
+        zebTraceZ(TRACE_LEVEL_WARNING, "gwrt", "%d module entry point(s) failed to stop", failed);
+    }
+    amxb_free(&listener_);
+
+    // Each phase over every model before the next, so no tree goes while a bus still serves it
+    // and no module closes while a tree still holds its actions.
+    std::vector<HostedModel*> models;
+    if (firewall_) {
+        models.push_back(firewall_.get());
+    }
+    if (main_) {
+        models.push_back(main_.get());
+    }
+    for (auto it = services_.rbegin(); it != services_.rend(); ++it) {
+        models.push_back(it->get());
+    }
+    for (HostedModel* model : models) {
+        model->free_bus();
+    }
+    for (HostedModel* model : models) {
+        model->delete_tree();
+    }
+    for (HostedModel* model : models) {
+        model->close_modules();
+    }
+}
+
+}  // namespace gwrt

@@ -1,0 +1,51 @@
+// The runtime's life: start hosts every data model and serves them on the control socket;
+// stop winds everything down in the reverse order.
+//
+// Start: service definitions (one data model and bus context each), then the main definitions
+// (one data model), bus contexts registered services first, entry points with reason 0 (services
+// first), the built-in Firewall data model, then the control socket.
+// Stop: entry points with reason 1 (main first, each model's in reverse load order), the control
+// socket closed, every bus context freed, every data model deleted (destroy actions run), every
+// module closed.
+#pragma once
+
+#include <amxb/amxb.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hosted_model.h"
+#include "runtime_config.h"
+
+namespace gwrt {
+
+class Runtime {
+public:
+    explicit Runtime(RuntimeConfig config) : config_(std::move(config)) {}
+    // Runs stop() if start() began.
+    ~Runtime();
+    Runtime(const Runtime&) = delete;
+    Runtime& operator=(const Runtime&) = delete;
+
+    // False, with one line in `error`, when anything fails; what had started is then stopped
+    // by stop() (the caller need not call it).
+    bool start(std::string& error);
+
+    // The stop sequence. Runs once; later calls do nothing.
+    void stop();
+
+private:
+    bool load_models(std::string& error);    // services, then the main definitions
+    bool start_models(std::string& error);   // bus contexts, then entry points (reason 0)
+    bool host_firewall(std::string& error);  // the built-in Firewall. data model
+
+    RuntimeConfig config_;
+    std::vector<std::unique_ptr<HostedModel>> services_;
+    std::unique_ptr<HostedModel> main_;
+    std::unique_ptr<HostedModel> firewall_;
+    amxb_bus_ctx_t* listener_ = nullptr;
+    bool stopped_ = false;
+};
+
+}  // namespace gwrt

@@ -1,0 +1,207 @@
+#include "runtime_config.h"
+
+#include <amxd/amxd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "socket_path.h"
+
+namespace gwrt {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct DmDeleter {
+    void operator()(amxd_dm_t* dm) const { amxd_dm_delete(&dm); }
+};
+struct ParserDeleter {
+    void operator()(amxo_parser_t* parser) const { amxo_parser_delete(&parser); }
+};
+using DmPtr = std::unique_ptr<amxd_dm_t, DmDeleter>;
+using ParserPtr = std::unique_ptr<amxo_parser_t, ParserDeleter>;
+
+std::string absolute_from(const fs::path& base, const std::string& path) {
+    fs::path p(path);
+    return (p.is_absolute() ? p : base / p).lexically_normal().string();
+}
+
+// Sets `path` of the parser's configuration to `text`.
+bool set_text(amxo_parser_t* parser, const char* path, const std::string& text) {
+    amxc_var_t value;
+    amxc_var_init(&value);
+    amxc_var_set_cstring_t(&value, text.c_str());
+    int rc = amxo_parser_set_config(parser, path, &value);
+    amxc_var_clean(&value);
+    return rc == 0;
+}
+
+bool apply_overrides(amxo_parser_t* parser, const Options& overrides, std::string& error) {
+    bool ok = true;
+    if (overrides.socket) {
+        ok = ok && set_text(parser, "socket", absolute_from(fs::current_path(), *overrides.socket));
+    }
+    if (overrides.firewall) {
+        ok = ok && set_text(parser, "firewall.backend", *overrides.firewall);
+    }
+    if (overrides.trace) {
+        ok = ok && set_text(parser, "trace", *overrides.trace);
+    }
+    if (overrides.prefix) {
+        ok = ok && set_text(parser, "prefix_", *overrides.prefix);
+    }
+    if (!ok) {
+        error = "cannot pass the command line to the definition loader";
+    }
+    return ok;
+}
+
+// Reads a text key; absent keeps `out`. False when present but not text.
+bool read_text(amxo_parser_t* parser, const char* key, std::string& out) {
+    const amxc_var_t* value = amxo_parser_get_config(parser, key);
+    if (value == nullptr) {
+        return true;
+    }
+    const char* text = amxc_var_get_const_cstring_t(value);
+    if (text == nullptr) {
+        return false;
+    }
+    out = text;
+    return true;
+}
+
+// Reads a boolean; an absent key leaves `out` as it is, any other type is refused.
+bool read_bool(amxo_parser_t* parser, const char* key, bool& out) {
+    const amxc_var_t* value = amxo_parser_get_config(parser, key);
+    if (value == nullptr) {
+        return true;
+    }
+    if (amxc_var_type_of(value) != AMXC_VAR_ID_BOOL) {
+        return false;
+    }
+    out = amxc_var_get_const_bool(value);
+    return true;
+}
+
+// Reads a list of texts (a single text counts as a list of one); paths resolved against `base`.
+bool read_paths(amxo_parser_t* parser, const char* key, const fs::path& base, std::vector<std::string>& out) {
+    const amxc_var_t* value = amxo_parser_get_config(parser, key);
+    if (value == nullptr) {
+        return true;
+    }
+    if (amxc_var_get_const_cstring_t(value) != nullptr) {
+        out.push_back(absolute_from(base, amxc_var_get_const_cstring_t(value)));
+        return true;
+    }
+    if (amxc_var_type_of(value) != AMXC_VAR_ID_LIST) {
+        return false;
+    }
+    amxc_var_for_each(item, value) {
+        const char* text = amxc_var_get_const_cstring_t(item);
+        if (text == nullptr || text[0] == '\0') {
+            return false;
+        }
+        out.push_back(absolute_from(base, text));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool read_runtime_config(const Options& options, RuntimeConfig& config, std::string& error) {
+    config = RuntimeConfig {};
+    config.overrides = options;
+    config.file = absolute_from(fs::current_path(), options.config.empty() ? GWRT_DEFAULT_CONFIG : options.config);
+    const fs::path base = fs::path(config.file).parent_path();
+
+    amxo_parser_t* raw_parser = nullptr;
+    amxd_dm_t* raw_dm = nullptr;
+    if (amxo_parser_new(&raw_parser) != 0 || amxd_dm_new(&raw_dm) != amxd_status_ok) {
+        amxo_parser_delete(&raw_parser);
+        error = "out of memory";
+        return false;
+    }
+    ParserPtr parser(raw_parser);
+    DmPtr scratch(raw_dm);
+    if (!apply_overrides(parser.get(), options, error)) {
+        return false;
+    }
+    if (amxo_parser_parse_file(parser.get(), config.file.c_str(), amxd_dm_get_root(scratch.get())) != 0) {
+        error = amxo_parser_get_message(parser.get());
+        if (error.empty()) {
+            error = config.file + ": cannot be loaded";
+        }
+        return false;
+    }
+    if (amxd_object_first_child(amxd_dm_get_root(scratch.get())) != nullptr) {
+        error = config.file + ": a runtime configuration holds only %config { }";
+        return false;
+    }
+
+    struct PathKey {
+        const char* key;
+        std::vector<std::string>* target;
+    };
+    for (const PathKey& k : {PathKey {"definitions", &config.definitions}, PathKey {"services", &config.services},
+                             PathKey {"import-dirs", &config.import_dirs}}) {
+        if (!read_paths(parser.get(), k.key, base, *k.target)) {
+            error = config.file + ": '" + k.key + "' must be a list of non-empty texts";
+            return false;
+        }
+    }
+    struct TextKey {
+        const char* key;
+        std::string* target;
+    };
+    config.firewall_backend = "memory";
+    for (const TextKey& k : {TextKey {"socket", &config.socket}, TextKey {"firewall.backend", &config.firewall_backend},
+                             TextKey {"trace", &config.trace}, TextKey {"prefix_", &config.prefix}}) {
+        if (!read_text(parser.get(), k.key, *k.target)) {
+            error = config.file + ": '" + k.key + "' must be a text";
+            return false;
+        }
+    }
+    if (!read_bool(parser.get(), "firewall.jump", config.firewall_jump)) {
+        error = config.file + ": 'firewall.jump' must be true or false";
+        return false;
+    }
+    config.socket = config.socket.empty() ? gw::default_socket_path() : absolute_from(base, config.socket);
+    for (const std::string& dir : config.import_dirs) {
+        if (!fs::is_directory(dir)) {
+            error = config.file + ": import folder " + dir + " does not exist";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool prepare_parser(amxo_parser_t* parser, const RuntimeConfig& config, std::string& error) {
+    if (!apply_overrides(parser, config.overrides, error)) {
+        return false;
+    }
+    std::vector<std::string> dirs = config.import_dirs;
+    std::error_code ec;
+    if (fs::is_directory(GWRT_BUILD_MODULE_DIR, ec)) {
+        dirs.emplace_back(GWRT_BUILD_MODULE_DIR);
+    }
+    for (const std::string& dir : dirs) {
+        if (amxo_parser_add_import_dir(parser, dir.c_str()) != 0) {
+            error = "cannot search " + dir + " for modules";
+            return false;
+        }
+    }
+    // The file holds only %config (checked when it was read), so nothing lands in the tree.
+    amxd_dm_t* raw_dm = nullptr;
+    if (amxd_dm_new(&raw_dm) != amxd_status_ok) {
+        error = "out of memory";
+        return false;
+    }
+    DmPtr scratch(raw_dm);
+    if (amxo_parser_parse_file(parser, config.file.c_str(), amxd_dm_get_root(scratch.get())) != 0) {
+        error = amxo_parser_get_message(parser);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace gwrt

@@ -1,0 +1,51 @@
+// A regular expression of a query ("matches"), compiled once and run on device texts.
+#ifndef DEVICES_PATTERN_H
+#define DEVICES_PATTERN_H
+
+#include <regex.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace devices {
+
+// Limits that keep a hostile pattern from stalling the loop: the regex engine copies a bounded
+// repetition once per repeat while compiling, and back-references make matching exponential.
+inline constexpr std::size_t kPatternMaxExpansion = 1024;  // sum of (size x repeat count) of bounded repeats
+inline constexpr unsigned kPatternMaxRepeat = 255;         // largest {m,n} bound
+
+// POSIX extended regular expression, case-insensitive (MAC addresses and names are written in
+// either case), searched anywhere in the text. Not copyable: it owns the compiled form.
+class Pattern {
+public:
+    // The compiled pattern, or nullptr with `error` set to why it is refused.
+    static std::unique_ptr<Pattern> compile(const std::string& text, std::string& error);
+
+    ~Pattern();
+    Pattern(const Pattern&) = delete;
+    Pattern& operator=(const Pattern&) = delete;
+
+    // Whether the pattern occurs in `text`. A failure of the engine (out of memory) counts as
+    // no match.
+    bool search(const std::string& text) const;
+
+private:
+    Pattern() = default;
+
+    regex_t compiled_{};
+    bool compiled_ok_ = false;
+    // A pattern of plain ASCII characters (a MAC address, a host name) is searched for
+    // directly, in lower case: the same answer as the engine's, some fifty times faster.
+    bool literal_ = false;
+    std::string lowered_;
+};
+
+// Checks the shape of an extended regular expression before it is compiled: refuses
+// back-references and repetitions whose expansion exceeds the limits above. "" when
+// acceptable, else the reason.
+std::string check_pattern_cost(std::string_view text);
+
+}  // namespace devices
+
+#endif  // DEVICES_PATTERN_H

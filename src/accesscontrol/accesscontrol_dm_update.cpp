@@ -1,0 +1,132 @@
+// Rule update: turns one AccessControl instance into its firewall rules and its Status.
+#define ME "networksettings"
+
+#include <amxc/amxc.h>
+#include <zebtrace/zebtrace.h>
+#include <zebtrace/zebtrace_macros.h>
+
+#include "accesscontrol/accesscontrol_dm.h"
+#include "networksettings-qk.h"
+#include "networksettings-qk_utils.h"
+
+namespace {
+
+// Programs every pair of source and port entry into `fw`; false when any pair failed.
+bool program_sources(firewall_rule_t* fw, amxc_var_t* devices, amxc_var_t* fwPorts) {
+    bool ok = true;
+    amxc_var_for_each(device, devices) {
+        const char* source = amxc_var_constcast(cstring_t, amxc_var_get_key(device, "SourceIP", AMXC_VAR_FLAG_DEFAULT));
+        const char* mask = amxc_var_constcast(cstring_t, amxc_var_get_key(device, "SourceMask", AMXC_VAR_FLAG_DEFAULT));
+        const bool ipv6 = check_is_valid_ip(source) == 6;
+
+        amxc_var_for_each(ports, fwPorts) {
+            amxd_status_t rv = firewall_rule_set(
+                fw, source, nullptr, mask, nullptr, ipv6,
+                amxc_var_get_key(ports, "DestPort", AMXC_VAR_FLAG_DEFAULT),
+                amxc_var_get_uint32_t(amxc_var_get_key(ports, "DestPortRangeEnd", AMXC_VAR_FLAG_DEFAULT)),
+                amxc_var_get_key(ports, "SourcePort", AMXC_VAR_FLAG_DEFAULT),
+                amxc_var_get_uint32_t(amxc_var_get_key(ports, "SourcePortRangeEnd", AMXC_VAR_FLAG_DEFAULT)),
+                amxc_var_get_key(ports, "Protocol", AMXC_VAR_FLAG_DEFAULT),
+                amxc_var_get_uint32_t(amxc_var_get_key(ports, "ICMPType", AMXC_VAR_FLAG_DEFAULT)),
+                amxc_var_get_uint32_t(amxc_var_get_key(ports, "ICMPCode", AMXC_VAR_FLAG_DEFAULT)));
+            if(rv != amxd_status_ok) {
+                zebTrace(TRACE_LEVEL_ERROR, "fail to configure firewall rules");
+                ok = false;
+            }
+        }
+        if(amxc_var_size(fwPorts) == 0) {
+            if(firewall_rule_set(fw, source, nullptr, mask, nullptr, ipv6, nullptr, 0, nullptr, 0, nullptr, 0, 0) !=
+               amxd_status_ok) {
+                zebTrace(TRACE_LEVEL_ERROR, "fail to configure firewall rules");
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
+} // namespace
+
+extern "C" {
+
+int var_size_list(const amxc_var_t* v) {
+    amxc_var_t list;
+    amxc_var_init(&list);
+    int size = 0;
+    if(amxc_var_convert(&list, v, AMXC_VAR_ID_LIST) == 0) {
+        size = static_cast<int>(amxc_var_size(&list));
+    }
+    amxc_var_clean(&list);
+    return size;
+}
+
+amxd_status_t accesscontrol_set_status(amxd_object_t* object, const char* value) {
+    amxd_status_t status = amxd_status_unknown_error;
+    amxd_trans_t trans;
+    zebTraceZIn(ME);
+    when_null_trace(object, exit, TRACE_LEVEL_ERROR, "fail object can't be NULL");
+    amxd_trans_init(&trans);
+    amxd_trans_select_object(&trans, object);
+    amxd_trans_set_attr(&trans, amxd_tattr_change_ro, true);
+    amxd_trans_set_value(cstring_t, &trans, "Status", value);
+    status = amxd_trans_apply(&trans, networksettings_get_dm());
+    amxd_trans_clean(&trans);
+exit:
+    zebTraceZOut(ME);
+    return status;
+}
+
+void accesscontrol_firewall_update_rule(amxp_timer_t* /*timer*/, void* priv) {
+    auto* p = static_cast<accesscontrol_setting_t*>(priv);
+    const char* outcome = status_error;
+    amxc_var_t devices;
+    amxc_var_t fwPorts;
+    zebTraceZIn(ME);
+    amxc_var_init(&devices);
+    amxc_var_init(&fwPorts);
+
+    when_null_trace(p, exit, TRACE_LEVEL_ERROR, "accesscontrol context can not be NULL");
+    // The previous rules leave the firewall before anything is decided.
+    firewall_rule_delete(&p->fw);
+
+    if(!p->is_enable) {
+        outcome = status_inactive;
+        goto write_status;
+    }
+    if(p->have_schedule && (p->schedule_active == p->schedule_invertmode)) {
+        outcome = status_scheduleinactive;
+        goto write_status;
+    }
+    if(accesscontrol_get_networkobjectref_parameters(p->object, &devices) != amxd_status_ok) {
+        zebTrace(TRACE_LEVEL_ERROR, "fail to get ip address parameters");
+        goto write_status;
+    }
+    if(var_size_list(&devices) == 0) {
+        outcome = status_inactive;
+        goto write_status;
+    }
+    if(accesscontrol_get_portforwardingrule_parameters(p->object, &fwPorts) != amxd_status_ok) {
+        zebTrace(TRACE_LEVEL_ERROR, "fail to get port and protocols parameters");
+        goto write_status;
+    }
+    p->fw = firewall_rule_create("", false);
+    when_null_trace(p->fw, write_status, TRACE_LEVEL_ERROR, "fail to allocate firewall context");
+
+    outcome = program_sources(p->fw, &devices, &fwPorts) ? status_active : status_error;
+    // Rules that never reached the firewall are not "Active".
+    if(firewall_rule_apply(p->fw) != amxd_status_ok) {
+        outcome = status_error;
+    }
+    if(outcome == status_error) {
+        firewall_rule_delete(&p->fw);
+    }
+
+write_status:
+    accesscontrol_set_status(p->object, outcome);
+exit:
+    amxc_var_clean(&devices);
+    amxc_var_clean(&fwPorts);
+    zebTraceZOut(ME);
+}
+
+} // extern "C"

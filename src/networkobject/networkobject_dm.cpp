@@ -1,0 +1,142 @@
+// Network object rule actions and events: the record of each Rule instance for exactly the
+// instance's lifetime, and the check that an address range does not end before it starts.
+#define ME "networksettings"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include <gmap/gmap_query.h>
+#include <zebtrace/zebtrace.h>
+#include <zebtrace/zebtrace_macros.h>
+
+#include "networkobject/networkobject_dm.h"
+#include "networksettings-qk.h"
+
+extern "C" {
+
+int netobj_networkobject_rule_init(networkobject_rule_t* rule) {
+    if(rule == nullptr) {
+        return -1;
+    }
+    rule->query = nullptr;
+    amxc_var_init(&rule->devices);
+    return amxc_var_set_type(&rule->devices, AMXC_VAR_ID_HTABLE);
+}
+
+int netobj_networkobject_rule_cleanup(networkobject_rule_t* rule) {
+    if(rule == nullptr) {
+        return -1;
+    }
+    if(rule->query != nullptr) {
+        gmap_query_close(rule->query);
+        rule->query = nullptr;
+    }
+    amxc_var_clean(&rule->devices);
+    return 0;
+}
+
+bool networkobject_get_param_ip(amxd_object_t* object, const char* element, struct in_addr* addr) {
+    bool present = false;
+    char* text = nullptr;
+    when_null(object, exit);
+    when_str_empty(element, exit);
+    addr->s_addr = 0;
+    text = amxd_object_get_cstring_t(object, element, nullptr);
+    when_str_empty(text, exit);
+    inet_pton(AF_INET, text, addr);
+    present = true;
+exit:
+    free(text);
+    return present;
+}
+
+amxd_status_t _networkobject_rule_validate(amxd_object_t* object, amxd_param_t* /*param*/, amxd_action_t reason,
+                                           const amxc_var_t* const /*args*/, amxc_var_t* const /*retval*/,
+                                           void* /*priv*/) {
+    struct in_addr first {};
+    struct in_addr last {};
+    if(reason != action_object_validate) {
+        zebTrace(TRACE_LEVEL_ERROR, "Wrong reason, expected action_object_validate(%d) got %d", action_object_validate,
+                 reason);
+        return amxd_status_function_not_implemented;
+    }
+    if(networkobject_get_param_ip(object, "SourceIPRangeMax", &last)) {
+        if(!networkobject_get_param_ip(object, "SourceIP", &first)) {
+            return amxd_status_invalid_value;
+        }
+        if(ntohl(first.s_addr) > ntohl(last.s_addr)) {
+            return amxd_status_invalid_value;
+        }
+    }
+    return amxd_status_ok;
+}
+
+amxd_status_t _networkobject_rule_destroy(amxd_object_t* object, amxd_param_t* /*param*/, amxd_action_t reason,
+                                          const amxc_var_t* const /*args*/, amxc_var_t* const /*retval*/,
+                                          void* /*priv*/) {
+    networkobject_rule_t* rule = nullptr;
+    if(reason != action_object_destroy) {
+        zebTraceZ(TRACE_LEVEL_NOTICE, ME, "Wrong reason, expected action_object_destroy(%d) got %d", action_object_destroy,
+                  reason);
+        return amxd_status_unknown_error;
+    }
+    if(object == nullptr) {
+        zebTrace(TRACE_LEVEL_ERROR, "Object can not be NULL");
+        return amxd_status_unknown_error;
+    }
+    if(amxd_object_get_type(object) != amxd_object_instance) {
+        return amxd_status_ok;
+    }
+    rule = static_cast<networkobject_rule_t*>(amxd_object_get_priv(object));
+    if(rule == nullptr) {
+        zebTrace(TRACE_LEVEL_ERROR, "No networkobject_rule_t found");
+        return amxd_status_unknown_error;
+    }
+    netobj_networkobject_rule_cleanup(rule);
+    free(rule);
+    amxd_object_set_priv(object, nullptr);
+    return amxd_status_ok;
+}
+
+amxd_status_t _networkobject_rule_check_text(amxd_object_t* /*object*/, amxd_param_t* /*param*/, amxd_action_t reason,
+                                             const amxc_var_t* const args, amxc_var_t* const /*retval*/,
+                                             void* /*priv*/) {
+    if(reason != action_param_validate) {
+        return amxd_status_function_not_implemented;
+    }
+    const char* text = amxc_var_constcast(cstring_t, args);
+    return (text != nullptr && strchr(text, '"') != nullptr) ? amxd_status_invalid_value : amxd_status_ok;
+}
+
+void _networkobject_rule_added(const char* const /*event_name*/, const amxc_var_t* const event_data, void* const /*priv*/) {
+    const int32_t index = amxc_var_get_int32_t(amxc_var_get_path(event_data, "index", AMXC_VAR_FLAG_DEFAULT));
+    amxd_object_t* templ = amxd_dm_signal_get_object(networksettings_get_dm(), event_data);
+    amxd_object_t* instance = amxd_object_get_instance(templ, nullptr, static_cast<uint32_t>(index));
+    networkobject_rule_t* rule = nullptr;
+
+    // The instance may be gone by the time the event is delivered: no record for nothing.
+    when_null_trace(instance, exit, TRACE_LEVEL_ERROR, "No Rule instance %d found", index);
+    rule = static_cast<networkobject_rule_t*>(calloc(1, sizeof(networkobject_rule_t)));
+    when_null_trace(rule, exit, TRACE_LEVEL_ERROR, "Error on calloc of networkobject_rule_t");
+    netobj_networkobject_rule_init(rule);
+    amxd_object_set_priv(instance, rule);
+    netobj_rule_instance_updated(instance);
+exit:
+    return;
+}
+
+void _networkobject_rule_removed(const char* const /*event_name*/, const amxc_var_t* const event_data, void* const /*priv*/) {
+    amxd_object_t* templ = amxd_dm_signal_get_object(networksettings_get_dm(), event_data);
+    when_null_trace(templ, exit, TRACE_LEVEL_ERROR, "No Rule object found");
+    netobj_update_networkobject_ip_list(templ);
+exit:
+    return;
+}
+
+void _networkobject_rule_changed(const char* const /*event_name*/, const amxc_var_t* const event_data, void* const /*priv*/) {
+    netobj_rule_instance_updated(amxd_dm_signal_get_object(networksettings_get_dm(), event_data));
+}
+
+} // extern "C"

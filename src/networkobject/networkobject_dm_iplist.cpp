@@ -1,0 +1,135 @@
+// IP lists: a rule's RuleIPList from its device table, and the object's sorted
+// NetworkObjectIPList from all its rules.
+#define ME "networksettings"
+
+#include <cstring>
+
+#include <amxc/amxc.h>
+#include <zebtrace/zebtrace.h>
+#include <zebtrace/zebtrace_macros.h>
+
+#include "networkobject/networkobject_dm.h"
+#include "networksettings-qk.h"
+
+namespace {
+
+void update_device_table(networkobject_rule_t* rule, const char* key, amxc_var_t* device, gmap_query_action_t action) {
+    switch(action) {
+    case gmap_query_expression_stop_matching: {
+        amxc_var_t* entry = amxc_var_get_key(&rule->devices, key, AMXC_VAR_FLAG_DEFAULT);
+        amxc_var_delete(&entry);
+        break;
+    }
+    case gmap_query_expression_start_matching:
+    case gmap_query_device_updated:
+        amxc_var_set_key(&rule->devices, key, amxc_var_get_key(device, "IPAddress", AMXC_VAR_FLAG_DEFAULT),
+                         AMXC_VAR_FLAG_COPY | AMXC_VAR_FLAG_UPDATE);
+        break;
+    default:
+        break;
+    }
+}
+
+void build_rule_ip_list(const networkobject_rule_t* rule, amxc_string_t* list) {
+    amxc_var_for_each(address, &rule->devices) {
+        const char* ip = amxc_var_constcast(cstring_t, address);
+        if((ip == nullptr) || (ip[0] == '\0')) {
+            continue;
+        }
+        if(!amxc_string_is_empty(list)) {
+            amxc_string_append(list, ",", 1);
+        }
+        amxc_string_appendf(list, "IPAddress:%s", ip);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void netobj_gmap_query_callback(gmap_query_t* lquery, const char* key, amxc_var_t* device, gmap_query_action_t action) {
+    amxd_object_t* rule_inst = nullptr;
+    networkobject_rule_t* rule = nullptr;
+    amxc_string_t list;
+    amxc_string_init(&list, 0);
+
+    when_null_trace(lquery, exit, TRACE_LEVEL_ERROR, "Null gmap_query");
+    zebTraceZ(TRACE_LEVEL_INFO, ME, "device key %s", key == nullptr ? "" : key);
+    rule_inst = static_cast<amxd_object_t*>(lquery->data);
+    rule = static_cast<networkobject_rule_t*>(amxd_object_get_priv(rule_inst));
+    when_null(rule, exit);
+    when_true_trace(action == gmap_query_error, exit, TRACE_LEVEL_ERROR, "An error occured for query.");
+    when_null(key, exit);
+
+    update_device_table(rule, key, device, action);
+    build_rule_ip_list(rule, &list);
+    util_trans_set_csv_string_value(rule_inst, "RuleIPList", amxc_string_get(&list, 0));
+    netobj_update_networkobject_ip_list(amxd_object_get_parent(rule_inst));
+exit:
+    amxc_string_clean(&list);
+}
+
+void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj) {
+    amxd_object_t* network_object = amxd_object_get_parent(rule_obj);
+    amxc_string_t all;
+    amxc_string_t joined;
+    amxc_llist_t items;
+    amxc_string_init(&all, 0);
+    amxc_string_init(&joined, 0);
+    amxc_llist_init(&items);
+
+    when_null_trace(network_object, exit, TRACE_LEVEL_ERROR, "Null Rule or NetworkObject");
+    amxd_object_for_each_instance(rule_inst, rule_obj) {
+        const char* list = amxc_var_constcast(cstring_t, amxd_object_get_param_value(rule_inst, "RuleIPList"));
+        if((list != nullptr) && (list[0] != '\0')) {
+            amxc_string_appendf(&all, "%s,", list);
+        }
+    }
+    amxc_string_split_to_llist(&all, &items, ',');
+    // Rules without entries leave empty items behind the separators: they select nothing and
+    // must not show up as empty entries of the object's list.
+    amxc_llist_for_each(it, &items) {
+        if(amxc_string_is_empty(amxc_string_from_llist_it(it))) {
+            util_string_llist_it_free(it);
+        }
+    }
+    amxc_llist_sort(&items, util_string_llist_it_cmp);
+    amxc_string_join_llist(&joined, &items, ',');
+    util_trans_set_csv_string_value(network_object, "NetworkObjectIPList", amxc_string_get(&joined, 0));
+exit:
+    amxc_llist_clean(&items, util_string_llist_it_free);
+    amxc_string_clean(&all);
+    amxc_string_clean(&joined);
+}
+
+void util_trans_set_csv_string_value(amxd_object_t* object, const char* parameter, const char* value) {
+    if(object == nullptr) {
+        zebTrace(TRACE_LEVEL_ERROR, "Null Rule or NetworkObject");
+    } else if((parameter == nullptr) || (parameter[0] == '\0')) {
+        zebTraceZ(TRACE_LEVEL_INFO, ME, "Empty parameter.");
+    } else {
+        amxd_trans_t trans;
+        amxd_trans_init(&trans);
+        amxd_trans_select_object(&trans, object);
+        amxd_trans_set_value(csv_string_t, &trans, parameter, value);
+        amxd_trans_apply(&trans, networksettings_get_dm());
+        amxd_trans_clean(&trans);
+    }
+    zebTraceZ(TRACE_LEVEL_INFO, ME, "Updating %s = %s", parameter == nullptr ? "" : parameter, value == nullptr ? "" : value);
+}
+
+int util_string_llist_it_cmp(amxc_llist_it_t* it1, amxc_llist_it_t* it2) {
+    const char* text1 = it1 == nullptr ? nullptr : amxc_string_get(amxc_string_from_llist_it(it1), 0);
+    const char* text2 = it2 == nullptr ? nullptr : amxc_string_get(amxc_string_from_llist_it(it2), 0);
+    if(text1 == nullptr || text2 == nullptr) {
+        return (text1 == nullptr ? 0 : 1) - (text2 == nullptr ? 0 : 1);
+    }
+    return strcmp(text1, text2);
+}
+
+void util_string_llist_it_free(amxc_llist_it_t* it) {
+    amxc_string_t* text = amxc_string_from_llist_it(it);
+    amxc_string_delete(&text);
+}
+
+} // extern "C"

@@ -1,0 +1,320 @@
+#include "module_fixture.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include <amxp/amxp_clock.h>
+#include <amxp/amxp_loop.h>
+#include <fwinterface/backend.h>
+#include <gmap/gmap_main.h>
+#include <zebtrace/zebtrace.h>
+
+namespace {
+
+void capture(int /*level*/, const char* /*zone*/, const char* line, void* priv) {
+    static_cast<std::vector<std::string>*>(priv)->push_back(line);
+}
+
+amxc_var_t* table_of(amxc_var_t* var, const Params& values) {
+    amxc_var_set_type(var, AMXC_VAR_ID_HTABLE);
+    for(const auto& [name, value] : values) {
+        amxc_var_add_new_key_cstring_t(var, name.c_str(), value.c_str());
+    }
+    return var;
+}
+
+std::string trim(std::string text) {
+    while(!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
+
+template<typename Fn>
+void bind(void* handle, const char* name, Fn& fn) {
+    fn = reinterpret_cast<Fn>(dlsym(handle, name));
+    ASSERT_NE(fn, nullptr) << name;
+}
+
+}  // namespace
+
+void ModuleTest::SetUp() {
+    amxp_loop_reset();
+    amxp_clock_set_manual(true);
+    zebtrace_reset();
+    zebtrace_set_quiet(true);
+    zebtrace_set_capture(capture, &captured_);
+    ASSERT_EQ(fw_backend_select("memory"), 0);
+    fw_reset();
+
+    load_service(hosts_, NS_HOSTS_DEF);
+    load_service(schedules_, NS_SCHEDULES_DEF);
+    load_service(devices_, NS_DEVICES_DEF);
+    if(autostart_) {
+        start();
+    }
+}
+
+void ModuleTest::TearDown() {
+    unload();
+    // The client forgets the device map before its context goes, so that a context of the
+    // next test at the same address is not taken for this one.
+    gmap_client_init(nullptr);
+    unload_service(devices_);
+    unload_service(schedules_);
+    unload_service(hosts_);
+    amxp_loop_reset();
+    amxp_clock_set_manual(false);
+    fw_reset();
+    zebtrace_reset();
+}
+
+void ModuleTest::load_service(Service& service, const char* definition) {
+    ASSERT_EQ(amxd_dm_new(&service.dm), amxd_status_ok);
+    ASSERT_EQ(amxo_parser_new(&service.parser), 0);
+    ASSERT_EQ(amxo_parser_add_import_dir(service.parser, NS_MODULE_DIR), 0);
+    ASSERT_EQ(amxo_parser_parse_file(service.parser, definition, amxd_dm_get_root(service.dm)), 0)
+        << amxo_parser_get_message(service.parser);
+    ASSERT_EQ(amxb_register_dm(&service.ctx, service.dm), 0);
+    ASSERT_EQ(amxo_parser_invoke_entry_points(service.parser, service.dm, 0), 0);
+}
+
+void ModuleTest::unload_service(Service& service) {
+    if(service.parser != nullptr) {
+        amxo_parser_invoke_entry_points(service.parser, service.dm, 1);
+    }
+    amxb_free(&service.ctx);
+    amxd_dm_delete(&service.dm);
+    amxo_parser_delete(&service.parser);
+}
+
+// Same order as the runtime: the tree is loaded and served on the bus before the module's
+// entry point runs, so that the module finds its root and the context serving it.
+void ModuleTest::start(const std::string& prefix, const std::string& definition) {
+    prefix_ = prefix;
+    ASSERT_EQ(amxd_dm_new(&dm_), amxd_status_ok);
+    ASSERT_EQ(amxo_parser_new(&parser_), 0);
+    ASSERT_EQ(amxo_parser_add_import_dir(parser_, NS_MODULE_DIR), 0);
+    if(!prefix.empty()) {
+        amxc_var_t value;
+        amxc_var_init(&value);
+        amxc_var_set_cstring_t(&value, prefix.c_str());
+        ASSERT_EQ(amxo_parser_set_config(parser_, "prefix_", &value), 0);
+        amxc_var_clean(&value);
+    }
+    ASSERT_EQ(amxo_parser_parse_file(parser_, definition.c_str(), amxd_dm_get_root(dm_)), 0)
+        << amxo_parser_get_message(parser_);
+    ASSERT_EQ(amxb_register_dm(&ctx_, dm_), 0);
+    bind_api();
+    ASSERT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 0), 0);
+    settle();
+}
+
+void ModuleTest::bind_api() {
+    handle_ = dlopen(NS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(handle_, nullptr) << dlerror();
+    bind(handle_, "firewall_init", api_.firewall_init);
+    bind(handle_, "firewall_cleanup", api_.firewall_cleanup);
+    bind(handle_, "firewall_rule_create", api_.firewall_rule_create);
+    bind(handle_, "firewall_rule_delete", api_.firewall_rule_delete);
+    bind(handle_, "firewall_rule_set", api_.firewall_rule_set);
+    bind(handle_, "firewall_rule_apply", api_.firewall_rule_apply);
+    bind(handle_, "check_is_valid_ip", api_.check_is_valid_ip);
+    bind(handle_, "check_is_valid_macaddr", api_.check_is_valid_macaddr);
+    bind(handle_, "_networksettings_main", api_.main);
+    bind(handle_, "networksettings_get_dm", api_.get_dm);
+    bind(handle_, "networksettings_get_parser", api_.get_parser);
+    bind(handle_, "networksettings_get_ctx", api_.get_ctx);
+    bind(handle_, "networksettings_get_root", api_.get_root);
+    bind(handle_, "networksettings_get_vendor_prefix", api_.get_vendor_prefix);
+    bind(handle_, "_networksettings_list_check_range", api_.list_check_range);
+    bind(handle_, "_networkobject_rule_validate", api_.rule_validate);
+    bind(handle_, "_networkobject_rule_destroy", api_.rule_destroy);
+    bind(handle_, "accesscontrol_firewall_update_rule", api_.accesscontrol_update_rule);
+    bind(handle_, "convert_ip_range_to_csv", api_.convert_ip_range);
+}
+
+void ModuleTest::unload() {
+    if(parser_ == nullptr) {
+        return;
+    }
+    amxo_parser_invoke_entry_points(parser_, dm_, 1);
+    amxb_free(&ctx_);
+    amxd_dm_delete(&dm_);
+    if(handle_ != nullptr) {
+        dlclose(handle_);
+        handle_ = nullptr;
+    }
+    api_ = ModuleApi{};
+    amxo_parser_delete(&parser_);
+}
+
+int ModuleTest::add(const std::string& table, const Params& values, const std::string& name, uint32_t* index) {
+    amxc_var_t args;
+    amxc_var_t ret;
+    amxc_var_init(&args);
+    amxc_var_init(&ret);
+    const int rc = amxb_add(amxb_be_who_has(table.c_str()), table.c_str(), 0, name.c_str(), table_of(&args, values),
+                            &ret, 0);
+    if(index != nullptr) {
+        *index = rc == 0 ? amxc_var_get_uint32_t(amxc_var_get_key(&ret, "index", AMXC_VAR_FLAG_DEFAULT)) : 0;
+    }
+    amxc_var_clean(&args);
+    amxc_var_clean(&ret);
+    return rc;
+}
+
+int ModuleTest::set(const std::string& object, const Params& values) {
+    amxc_var_t args;
+    amxc_var_init(&args);
+    const int rc = amxb_set(amxb_be_who_has(object.c_str()), object.c_str(), table_of(&args, values), nullptr, 0);
+    amxc_var_clean(&args);
+    return rc;
+}
+
+int ModuleTest::del(const std::string& instance) {
+    return amxb_del(amxb_be_who_has(instance.c_str()), instance.c_str(), nullptr, 0);
+}
+
+int ModuleTest::call(const std::string& object, const std::string& method, amxc_var_t* args, amxc_var_t* ret) {
+    return amxb_call(amxb_be_who_has(object.c_str()), object.c_str(), method.c_str(), args, ret, 0);
+}
+
+namespace {
+
+std::string instance_path(const std::string& table, uint32_t index) {
+    return table + std::to_string(index);
+}
+
+}  // namespace
+
+std::string ModuleTest::network_object(const std::vector<Params>& rules, const std::string& name) {
+    uint32_t index = 0;
+    EXPECT_EQ(add(path("NetworkObject."), {{"Name", name}}, name, &index), 0);
+    const std::string object = instance_path(path("NetworkObject."), index);
+    for(const Params& rule : rules) {
+        EXPECT_EQ(add(object + ".Rule.", rule), 0);
+    }
+    settle();
+    return object;
+}
+
+std::string ModuleTest::port_rule(const Params& values) {
+    uint32_t index = 0;
+    EXPECT_EQ(add(path("PortForwardingRule."), values, "", &index), 0);
+    settle();
+    return instance_path(path("PortForwardingRule."), index);
+}
+
+std::string ModuleTest::access_control(const Params& values) {
+    uint32_t index = 0;
+    EXPECT_EQ(add(path("AccessControl."), values, "", &index), 0);
+    settle();
+    return instance_path(path("AccessControl."), index) + ".";
+}
+
+std::string ModuleTest::host(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6) {
+    uint32_t index = 0;
+    EXPECT_EQ(add("Hosts.Host.", {}, "", &index), 0);
+    const std::string host = instance_path("Hosts.Host.", index);
+    for(const std::string& address : ipv4) {
+        EXPECT_EQ(add(host + ".IPv4Address.", {{"IPAddress", address}}), 0);
+    }
+    for(const std::string& address : ipv6) {
+        EXPECT_EQ(add(host + ".IPv6Address.", {{"IPAddress", address}}), 0);
+    }
+    settle();
+    return host;
+}
+
+std::string ModuleTest::schedule(const std::string& status, bool inverse) {
+    uint32_t index = 0;
+    EXPECT_EQ(add("Schedules.Schedule.", {{"Status", status}, {"InverseMode", inverse ? "true" : "false"}}, "", &index),
+              0);
+    settle();
+    return instance_path("Schedules.Schedule.", index);
+}
+
+std::string ModuleTest::get(const std::string& object, const std::string& param) const {
+    amxc_var_t ret;
+    amxc_var_init(&ret);
+    std::string value = "<absent>";
+    const std::string full = object + param;
+    if(amxb_get(amxb_be_who_has(object.c_str()), full.c_str(), 0, &ret, 0) == 0) {
+        const amxc_var_t* params = amxc_var_get_first(amxc_var_get_index(&ret, 0, AMXC_VAR_FLAG_DEFAULT));
+        char* text = amxc_var_get_cstring_t(amxc_var_get_key(params, param.c_str(), AMXC_VAR_FLAG_DEFAULT));
+        if(text != nullptr) {
+            value = text;
+            free(text);
+        }
+    }
+    amxc_var_clean(&ret);
+    return value;
+}
+
+void ModuleTest::settle() {
+    // Bounded: a module that keeps re-queueing work must fail the test, not hang it.
+    for(int round = 0; round < 10000 && amxp_loop_run_pending() > 0; round++) {
+    }
+}
+
+void ModuleTest::tick(uint64_t ms) {
+    settle();  // what was already due happens now, not after the clock moved
+    amxp_clock_advance(ms);
+    settle();
+}
+
+std::string ModuleTest::dump() {
+    std::unique_ptr<char, decltype(&free)> text(fw_dump(), free);
+    return text ? text.get() : "";
+}
+
+std::string ModuleTest::expected_dump(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6) {
+    std::string text = "# ipv4\n*filter\n:FORWARD_AccessControl_QK - [0:0]\n";
+    for(const std::string& rule : ipv4) {
+        text += "-A FORWARD_AccessControl_QK " + rule + "\n";
+    }
+    text += "COMMIT\n# ipv6\n*filter\n:FORWARD6_AccessControl_QK - [0:0]\n";
+    for(const std::string& rule : ipv6) {
+        text += "-A FORWARD6_AccessControl_QK " + rule + "\n";
+    }
+    return text + "COMMIT\n";
+}
+
+// "zone    - [m]message - function(file@line)"
+std::vector<TraceLine> ModuleTest::lines() const {
+    std::vector<TraceLine> parsed;
+    for(const std::string& line : captured_) {
+        TraceLine entry;
+        entry.zone = trim(line.substr(0, 7));
+        const size_t open = line.find(" - [");
+        const size_t tail = line.rfind(" - ");
+        if(open == std::string::npos || tail == std::string::npos || tail < open + 5) {
+            continue;  // entry and exit lines carry no mark
+        }
+        entry.mark = line[open + 4];
+        entry.message = line.substr(open + 6, tail - (open + 6));
+        entry.function = line.substr(tail + 3, line.find('(', tail) - (tail + 3));
+        parsed.push_back(entry);
+    }
+    return parsed;
+}
+
+int ModuleTest::count(const std::string& message) const {
+    int n = 0;
+    for(const TraceLine& line : lines()) {
+        n += line.message == message ? 1 : 0;
+    }
+    return n;
+}
+
+bool ModuleTest::traced(char mark, const std::string& message) const {
+    for(const TraceLine& line : lines()) {
+        if(line.mark == mark && line.message == message) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,132 @@
+// The module as the runtime runs it, in one process: its definition loaded with the definition
+// loader (which imports the built module), the hosts, schedules and device-map services each
+// in a data model and on a bus context of their own, the memory firewall, the manual clock.
+// Tests act as clients do, through the bus, and look at the firewall through its dump.
+#ifndef TESTS_MODULE_MODULE_FIXTURE_H
+#define TESTS_MODULE_MODULE_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <amxb/amxb.h>
+#include <amxd/amxd.h>
+#include <amxo/amxo.h>
+#include <amxp/amxp_timer.h>
+
+#include "accesscontrol/accesscontrol_fw.h"
+
+// Parameters in the order they are written; values are texts that the data model converts.
+using Params = std::vector<std::pair<std::string, std::string>>;
+
+// One trace line, split into its parts.
+struct TraceLine {
+    std::string zone;     // as written: cut or padded to 7 characters, then trimmed
+    char mark = '?';
+    std::string message;
+    std::string function;
+};
+
+// The module's exported functions that no definition binds, taken from the loaded module
+// itself so that tests and the module share one state.
+struct ModuleApi {
+    bool (*firewall_init)(void) = nullptr;
+    bool (*firewall_cleanup)(void) = nullptr;
+    firewall_rule_t* (*firewall_rule_create)(const char*, bool) = nullptr;
+    void (*firewall_rule_delete)(firewall_rule_t**) = nullptr;
+    amxd_status_t (*firewall_rule_set)(firewall_rule_t*, const char*, const char*, const char*, const char*, bool,
+                                       amxc_var_t*, uint32_t, amxc_var_t*, uint32_t, amxc_var_t*, uint32_t,
+                                       uint32_t) = nullptr;
+    amxd_status_t (*firewall_rule_apply)(firewall_rule_t*) = nullptr;
+    int (*check_is_valid_ip)(const char*) = nullptr;
+    bool (*check_is_valid_macaddr)(const char*) = nullptr;
+    int (*main)(int, amxd_dm_t*, amxo_parser_t*) = nullptr;
+    amxd_dm_t* (*get_dm)(void) = nullptr;
+    amxo_parser_t* (*get_parser)(void) = nullptr;
+    amxb_bus_ctx_t* (*get_ctx)(void) = nullptr;
+    amxd_object_t* (*get_root)(void) = nullptr;
+    const char* (*get_vendor_prefix)(void) = nullptr;
+    amxd_action_fn_t list_check_range = nullptr;
+    amxd_action_fn_t rule_validate = nullptr;
+    amxd_action_fn_t rule_destroy = nullptr;
+    void (*accesscontrol_update_rule)(amxp_timer_t*, void*) = nullptr;
+    bool (*convert_ip_range)(amxc_var_t*, const char*, const char*) = nullptr;
+};
+
+class ModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Loads the module's definition (with `prefix` as "prefix_" when given) and starts it.
+    // SetUp does this with the defaults unless a test fixture sets autostart_ to false.
+    void start(const std::string& prefix = "", const std::string& definition = NS_MODULE_DEF);
+    // Stops the module and unloads its data model (as the runtime does at its end).
+    void unload();
+
+    // Client operations over the bus, routed to whichever context serves the path. Each
+    // returns the bus status; add returns the new index through `index` when it is given.
+    int add(const std::string& table, const Params& values = {}, const std::string& name = "",
+            uint32_t* index = nullptr);
+    int set(const std::string& object, const Params& values);
+    int del(const std::string& instance);
+    int call(const std::string& object, const std::string& method, amxc_var_t* args, amxc_var_t* ret);
+
+    // Scenes. Each adds an instance over the bus (failing the test when refused) and returns
+    // its path: without trailing dot for the objects references name, with one for the
+    // access control whose Status is read.
+    std::string network_object(const std::vector<Params>& rules, const std::string& name = "");
+    std::string port_rule(const Params& values);
+    std::string access_control(const Params& values);
+    std::string host(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6 = {});
+    std::string schedule(const std::string& status, bool inverse = false);
+
+    // A parameter read from the data model that serves the path; "<absent>" when missing.
+    std::string get(const std::string& object, const std::string& param) const;
+
+    // Runs the loop until nothing is due; then the same after moving the clock on.
+    static void settle();
+    static void tick(uint64_t ms);
+
+    // The running firewall as fw_dump() writes it, and that text for the given rule lines.
+    static std::string dump();
+    static std::string expected_dump(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6 = {});
+
+    // The module's root path ("Device.NetworkSettings.") and paths below it.
+    std::string root() const { return "Device." + prefix_ + "NetworkSettings."; }
+    std::string path(const std::string& below) const { return root() + below; }
+
+    // Trace lines captured since SetUp or the last clear.
+    std::vector<TraceLine> lines() const;
+    int count(const std::string& message) const;
+    bool traced(const std::string& message) const { return count(message) > 0; }
+    bool traced(char mark, const std::string& message) const;
+    void clear_traces() { captured_.clear(); }
+
+    amxd_dm_t* dm_ = nullptr;
+    amxo_parser_t* parser_ = nullptr;
+    amxb_bus_ctx_t* ctx_ = nullptr;
+    ModuleApi api_;
+    bool autostart_ = true;
+    std::string prefix_;
+    std::vector<std::string> captured_;
+
+private:
+    struct Service {
+        amxd_dm_t* dm = nullptr;
+        amxo_parser_t* parser = nullptr;
+        amxb_bus_ctx_t* ctx = nullptr;
+    };
+    void load_service(Service& service, const char* definition);
+    static void unload_service(Service& service);
+    void bind_api();
+
+    Service hosts_;
+    Service schedules_;
+    Service devices_;
+    void* handle_ = nullptr;
+};
+
+#endif  // TESTS_MODULE_MODULE_FIXTURE_H

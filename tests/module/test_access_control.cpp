@@ -1,0 +1,342 @@
+// Access controls end to end: from the instances a client writes to the rules in the chains
+// and the Status the module publishes.
+#include <fwinterface/backend.h>
+
+#include "module_fixture.h"
+
+namespace {
+
+const Params ADDRESS_10 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}};
+const Params ADDRESS_11 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.11"}};
+
+class AccessControl : public ModuleTest {
+protected:
+    // An enabled control of a group of one address, programmed.
+    std::string active_control(const Params& rule = ADDRESS_10, const std::string& ports = "") {
+        const std::string group = network_object({rule});
+        const std::string control =
+            access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ports}});
+        tick(1000);
+        EXPECT_EQ(get(control, "Status"), "Active");
+        return control;
+    }
+};
+
+// ---- the Status table ----------------------------------------------------------------------
+
+TEST_F(AccessControl, AGroupsAddressesRangesAndSubnetsAreDroppedOneSecondAfterCreation) {
+    const std::string group = network_object({ADDRESS_10,
+                                               {{"Type", "IPRange"}, {"SourceIP", "192.168.1.20"},
+                                                {"SourceIPRangeMax", "192.168.1.22"}},
+                                               {{"Type", "IPSubnet"}, {"SourceIP", "10.0.0.0"},
+                                                {"SourceMask", "255.0.0.0/8"}}});
+    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
+    tick(999);
+    EXPECT_EQ(get(control, "Status"), "Inactive");
+    EXPECT_EQ(dump(), expected_dump({}));
+
+    tick(1);
+    EXPECT_EQ(get(control, "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP", "-s 192.168.1.20/32 -j DROP",
+                                     "-s 192.168.1.21/32 -j DROP", "-s 192.168.1.22/32 -j DROP",
+                                     "-s 10.0.0.0/8 -j DROP"}));
+}
+
+TEST_F(AccessControl, ADisabledControlIsInactive) {
+    const std::string group = network_object({ADDRESS_10});
+    const std::string control = access_control({{"Enable", "false"}, {"NetworkGroupRef", group}});
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Inactive");
+    EXPECT_EQ(dump(), expected_dump({}));
+}
+
+TEST_F(AccessControl, EnableTakesEffectAtOnce) {
+    const std::string control = active_control();
+    ASSERT_EQ(set(control, {{"Enable", "false"}}), 0);
+    settle();
+    EXPECT_EQ(get(control, "Status"), "Inactive");
+    EXPECT_EQ(dump(), expected_dump({}));
+
+    ASSERT_EQ(set(control, {{"Enable", "true"}}), 0);
+    settle();
+    EXPECT_EQ(get(control, "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP"}));
+}
+
+TEST_F(AccessControl, AGroupWithoutAddressesIsInactive) {
+    const std::string group = network_object({});
+    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Inactive");
+    EXPECT_EQ(dump(), expected_dump({}));
+}
+
+TEST_F(AccessControl, AMissingGroupIsAnError) {
+    const std::string control =
+        access_control({{"Enable", "true"}, {"NetworkGroupRef", path("NetworkObject.99")}});
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Error");
+    EXPECT_TRUE(traced('x', path("NetworkObject.99") + " object not found"));
+    EXPECT_TRUE(traced('x', "fail to get ip address parameters"));
+    EXPECT_EQ(dump(), expected_dump({}));
+}
+
+TEST_F(AccessControl, WithoutAGroupEverySourceIsDropped) {
+    const std::string ports = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
+    const std::string control = access_control({{"Enable", "true"}, {"PortForwardingRuleRef", ports}});
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump({"-p tcp -m tcp --dport 80 -j DROP"}));
+}
+
+TEST_F(AccessControl, StatusIsReadOnlyForClients) {
+    const std::string control = active_control();
+    EXPECT_NE(set(control, {{"Status", "Error"}}), 0);
+    EXPECT_EQ(get(control, "Status"), "Active");
+}
+
+TEST_F(AccessControl, TheUpdateWithoutARecordDoesNothing) {
+    const uint32_t commits = fw_apply_count();
+    api_.accesscontrol_update_rule(nullptr, nullptr);
+    EXPECT_TRUE(traced('x', "accesscontrol context can not be NULL"));
+    EXPECT_EQ(fw_apply_count(), commits);
+}
+
+// ---- ports and protocols -------------------------------------------------------------------
+
+TEST_F(AccessControl, EverySourceIsPairedWithEveryPortEntryInSourceOrder) {
+    const std::string web = port_rule({{"DestPort", "80,443"}, {"Protocol", "6"}});
+    const std::string ping = port_rule({{"Protocol", "1"}});
+    ASSERT_EQ(set(ping + ".ICMP.", {{"Type", "8"}, {"Code", "0"}}), 0);
+    const std::string dns = port_rule({{"SourcePort", "1024"}, {"SourcePortEndRange", "65535"}, {"DestPort", "53"},
+                                       {"Protocol", "6,17"}});
+    const std::string group = network_object({ADDRESS_10, ADDRESS_11});
+    const std::string control = access_control(
+        {{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", web + "," + ping + "," + dns}});
+    tick(1000);
+
+    EXPECT_EQ(get(control, "Status"), "Active");
+    std::vector<std::string> expected;
+    for(const char* source : {"192.168.1.10", "192.168.1.11"}) {
+        const std::string s = std::string("-s ") + source + "/32 ";
+        expected.push_back(s + "-p tcp -m tcp --dport 80 -j DROP");
+        expected.push_back(s + "-p tcp -m tcp --dport 443 -j DROP");
+        expected.push_back(s + "-p icmp -m icmp --icmp-type 8/0 -j DROP");
+        expected.push_back(s + "-p tcp -m tcp --sport 1024:65535 --dport 53 -j DROP");
+        expected.push_back(s + "-p udp -m udp --sport 1024:65535 --dport 53 -j DROP");
+    }
+    EXPECT_EQ(dump(), expected_dump(expected));
+}
+
+TEST_F(AccessControl, ADestinationRangeEndWidensTheFirstPortOnly) {
+    const std::string ports = port_rule({{"DestPort", "8000,9000"}, {"DestPortEndRange", "8080"}, {"Protocol", "17"}});
+    active_control(ADDRESS_10, ports);
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -p udp -m udp --dport 8000:8080 -j DROP",
+                                     "-s 192.168.1.10/32 -p udp -m udp --dport 9000 -j DROP"}));
+}
+
+TEST_F(AccessControl, AMissingPortRuleIsAnError) {
+    const std::string ports = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
+    const std::string group = network_object({ADDRESS_10});
+    const std::string missing = path("PortForwardingRule.42");
+    const std::string control = access_control(
+        {{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ports + "," + missing}});
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Error");
+    EXPECT_TRUE(traced('x', missing + " object not found"));
+    EXPECT_TRUE(traced('x', "fail to get port and protocols parameters"));
+    EXPECT_EQ(dump(), expected_dump({}));
+}
+
+// A reference to an object that has no ports (here a network object) would read as a rule
+// without ports and drop everything the sources send: it is refused like a missing one.
+TEST_F(AccessControl, AReferenceToSomethingElseThanAPortRuleIsAnError) {
+    const std::string group = network_object({ADDRESS_10});
+    const std::string control =
+        access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", group}});
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Error");
+    EXPECT_TRUE(traced('x', group + " object not found"));
+    EXPECT_EQ(dump(), expected_dump({}));
+}
+
+// Ports without a protocol that has ports cannot be expressed: the firewall refuses the rule,
+// the whole set is withdrawn and the control reports the error.
+TEST_F(AccessControl, RulesTheFirewallRefusesGiveAnErrorAndNoRule) {
+    const std::string ports = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
+    const std::string control = active_control(ADDRESS_10, ports);
+    ASSERT_EQ(set(ports + ".", {{"Protocol", ""}}), 0);
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Error");
+    EXPECT_EQ(dump(), expected_dump({}));
+    EXPECT_EQ(fw_pending_count(), 0u);
+
+    ASSERT_EQ(set(ports + ".", {{"Protocol", "17"}}), 0);
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -p udp -m udp --dport 80 -j DROP"}));
+}
+
+TEST_F(AccessControl, ARefusedCommitGivesAnErrorAndLeavesTheRulesetAsItWas) {
+    active_control();
+    const std::string group = network_object({ADDRESS_11});
+    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
+    ASSERT_EQ(fw_memory_refuse_next(1), 0);
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Error");
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP"}));
+
+    // The positions still match the chain: the next update lands behind the first control.
+    ASSERT_EQ(set(control, {{"Enable", "false"}}), 0);
+    ASSERT_EQ(set(control, {{"Enable", "true"}}), 0);
+    settle();
+    EXPECT_EQ(get(control, "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP", "-s 192.168.1.11/32 -j DROP"}));
+}
+
+// ---- updates and deletion ------------------------------------------------------------------
+
+TEST_F(AccessControl, ChangesWithinOneSecondGiveOneRebuild) {
+    const std::string group = network_object({ADDRESS_10});
+    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
+    tick(1000);
+    ASSERT_EQ(get(control, "Status"), "Active");
+    const uint32_t commits = fw_apply_count();
+    clear_traces();
+
+    for(const char* address : {"192.168.1.20", "192.168.1.21", "192.168.1.22"}) {
+        ASSERT_EQ(set(group + ".Rule.1.", {{"SourceIP", address}}), 0);
+        tick(400);
+    }
+    EXPECT_EQ(count("Received event: dm:object-changed"), 3);
+    tick(599);
+    EXPECT_EQ(fw_apply_count(), commits) << "nothing before one second after the last change";
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP"}));
+
+    tick(1);
+    EXPECT_EQ(fw_apply_count(), commits + 2) << "one rebuild: one removal and one insertion";
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.22/32 -j DROP"}));
+}
+
+TEST_F(AccessControl, DeletionWithdrawsTheRulesAtOnce) {
+    const std::string first = active_control(ADDRESS_10);
+    const std::string second = active_control(ADDRESS_11);
+    ASSERT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP", "-s 192.168.1.11/32 -j DROP"}));
+
+    ASSERT_EQ(del(first), 0);
+    settle();
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.11/32 -j DROP"}));
+
+    // The remaining control still knows where its rules are.
+    ASSERT_EQ(set(second, {{"Enable", "false"}}), 0);
+    settle();
+    EXPECT_EQ(dump(), expected_dump({}));
+}
+
+TEST_F(AccessControl, DeletingAControlWithoutReferencesOnlyRemovesIt) {
+    const std::string control = access_control({});
+    ASSERT_EQ(del(control), 0);
+    tick(1000);
+    EXPECT_EQ(dump(), expected_dump({}));
+    EXPECT_EQ(fw_apply_count(), 0u);
+}
+
+// A client may delete a control before the loop delivered its creation: there is nothing of
+// the module's to release yet, and the deletion goes through.
+TEST_F(AccessControl, AControlDeletedBeforeItWasSetUpIsDeleted) {
+    const std::string group = network_object({ADDRESS_10});
+    uint32_t index = 0;
+    ASSERT_EQ(add(path("AccessControl."), {{"Enable", "true"}, {"NetworkGroupRef", group}}, "", &index), 0);
+    EXPECT_EQ(del(path("AccessControl." + std::to_string(index) + ".")), 0);
+    tick(1000);
+    EXPECT_EQ(amxd_object_get_instance_count(amxd_dm_findf(dm_, "%s", path("AccessControl.").c_str())), 0u);
+    EXPECT_EQ(dump(), expected_dump({}));
+    clear_traces();
+    ASSERT_EQ(set(group + ".Rule.1.", {{"SourceIP", "192.168.1.12"}}), 0);
+    tick(1000);
+    EXPECT_FALSE(traced("Received event: dm:object-changed"));
+}
+
+// ---- IPv6 and ranges -----------------------------------------------------------------------
+
+TEST_F(AccessControl, IPv6SourcesGoToTheIPv6Chain) {
+    const std::string group = network_object({ADDRESS_10, {{"Type", "IPAddress"}, {"SourceIP", "2001:db8::5"}}});
+    const std::string ports = port_rule({{"DestPort", "22"}, {"Protocol", "6"}});
+    const std::string control =
+        access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ports}});
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -p tcp -m tcp --dport 22 -j DROP"},
+                                    {"-s 2001:db8::5/128 -p tcp -m tcp --dport 22 -j DROP"}));
+}
+
+TEST_F(AccessControl, RangesExpandAcrossOctetsUpToTheLastAddress) {
+    active_control({{"Type", "IPRange"}, {"SourceIP", "10.0.0.254"}, {"SourceIPRangeMax", "10.0.1.1"}});
+    EXPECT_EQ(dump(), expected_dump({"-s 10.0.0.254/32 -j DROP", "-s 10.0.0.255/32 -j DROP", "-s 10.0.1.0/32 -j DROP",
+                                     "-s 10.0.1.1/32 -j DROP"}));
+}
+
+TEST_F(AccessControl, ARangeAtTheTopOfTheAddressSpaceDoesNotWrap) {
+    active_control({{"Type", "IPRange"}, {"SourceIP", "255.255.255.254"}, {"SourceIPRangeMax", "255.255.255.255"}});
+    EXPECT_EQ(dump(), expected_dump({"-s 255.255.255.254/32 -j DROP", "-s 255.255.255.255/32 -j DROP"}));
+}
+
+TEST_F(AccessControl, ARangeOfEqualEndsIsOneAddress) {
+    // The rule publishes a single address for it; the group's list still reads it back.
+    active_control({{"Type", "IPRange"}, {"SourceIP", "10.0.0.7"}, {"SourceIPRangeMax", "10.0.0.7"}});
+    EXPECT_EQ(dump(), expected_dump({"-s 10.0.0.7/32 -j DROP"}));
+}
+
+TEST_F(AccessControl, ARangeLargerThanTheBoundIsRefusedWithAWarning) {
+    const std::string group = network_object(
+        {{{"Type", "IPRange"}, {"SourceIP", "10.0.0.0"}, {"SourceIPRangeMax", "10.1.0.0"}}, ADDRESS_10});
+    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
+    tick(1000);
+    EXPECT_TRUE(traced('!', "IPRange:10.0.0.0-10.1.0.0 holds more than 65536 addresses, refused"));
+    EXPECT_EQ(get(control, "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP"}));
+}
+
+// The address pattern admits leading zeros that the address parser refuses: such a range is
+// reported and gives no source rather than a guess.
+TEST_F(AccessControl, ARangeTheParserRefusesGivesNoSource) {
+    const std::string group = network_object(
+        {{{"Type", "IPRange"}, {"SourceIP", "010.0.0.1"}, {"SourceIPRangeMax", "010.0.0.5"}}, ADDRESS_10});
+    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
+    tick(1000);
+    EXPECT_TRUE(traced('!', "IPRange:010.0.0.1-010.0.0.5 is not a valid range"));
+    EXPECT_EQ(get(control, "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP"}));
+}
+
+TEST_F(AccessControl, RangeExpansionNeverGoesPastItsEnd) {
+    amxc_var_t sources;
+    amxc_var_init(&sources);
+    amxc_var_set_type(&sources, AMXC_VAR_ID_LIST);
+    EXPECT_FALSE(api_.convert_ip_range(&sources, "10.0.0.9", "10.0.0.1"));
+    EXPECT_TRUE(traced('!', "IPRange:10.0.0.9-10.0.0.1 ends before it starts"));
+    EXPECT_FALSE(api_.convert_ip_range(&sources, "10.0.0.1", "2001:db8::1"));
+    EXPECT_EQ(amxc_var_size(&sources), 0u);
+
+    // The largest range allowed, and one address more.
+    EXPECT_TRUE(api_.convert_ip_range(&sources, "10.0.0.0", "10.0.255.255"));
+    EXPECT_EQ(amxc_var_size(&sources), 65536u);
+    EXPECT_STREQ(amxc_var_get_const_cstring_t(amxc_var_get_key(amxc_var_get_last(&sources), "SourceIP",
+                                                                AMXC_VAR_FLAG_DEFAULT)),
+                 "10.0.255.255");
+    EXPECT_FALSE(api_.convert_ip_range(&sources, "10.0.0.0", "10.1.0.0"));
+    EXPECT_EQ(amxc_var_size(&sources), 65536u);
+    amxc_var_clean(&sources);
+}
+
+TEST_F(AccessControl, IPv6RangesGiveNoSource) {
+    const std::string group = network_object(
+        {{{"Type", "IPRange"}, {"SourceIP", "2001:db8::1"}, {"SourceIPRangeMax", "2001:db8::9"}}});
+    ASSERT_EQ(get(group + ".", "NetworkObjectIPList"), "IPRange:2001:db8::1-2001:db8::9");
+    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
+    tick(1000);
+    EXPECT_EQ(get(control, "Status"), "Inactive");
+    EXPECT_EQ(dump(), expected_dump({}));
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// The module's checks: address classification, the port list check bound on port forwarding
+// rules, and the validations of network object rules, as a client meets them.
+#include <amxd/amxd_types.h>
+
+#include "module_fixture.h"
+
+namespace {
+
+using Checks = ModuleTest;
+
+TEST_F(Checks, AddressesAreClassifiedByFamily) {
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"1.2.3.4", 4}, {"192.168.001.001", 4}, {"255.255.255.255", 4}, {"256.1.1.1", 0}, {"1.2.3.4 ", 0},
+        {"1.2.3", 0}, {"1.2.3.4/24", 0}, {"::1", 6}, {"::", 6}, {"2001:db8::1", 6}, {"fe80::1%eth0", 6},
+        {"::ffff:1.2.3.4", 6}, {"2001:DB8:0:0:0:0:0:1", 6}, {"2001:db8::1::2", 0}, {"01:23:45:67:89:ab", 0},
+        {"", 0}, {nullptr, 0}};
+    for(const auto& [text, family] : cases) {
+        EXPECT_EQ(api_.check_is_valid_ip(text), family) << (text == nullptr ? "(null)" : text);
+    }
+}
+
+TEST_F(Checks, MacAddressesAreSixColonSeparatedPairs) {
+    EXPECT_TRUE(api_.check_is_valid_macaddr("01:23:45:67:89:ab"));
+    EXPECT_TRUE(api_.check_is_valid_macaddr("01:23:45:67:89:AB"));
+    EXPECT_FALSE(api_.check_is_valid_macaddr("01-23-45-67-89-ab"));
+    EXPECT_FALSE(api_.check_is_valid_macaddr("01:23:45:67:89"));
+    EXPECT_FALSE(api_.check_is_valid_macaddr("01:23:45:67:89:ab:cd"));
+    EXPECT_FALSE(api_.check_is_valid_macaddr(""));
+    EXPECT_FALSE(api_.check_is_valid_macaddr(nullptr));
+}
+
+// ---- port lists, through the definition's bindings (ports 0..65535, protocols 0..255) ------
+
+class PortLists : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        ASSERT_EQ(add(path("PortForwardingRule."), {}, "", &index_), 0);
+        rule_ = path("PortForwardingRule." + std::to_string(index_) + ".");
+    }
+    int set_param(const char* name, const char* value) { return set(rule_, {{name, value}}); }
+
+    uint32_t index_ = 0;
+    std::string rule_;
+};
+
+TEST_F(PortLists, ListsWithinTheBoundsAreAccepted) {
+    EXPECT_EQ(set_param("DestPort", "80,443"), 0);
+    EXPECT_EQ(get(rule_, "DestPort"), "80,443");
+    EXPECT_EQ(set_param("SourcePort", "0,65535"), 0);
+    EXPECT_EQ(set_param("Protocol", "6,17,255"), 0);
+    EXPECT_EQ(set_param("Protocol", ""), 0) << "an empty list means any";
+}
+
+TEST_F(PortLists, ElementsOutsideTheBoundsAreRefusedWithoutTrace) {
+    ASSERT_EQ(set_param("DestPort", "80"), 0);
+    clear_traces();
+    EXPECT_EQ(set_param("DestPort", "65536"), amxd_status_invalid_value);
+    EXPECT_EQ(set_param("Protocol", "6,256"), amxd_status_invalid_value);
+    EXPECT_EQ(get(rule_, "DestPort"), "80") << "a refused value changes nothing";
+    EXPECT_FALSE(traced("value is not a digit"));
+}
+
+TEST_F(PortLists, CharactersOtherThanDigitsCommasAndHyphensAreRefusedWithTrace) {
+    for(const char* value : {"80 443", "http", "80;443", "+80", "8\n0"}) {
+        clear_traces();
+        EXPECT_EQ(set_param("DestPort", value), amxd_status_invalid_value) << value;
+        EXPECT_TRUE(traced('x', "value is not a digit")) << value;
+    }
+}
+
+// A hyphen passes the character scan, but "80-90" is no whole number: read as 0 it would pass
+// the lower bound and later give a rule without its port.
+TEST_F(PortLists, ElementsThatAreNotWholeNumbersAreRefused) {
+    for(const char* value : {"80-90", "80,,443", "80,", "-", "1-"}) {
+        EXPECT_EQ(set_param("DestPort", value), amxd_status_invalid_value) << value;
+    }
+}
+
+TEST_F(PortLists, TheCheckActsOnValidationOnly) {
+    amxc_var_t value;
+    amxc_var_t bounds;
+    amxc_var_init(&value);
+    amxc_var_init(&bounds);
+    amxc_var_set_cstring_t(&value, "99999");
+    amxc_var_set_type(&bounds, AMXC_VAR_ID_HTABLE);
+    amxc_var_add_new_key_int32_t(&bounds, "min", 10);
+    amxc_var_add_new_key_int32_t(&bounds, "max", 100);
+    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_read, &value, nullptr, &bounds),
+              amxd_status_function_not_implemented);
+    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_validate, &value, nullptr, &bounds),
+              amxd_status_invalid_value);
+    amxc_var_set_cstring_t(&value, "10,100");
+    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_validate, &value, nullptr, &bounds), amxd_status_ok);
+    amxc_var_set_cstring_t(&value, "9");
+    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_validate, &value, nullptr, &bounds),
+              amxd_status_invalid_value);
+    amxc_var_set_cstring_t(&value, "");
+    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_validate, &value, nullptr, &bounds), amxd_status_ok);
+    amxc_var_clean(&value);
+    amxc_var_clean(&bounds);
+}
+
+// ---- network object rules ------------------------------------------------------------------
+
+class RuleChecks : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        uint32_t object = 0;
+        ASSERT_EQ(add(path("NetworkObject."), {{"Name", "lan"}}, "", &object), 0);
+        table_ = path("NetworkObject." + std::to_string(object) + ".Rule.");
+        ASSERT_EQ(add(table_, {{"Type", "IPRange"}}, "", &index_), 0);
+        rule_ = table_ + std::to_string(index_) + ".";
+        settle();
+    }
+
+    uint32_t index_ = 0;
+    std::string table_;
+    std::string rule_;
+};
+
+TEST_F(RuleChecks, ARangeMayNotEndBeforeItStarts) {
+    EXPECT_EQ(set(rule_, {{"SourceIP", "10.0.0.10"}, {"SourceIPRangeMax", "10.0.0.9"}}), amxd_status_invalid_value);
+    // Compared as numbers: 10.0.0.9 is below 10.0.0.10.
+    EXPECT_EQ(set(rule_, {{"SourceIP", "10.0.0.9"}, {"SourceIPRangeMax", "10.0.0.10"}}), 0);
+    EXPECT_EQ(set(rule_, {{"SourceIP", "10.0.0.10"}, {"SourceIPRangeMax", "10.0.0.10"}}), 0);
+    EXPECT_EQ(set(rule_, {{"SourceIP", "10.0.1.0"}}), amxd_status_invalid_value);
+    EXPECT_EQ(get(rule_, "SourceIP"), "10.0.0.10");
+}
+
+TEST_F(RuleChecks, ARangeEndNeedsAStart) {
+    EXPECT_EQ(set(rule_, {{"SourceIPRangeMax", "10.0.0.9"}}), amxd_status_invalid_value);
+    EXPECT_EQ(add(table_, {{"Type", "IPRange"}, {"SourceIPRangeMax", "10.0.0.9"}}), amxd_status_invalid_value);
+    EXPECT_EQ(set(rule_, {{"SourceIP", ""}, {"SourceIPRangeMax", ""}}), 0) << "no range end: anything goes";
+}
+
+TEST_F(RuleChecks, DeviceSelectionsMayNotHoldDoubleQuotes) {
+    for(const char* param : {"SourceMACAddress", "HostName", "SourceVendorClassID", "SourceClientID",
+                             "SourceUserClassID"}) {
+        EXPECT_EQ(set(rule_, {{param, "a\" or true or \""}}), amxd_status_invalid_value) << param;
+        EXPECT_EQ(set(rule_, {{param, "laptop's-name"}}), 0) << param;
+    }
+}
+
+TEST_F(RuleChecks, TheActionsActOnTheirOwnReasonOnly) {
+    amxd_object_t* rule = amxd_dm_findf(dm_, "%s", rule_.c_str());
+    ASSERT_NE(rule, nullptr);
+    EXPECT_EQ(api_.rule_validate(rule, nullptr, action_object_write, nullptr, nullptr, nullptr),
+              amxd_status_function_not_implemented);
+    EXPECT_TRUE(traced('x', "Wrong reason, expected action_object_validate(8) got 7"));
+
+    EXPECT_EQ(api_.rule_destroy(rule, nullptr, action_object_validate, nullptr, nullptr, nullptr),
+              amxd_status_unknown_error);
+    EXPECT_TRUE(traced('n', "Wrong reason, expected action_object_destroy(14) got 8"));
+    EXPECT_NE(amxd_object_get_priv(rule), nullptr) << "the record stays";
+
+    amxd_object_t* table = amxd_dm_findf(dm_, "%s", table_.c_str());
+    EXPECT_EQ(api_.rule_destroy(table, nullptr, action_object_destroy, nullptr, nullptr, nullptr), amxd_status_ok);
+    EXPECT_EQ(api_.rule_destroy(nullptr, nullptr, action_object_destroy, nullptr, nullptr, nullptr),
+              amxd_status_unknown_error);
+    EXPECT_TRUE(traced('x', "Object can not be NULL"));
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+// Configuration restore (_Import) and its counterpart (_Export), called over the bus as the
+// configuration manager calls them.
+#include <amxj/amxj.h>
+#include <fwinterface/backend.h>
+
+#include "module_fixture.h"
+
+namespace {
+
+class ImportExport : public ModuleTest {
+protected:
+    // Calls _Import with the JSON `saved` tree as its "data" argument.
+    int import(const std::string& settings, const std::string& prefix = "") {
+        const std::string json =
+            R"({"data": {"set": {"hgwconfig": {")" + prefix + R"(NetworkSettings": )" + settings + "}}}}";
+        amxc_var_t args;
+        amxc_var_init(&args);
+        char error[128] = "";
+        EXPECT_EQ(amxj_read(&args, json.data(), json.size(), error, sizeof(error)), 0) << error;
+        const int rc = call(root(), "_Import", &args, nullptr);
+        amxc_var_clean(&args);
+        settle();
+        return rc;
+    }
+
+    // The _Export tree as JSON text.
+    std::string exported() {
+        amxc_var_t ret;
+        amxc_var_t args;
+        amxc_var_init(&ret);
+        amxc_var_init(&args);
+        amxc_var_set_type(&args, AMXC_VAR_ID_HTABLE);
+        EXPECT_EQ(call(root(), "_Export", &args, &ret), 0);
+        amxc_string_t text;
+        amxc_string_init(&text, 0);
+        EXPECT_EQ(amxj_write(&ret, &text, false), 0);
+        std::string json = amxc_string_get(&text, 0);
+        amxc_string_clean(&text);
+        amxc_var_clean(&ret);
+        amxc_var_clean(&args);
+        return json;
+    }
+
+    bool exists(const std::string& object) const { return amxd_dm_findf(dm_, "%s", object.c_str()) != nullptr; }
+};
+
+const char* const FULL_SETTINGS = R"({
+    "NetworkObject": [{"kids": {"Name": "Kids", "Rule": [
+        {"tablet": {"Type": "IPAddress", "SourceIP": "192.168.1.10"}},
+        {"consoles": {"Type": "IPRange", "SourceIP": "192.168.1.20", "SourceIPRangeMax": "192.168.1.21"}}]}}],
+    "PortForwardingRule": [{"web": {"DestPort": "80,443", "Protocol": "6"}},
+                           {"ping": {"Protocol": "1", "ICMP": {"Type": 8, "Code": 0}}}],
+    "AccessControl": [{"evening": {"Enable": true,
+                                   "NetworkGroupRef": "Device.NetworkSettings.NetworkObject.kids",
+                                   "PortForwardingRuleRef": "Device.NetworkSettings.PortForwardingRule.web,Device.NetworkSettings.PortForwardingRule.ping"}}]
+})";
+
+std::vector<std::string> full_settings_rules() {
+    std::vector<std::string> rules;
+    for(const char* source : {"192.168.1.10", "192.168.1.20", "192.168.1.21"}) {
+        const std::string s = std::string("-s ") + source + "/32 ";
+        rules.push_back(s + "-p tcp -m tcp --dport 80 -j DROP");
+        rules.push_back(s + "-p tcp -m tcp --dport 443 -j DROP");
+        rules.push_back(s + "-p icmp -m icmp --icmp-type 8/0 -j DROP");
+    }
+    return rules;
+}
+
+TEST_F(ImportExport, ASavedTreeIsRestoredAndProgrammed) {
+    ASSERT_EQ(import(FULL_SETTINGS), 0);
+    EXPECT_EQ(get(path("NetworkObject.kids."), "Name"), "Kids");
+    EXPECT_EQ(get(path("NetworkObject.kids."), "NetworkObjectIPList"),
+              "IPAddress:192.168.1.10,IPRange:192.168.1.20-192.168.1.21");
+    EXPECT_EQ(get(path("PortForwardingRule.ping.ICMP."), "Type"), "8") << "a nested table restores the child";
+    EXPECT_EQ(get(path("PortForwardingRule.ping.ICMP."), "Code"), "0");
+    tick(1000);
+    EXPECT_EQ(get(path("AccessControl.evening."), "Status"), "Active");
+    EXPECT_EQ(dump(), expected_dump(full_settings_rules()));
+}
+
+TEST_F(ImportExport, NothingSavedRestoresNothing) {
+    amxc_var_t args;
+    amxc_var_init(&args);
+    amxc_var_set_type(&args, AMXC_VAR_ID_HTABLE);
+    amxc_var_add_new_key_htable(&args, "data");
+    EXPECT_EQ(call(root(), "_Import", &args, nullptr), 0);
+    amxc_var_clean(&args);
+    EXPECT_EQ(import("{}"), 0);
+    EXPECT_EQ(amxd_object_get_instance_count(amxd_dm_findf(dm_, "%s", path("AccessControl.").c_str())), 0u);
+}
+
+// An empty list, an object without rules and a rule without a range end are ordinary saved
+// configurations, not failures.
+TEST_F(ImportExport, EmptyListsAndAbsentOptionalEntriesAreValid) {
+    EXPECT_EQ(import(R"({"NetworkObject": [], "PortForwardingRule": [{"web": {"DestPort": "80", "Protocol": "6"}}]})"),
+              0);
+    EXPECT_TRUE(exists(path("PortForwardingRule.web")));
+
+    EXPECT_EQ(import(R"({"NetworkObject": [{"empty": {"Name": "Nobody"}}, {"one": {"Name": "One", "Rule": [
+                          {"r": {"Type": "IPAddress", "SourceIP": "10.0.0.1"}}]}}]})"),
+              0);
+    EXPECT_EQ(get(path("NetworkObject.empty."), "Name"), "Nobody");
+    EXPECT_EQ(get(path("NetworkObject.one."), "NetworkObjectIPList"), "IPAddress:10.0.0.1");
+}
+
+TEST_F(ImportExport, ValuesOfTheWrongTypeAreErrors) {
+    EXPECT_EQ(import(R"({"PortForwardingRule": [{"web": {"DestPort": "80", "Protocol": "6"}}],
+                         "AccessControl": {"a": {"Enable": true}}})"),
+              amxd_status_unknown_error);
+    EXPECT_TRUE(traced('x', "wrong data type"));
+    EXPECT_TRUE(traced('x', "fail to restore AccessControl"));
+    EXPECT_TRUE(exists(path("PortForwardingRule.web"))) << "what came before stays restored";
+
+    for(const char* settings : {R"({"NetworkObject": "kids"})", R"({"NetworkObject": [{"kids": "Kids"}]})",
+                                R"({"NetworkObject": [{"kids": {"Name": "Kids", "Rule": "tablet"}}]})",
+                                R"({"NetworkObject": [{"kids": {"Name": "Kids", "Rule": [{"r": 5}]}}]})",
+                                R"({"NetworkObject": [{"kids": {"Name": {"x": 1}}}]})",
+                                R"({"PortForwardingRule": [{"web": ["80"]}]})"}) {
+        clear_traces();
+        EXPECT_NE(import(settings), 0) << settings;
+        EXPECT_TRUE(traced('x', "fail to restore NetworkObject") || traced('x', "fail to restore PortForwardingRule"))
+            << settings;
+    }
+}
+
+TEST_F(ImportExport, ARefusedParameterIsSkipped) {
+    EXPECT_EQ(import(R"({"PortForwardingRule": [{"web": {"DestPort": "http", "Protocol": "6"}}],
+                         "AccessControl": [{"a": {"Enable": true, "Bogus": 1}}, {"b": {"Enable": false}}]})"),
+              0);
+    EXPECT_TRUE(traced('x', "fail to restore web.DestPort "));
+    EXPECT_TRUE(traced('x', "fail to restore a.Bogus "));
+    EXPECT_EQ(get(path("PortForwardingRule.web."), "Protocol"), "6");
+    EXPECT_EQ(get(path("AccessControl.a."), "Enable"), "true");
+    EXPECT_TRUE(exists(path("AccessControl.b")));
+}
+
+TEST_F(ImportExport, AnInstanceThatExistsStopsTheRestore) {
+    ASSERT_EQ(import(R"({"AccessControl": [{"a": {"Enable": true}}]})"), 0);
+    EXPECT_EQ(import(R"({"AccessControl": [{"a": {"Enable": false}}, {"b": {"Enable": false}}]})"), amxd_status_duplicate);
+    EXPECT_TRUE(traced('x', "instance a restore fail"));
+    EXPECT_FALSE(exists(path("AccessControl.b")));
+    // A network object of an existing name is updated in place instead.
+    ASSERT_EQ(import(R"({"NetworkObject": [{"kids": {"Name": "Kids"}}]})"), 0);
+    ASSERT_EQ(import(R"({"NetworkObject": [{"kids": {"Name": "Children"}}]})"), 0);
+    EXPECT_EQ(get(path("NetworkObject.kids."), "Name"), "Children");
+}
+
+class ImportExportPrefixed : public ImportExport {
+protected:
+    ImportExportPrefixed() { autostart_ = false; }
+};
+
+TEST_F(ImportExportPrefixed, TheVendorPrefixNamesTheSavedTree) {
+    start("X_");
+    ASSERT_EQ(import(R"({"AccessControl": [{"a": {"Enable": true}}]})"), 0);
+    EXPECT_FALSE(exists(path("AccessControl.a"))) << "a tree without the prefix is not this module's";
+    ASSERT_EQ(import(R"({"AccessControl": [{"a": {"Enable": true}}]})", "X_"), 0);
+    EXPECT_TRUE(exists("Device.X_NetworkSettings.AccessControl.a"));
+}
+
+// What _Export writes, _Import reads back into a fresh tree: the same objects, the same rules.
+TEST_F(ImportExport, AnExportedTreeRestoresTheSameFirewall) {
+    const std::string group = network_object({{{"Type", "IPSubnet"}, {"SourceIP", "10.1.0.0"}, {"SourceMask", "/16"}},
+                                              {{"Type", "IPAddress"}, {"SourceIP", "2001:db8::7"}},
+                                              {{"Type", "MACAddress"}, {"SourceMACAddress", "aa:bb:cc:dd:ee:01"}}},
+                                             "office");
+    const std::string ports = port_rule({{"SourcePort", "1024"}, {"SourcePortEndRange", "2048"}, {"DestPort", "53"},
+                                         {"Protocol", "17"}});
+    const std::string ping = port_rule({{"Protocol", "1"}});
+    ASSERT_EQ(set(ping + ".ICMP.", {{"Type", "0"}, {"Code", "3"}}), 0);
+    const std::string plan = schedule("Active");
+    access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ports + "," + ping},
+                    {"ScheduleRef", plan}});
+    access_control({{"Enable", "false"}, {"NetworkGroupRef", group}});
+    tick(1000);
+    const std::string rules = dump();
+    ASSERT_NE(rules, expected_dump({}));
+    const std::string saved = exported();
+    // Unnamed instances are saved under a name made of their table and index.
+    EXPECT_NE(saved.find(R"("AccessControl-1":)"), std::string::npos) << saved;
+    EXPECT_NE(saved.find(R"("PortForwardingRule-2":{)"), std::string::npos) << saved;
+    EXPECT_NE(saved.find(R"("office":{"Name":"office","Rule":[{"Rule-1":)"), std::string::npos) << saved;
+
+    unload();
+    fw_reset();
+    start();
+    ASSERT_EQ(dump(), expected_dump({}));
+    const std::string prefix = R"({"data":{"set":{"hgwconfig":{"NetworkSettings":)";
+    ASSERT_EQ(saved.rfind(prefix, 0), 0u) << saved;
+    ASSERT_EQ(import(saved.substr(prefix.size(), saved.size() - prefix.size() - 4)), 0);
+    tick(1000);
+    EXPECT_EQ(dump(), rules);
+    EXPECT_EQ(exported(), saved);
+}
+
+}  // namespace

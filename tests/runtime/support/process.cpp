@@ -1,0 +1,195 @@
+#include "process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <stdexcept>
+#include <thread>
+
+#include "temp_dir.h"
+
+namespace gwtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<char*> c_argv(const std::vector<std::string>& argv) {
+    std::vector<char*> out;
+    for (const auto& word : argv) {
+        out.push_back(const_cast<char*>(word.c_str()));
+    }
+    out.push_back(nullptr);
+    return out;
+}
+
+// In the child: wire the descriptors and become the program. Only async-signal-safe calls.
+[[noreturn]] void become(const std::vector<char*>& argv, int in_fd, int out_fd, int err_fd) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
+    dup2(in_fd, STDIN_FILENO);
+    dup2(out_fd, STDOUT_FILENO);
+    dup2(err_fd, STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+void record_status(int status, Outcome& outcome) {
+    if (WIFEXITED(status)) {
+        outcome.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        outcome.term_signal = WTERMSIG(status);
+    }
+}
+
+// Waits for `pid` until `deadline`; kills it when the deadline passes.
+void reap(pid_t pid, Clock::time_point deadline, Outcome& outcome) {
+    int status = 0;
+    while (true) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            record_status(status, outcome);
+            return;
+        }
+        if (done < 0) {
+            return;
+        }
+        if (Clock::now() >= deadline) {
+            outcome.timed_out = true;
+            kill(pid, SIGKILL);
+            if (waitpid(pid, &status, 0) == pid) {
+                record_status(status, outcome);
+            }
+            return;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+}  // namespace
+
+Outcome run(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    auto args = c_argv(argv);
+    pid_t pid = fork();
+    if (pid == 0) {
+        become(args, null_fd, out_pipe[1], err_pipe[1]);
+    }
+    close(null_fd);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    Outcome outcome;
+    const auto deadline = Clock::now() + limit;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&outcome.out, &outcome.err};
+    int open_fds = 2;
+    while (open_fds > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || poll(fds, 2, static_cast<int>(left)) < 0) {
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof(buf));
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
+    for (auto& fd : fds) {
+        if (fd.fd >= 0) {
+            close(fd.fd);
+        }
+    }
+    reap(pid, deadline, outcome);
+    return outcome;
+}
+
+Child::Child(const std::vector<std::string>& argv, std::string out_path, std::string err_path)
+    : out_path_(std::move(out_path)), err_path_(std::move(err_path)) {
+    int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int out_fd = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int err_fd = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (null_fd < 0 || out_fd < 0 || err_fd < 0) {
+        throw std::runtime_error("cannot open output files of " + argv.at(0));
+    }
+    auto args = c_argv(argv);
+    pid_ = fork();
+    if (pid_ == 0) {
+        become(args, null_fd, out_fd, err_fd);
+    }
+    close(null_fd);
+    close(out_fd);
+    close(err_fd);
+}
+
+Child::~Child() {
+    if (!reaped_ && pid_ > 0) {
+        kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+bool Child::running() {
+    if (reaped_) {
+        return false;
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        record_status(status, outcome_);
+        return false;
+    }
+    return true;
+}
+
+void Child::signal(int sig) const {
+    if (!reaped_) {
+        kill(pid_, sig);
+    }
+}
+
+Outcome Child::stop(int sig, std::chrono::milliseconds limit) {
+    if (running()) {
+        if (sig != 0) {
+            kill(pid_, sig);
+        }
+        reap(pid_, Clock::now() + limit, outcome_);
+        reaped_ = true;
+    }
+    Outcome result = outcome_;
+    result.out = out();
+    result.err = err();
+    return result;
+}
+
+std::string Child::out() const { return read_file(out_path_); }
+std::string Child::err() const { return read_file(err_path_); }
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+}  // namespace gwtest

@@ -1,0 +1,266 @@
+// gwrt as a process: start, the stop sequence, configuration and load failures, the socket.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "socket_path.h"
+#include "support/test_runtime.h"
+
+namespace {
+
+using gwtest::Outcome;
+using gwtest::RuntimeSetup;
+using gwtest::TestRuntime;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+void expect_clean_exit(const Outcome& outcome) {
+    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_EQ(outcome.term_signal, 0);
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+    EXPECT_FALSE(gwtest::sanitizer_report(outcome.err)) << outcome.err;
+}
+
+// A start that must fail: exit 1 with exactly one line on stderr, nothing started.
+std::string expect_refused_start(TestRuntime& runtime, const std::vector<std::string>& args = {}) {
+    EXPECT_FALSE(runtime.start(args));
+    Outcome outcome = runtime.outcome();
+    EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+    EXPECT_FALSE(gwtest::sanitizer_report(outcome.err)) << outcome.err;
+    auto err_lines = gwtest::lines(outcome.err);
+    EXPECT_EQ(err_lines.size(), 1u) << outcome.err;
+    EXPECT_TRUE(runtime.log().empty()) << "an entry point ran";
+    return err_lines.empty() ? "" : err_lines[0];
+}
+
+TEST(GwrtLifecycle, SigtermRunsStopSequenceInOrder) {
+    TestRuntime runtime;
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_THAT(runtime.log(), ElementsAre("start a prefix=X_ services=distinct", "start b prefix=X_ services=distinct"));
+
+    // The control socket is private.
+    struct stat st {};
+    ASSERT_EQ(stat(runtime.socket().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(runtime.dir().file("run").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    expect_clean_exit(runtime.stop(SIGTERM));
+    // Entry points stop in reverse order, then the tree is torn down with its destroy actions.
+    auto log = runtime.log();
+    ASSERT_EQ(log.size(), 7u);
+    EXPECT_EQ(log[2], "stop b");
+    EXPECT_EQ(log[3], "stop a");
+    EXPECT_THAT(std::vector<std::string>(log.begin() + 4, log.end()),
+                ::testing::UnorderedElementsAre("destroy Device.X_Test.Item.1.", "destroy Device.X_Test.Item.2.",
+                                                "destroy Device.X_Test.Item.10."));
+    EXPECT_NE(access(runtime.socket().c_str(), F_OK), 0) << "socket file left behind";
+}
+
+TEST(GwrtLifecycle, SighupIsIgnoredAndSigintStops) {
+    TestRuntime runtime;
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    runtime.signal(SIGHUP);
+    Outcome get = runtime.ctl({"get", "Device.X_Test.Name"});
+    EXPECT_EQ(get.exit_code, 0) << get.err;
+    EXPECT_TRUE(runtime.running());
+    expect_clean_exit(runtime.stop(SIGINT));
+    EXPECT_EQ(runtime.log().at(2), "stop b");
+}
+
+TEST(GwrtLifecycle, SeveralDefinitionsShareTheMainModel) {
+    RuntimeSetup setup;
+    setup.definitions.push_back(gwtest::data_file("extra.def"));
+    TestRuntime runtime(setup);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    Outcome get = runtime.ctl({"get", "Extra."});
+    EXPECT_EQ(get.out, "Extra.Note=extra\n") << get.err;
+    expect_clean_exit(runtime.stop());
+}
+
+TEST(GwrtConfiguration, ShippedDefaultConfigurationRuns) {
+    gwtest::TempDir dir;
+    std::string socket = dir.file("gwrt.sock");
+    gwtest::Child gwrt({gwtest::gwrt_path(), "--socket", socket}, dir.file("out"), dir.file("err"));
+    std::string reason;
+    ASSERT_TRUE(gwtest::wait_until([&] {
+        return !gwrt.running() || gw::probe_socket(socket, reason) == gw::SocketProbe::live;
+    }));
+    ASSERT_TRUE(gwrt.running()) << gwrt.err();
+    auto ctl = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> argv {gwtest::gwctl_path(), "--socket", socket};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return gwtest::run(argv);
+    };
+    // The access-control module, without vendor prefix, and the services.
+    for (const char* root : {"Device.NetworkSettings.", "Devices."}) {
+        Outcome get = ctl({"get", root});
+        EXPECT_EQ(get.exit_code, 0) << root << ": " << get.err;
+    }
+    EXPECT_EQ(ctl({"add", "Hosts.Host.", "Name=pc"}).out, "Hosts.Host.1.\n");
+    EXPECT_EQ(ctl({"add", "Schedules.Schedule."}).out, "Schedules.Schedule.1.\n");
+    EXPECT_EQ(ctl({"firewall"}).exit_code, 0);
+    expect_clean_exit(gwrt.stop(SIGTERM));
+}
+
+TEST(GwrtConfiguration, CommandLineWinsOverTheFile) {
+    TestRuntime runtime;
+    ASSERT_TRUE(runtime.start({"--prefix", "Y_", "--trace", "default=100"})) << runtime.stderr_text();
+    EXPECT_EQ(runtime.log().at(0), "start a prefix=Y_ services=distinct");
+    EXPECT_EQ(runtime.ctl({"get", "Device.Y_Test.Status"}).out, "Device.Y_Test.Status=Idle\n");
+    EXPECT_NE(runtime.ctl({"get", "Device.X_Test."}).exit_code, 0);
+    expect_clean_exit(runtime.stop());
+}
+
+TEST(GwrtConfiguration, SocketFromCommandLineWins) {
+    TestRuntime runtime;
+    std::string configured = runtime.socket();
+    ASSERT_TRUE(runtime.start({"--socket", runtime.dir().file("other.sock")})) << runtime.stderr_text();
+    EXPECT_EQ(runtime.socket(), runtime.dir().file("other.sock"));
+    EXPECT_NE(access(configured.c_str(), F_OK), 0);
+    EXPECT_EQ(runtime.ctl({"get", "Device.X_Test.Status"}).out, "Device.X_Test.Status=Idle\n");
+    expect_clean_exit(runtime.stop());
+}
+
+TEST(GwrtConfiguration, RefusesBadConfigurations) {
+    struct Case {
+        const char* config;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"%config { definitions = 5; }", "'definitions' must be a list of non-empty texts"},
+        {"%config { services = [ \"a.def\", [ ] ]; }", "'services' must be a list of non-empty texts"},
+        {"%config { socket = [ ]; }", "'socket' must be a text"},
+        {"%config { firewall = { backend = 1; }; }", "'firewall.backend' must be a text"},
+        {"%config { import-dirs = \"no/such/folder\"; }", "no/such/folder does not exist"},
+        {"%config { trace = \"default=\"; }", "trace: bad level configuration 'default='"},
+        {"%config { firewall = { jump = \"yes\"; }; }", "'firewall.jump' must be true or false"},
+    };
+    for (const Case& c : cases) {
+        TestRuntime runtime;
+        std::string conf = runtime.dir().write("case.conf", c.config);
+        EXPECT_THAT(expect_refused_start(runtime, {"--config", conf}), HasSubstr(c.message)) << c.config;
+    }
+    {
+        TestRuntime runtime;
+        EXPECT_THAT(expect_refused_start(runtime, {"--firewall", "nosuch"}), HasSubstr("unknown firewall backend \"nosuch\""));
+    }
+    {
+        TestRuntime runtime;
+        std::string conf = runtime.dir().write("objects.conf", "%config { }\n%define { object Stray { } }\n");
+        EXPECT_THAT(expect_refused_start(runtime, {"--config", conf}), HasSubstr("holds only %config"));
+    }
+    {
+        TestRuntime runtime;
+        std::string conf = runtime.dir().write("syntax.conf", "%config {\n    socket = ;\n}\n");
+        EXPECT_THAT(expect_refused_start(runtime, {"--config", conf}), StartsWith("gwrt: " + conf + ":2"));
+    }
+}
+
+TEST(GwrtConfiguration, UsageErrors) {
+    Outcome outcome = gwtest::run({gwtest::gwrt_path(), "--bogus"});
+    EXPECT_EQ(outcome.exit_code, 2);
+    EXPECT_THAT(outcome.err, StartsWith("gwrt: unknown option --bogus\n"));
+    outcome = gwtest::run({gwtest::gwrt_path(), "--config"});
+    EXPECT_EQ(outcome.exit_code, 2);
+    EXPECT_THAT(outcome.err, StartsWith("gwrt: --config needs a value\n"));
+    outcome = gwtest::run({gwtest::gwrt_path(), "--help"});
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_THAT(outcome.out, HasSubstr("usage: gwrt"));
+}
+
+TEST(GwrtLoadFailure, UnknownFunctionNamesFileAndLine) {
+    RuntimeSetup setup;
+    setup.definitions = {gwtest::data_file("unknown_function.def")};
+    TestRuntime runtime(setup);
+    std::string line = expect_refused_start(runtime);
+    EXPECT_THAT(line, StartsWith("gwrt: " + gwtest::data_file("unknown_function.def") + ":9: "));
+    EXPECT_THAT(line, HasSubstr("_no_such_function"));
+    EXPECT_NE(access(runtime.socket().c_str(), F_OK), 0) << "socket created by a failed start";
+}
+
+TEST(GwrtLoadFailure, MissingDefinitionOrServiceFile) {
+    {
+        RuntimeSetup setup;
+        setup.definitions = {gwtest::data_file("test.def"), "missing.def"};
+        TestRuntime runtime(setup);
+        EXPECT_THAT(expect_refused_start(runtime), HasSubstr(runtime.dir().file("missing.def")));
+    }
+    {
+        RuntimeSetup setup;
+        setup.services = {"nosuch/service.def"};
+        TestRuntime runtime(setup);
+        EXPECT_THAT(expect_refused_start(runtime), HasSubstr(runtime.dir().file("nosuch/service.def")));
+    }
+}
+
+TEST(GwrtLoadFailure, TopLevelObjectsBelongToOneDataModel) {
+    {
+        RuntimeSetup setup;
+        setup.services.push_back(gwtest::service_file("hosts"));
+        TestRuntime runtime(setup);
+        EXPECT_EQ(expect_refused_start(runtime), "gwrt: Hosts. is declared by both " + gwtest::service_file("hosts") +
+                                                     " and " + gwtest::service_file("hosts"));
+    }
+    {
+        RuntimeSetup setup;
+        setup.definitions.push_back(gwtest::data_file("firewall.def"));
+        TestRuntime runtime(setup);
+        EXPECT_THAT(expect_refused_start(runtime), HasSubstr("Firewall. is served by the runtime itself"));
+    }
+}
+
+TEST(GwrtLoadFailure, FailedEntryPointStopsWhatStarted) {
+    RuntimeSetup setup;
+    setup.extra = "    test_fail_start = true;\n";
+    TestRuntime runtime(setup);
+    EXPECT_FALSE(runtime.start());
+    Outcome outcome = runtime.outcome();
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_THAT(outcome.err, HasSubstr("gwrt: 1 module entry point(s) failed to start\n"));
+    auto log = runtime.log();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[2], "stop b");
+    EXPECT_EQ(log[3], "stop a");
+}
+
+TEST(GwrtSocket, SecondRuntimeOnTheSameSocketIsRefused) {
+    TestRuntime first;
+    ASSERT_TRUE(first.start()) << first.stderr_text();
+    Outcome second = gwtest::run({gwtest::gwrt_path(), "--config", first.config()});
+    EXPECT_EQ(second.exit_code, 1);
+    EXPECT_EQ(second.err, "gwrt: " + first.socket() + " is already served by a running gwrt\n");
+    // The first one still serves.
+    EXPECT_EQ(first.ctl({"get", "Device.X_Test.Status"}).out, "Device.X_Test.Status=Idle\n");
+    expect_clean_exit(first.stop());
+}
+
+TEST(GwrtSocket, StaleSocketIsReplacedOtherFilesAreNot) {
+    TestRuntime runtime;
+    ASSERT_EQ(mkdir(runtime.dir().file("run").c_str(), 0700), 0);
+    {
+        // A socket file left by a runtime that died: bound, never listening, closed.
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, runtime.socket().c_str(), sizeof(addr.sun_path) - 1);
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+        close(fd);
+    }
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    expect_clean_exit(runtime.stop());
+
+    runtime.dir().write("module.log", "");
+    runtime.dir().write("run/gwrt.sock", "precious");
+    EXPECT_THAT(expect_refused_start(runtime), HasSubstr("is not a socket"));
+    EXPECT_EQ(gwtest::read_file(runtime.socket()), "precious");
+}
+
+}  // namespace

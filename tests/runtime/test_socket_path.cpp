@@ -1,0 +1,95 @@
+// The control socket rules that gwrt and gwctl share.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "socket_path.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using gw::SocketProbe;
+
+// A bound Unix socket; listening or not, closed (without unlinking the file) at scope exit.
+class UnixSocket {
+public:
+    UnixSocket(const std::string& path, bool listening) {
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+        if (listening) {
+            EXPECT_EQ(listen(fd_, 4), 0);
+        }
+    }
+    ~UnixSocket() { close(fd_); }
+
+private:
+    int fd_;
+};
+
+TEST(DefaultSocketPath, FollowsUserAndRuntimeFolder) {
+    EXPECT_EQ(gw::default_socket_path_for(0, "/run/user/0"), "/run/gwrt/gwrt.sock");
+    EXPECT_EQ(gw::default_socket_path_for(1000, "/run/user/1000"), "/run/user/1000/gwrt/gwrt.sock");
+    EXPECT_EQ(gw::default_socket_path_for(1000, nullptr), "/tmp/gwrt-1000/gwrt.sock");
+    // An empty or relative runtime folder is not usable: fall back to /tmp.
+    EXPECT_EQ(gw::default_socket_path_for(1000, ""), "/tmp/gwrt-1000/gwrt.sock");
+    EXPECT_EQ(gw::default_socket_path_for(1000, "run/user"), "/tmp/gwrt-1000/gwrt.sock");
+}
+
+TEST(ProbeSocket, TellsAbsentStaleLiveAndOtherFiles) {
+    gwtest::TempDir dir;
+    std::string error;
+    EXPECT_EQ(gw::probe_socket(dir.file("none.sock"), error), SocketProbe::absent);
+
+    std::string stale = dir.file("stale.sock");
+    { UnixSocket bound(stale, false); }
+    EXPECT_EQ(gw::probe_socket(stale, error), SocketProbe::stale);
+
+    std::string live = dir.file("live.sock");
+    UnixSocket server(live, true);
+    EXPECT_EQ(gw::probe_socket(live, error), SocketProbe::live);
+
+    EXPECT_EQ(gw::probe_socket(dir.write("plain", "x"), error), SocketProbe::not_a_socket);
+}
+
+TEST(PrepareSocketFolder, CreatesMissingFoldersPrivate) {
+    gwtest::TempDir dir;
+    std::string error;
+    std::string socket = dir.path() + "/a/b/gwrt.sock";
+    ASSERT_TRUE(gw::prepare_socket_folder(socket, error)) << error;
+    struct stat st {};
+    ASSERT_EQ(stat((dir.path() + "/a/b").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat((dir.path() + "/a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // Again: an existing private folder is fine.
+    EXPECT_TRUE(gw::prepare_socket_folder(socket, error)) << error;
+}
+
+TEST(PrepareSocketFolder, RefusesUnsafeOrWrongFolders) {
+    gwtest::TempDir dir;
+    std::string error;
+
+    std::string open_folder = dir.path() + "/open";
+    ASSERT_EQ(mkdir(open_folder.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(open_folder.c_str(), 0777), 0);
+    EXPECT_FALSE(gw::prepare_socket_folder(open_folder + "/gwrt.sock", error));
+    EXPECT_NE(error.find("writable by other users"), std::string::npos) << error;
+
+    // Sticky like /tmp: others cannot remove what we create there.
+    ASSERT_EQ(chmod(open_folder.c_str(), 01777), 0);
+    EXPECT_TRUE(gw::prepare_socket_folder(open_folder + "/gwrt.sock", error)) << error;
+
+    std::string file = dir.write("file", "");
+    EXPECT_FALSE(gw::prepare_socket_folder(file + "/gwrt.sock", error));
+    EXPECT_NE(error.find("not a directory"), std::string::npos) << error;
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// The device map's query expressions: what they select, and what they refuse and where.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "expression.h"
+
+namespace {
+
+using devices::DeviceFields;
+using devices::Expression;
+using devices::ParseError;
+
+DeviceFields device(const std::string& tags, const std::vector<std::pair<std::string, std::string>>& params = {}) {
+    DeviceFields fields;
+    fields.set_tags(tags);
+    for(const auto& [name, text] : params) {
+        fields.set(name, text);
+    }
+    return fields;
+}
+
+// Parses `text` (which must parse) and evaluates it on `fields`.
+bool selects(const std::string& text, const DeviceFields& fields) {
+    ParseError error;
+    std::unique_ptr<Expression> expression = Expression::parse(text, error);
+    EXPECT_NE(expression, nullptr) << text << ": " << error.message << " at " << error.position;
+    return expression != nullptr && expression->matches(fields);
+}
+
+ParseError refusal(const std::string& text) {
+    ParseError error;
+    EXPECT_EQ(Expression::parse(text, error), nullptr) << text;
+    return error;
+}
+
+TEST(QueryExpression, TagsAreWholeWordsOfTheTagList) {
+    const DeviceFields pc = device("  physical\tlan  wifi-5g ");
+    EXPECT_TRUE(selects("physical", pc));
+    EXPECT_TRUE(selects("wifi-5g", pc));
+    EXPECT_FALSE(selects("phys", pc));
+    EXPECT_FALSE(selects("Physical", pc));
+    EXPECT_FALSE(selects("self", pc));
+    EXPECT_FALSE(selects("physical", device("")));
+}
+
+TEST(QueryExpression, NotBindsTighterThanAndWhichBindsTighterThanOr) {
+    const DeviceFields a = device("a");
+    const DeviceFields b = device("b");
+    const DeviceFields bc = device("b c");
+    // a or (b and c)
+    EXPECT_TRUE(selects("a or b and c", a));
+    EXPECT_FALSE(selects("a or b and c", b));
+    EXPECT_TRUE(selects("a or b and c", bc));
+    EXPECT_FALSE(selects("(a or b) and c", a));
+    // (not a) and b, not (a and b)
+    EXPECT_TRUE(selects("not a and b", b));
+    EXPECT_FALSE(selects("not a and b", device("a b")));
+    EXPECT_TRUE(selects("not (a and b)", a));
+    EXPECT_TRUE(selects("not not a", a));
+    EXPECT_FALSE(selects("not (a or b)", b));
+}
+
+TEST(QueryExpression, TheModulesRuleSelectsOtherPhysicalDevicesByAddress) {
+    const std::string rule = "not self and physical and .PhysAddress matches \"01:23:45:67:89:ab\"";
+    EXPECT_TRUE(selects(rule, device("physical lan", {{"PhysAddress", "01:23:45:67:89:ab"}})));
+    // Addresses are written in either case.
+    EXPECT_TRUE(selects(rule, device("physical", {{"PhysAddress", "01:23:45:67:89:AB"}})));
+    EXPECT_FALSE(selects(rule, device("self physical", {{"PhysAddress", "01:23:45:67:89:ab"}})));
+    EXPECT_FALSE(selects(rule, device("lan", {{"PhysAddress", "01:23:45:67:89:ab"}})));
+    EXPECT_FALSE(selects(rule, device("physical", {{"PhysAddress", "01:23:45:67:89:ac"}})));
+    EXPECT_FALSE(selects(rule, device("physical")));
+}
+
+TEST(QueryExpression, MatchesSearchesWithExtendedRegularExpressions) {
+    const DeviceFields laptop = device("", {{"Name", "office-laptop.lan"}, {"Empty", ""}});
+    EXPECT_TRUE(selects(".Name matches \"laptop\"", laptop));
+    EXPECT_TRUE(selects(".Name matches \"^office-(pc|laptop)\\.lan$\"", laptop));
+    EXPECT_FALSE(selects(".Name matches \"^laptop\"", laptop));
+    EXPECT_FALSE(selects(".Name matches \"office-laptop-lan\"", laptop));  // the \. is kept: a literal dot
+    EXPECT_TRUE(selects(".Name matches \"[0-9]?\"", laptop));
+    EXPECT_TRUE(selects(".Empty matches \"\"", laptop));
+    EXPECT_FALSE(selects(".Missing matches \"\"", laptop));
+}
+
+TEST(QueryExpression, EqualityComparesTheWholeTextExactly) {
+    const DeviceFields box = device("", {{"VendorClassID", "MSFT 5.0"}, {"Active", "true"}});
+    EXPECT_TRUE(selects(".VendorClassID == \"MSFT 5.0\"", box));
+    EXPECT_FALSE(selects(".VendorClassID == \"msft 5.0\"", box));
+    EXPECT_FALSE(selects(".VendorClassID == \"MSFT\"", box));
+    EXPECT_TRUE(selects(".VendorClassID != \"MSFT\"", box));
+    EXPECT_FALSE(selects(".VendorClassID != \"MSFT 5.0\"", box));
+    EXPECT_TRUE(selects(".Active == \"true\"", box));
+    // A parameter the device lacks equals nothing.
+    EXPECT_FALSE(selects(".ClientID == \"\"", box));
+    EXPECT_TRUE(selects(".ClientID != \"x\"", box));
+}
+
+TEST(QueryExpression, EscapesInTexts) {
+    const DeviceFields quoted = device("", {{"Name", "say \"hi\" \\o/"}});
+    EXPECT_TRUE(selects(R"(.Name == "say \"hi\" \\o/")", quoted));
+    EXPECT_TRUE(selects(R"(.Name == "say \"hi\" \o/")", quoted));  // a lone backslash stays
+    EXPECT_TRUE(selects(R"(.Name matches "\"hi\"")", quoted));
+}
+
+TEST(QueryExpression, BlanksAndParenthesesNeedNoSpaces) {
+    const DeviceFields pc = device("physical", {{"Name", "pc"}});
+    EXPECT_TRUE(selects("(physical)and(.Name==\"pc\")", pc));
+    EXPECT_TRUE(selects("\n\tphysical\r\n", pc));
+}
+
+struct Malformed {
+    std::string text;
+    std::size_t position;
+    std::string message;  // a part of the message
+};
+
+TEST(QueryExpression, MalformedExpressionsAreRefusedWithThePosition) {
+    const std::vector<Malformed> cases = {
+        {"", 0, "empty expression"},
+        {"   ", 3, "empty expression"},
+        {"physical and", 12, "found the end"},
+        {"physical physical", 9, "expected 'and', 'or' or the end"},
+        {"and physical", 0, "found 'and'"},
+        {"not", 3, "found the end"},
+        {"(physical", 9, "expected ')'"},
+        {"physical)", 8, "found ')'"},
+        {"()", 1, "found ')'"},
+        {".Name", 5, "expected 'matches', '==' or '!='"},
+        {".Name matches", 13, "expected a quoted text after 'matches'"},
+        {".Name matches physical", 14, "found 'physical'"},
+        {".Name == .Name", 9, "found '.Name'"},
+        {".Name matches \"abc", 14, "not closed"},
+        {".Name matches \"abc\\\"", 14, "not closed"},
+        {".Name = \"x\"", 6, "unexpected character '='"},
+        {". Name == \"x\"", 1, "parameter name after '.'"},
+        {".1st == \"x\"", 1, "parameter name after '.'"},
+        {"physical && lan", 9, "unexpected character '&'"},
+        {"\"physical\"", 0, "found a quoted text"},
+        {"phys\x01 and lan", 4, "0x01"},
+        {".Name matches \"(\"", 14, "invalid pattern"},
+        {".Name matches \"(a)\\1\"", 14, "back-references"},
+    };
+    for(const Malformed& c : cases) {
+        const ParseError error = refusal(c.text);
+        EXPECT_EQ(error.position, c.position) << c.text << ": " << error.message;
+        EXPECT_NE(error.message.find(c.message), std::string::npos) << c.text << ": " << error.message;
+    }
+}
+
+// A device property inserted between the quotes of a rule cannot turn the rule into one that
+// selects every physical device: a stray text is no test of its own.
+TEST(QueryExpression, AQuoteInAValueCannotWidenTheRule) {
+    const std::string value = "a\" or physical or \"b";
+    const std::string rule = "not self and physical and .PhysAddress matches \"" + value + "\"";
+    const ParseError error = refusal(rule);
+    EXPECT_EQ(error.position, rule.rfind("\"b\""));
+    // Escaped, the same value is only a pattern.
+    const std::string escaped = R"(not self and physical and .PhysAddress matches "a\" or physical or \"b")";
+    EXPECT_FALSE(selects(escaped, device("physical", {{"PhysAddress", "01:23:45:67:89:ab"}})));
+    EXPECT_TRUE(selects(escaped, device("physical", {{"PhysAddress", "a\" or physical or \"b"}})));
+}
+
+TEST(QueryExpression, HostileSizesAreBounded) {
+    const std::string longest = ".Name == \"" + std::string(devices::kExpressionMaxLength - 11, 'x') + "\"";
+    ASSERT_EQ(longest.size(), devices::kExpressionMaxLength);
+    EXPECT_FALSE(selects(longest, device("")));
+    EXPECT_EQ(refusal(longest + " ").position, devices::kExpressionMaxLength);
+
+    const std::size_t depth = devices::kExpressionMaxDepth;
+    EXPECT_TRUE(selects(std::string(depth - 1, '(') + "a" + std::string(depth - 1, ')'), device("a")));
+    const ParseError deep = refusal(std::string(depth, '(') + "a" + std::string(depth, ')'));
+    EXPECT_EQ(deep.position, depth);
+    EXPECT_NE(deep.message.find("nested deeper"), std::string::npos);
+    std::string nots;
+    for(std::size_t i = 0; i < 1000; ++i) {
+        nots += "not ";
+    }
+    EXPECT_EQ(refusal(nots + "a").position, 4 * depth);
+
+    // Long flat chains are no depth at all.
+    std::string chain = "t0";
+    for(int i = 1; i < 500; ++i) {
+        chain += " or t" + std::to_string(i);
+    }
+    EXPECT_TRUE(selects(chain, device("t499")));
+    EXPECT_FALSE(selects(chain, device("t500")));
+}
+
+TEST(QueryExpression, PatternsThatWouldStallTheEngineAreRefused) {
+    for(const std::string pattern : {"a{1,256}", "(a{1,100}){1,100}", "((.*){1,45}){1,45}", "([ab]){2}\\2"}) {
+        const ParseError error = refusal(".Name matches \"" + pattern + "\"");
+        EXPECT_EQ(error.position, 14U) << pattern;
+        EXPECT_NE(error.message.find("invalid pattern"), std::string::npos) << pattern << ": " << error.message;
+    }
+    std::string ten;
+    for(int i = 0; i < 10; ++i) {
+        ten += "(.*){1,100}";
+    }
+    EXPECT_TRUE(selects(".Name matches \"" + ten + "\"", device("", {{"Name", "x"}})));
+    EXPECT_EQ(refusal(".Name matches \"" + ten + "(.*){1,100}\"").position, 14U);
+    // Braces inside a bracket expression or escaped are no repetition.
+    EXPECT_TRUE(selects(".Name matches \"[{]{1,200}\"", device("", {{"Name", "{"}})));
+    EXPECT_TRUE(selects(".Name matches \"[{]a\\{1,999}\"", device("", {{"Name", "{a{1,999}"}})));
+}
+
+// Patterns without special characters are searched for without the engine: the answers must
+// be the engine's.
+TEST(QueryExpression, PlainPatternsAnswerLikeTheEngine) {
+    const std::vector<std::string> patterns = {"01:23:45:67:89:ab", "01:23:45:67:89:AB", "Pc-1", "a b", "", "z", "é"};
+    const std::vector<std::string> texts = {"01:23:45:67:89:ab", "01:23:45:67:89:Ab", "x01:23:45:67:89:abx", "01:23:45:67:89:a",
+                                            "pc-10", "PC-1", "xa bx", "ab", "", "É", "é"};
+    for(const std::string& pattern : patterns) {
+        std::string error;
+        const std::unique_ptr<devices::Pattern> fast = devices::Pattern::compile(pattern, error);
+        ASSERT_NE(fast, nullptr) << error;
+        regex_t engine;
+        ASSERT_EQ(regcomp(&engine, pattern.c_str(), REG_EXTENDED | REG_ICASE | REG_NOSUB), 0);
+        for(const std::string& text : texts) {
+            EXPECT_EQ(fast->search(text), regexec(&engine, text.c_str(), 0, nullptr, 0) == 0) << pattern << " in " << text;
+        }
+        regfree(&engine);
+    }
+}
+
+TEST(QueryExpression, FieldsAreListedInTextOrderWithTheirPositions) {
+    ParseError error;
+    auto expression = Expression::parse("physical and (.Name == \"x\" or not .PhysAddress matches \"y\")", error);
+    ASSERT_NE(expression, nullptr);
+    std::vector<std::pair<std::string, std::size_t>> fields;
+    expression->for_each_field([&](const std::string& name, std::size_t at) { fields.emplace_back(name, at); });
+    const std::vector<std::pair<std::string, std::size_t>> expected = {{"Name", 14}, {"PhysAddress", 34}};
+    EXPECT_EQ(fields, expected);
+}
+
+}  // namespace
