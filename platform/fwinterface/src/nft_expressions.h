@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "netlink_writer.h"
-#include "rule_spec.h"
+#include "rule_reader.h"
 
 namespace fwinterface {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "netlink_writer.h"
-#include "rule_spec.h"
+#include "rule_reader.h"
 
 namespace fwinterface {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "rule_spec.h"
+#include "rule_reader.h"
 #include "save_format.h"
 
 namespace fwinterface {

@@ -1,5 +1,5 @@
-#ifndef FWINTERFACE_RULE_SPEC_H
-#define FWINTERFACE_RULE_SPEC_H
+#ifndef FWINTERFACE_RULE_READER_H
+#define FWINTERFACE_RULE_READER_H
 
 #include <array>
 #include <cstdint>
@@ -45,4 +45,4 @@ bool parse_rule_text(std::string_view text, bool ipv6, RuleSpec& spec, std::stri
 
 }  // namespace fwinterface
 
-#endif  // FWINTERFACE_RULE_SPEC_H
+#endif  // FWINTERFACE_RULE_READER_H

@@ -1,7 +1,7 @@
 // The rule text is the one form a rule reaches the backend in; reading it back here keeps
 // fwrules the only place that knows how fields are canonicalised.
 
-#include "rule_spec.h"
+#include "rule_reader.h"
 
 #include <arpa/inet.h>
 
