@@ -14,38 +14,13 @@
 #include <fwinterface/interface.h>
 #include <fwrules/fw_rule.h>
 
+#include "fw_bench_rules.h"
+
 namespace {
 
-struct RuleDelete {
-    void operator()(fw_rule_t* rule) const { fw_rule_delete(&rule); }
-};
-using Rule = std::unique_ptr<fw_rule_t, RuleDelete>;
-
-// A drop rule for source 10.a.b.c with a tcp port, like one expanded by the module.
-Rule make_rule(std::size_t n) {
-    fw_rule_t* rule = nullptr;
-    fw_rule_new(&rule);
-    std::string source = "10." + std::to_string((n >> 16) & 0xff) + "." + std::to_string((n >> 8) & 0xff) + "." +
-                         std::to_string(n & 0xff);
-    fw_rule_set_source(rule, source.c_str());
-    fw_rule_set_protocol(rule, 6);
-    fw_rule_set_destination_port(rule, 80);
-    fw_rule_set_ipv4(rule, true);
-    fw_rule_set_table(rule, "filter");
-    fw_rule_set_chain(rule, "FORWARD_AccessControl_QK");
-    fw_rule_set_target_policy(rule, FW_RULE_POLICY_DROP);
-    fw_rule_set_enabled(rule, true);
-    return Rule(rule);
-}
-
-std::vector<Rule> make_rules(std::size_t count) {
-    std::vector<Rule> rules;
-    rules.reserve(count);
-    for(std::size_t n = 0; n < count; ++n) {
-        rules.push_back(make_rule(n));
-    }
-    return rules;
-}
+using fwbench::make_rule;
+using fwbench::make_rules;
+using fwbench::Rule;
 
 void fill_chain(const std::vector<Rule>& rules) {
     fw_reset();
