@@ -12,6 +12,17 @@ if(GW_SANITIZE)
   add_link_options(${GW_SANITIZER_FLAGS})
 endif()
 
+# Fuzzing (clang): everything is instrumented for libFuzzer; only the fuzz targets link its
+# driver (tests/fuzz).
+if(GW_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "GW_FUZZ needs clang: configure with CC=clang CXX=clang++")
+  endif()
+  set(GW_FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(-fsanitize=fuzzer-no-link ${GW_FUZZ_SANITIZERS})
+  add_link_options(${GW_FUZZ_SANITIZERS})
+endif()
+
 # gw_add_library(<name> SOURCES ... [DEPENDS ...])
 # A shared library whose public C headers live in include/ beside its CMakeLists.txt.
 function(gw_add_library name)

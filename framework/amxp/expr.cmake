@@ -6,4 +6,5 @@ target_sources(amxp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/src/expr_parser.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/expr_regex.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/expr_value.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/src/regex_cost.cpp
 )

@@ -45,8 +45,6 @@ void netobj_gmap_query_trigger(amxd_object_t* rule_inst, const char* expression)
 void netobj_gmap_query_callback(gmap_query_t* lquery, const char* key, amxc_var_t* device, gmap_query_action_t action);
 void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj);
 void util_trans_set_csv_string_value(amxd_object_t* object, const char* parameter, const char* value);
-int util_string_llist_it_cmp(amxc_llist_it_t* it1, amxc_llist_it_t* it2);
-void util_string_llist_it_free(amxc_llist_it_t* it);
 
 /* Record lifecycle and the address read of the validate action. */
 int netobj_networkobject_rule_init(networkobject_rule_t* rule);

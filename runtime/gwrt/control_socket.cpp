@@ -1,10 +1,26 @@
 #include "control_socket.h"
 
 #include <amxd/amxd_types.h>
+#include <zebtrace/zebtrace.h>
+
+#include <algorithm>
 
 #include "socket_path.h"
 
 namespace gwrt {
+namespace {
+
+bool allowed_peer(pid_t pid, uid_t uid, gid_t /*gid*/, void* priv) {
+    const auto* allowed = static_cast<const std::vector<uid_t>*>(priv);
+    if (std::find(allowed->begin(), allowed->end(), uid) != allowed->end()) {
+        return true;
+    }
+    zebTraceZ(TRACE_LEVEL_WARNING, "gwrt", "control socket: refused pid %d running as uid %u (not an allowed user)",
+              static_cast<int>(pid), static_cast<unsigned>(uid));
+    return false;
+}
+
+}  // namespace
 
 bool check_control_socket(const std::string& path, std::string& error) {
     if (path.empty() || path.back() == '/') {
@@ -41,6 +57,14 @@ bool listen_control_socket(const std::string& path, amxb_bus_ctx_t** listener, s
     int rc = amxb_listen(listener, path.c_str());
     if (rc != 0) {
         error = "cannot listen on " + path + ": " + amxd_status_string(static_cast<amxd_status_t>(rc));
+        return false;
+    }
+    return true;
+}
+
+bool restrict_control_socket(amxb_bus_ctx_t* listener, const std::vector<uid_t>& allowed, std::string& error) {
+    if (amxb_listen_set_peer_check(listener, allowed_peer, const_cast<std::vector<uid_t>*>(&allowed)) != 0) {
+        error = "cannot check the users of the control socket";
         return false;
     }
     return true;

@@ -3,7 +3,10 @@
 
 #include <amxb/amxb.h>
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 namespace gwrt {
 
@@ -15,5 +18,11 @@ bool check_control_socket(const std::string& path, std::string& error);
 // Serves every in-process bus context on `path` (socket mode 0600). The listener is the
 // caller's (amxb_free). False, with a reason in `error`, when it cannot listen.
 bool listen_control_socket(const std::string& path, amxb_bus_ctx_t** listener, std::string& error);
+
+// Serves only clients running as one of `allowed` (borrowed: it must outlive the listener);
+// any other connection is closed at once and a warning names its pid and uid. The socket's
+// mode already keeps other users out; this holds even when the socket or its folder was
+// opened up.
+bool restrict_control_socket(amxb_bus_ctx_t* listener, const std::vector<uid_t>& allowed, std::string& error);
 
 }  // namespace gwrt

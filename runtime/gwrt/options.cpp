@@ -6,11 +6,13 @@ namespace gwrt {
 
 const char* usage_text() {
     return "usage: gwrt [--config FILE] [--socket PATH] [--firewall NAME] [--trace LEVELS] [--prefix X_]\n"
+           "            [--state-dir DIR]\n"
            "  --config FILE    configuration (%config only); default: the shipped gwrt.conf\n"
            "  --socket PATH    control socket gwctl talks to\n"
-           "  --firewall NAME  firewall backend (memory)\n"
+           "  --firewall NAME  firewall backend: memory (default) or nftables (root)\n"
            "  --trace LEVELS   trace levels, e.g. default=400,networksettings=500\n"
            "  --prefix X_      vendor prefix of the module's objects\n"
+           "  --state-dir DIR  folder of the saved configuration (the configuration's state section)\n"
            "Stops on SIGTERM or SIGINT.\n";
 }
 
@@ -28,6 +30,7 @@ bool parse_options(std::span<char* const> args, Options& options, std::string& e
         {"--firewall", false, &options.firewall},
         {"--trace", true, &options.trace},
         {"--prefix", true, &options.prefix},
+        {"--state-dir", false, &options.state_dir},
     };
     while (!cursor.done()) {
         if (cursor.take_flag("--help") || cursor.take_flag("-h")) {

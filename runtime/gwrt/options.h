@@ -13,6 +13,7 @@ struct Options {
     std::optional<std::string> firewall;  // firewall backend name
     std::optional<std::string> trace;     // trace levels, "zone=level,..."
     std::optional<std::string> prefix;    // vendor prefix handed to the modules as prefix_
+    std::optional<std::string> state_dir; // folder of the saved configuration
     bool help = false;
 };
 

@@ -3,6 +3,8 @@
 #include <amxd/amxd.h>
 #include <zebtrace/zebtrace.h>
 
+#include <unistd.h>
+
 #include <map>
 
 #include "control_socket.h"
@@ -41,7 +43,7 @@ Runtime::~Runtime() { stop(); }
 
 bool Runtime::start(std::string& error) {
     bool ok = check_control_socket(config_.socket, error) && load_models(error) && start_models(error) &&
-              host_firewall(error) && listen_control_socket(config_.socket, &listener_, error);
+              host_firewall(error) && restore_state(error) && serve(error);
     if (!ok) {
         stop();
         return false;
@@ -99,11 +101,35 @@ bool Runtime::host_firewall(std::string& error) {
     return firewall_->register_bus(error);
 }
 
+bool Runtime::restore_state(std::string& error) {
+    if (!config_.state.enabled) {
+        return true;
+    }
+    persistence_ = std::make_unique<Persistence>(config_.state, main_->dm());
+    if (!persistence_->prepare(error)) {
+        return false;
+    }
+    persistence_->restore();
+    return persistence_->watch(error);
+}
+
+bool Runtime::serve(std::string& error) {
+    socket_users_ = config_.socket_users;
+    socket_users_.push_back(geteuid());
+    socket_users_.push_back(0);
+    return listen_control_socket(config_.socket, &listener_, error) &&
+           restrict_control_socket(listener_, socket_users_, error);
+}
+
 void Runtime::stop() {
     if (stopped_) {
         return;
     }
     stopped_ = true;
+    if (persistence_) {
+        persistence_->flush();
+        persistence_.reset();
+    }
     int failed = main_ ? main_->stop() : 0;
     for (auto it = services_.rbegin(); it != services_.rend(); ++it) {
         failed += (*it)->stop();

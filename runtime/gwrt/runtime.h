@@ -3,8 +3,9 @@
 //
 // Start: service definitions (one data model and bus context each), then the main definitions
 // (one data model), bus contexts registered services first, entry points with reason 0 (services
-// first), the built-in Firewall data model, then the control socket.
-// Stop: entry points with reason 1 (main first, each model's in reverse load order), the control
+// first), the built-in Firewall data model, the saved configuration restored (when a state
+// section asks for it), then the control socket.
+// Stop: a pending save written, entry points with reason 1 (main first, each model's in reverse load order), the control
 // socket closed, every bus context freed, every data model deleted (destroy actions run), every
 // module closed.
 #pragma once
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "hosted_model.h"
+#include "persistence.h"
 #include "runtime_config.h"
 
 namespace gwrt {
@@ -39,11 +41,15 @@ private:
     bool load_models(std::string& error);    // services, then the main definitions
     bool start_models(std::string& error);   // bus contexts, then entry points (reason 0)
     bool host_firewall(std::string& error);  // the built-in Firewall. data model
+    bool restore_state(std::string& error);  // the saved configuration, before clients come
+    bool serve(std::string& error);          // the control socket, for the allowed users only
 
     RuntimeConfig config_;
     std::vector<std::unique_ptr<HostedModel>> services_;
     std::unique_ptr<HostedModel> main_;
     std::unique_ptr<HostedModel> firewall_;
+    std::unique_ptr<Persistence> persistence_;
+    std::vector<uid_t> socket_users_;
     amxb_bus_ctx_t* listener_ = nullptr;
     bool stopped_ = false;
 };

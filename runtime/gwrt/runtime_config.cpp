@@ -2,6 +2,11 @@
 
 #include <amxd/amxd.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -106,7 +111,136 @@ bool read_paths(amxo_parser_t* parser, const char* key, const fs::path& base, st
     return true;
 }
 
+// An integer of any width, when it lies in [min, max].
+bool read_integer(const amxc_var_t* value, long long min, long long max, long long& out) {
+    long long number = 0;
+    switch (amxc_var_type_of(value)) {
+    case AMXC_VAR_ID_INT32:
+    case AMXC_VAR_ID_INT64:
+        number = amxc_var_get_int64_t(value);
+        break;
+    case AMXC_VAR_ID_UINT32:
+    case AMXC_VAR_ID_UINT64:
+        if (amxc_var_get_uint64_t(value) > static_cast<unsigned long long>(LLONG_MAX)) {
+            return false;
+        }
+        number = static_cast<long long>(amxc_var_get_uint64_t(value));
+        break;
+    default:
+        return false;
+    }
+    if (number < min || number > max) {
+        return false;
+    }
+    out = number;
+    return true;
+}
+
+bool user_id(const char* name, uid_t& uid) {
+    std::vector<char> buffer(16384);
+    passwd entry {};
+    passwd* found = nullptr;
+    if (getpwnam_r(name, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+        return false;
+    }
+    uid = found->pw_uid;
+    return true;
+}
+
+bool read_socket_users(amxo_parser_t* parser, const std::string& file, std::vector<uid_t>& out, std::string& error) {
+    const amxc_var_t* value = amxo_parser_get_config(parser, "socket-users");
+    if (value == nullptr) {
+        return true;
+    }
+    if (amxc_var_type_of(value) != AMXC_VAR_ID_LIST) {
+        error = file + ": 'socket-users' must be a list of user names or uids";
+        return false;
+    }
+    amxc_var_for_each(item, value) {
+        const char* name = amxc_var_get_const_cstring_t(item);
+        long long number = 0;
+        uid_t uid = 0;
+        if (name != nullptr && user_id(name, uid)) {
+            out.push_back(uid);
+        } else if (name == nullptr && read_integer(item, 0, UINT32_MAX - 1LL, number)) {
+            out.push_back(static_cast<uid_t>(number));
+        } else {
+            error = file + ": 'socket-users': " + (name != nullptr ? "no user named '" + std::string(name) + "'" : "not a user name or uid");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool read_state(amxo_parser_t* parser, const RuntimeConfig& config, StateConfig& state, std::string& error) {
+    const fs::path base = fs::path(config.file).parent_path();
+    const amxc_var_t* section = amxo_parser_get_config(parser, "state");
+    if (section == nullptr) {
+        if (config.overrides.state_dir) {
+            error = "--state-dir: " + config.file + " has no 'state' section naming what to keep";
+            return false;
+        }
+        return true;
+    }
+    const std::string where = config.file + ": 'state.";
+    if (amxc_var_type_of(section) != AMXC_VAR_ID_HTABLE) {
+        error = config.file + ": 'state' must be a table";
+        return false;
+    }
+    state.enabled = true;
+    for (auto [key, target] : {std::pair {"state.export", &state.export_path}, std::pair {"state.import", &state.import_path},
+                               std::pair {"state.dir", &state.dir}}) {
+        if (!read_text(parser, key, *target)) {
+            error = config.file + ": '" + key + "' must be a text";
+            return false;
+        }
+    }
+    if (state.export_path.empty() || state.import_path.empty()) {
+        error = where + "export' and 'state.import' name the methods that save and restore";
+        return false;
+    }
+    state.dir = config.overrides.state_dir ? absolute_from(fs::current_path(), *config.overrides.state_dir)
+                : state.dir.empty()        ? default_state_dir_for(geteuid(), std::getenv("XDG_STATE_HOME"), std::getenv("HOME"))
+                                           : absolute_from(base, state.dir);
+    const amxc_var_t* delay = amxc_var_get_key(section, "delay", AMXC_VAR_FLAG_DEFAULT);
+    long long delay_ms = state.delay_ms;
+    if (delay != nullptr && !read_integer(delay, 0, 60000, delay_ms)) {
+        error = where + "delay' must be a number of milliseconds from 0 to 60000";
+        return false;
+    }
+    state.delay_ms = static_cast<unsigned int>(delay_ms);
+    const amxc_var_t* ignore = amxc_var_get_key(section, "ignore", AMXC_VAR_FLAG_DEFAULT);
+    if (ignore != nullptr) {
+        if (amxc_var_type_of(ignore) != AMXC_VAR_ID_LIST) {
+            error = where + "ignore' must be a list of parameter names";
+            return false;
+        }
+        amxc_var_for_each(item, ignore) {
+            const char* name = amxc_var_get_const_cstring_t(item);
+            if (name == nullptr || name[0] == '\0') {
+                error = where + "ignore' must be a list of parameter names";
+                return false;
+            }
+            state.ignored.insert(name);
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string default_state_dir_for(uid_t uid, const char* xdg_state_home, const char* home) {
+    if (uid == 0) {
+        return "/var/lib/gwrt";
+    }
+    if (xdg_state_home != nullptr && xdg_state_home[0] == '/') {
+        return std::string(xdg_state_home) + "/gwrt";
+    }
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.local/state/gwrt";
+    }
+    return "/tmp/gwrt-state-" + std::to_string(uid);
+}
 
 bool read_runtime_config(const Options& options, RuntimeConfig& config, std::string& error) {
     config = RuntimeConfig {};
@@ -166,6 +300,10 @@ bool read_runtime_config(const Options& options, RuntimeConfig& config, std::str
         return false;
     }
     config.socket = config.socket.empty() ? gw::default_socket_path() : absolute_from(base, config.socket);
+    if (!read_state(parser.get(), config, config.state, error) ||
+        !read_socket_users(parser.get(), config.file, config.socket_users, error)) {
+        return false;
+    }
     for (const std::string& dir : config.import_dirs) {
         if (!fs::is_directory(dir)) {
             error = config.file + ": import folder " + dir + " does not exist";

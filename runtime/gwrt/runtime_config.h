@@ -4,16 +4,21 @@
 // Keys: definitions (list of files loaded into the main data model), services (list of files,
 // one data model each), import-dirs (list of folders searched by `import`), socket (control
 // socket path), firewall = { backend = "memory"; }, trace ("zone=level,..."), prefix_ (vendor
-// prefix). Relative paths are relative to the configuration file's folder. Every key, also
+// prefix), state = { dir; export; import; delay; ignore; } (what to persist, see
+// persistence.h), socket-users (list of user names or uids allowed on the control socket
+// besides the runtime's own user and root). Relative paths are relative to the configuration file's folder. Every key, also
 // those the runtime does not know, reaches each hosted module through its parser.
 #pragma once
 
 #include <amxo/amxo.h>
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
 #include "options.h"
+#include "persistence.h"
 
 namespace gwrt {
 
@@ -27,6 +32,8 @@ struct RuntimeConfig {
     bool firewall_jump = false;            // nftables: hook our chains on forward ourselves
     std::string trace;                     // "" leaves the trace levels as they are
     std::string prefix;                    // vendor prefix ("" when none)
+    StateConfig state;                     // enabled when the file has a state section
+    std::vector<uid_t> socket_users;       // allowed on the control socket, besides ours and root
     Options overrides;                     // the command line, handed to every parser
 };
 
@@ -34,6 +41,11 @@ struct RuntimeConfig {
 // in `error` ("file:line: what" or "file: what"), for a file that does not load, that holds
 // more than %config, or a key of the wrong type.
 bool read_runtime_config(const Options& options, RuntimeConfig& config, std::string& error);
+
+// Where the state is kept when the configuration does not say: /var/lib/gwrt for root, else
+// $XDG_STATE_HOME/gwrt when that is an absolute path, else $HOME/.local/state/gwrt, else
+// /tmp/gwrt-state-<uid>.
+std::string default_state_dir_for(uid_t uid, const char* xdg_state_home, const char* home);
 
 // Prepares a parser for loading definitions: the command-line values, the import folders and
 // the configuration's %config, so that modules read the runtime's configuration from it.

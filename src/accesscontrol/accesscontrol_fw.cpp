@@ -4,7 +4,10 @@
 
 #include "accesscontrol/accesscontrol_fw.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include <amxc/amxc.h>
 #include <fwinterface/interface.h>
@@ -50,24 +53,64 @@ firewall_rule_t* set_of(amxc_llist_it_t* it) {
     return amxc_container_of(it, firewall_rule_t, it);
 }
 
-// Positions above a removed rule of the same family move up one place, in every set.
-void firewall_rule_update_index(int removed, bool ipv6) {
-    amxc_llist_iterate(set_it, &accesscontrol_fw_rules) {
-        amxc_llist_iterate(entry_it, &set_of(set_it)->folder) {
-            entry_rule_t* entry = entry_of(entry_it);
-            if((fw_rule_get_ipv6(entry->rule) == ipv6) && (entry->index > removed)) {
-                entry->index--;
-            }
-        }
+// Positions of one family's rules removed while a set is deleted, in the chain's numbering
+// before the deletion. A rule moves up one place for each removed rule below it: counting
+// them replaces renumbering every rule after each single removal, which made deleting a set
+// of n rules cost n times the whole chain.
+class RemovedPositions {
+public:
+    explicit RemovedPositions(std::vector<int> set_positions) : positions_(std::move(set_positions)) {
+        std::sort(positions_.begin(), positions_.end());
+        positions_.erase(std::unique(positions_.begin(), positions_.end()), positions_.end());
+        removed_tree_.assign(positions_.size() + 1, 0);
     }
-}
 
-void firewall_entry_delete(entry_rule_t* entry) {
+    // Where a rule first at `original` is now; marks it removed when `remove` is set.
+    int current(int original, bool remove) {
+        const auto rank = static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), original) -
+                                                   positions_.begin());
+        const int now = original - removed_before(rank);
+        if(remove) {
+            for(std::size_t i = rank + 1; i < removed_tree_.size(); i += i & (~i + 1)) {
+                removed_tree_[i]++;
+            }
+            removed_.push_back(original);
+        }
+        return now;
+    }
+
+    // Where a rule of another set, first at `original`, is once every removal is done.
+    int after_all(int original) {
+        if(!sorted_) {
+            std::sort(removed_.begin(), removed_.end());
+            sorted_ = true;
+        }
+        return original - static_cast<int>(std::lower_bound(removed_.begin(), removed_.end(), original) - removed_.begin());
+    }
+
+private:
+    // Removed positions among the `rank` lowest of the set (a Fenwick tree over the ranks).
+    int removed_before(std::size_t rank) const {
+        int count = 0;
+        for(std::size_t i = rank; i > 0; i -= i & (~i + 1)) {
+            count += removed_tree_[i];
+        }
+        return count;
+    }
+
+    std::vector<int> positions_;     // the set's positions of this family, sorted
+    std::vector<int> removed_tree_;
+    std::vector<int> removed_;       // original positions removed so far
+    bool sorted_ = false;
+};
+
+void firewall_entry_delete(entry_rule_t* entry, RemovedPositions& family) {
     const bool ipv6 = fw_rule_get_ipv6(entry->rule);
-    const int removed = entry->index;
-
+    const int original = entry->index;
     // A rule that never reached its chain has no position to remove: removing "position 0"
     // would shift every other rule's bookkeeping away from the chain's real contents.
+    const int removed = original > 0 ? family.current(original, true) : 0;
+
     if(removed > 0) {
         fw_delete_rule(entry->rule, static_cast<uint32_t>(removed));
         fw_apply();
@@ -78,12 +121,42 @@ void firewall_entry_delete(entry_rule_t* entry) {
     free(entry);
 
     if(removed > 0) {
-        firewall_rule_update_index(removed, ipv6);
         zebTraceZ(TRACE_LEVEL_INFO, ME, "i6=%d i4=%d (rm=%d)", rule6_index, rule_index, removed);
         if(ipv6) {
             rule6_index--;
         } else {
             rule_index--;
+        }
+    }
+}
+
+// The set's positions of one family, as they stand before its deletion.
+std::vector<int> positions_of(firewall_rule_t* set, bool ipv6) {
+    std::vector<int> positions;
+    amxc_llist_iterate(it, &set->folder) {
+        const entry_rule_t* entry = entry_of(it);
+        if((entry->index > 0) && (fw_rule_get_ipv6(entry->rule) == ipv6)) {
+            positions.push_back(entry->index);
+        }
+    }
+    return positions;
+}
+
+// Removes the set's rules one commit each, first entry first, as if every removal moved every
+// rule above it up one place; the other sets' positions are brought up to date once at the end.
+void firewall_entries_delete(firewall_rule_t* set) {
+    RemovedPositions ipv4(positions_of(set, false));
+    RemovedPositions ipv6(positions_of(set, true));
+    amxc_llist_for_each(it, &set->folder) {
+        entry_rule_t* entry = entry_of(it);
+        firewall_entry_delete(entry, fw_rule_get_ipv6(entry->rule) ? ipv6 : ipv4);
+    }
+    amxc_llist_iterate(set_it, &accesscontrol_fw_rules) {
+        amxc_llist_iterate(entry_it, &set_of(set_it)->folder) {
+            entry_rule_t* entry = entry_of(entry_it);
+            if(entry->index > 0) {
+                entry->index = (fw_rule_get_ipv6(entry->rule) ? ipv6 : ipv4).after_all(entry->index);
+            }
         }
     }
 }
@@ -322,9 +395,7 @@ void firewall_rule_delete(firewall_rule_t** c) {
         return;
     }
     amxc_string_clean(&(*c)->alias);
-    amxc_llist_for_each(it, &(*c)->folder) {
-        firewall_entry_delete(entry_of(it));
-    }
+    firewall_entries_delete(*c);
     amxc_llist_it_take(&(*c)->it);
     free(*c);
     *c = nullptr;

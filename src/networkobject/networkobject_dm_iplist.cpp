@@ -2,13 +2,16 @@
 // NetworkObjectIPList from all its rules.
 #define ME "networksettings"
 
-#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include <amxc/amxc.h>
 #include <zebtrace/zebtrace.h>
 #include <zebtrace/zebtrace_macros.h>
 
 #include "networkobject/networkobject_dm.h"
+#include "networkobject/networkobject_sort.h"
 #include "networksettings-qk.h"
 
 namespace {
@@ -71,35 +74,39 @@ exit:
 
 void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj) {
     amxd_object_t* network_object = amxd_object_get_parent(rule_obj);
-    amxc_string_t all;
-    amxc_string_t joined;
-    amxc_llist_t items;
-    amxc_string_init(&all, 0);
-    amxc_string_init(&joined, 0);
-    amxc_llist_init(&items);
-
-    when_null_trace(network_object, exit, TRACE_LEVEL_ERROR, "Null Rule or NetworkObject");
+    if(network_object == nullptr) {
+        zebTrace(TRACE_LEVEL_ERROR, "Null Rule or NetworkObject");
+        return;
+    }
+    // Every rule's stored list followed by a separator, as one text the items point into.
+    std::string all;
     amxd_object_for_each_instance(rule_inst, rule_obj) {
         const char* list = amxc_var_constcast(cstring_t, amxd_object_get_param_value(rule_inst, "RuleIPList"));
-        if((list != nullptr) && (list[0] != '\0')) {
-            amxc_string_appendf(&all, "%s,", list);
+        if(list != nullptr) {
+            all.append(list).push_back(',');
         }
     }
-    amxc_string_split_to_llist(&all, &items, ',');
     // Rules without entries leave empty items behind the separators: they select nothing and
     // must not show up as empty entries of the object's list.
-    amxc_llist_for_each(it, &items) {
-        if(amxc_string_is_empty(amxc_string_from_llist_it(it))) {
-            util_string_llist_it_free(it);
+    std::vector<std::string_view> items;
+    const std::string_view text = all;
+    for(size_t from = 0; from < text.size();) {
+        const size_t to = text.find(',', from);
+        if(to > from) {
+            items.push_back(text.substr(from, to - from));
         }
+        from = to + 1;
     }
-    amxc_llist_sort(&items, util_string_llist_it_cmp);
-    amxc_string_join_llist(&joined, &items, ',');
-    util_trans_set_csv_string_value(network_object, "NetworkObjectIPList", amxc_string_get(&joined, 0));
-exit:
-    amxc_llist_clean(&items, util_string_llist_it_free);
-    amxc_string_clean(&all);
-    amxc_string_clean(&joined);
+    netobj::sort_bytewise(items);
+    std::string joined;
+    joined.reserve(all.size());
+    for(std::string_view item : items) {
+        if(!joined.empty()) {
+            joined.push_back(',');
+        }
+        joined.append(item);
+    }
+    util_trans_set_csv_string_value(network_object, "NetworkObjectIPList", joined.c_str());
 }
 
 void util_trans_set_csv_string_value(amxd_object_t* object, const char* parameter, const char* value) {
@@ -116,20 +123,6 @@ void util_trans_set_csv_string_value(amxd_object_t* object, const char* paramete
         amxd_trans_clean(&trans);
     }
     zebTraceZ(TRACE_LEVEL_INFO, ME, "Updating %s = %s", parameter == nullptr ? "" : parameter, value == nullptr ? "" : value);
-}
-
-int util_string_llist_it_cmp(amxc_llist_it_t* it1, amxc_llist_it_t* it2) {
-    const char* text1 = it1 == nullptr ? nullptr : amxc_string_get(amxc_string_from_llist_it(it1), 0);
-    const char* text2 = it2 == nullptr ? nullptr : amxc_string_get(amxc_string_from_llist_it(it2), 0);
-    if(text1 == nullptr || text2 == nullptr) {
-        return (text1 == nullptr ? 0 : 1) - (text2 == nullptr ? 0 : 1);
-    }
-    return strcmp(text1, text2);
-}
-
-void util_string_llist_it_free(amxc_llist_it_t* it) {
-    amxc_string_t* text = amxc_string_from_llist_it(it);
-    amxc_string_delete(&text);
 }
 
 } // extern "C"

@@ -38,9 +38,15 @@ amxd_status_t fail(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_va
     return amxd_status_invalid_value;
 }
 
+// Larger bursts are refused: the socket fuzzer serves this data model to arbitrary requests.
+constexpr uint32_t flood_max_count = 10000;
+
 // Sets Name `count` times, one transaction each: a burst of events for benchmarks.
 amxd_status_t flood(amxd_object_t* object, amxd_function_t* /*func*/, amxc_var_t* args, amxc_var_t* /*ret*/) {
     const uint32_t count = amxc_var_get_uint32_t(amxc_var_get_key(args, "count", AMXC_VAR_FLAG_DEFAULT));
+    if(count > flood_max_count) {
+        return amxd_status_invalid_value;
+    }
     for(uint32_t i = 0; i < count; ++i) {
         amxd_trans_t trans;
         amxd_trans_init(&trans);

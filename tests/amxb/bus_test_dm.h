@@ -4,7 +4,8 @@
 //     IPv6Address.{i}         IPAddress
 //   Device.Test               Name, Status (read-only), Port (uint32, 1..65535), Enable (bool)
 //                             methods Echo(any args) -> args, Fail() -> invalid value,
-//                             Flood(count) -> sets Port count times, one transaction each
+//                             Flood(count) -> sets Port count times (at most 10000), one
+//                             transaction each
 //   Schedules.Schedule.{i}    Status, InverseMode (bool)
 // Filled with Host.1 "alpha" (IPv4 192.168.1.10 and .11, IPv6 fe80::1), Host.2 "beta" (no
 // addresses) and Schedule.1 (Status "Active").

@@ -162,6 +162,25 @@ TEST_F(Loading, IncludesAreRelativeToTheIncludingFile) {
     std::free(part);
 }
 
+// Text from an untrusted source must not reach other files: the fuzzed loader depends on it.
+TEST_F(Loading, AConfinedParserReadsNoOtherFileAndImportsOnlyFromItsFolders) {
+    ASSERT_EQ(amxo_parser_confine(parser_), 0);
+    EXPECT_NE(amxo_parser_confine(nullptr), 0);
+    const std::string by_path = std::string(AMXO_TEST_MODULES) + "/test-module-a.so";
+    EXPECT_NE(parse("import \"" + by_path + "\";"), 0);
+    EXPECT_EQ(message(), "<string>:1: module '" + by_path + "' refused: this parser imports plain file names only");
+    EXPECT_NE(parse("import \"../modules/test-module-a.so\";"), 0);
+    EXPECT_NE(parse("%config { m = \"/\"; }\nimport \"${m}test-module-a.so\";"), 0) << "expanded names too";
+    EXPECT_NE(parse_file(data("include/main.def")), 0);
+    EXPECT_EQ(message(), data("include/main.def") + ":3: include 'parts/first.def' refused: this parser reads no other file");
+    EXPECT_EQ(find("First"), nullptr);
+    EXPECT_FALSE(module_loaded("a"));
+
+    ASSERT_EQ(parse("import \"test-module-a.so\" as \"a\";\nentry-point a._test_main;"), 0) << message();
+    EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 0), 0);
+    EXPECT_EQ(take_records(), (Records{"a: main 0 prefix=(none)"}));
+}
+
 TEST_F(Loading, MessagesAreClearedBySuccess) {
     EXPECT_NE(parse("%bogus { }"), 0);
     EXPECT_EQ(message(), "<string>:1: unknown section '%bogus'");

@@ -105,6 +105,22 @@ TEST(ExprErrors, BadRegularExpressionIsRefusedAtCompileTime) {
     EXPECT_EQ(expr, nullptr);
 }
 
+// A client's subscription filter must not stall the loop while its pattern is compiled:
+// stacked '+' and large bounded repeats multiply what the engine builds.
+TEST(ExprErrors, PatternsThatWouldStallTheEngineAreRefused) {
+    for(const char* text : {"path matches 'a++++++++++++++++++++++++++++++'", "path matches '(a{255}){255}'",
+                            "path matches '(a)\\1'"}) {
+        std::size_t position = 0;
+        amxp_expr_status_t status = amxp_expr_status_ok;
+        const std::string message = checked_message(text, &position, &status);
+        EXPECT_EQ(status, amxp_expr_status_invalid_regexp) << text;
+        EXPECT_EQ(message.rfind("invalid regular expression (", 0), 0u) << message;
+    }
+    amxp_expr_t* expr = nullptr;
+    ASSERT_EQ(amxp_expr_new(&expr, "path matches '^x+(ab)+[0-9]{1,3}$'"), amxp_expr_status_ok);
+    amxp_expr_delete(&expr);
+}
+
 TEST(ExprErrors, NestingBeyondTheBoundIsRefused) {
     const std::size_t too_deep = AMXP_EXPR_MAX_DEPTH + 1;
     std::size_t position = 0;

@@ -180,10 +180,10 @@ bool read_rule(const amxc_var_t* rule, bool ipv6, std::string& text, std::string
 
 }  // namespace
 
-KernelChain read_chain(const Namespace& ns, const ChainName& chain) {
+KernelChain read_chain(const std::string& namespace_name, const ChainName& chain) {
     KernelChain result;
     CommandResult listed =
-        ns.exec({"nft", "-j", "-n", "list", "chain", chain.ipv6 ? "ip6" : "ip", "filter", chain.chain});
+        exec_in(namespace_name, {"nft", "-j", "-n", "list", "chain", chain.ipv6 ? "ip6" : "ip", "filter", chain.chain});
     if(listed.status != 0) {
         return result;  // no such chain
     }
@@ -208,10 +208,10 @@ KernelChain read_chain(const Namespace& ns, const ChainName& chain) {
     return result;
 }
 
-std::string kernel_dump(const Namespace& ns, const std::vector<ChainName>& chains) {
+std::string kernel_dump(const std::string& namespace_name, const std::vector<ChainName>& chains) {
     std::map<std::pair<bool, std::string>, std::vector<std::string>> found;
     for(const ChainName& chain : chains) {
-        KernelChain kernel = read_chain(ns, chain);
+        KernelChain kernel = read_chain(namespace_name, chain);
         if(!kernel.error.empty()) {
             return "error: " + chain.chain + ": " + kernel.error;
         }

@@ -28,11 +28,15 @@ struct KernelChain {
     std::string error;  // what could not be read or translated ("" when all went well)
 };
 
-KernelChain read_chain(const Namespace& ns, const ChainName& chain);
+KernelChain read_chain(const std::string& namespace_name, const ChainName& chain);
+inline KernelChain read_chain(const Namespace& ns, const ChainName& chain) { return read_chain(ns.name(), chain); }
 
 // The chains as the kernel holds them, in the form of fw_dump() (chains that do not exist
 // are left out), or "error: ..." when one cannot be read.
-std::string kernel_dump(const Namespace& ns, const std::vector<ChainName>& chains);
+std::string kernel_dump(const std::string& namespace_name, const std::vector<ChainName>& chains);
+inline std::string kernel_dump(const Namespace& ns, const std::vector<ChainName>& chains) {
+    return kernel_dump(ns.name(), chains);
+}
 
 }  // namespace nfttest
 

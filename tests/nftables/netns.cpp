@@ -122,10 +122,15 @@ Namespace::~Namespace() {
     }
 }
 
-CommandResult Namespace::exec(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) const {
-    std::vector<std::string> full{"ip", "netns", "exec", name_};
+CommandResult exec_in(const std::string& namespace_name, const std::vector<std::string>& argv,
+                      std::chrono::milliseconds timeout) {
+    std::vector<std::string> full{"ip", "netns", "exec", namespace_name};
     full.insert(full.end(), argv.begin(), argv.end());
     return run_command(full, timeout);
+}
+
+CommandResult Namespace::exec(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) const {
+    return exec_in(name_, argv, timeout);
 }
 
 Inside::Inside(const std::string& namespace_name) {

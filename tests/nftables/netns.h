@@ -17,6 +17,10 @@ struct CommandResult {
 CommandResult run_command(const std::vector<std::string>& argv,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Runs a program inside the named network namespace (`ip netns exec`).
+CommandResult exec_in(const std::string& namespace_name, const std::vector<std::string>& argv,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 // A named network namespace made for one test: "nsft<pid>-<n>-<role>", unique across
 // tests and processes, deleted by the destructor (also when the test fails).
 class Namespace {

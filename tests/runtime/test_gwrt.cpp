@@ -88,7 +88,9 @@ TEST(GwrtLifecycle, SeveralDefinitionsShareTheMainModel) {
 TEST(GwrtConfiguration, ShippedDefaultConfigurationRuns) {
     gwtest::TempDir dir;
     std::string socket = dir.file("gwrt.sock");
-    gwtest::Child gwrt({gwtest::gwrt_path(), "--socket", socket}, dir.file("out"), dir.file("err"));
+    // Its saved configuration goes to the test's folder, not to the machine's state folder.
+    gwtest::Child gwrt({gwtest::gwrt_path(), "--socket", socket, "--state-dir", dir.file("state")}, dir.file("out"),
+                       dir.file("err"));
     std::string reason;
     ASSERT_TRUE(gwtest::wait_until([&] {
         return !gwrt.running() || gw::probe_socket(socket, reason) == gw::SocketProbe::live;
@@ -174,6 +176,7 @@ TEST(GwrtConfiguration, UsageErrors) {
     outcome = gwtest::run({gwtest::gwrt_path(), "--help"});
     EXPECT_EQ(outcome.exit_code, 0);
     EXPECT_THAT(outcome.out, HasSubstr("usage: gwrt"));
+    EXPECT_THAT(outcome.out, HasSubstr("memory (default) or nftables"));
 }
 
 TEST(GwrtLoadFailure, UnknownFunctionNamesFileAndLine) {

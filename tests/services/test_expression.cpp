@@ -206,6 +206,9 @@ TEST(QueryExpression, PatternsThatWouldStallTheEngineAreRefused) {
     // Braces inside a bracket expression or escaped are no repetition.
     EXPECT_TRUE(selects(".Name matches \"[{]{1,200}\"", device("", {{"Name", "{"}})));
     EXPECT_TRUE(selects(".Name matches \"[{]a\\{1,999}\"", device("", {{"Name", "{a{1,999}"}})));
+    // The engine copies the atom of each '+': stacked, they double it every time.
+    EXPECT_EQ(refusal(".Name matches \"a" + std::string(30, '+') + "\"").position, 14U);
+    EXPECT_TRUE(selects(".Name matches \"^x+(ab)+[0-9]+$\"", device("", {{"Name", "xxabab42"}})));
 }
 
 // Patterns without special characters are searched for without the engine: the answers must

@@ -84,6 +84,15 @@ int amxb_listen(amxb_bus_ctx_t** listener, const char* socket_path) {
     return 0;
 }
 
+int amxb_listen_set_peer_check(amxb_bus_ctx_t* listener, amxb_peer_check_fn_t fn, void* priv) {
+    auto* server = dynamic_cast<amxb::Listener*>(listener);
+    if(server == nullptr) {
+        return amxd_status_invalid_arg;
+    }
+    server->set_peer_check(fn, priv);
+    return 0;
+}
+
 void amxb_free(amxb_bus_ctx_t** ctx) {
     if(ctx == nullptr || *ctx == nullptr) {
         return;

@@ -33,6 +33,9 @@ public:
     // than one maximal frame and its prefix.
     std::size_t room() const;
 
+    // Bytes received that no complete frame has taken yet.
+    std::size_t held() const { return buffer_.size() - start_; }
+
 private:
     std::string buffer_;
     std::size_t start_ = 0;  // bytes of buffer_ already handed out

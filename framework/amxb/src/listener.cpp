@@ -76,6 +76,18 @@ void Listener::sweep(void* priv) {
     });
 }
 
+bool Listener::admitted(int client) const {
+    if(peer_check_ == nullptr) {
+        return true;
+    }
+    ucred credentials {};
+    socklen_t size = sizeof(credentials);
+    if(getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof(credentials)) {
+        return false;
+    }
+    return peer_check_(credentials.pid, credentials.uid, credentials.gid, peer_check_priv_);
+}
+
 void Listener::on_accept(int fd, uint32_t /*events*/, void* priv) {
     auto* self = static_cast<Listener*>(priv);
     for(int n = 0; n < accept_batch; ++n) {
@@ -87,7 +99,7 @@ void Listener::on_accept(int fd, uint32_t /*events*/, void* priv) {
         for(const auto& connection : self->connections_) {
             open_connections += connection->closed() ? 0 : 1;
         }
-        if(open_connections >= listener_max_clients) {
+        if(open_connections >= listener_max_clients || !self->admitted(client)) {
             close(client);
             continue;
         }

@@ -30,17 +30,25 @@ public:
     std::vector<std::string> roots() const override { return {}; }
     int fd() const override { return fd_; }
 
+    void set_peer_check(amxb_peer_check_fn_t fn, void* priv) {
+        peer_check_ = fn;
+        peer_check_priv_ = priv;
+    }
+
     // A connection that closed asks to be freed once the current callback has returned.
     void retire();
 
 private:
     static void on_accept(int fd, uint32_t events, void* priv);
     static void sweep(void* priv);
+    bool admitted(int client) const;
 
     int fd_ = -1;
     bool watched_ = false;
     bool sweep_scheduled_ = false;
     std::string path_;
+    amxb_peer_check_fn_t peer_check_ = nullptr;
+    void* peer_check_priv_ = nullptr;
     std::list<std::unique_ptr<ServerConnection>> connections_;
 };
 

@@ -84,6 +84,12 @@ void ServerConnection::on_io(int /*fd*/, uint32_t events, void* priv) {
 void ServerConnection::read_requests() {
     char buffer[read_chunk];
     const long got = receive_some(fd_, buffer, std::min(sizeof(buffer), reader_.room()));
+    if(got == io::closed && reader_.held() > 0) {
+        // The client may only have shut down its sending side and still wait for an answer.
+        reply(0, malformed("truncated: the connection ended " + std::to_string(reader_.held()) + " bytes into a message"), nullptr);
+        finish_after_reply();
+        return;
+    }
     if(got == io::closed || got == io::failed) {
         close_now();
         return;
@@ -100,14 +106,18 @@ void ServerConnection::read_requests() {
         if(next == FrameReader::Next::oversized) {
             // The length cannot be trusted, so neither can anything after it: answer, then close.
             reply(0, malformed("the message exceeds the frame limit of " + std::to_string(AMXB_MAX_FRAME_SIZE) + " bytes"), nullptr);
-            closing_ = true;
-            if(!closed()) {
-                watch(AMXP_FD_WRITE);
-                flush();
-            }
+            finish_after_reply();
             return;
         }
         handle(text);
+    }
+}
+
+void ServerConnection::finish_after_reply() {
+    closing_ = true;
+    if(!closed()) {
+        watch(AMXP_FD_WRITE);
+        flush();
     }
 }
 

@@ -38,6 +38,7 @@ private:
     static void forward_event(const char* sig_name, const amxc_var_t* data, void* priv);
 
     void read_requests();
+    void finish_after_reply();  // reads no more; closes once the queued output is out
     void handle(std::string_view text);
     void handle_subscribe(uint64_t id, const amxc_var_t* message);
     void handle_unsubscribe(uint64_t id, const amxc_var_t* message);

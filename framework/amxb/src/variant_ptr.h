@@ -4,23 +4,12 @@
 
 #include <memory>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxc/amxc_variant.h>
 
 namespace amxb {
 
-// A variant on the stack, cleaned when it goes out of scope.
-class ScopedVar {
-public:
-    ScopedVar() { amxc_var_init(&var_); }
-    ~ScopedVar() { amxc_var_clean(&var_); }
-    ScopedVar(const ScopedVar&) = delete;
-    ScopedVar& operator=(const ScopedVar&) = delete;
-    amxc_var_t* get() { return &var_; }
-    const amxc_var_t* get() const { return &var_; }
-
-private:
-    amxc_var_t var_;
-};
+using ScopedVar = amxc::ScopedVar;
 
 struct VarDeleter {
     void operator()(amxc_var_t* var) const { amxc_var_delete(&var); }

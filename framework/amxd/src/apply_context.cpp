@@ -193,6 +193,9 @@ amxd_status_t ApplyContext::create_instance(amxd_object_t* templ, uint32_t index
     if(!name.empty() && !is_valid_instance_name(name)) {
         return fail(amxd_status_invalid_name, "invalid instance name '" + std::string(name) + "' for " + path_of(templ));
     }
+    if(index == 0 && dm_->index_hook != nullptr) {
+        index = dm_->index_hook(templ, std::string(name).c_str(), dm_->index_hook_priv);
+    }
     if(index == 0) {
         if(templ->last_index == UINT32_MAX) {
             return fail(amxd_status_invalid_value, path_of(templ) + " has no free index left");
@@ -281,8 +284,11 @@ amxd_status_t ApplyContext::remove_instance(amxd_object_t* templ, uint32_t index
 }
 
 amxd_status_t ApplyContext::check_keys(amxd_object_t* instance) {
+    // Only an instance added here, or a key written here, can collide: scanning the siblings on
+    // every other change would make each write to a large table cost the table's size.
+    const bool added = added_.count(instance) != 0;
     for(const ParamPtr& param : instance->params) {
-        if(!param->key) {
+        if(!param->key || (!added && recorded_params_.count(param.get()) == 0)) {
             continue;
         }
         for(const auto& entry : instance->parent->instances) {

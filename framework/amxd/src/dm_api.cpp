@@ -92,4 +92,11 @@ amxp_signal_mngr_t* amxd_dm_get_sigmngr(amxd_dm_t* const dm) {
     return dm == nullptr ? nullptr : dm->sigmngr;
 }
 
+void amxd_dm_set_index_hook(amxd_dm_t* const dm, amxd_index_hook_fn_t fn, void* priv) {
+    if(dm != nullptr) {
+        dm->index_hook = fn;
+        dm->index_hook_priv = fn == nullptr ? nullptr : priv;
+    }
+}
+
 } // extern "C"

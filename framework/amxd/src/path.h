@@ -32,6 +32,6 @@ amxd_object_t* resolve_path(const amxd_object_t* base, std::string_view path);
 
 // printf-style formatting of a path; nullopt on a format error or a text longer than
 // max_path_length. Throws std::bad_alloc.
-std::optional<std::string> format_path(const char* fmt, va_list args);
+std::optional<std::string> format_path(const char* fmt, va_list args) __attribute__((format(printf, 1, 0)));
 
 } // namespace amxd

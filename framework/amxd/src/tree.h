@@ -110,4 +110,6 @@ struct _amxd_dm {
     amxp_signal_mngr_t* sigmngr = nullptr;
     std::unique_ptr<amxd::EventQueue> events;
     amxd::ApplyContext* apply = nullptr;       // the transaction being applied, if any
+    amxd_index_hook_fn_t index_hook = nullptr;  // picks indices of "next index" additions
+    void* index_hook_priv = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxc/amxc_variant.h>
 
 namespace amxd {
@@ -20,20 +21,7 @@ VarPtr new_var();
 // A deep copy of `src` (a NULL variant when src is NULL); throws std::bad_alloc.
 VarPtr copy_var(const amxc_var_t* src);
 
-// A variant with automatic storage, cleaned when it goes out of scope.
-class ScopedVar {
-public:
-    ScopedVar() noexcept { amxc_var_init(&var_); }
-    ~ScopedVar() { amxc_var_clean(&var_); }
-    ScopedVar(const ScopedVar&) = delete;
-    ScopedVar& operator=(const ScopedVar&) = delete;
-
-    amxc_var_t* get() noexcept { return &var_; }
-    const amxc_var_t* get() const noexcept { return &var_; }
-
-private:
-    amxc_var_t var_;
-};
+using ScopedVar = amxc::ScopedVar;
 
 // Members added to a table with the amxc constructors; each throws std::bad_alloc on failure
 // so that event and argument tables are never handed out half-built.

@@ -124,6 +124,14 @@ int amxo_parser_invoke_entry_points(amxo_parser_t* parser, amxd_dm_t* dm, int re
     return failures;
 }
 
+int amxo_parser_confine(amxo_parser_t* parser) {
+    if (parser == nullptr) {
+        return -1;
+    }
+    parser->confined = true;
+    return 0;
+}
+
 int amxo_parser_add_import_dir(amxo_parser_t* parser, const char* dir) {
     if (parser == nullptr || dir == nullptr || *dir == '\0') {
         return -1;

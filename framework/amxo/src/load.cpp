@@ -139,11 +139,14 @@ const Module* Load::module_by_alias(const std::string& alias) const {
 }
 
 std::string Load::find_module_file(const std::string& name, const Source& source, const Location& where) const {
+    if (parser_.confined && name.find('/') != std::string::npos) {
+        fail(where, "module '" + name + "' refused: this parser imports plain file names only");
+    }
     std::vector<std::string> candidates;
     if (name.front() == '/') {
         candidates.push_back(name);
     } else {
-        if (source.has_folder) {
+        if (source.has_folder && !parser_.confined) {
             candidates.push_back(source.folder + "/" + name);
         }
         for (const std::string& dir : parser_.import_dirs) {
@@ -191,6 +194,9 @@ void Load::include(const IncludeStmt& stmt, const Source& source) {
     const std::string name = config_.expand(stmt.path, stmt.where);
     if (name.empty()) {
         fail(stmt.where, "empty include file name");
+    }
+    if (parser_.confined) {
+        fail(stmt.where, "include '" + name + "' refused: this parser reads no other file");
     }
     const std::string path = (name.front() == '/' || !source.has_folder) ? name : source.folder + "/" + name;
     if (include_stack_.size() >= static_cast<std::size_t>(kMaxIncludeDepth)) {

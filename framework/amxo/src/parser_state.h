@@ -17,6 +17,7 @@ struct _amxo_parser {
     std::vector<std::string> import_dirs;
     std::string message;
     bool loading = false;  // a load is running: a callback of it must not start another
+    bool confined = false;  // no includes; imports by plain file name from import_dirs only
 
     ~_amxo_parser() {
         while (!modules.empty()) {

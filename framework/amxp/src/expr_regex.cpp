@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "amxp/amxp_regex_cost.h"
+
 namespace amxp::expr {
 
 Regex::~Regex() {
@@ -9,6 +11,8 @@ Regex::~Regex() {
 }
 
 std::unique_ptr<Regex> Regex::compile(const std::string& pattern, std::string& error) {
+    error = regex_cost_refusal(pattern);
+    if (!error.empty()) return nullptr;
     std::unique_ptr<Regex> regex(new Regex());
     const int result = regcomp(&regex->compiled_, pattern.c_str(), REG_EXTENDED | REG_NOSUB);
     if (result == 0) {

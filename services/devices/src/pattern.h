@@ -10,16 +10,12 @@
 
 namespace devices {
 
-// Limits that keep a hostile pattern from stalling the loop: the regex engine copies a bounded
-// repetition once per repeat while compiling, and back-references make matching exponential.
-inline constexpr std::size_t kPatternMaxExpansion = 1024;  // sum of (size x repeat count) of bounded repeats
-inline constexpr unsigned kPatternMaxRepeat = 255;         // largest {m,n} bound
-
 // POSIX extended regular expression, case-insensitive (MAC addresses and names are written in
 // either case), searched anywhere in the text. Not copyable: it owns the compiled form.
 class Pattern {
 public:
-    // The compiled pattern, or nullptr with `error` set to why it is refused.
+    // The compiled pattern, or nullptr with `error` set to why it is refused (among others, a
+    // pattern that would stall the engine: amxp::regex_cost_refusal).
     static std::unique_ptr<Pattern> compile(const std::string& text, std::string& error);
 
     ~Pattern();
@@ -40,11 +36,6 @@ private:
     bool literal_ = false;
     std::string lowered_;
 };
-
-// Checks the shape of an extended regular expression before it is compiled: refuses
-// back-references and repetitions whose expansion exceeds the limits above. "" when
-// acceptable, else the reason.
-std::string check_pattern_cost(std::string_view text);
 
 }  // namespace devices
 

@@ -30,6 +30,7 @@
 #define AMXB_H
 
 #include <stdint.h>
+#include <sys/types.h>
 
 #include <amxc/amxc_variant.h>
 #include <amxd/amxd_dm.h>
@@ -67,9 +68,20 @@ int amxb_connect(amxb_bus_ctx_t** ctx, const char* uri);
  * in-process context, present and future, to the clients that connect, on the amxp loop.
  * Each request is routed to the in-process context serving the longest matching top-level
  * object. Malformed requests get an error reply; a frame larger than AMXB_MAX_FRAME_SIZE gets
- * an error reply and the connection is closed; a client that lets more than
+ * an error reply and the connection is closed, and so does a request cut short by the client
+ * closing its end (shutdown or close); a client that lets more than
  * AMXB_MAX_CLIENT_BACKLOG bytes of replies and events pile up unread is disconnected. */
 int amxb_listen(amxb_bus_ctx_t** listener, const char* socket_path);
+
+/* Decides whether a listener serves a client, from the credentials the kernel recorded when it
+ * connected (SO_PEERCRED): true to serve it, false to close the connection at once. Called on
+ * the loop for each accepted connection; `priv` is the one given below. */
+typedef bool (*amxb_peer_check_fn_t)(pid_t pid, uid_t uid, gid_t gid, void* priv);
+
+/* Installs `fn` (NULL: serve everyone the socket's mode lets in) on a listener. A connection
+ * whose credentials cannot be read is closed. amxd_status_invalid_arg for a context that is
+ * not a listener. */
+int amxb_listen_set_peer_check(amxb_bus_ctx_t* listener, amxb_peer_check_fn_t fn, void* priv);
 
 /* Unsent output a listener keeps per client before it disconnects that client. */
 #define AMXB_MAX_CLIENT_BACKLOG (4u * 1024u * 1024u)

@@ -86,6 +86,11 @@ int amxo_parser_invoke_entry_points(amxo_parser_t* parser, amxd_dm_t* dm, int re
  * folders added before. 0, or -1 when an argument is NULL or empty. */
 int amxo_parser_add_import_dir(amxo_parser_t* parser, const char* dir);
 
+/* Confines later loads through `parser` to the text they are given, for definitions from an
+ * untrusted source: include statements are refused, and an import names a plain file (no '/')
+ * that is looked up in the import folders only. Cannot be undone. 0, or -1 for a NULL parser. */
+int amxo_parser_confine(amxo_parser_t* parser);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,349 @@
+// gwrt keeps the module's configuration across restarts and crashes: the same objects at the
+// same paths, the same firewall rules, and a damaged state file set aside for the last good one.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <amxb/amxb.h>
+#include <amxj/amxj.h>
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <thread>
+
+#include "state_file.h"
+#include "support/test_runtime.h"
+
+namespace {
+
+using gwtest::Outcome;
+using gwtest::RuntimeSetup;
+using gwtest::TestRuntime;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kRoot = "Device.NetworkSettings.";
+
+RuntimeSetup module_setup(unsigned delay_ms) {
+    RuntimeSetup setup;
+    setup.definitions = {std::string(GWTEST_SOURCE_DIR) + "/datamodel/networksettings-qk.def"};
+    setup.services = {gwtest::service_file("hosts"), gwtest::service_file("schedules"), gwtest::service_file("devices")};
+    setup.prefix = "";
+    setup.extra = "    state = { dir = \"state\"; delay = " + std::to_string(delay_ms) +
+                  "; export = \"Device.${prefix_}NetworkSettings._Export\"; "
+                  "import = \"Device.${prefix_}NetworkSettings._Import\"; "
+                  "ignore = [ \"Status\", \"RuleIPList\", \"NetworkObjectIPList\" ]; };\n";
+    return setup;
+}
+
+std::string state_file(const TestRuntime& runtime) { return runtime.dir().file("state/gwrt-state.json"); }
+
+std::string compact(const std::string& json) {
+    amxc_var_t var;
+    amxc_var_init(&var);
+    amxc_string_t text;
+    amxc_string_init(&text, 0);
+    std::string out;
+    if (amxj_read(&var, json.data(), json.size(), nullptr, 0) == 0 && amxj_write(&var, &text, false) == 0) {
+        out = amxc_string_get(&text, 0);
+    }
+    amxc_string_clean(&text);
+    amxc_var_clean(&var);
+    return out;
+}
+
+// The export tree of the state file as compact JSON; "" when the file does not read as good.
+std::string saved_export(const TestRuntime& runtime) {
+    amxc_var_t state;
+    amxc_var_init(&state);
+    std::string error;
+    std::string out;
+    if (gw::decode_state_file(gwtest::read_file(state_file(runtime)), &state, error)) {
+        amxc_string_t text;
+        amxc_string_init(&text, 0);
+        amxj_write(amxc_var_get_key(&state, "export", AMXC_VAR_FLAG_DEFAULT), &text, false);
+        out = amxc_string_get(&text, 0);
+        amxc_string_clean(&text);
+    }
+    amxc_var_clean(&state);
+    return out;
+}
+
+// Waits until the state file holds what the module exports now.
+bool wait_saved(const TestRuntime& runtime) {
+    std::string now = compact(runtime.ctl({"call", kRoot, "_Export"}).out);
+    return !now.empty() && gwtest::wait_until([&] { return saved_export(runtime) == now; });
+}
+
+void ok(const TestRuntime& runtime, const std::vector<std::string>& args) {
+    Outcome outcome = runtime.ctl(args);
+    ASSERT_EQ(outcome.exit_code, 0) << args[0] << " " << args[1] << ": " << outcome.err;
+}
+
+std::vector<std::string> files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(d)) {
+            if (entry->d_name[0] != '.') {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Everything a client sees: the whole tree (computed values included) and the firewall.
+struct Snapshot {
+    std::string tree;
+    std::string firewall;
+    bool operator==(const Snapshot&) const = default;
+};
+// A network object's Alias is not part of the module's export (only its Name and rules are),
+// so it is left out.
+Snapshot snapshot(const TestRuntime& runtime) {
+    std::string tree;
+    for (const std::string& line : gwtest::lines(runtime.ctl({"get", kRoot}).out)) {
+        bool object_alias = line.find(".Rule.") == std::string::npos && line.find("NetworkObject.") != std::string::npos &&
+                            line.find(".Alias=") != std::string::npos;
+        tree += object_alias ? "" : line + "\n";
+    }
+    // Rules land in a chain in the order their access controls were last rebuilt, which a
+    // restore cannot replay; all are independent drops, so the set of rules is what counts.
+    std::vector<std::string> rules = gwtest::lines(runtime.ctl({"firewall"}).out);
+    std::sort(rules.begin(), rules.end());
+    std::string firewall;
+    for (const std::string& rule : rules) {
+        firewall += rule + "\n";
+    }
+    return {tree, firewall};
+}
+
+std::vector<std::string> values_of(const std::string& get_output, const std::string& param) {
+    std::vector<std::string> values;
+    for (const std::string& line : gwtest::lines(get_output)) {
+        std::size_t at = line.find("." + param + "=");
+        if (at != std::string::npos) {
+            values.push_back(line.substr(at + param.size() + 2));
+        }
+    }
+    return values;
+}
+
+TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
+    TestRuntime runtime(module_setup(50));
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    const std::string no = kRoot + "NetworkObject.", pfr = kRoot + "PortForwardingRule.", ac = kRoot + "AccessControl.";
+    ok(runtime, {"add", no, "Name=old"});
+    ok(runtime, {"add", no, "Name=kids"});
+    ok(runtime, {"add", no + "2.Rule.", "Type=IPAddress", "SourceIP=192.168.1.9"});
+    ok(runtime, {"add", no + "2.Rule.", "Type=IPRange", "SourceIP=192.168.1.10", "SourceIPRangeMax=192.168.1.12"});
+    ok(runtime, {"add", no, "--name", "guests", "Name=guests"});
+    ok(runtime, {"add", no + "3.Rule.", "Type=IPAddress", "SourceIP=192.168.1.50"});
+    ok(runtime, {"add", no + "3.Rule.", "Type=IPAddress", "SourceIP=2001:db8::5"});
+    ok(runtime, {"add", pfr, "Protocol=1"});
+    ok(runtime, {"add", pfr, "DestPort=80,443", "Protocol=6"});
+    ok(runtime, {"add", pfr, "DestPort=53", "Protocol=17"});
+    ok(runtime, {"set", pfr + "2.ICMP.", "Type=8"});
+    ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "1"});
+    ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "2", "PortForwardingRuleRef=" + pfr + "2"});
+    ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "3", "PortForwardingRuleRef=" + pfr + "2," + pfr + "3"});
+    ok(runtime, {"add", ac, "--name", "night", "NetworkGroupRef=" + no + "3"});
+    // Gaps everywhere: a restart that renumbered would point the references elsewhere.
+    ok(runtime, {"del", ac + "1."});
+    ok(runtime, {"del", no + "1."});
+    ok(runtime, {"del", pfr + "1."});
+    ok(runtime, {"del", no + "2.Rule.1."});
+    ASSERT_TRUE(gwtest::wait_until([&] {
+        return runtime.ctl({"get", ac + "3.Status"}).out == ac + "3.Status=Active\n" &&
+               runtime.ctl({"get", ac + "2.Status"}).out == ac + "2.Status=Active\n";
+    })) << runtime.ctl({"get", ac}).out;
+    ASSERT_TRUE(wait_saved(runtime));
+    // Rebuilds still due would change the firewall after the snapshot: wait them out.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const Snapshot before = snapshot(runtime);
+    ASSERT_THAT(before.firewall, HasSubstr("192.168.1.11/32 -p tcp -m tcp --dport 443 -j DROP"));
+    ASSERT_THAT(before.firewall, HasSubstr("2001:db8::5/128 -p udp -m udp --dport 53 -j DROP"));
+
+    // A crash after the save: what was saved comes back, computed values and rules included.
+    runtime.signal(SIGKILL);
+    runtime.outcome();
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_TRUE(gwtest::wait_until([&] { return snapshot(runtime) == before; }))
+        << "before:\n" << before.tree << before.firewall << "after:\n" << snapshot(runtime).tree << snapshot(runtime).firewall;
+    EXPECT_THAT(runtime.stderr_text(), Not(HasSubstr("state:")));
+    // New instances continue after the restored ones.
+    EXPECT_EQ(runtime.ctl({"add", no}).out, no + "4.\n");
+    EXPECT_EQ(runtime.ctl({"add", no + "2.Rule."}).out, no + "2.Rule.3.\n");
+    Outcome stop = runtime.stop();
+    EXPECT_EQ(stop.exit_code, 0) << stop.err;
+    EXPECT_FALSE(gwtest::sanitizer_report(stop.err)) << stop.err;
+}
+
+TEST(Persistence, CleanStopWritesAPendingSave) {
+    TestRuntime runtime(module_setup(60000));
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=late"});
+    EXPECT_EQ(gwtest::read_file(state_file(runtime)), "") << "saved before the delay";
+    Outcome stop = runtime.stop();
+    EXPECT_EQ(stop.exit_code, 0) << stop.err;
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_EQ(runtime.ctl({"get", kRoot + "NetworkObject.1.Name"}).out, kRoot + "NetworkObject.1.Name=late\n");
+    runtime.stop();
+}
+
+// A client of its own, so that a burst is not slowed down by starting a process per change.
+class BusClient {
+public:
+    explicit BusClient(const std::string& socket) { amxb_connect(&ctx_, ("unix:" + socket).c_str()); }
+    ~BusClient() { amxb_free(&ctx_); }
+    bool connected() const { return ctx_ != nullptr; }
+    int set_text(const std::string& path, const char* param, const std::string& value) {
+        amxc_var_t values;
+        amxc_var_init(&values);
+        amxc_var_set_type(&values, AMXC_VAR_ID_HTABLE);
+        amxc_var_add_key(cstring_t, &values, param, value.c_str());
+        int rc = amxb_set(ctx_, path.c_str(), &values, nullptr, 5);
+        amxc_var_clean(&values);
+        return rc;
+    }
+    int add_text(const std::string& path, const char* param, const std::string& value) {
+        amxc_var_t values;
+        amxc_var_init(&values);
+        amxc_var_set_type(&values, AMXC_VAR_ID_HTABLE);
+        amxc_var_add_key(cstring_t, &values, param, value.c_str());
+        int rc = amxb_add(ctx_, path.c_str(), 0, nullptr, &values, nullptr, 5);
+        amxc_var_clean(&values);
+        return rc;
+    }
+
+private:
+    amxb_bus_ctx_t* ctx_ = nullptr;
+};
+
+TEST(Persistence, KillDuringABurstLeavesTheLastGoodState) {
+    const std::string pfr = kRoot + "PortForwardingRule.", ac = kRoot + "AccessControl.";
+    for (int kill_at : {347, 600}) {
+        TestRuntime runtime(module_setup(0));  // a save after nearly every change: kills land mid-save
+        ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+        ok(runtime, {"add", pfr, "Description=d-0"});
+        {
+            BusClient client(runtime.socket());
+            ASSERT_TRUE(client.connected());
+            // Change k (1..1000): every tenth adds an access control "b-k", the others rename the rule "d-k".
+            for (int k = 1; k <= 1000; ++k) {
+                int rc = k % 10 == 0 ? client.add_text(ac, "Alias", "b-" + std::to_string(k))
+                                     : client.set_text(pfr + "1.", "Description", "d-" + std::to_string(k));
+                if (k == kill_at) {
+                    runtime.signal(SIGKILL);
+                }
+                if (rc != 0) {
+                    ASSERT_GT(k, kill_at) << "change " << k << " refused: " << rc;
+                    break;
+                }
+            }
+        }
+        runtime.outcome();
+        ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+        EXPECT_THAT(runtime.stderr_text(), Not(HasSubstr("state:")));
+        // One moment of the sequence: the rule's last name "d-j", and exactly the additions up to it.
+        std::vector<std::string> description = values_of(runtime.ctl({"get", pfr + "1.Description"}).out, "Description");
+        ASSERT_EQ(description.size(), 1u);
+        int j = std::stoi(description[0].substr(2));
+        EXPECT_LE(j, kill_at);
+        std::vector<std::string> expected;
+        for (int m = 10; m <= j + 1; m += 10) {
+            expected.push_back("b-" + std::to_string(m));
+        }
+        std::vector<std::string> aliases = values_of(runtime.ctl({"get", ac}).out, "Alias");
+        if ((j + 1) % 10 == 0 && aliases.size() + 1 == expected.size()) {
+            expected.pop_back();  // saved just before the addition that followed d-j
+        }
+        EXPECT_EQ(aliases, expected) << "last description d-" << j;
+        EXPECT_THAT(files_in(runtime.dir().file("state")), Not(::testing::Contains(::testing::HasSubstr("corrupt"))));
+        Outcome stop = runtime.stop();
+        EXPECT_EQ(stop.exit_code, 0) << stop.err;
+    }
+}
+
+void damage(const std::string& path, bool truncate) {
+    std::string bytes = gwtest::read_file(path);
+    ASSERT_FALSE(bytes.empty()) << path;
+    if (truncate) {
+        bytes.resize(bytes.size() / 2);
+    } else {
+        bytes[bytes.size() / 2] ^= 0x01;
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+TEST(Persistence, DamagedStateIsSetAsideAndTheLastGoodCopyUsed) {
+    TestRuntime runtime(module_setup(0));
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=first"});
+    ASSERT_TRUE(wait_saved(runtime));
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=second"});
+    ASSERT_TRUE(wait_saved(runtime));
+    runtime.stop();
+
+    damage(state_file(runtime), false);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("gwrt-state.json is damaged ("));
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("kept as " + state_file(runtime) + ".corrupt-"));
+    EXPECT_EQ(values_of(runtime.ctl({"get", kRoot + "NetworkObject."}).out, "Name"), std::vector<std::string> {"first"})
+        << "the previous copy, restored";
+    // The restored copy is written back as the current file.
+    ASSERT_TRUE(wait_saved(runtime));
+    runtime.stop();
+
+    // Both copies damaged (one torn): set aside, and the runtime starts empty and says so.
+    damage(state_file(runtime), true);
+    damage(state_file(runtime) + ".prev", false);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("no saved configuration in " + state_file(runtime) + "; starting empty"));
+    EXPECT_EQ(runtime.ctl({"get", kRoot + "NetworkObject."}).out, "");
+    std::vector<std::string> files = files_in(runtime.dir().file("state"));
+    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.find(".corrupt-") != std::string::npos; }), 3)
+        << ::testing::PrintToString(files);
+    runtime.stop();
+}
+
+TEST(Persistence, AStateTheModuleRefusesIsKeptAside) {
+    TestRuntime runtime(module_setup(0));
+    ASSERT_EQ(mkdir(runtime.dir().file("state").c_str(), 0700), 0);
+    amxc_var_t state;
+    amxc_var_init(&state);
+    const std::string text = R"({"indices":{},"export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":{"a":{}}}}}}}})";
+    ASSERT_EQ(amxj_read(&state, text.data(), text.size(), nullptr, 0), 0);
+    runtime.dir().write("state/gwrt-state.json", gw::encode_state_file(&state));
+    amxc_var_clean(&state);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("a copy is kept as " + state_file(runtime) + ".unrestored-"));
+    EXPECT_EQ(runtime.ctl({"get", kRoot + "AccessControl."}).exit_code, 0);
+    runtime.stop();
+}
+
+TEST(Persistence, BadStateConfigurationsAreRefused) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"state = { export = \"Device.NetworkSettings._Export\"; };", "'state.import' name the methods"},
+        {"state = { export = \"Device.NetworkSettings.Nothing\"; import = \"Device.NetworkSettings._Import\"; };",
+         "state: the main data model has no method Device.NetworkSettings.Nothing"},
+        {"state = { export = \"Device.NetworkSettings._Export\"; import = \"_Import\"; };", "is not Object.Path.Method"},
+        {"state = { export = \"A.B\"; import = \"A.B\"; delay = \"soon\"; };", "'state.delay' must be a number"},
+        {"state = { export = \"A.B\"; import = \"A.B\"; ignore = \"Status\"; };", "'state.ignore' must be a list"},
+    };
+    for (const auto& [text, expected] : cases) {
+        RuntimeSetup setup = module_setup(0);
+        setup.extra = "    " + text + "\n";
+        TestRuntime runtime(setup);
+        EXPECT_FALSE(runtime.start()) << text;
+        EXPECT_THAT(runtime.outcome().err, HasSubstr(expected));
+    }
+    TestRuntime plain;
+    EXPECT_FALSE(plain.start({"--state-dir", plain.dir().file("s")}));
+    EXPECT_THAT(plain.outcome().err, HasSubstr("has no 'state' section"));
+}
+
+}  // namespace

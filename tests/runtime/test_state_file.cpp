@@ -1,0 +1,114 @@
+// The state file's checksum and codec: what a good file is, and that damage of any kind is
+// told from it.
+#include <gtest/gtest.h>
+
+#include <amxj/amxj.h>
+
+#include <string>
+
+#include "sha256.h"
+#include "state_file.h"
+
+namespace {
+
+struct Var {
+    Var() { amxc_var_init(&v); }
+    ~Var() { amxc_var_clean(&v); }
+    amxc_var_t v;
+};
+
+void parse(amxc_var_t* var, const std::string& json) {
+    ASSERT_EQ(amxj_read(var, json.data(), json.size(), nullptr, 0), 0) << json;
+}
+
+std::string to_json(const amxc_var_t* var) {
+    amxc_string_t text;
+    amxc_string_init(&text, 0);
+    amxj_write(var, &text, false);
+    std::string out = amxc_string_get(&text, 0);
+    amxc_string_clean(&text);
+    return out;
+}
+
+const std::string kState =
+    R"({"indices":{"Device.N.AccessControl":[2,5],"Device.N.NetworkObject.3.Rule":[1]},)"
+    R"("export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":[{"a":{"Enable":true,"Alias":"é"}}]}}}}}})";
+
+TEST(Sha256, KnownDigests) {
+    EXPECT_EQ(gw::sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(gw::sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the length no longer fits the last block, so padding takes a second one.
+    EXPECT_EQ(gw::sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(gw::sha256_hex(std::string(1000000, 'a')),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(StateFile, RoundTripKeepsStateExactly) {
+    Var state;
+    parse(&state.v, kState);
+    std::string file = gw::encode_state_file(&state.v);
+    ASSERT_FALSE(file.empty());
+    Var back;
+    std::string error;
+    ASSERT_TRUE(gw::decode_state_file(file, &back.v, error)) << error;
+    EXPECT_EQ(to_json(&back.v), kState);
+    // Layout does not matter: the same file pretty-printed still checks out.
+    Var whole;
+    parse(&whole.v, file);
+    amxc_string_t pretty;
+    amxc_string_init(&pretty, 0);
+    amxj_write(&whole.v, &pretty, true);
+    EXPECT_TRUE(gw::decode_state_file(amxc_string_get(&pretty, 0), &back.v, error)) << error;
+    amxc_string_clean(&pretty);
+}
+
+TEST(StateFile, DamageIsRefusedAndLeavesTheOutputAlone) {
+    Var state;
+    parse(&state.v, kState);
+    const std::string good = gw::encode_state_file(&state.v);
+    auto refused = [](const std::string& bytes) {
+        Var out;
+        amxc_var_set_cstring_t(&out.v, "untouched");
+        std::string error;
+        bool ok = gw::decode_state_file(bytes, &out.v, error);
+        EXPECT_STREQ(amxc_var_get_const_cstring_t(&out.v), "untouched");
+        EXPECT_FALSE(ok || error.empty());
+        return error;
+    };
+    // Torn at every length: never accepted.
+    for (std::size_t cut = 0; cut < good.size() - 1; ++cut) {
+        refused(good.substr(0, cut));
+    }
+    // A changed value that is still valid JSON is caught by the checksum.
+    std::string changed = good;
+    changed.replace(changed.find("[2,5]"), 5, "[2,6]");
+    EXPECT_EQ(refused(changed), "checksum mismatch");
+    std::string flipped = good;
+    flipped[flipped.find("Enable") + 1] ^= 0x20;
+    EXPECT_EQ(refused(flipped), "checksum mismatch");
+    EXPECT_EQ(refused(std::string(good).replace(good.find("\"version\":1"), 11, "\"version\":2")),
+              "unsupported version (this gwrt reads version 1)");
+    EXPECT_EQ(refused(R"({"format":"other"})"), "not a gwrt state file");
+    EXPECT_EQ(refused("[1,2]"), "not a gwrt state file");
+    EXPECT_EQ(refused(std::string("{\0}", 3)).substr(0, 8), "not JSON");
+    EXPECT_EQ(refused(""), "empty");
+    EXPECT_EQ(refused(std::string(gw::kMaxStateFileSize + 1, ' ')).substr(0, 11), "larger than");
+}
+
+TEST(StateFile, StateShapeIsChecked) {
+    // Well-formed envelopes around bad states: each one with a matching checksum.
+    for (std::string bad : {R"({"indices":{}})", R"({"indices":{},"export":[]})", R"({"export":{}})",
+                                   R"({"indices":{"T":[3,3]},"export":{}})", R"({"indices":{"T":[0]},"export":{}})",
+                                   R"({"indices":{"T":[4294967296]},"export":{}})", R"({"indices":{"T":["1"]},"export":{}})",
+                                   R"({"indices":{"T":5},"export":{}})", R"([])"}) {
+        Var state;
+        parse(&state.v, bad);
+        Var out;
+        std::string error;
+        EXPECT_FALSE(gw::decode_state_file(gw::encode_state_file(&state.v), &out.v, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
