@@ -106,10 +106,11 @@ TEST(ExprErrors, BadRegularExpressionIsRefusedAtCompileTime) {
 }
 
 // A client's subscription filter must not stall the loop while its pattern is compiled:
-// stacked '+' and large bounded repeats multiply what the engine builds.
+// stacked repetition operators and large bounded repeats multiply what the engine builds.
 TEST(ExprErrors, PatternsThatWouldStallTheEngineAreRefused) {
     for(const char* text : {"path matches 'a++++++++++++++++++++++++++++++'", "path matches '(a{255}){255}'",
-                            "path matches '(a)\\1'"}) {
+                            "path matches '(a)\\1'", "path matches '^D******************************$'",
+                            "path matches '[{]*********{1,200}'", "path matches 'a+?'"}) {
         std::size_t position = 0;
         amxp_expr_status_t status = amxp_expr_status_ok;
         const std::string message = checked_message(text, &position, &status);

@@ -206,8 +206,10 @@ TEST(QueryExpression, PatternsThatWouldStallTheEngineAreRefused) {
     // Braces inside a bracket expression or escaped are no repetition.
     EXPECT_TRUE(selects(".Name matches \"[{]{1,200}\"", device("", {{"Name", "{"}})));
     EXPECT_TRUE(selects(".Name matches \"[{]a\\{1,999}\"", device("", {{"Name", "{a{1,999}"}})));
-    // The engine copies the atom of each '+': stacked, they double it every time.
+    // Stacked repetition operators nest a closure each in the engine.
     EXPECT_EQ(refusal(".Name matches \"a" + std::string(30, '+') + "\"").position, 14U);
+    EXPECT_EQ(refusal(".Name matches \"[{]" + std::string(9, '*') + "{1,200}\"").position, 14U);
+    EXPECT_EQ(refusal(".Name matches \"D" + std::string(30, '*') + "\"").position, 14U);
     EXPECT_TRUE(selects(".Name matches \"^x+(ab)+[0-9]+$\"", device("", {{"Name", "xxabab42"}})));
 }
 

@@ -83,23 +83,28 @@ std::size_t bracket_end(std::string_view text, std::size_t at) {
 }  // namespace
 
 std::string regex_cost_refusal(std::string_view text) {
+    // Repeating a repetition ("a**", "a+{1,200}") means nothing in extended expressions, and
+    // the engine nests a closure per operator: a handful of them stalls its compilation.
+    static const std::string stacked = "stacked repetition operators";
     std::vector<Weight> groups(1);
     std::optional<Weight> last;  // the atom a following repeat applies to
+    bool repeated = false;       // the last token was a repetition operator
     std::size_t i = 0;
     auto add_atom = [&](Weight atom) {
         groups.back().size += atom.size;
         groups.back().cost += atom.cost;
         last = atom;
+        repeated = false;
     };
     // The last atom was counted once already: replaces it by `repeat` copies of itself.
     // False when the group's cost passes the limit.
     auto repeat_last = [&](std::uint64_t repeat) {
         const Weight once = *last;
-        const Weight repeated{once.size * repeat, (once.cost + once.size) * repeat};
+        const Weight copies{once.size * repeat, (once.cost + once.size) * repeat};
         Weight& group = groups.back();
-        group.size += repeated.size - once.size;
-        group.cost += repeated.cost - once.cost;
-        last = repeated;
+        group.size += copies.size - once.size;
+        group.cost += copies.cost - once.cost;
+        last = copies;
         return group.cost <= kRegexMaxExpansion;
     };
     while(i < text.size()) {
@@ -116,6 +121,7 @@ std::string regex_cost_refusal(std::string_view text) {
         } else if(c == '(') {
             groups.emplace_back();
             last.reset();
+            repeated = false;
             ++i;
         } else if(c == ')' && groups.size() > 1) {
             const Weight inner = groups.back();
@@ -129,23 +135,32 @@ std::string regex_cost_refusal(std::string_view text) {
                 ++i;
                 continue;
             }
+            if(repeated) {
+                return stacked;
+            }
             if(bound->repeat > kRegexMaxRepeat) {
                 return "repetition bound above " + std::to_string(kRegexMaxRepeat);
             }
             if(!repeat_last(bound->repeat)) {
                 return "repetitions expand beyond " + std::to_string(kRegexMaxExpansion) + " atoms";
             }
+            repeated = true;
             i = bound->end;
+        } else if((c == '*' || c == '+' || c == '?') && repeated) {
+            return stacked;
         } else if(c == '+' && last) {
-            // The engine builds "a+" as "aa*": one copy, so "a+++..." doubles with every '+'.
+            // The engine builds "a+" as "aa*": one copy of the atom.
             if(!repeat_last(2)) {
                 return "repetitions expand beyond " + std::to_string(kRegexMaxExpansion) + " atoms";
             }
+            repeated = true;
             ++i;
         } else if(c == '*' || c == '+' || c == '?') {
+            repeated = last.has_value();
             ++i;  // repeats without copies; the atom stays the one a bound would apply to
         } else if(c == '|' || c == '^' || c == '$') {
             last.reset();
+            repeated = false;
             ++i;
         } else {
             add_atom(Weight{1, 0});
