@@ -80,6 +80,14 @@ amxd_status_t ApplyContext::select(std::string_view path) {
     return amxd_status_ok;
 }
 
+amxd_status_t ApplyContext::check_template_selection(const char* what) {
+    amxd_status_t status = check_selection(what);
+    if(status == amxd_status_ok && selected_->type != amxd_object_template) {
+        return fail(amxd_status_not_a_template, path_of(selected_) + " is not a template");
+    }
+    return status;
+}
+
 amxd_status_t ApplyContext::set_param(std::string_view name, const amxc_var_t* value) {
     amxd_status_t status = check_selection("a parameter write");
     if(status != amxd_status_ok) {
@@ -152,14 +160,11 @@ void ApplyContext::record_original(amxd_object_t* object, amxd_param_t* param) {
 }
 
 amxd_status_t ApplyContext::add_instance(uint32_t index, std::string_view name) {
-    amxd_status_t status = check_selection("an instance addition");
+    amxd_status_t status = check_template_selection("an instance addition");
     if(status != amxd_status_ok) {
         return status;
     }
     amxd_object_t* templ = selected_;
-    if(templ->type != amxd_object_template) {
-        return fail(amxd_status_not_a_template, path_of(templ) + " is not a template");
-    }
     ScopedVar args;
     if(amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE) != 0) {
         throw std::bad_alloc();
@@ -233,14 +238,11 @@ amxd_status_t ApplyContext::create_instance(amxd_object_t* templ, uint32_t index
 }
 
 amxd_status_t ApplyContext::delete_instance(uint32_t index, std::string_view name) {
-    amxd_status_t status = check_selection("an instance deletion");
+    amxd_status_t status = check_template_selection("an instance deletion");
     if(status != amxd_status_ok) {
         return status;
     }
     amxd_object_t* templ = selected_;
-    if(templ->type != amxd_object_template) {
-        return fail(amxd_status_not_a_template, path_of(templ) + " is not a template");
-    }
     ScopedVar args;
     if(amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE) != 0) {
         throw std::bad_alloc();

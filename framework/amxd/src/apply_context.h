@@ -80,6 +80,7 @@ private:
 
     bool is_attached(const amxd_object_t* object) const;
     amxd_status_t check_selection(const char* what);
+    amxd_status_t check_template_selection(const char* what);  // and the selection is a template
     void touch(amxd_object_t* object);
     void record_original(amxd_object_t* object, amxd_param_t* param);
     VarPtr changed_event(const ObjectChange& change) const;
