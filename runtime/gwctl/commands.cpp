@@ -296,16 +296,22 @@ int call(const Options& options, Session& session) {
 }
 
 int firewall(const Options& options, Session& session) {
-    if (!options.words.empty()) {
-        return usage("firewall takes no arguments");
+    const bool kernel = options.words.size() == 1 && options.words[0] == "--kernel";
+    if (!options.words.empty() && !kernel) {
+        return usage("firewall takes no arguments but --kernel");
     }
     if (session.ctx() == nullptr) {
         return kExitFailure;
     }
+    const char* method = kernel ? "KernelDump" : "Dump";
     Var ret;
-    int rc = amxb_call(session.ctx(), "Firewall.", "Dump", nullptr, ret.get(), session.timeout());
+    int rc = amxb_call(session.ctx(), "Firewall.", method, nullptr, ret.get(), session.timeout());
     if (rc != 0) {
-        return session.report(rc, "Firewall.Dump()");
+        const char* why = amxc_var_get_const_cstring_t(ret.get());
+        if (why != nullptr && *why != '\0') {
+            std::fprintf(stderr, "gwctl: %s\n", why);
+        }
+        return session.report(rc, std::string("Firewall.") + method + "()");
     }
     if (options.json) {
         return print_json(ret.get(), true);

@@ -18,12 +18,37 @@ amxd_status_t dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_va
     return rc == 0 ? amxd_status_ok : amxd_status_out_of_mem;
 }
 
+// What the kernel holds, which differs from the positional dump when rules are compiled.
+// A backend without kernel rules answers with its reason as the text and a failure.
+amxd_status_t kernel_dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_var_t* /*args*/,
+                          amxc_var_t* ret) {
+    char* text = fw_kernel_dump();
+    if (text == nullptr) {
+        amxc_var_set_cstring_t(ret, fw_backend_error());
+        return amxd_status_invalid_action;
+    }
+    int rc = amxc_var_set_cstring_t(ret, text);
+    std::free(text);
+    return rc == 0 ? amxd_status_ok : amxd_status_out_of_mem;
+}
+
+amxd_status_t add_function(amxd_object_t* object, const char* name, amxd_object_fn_t impl) {
+    amxd_function_t* func = nullptr;
+    amxd_status_t status = amxd_function_new(&func, name, AMXC_VAR_ID_CSTRING, impl);
+    if (status == amxd_status_ok) {
+        status = amxd_object_add_function(object, func);
+        if (status != amxd_status_ok) {
+            amxd_function_delete(&func);
+        }
+    }
+    return status;
+}
+
 }  // namespace
 
 amxd_dm_t* new_firewall_model(const char* name, std::string& error) {
     amxd_dm_t* dm = nullptr;
     amxd_object_t* object = nullptr;
-    amxd_function_t* func = nullptr;
     if (amxd_dm_new(&dm) != amxd_status_ok) {
         error = "cannot create the Firewall data model";
         return nullptr;
@@ -36,16 +61,13 @@ amxd_dm_t* new_firewall_model(const char* name, std::string& error) {
         }
     }
     if (status == amxd_status_ok) {
-        status = amxd_function_new(&func, "Dump", AMXC_VAR_ID_CSTRING, dump);
+        status = add_function(object, "Dump", dump);
     }
     if (status == amxd_status_ok) {
-        status = amxd_object_add_function(object, func);
-        if (status != amxd_status_ok) {
-            amxd_function_delete(&func);
-        }
+        status = add_function(object, "KernelDump", kernel_dump);
     }
     if (status != amxd_status_ok) {
-        error = std::string("cannot build ") + name + ".Dump(): " + amxd_status_string(status);
+        error = std::string("cannot build ") + name + ".Dump() and .KernelDump(): " + amxd_status_string(status);
         amxd_dm_delete(&dm);
         return nullptr;
     }

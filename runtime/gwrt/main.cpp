@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
         return fail("trace: bad level configuration '" + config.trace + "'");
     }
     if (fw_backend_set_option("jump", config.firewall_jump ? "1" : "0") != 0 ||
+        fw_backend_set_option("sets", config.firewall_sets ? "1" : "0") != 0 ||
+        fw_backend_set_option("cut_connections", config.firewall_cut_connections ? "1" : "0") != 0 ||
         fw_backend_select(config.firewall_backend.c_str()) != 0) {
         return fail("firewall: backend '" + config.firewall_backend + "': " + fw_backend_error());
     }

@@ -295,9 +295,13 @@ bool read_runtime_config(const Options& options, RuntimeConfig& config, std::str
             return false;
         }
     }
-    if (!read_bool(parser.get(), "firewall.jump", config.firewall_jump)) {
-        error = config.file + ": 'firewall.jump' must be true or false";
-        return false;
+    for (const auto& [key, target] : {std::pair {"firewall.jump", &config.firewall_jump},
+                                      std::pair {"firewall.sets", &config.firewall_sets},
+                                      std::pair {"firewall.cut_connections", &config.firewall_cut_connections}}) {
+        if (!read_bool(parser.get(), key, *target)) {
+            error = config.file + ": '" + key + "' must be true or false";
+            return false;
+        }
     }
     config.socket = config.socket.empty() ? gw::default_socket_path() : absolute_from(base, config.socket);
     if (!read_state(parser.get(), config, config.state, error) ||

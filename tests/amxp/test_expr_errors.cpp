@@ -110,7 +110,8 @@ TEST(ExprErrors, BadRegularExpressionIsRefusedAtCompileTime) {
 TEST(ExprErrors, PatternsThatWouldStallTheEngineAreRefused) {
     for(const char* text : {"path matches 'a++++++++++++++++++++++++++++++'", "path matches '(a{255}){255}'",
                             "path matches '(a)\\1'", "path matches '^D******************************$'",
-                            "path matches '[{]*********{1,200}'", "path matches 'a+?'"}) {
+                            "path matches '[{]*********{1,200}'", "path matches 'a+?'",
+                            "path matches '[{]{,21000}'", "path matches '(a{,200}){,200}'"}) {
         std::size_t position = 0;
         amxp_expr_status_t status = amxp_expr_status_ok;
         const std::string message = checked_message(text, &position, &status);

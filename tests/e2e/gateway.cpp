@@ -39,7 +39,7 @@ std::string config_text(const std::string& socket) {
            "    services = [ " + quoted(service_file("hosts")) + ", " + quoted(service_file("schedules")) + ", " +
            quoted(service_file("devices")) + " ];\n"
            "    socket = " + quoted(socket) + ";\n"
-           "    firewall = { backend = \"nftables\"; jump = true; };\n"
+           "    firewall = { backend = \"nftables\"; jump = true; sets = false; };\n"
            "    trace = \"default=200\";\n"
            "}\n";
 }

@@ -31,18 +31,23 @@ protected:
         inside_.emplace(ns_->name());
         ASSERT_TRUE(inside_->ok()) << "cannot enter " << ns_->name();
         ASSERT_EQ(fw_backend_set_option("jump", jump() ? "1" : "0"), 0) << fw_backend_error();
+        ASSERT_EQ(fw_backend_set_option("sets", sets() ? "1" : "0"), 0) << fw_backend_error();
         ASSERT_EQ(fw_backend_select("nftables"), 0) << fw_backend_error();
         fw_reset();
     }
     void TearDown() override {
         fw_backend_select("memory");
         fw_backend_set_option("jump", "0");
+        fw_backend_set_option("sets", "1");
         inside_.reset();
         ns_.reset();
     }
 
     // Whether the backend also owns the forward-hook chains in this fixture.
     virtual bool jump() const { return false; }
+    // Whether the access-control chains are compiled into set lookups; by default the kernel
+    // holds one rule per rule, so that tests can compare it with the positional chain.
+    virtual bool sets() const { return false; }
 
     const Namespace& ns() const { return *ns_; }
 

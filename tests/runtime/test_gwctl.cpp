@@ -176,6 +176,8 @@ TEST_F(Gwctl, FirewallPrintsTheRunningRules) {
     std::string dump = ok({"firewall"});
     EXPECT_THAT(dump, StartsWith("# ipv4\n*filter\n:FORWARD_AccessControl_QK - [0:0]\n"));
     EXPECT_THAT(dump, HasSubstr("# ipv6\n*filter\n:FORWARD6_AccessControl_QK - [0:0]\n"));
+    // The in-memory firewall has no kernel side to show: a clear refusal, not an empty text.
+    EXPECT_THAT(refused({"firewall", "--kernel"}), HasSubstr("Firewall.KernelDump()"));
 }
 
 TEST_F(Gwctl, ServicesAreServedAndWritable) {
@@ -291,7 +293,7 @@ TEST(GwctlAlone, CommandLineErrorsNeverReachTheSocket) {
         {{"add", "A.", "--name"}, "gwctl: --name needs a name\n"},
         {{"add", "A.", "B.C=1"}, "gwctl: add sets parameters of the new instance only (Param=value)\n"},
         {{"call", "A."}, "gwctl: call needs PATH METHOD [JSON-ARGS]\n"},
-        {{"firewall", "x"}, "gwctl: firewall takes no arguments\n"},
+        {{"firewall", "x"}, "gwctl: firewall takes no arguments but --kernel\n"},
     };
     for (const Case& c : cases) {
         Outcome outcome = ctl(c.args);

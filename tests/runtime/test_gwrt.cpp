@@ -144,6 +144,7 @@ TEST(GwrtConfiguration, RefusesBadConfigurations) {
         {"%config { import-dirs = \"no/such/folder\"; }", "no/such/folder does not exist"},
         {"%config { trace = \"default=\"; }", "trace: bad level configuration 'default='"},
         {"%config { firewall = { jump = \"yes\"; }; }", "'firewall.jump' must be true or false"},
+        {"%config { firewall = { sets = 1; }; }", "'firewall.sets' must be true or false"},
     };
     for (const Case& c : cases) {
         TestRuntime runtime;

@@ -24,7 +24,7 @@ struct Bound {
     std::size_t end = 0;       // index after the closing brace
 };
 
-// A repetition bound "{m}", "{m,}" or "{m,n}" starting at text[at] == '{'. nullopt when the
+// A repetition bound "{m}", "{m,}", "{m,n}" or "{,n}" (the engine reads an empty m as 0) starting at text[at] == '{'. nullopt when the
 // brace does not open a bound (the engine then decides what it is).
 std::optional<Bound> read_bound(std::string_view text, std::size_t at) {
     std::size_t i = at + 1;
@@ -39,7 +39,7 @@ std::optional<Bound> read_bound(std::string_view text, std::size_t at) {
     };
     std::uint64_t low = 0;
     std::uint64_t high = 0;
-    if(!number(low)) {
+    if(!number(low) && (i >= text.size() || text[i] != ',')) {
         return std::nullopt;
     }
     high = low;

@@ -21,7 +21,7 @@ struct State {
     std::unique_ptr<Backend> backend = std::make_unique<MemoryBackend>();
     PendingBatch pending;
     std::uint32_t commits = 0;
-    bool jump = false;  // option "jump"
+    NftablesOptions nftables;  // options "jump", "sets" and "cut_connections"
     std::string error;  // fw_backend_error()
 };
 
@@ -71,13 +71,22 @@ int record(const fw_rule_t* rule, Record&& what) {
     }
 }
 
-std::unique_ptr<Backend> make_backend(std::string_view name, bool jump) {
+// A copy the C caller frees; nullptr when memory runs out.
+char* malloc_copy(const std::string& text) {
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if(copy != nullptr) {
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+    }
+    return copy;
+}
+
+std::unique_ptr<Backend> make_backend(std::string_view name, const NftablesOptions& options) {
     if(name == MemoryBackend::backend_name) {
         return std::make_unique<MemoryBackend>();
     }
     if(name == NftablesBackend::backend_name) {
         std::string why;
-        std::unique_ptr<Backend> backend = NftablesBackend::start(jump, why);
+        std::unique_ptr<Backend> backend = NftablesBackend::start(options, why);
         if(backend == nullptr) {
             fail("nftables: " + why);
         }
@@ -158,7 +167,7 @@ int fw_backend_select(const char* name) {
         return 0;
     }
     try {
-        std::unique_ptr<fwinterface::Backend> next = fwinterface::make_backend(name, s.jump);
+        std::unique_ptr<fwinterface::Backend> next = fwinterface::make_backend(name, s.nftables);
         if(next == nullptr) {
             return -1;
         }
@@ -180,18 +189,21 @@ int fw_backend_set_option(const char* key, const char* value) {
         fwinterface::fail("no option name or value");
         return -1;
     }
-    if(std::strcmp(key, "jump") != 0) {
-        fwinterface::fail("unknown firewall backend option \"" + std::string(key) + '"');
+    const std::string_view name = key;
+    if(name != "jump" && name != "sets" && name != "cut_connections") {
+        fwinterface::fail("unknown firewall backend option \"" + std::string(name) + '"');
         return -1;
     }
     if(std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0) {
-        fwinterface::fail("option jump takes 0 or 1");
+        fwinterface::fail("option " + std::string(name) + " takes 0 or 1");
         return -1;
     }
-    const bool jump = value[0] == '1';
+    const bool on = value[0] == '1';
     auto* nftables = dynamic_cast<fwinterface::NftablesBackend*>(s.backend.get());
     try {
-        if(nftables != nullptr && !nftables->set_jump(jump)) {
+        if(nftables != nullptr && name == "cut_connections") {
+            nftables->set_cut_connections(on);
+        } else if(nftables != nullptr && !(name == "jump" ? nftables->set_jump(on) : nftables->set_sets(on))) {
             fwinterface::fail("nftables: " + std::string(nftables->error()));
             return -1;
         }
@@ -199,7 +211,7 @@ int fw_backend_set_option(const char* key, const char* value) {
         fwinterface::fail("out of memory");
         return -1;
     }
-    s.jump = jump;
+    (name == "jump" ? s.nftables.jump : name == "sets" ? s.nftables.sets : s.nftables.cut_connections) = on;
     s.error.clear();
     return 0;
 }
@@ -208,13 +220,33 @@ const char* fw_backend_error(void) { return state().error.c_str(); }
 
 char* fw_dump(void) {
     try {
-        std::string text = state().backend->dump();
-        char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-        if(copy != nullptr) {
-            std::memcpy(copy, text.c_str(), text.size() + 1);
+        return fwinterface::malloc_copy(state().backend->dump());
+    } catch(const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+char* fw_kernel_dump(void) {
+    auto& s = state();
+    try {
+        if(dynamic_cast<fwinterface::NftablesBackend*>(s.backend.get()) == nullptr) {
+            fwinterface::fail("the " + std::string(s.backend->name()) + " backend keeps no rules in the kernel");
+            return nullptr;
         }
+        std::string text;
+        if(!fwinterface::NftablesBackend::kernel_listing(text)) {
+            fwinterface::fail("nftables: " + text);
+            return nullptr;
+        }
+        char* copy = fwinterface::malloc_copy(text);
+        if(copy == nullptr) {
+            fwinterface::fail("out of memory");
+            return nullptr;
+        }
+        s.error.clear();
         return copy;
     } catch(const std::bad_alloc&) {
+        fwinterface::fail("out of memory");
         return nullptr;
     }
 }

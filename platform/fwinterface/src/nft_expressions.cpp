@@ -75,6 +75,15 @@ public:
         data(NFTA_RANGE_TO_DATA, to);
         end();
     }
+    void lookup(const SetRef& set) {
+        begin("lookup");
+        out_.put_u32(NFTA_LOOKUP_SREG, NFT_REG_1);
+        out_.put_string(NFTA_LOOKUP_SET, set.name);
+        if(set.id != 0) {
+            out_.put_u32(NFTA_LOOKUP_SET_ID, set.id);
+        }
+        end();
+    }
     void verdict(std::int32_t code, std::string_view chain = {}) {
         begin("immediate");
         out_.put_u32(NFTA_IMMEDIATE_DREG, NFT_REG_VERDICT);
@@ -183,9 +192,12 @@ void target(Expressions& e, Verdict verdict, bool ipv6) {
 
 }  // namespace
 
-void put_rule_expressions(NetlinkWriter& out, const RuleSpec& spec, bool ipv6) {
+void put_rule_expressions(NetlinkWriter& out, const RuleSpec& spec, bool ipv6, const SetRef* source_set) {
     Expressions e(out);
-    if(spec.source) {
+    if(source_set != nullptr) {
+        e.payload(NFT_PAYLOAD_NETWORK_HEADER, ipv6 ? ipv6_source : ipv4_source, ipv6 ? 16 : 4);
+        e.lookup(*source_set);
+    } else if(spec.source) {
         match_address(e, *spec.source, ipv6 ? ipv6_source : ipv4_source, ipv6);
     }
     if(spec.destination) {

@@ -1,5 +1,7 @@
 #include "nft_messages.h"
 
+#include <array>
+
 #include <linux/netfilter.h>
 #include <linux/netfilter/nf_tables.h>
 #include <linux/netfilter/nfnetlink.h>
@@ -77,6 +79,16 @@ std::uint32_t NftBatch::flush_chain(TableRef table, std::string_view chain) {
 
 std::uint32_t NftBatch::add_rule(TableRef table, std::string_view chain, std::uint32_t id,
                                  const std::optional<RuleRef>& before, const RuleSpec& spec) {
+    return rule_message(table, chain, id, before, spec, nullptr);
+}
+
+std::uint32_t NftBatch::add_set_rule(TableRef table, std::string_view chain, std::uint32_t id,
+                                     const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef& set) {
+    return rule_message(table, chain, id, before, spec, &set);
+}
+
+std::uint32_t NftBatch::rule_message(TableRef table, std::string_view chain, std::uint32_t id,
+                                     const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef* set) {
     // At the end the rule is appended without naming the last rule: the kernel finds a named
     // rule by walking the chain (or the batch, for a rule added in it), for every rule added.
     const auto placement = static_cast<std::uint16_t>(before ? 0 : NLM_F_APPEND);
@@ -90,7 +102,75 @@ std::uint32_t NftBatch::add_rule(TableRef table, std::string_view chain, std::ui
     } else if(before) {
         out_.put_u32(NFTA_RULE_POSITION_ID, before->id);
     }
-    put_rule_expressions(out_, spec, table.ipv6);
+    put_rule_expressions(out_, spec, table.ipv6, set);
+    out_.end_message();
+    return seq;
+}
+
+std::uint32_t NftBatch::add_interval_set(TableRef table, std::string_view name, std::uint32_t id) {
+    // Data types as nft knows them, so that `nft list` prints the elements as addresses.
+    constexpr std::uint32_t ipv4_address_type = 7;
+    constexpr std::uint32_t ipv6_address_type = 8;
+    const std::uint32_t seq = begin(message_type(NFT_MSG_NEWSET), NLM_F_CREATE, table);
+    out_.put_string(NFTA_SET_TABLE, table.table);
+    out_.put_string(NFTA_SET_NAME, name);
+    out_.put_u32(NFTA_SET_FLAGS, NFT_SET_INTERVAL);
+    out_.put_u32(NFTA_SET_KEY_TYPE, table.ipv6 ? ipv6_address_type : ipv4_address_type);
+    out_.put_u32(NFTA_SET_KEY_LEN, table.ipv6 ? 16 : 4);
+    out_.put_u32(NFTA_SET_ID, id);
+    out_.end_message();
+    return seq;
+}
+
+std::uint32_t NftBatch::delete_set(TableRef table, std::string_view name) {
+    const std::uint32_t seq = begin(message_type(NFT_MSG_DELSET), 0, table);
+    out_.put_string(NFTA_SET_TABLE, table.table);
+    out_.put_string(NFTA_SET_NAME, name);
+    out_.end_message();
+    return seq;
+}
+
+std::uint32_t NftBatch::add_set_intervals(TableRef table, const SetRef& set, std::span<const Interval> intervals) {
+    return set_intervals(message_type(NFT_MSG_NEWSETELEM), NLM_F_CREATE, table, set, intervals);
+}
+
+std::uint32_t NftBatch::delete_set_intervals(TableRef table, const SetRef& set, std::span<const Interval> intervals) {
+    return set_intervals(message_type(NFT_MSG_DELSETELEM), 0, table, set, intervals);
+}
+
+std::uint32_t NftBatch::set_intervals(std::uint16_t type, std::uint16_t flags, TableRef table, const SetRef& set,
+                                      std::span<const Interval> intervals) {
+    const std::uint32_t seq = begin(type, flags, table);
+    out_.put_string(NFTA_SET_ELEM_LIST_TABLE, table.table);
+    out_.put_string(NFTA_SET_ELEM_LIST_SET, set.name);
+    if(set.id != 0) {
+        out_.put_u32(NFTA_SET_ELEM_LIST_SET_ID, set.id);
+    }
+    const std::size_t length = table.ipv6 ? 16 : 4;
+    auto element = [&](const Address128& address, bool end) {
+        std::array<std::uint8_t, 16> bytes{};
+        for(std::size_t i = 0; i < 8; ++i) {
+            bytes[i] = static_cast<std::uint8_t>(address.high >> (56 - 8 * i));
+            bytes[i + 8] = static_cast<std::uint8_t>(address.low >> (56 - 8 * i));
+        }
+        out_.begin_nest(NFTA_LIST_ELEM);
+        out_.begin_nest(NFTA_SET_ELEM_KEY);
+        out_.put(NFTA_DATA_VALUE, std::span<const std::uint8_t>(bytes).last(length));
+        out_.end_nest();
+        if(end) {
+            out_.put_u32(NFTA_SET_ELEM_FLAGS, NFT_SET_ELEM_INTERVAL_END);
+        }
+        out_.end_nest();
+    };
+    const Address128 highest = highest_address(table.ipv6);
+    out_.begin_nest(NFTA_SET_ELEM_LIST_ELEMENTS);
+    for(const Interval& interval : intervals) {
+        element(interval.first, false);
+        if(interval.last != highest) {
+            element(interval.last.next(), true);
+        }
+    }
+    out_.end_nest();
     out_.end_message();
     return seq;
 }

@@ -6,7 +6,9 @@
 #include <span>
 #include <string_view>
 
+#include "interval_union.h"
 #include "netlink_writer.h"
+#include "nft_expressions.h"
 #include "rule_reader.h"
 
 namespace fwinterface {
@@ -43,6 +45,17 @@ public:
     // it, at the end of the chain; the kernel echoes it back with its handle.
     std::uint32_t add_rule(TableRef table, std::string_view chain, std::uint32_t id,
                            const std::optional<RuleRef>& before, const RuleSpec& spec);
+    // The same, looking the source address up in a set of the table instead of spec.source.
+    std::uint32_t add_set_rule(TableRef table, std::string_view chain, std::uint32_t id,
+                               const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef& set);
+    // A set of source addresses of the table's family, held as intervals; `id` (not 0, unique
+    // in the batch) lets later messages of the batch name it before it exists.
+    std::uint32_t add_interval_set(TableRef table, std::string_view name, std::uint32_t id);
+    std::uint32_t delete_set(TableRef table, std::string_view name);
+    // Adds (or removes) intervals of addresses: each as its first address and, unless it ends
+    // at the highest address, the address after its last flagged as an interval end.
+    std::uint32_t add_set_intervals(TableRef table, const SetRef& set, std::span<const Interval> intervals);
+    std::uint32_t delete_set_intervals(TableRef table, const SetRef& set, std::span<const Interval> intervals);
     std::uint32_t add_jump_rule(TableRef table, std::string_view chain, std::string_view target);
     std::uint32_t delete_rule(TableRef table, std::string_view chain, RuleRef rule);
 
@@ -51,11 +64,17 @@ public:
 
     std::span<const std::byte> bytes() const { return out_.bytes(); }
     std::uint32_t first_seq() const { return first_seq_; }
+    // Sequence number of the last message added.
+    std::uint32_t last_seq() const { return next_seq_ - 1; }
     // Messages between begin and end: the ones that are acknowledged.
     std::uint32_t messages() const { return next_seq_ - first_seq_ - 1 - (finished_ ? 1 : 0); }
 
 private:
     std::uint32_t begin(std::uint16_t type, std::uint16_t flags, TableRef table);
+    std::uint32_t rule_message(TableRef table, std::string_view chain, std::uint32_t id,
+                               const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef* set);
+    std::uint32_t set_intervals(std::uint16_t type, std::uint16_t flags, TableRef table, const SetRef& set,
+                                std::span<const Interval> intervals);
 
     NetlinkWriter out_;
     std::uint32_t first_seq_;

@@ -30,6 +30,8 @@ constexpr std::size_t listed_rules_max = std::size_t{1} << 21;
 
 constexpr std::uint16_t new_rule_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_NEWRULE;
 constexpr std::uint16_t get_rule_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_GETRULE;
+constexpr std::uint16_t new_set_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_NEWSET;
+constexpr std::uint16_t get_set_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_GETSET;
 
 // What the kernel needs to queue its answers to a batch without dropping any: every
 // acknowledgement is a buffer of its own, and echoed rules are about as long as the
@@ -54,6 +56,24 @@ std::uint64_t rule_handle(const nlmsghdr* message) {
         mnl_attr_parse(message, sizeof(nfgenmsg), keep_handle, &handle);
     }
     return handle;
+}
+
+struct SetNames {
+    std::string table;
+    std::string name;
+};
+
+int keep_set_names(const nlattr* attribute, void* data) {
+    auto& names = *static_cast<SetNames*>(data);
+    if(mnl_attr_validate(attribute, MNL_TYPE_NUL_STRING) < 0) {
+        return MNL_CB_OK;
+    }
+    if(mnl_attr_get_type(attribute) == NFTA_SET_TABLE) {
+        names.table = mnl_attr_get_str(attribute);
+    } else if(mnl_attr_get_type(attribute) == NFTA_SET_NAME) {
+        names.name = mnl_attr_get_str(attribute);
+    }
+    return MNL_CB_OK;
 }
 
 int keep_text(const nlattr* attribute, void* data) {
@@ -237,21 +257,72 @@ void NftSocket::read_answers(const NftBatch& batch, BatchResult& result) {
 
 bool NftSocket::list_handles(TableRef table, std::string_view chain, std::vector<std::uint64_t>& handles,
                              std::string& error) {
+    NetlinkWriter request;
+    const auto ask = [&](std::uint32_t seq) {
+        request = NetlinkWriter();
+        request.begin_message(get_rule_type, NLM_F_DUMP, seq, table.ipv6 ? NFPROTO_IPV6 : NFPROTO_IPV4);
+        request.put_string(NFTA_RULE_TABLE, table.table);
+        request.put_string(NFTA_RULE_CHAIN, chain);
+        request.end_message();
+        handles.clear();
+        return request.bytes();
+    };
+    const auto keep = [&](const nlmsghdr* message) {
+        if(message->nlmsg_type != new_rule_type) {
+            return true;
+        }
+        if(handles.size() >= listed_rules_max) {
+            error = "too many rules in chain " + std::string(chain);
+            return false;
+        }
+        handles.push_back(rule_handle(message));
+        return true;
+    };
+    return dump("rules", ask, keep, error);
+}
+
+bool NftSocket::list_sets(TableRef table, std::vector<std::string>& names, std::string& error) {
+    NetlinkWriter request;
+    const auto ask = [&](std::uint32_t seq) {
+        request = NetlinkWriter();
+        request.begin_message(get_set_type, NLM_F_DUMP, seq, table.ipv6 ? NFPROTO_IPV6 : NFPROTO_IPV4);
+        request.put_string(NFTA_SET_TABLE, table.table);
+        request.end_message();
+        names.clear();
+        return request.bytes();
+    };
+    const auto keep = [&](const nlmsghdr* message) {
+        if(message->nlmsg_type != new_set_type) {
+            return true;
+        }
+        if(names.size() >= listed_rules_max) {
+            error = "too many sets in table " + std::string(table.table);
+            return false;
+        }
+        SetNames found;
+        if(mnl_nlmsg_get_payload_len(message) >= sizeof(nfgenmsg)) {
+            mnl_attr_parse(message, sizeof(nfgenmsg), keep_set_names, &found);
+        }
+        if(found.table == table.table && !found.name.empty()) {
+            names.push_back(std::move(found.name));
+        }
+        return true;
+    };
+    return dump("sets", ask, keep, error);
+}
+
+bool NftSocket::dump(std::string_view what, const std::function<std::span<const std::byte>(std::uint32_t)>& ask,
+                     const std::function<bool(const nlmsghdr*)>& keep, std::string& error) {
     const int fd = mnl_socket_get_fd(socket_);
     // A dump interrupted by a change of the ruleset is not consistent; read it again.
     for(int attempt = 0; attempt < 3; ++attempt) {
         const std::uint32_t seq = next_seq_;
         advance_seq(1);
-        NetlinkWriter request;
-        request.begin_message(get_rule_type, NLM_F_DUMP, seq, table.ipv6 ? NFPROTO_IPV6 : NFPROTO_IPV4);
-        request.put_string(NFTA_RULE_TABLE, table.table);
-        request.put_string(NFTA_RULE_CHAIN, chain);
-        request.end_message();
-        if(mnl_socket_sendto(socket_, request.bytes().data(), request.bytes().size()) < 0) {
-            error = "cannot ask the kernel for the rules: " + describe_errno(errno);
+        const std::span<const std::byte> request = ask(seq);
+        if(mnl_socket_sendto(socket_, request.data(), request.size()) < 0) {
+            error = "cannot ask the kernel for the " + std::string(what) + ": " + describe_errno(errno);
             return false;
         }
-        handles.clear();
         bool interrupted = false;
         bool done = false;
         while(!done) {
@@ -278,17 +349,13 @@ bool NftSocket::list_handles(TableRef table, std::string_view chain, std::vector
                     done = true;
                 } else if(message->nlmsg_type == NLMSG_ERROR) {
                     const int code = error_of(message);
-                    if(code != ENOENT) {  // no such table or chain: no rules
+                    if(code != ENOENT) {  // no such table or chain: nothing in it
                         error = "the kernel refused a listing: " + describe_errno(code < 0 ? EPROTO : code);
                         return false;
                     }
                     done = true;
-                } else if(message->nlmsg_type == new_rule_type) {
-                    if(handles.size() >= listed_rules_max) {
-                        error = "too many rules in chain " + std::string(chain);
-                        return false;
-                    }
-                    handles.push_back(rule_handle(message));
+                } else if(!keep(message)) {
+                    return false;
                 }
             }
         }
@@ -296,7 +363,7 @@ bool NftSocket::list_handles(TableRef table, std::string_view chain, std::vector
             return true;
         }
     }
-    error = "the rules kept changing while they were read";
+    error = "the " + std::string(what) + " kept changing while they were read";
     return false;
 }
 

@@ -2,6 +2,8 @@
 #define FWINTERFACE_NFT_SOCKET_H
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -10,6 +12,7 @@
 #include "nft_messages.h"
 
 struct mnl_socket;
+struct nlmsghdr;
 
 namespace fwinterface {
 
@@ -50,6 +53,10 @@ public:
     bool list_handles(TableRef table, std::string_view chain, std::vector<std::uint64_t>& handles,
                       std::string& error);
 
+    // The names of the sets of one table (a missing table has none). false, with the reason
+    // in `error`, when the kernel does not answer in full.
+    bool list_sets(TableRef table, std::vector<std::string>& names, std::string& error);
+
     // For tests: the next send() gets the smallest receive buffer the kernel allows, so that
     // the kernel's answers overflow it, as when the system runs short of memory.
     void starve_next_send(bool starve) { starve_next_ = starve; }
@@ -59,6 +66,11 @@ private:
     void advance_seq(std::uint32_t used);
     bool fit_buffers(std::size_t send_bytes, std::size_t reply_bytes);
     void read_answers(const NftBatch& batch, BatchResult& result);
+    // Sends the request `ask` writes for a sequence number and hands every message of the
+    // kernel's answer to `keep` (false stops with `error` set); asks again when the listing was
+    // interrupted by a change.
+    bool dump(std::string_view what, const std::function<std::span<const std::byte>(std::uint32_t)>& ask,
+              const std::function<bool(const nlmsghdr*)>& keep, std::string& error);
 
     mnl_socket* socket_;
     std::uint32_t next_seq_ = 1;

@@ -35,19 +35,28 @@ constexpr const char* out_of_step_text =
 
 }  // namespace
 
-NftablesBackend::NftablesBackend(std::unique_ptr<NftSocket> socket, bool jump) : socket_(std::move(socket)), jump_(jump) {}
+NftablesBackend::NftablesBackend(std::unique_ptr<NftSocket> socket, const NftablesOptions& options)
+    : socket_(std::move(socket)), options_(options) {}
 
-std::unique_ptr<NftablesBackend> NftablesBackend::start(bool jump, std::string& error) {
+std::unique_ptr<NftablesBackend> NftablesBackend::start(const NftablesOptions& options, std::string& error) {
     std::unique_ptr<NftSocket> socket = NftSocket::open(error);
     if(socket == nullptr) {
         return nullptr;
     }
-    std::unique_ptr<NftablesBackend> backend(new NftablesBackend(std::move(socket), jump));
+    std::unique_ptr<NftablesBackend> backend(new NftablesBackend(std::move(socket), options));
     if(!backend->take_over()) {
         error = backend->error_;
         return nullptr;
     }
     return backend;
+}
+
+bool NftablesBackend::is_compiled(const ChainKey& key) const { return options_.sets && is_access_control(key); }
+
+std::size_t NftablesBackend::kernel_rule_count(bool ipv6) const {
+    const ChainKey key = access_control_chain(ipv6);
+    auto it = compiled_.find(key);
+    return it != compiled_.end() ? it->second.kernel_rules() : chain_size(key);
 }
 
 std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
@@ -85,6 +94,28 @@ void NftablesBackend::write_hooks(NftBatch& batch, bool jump) const {
     }
 }
 
+// Sets named like ours in the access-control tables are left from an earlier run (or from
+// this one, when the kernel lost step): deleted in `batch`, after the chains are emptied.
+bool NftablesBackend::delete_our_sets(NftBatch& batch) {
+    for(bool ipv6 : {false, true}) {
+        const TableRef table = table_of(access_control_chain(ipv6));
+        std::vector<std::string> names;
+        std::string why;
+        if(!socket_->list_sets(table, names, why)) {
+            error_ = "cannot read the sets of table " + std::string(ipv6 ? "ip6 " : "ip ") + std::string(table.table) +
+                     ": " + why;
+            return false;
+        }
+        for(const std::string& name : names) {
+            if(name.starts_with(compiled_set_prefix) &&
+               name.find_first_not_of("0123456789", compiled_set_prefix.size()) == std::string::npos) {
+                batch.delete_set(table, name);
+            }
+        }
+    }
+    return true;
+}
+
 // Whatever a previous run or the last transactions left, one batch empties the chains, so
 // that positions start at 1 again in the kernel as in the mirror.
 bool NftablesBackend::take_over() {
@@ -102,7 +133,10 @@ bool NftablesBackend::take_over() {
             batch.flush_chain(table_of(key), key.chain);
         }
     }
-    write_hooks(batch, jump_);
+    if(!delete_our_sets(batch)) {
+        return false;
+    }
+    write_hooks(batch, options_.jump);
     batch.finish();
     const BatchResult result = socket_->send(batch);
     if(result.outcome != BatchResult::Outcome::committed) {
@@ -110,9 +144,85 @@ bool NftablesBackend::take_over() {
         return false;
     }
     chains_.clear();
-    chains_.try_emplace(access_control_chain(false));
-    chains_.try_emplace(access_control_chain(true));
+    compiled_.clear();
+    for(bool ipv6 : {false, true}) {
+        chains_.try_emplace(access_control_chain(ipv6));
+        if(options_.sets) {
+            compiled_.try_emplace(access_control_chain(ipv6), access_control_chain(ipv6), set_counter_);
+        }
+    }
     out_of_step_ = false;
+    error_.clear();
+    return true;
+}
+
+// Writes every chain of the mirror anew in one transaction (chains emptied, sets deleted,
+// rules and sets written as the options say). Used when the kernel's state is unknown after
+// lost answers, and to switch compilation on or off. false when the kernel refuses; the
+// caller then knows nothing about the kernel's chains.
+bool NftablesBackend::rewrite() {
+    NftBatch batch(socket_->next_seq());
+    for(const auto& [key, rules] : chains_) {
+        batch.flush_chain(table_of(key), key.chain);
+    }
+    if(!delete_our_sets(batch)) {
+        return false;
+    }
+    std::map<ChainKey, CompiledChain> compiled;
+    std::uint32_t next_id = 1;
+    CompiledTransaction tx(batch, next_id);
+    std::vector<std::pair<MirrorRule*, std::uint32_t>> added;
+    for(auto& [key, rules] : chains_) {
+        CompiledChain* chain = nullptr;
+        if(is_compiled(key)) {
+            chain = &compiled.try_emplace(key, key, set_counter_).first->second;
+        }
+        for(std::size_t i = 0; i < rules.size(); ++i) {
+            RuleSpec spec;
+            std::string why;
+            if(!parse_rule_text(rules[i]->text, key.ipv6, spec, why)) {
+                error_ = "cannot read back rule " + std::to_string(i + 1) + " of " + chain_name(key) + ": " + why;
+                return false;
+            }
+            if(chain != nullptr) {
+                chain->insert(tx, i, spec);
+                rules[i]->handle = 0;
+            } else {
+                rules[i]->id = next_id++;
+                added.emplace_back(rules[i].get(), batch.add_rule(table_of(key), key.chain, rules[i]->id, {}, spec));
+            }
+        }
+    }
+    tx.write_elements();
+    batch.finish();
+    const BatchResult result = socket_->send(batch);
+    if(result.outcome != BatchResult::Outcome::committed) {
+        error_ = "cannot write the firewall chains anew: " + kernel_reason(result);
+        return false;
+    }
+    bool all = tx.learn(result);
+    for(auto [rule, seq] : added) {
+        rule->handle = result.handles[seq - batch.first_seq() - 1];
+        rule->id = 0;
+        all = all && rule->handle != 0;
+    }
+    if(!all) {
+        error_ = "the kernel's answer to writing the chains anew was incomplete";
+        return false;
+    }
+    compiled_ = std::move(compiled);
+    return true;
+}
+
+bool NftablesBackend::set_sets(bool sets) {
+    const bool before = options_.sets;
+    options_.sets = sets;
+    if(!rewrite()) {
+        options_.sets = before;
+        out_of_step_ = true;
+        error_ += "; " + std::string(out_of_step_text);
+        return false;
+    }
     error_.clear();
     return true;
 }
@@ -134,7 +244,7 @@ bool NftablesBackend::set_jump(bool jump) {
                  kernel_reason(result);
         return false;
     }
-    jump_ = jump;
+    options_.jump = jump;
     error_.clear();
     return true;
 }
@@ -164,8 +274,8 @@ bool NftablesBackend::claim_new_chains(std::span<const Operation> transaction) {
     return true;
 }
 
-bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, const Operation& op,
-                                      std::size_t number, Written& written) {
+bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, CompiledTransaction& compiled,
+                                      const Operation& op, std::size_t number, Written& written) {
     auto refuse = [this, number, &op](const std::string& why) {
         error_ = "operation " + std::to_string(number) + " on " + chain_name(op.chain) + ": " + why;
         return false;
@@ -192,13 +302,22 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, co
         if(!parse_rule_text(op.rule, op.chain.ipv6, spec, why)) {
             return refuse(why);
         }
+        if(is_compiled(op.chain)) {
+            rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index),
+                         std::make_unique<MirrorRule>(MirrorRule{op.rule, 0, 0}));
+            undo.inserted(chain, index);
+            compiled_.at(op.chain).insert(compiled, index, spec);
+            written.compiled = true;
+            written.operation_seqs.push_back(batch.last_seq());
+            return true;
+        }
         // In front of the rule at that position, or at the end. Appending keeps this
         // backend's rules in their order even if someone added rules behind its back.
         std::optional<RuleRef> before;
         if(index < rules.size()) {
             before = reference(*rules[index]);
         }
-        const auto id = static_cast<std::uint32_t>(written.added.size() + 1);
+        const std::uint32_t id = written.next_id++;
         auto rule = std::make_unique<MirrorRule>(MirrorRule{op.rule, 0, id});
         seq = batch.add_rule(table, op.chain.chain, id, before, spec);
         written.added.emplace_back(rule.get(), seq);
@@ -207,6 +326,15 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, co
     } else {
         if(op.position == 0 || index >= rules.size() || rules[index]->text != op.rule) {
             return refuse("another rule at that position");
+        }
+        if(is_compiled(op.chain)) {
+            compiled_.at(op.chain).remove(compiled, index);
+            std::unique_ptr<MirrorRule> rule = std::move(rules[index]);
+            rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(index));
+            undo.removed(chain, index, std::move(rule));
+            written.compiled = true;
+            written.operation_seqs.push_back(batch.last_seq());
+            return true;
         }
         seq = batch.delete_rule(table, op.chain.chain, reference(*rules[index]));
         highest_removed = std::max(highest_removed, rules[index]->handle);
@@ -233,11 +361,13 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
     UndoLog<Chains> undo(chains_, transaction.size());
     Written written;
     written.operation_seqs.reserve(transaction.size());
+    CompiledTransaction compiled(batch, written.next_id);
     for(std::size_t n = 0; n < transaction.size(); ++n) {
-        if(!write_operation(batch, undo, transaction[n], n + 1, written)) {
+        if(!write_operation(batch, undo, compiled, transaction[n], n + 1, written)) {
             return false;
         }
     }
+    compiled.write_elements();
     batch.finish();
     const BatchResult result = socket_->send(batch);
     switch(result.outcome) {
@@ -245,14 +375,27 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
         error_ = describe_refusal(result, batch, transaction, written);
         return false;
     case BatchResult::Outcome::committed:
-        if(learn_handles(result, batch, written)) {
+        if(learn_handles(result, batch, written) && compiled.learn(result)) {
             settle(undo, written);
             return true;
         }
         break;
     case BatchResult::Outcome::unknown: break;
     }
-    return reconcile(undo, written);
+    if(!written.compiled) {
+        return reconcile(undo, written);
+    }
+    // Set elements cannot be told apart by reading rule handles back: the transaction is
+    // taken back here and the kernel's chains are written anew from what stands.
+    compiled.roll_back();
+    undo.roll_back();
+    if(!rewrite()) {
+        out_of_step_ = true;
+        error_ = out_of_step_text;
+        return false;
+    }
+    error_ = "lost the kernel's answer; the transaction was taken back";
+    return false;
 }
 
 bool NftablesBackend::learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written) {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "compiled_chain.h"
 #include "nft_socket.h"
 #include "ruleset_backend.h"
 #include "undo_log.h"
@@ -27,15 +28,25 @@ namespace fwinterface {
 // The access-control chains belong to this backend: starting empties them of whatever a
 // previous run left. Any other chain is taken on at its first insertion, created when
 // missing and refused when it already holds rules, so that no one else's rules are lost.
+//
+// With the option `sets` the access-control chains are compiled (see CompiledChain): the
+// kernel holds one rule per run of alike rules, matching the source against a named set,
+// while positions, the dump and every answer stay those of the positional chain.
+struct NftablesOptions {
+    bool jump = false;  // own the forward-hook chains that jump to the access-control chains
+    bool sets = true;   // compile the access-control chains into set lookups
+    bool cut_connections = true;  // DROP rules a commit adds end the open connections they cover
+};
+
 class NftablesBackend final : public Backend {
 public:
     static constexpr std::string_view backend_name = "nftables";
 
     // Opens the kernel connection and takes the access-control chains over in one
-    // transaction: tables and chains created when missing, emptied, and the forward-hook
-    // chains created (jump) or removed. nullptr, with the reason in `error`, when the kernel
-    // refuses (no permission, no nf_tables).
-    static std::unique_ptr<NftablesBackend> start(bool jump, std::string& error);
+    // transaction: tables and chains created when missing, emptied, sets an earlier run left
+    // deleted, and the forward-hook chains created (jump) or removed. nullptr, with the
+    // reason in `error`, when the kernel refuses (no permission, no nf_tables).
+    static std::unique_ptr<NftablesBackend> start(const NftablesOptions& options, std::string& error);
 
     std::string_view name() const override { return backend_name; }
     std::size_t chain_size(const ChainKey& key) const override;
@@ -43,6 +54,9 @@ public:
     bool apply(std::span<const Operation> transaction) override;
     std::string_view error() const override { return error_; }
     std::string dump() const override;
+    // The access-control tables as the kernel holds them, in nft syntax; false, with the
+    // reason in `text`, when they cannot be read.
+    static bool kernel_listing(std::string& text);
     // Empties every chain of the mirror in the kernel; the mirror holds the two empty
     // access-control chains again. Also brings a backend that lost step back in step.
     void reset() override;
@@ -50,6 +64,15 @@ public:
     // Creates (true) or removes (false) the base chains on the forward hook that jump to
     // the access-control chains. false, with nothing changed, when the kernel refuses.
     bool set_jump(bool jump);
+
+    // Switches between compiled and one-kernel-rule-per-rule chains: the kernel's chains are
+    // rewritten in one transaction. false, with nothing changed, when the kernel refuses.
+    bool set_sets(bool sets);
+
+    void set_cut_connections(bool cut) { options_.cut_connections = cut; }
+
+    // Kernel rules and sets the access-control chains take now (for tests and benchmarks).
+    std::size_t kernel_rule_count(bool ipv6) const;
 
     // Test hook: the answers to the next transaction overflow the receive buffer.
     void lose_answers_next() { socket_->starve_next_send(true); }
@@ -67,16 +90,21 @@ private:
     struct Written {
         std::vector<std::pair<MirrorRule*, std::uint32_t>> added;  // new rule, its message
         std::map<ChainKey, std::uint64_t> touched;                // chain, highest handle removed
-        std::vector<std::uint32_t> operation_seqs;                // per operation, its message
+        std::vector<std::uint32_t> operation_seqs;                // per operation, its last message
+        std::uint32_t next_id = 1;                                // rule and set ids of the batch
+        bool compiled = false;                                    // a compiled chain was changed
     };
 
-    NftablesBackend(std::unique_ptr<NftSocket> socket, bool jump);
+    NftablesBackend(std::unique_ptr<NftSocket> socket, const NftablesOptions& options);
 
+    bool is_compiled(const ChainKey& key) const;
+    bool delete_our_sets(NftBatch& batch);
     bool take_over();
+    bool rewrite();
     void write_hooks(NftBatch& batch, bool jump) const;
     bool claim_new_chains(std::span<const Operation> transaction);
-    bool write_operation(NftBatch& batch, UndoLog<Chains>& undo, const Operation& op, std::size_t number,
-                         Written& written);
+    bool write_operation(NftBatch& batch, UndoLog<Chains>& undo, CompiledTransaction& compiled, const Operation& op,
+                         std::size_t number, Written& written);
     bool learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written);
     void settle(UndoLog<Chains>& undo, const Written& written);
     bool reconcile(UndoLog<Chains>& undo, const Written& written);
@@ -84,8 +112,10 @@ private:
                                  std::span<const Operation> transaction, const Written& written) const;
 
     std::unique_ptr<NftSocket> socket_;
-    bool jump_;
+    NftablesOptions options_;
     Chains chains_;
+    std::map<ChainKey, CompiledChain> compiled_;
+    std::uint64_t set_counter_ = 0;
     std::string error_;
     // The kernel's chains no longer match the mirror in a way that could be worked out:
     // every transaction is refused until reset() empties the chains.

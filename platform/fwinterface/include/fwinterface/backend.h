@@ -42,10 +42,18 @@ int fw_backend_select(const char* name);
 const char* fw_backend_name(void);
 
 /* Sets a backend option; options are kept for later selections and take effect at once on
- * the backend in use. Known: "jump", "0" (the default) or "1": the nftables backend owns
- * the forward-hook chains that jump to the access-control chains (see above); turning it off
- * removes them. Non-zero, with the option unchanged and the reason in fw_backend_error(),
- * for a NULL or unknown key or value, or when the backend in use cannot apply it. */
+ * the backend in use. Known:
+ *   "jump", "0" (the default) or "1": the nftables backend owns the forward-hook chains that
+ *     jump to the access-control chains (see above); turning it off removes them.
+ *   "sets", "1" (the default) or "0": the nftables backend compiles the access-control
+ *     chains: rules that differ only in their source address, within a run of rules with one
+ *     target, share one kernel rule that looks the source up in a named interval set (named
+ *     "acqk_<n>", in the chain's table; the library deletes such sets it finds at start).
+ *     Every packet gets the verdict the positional chain gives it; positions, fw_dump() and
+ *     fw_chain_size() are those of the positional chain. "0": one kernel rule per rule.
+ *     Changing it rewrites the kernel's chains in one transaction.
+ * Non-zero, with the option unchanged and the reason in fw_backend_error(), for a NULL or
+ * unknown key or value, or when the backend in use cannot apply it. */
 int fw_backend_set_option(const char* key, const char* value);
 
 /* Why the last failing call of fw_backend_select(), fw_backend_set_option(), fw_apply() or
@@ -60,6 +68,13 @@ const char* fw_backend_error(void);
  * it from what it knows it committed, without asking the kernel. Owned by the caller
  * (free()); NULL when memory runs out. */
 char* fw_dump(void);
+
+/* For inspection: the tables "filter" of family ip, then ip6, as the kernel holds them now,
+ * read back from the kernel and printed in nft's own syntax (with compiled chains: the rules
+ * that look sources up in sets, and the sets' elements). Owned by the caller (free()); NULL,
+ * with the reason in fw_backend_error(), for the memory backend or when the kernel cannot be
+ * read. */
+char* fw_kernel_dump(void);
 
 /* Rules in the running chain, 0 when it does not exist or an argument is NULL. */
 uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6);
