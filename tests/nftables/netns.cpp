@@ -18,16 +18,13 @@ namespace {
 
 constexpr std::size_t output_max = 64 * 1024 * 1024;
 
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if(fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
 }  // namespace
+
+Fd::~Fd() {
+    if(fd >= 0) {
+        close(fd);
+    }
+}
 
 CommandResult run_command(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
     CommandResult result;

@@ -13,6 +13,16 @@ struct CommandResult {
     std::string output;  // stdout and stderr together
 };
 
+// Owns a file descriptor and closes it.
+struct Fd {
+    int fd = -1;
+    Fd() = default;
+    explicit Fd(int descriptor) : fd(descriptor) {}
+    ~Fd();
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
 // Runs a program (searched in PATH) and waits for it, killing it when it outlives `timeout`.
 CommandResult run_command(const std::vector<std::string>& argv,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -16,7 +16,9 @@ public:
 
     bool ok() const { return ok_; }
     const std::string& error() const { return error_; }
+    std::string client() const { return prefix_ + "-client"; }
     std::string router() const { return prefix_ + "-router"; }
+    std::string server() const { return prefix_ + "-server"; }
 
     // Whether a TCP connection from the client to a listener on the server at
     // address:port comes up within a second.

@@ -1,5 +1,7 @@
 #include "nft_socket.h"
 
+#include "netfilter_socket.h"
+
 #include <endian.h>
 #include <libmnl/libmnl.h>
 #include <linux/netfilter.h>
@@ -113,23 +115,9 @@ int socket_size(std::size_t bytes) { return bytes > INT_MAX / 2 ? INT_MAX / 2 : 
 }  // namespace
 
 std::unique_ptr<NftSocket> NftSocket::open(std::string& error) {
-    mnl_socket* socket = mnl_socket_open(NETLINK_NETFILTER);
-    if(socket == nullptr) {
-        error = "cannot open a netfilter netlink socket: " + describe_errno(errno);
-        return nullptr;
-    }
-    if(mnl_socket_bind(socket, 0, MNL_SOCKET_AUTOPID) < 0) {
-        error = "cannot bind the netfilter netlink socket: " + describe_errno(errno);
-        mnl_socket_close(socket);
-        return nullptr;
-    }
     // Short acknowledgements (without the request copied back) with the kernel's own words.
-    int on = 1;
-    mnl_socket_setsockopt(socket, NETLINK_CAP_ACK, &on, sizeof(on));
-    mnl_socket_setsockopt(socket, NETLINK_EXT_ACK, &on, sizeof(on));
-    const timeval timeout{answer_timeout_seconds, 0};
-    setsockopt(mnl_socket_get_fd(socket), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-    return std::unique_ptr<NftSocket>(new NftSocket(socket));
+    mnl_socket* socket = open_netfilter_socket(answer_timeout_seconds, true, error);
+    return socket == nullptr ? nullptr : std::unique_ptr<NftSocket>(new NftSocket(socket));
 }
 
 NftSocket::NftSocket(mnl_socket* socket) : socket_(socket), reply_(reply_capacity) {}

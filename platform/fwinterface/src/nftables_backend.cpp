@@ -1,8 +1,10 @@
 #include "nftables_backend.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "conntrack_cutter.h"
 #include "rule_reader.h"
 #include "save_format.h"
 
@@ -302,6 +304,9 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
         if(!parse_rule_text(op.rule, op.chain.ipv6, spec, why)) {
             return refuse(why);
         }
+        if(spec.verdict == Verdict::drop || spec.verdict == Verdict::reject) {
+            written.stopping.emplace_back(op.chain.ipv6, spec);
+        }
         if(is_compiled(op.chain)) {
             rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index),
                          std::make_unique<MirrorRule>(MirrorRule{op.rule, 0, 0}));
@@ -377,6 +382,7 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
     case BatchResult::Outcome::committed:
         if(learn_handles(result, batch, written) && compiled.learn(result)) {
             settle(undo, written);
+            cut_connections(written);
             return true;
         }
         break;
@@ -396,6 +402,29 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
     }
     error_ = "lost the kernel's answer; the transaction was taken back";
     return false;
+}
+
+// A forward chain usually lets established flows through before our rules see them: the
+// connections the new stopping rules cover are ended, so that their next packet meets the
+// rules. The rules are in place whatever happens here, so a failure is reported and the
+// commit stands.
+void NftablesBackend::cut_connections(const Written& written) const {
+    if(!options_.cut_connections || written.stopping.empty()) {
+        return;
+    }
+    for(bool ipv6 : {false, true}) {
+        std::vector<RuleSpec> rules;
+        for(const auto& [family, spec] : written.stopping) {
+            if(family == ipv6) {
+                rules.push_back(spec);
+            }
+        }
+        std::size_t removed = 0;
+        std::string why;
+        if(!rules.empty() && !fwinterface::cut_connections(rules, ipv6, removed, why)) {
+            std::fprintf(stderr, "fwinterface: cannot end the connections new rules stop: %s\n", why.c_str());
+        }
+    }
 }
 
 bool NftablesBackend::learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written) {

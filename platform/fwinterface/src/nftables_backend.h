@@ -93,6 +93,7 @@ private:
         std::vector<std::uint32_t> operation_seqs;                // per operation, its last message
         std::uint32_t next_id = 1;                                // rule and set ids of the batch
         bool compiled = false;                                    // a compiled chain was changed
+        std::vector<std::pair<bool, RuleSpec>> stopping;          // inserted DROP/REJECT rules, IPv6 or not
     };
 
     NftablesBackend(std::unique_ptr<NftSocket> socket, const NftablesOptions& options);
@@ -108,6 +109,7 @@ private:
     bool learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written);
     void settle(UndoLog<Chains>& undo, const Written& written);
     bool reconcile(UndoLog<Chains>& undo, const Written& written);
+    void cut_connections(const Written& written) const;
     std::string describe_refusal(const BatchResult& result, const NftBatch& batch,
                                  std::span<const Operation> transaction, const Written& written) const;
 
