@@ -20,7 +20,7 @@ protected:
         if(!machine_refuses().empty()) {
             GTEST_SKIP() << machine_refuses();
         }
-        gateway_.emplace();
+        gateway_.emplace(firewall_options());
         ASSERT_EQ(gateway_->error(), "");
         ASSERT_EQ(gateway_->start(), "");
     }
@@ -34,6 +34,10 @@ protected:
         gateway_.reset();
     }
 
+    // The firewall options of gwrt's configuration (see Gateway).
+    virtual std::string firewall_options() const { return positional_kernel_rules; }
+
+public:
     Gateway& gw() { return *gateway_; }
     const nfttest::Topology& net() { return gateway_->net(); }
 

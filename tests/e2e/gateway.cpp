@@ -31,7 +31,7 @@ const std::string& ip_program() {
     return path;
 }
 
-std::string config_text(const std::string& socket) {
+std::string config_text(const std::string& socket, const std::string& firewall_options) {
     using gwtest::quoted;
     using gwtest::service_file;
     return "%config {\n"
@@ -39,7 +39,7 @@ std::string config_text(const std::string& socket) {
            "    services = [ " + quoted(service_file("hosts")) + ", " + quoted(service_file("schedules")) + ", " +
            quoted(service_file("devices")) + " ];\n"
            "    socket = " + quoted(socket) + ";\n"
-           "    firewall = { backend = \"nftables\"; jump = true; sets = false; };\n"
+           "    firewall = { backend = \"nftables\"; " + firewall_options + " };\n"
            "    trace = \"default=200\";\n"
            "}\n";
 }
@@ -85,12 +85,12 @@ std::string dump_of(const Chains& chains) {
     return out + "COMMIT\n";
 }
 
-Gateway::Gateway() : socket_(dir_.file("gwrt.sock")), last_change_(Clock::now()) {
+Gateway::Gateway(const std::string& firewall_options) : socket_(dir_.file("gwrt.sock")), last_change_(Clock::now()) {
     topology_.emplace();
     if(!topology_->ok()) {
         error_ = topology_->error();
     }
-    config_ = dir_.write("gwrt.conf", config_text(socket_));
+    config_ = dir_.write("gwrt.conf", config_text(socket_, firewall_options));
 }
 
 Gateway::~Gateway() {

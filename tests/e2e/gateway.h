@@ -40,9 +40,14 @@ std::string ref(const std::string& path);
 // The dump of the access-control chains (the form of `gwctl firewall`) holding these rules.
 std::string dump_of(const Chains& chains);
 
+// The firewall options of gwrt's configuration by default: gwrt hooks its chains on the
+// forward path, and the kernel holds one rule per rule, so that settle() can compare the
+// kernel's chains with the module's rule by rule.
+inline const std::string positional_kernel_rules = "jump = true; sets = false;";
+
 class Gateway {
 public:
-    Gateway();
+    explicit Gateway(const std::string& firewall_options = positional_kernel_rules);
     ~Gateway();
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;

@@ -89,10 +89,13 @@ bool Prober::prepare_router(const Topology& net) {
         }
     }
     Inside inside(net.router());
+    if(!inside.ok()) {
+        return fail("cannot enter " + net.router());
+    }
     Fd socket_fd{socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
     ifreq request{};
     std::strncpy(request.ifr_name, "r0", IFNAMSIZ - 1);
-    if(!inside.ok() || socket_fd.fd < 0 || ioctl(socket_fd.fd, SIOCGIFHWADDR, &request) != 0) {
+    if(socket_fd.fd < 0 || ioctl(socket_fd.fd, SIOCGIFHWADDR, &request) != 0) {
         return fail(errno_text("cannot read the MAC of r0"));
     }
     std::memcpy(router_mac_.data(), request.ifr_hwaddr.sa_data, router_mac_.size());
@@ -146,17 +149,25 @@ std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expect
     drain_capture();
     const std::uint32_t first_tag = next_tag_;
     next_tag_ += static_cast<std::uint32_t>(probes.size());
+    if(!transmit(probes, first_tag)) {
+        return {};
+    }
+    return collect(first_tag, probes.size(), expected_arrivals);
+}
 
+bool Prober::transmit(std::span<const Probe> probes, std::uint32_t first_tag) {
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
     to.sll_ifindex = client_ifindex_;
     to.sll_halen = static_cast<unsigned char>(router_mac_.size());
     std::memcpy(to.sll_addr, router_mac_.data(), router_mac_.size());
     for(std::size_t i = 0; i < probes.size(); ++i) {
-        const std::vector<std::uint8_t> frame = probe_frame(probes[i], router_mac_, first_tag + static_cast<std::uint32_t>(i));
+        const std::uint32_t tag = first_tag + static_cast<std::uint32_t>(i);
+        const std::vector<std::uint8_t> frame = probe_frame(probes[i], router_mac_, tag);
         ssize_t sent = -1;
         for(int attempt = 0; attempt < 100 && sent < 0; ++attempt) {
-            sent = sendto(sender_.fd, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+            sent = sendto(sender_.fd, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                          sizeof(to));
             if(sent < 0 && errno != ENOBUFS && errno != EAGAIN) {
                 break;
             }
@@ -165,12 +176,14 @@ std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expect
             }
         }
         if(sent != static_cast<ssize_t>(frame.size())) {
-            fail(errno_text("cannot send probe " + std::to_string(i)));
-            return {};
+            return fail(errno_text("cannot send probe " + std::to_string(i)));
         }
     }
+    return true;
+}
 
-    std::vector<bool> arrived(probes.size(), false);
+std::vector<bool> Prober::collect(std::uint32_t first_tag, std::size_t count, std::size_t expected_arrivals) {
+    std::vector<bool> arrived(count, false);
     std::size_t arrivals = 0;
     Clock::time_point deadline = Clock::now() + wait_after_last_send;
     bool graced = false;
@@ -181,7 +194,7 @@ std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expect
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if(left.count() <= 0) {
-            break;
+            return arrived;
         }
         pollfd poller{capture_.fd, POLLIN, 0};
         if(poll(&poller, 1, static_cast<int>(left.count())) <= 0) {
@@ -191,19 +204,19 @@ std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expect
         sockaddr_ll from{};
         socklen_t from_size = sizeof(from);
         ssize_t size;
-        while((size = recvfrom(capture_.fd, frame, sizeof(frame), 0, reinterpret_cast<sockaddr*>(&from), &from_size)) >= 0) {
+        while((size = recvfrom(capture_.fd, frame, sizeof(frame), 0, reinterpret_cast<sockaddr*>(&from),
+                               &from_size)) >= 0) {
             from_size = sizeof(from);
             if(from.sll_pkttype == PACKET_OUTGOING) {
-                continue;
+                continue;  // the server's own answers
             }
             std::optional<std::uint32_t> tag = probe_tag(std::span(frame, static_cast<std::size_t>(size)));
-            if(tag && *tag >= first_tag && *tag - first_tag < probes.size() && !arrived[*tag - first_tag]) {
+            if(tag && *tag >= first_tag && *tag - first_tag < count && !arrived[*tag - first_tag]) {
                 arrived[*tag - first_tag] = true;
                 ++arrivals;
             }
         }
     }
-    return arrived;
 }
 
 }  // namespace nfttest

@@ -51,6 +51,8 @@ private:
     bool open_sender(const Topology& net);
     bool open_capture(const Topology& net);
     void drain_capture();
+    bool transmit(std::span<const Probe> probes, std::uint32_t first_tag);
+    std::vector<bool> collect(std::uint32_t first_tag, std::size_t count, std::size_t expected_arrivals);
     bool fail(const std::string& what);
 
     MacAddress router_mac_{};

@@ -58,24 +58,28 @@ public:
         auto aim = [this](bool has) { return has && dice_.chance(0.75); };
         Probe probe;
         probe.source = source(rule != nullptr && aim(rule->source.has_value()) ? &*rule->source : nullptr);
-        probe.destination = destination(rule != nullptr && aim(rule->destination.has_value()) ? &*rule->destination : nullptr);
+        probe.destination =
+            destination(rule != nullptr && aim(rule->destination.has_value()) ? &*rule->destination : nullptr);
         probe.source_mac = mac(rule != nullptr && rule->mac ? &*rule->mac : nullptr);
         probe.protocol = protocol(rule != nullptr && aim(sendable(rule->protocol)) ? rule->protocol : 0);
+        const bool on_rule = rule != nullptr && rule->protocol == probe.protocol;
         if(probe.protocol == 6 || probe.protocol == 17) {
-            const bool on_rule = rule != nullptr && rule->protocol == probe.protocol;
-            probe.source_port = on_rule && aim(rule->source_port.first != 0) ? port_near(rule->source_port, dice_)
-                                                                              : dice_.between<std::uint16_t>(1024, 65535);
+            probe.source_port = on_rule && aim(rule->source_port.first != 0)
+                                    ? port_near(rule->source_port, dice_)
+                                    : dice_.between<std::uint16_t>(1024, 65535);
             probe.destination_port = on_rule && aim(rule->destination_port.first != 0)
                                          ? port_near(rule->destination_port, dice_)
                                          : any_port(dice_);
         } else {
-            icmp(probe, rule != nullptr && rule->protocol == probe.protocol && aim(rule->icmp_type >= 0) ? rule : nullptr);
+            icmp(probe, on_rule && aim(rule->icmp_type >= 0) ? rule : nullptr);
         }
         return probe;
     }
 
 private:
-    bool sendable(std::uint8_t protocol) const { return protocol == 6 || protocol == 17 || protocol == (ipv6_ ? 58 : 1); }
+    bool sendable(std::uint8_t protocol) const {
+        return protocol == 6 || protocol == 17 || protocol == (ipv6_ ? 58 : 1);
+    }
 
     std::uint8_t protocol(std::uint8_t aimed) {
         if(aimed != 0) {
@@ -138,7 +142,8 @@ private:
     void icmp(Probe& probe, const RuleSpec* aimed) {
         if(aimed != nullptr) {
             probe.icmp_type = static_cast<std::uint8_t>(aimed->icmp_type + (dice_.chance(0.15) ? 1 : 0));
-            const int code = aimed->icmp_code >= 0 ? aimed->icmp_code + (dice_.chance(0.3) ? 1 : 0) : dice_.between(0, 3);
+            const int code = aimed->icmp_code >= 0 ? aimed->icmp_code + (dice_.chance(0.3) ? 1 : 0)
+                                                   : dice_.between(0, 3);
             probe.icmp_code = static_cast<std::uint8_t>(code);
             return;
         }

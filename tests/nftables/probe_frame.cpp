@@ -146,8 +146,11 @@ std::string describe(const Probe& probe) {
         }
         return text;
     };
-    std::string name = probe.protocol == 6 ? "tcp" : probe.protocol == 17 ? "udp" : probe.protocol == 1 ? "icmp" : "ipv6-icmp";
-    std::string text = name + " " + endpoint(probe.source, probe.source_port) + " > " +
+    const char* name = probe.protocol == 6    ? "tcp"
+                       : probe.protocol == 17 ? "udp"
+                       : probe.protocol == 1  ? "icmp"
+                                              : "ipv6-icmp";
+    std::string text = std::string(name) + " " + endpoint(probe.source, probe.source_port) + " > " +
                        endpoint(probe.destination, probe.destination_port);
     if(probe.protocol == 1 || probe.protocol == 58) {
         text += " type " + std::to_string(probe.icmp_type) + "/" + std::to_string(probe.icmp_code);

@@ -1,5 +1,8 @@
 #include "random_rules.h"
 
+#include <algorithm>
+#include <charconv>
+
 namespace nfttest {
 namespace {
 
@@ -121,10 +124,14 @@ RuleDraft RandomRules::random_shape(bool ipv6) {
 }
 
 // One rule, or the rules of a range of addresses, one per address, that go in one after the
-// other.
-std::vector<RuleDraft> RandomRules::random_rules(bool ipv6) {
+// other. Often the source is another rule's, or right beside it: duplicates, overlaps and
+// ranges that touch.
+std::vector<RuleDraft> RandomRules::random_rules(const std::vector<RuleDraft>& chain, bool ipv6) {
     const auto& shapes = shapes_[ipv6 ? 1 : 0];
-    RuleDraft rule = dice_.chance(0.75) ? dice_.pick(shapes) : random_shape(ipv6);
+    RuleDraft rule = dice_.chance(0.8) ? dice_.pick(shapes) : random_shape(ipv6);
+    if(dice_.chance(0.2)) {
+        rule = one_field_changed(rule);
+    }
     const int kind = dice_.between(0, 99);
     if(kind < 15) {
         // Without a source only a narrow rule: one that takes every packet would leave
@@ -135,24 +142,99 @@ std::vector<RuleDraft> RandomRules::random_rules(bool ipv6) {
         }
         return {rule};
     }
-    const IpAddress address = random_address(dice_, ipv6);
-    rule.source = to_text(address);
-    if(kind < 55) {
+    const int addresses = kind < 55 ? 1 : kind < 80 ? dice_.between(2, 8) : 0;  // 0: a subnet
+    const RuleDraft* near = dice_.chance(0.3) ? random_sourced(chain) : nullptr;
+    if(near != nullptr && dice_.chance(0.4)) {
+        rule.source = near->source;
+        rule.source_mask = near->source_mask;
         return {rule};
     }
-    if(kind < 80) {
-        std::vector<RuleDraft> range;
-        const int length = dice_.between(2, 8);
-        for(int i = 0; i < length; ++i) {
-            rule.source = to_text(offset(address, i));
-            range.push_back(rule);
+    IpAddress start = random_address(dice_, ipv6);
+    if(near != nullptr) {
+        const IpAddress address = *parse_ip(near->source, ipv6);
+        unsigned length = address.bits();
+        if(!near->source_mask.empty()) {
+            std::from_chars(near->source_mask.data(), near->source_mask.data() + near->source_mask.size(), length);
         }
-        return range;
+        start = dice_.chance(0.5) ? offset(prefix_last(address, length), 1)
+                                  : offset(prefix_first(address, length), -std::max(addresses, 1));
     }
-    static constexpr const char* lengths_v4[] = {"24", "27", "28", "30", "31"};
-    static constexpr const char* lengths_v6[] = {"120", "122", "124", "126", "127"};
-    rule.source_mask = ipv6 ? dice_.pick(lengths_v6) : dice_.pick(lengths_v4);
-    return {rule};
+    rule.source = to_text(start);
+    if(addresses == 0) {
+        static constexpr const char* lengths_v4[] = {"24", "27", "28", "30", "31"};
+        static constexpr const char* lengths_v6[] = {"120", "122", "124", "126", "127"};
+        rule.source_mask = ipv6 ? dice_.pick(lengths_v6) : dice_.pick(lengths_v4);
+        return {rule};
+    }
+    // Now and then a member of the range differs in one more field: the rules around it
+    // then share everything with it but that field.
+    const bool mixed = dice_.chance(0.3);
+    std::vector<RuleDraft> range;
+    for(int i = 0; i < addresses; ++i) {
+        range.push_back(mixed && dice_.chance(0.3) ? one_field_changed(rule) : rule);
+        range.back().source = to_text(offset(start, i));
+    }
+    return range;
+}
+
+// `rule` with one field other than the source changed: MAC, destination, protocol, a port
+// range's end, ICMP type or code, or the target.
+RuleDraft RandomRules::one_field_changed(RuleDraft rule) {
+    const bool has_ports = rule.protocol == 6 || rule.protocol == 17;
+    for(;;) {
+        switch(dice_.between(0, 6)) {
+        case 0:
+            rule.mac = rule.mac == "02:99:01:00:00:02" ? "02:99:01:00:00:03" : "02:99:01:00:00:02";
+            return rule;
+        case 1:
+            rule.destination = !rule.destination.empty() ? "" : rule.ipv6 ? "fd99:4::7" : "10.99.4.7";
+            return rule;
+        case 2:
+            if(has_ports) {
+                rule.protocol = rule.protocol == 6 ? 17 : 6;
+                return rule;
+            }
+            break;
+        case 3:
+            if(rule.destination_port != 0 && rule.destination_port < 65535) {
+                const std::uint32_t last = std::max(rule.destination_port, rule.destination_port_last);
+                rule.destination_port_last = last < 65535 ? last + 1 : rule.destination_port;
+                return rule;
+            }
+            break;
+        case 4:
+            if(rule.source_port != 0 && rule.source_port < 65535) {
+                const std::uint32_t last = std::max(rule.source_port, rule.source_port_last);
+                rule.source_port_last = last < 65535 ? last + 1 : rule.source_port;
+                return rule;
+            }
+            break;
+        case 5:
+            if(rule.icmp_type >= 0) {
+                if(dice_.chance(0.5)) {
+                    rule.icmp_code = rule.icmp_code < 0 ? 0 : rule.icmp_code == 0 ? -1 : rule.icmp_code - 1;
+                } else {
+                    rule.icmp_type = rule.icmp_type == 8 ? 0 : 8;
+                }
+                return rule;
+            }
+            break;
+        default:
+            rule.target = rule.target == FW_RULE_POLICY_ACCEPT ? FW_RULE_POLICY_DROP : FW_RULE_POLICY_ACCEPT;
+            return rule;
+        }
+    }
+}
+
+// A rule of `chain` that has a source, nullptr when none has.
+const RuleDraft* RandomRules::random_sourced(const std::vector<RuleDraft>& chain) {
+    std::vector<const RuleDraft*> sourced;
+    for(const RuleDraft& rule : chain) {
+        if(!rule.source.empty()) {
+            sourced.push_back(&rule);
+        }
+    }
+    return sourced.empty() ? nullptr : dice_.pick(sourced);
 }
 
 std::vector<Operation> RandomRules::next_transaction(ChainModel& model) {
@@ -164,7 +246,7 @@ std::vector<Operation> RandomRules::next_transaction(ChainModel& model) {
         const bool insert = chain.empty() || dice_.chance(chain.size() > crowded_chain ? 0.3 : 0.65);
         if(insert) {
             auto position = dice_.between<std::uint32_t>(1, static_cast<std::uint32_t>(chain.size() + 1));
-            for(RuleDraft& rule : random_rules(ipv6)) {
+            for(RuleDraft& rule : random_rules(chain, ipv6)) {
                 chain.insert(chain.begin() + position - 1, rule);
                 operations.push_back(Operation{true, position++, std::move(rule)});
             }

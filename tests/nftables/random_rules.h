@@ -70,7 +70,9 @@ public:
 
 private:
     RuleDraft random_shape(bool ipv6);
-    std::vector<RuleDraft> random_rules(bool ipv6);
+    std::vector<RuleDraft> random_rules(const std::vector<RuleDraft>& chain, bool ipv6);
+    const RuleDraft* random_sourced(const std::vector<RuleDraft>& chain);
+    RuleDraft one_field_changed(RuleDraft rule);
 
     Dice& dice_;
     std::array<std::vector<RuleDraft>, 2> shapes_;  // per family, the rules without source

@@ -28,7 +28,8 @@ bool matches(const RuleSpec& rule, const Probe& probe) {
     if(rule.mac && *rule.mac != probe.source_mac) {
         return false;
     }
-    if(!port_matches(rule.source_port, probe.source_port) || !port_matches(rule.destination_port, probe.destination_port)) {
+    if(!port_matches(rule.source_port, probe.source_port) ||
+       !port_matches(rule.destination_port, probe.destination_port)) {
         return false;
     }
     if(rule.icmp_type >= 0 && rule.icmp_type != probe.icmp_type) {

@@ -102,7 +102,7 @@ protected:
     void TearDown() override {
         fw_backend_select("memory");
         fw_backend_set_option("jump", "0");
-        fw_backend_set_option("sets", "0");
+        fw_backend_set_option("sets", "1");  // the default
         inside_.reset();
         prober_.reset();
         topology_.reset();
@@ -122,9 +122,8 @@ protected:
             if(!chains[family]) {
                 return "the reference cannot read the view: " + error + '\n';
             }
-            for(Probe& probe : choose_probes(*chains[family], ipv6, probes_per_family, dice)) {
-                probes.push_back(probe);
-            }
+            const std::vector<Probe> chosen = choose_probes(*chains[family], ipv6, probes_per_family, dice);
+            probes.insert(probes.end(), chosen.begin(), chosen.end());
         }
         std::vector<bool> expected;
         for(const Probe& probe : probes) {
@@ -147,9 +146,12 @@ protected:
             }
             const int family = probes[i].ipv6() ? 1 : 0;
             const std::size_t rule = chains[family]->deciding_rule(probes[i]);
-            out << describe(probes[i]) << ": " << (arrived[i] ? "arrived" : "did not arrive") << ", but "
-                << (rule == 0 ? std::string("no rule matches") : "rule " + std::to_string(rule) + " decides (" + texts[family][rule - 1] + ")")
-                << '\n';
+            out << describe(probes[i]) << ": " << (arrived[i] ? "arrived" : "did not arrive") << ", but ";
+            if(rule == 0) {
+                out << "no rule matches\n";
+            } else {
+                out << "rule " << rule << " decides (" << texts[family][rule - 1] << ")\n";
+            }
         }
         return out.str();
     }
@@ -216,8 +218,8 @@ std::vector<std::uint32_t> seeds() {
            last - first >= most_seeds || chosen.size() + (last - first) >= most_seeds) {
             return {0};
         }
-        for(std::uint32_t seed = first; seed <= last; ++seed) {
-            chosen.push_back(seed);
+        for(std::uint32_t i = 0; i <= last - first; ++i) {  // counting up to `last` could wrap
+            chosen.push_back(first + i);
         }
     }
     return chosen.empty() ? std::vector<std::uint32_t>{0} : chosen;

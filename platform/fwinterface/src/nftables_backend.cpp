@@ -100,7 +100,8 @@ void NftablesBackend::write_hooks(NftBatch& batch, bool jump) const {
 // this one, when the kernel lost step): deleted in `batch`, after the chains are emptied.
 bool NftablesBackend::delete_our_sets(NftBatch& batch) {
     for(bool ipv6 : {false, true}) {
-        const TableRef table = table_of(access_control_chain(ipv6));
+        const ChainKey chain = access_control_chain(ipv6);  // the table's name lives in it
+        const TableRef table = table_of(chain);
         std::vector<std::string> names;
         std::string why;
         if(!socket_->list_sets(table, names, why)) {
