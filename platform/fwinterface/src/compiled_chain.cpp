@@ -17,9 +17,11 @@ void put_address(std::string& key, const std::optional<AddressMatch>& match) {
 }
 
 // What a rule is besides its source: rules with equal keys share a kernel rule.
-std::string group_key(const RuleSpec& spec) {
+std::string group_key(const RuleSpec& spec, bool ipv6) {
     std::string key;
-    key += spec.source ? 'S' : 'A';  // with a source (looked up in a set) or for any source
+    // For any source, or with a source looked up in a hash set (single addresses) or in an
+    // interval set (subnets).
+    key += !spec.source ? 'A' : spec.source->prefix == (ipv6 ? 128U : 32U) ? 'H' : 'W';
     put_address(key, spec.destination);
     key += static_cast<char>(spec.protocol);
     key += spec.mac ? 'M' : '-';
@@ -95,13 +97,14 @@ CompiledChain::GroupIt CompiledChain::new_group(CompiledTransaction& tx, Segment
     group.spec = spec;
     group.spec.source.reset();
     group.uses_set = spec.source.has_value();
+    group.single_addresses = key.front() == 'H';
     group.rule_id = tx.take_id();
     const std::optional<RuleRef> before = first_rule_after(segment);
     std::uint32_t seq = 0;
     if(group.uses_set) {
         group.set_name = std::string(compiled_set_prefix) + std::to_string(++set_counter_);
         group.set_id = tx.take_id();
-        tx.batch().add_interval_set(table(), group.set_name, group.set_id);
+        tx.batch().add_address_set(table(), group.set_name, group.set_id, !group.single_addresses);
         seq = tx.batch().add_set_rule(table(), key_.chain, group.rule_id, before, group.spec,
                                       SetRef{group.set_name, group.set_id});
     } else {
@@ -134,15 +137,30 @@ void CompiledChain::drop_group(CompiledTransaction& tx, SegmentIt segment, Group
     });
 }
 
-void CompiledChain::change_sources(CompiledTransaction& tx, KernelGroup& group, const Interval& source, bool add) {
-    const IntervalUnion::Change change = add ? group.sources.add(source) : group.sources.remove(source);
-    tx.on_undo([&group, source, add] {
-        if(add) {
-            group.sources.remove(source);
-        } else {
-            group.sources.add(source);
+// Counts a single address in or out of a hash set: the set changes only for the first and
+// the last rule holding it.
+IntervalUnion::Change count_address(std::map<Address128, std::uint32_t>& addresses, const Interval& source, bool add) {
+    IntervalUnion::Change change;
+    if(add) {
+        if(addresses[source.first]++ == 0) {
+            change.added.push_back(source);
         }
-    });
+    } else if(auto it = addresses.find(source.first); it != addresses.end() && --it->second == 0) {
+        addresses.erase(it);
+        change.removed.push_back(source);
+    }
+    return change;
+}
+
+void CompiledChain::change_sources(CompiledTransaction& tx, KernelGroup& group, const Interval& source, bool add) {
+    auto apply = [&group, source](bool adding) {
+        if(group.single_addresses) {
+            return count_address(group.addresses, source, adding);
+        }
+        return adding ? group.sources.add(source) : group.sources.remove(source);
+    };
+    const IntervalUnion::Change change = apply(add);
+    tx.on_undo([apply, add] { apply(!add); });
     if(change.removed.empty() && change.added.empty()) {
         return;
     }
@@ -167,7 +185,7 @@ void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt s
                          const RuleSpec& spec) {
     auto found = segment->by_key.find(key);
     const GroupIt group = found != segment->by_key.end() ? found->second : new_group(tx, segment, key, spec);
-    Member& member = members_[index];
+    Member& member = *members_[index];
     const Member before = member;
     member.segment = segment;
     member.group = group;
@@ -176,7 +194,7 @@ void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt s
     tx.on_undo([this, index, before, segment, group] {
         --group->members;
         --segment->members;
-        members_[index] = before;
+        *members_[index] = before;
     });
     if(member.source) {
         change_sources(tx, *group, *member.source, true);
@@ -184,7 +202,7 @@ void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt s
 }
 
 void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
-    const Member member = members_[index];
+    const Member member = *members_[index];
     if(member.source) {
         change_sources(tx, *member.group, *member.source, false);
     }
@@ -200,9 +218,9 @@ void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
 }
 
 void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to) {
-    const std::string key = members_[index].group->key;
-    RuleSpec spec = members_[index].group->spec;
-    if(members_[index].source) {
+    const std::string key = members_[index]->group->key;
+    RuleSpec spec = members_[index]->group->spec;
+    if(members_[index]->source) {
         spec.source = AddressMatch{};  // only its presence matters to a new group
     }
     leave(tx, index);
@@ -211,8 +229,8 @@ void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, Segm
 
 void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec) {
     const std::size_t size = members_.size();
-    const std::optional<SegmentIt> left = index > 0 ? std::optional(members_[index - 1].segment) : std::nullopt;
-    const std::optional<SegmentIt> right = index < size ? std::optional(members_[index].segment) : std::nullopt;
+    const std::optional<SegmentIt> left = index > 0 ? std::optional(members_[index - 1]->segment) : std::nullopt;
+    const std::optional<SegmentIt> right = index < size ? std::optional(members_[index]->segment) : std::nullopt;
     SegmentIt segment;
     if(left && (*left)->verdict == spec.verdict) {
         segment = *left;
@@ -222,7 +240,7 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
         // A rule of another target inside a run: the part of the run behind it becomes a run
         // of its own, behind the new rule's.
         const SegmentIt tail = new_segment(tx, std::next(*left), (*left)->verdict);
-        for(std::size_t j = index; j < size && members_[j].segment == *left; ++j) {
+        for(std::size_t j = index; j < size && members_[j]->segment == *left; ++j) {
             move_member(tx, j, tail);
         }
         segment = new_segment(tx, tail, spec.verdict);
@@ -233,15 +251,16 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
     if(spec.source) {
         source = interval_of(*spec.source, key_.ipv6);
     }
-    members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index), Member{segment, GroupIt{}, source});
+    members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
+                    std::make_shared<Member>(Member{segment, GroupIt{}, source}));
     tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
-    join(tx, index, segment, group_key(spec), spec);
+    join(tx, index, segment, group_key(spec, key_.ipv6), spec);
 }
 
 void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
-    const SegmentIt segment = members_[index].segment;
+    const SegmentIt segment = members_[index]->segment;
     leave(tx, index);
-    const Member member = members_[index];
+    std::shared_ptr<Member> member = members_[index];
     members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index));
     tx.on_undo([this, index, member] { members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index), member); });
     if(segment->members > 0) {
@@ -257,12 +276,12 @@ void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
     // The two runs around the removed one have the same target now: the smaller joins the
     // larger.
     if(next->members <= (*previous)->members) {
-        for(std::size_t j = index; j < members_.size() && members_[j].segment == next; ++j) {
+        for(std::size_t j = index; j < members_.size() && members_[j]->segment == next; ++j) {
             move_member(tx, j, *previous);
         }
         drop_segment(tx, next);
     } else {
-        for(std::size_t j = index; j-- > 0 && members_[j].segment == *previous;) {
+        for(std::size_t j = index; j-- > 0 && members_[j]->segment == *previous;) {
             move_member(tx, j, next);
         }
         drop_segment(tx, *previous);
@@ -285,11 +304,11 @@ void CompiledTransaction::write_elements() {
             const SetRef set{group->set_name, group->set_id};
             for(std::size_t i = 0; i < gone.size(); i += intervals_per_message) {
                 const std::size_t count = std::min(intervals_per_message, gone.size() - i);
-                batch_.delete_set_intervals(table, set, std::span(gone).subspan(i, count));
+                batch_.delete_set_elements(table, set, !group->single_addresses, std::span(gone).subspan(i, count));
             }
             for(std::size_t i = 0; i < come.size(); i += intervals_per_message) {
                 const std::size_t count = std::min(intervals_per_message, come.size() - i);
-                batch_.add_set_intervals(table, set, std::span(come).subspan(i, count));
+                batch_.add_set_elements(table, set, !group->single_addresses, std::span(come).subspan(i, count));
             }
         }
         group->pending.clear();

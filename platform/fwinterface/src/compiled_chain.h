@@ -5,6 +5,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -24,18 +25,22 @@ namespace fwinterface {
 inline constexpr std::string_view compiled_set_prefix = "acqk_";
 
 // One kernel rule standing for positional rules that differ only in their source address:
-// the source is looked up in a set holding the union of theirs. Rules without a source share
-// one kernel rule when they are alike in everything else.
+// the source is looked up in a set holding the union of theirs. Single addresses go into a
+// hash set (constant time to change in the kernel, whatever its size), subnets into an
+// interval set beside it, each with its own rule. Rules without a source share one kernel
+// rule when they are alike in everything else.
 struct KernelGroup {
     std::string key;  // everything of the rule but its source
     RuleSpec spec;    // the same, source cleared
     bool uses_set = false;
+    bool single_addresses = false;  // the set is a hash set of single addresses, else of intervals
     std::string set_name;
     std::uint32_t set_id = 0;   // while the batch that creates the set is open
     std::uint64_t handle = 0;   // the kernel rule's handle, 0 until confirmed
     std::uint32_t rule_id = 0;  // while the batch that adds the rule is open
     std::size_t members = 0;
-    IntervalUnion sources;
+    IntervalUnion sources;                          // of an interval set
+    std::map<Address128, std::uint32_t> addresses;  // of a hash set, with their counts
     std::map<Interval, int> pending;  // element changes of the open batch: +1 add, -1 remove
     bool alive = true;
 };
@@ -122,7 +127,8 @@ private:
     ChainKey key_;
     std::uint64_t& set_counter_;
     std::list<Segment> segments_;
-    std::vector<Member> members_;  // per position
+    // Per position; held by pointer so that an insertion in front moves pointers, not records.
+    std::vector<std::shared_ptr<Member>> members_;
 };
 
 }  // namespace fwinterface

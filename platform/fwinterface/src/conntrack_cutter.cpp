@@ -2,6 +2,7 @@
 
 #include "netfilter_socket.h"
 
+#include <endian.h>
 #include <libmnl/libmnl.h>
 #include <linux/netfilter/nfnetlink.h>
 #include <linux/netfilter/nfnetlink_conntrack.h>
@@ -34,6 +35,7 @@ constexpr std::size_t removals_per_datagram = 64;
 constexpr std::uint16_t ct_new_type = (NFNL_SUBSYS_CTNETLINK << 8) | IPCTNL_MSG_CT_NEW;
 constexpr std::uint16_t ct_get_type = (NFNL_SUBSYS_CTNETLINK << 8) | IPCTNL_MSG_CT_GET;
 constexpr std::uint16_t ct_delete_type = (NFNL_SUBSYS_CTNETLINK << 8) | IPCTNL_MSG_CT_DELETE;
+constexpr std::uint16_t ct_stats_type = (NFNL_SUBSYS_CTNETLINK << 8) | IPCTNL_MSG_CT_GET_STATS;
 
 std::uint8_t family_of(bool ipv6) { return ipv6 ? AF_INET6 : AF_INET; }
 
@@ -283,6 +285,35 @@ ConntrackSocket::Outcome ConntrackSocket::dump(bool ipv6, const std::function<bo
     }
 }
 
+std::optional<std::uint32_t> ConntrackSocket::tracked() {
+    const std::uint32_t seq = take_seq(1);
+    NetlinkWriter request;
+    request.begin_message(ct_stats_type, 0, seq, AF_UNSPEC);
+    request.end_message();
+    if(mnl_socket_sendto(socket_, request.bytes().data(), request.bytes().size()) < 0) {
+        return std::nullopt;
+    }
+    const ssize_t length = recv(mnl_socket_get_fd(socket_), reply_.data(), reply_.size(), 0);
+    std::optional<std::uint32_t> count;
+    auto read_count = [](const nlmsghdr* message, void* data) {
+        if(message->nlmsg_type == ct_stats_type && mnl_nlmsg_get_payload_len(message) >= sizeof(nfgenmsg)) {
+            Attributes<CTA_STATS_GLOBAL_MAX> top{};
+            mnl_attr_parse(message, sizeof(nfgenmsg), keep_attribute<CTA_STATS_GLOBAL_MAX>, &top);
+            if(const std::uint8_t* entries = fixed_payload(top[CTA_STATS_GLOBAL_ENTRIES], 4)) {
+                std::uint32_t value = 0;
+                std::memcpy(&value, entries, sizeof(value));
+                *static_cast<std::optional<std::uint32_t>*>(data) = be32toh(value);
+            }
+        }
+        return MNL_CB_OK;
+    };
+    if(length <= 0 || mnl_cb_run(reply_.data(), static_cast<std::size_t>(length), seq, mnl_socket_get_portid(socket_),
+                                 read_count, &count) < 0) {
+        return std::nullopt;
+    }
+    return count;
+}
+
 bool ConntrackSocket::remove(bool ipv6, std::span<const ConntrackEntryName> entries, std::size_t& removed,
                              std::string& error) {
     removed = 0;
@@ -347,6 +378,22 @@ bool ConntrackSocket::remove(bool ipv6, std::span<const ConntrackEntryName> entr
 
 bool cut_connections(std::span<const RuleSpec> rules, bool ipv6, std::size_t& removed, std::string& error) {
     removed = 0;
+    ConntrackSocket::Outcome outcome{};
+    auto socket = ConntrackSocket::open(outcome, error);
+    if(socket == nullptr) {
+        for(const RuleSpec& rule : rules) {
+            if(!check_rule(rule, ipv6, error)) {
+                return false;
+            }
+        }
+        return outcome == ConntrackSocket::Outcome::no_conntrack;
+    }
+    return cut_connections(*socket, rules, ipv6, removed, error);
+}
+
+bool cut_connections(ConntrackSocket& socket, std::span<const RuleSpec> rules, bool ipv6, std::size_t& removed,
+                     std::string& error) {
+    removed = 0;
     for(const RuleSpec& rule : rules) {
         if(!check_rule(rule, ipv6, error)) {
             return false;
@@ -355,10 +402,10 @@ bool cut_connections(std::span<const RuleSpec> rules, bool ipv6, std::size_t& re
     if(std::none_of(rules.begin(), rules.end(), stops_flows)) {
         return true;
     }
-    ConntrackSocket::Outcome outcome{};
-    auto socket = ConntrackSocket::open(outcome, error);
-    if(socket == nullptr) {
-        return outcome == ConntrackSocket::Outcome::no_conntrack;
+    // The dump walks the kernel's whole conntrack hash table, whoever's entries are in it: not
+    // worth it when this namespace tracks nothing.
+    if(socket.tracked() == std::optional<std::uint32_t>(0)) {
+        return true;
     }
     // One dump, every entry against every rule: rule sets are small next to the table.
     auto covered = [&rules](const FlowTuple& flow) {
@@ -366,11 +413,11 @@ bool cut_connections(std::span<const RuleSpec> rules, bool ipv6, std::size_t& re
                            [&flow](const RuleSpec& rule) { return rule_covers(rule, flow); });
     };
     std::vector<ConntrackEntryName> doomed;
-    outcome = socket->dump(ipv6, covered, doomed, error);
+    const ConntrackSocket::Outcome outcome = socket.dump(ipv6, covered, doomed, error);
     if(outcome != ConntrackSocket::Outcome::done) {
         return outcome == ConntrackSocket::Outcome::no_conntrack;
     }
-    return socket->remove(ipv6, doomed, removed, error);
+    return socket.remove(ipv6, doomed, removed, error);
 }
 
 }  // namespace fwinterface

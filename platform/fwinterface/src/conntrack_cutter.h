@@ -65,6 +65,9 @@ public:
     Outcome dump(bool ipv6, const std::function<bool(const FlowTuple&)>& select,
                  std::vector<ConntrackEntryName>& selected, std::string& error);
 
+    // How many entries the kernel tracks in this namespace, when it says.
+    std::optional<std::uint32_t> tracked();
+
     // Removes the named entries; those already gone are not counted in `removed`. On failure
     // the other entries are still tried and `error` names the first refusal.
     bool remove(bool ipv6, std::span<const ConntrackEntryName> entries, std::size_t& removed,
@@ -85,6 +88,11 @@ private:
 // A rule no chain of the family can hold (prefix, port range, ICMP value out of range) is
 // refused before anything is removed.
 bool cut_connections(std::span<const RuleSpec> rules, bool ipv6, std::size_t& removed, std::string& error);
+
+// The same through a socket kept open: closing a ctnetlink socket makes the kernel wait for a
+// grace period (milliseconds), too long to pay per commit.
+bool cut_connections(ConntrackSocket& socket, std::span<const RuleSpec> rules, bool ipv6, std::size_t& removed,
+                     std::string& error);
 
 }  // namespace fwinterface
 

@@ -107,14 +107,16 @@ std::uint32_t NftBatch::rule_message(TableRef table, std::string_view chain, std
     return seq;
 }
 
-std::uint32_t NftBatch::add_interval_set(TableRef table, std::string_view name, std::uint32_t id) {
+std::uint32_t NftBatch::add_address_set(TableRef table, std::string_view name, std::uint32_t id, bool intervals) {
     // Data types as nft knows them, so that `nft list` prints the elements as addresses.
     constexpr std::uint32_t ipv4_address_type = 7;
     constexpr std::uint32_t ipv6_address_type = 8;
     const std::uint32_t seq = begin(message_type(NFT_MSG_NEWSET), NLM_F_CREATE, table);
     out_.put_string(NFTA_SET_TABLE, table.table);
     out_.put_string(NFTA_SET_NAME, name);
-    out_.put_u32(NFTA_SET_FLAGS, NFT_SET_INTERVAL);
+    if(intervals) {
+        out_.put_u32(NFTA_SET_FLAGS, NFT_SET_INTERVAL);
+    }
     out_.put_u32(NFTA_SET_KEY_TYPE, table.ipv6 ? ipv6_address_type : ipv4_address_type);
     out_.put_u32(NFTA_SET_KEY_LEN, table.ipv6 ? 16 : 4);
     out_.put_u32(NFTA_SET_ID, id);
@@ -130,16 +132,18 @@ std::uint32_t NftBatch::delete_set(TableRef table, std::string_view name) {
     return seq;
 }
 
-std::uint32_t NftBatch::add_set_intervals(TableRef table, const SetRef& set, std::span<const Interval> intervals) {
-    return set_intervals(message_type(NFT_MSG_NEWSETELEM), NLM_F_CREATE, table, set, intervals);
+std::uint32_t NftBatch::add_set_elements(TableRef table, const SetRef& set, bool intervals,
+                                         std::span<const Interval> elements) {
+    return set_elements(message_type(NFT_MSG_NEWSETELEM), NLM_F_CREATE, table, set, intervals, elements);
 }
 
-std::uint32_t NftBatch::delete_set_intervals(TableRef table, const SetRef& set, std::span<const Interval> intervals) {
-    return set_intervals(message_type(NFT_MSG_DELSETELEM), 0, table, set, intervals);
+std::uint32_t NftBatch::delete_set_elements(TableRef table, const SetRef& set, bool intervals,
+                                            std::span<const Interval> elements) {
+    return set_elements(message_type(NFT_MSG_DELSETELEM), 0, table, set, intervals, elements);
 }
 
-std::uint32_t NftBatch::set_intervals(std::uint16_t type, std::uint16_t flags, TableRef table, const SetRef& set,
-                                      std::span<const Interval> intervals) {
+std::uint32_t NftBatch::set_elements(std::uint16_t type, std::uint16_t flags, TableRef table, const SetRef& set,
+                                     bool intervals, std::span<const Interval> elements) {
     const std::uint32_t seq = begin(type, flags, table);
     out_.put_string(NFTA_SET_ELEM_LIST_TABLE, table.table);
     out_.put_string(NFTA_SET_ELEM_LIST_SET, set.name);
@@ -164,9 +168,9 @@ std::uint32_t NftBatch::set_intervals(std::uint16_t type, std::uint16_t flags, T
     };
     const Address128 highest = highest_address(table.ipv6);
     out_.begin_nest(NFTA_SET_ELEM_LIST_ELEMENTS);
-    for(const Interval& interval : intervals) {
+    for(const Interval& interval : elements) {
         element(interval.first, false);
-        if(interval.last != highest) {
+        if(intervals && interval.last != highest) {
             element(interval.last.next(), true);
         }
     }

@@ -48,14 +48,17 @@ public:
     // The same, looking the source address up in a set of the table instead of spec.source.
     std::uint32_t add_set_rule(TableRef table, std::string_view chain, std::uint32_t id,
                                const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef& set);
-    // A set of source addresses of the table's family, held as intervals; `id` (not 0, unique
-    // in the batch) lets later messages of the batch name it before it exists.
-    std::uint32_t add_interval_set(TableRef table, std::string_view name, std::uint32_t id);
+    // A set of source addresses of the table's family, held as intervals or as single
+    // addresses (a hash set); `id` (not 0, unique in the batch) lets later messages of the
+    // batch name it before it exists.
+    std::uint32_t add_address_set(TableRef table, std::string_view name, std::uint32_t id, bool intervals);
     std::uint32_t delete_set(TableRef table, std::string_view name);
-    // Adds (or removes) intervals of addresses: each as its first address and, unless it ends
-    // at the highest address, the address after its last flagged as an interval end.
-    std::uint32_t add_set_intervals(TableRef table, const SetRef& set, std::span<const Interval> intervals);
-    std::uint32_t delete_set_intervals(TableRef table, const SetRef& set, std::span<const Interval> intervals);
+    // Adds (or removes) elements: of an interval set, each interval as its first address and,
+    // unless it ends at the highest address, the address after its last flagged as an interval
+    // end; of a hash set, the first address of each (single-address) interval.
+    std::uint32_t add_set_elements(TableRef table, const SetRef& set, bool intervals, std::span<const Interval> elements);
+    std::uint32_t delete_set_elements(TableRef table, const SetRef& set, bool intervals,
+                                      std::span<const Interval> elements);
     std::uint32_t add_jump_rule(TableRef table, std::string_view chain, std::string_view target);
     std::uint32_t delete_rule(TableRef table, std::string_view chain, RuleRef rule);
 
@@ -73,8 +76,8 @@ private:
     std::uint32_t begin(std::uint16_t type, std::uint16_t flags, TableRef table);
     std::uint32_t rule_message(TableRef table, std::string_view chain, std::uint32_t id,
                                const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef* set);
-    std::uint32_t set_intervals(std::uint16_t type, std::uint16_t flags, TableRef table, const SetRef& set,
-                                std::span<const Interval> intervals);
+    std::uint32_t set_elements(std::uint16_t type, std::uint16_t flags, TableRef table, const SetRef& set,
+                               bool intervals, std::span<const Interval> elements);
 
     NetlinkWriter out_;
     std::uint32_t first_seq_;

@@ -46,6 +46,10 @@ std::unique_ptr<NftablesBackend> NftablesBackend::start(const NftablesOptions& o
         return nullptr;
     }
     std::unique_ptr<NftablesBackend> backend(new NftablesBackend(std::move(socket), options));
+    // Opened here, so that it lives in the same network namespace as the nf_tables socket.
+    ConntrackSocket::Outcome outcome{};
+    std::string why;
+    backend->conntrack_ = ConntrackSocket::open(outcome, why);
     if(!backend->take_over()) {
         error = backend->error_;
         return nullptr;
@@ -409,8 +413,8 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
 // connections the new stopping rules cover are ended, so that their next packet meets the
 // rules. The rules are in place whatever happens here, so a failure is reported and the
 // commit stands.
-void NftablesBackend::cut_connections(const Written& written) const {
-    if(!options_.cut_connections || written.stopping.empty()) {
+void NftablesBackend::cut_connections(const Written& written) {
+    if(!options_.cut_connections || written.stopping.empty() || conntrack_ == nullptr) {
         return;
     }
     for(bool ipv6 : {false, true}) {
@@ -422,7 +426,7 @@ void NftablesBackend::cut_connections(const Written& written) const {
         }
         std::size_t removed = 0;
         std::string why;
-        if(!rules.empty() && !fwinterface::cut_connections(rules, ipv6, removed, why)) {
+        if(!rules.empty() && !fwinterface::cut_connections(*conntrack_, rules, ipv6, removed, why)) {
             std::fprintf(stderr, "fwinterface: cannot end the connections new rules stop: %s\n", why.c_str());
         }
     }

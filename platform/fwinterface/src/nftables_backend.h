@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compiled_chain.h"
+#include "conntrack_cutter.h"
 #include "nft_socket.h"
 #include "ruleset_backend.h"
 #include "undo_log.h"
@@ -109,11 +110,12 @@ private:
     bool learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written);
     void settle(UndoLog<Chains>& undo, const Written& written);
     bool reconcile(UndoLog<Chains>& undo, const Written& written);
-    void cut_connections(const Written& written) const;
+    void cut_connections(const Written& written);
     std::string describe_refusal(const BatchResult& result, const NftBatch& batch,
                                  std::span<const Operation> transaction, const Written& written) const;
 
     std::unique_ptr<NftSocket> socket_;
+    std::unique_ptr<ConntrackSocket> conntrack_;  // nullptr where the kernel has no conntrack
     NftablesOptions options_;
     Chains chains_;
     std::map<ChainKey, CompiledChain> compiled_;
