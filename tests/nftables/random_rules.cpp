@@ -13,6 +13,16 @@ constexpr std::size_t crowded_chain = 60;
 // A few ports shared by many rules, so that their ranges meet and overlap.
 constexpr std::uint32_t common_ports[] = {22, 53, 80, 443, 1000, 1024, 8080};
 
+// A port match one port wider at its top; false when there is none or it ends at 65535.
+bool widen_by_one(std::uint32_t first, std::uint32_t& last) {
+    if(first == 0 || first >= 65535) {
+        return false;
+    }
+    const std::uint32_t top = std::max(first, last);
+    last = top < 65535 ? top + 1 : first;
+    return true;
+}
+
 std::uint32_t random_port(Dice& dice) {
     return dice.chance(0.6) ? dice.pick(common_ports) : dice.between<std::uint32_t>(1, 65535);
 }
@@ -196,16 +206,12 @@ RuleDraft RandomRules::one_field_changed(RuleDraft rule) {
             }
             break;
         case 3:
-            if(rule.destination_port != 0 && rule.destination_port < 65535) {
-                const std::uint32_t last = std::max(rule.destination_port, rule.destination_port_last);
-                rule.destination_port_last = last < 65535 ? last + 1 : rule.destination_port;
+            if(widen_by_one(rule.destination_port, rule.destination_port_last)) {
                 return rule;
             }
             break;
         case 4:
-            if(rule.source_port != 0 && rule.source_port < 65535) {
-                const std::uint32_t last = std::max(rule.source_port, rule.source_port_last);
-                rule.source_port_last = last < 65535 ? last + 1 : rule.source_port;
+            if(widen_by_one(rule.source_port, rule.source_port_last)) {
                 return rule;
             }
             break;

@@ -316,21 +316,4 @@ void CompiledTransaction::write_elements() {
     touched_.clear();
 }
 
-std::size_t CompiledChain::kernel_rules() const {
-    std::size_t count = 0;
-    for(const Segment& segment : segments_) {
-        count += segment.groups.size();
-    }
-    return count;
-}
-
-std::size_t CompiledChain::set_count() const {
-    std::size_t count = 0;
-    for(const Segment& segment : segments_) {
-        count += static_cast<std::size_t>(
-            std::count_if(segment.groups.begin(), segment.groups.end(), [](const KernelGroup& g) { return g.uses_set; }));
-    }
-    return count;
-}
-
 }  // namespace fwinterface

@@ -101,8 +101,6 @@ public:
 
     void insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec);
     void remove(CompiledTransaction& tx, std::size_t index);
-    std::size_t kernel_rules() const;
-    std::size_t set_count() const;
 
 private:
     using SegmentIt = std::list<Segment>::iterator;

@@ -59,12 +59,6 @@ std::unique_ptr<NftablesBackend> NftablesBackend::start(const NftablesOptions& o
 
 bool NftablesBackend::is_compiled(const ChainKey& key) const { return options_.sets && is_access_control(key); }
 
-std::size_t NftablesBackend::kernel_rule_count(bool ipv6) const {
-    const ChainKey key = access_control_chain(ipv6);
-    auto it = compiled_.find(key);
-    return it != compiled_.end() ? it->second.kernel_rules() : chain_size(key);
-}
-
 std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
     auto it = chains_.find(key);
     return it == chains_.end() ? 0 : it->second.size();

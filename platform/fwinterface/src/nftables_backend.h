@@ -72,9 +72,6 @@ public:
 
     void set_cut_connections(bool cut) { options_.cut_connections = cut; }
 
-    // Kernel rules and sets the access-control chains take now (for tests and benchmarks).
-    std::size_t kernel_rule_count(bool ipv6) const;
-
     // Test hook: the answers to the next transaction overflow the receive buffer.
     void lose_answers_next() { socket_->starve_next_send(true); }
 
