@@ -32,9 +32,11 @@ amxd_status_t kernel_dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, 
     return rc == 0 ? amxd_status_ok : amxd_status_out_of_mem;
 }
 
-amxd_status_t add_function(amxd_object_t* object, const char* name, amxd_object_fn_t impl) {
+}  // namespace
+
+amxd_status_t add_method(amxd_object_t* object, const char* name, uint32_t ret_type, amxd_object_fn_t impl) {
     amxd_function_t* func = nullptr;
-    amxd_status_t status = amxd_function_new(&func, name, AMXC_VAR_ID_CSTRING, impl);
+    amxd_status_t status = amxd_function_new(&func, name, ret_type, impl);
     if (status == amxd_status_ok) {
         status = amxd_object_add_function(object, func);
         if (status != amxd_status_ok) {
@@ -44,27 +46,30 @@ amxd_status_t add_function(amxd_object_t* object, const char* name, amxd_object_
     return status;
 }
 
-}  // namespace
+amxd_object_t* new_builtin_object(amxd_dm_t** dm, const char* name) {
+    amxd_object_t* object = nullptr;
+    if (amxd_dm_new(dm) != amxd_status_ok) {
+        return nullptr;
+    }
+    if (amxd_object_new(&object, amxd_object_singleton, name) != amxd_status_ok) {
+        return nullptr;
+    }
+    if (amxd_object_add_object(amxd_dm_get_root(*dm), object) != amxd_status_ok) {
+        amxd_object_delete(&object);
+        return nullptr;
+    }
+    return object;
+}
 
 amxd_dm_t* new_firewall_model(const char* name, std::string& error) {
     amxd_dm_t* dm = nullptr;
-    amxd_object_t* object = nullptr;
-    if (amxd_dm_new(&dm) != amxd_status_ok) {
-        error = "cannot create the Firewall data model";
-        return nullptr;
-    }
-    amxd_status_t status = amxd_object_new(&object, amxd_object_singleton, name);
+    amxd_object_t* object = new_builtin_object(&dm, name);
+    amxd_status_t status = object == nullptr ? amxd_status_out_of_mem : amxd_status_ok;
     if (status == amxd_status_ok) {
-        status = amxd_object_add_object(amxd_dm_get_root(dm), object);
-        if (status != amxd_status_ok) {
-            amxd_object_delete(&object);
-        }
+        status = add_method(object, "Dump", AMXC_VAR_ID_CSTRING, dump);
     }
     if (status == amxd_status_ok) {
-        status = add_function(object, "Dump", dump);
-    }
-    if (status == amxd_status_ok) {
-        status = add_function(object, "KernelDump", kernel_dump);
+        status = add_method(object, "KernelDump", AMXC_VAR_ID_CSTRING, kernel_dump);
     }
     if (status != amxd_status_ok) {
         error = std::string("cannot build ") + name + ".Dump() and .KernelDump(): " + amxd_status_string(status);

@@ -67,9 +67,9 @@ int main(int argc, char** argv) {
     if (signals.stop_signal() != 0) {
         zebTraceZ(TRACE_LEVEL_NOTICE, "gwrt", "%s received, stopping", strsignal(signals.stop_signal()));
     }
-    runtime.stop();
+    bool saved = runtime.stop();
     if (rc != 0) {
         return fail("event loop failed");
     }
-    return 0;
+    return saved ? 0 : fail("changes could not be saved before the stop");
 }

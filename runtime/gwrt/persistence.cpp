@@ -4,6 +4,7 @@
 #include <amxp/amxp_slot.h>
 #include <zebtrace/zebtrace.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <amxc/amxc_scoped_var.h>
@@ -14,6 +15,8 @@ namespace {
 
 constexpr const char* kZone = "gwrt";
 constexpr const char* kStateFileName = "gwrt-state.json";
+constexpr unsigned int kFirstRetryMs = 1000;
+constexpr unsigned int kLastRetryMs = 60000;
 
 std::string owned_text(char* text) {
     std::string copy = text == nullptr ? "" : text;
@@ -38,22 +41,35 @@ bool resolve_method(amxd_dm_t* dm, const std::string& path, amxd_object_t*& obje
     return true;
 }
 
-// Per template path, the indices of its instances, for every template below `object`.
-void collect_indices(const amxd_object_t* object, amxc_var_t* out) {
+// Per template path below `object`, each instance's index and name.
+void collect_instances(const amxd_object_t* object, amxc_var_t* out) {
     amxd_object_for_each_child(child, object) {
         if (amxd_object_get_type(child) != amxd_object_template) {
-            collect_indices(child, out);
+            collect_instances(child, out);
             continue;
         }
         if (amxd_object_first_instance(child) == nullptr) {
             continue;
         }
-        amxc_var_t* list = amxc_var_add_new_key_list(out, owned_text(amxd_object_get_path(child, 0)).c_str());
+        amxc_var_t* table = amxc_var_add_new_key_htable(out, owned_text(amxd_object_get_path(child, 0)).c_str());
         amxd_object_for_each_instance(instance, child) {
-            amxc_var_add(uint32_t, list, amxd_object_get_index(instance));
-            collect_indices(instance, out);
+            const std::string named = amxd_object_get_name(instance, AMXD_OBJECT_NAMED);
+            const std::string index = amxd_object_get_name(instance, AMXD_OBJECT_INDEXED);
+            amxc_var_add_key(cstring_t, table, index.c_str(), named == index ? "" : named.c_str());
+            collect_instances(instance, out);
         }
     }
+}
+
+// Refused values the import reports in its result ({"refused": [{"path", "value"}, ...]}).
+std::string refused_values(const amxc_var_t* ret) {
+    std::string text;
+    amxc_var_for_each(item, amxc_var_get_key(ret, "refused", AMXC_VAR_FLAG_DEFAULT)) {
+        char* value = amxc_var_get_cstring_t(amxc_var_get_key(item, "value", AMXC_VAR_FLAG_DEFAULT));
+        const char* path = amxc_var_get_const_cstring_t(amxc_var_get_key(item, "path", AMXC_VAR_FLAG_DEFAULT));
+        text += std::string(text.empty() ? "" : ", ") + (path == nullptr ? "?" : path) + "=" + owned_text(value);
+    }
+    return text;
 }
 
 }  // namespace
@@ -84,40 +100,90 @@ bool Persistence::prepare(std::string& error) {
     return true;
 }
 
-void Persistence::restore() {
-    amxc::ScopedVar state;
-    gw::StateStore::Loaded loaded = store_.load(state.get());
-    for (const std::string& note : loaded.notes) {
-        zebTraceZ(TRACE_LEVEL_WARNING, kZone, "state: %s", note.c_str());
+bool Persistence::restore() {
+    bool refused = false;  // a copy the import did not take: it stays in place, so saving holds
+    std::string failures;
+    for (const std::string& path : {store_.current_path(), store_.previous_path()}) {
+        amxc::ScopedVar state;
+        gw::StateStore::Loaded loaded = store_.load(path, state.get());
+        for (const std::string& note : loaded.notes) {
+            zebTraceZ(TRACE_LEVEL_WARNING, kZone, "state: %s", note.c_str());
+            failures += (failures.empty() ? "" : "; ") + note;
+        }
+        if (!loaded.found) {
+            continue;
+        }
+        std::string why;
+        Outcome outcome = import(state.get(), why);
+        if (outcome == Outcome::failed) {
+            zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s does not restore (%s)", path.c_str(), why.c_str());
+            failures += (failures.empty() ? "" : "; ") + path + " does not restore (" + why + ")";
+            refused = true;
+            clear_tree();
+            continue;
+        }
+        if (outcome == Outcome::partial) {
+            restore_text_ = "partly restored from " + path + ", refused: " + why;
+            hold(restore_text_);
+            return false;
+        }
+        restore_text_ = "restored from " + path;
+        zebTraceZ(TRACE_LEVEL_NOTICE, kZone, "state: %s", restore_text_.c_str());
+        if (path == store_.current_path()) {
+            last_written_ = loaded.bytes;  // what was just read needs no rewrite
+        } else {
+            // The current copy did not restore: out of the way, so that the next save cannot
+            // make it the previous one.
+            std::string kept = store_.set_aside(store_.current_path(), "unrestored");
+            dirty_ = true;
+            if (!kept.empty()) {
+                zebTraceZ(TRACE_LEVEL_WARNING, kZone, "state: the copy that did not restore is kept as %s", kept.c_str());
+            }
+        }
+        return true;
     }
-    if (!loaded.found) {
-        zebTraceZ(loaded.notes.empty() ? TRACE_LEVEL_NOTICE : TRACE_LEVEL_WARNING, kZone,
+    restore_text_ = failures.empty() ? "no saved configuration" : "nothing restored: " + failures;
+    if (!refused) {
+        // Damaged copies were set aside, so no save can bury them.
+        zebTraceZ(failures.empty() ? TRACE_LEVEL_NOTICE : TRACE_LEVEL_WARNING, kZone,
                   "state: no saved configuration in %s; starting empty", store_.current_path().c_str());
-        return;
+        return failures.empty();
     }
-    if (!import(state.get())) {
-        // Keep what could not be restored, so that the saves that follow do not bury it.
-        std::string error;
-        std::string kept = store_.keep_copy(loaded.bytes, "unrestored", error);
-        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: the import of %s failed; %s", loaded.path.c_str(),
-                  kept.empty() ? ("keeping a copy failed too: " + error).c_str() : ("a copy is kept as " + kept).c_str());
-        return;
+    hold(restore_text_);
+    return false;
+}
+
+void Persistence::hold(const std::string& why) {
+    held_ = true;
+    zebTraceZ(TRACE_LEVEL_ERROR, kZone,
+              "state: %s. SAVING IS HELD: the files in %s stay as they are until a client calls State.Save() "
+              "(keep the running configuration) or State.Restore() (read the files again)",
+              why.c_str(), config_.dir.c_str());
+}
+
+void Persistence::plan_indices(const amxc_var_t* state) {
+    by_name_.clear();
+    in_order_.clear();
+    amxc_var_for_each(table, amxc_var_get_key(state, "instances", AMXC_VAR_FLAG_DEFAULT)) {
+        std::map<std::string, uint32_t>& names = by_name_[amxc_var_key(table)];
+        amxc_var_for_each(name, table) {
+            const char* text = amxc_var_get_const_cstring_t(name);
+            if (text != nullptr && *text != '\0') {
+                names[text] = gw::saved_index_key(amxc_var_key(name)).value_or(0);
+            }
+        }
     }
-    zebTraceZ(TRACE_LEVEL_NOTICE, kZone, "state: restored from %s", loaded.path.c_str());
-    // What was just read needs no rewrite; a fallback copy does, so the current file is good again.
-    if (loaded.path == store_.current_path()) {
-        last_written_ = loaded.bytes;
+    amxc_var_for_each(list, amxc_var_get_key(state, "indices", AMXC_VAR_FLAG_DEFAULT)) {
+        std::deque<uint32_t>& indices = in_order_[amxc_var_key(list)];
+        amxc_var_for_each(item, list) {
+            uint32_t index = amxc_var_get_uint32_t(item);
+            indices.push_back(index > AMXD_MAX_INDEX ? 0 : index);  // the data model picks instead
+        }
     }
 }
 
-bool Persistence::import(amxc_var_t* state) {
-    restore_plan_.clear();
-    amxc_var_for_each(list, amxc_var_get_key(state, "indices", AMXC_VAR_FLAG_DEFAULT)) {
-        std::deque<uint32_t>& indices = restore_plan_[amxc_var_key(list)];
-        amxc_var_for_each(item, list) {
-            indices.push_back(amxc_var_get_uint32_t(item));
-        }
-    }
+Persistence::Outcome Persistence::import(amxc_var_t* state, std::string& why) {
+    plan_indices(state);
     amxc::ScopedVar args;
     amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE);
     amxc_var_t* tree = amxc_var_get_key(state, "export", AMXC_VAR_FLAG_DEFAULT);
@@ -129,23 +195,51 @@ bool Persistence::import(amxc_var_t* state) {
     amxc::ScopedVar ret;
     amxd_status_t status = amxd_object_invoke_function(import_object_, import_method_.c_str(), args.get(), ret.get());
     amxd_dm_set_index_hook(dm_, nullptr, nullptr);
-    restore_plan_.clear();
+    by_name_.clear();
+    in_order_.clear();
     if (status != amxd_status_ok) {
-        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s failed: %s", config_.import_path.c_str(), amxd_status_string(status));
-        return false;
+        const char* message = amxc_var_type_of(ret.get()) == AMXC_VAR_ID_CSTRING ? amxc_var_get_const_cstring_t(ret.get()) : nullptr;
+        why = config_.import_path + " failed: " + (message != nullptr ? message : amxd_status_string(status));
+        return Outcome::failed;
     }
-    return true;
+    why = refused_values(ret.get());
+    return why.empty() ? Outcome::restored : Outcome::partial;
 }
 
-uint32_t Persistence::saved_index(const amxd_object_t* templ, const char* /*name*/, void* priv) {
+uint32_t Persistence::saved_index(const amxd_object_t* templ, const char* name, uint32_t requested, void* priv) {
     auto* self = static_cast<Persistence*>(priv);
-    auto found = self->restore_plan_.find(owned_text(amxd_object_get_path(templ, 0)));
-    if (found == self->restore_plan_.end() || found->second.empty()) {
-        return 0;
+    const std::string path = owned_text(amxd_object_get_path(templ, 0));
+    if (auto order = self->in_order_.find(path); order != self->in_order_.end() && !order->second.empty()) {
+        uint32_t index = order->second.front();  // version 1: the export's order is the index order
+        order->second.pop_front();
+        return index;
     }
-    uint32_t index = found->second.front();
-    found->second.pop_front();
-    return index;
+    auto names = self->by_name_.find(path);
+    if (names != self->by_name_.end() && name != nullptr) {
+        if (auto found = names->second.find(name); found != names->second.end()) {
+            return found->second;
+        }
+    }
+    return requested;
+}
+
+void Persistence::clear_tree() {
+    amxd_trans_t trans;
+    amxd_trans_init(&trans);
+    amxd_trans_set_attr(&trans, amxd_tattr_change_ro, true);
+    amxd_object_for_each_child(child, export_object_) {
+        if (amxd_object_get_type(child) != amxd_object_template || amxd_object_first_instance(child) == nullptr) {
+            continue;
+        }
+        amxd_trans_select_object(&trans, child);
+        amxd_object_for_each_instance(instance, child) {
+            amxd_trans_del_inst(&trans, amxd_object_get_index(instance), nullptr);
+        }
+    }
+    if (amxd_trans_apply(&trans, dm_) != amxd_status_ok) {
+        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: what was partly restored could not be removed");
+    }
+    amxd_trans_clean(&trans);
 }
 
 bool Persistence::watch(std::string& error) {
@@ -155,6 +249,9 @@ bool Persistence::watch(std::string& error) {
         return false;
     }
     watching_ = true;
+    if (dirty_ && !held_) {
+        amxp_timer_start(timer_, config_.delay_ms);
+    }
     return true;
 }
 
@@ -176,58 +273,139 @@ bool Persistence::relevant(const char* sig_name, const amxc_var_t* data) const {
 
 void Persistence::on_event(const char* sig_name, const amxc_var_t* data, void* priv) {
     auto* self = static_cast<Persistence*>(priv);
-    // Armed once per burst, not restarted, so a steady stream of changes is still saved.
-    if (self->relevant(sig_name, data) && amxp_timer_get_state(self->timer_) != amxp_timer_started) {
+    if (!self->relevant(sig_name, data)) {
+        return;
+    }
+    self->dirty_ = true;
+    // Armed once per burst, not restarted, so a steady stream of changes is still saved; a
+    // retry already armed keeps its back-off.
+    if (!self->held_ && amxp_timer_get_state(self->timer_) != amxp_timer_started) {
         amxp_timer_start(self->timer_, self->config_.delay_ms);
     }
 }
 
-void Persistence::on_timer(amxp_timer_t* /*timer*/, void* priv) { static_cast<Persistence*>(priv)->save(); }
-
-void Persistence::flush() {
-    if (amxp_timer_get_state(timer_) == amxp_timer_started) {
-        amxp_timer_stop(timer_);
-        save();
+void Persistence::on_timer(amxp_timer_t* /*timer*/, void* priv) {
+    auto* self = static_cast<Persistence*>(priv);
+    if (!self->save() && self->dirty_ && !self->held_) {
+        self->schedule_retry();
     }
+}
+
+bool Persistence::flush() {
+    if (timer_ != nullptr) {
+        amxp_timer_stop(timer_);
+    }
+    if (!dirty_) {
+        return true;
+    }
+    if (!held_) {
+        return save();
+    }
+    // The files must stay; the running configuration is kept beside them instead.
+    amxc::ScopedVar state;
+    std::string bytes = build_state(state.get()) ? gw::encode_state_file(state.get()) : "";
+    std::string error;
+    std::string kept = bytes.empty() ? "" : store_.keep_copy(bytes, "unsaved", error);
+    if (kept.empty()) {
+        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: saving is held and the running configuration could not be kept: %s",
+                  error.c_str());
+        return false;
+    }
+    zebTraceZ(TRACE_LEVEL_WARNING, kZone, "state: saving is held; the running configuration is kept as %s", kept.c_str());
+    return true;
 }
 
 bool Persistence::build_state(amxc_var_t* state) {
     amxc_var_set_type(state, AMXC_VAR_ID_HTABLE);
-    collect_indices(export_object_, amxc_var_add_new_key_htable(state, "indices"));
+    collect_instances(export_object_, amxc_var_add_new_key_htable(state, "instances"));
     amxc_var_t* tree = amxc_var_add_new_key(state, "export");
     amxd_status_t status = amxd_object_invoke_function(export_object_, export_method_.c_str(), nullptr, tree);
     if (status != amxd_status_ok || amxc_var_type_of(tree) != AMXC_VAR_ID_HTABLE) {
-        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s failed (%s); nothing saved", config_.export_path.c_str(),
-                  amxd_status_string(status));
+        error_text_ = config_.export_path + " failed (" + amxd_status_string(status) + ")";
+        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s; nothing saved", error_text_.c_str());
         return false;
     }
     return true;
 }
 
+void Persistence::schedule_retry() {
+    retry_ms_ = retry_ms_ == 0 ? kFirstRetryMs : std::min(retry_ms_ * 2, kLastRetryMs);
+    zebTraceZ(TRACE_LEVEL_WARNING, kZone, "state: saving again in %u ms", retry_ms_);
+    amxp_timer_start(timer_, retry_ms_);
+}
+
 bool Persistence::save() {
+    if (held_) {
+        return false;
+    }
     auto start = std::chrono::steady_clock::now();
     amxc::ScopedVar state;
     if (!build_state(state.get())) {
         return false;
     }
+    dirty_ = false;  // changes from here on arm the timer again
     std::string bytes = gw::encode_state_file(state.get());
     if (bytes.empty()) {
-        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: the configuration cannot be written as JSON; nothing saved");
+        error_text_ = "the configuration cannot be written as JSON";
+        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s; nothing saved", error_text_.c_str());
         return false;
     }
     if (bytes == last_written_) {
         return true;
     }
-    std::string error;
-    if (!store_.save(bytes, error)) {
-        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s", error.c_str());
+    if (!store_.save(bytes, error_text_)) {
+        dirty_ = true;
+        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s", error_text_.c_str());
         return false;
     }
+    if (retry_ms_ != 0) {
+        zebTraceZ(TRACE_LEVEL_NOTICE, kZone, "state: saved again after: %s", error_text_.c_str());
+    }
+    retry_ms_ = 0;
+    error_text_.clear();
     last_written_ = std::move(bytes);
     last_save_duration_ = std::chrono::steady_clock::now() - start;
     zebTraceZ(TRACE_LEVEL_DEBUG, kZone, "state: saved %zu bytes in %lld us", last_written_.size(),
               static_cast<long long>(last_save_duration_.count() / 1000));
     return true;
+}
+
+bool Persistence::accept(std::string& error) {
+    held_ = false;
+    last_written_.clear();  // written even when it equals what was last written
+    if (!save()) {
+        error = error_text_;
+        if (dirty_) {
+            schedule_retry();
+        }
+        return false;
+    }
+    restore_text_ += "; the running configuration was saved on request";
+    return true;
+}
+
+bool Persistence::restore_again(std::string& error) {
+    amxp_timer_stop(timer_);
+    clear_tree();
+    held_ = false;
+    retry_ms_ = 0;
+    if (!restore()) {
+        error = restore_text_;
+        return false;
+    }
+    if (dirty_) {
+        amxp_timer_start(timer_, config_.delay_ms);
+    }
+    return true;
+}
+
+void Persistence::status(amxc_var_t* out) const {
+    amxc_var_set_type(out, AMXC_VAR_ID_HTABLE);
+    const char* saving = held_ ? "held" : retry_ms_ != 0 ? "retrying" : dirty_ ? "pending" : "saved";
+    amxc_var_add_key(cstring_t, out, "Saving", saving);
+    amxc_var_add_key(cstring_t, out, "Restore", restore_text_.c_str());
+    amxc_var_add_key(cstring_t, out, "Error", error_text_.c_str());
+    amxc_var_add_key(cstring_t, out, "File", store_.current_path().c_str());
 }
 
 }  // namespace gwrt

@@ -2,10 +2,15 @@
 // at start through the configured import function, and after committed changes saves what the
 // export function returns (coalesced, crash-safe, see state_store.h and state_file.h).
 //
-// Instances keep their indices across a restart: the file records them, and while the import
-// runs a data-model index hook hands each saved template its recorded indices in order, since
-// the export lists instances in index order and the import adds them in that order. So paths
-// that clients know, and references between objects, stay valid.
+// Instances keep their indices across a restart: the file records each one's index and name,
+// and while the import runs a data-model index hook gives every named instance its recorded
+// index (unnamed ones come back at the index their export key carries). So paths that clients
+// know, and references between objects, stay valid.
+//
+// Never losing a full copy: when neither the current file nor NAME.prev restores cleanly,
+// saving is held (the files stay as they are) until a client says what to do: Save() keeps the
+// running configuration, Restore() tries the files again. A failing save is retried with
+// back-off. Status() tells clients all of it.
 #pragma once
 
 #include <amxc/amxc_variant.h>
@@ -42,32 +47,48 @@ public:
     // Finds the export and import functions and creates the state folder. False with a reason.
     bool prepare(std::string& error);
 
-    // Loads the last good state and imports it (messages through the trace library). What is
-    // not restored is said; the start goes on.
-    void restore();
+    // Restores the current file, else NAME.prev, else starts empty; holds saving when a copy
+    // existed but none restored completely. True when a copy restored completely or none
+    // existed. Said through the trace library (errors on stderr).
+    bool restore();
 
     // Follows the data model's events and arms the save timer on relevant changes.
     bool watch(std::string& error);
 
-    // Saves now if a save is due (on a clean stop).
-    void flush();
+    // On a clean stop: writes what is not saved yet. False when that write failed, or when
+    // saving is held and the unsaved configuration could not be kept aside.
+    bool flush();
 
     // Exports and writes the state unless it equals the last one written. False when it
-    // could not be written (said through the trace library).
+    // could not be written (said through the trace library; retried with back-off).
     bool save();
+
+    // Client commands: keep the running configuration (ends a hold), or clear the tree and
+    // restore from the files again. False with a reason.
+    bool accept(std::string& error);
+    bool restore_again(std::string& error);
+
+    // {"Saving": "off|saved|pending|retrying|held", "Restore": text, "Error": text, "File": path}
+    void status(amxc_var_t* out) const;
 
     // Time taken by the last save() that wrote, for measurements.
     std::chrono::nanoseconds last_save_duration() const { return last_save_duration_; }
     const gw::StateStore& store() const { return store_; }
 
 private:
+    enum class Outcome { restored, partial, failed };
+
     static void on_event(const char* sig_name, const amxc_var_t* data, void* priv);
     static void on_timer(amxp_timer_t* timer, void* priv);
-    static uint32_t saved_index(const amxd_object_t* templ, const char* name, void* priv);
+    static uint32_t saved_index(const amxd_object_t* templ, const char* name, uint32_t requested, void* priv);
 
     bool relevant(const char* sig_name, const amxc_var_t* data) const;
     bool build_state(amxc_var_t* state);
-    bool import(amxc_var_t* state);
+    void plan_indices(const amxc_var_t* state);
+    Outcome import(amxc_var_t* state, std::string& why);
+    void clear_tree();
+    void hold(const std::string& why);
+    void schedule_retry();
 
     StateConfig config_;
     amxd_dm_t* dm_;
@@ -79,8 +100,15 @@ private:
     std::string watched_prefix_;  // indexed path of the export object, with a trailing "."
     amxp_timer_t* timer_ = nullptr;
     bool watching_ = false;
+    bool dirty_ = false;             // a change not written yet
+    bool held_ = false;              // no save may replace the files (see above)
+    unsigned int retry_ms_ = 0;      // back-off of the next retry; 0 while saves succeed
+    std::string restore_text_ = "not run";
+    std::string error_text_;
     std::string last_written_;
-    std::map<std::string, std::deque<uint32_t>> restore_plan_;  // template path -> indices
+    // Index plan of the running restore, per template path: by name (version 2) or in order (1).
+    std::map<std::string, std::map<std::string, uint32_t>> by_name_;
+    std::map<std::string, std::deque<uint32_t>> in_order_;
     std::chrono::nanoseconds last_save_duration_ {0};
 };
 

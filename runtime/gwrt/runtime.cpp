@@ -9,12 +9,14 @@
 
 #include "control_socket.h"
 #include "firewall_model.h"
+#include "state_model.h"
 
 namespace gwrt {
 namespace {
 
 // Served by the runtime itself.
 constexpr const char* kFirewallRoot = "Firewall";
+constexpr const char* kStateRoot = "State";
 
 // A top-level object served by two data models would make the bus route its requests to only
 // one of them, silently; the runtime's own Firewall. must stay its own.
@@ -23,7 +25,7 @@ bool check_unique_roots(const std::vector<HostedModel*>& models, std::string& er
     for (const HostedModel* model : models) {
         amxd_object_for_each_child(object, amxd_dm_get_root(model->dm())) {
             std::string name = amxd_object_get_name(object, AMXD_OBJECT_NAMED);
-            if (name == kFirewallRoot) {
+            if (name == kFirewallRoot || name == kStateRoot) {
                 error = model->origin() + ": " + name + ". is served by the runtime itself";
                 return false;
             }
@@ -103,14 +105,24 @@ bool Runtime::host_firewall(std::string& error) {
 
 bool Runtime::restore_state(std::string& error) {
     if (!config_.state.enabled) {
-        return true;
+        return host_state(error);
     }
     persistence_ = std::make_unique<Persistence>(config_.state, main_->dm());
     if (!persistence_->prepare(error)) {
         return false;
     }
     persistence_->restore();
-    return persistence_->watch(error);
+    return persistence_->watch(error) && host_state(error);
+}
+
+bool Runtime::host_state(std::string& error) {
+    amxd_dm_t* dm = new_state_model(kStateRoot, persistence_.get(), error);
+    if (dm == nullptr) {
+        return false;
+    }
+    state_ = std::make_unique<HostedModel>();
+    state_->adopt(dm);
+    return state_->register_bus(error);
 }
 
 bool Runtime::serve(std::string& error) {
@@ -121,14 +133,14 @@ bool Runtime::serve(std::string& error) {
            restrict_control_socket(listener_, socket_users_, error);
 }
 
-void Runtime::stop() {
+bool Runtime::stop() {
     if (stopped_) {
-        return;
+        return true;
     }
     stopped_ = true;
+    bool saved = true;
     if (persistence_) {
-        persistence_->flush();
-        persistence_.reset();
+        saved = persistence_->flush();
     }
     int failed = main_ ? main_->stop() : 0;
     for (auto it = services_.rbegin(); it != services_.rend(); ++it) {
@@ -142,8 +154,10 @@ void Runtime::stop() {
     // Each phase over every model before the next, so no tree goes while a bus still serves it
     // and no module closes while a tree still holds its actions.
     std::vector<HostedModel*> models;
-    if (firewall_) {
-        models.push_back(firewall_.get());
+    for (HostedModel* own : {state_.get(), firewall_.get()}) {
+        if (own != nullptr) {
+            models.push_back(own);
+        }
     }
     if (main_) {
         models.push_back(main_.get());
@@ -154,12 +168,14 @@ void Runtime::stop() {
     for (HostedModel* model : models) {
         model->free_bus();
     }
+    persistence_.reset();  // no client reaches State. any more, and it follows the main tree
     for (HostedModel* model : models) {
         model->delete_tree();
     }
     for (HostedModel* model : models) {
         model->close_modules();
     }
+    return saved;
 }
 
 }  // namespace gwrt

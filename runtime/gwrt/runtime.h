@@ -4,7 +4,7 @@
 // Start: service definitions (one data model and bus context each), then the main definitions
 // (one data model), bus contexts registered services first, entry points with reason 0 (services
 // first), the built-in Firewall data model, the saved configuration restored (when a state
-// section asks for it), then the control socket.
+// section asks for it), the built-in State data model, then the control socket.
 // Stop: a pending save written, entry points with reason 1 (main first, each model's in reverse load order), the control
 // socket closed, every bus context freed, every data model deleted (destroy actions run), every
 // module closed.
@@ -34,21 +34,24 @@ public:
     // by stop() (the caller need not call it).
     bool start(std::string& error);
 
-    // The stop sequence. Runs once; later calls do nothing.
-    void stop();
+    // The stop sequence. Runs once; later calls do nothing. False when changes could not be
+    // saved.
+    bool stop();
 
 private:
     bool load_models(std::string& error);    // services, then the main definitions
     bool start_models(std::string& error);   // bus contexts, then entry points (reason 0)
     bool host_firewall(std::string& error);  // the built-in Firewall. data model
     bool restore_state(std::string& error);  // the saved configuration, before clients come
+    bool host_state(std::string& error);     // the built-in State. data model
     bool serve(std::string& error);          // the control socket, for the allowed users only
 
     RuntimeConfig config_;
     std::vector<std::unique_ptr<HostedModel>> services_;
     std::unique_ptr<HostedModel> main_;
     std::unique_ptr<HostedModel> firewall_;
-    std::unique_ptr<Persistence> persistence_;
+    std::unique_ptr<Persistence> persistence_;  // before state_: its methods use it
+    std::unique_ptr<HostedModel> state_;
     std::vector<uid_t> socket_users_;
     amxb_bus_ctx_t* listener_ = nullptr;
     bool stopped_ = false;

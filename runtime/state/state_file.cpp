@@ -12,7 +12,8 @@ namespace gw {
 namespace {
 
 constexpr const char* kFormat = "gwrt-state";
-constexpr std::int64_t kVersion = 1;
+constexpr std::int64_t kVersion = 2;
+constexpr std::int64_t kOldestVersion = 1;  // "indices" as ordered lists; still read
 
 class ScopedText {
 public:
@@ -68,7 +69,8 @@ bool index_of(const amxc_var_t* value, std::uint32_t& index) {
     return true;
 }
 
-bool check_indices(const amxc_var_t* indices, std::string& error) {
+// Version 1: {TEMPLATE: [index, ...]}, ascending.
+bool check_index_lists(const amxc_var_t* indices, std::string& error) {
     if (amxc_var_type_of(indices) != AMXC_VAR_ID_HTABLE) {
         error = "\"indices\" is not an object";
         return false;
@@ -91,7 +93,29 @@ bool check_indices(const amxc_var_t* indices, std::string& error) {
     return true;
 }
 
-bool check_state(const amxc_var_t* state, std::string& error) {
+// Version 2: {TEMPLATE: {"<index>": "<name>" ("" for none)}}; keyed by index, so two instances
+// can never share an entry.
+bool check_instance_tables(const amxc_var_t* instances, std::string& error) {
+    if (amxc_var_type_of(instances) != AMXC_VAR_ID_HTABLE) {
+        error = "\"instances\" is not an object";
+        return false;
+    }
+    amxc_var_for_each(table, instances) {
+        if (amxc_var_type_of(table) != AMXC_VAR_ID_HTABLE) {
+            error = std::string("instances of ") + amxc_var_key(table) + " are not an object";
+            return false;
+        }
+        amxc_var_for_each(name, table) {
+            if (!saved_index_key(amxc_var_key(name)) || amxc_var_type_of(name) != AMXC_VAR_ID_CSTRING) {
+                error = std::string("instances of ") + amxc_var_key(table) + " are not index: name pairs";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool check_state(const amxc_var_t* state, std::int64_t version, std::string& error) {
     if (amxc_var_type_of(state) != AMXC_VAR_ID_HTABLE) {
         error = "\"state\" is not an object";
         return false;
@@ -100,10 +124,21 @@ bool check_state(const amxc_var_t* state, std::string& error) {
         error = "\"state\" has no \"export\" object";
         return false;
     }
-    return check_indices(amxc_var_get_key(state, "indices", AMXC_VAR_FLAG_DEFAULT), error);
+    return version == kOldestVersion
+               ? check_index_lists(amxc_var_get_key(state, "indices", AMXC_VAR_FLAG_DEFAULT), error)
+               : check_instance_tables(amxc_var_get_key(state, "instances", AMXC_VAR_FLAG_DEFAULT), error);
 }
 
 }  // namespace
+
+std::optional<std::uint32_t> saved_index_key(std::string_view key) {
+    if (key.empty() || key.size() > 10 || key.front() == '0' ||
+        key.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::uint64_t value = std::stoull(std::string(key));
+    return value <= UINT32_MAX ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(value)) : std::nullopt;
+}
 
 std::string encode_state_file(const amxc_var_t* state) {
     std::string compact;
@@ -139,8 +174,10 @@ bool decode_state_file(std::string_view bytes, amxc_var_t* state, std::string& e
         error = "not a gwrt state file";
         return false;
     }
-    if (amxc_var_type_of(version) != AMXC_VAR_ID_INT64 || amxc_var_get_const_int64_t(version) != kVersion) {
-        error = "unsupported version (this gwrt reads version " + std::to_string(kVersion) + ")";
+    if (amxc_var_type_of(version) != AMXC_VAR_ID_INT64 || amxc_var_get_const_int64_t(version) < kOldestVersion ||
+        amxc_var_get_const_int64_t(version) > kVersion) {
+        error = "unsupported version (this gwrt reads versions " + std::to_string(kOldestVersion) + " to " +
+                std::to_string(kVersion) + ")";
         return false;
     }
     if (!is_hex_digest(amxc_var_get_const_cstring_t(digest)) || content == nullptr) {
@@ -152,7 +189,7 @@ bool decode_state_file(std::string_view bytes, amxc_var_t* state, std::string& e
         error = "checksum mismatch";
         return false;
     }
-    if (!check_state(content, error)) {
+    if (!check_state(content, amxc_var_get_const_int64_t(version), error)) {
         return false;
     }
     amxc_var_move(state, content);

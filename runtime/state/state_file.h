@@ -2,15 +2,19 @@
 // format it is and carries a checksum, so that a torn or damaged file is told from a good one.
 //
 // File (JSON text):
-//   {"format": "gwrt-state", "version": 1, "sha256": "<64 hex>", "state": STATE}
-// STATE is {"indices": {TEMPLATE-PATH: [index, ...], ...}, "export": TREE}: TREE is what the
-// configured export function returned; "indices" lists, per template path (indexed, without
-// trailing dot), the indices its instances had, ascending. "sha256" is the SHA-256 of STATE
-// written as compact JSON (members in file order), so the check does not depend on layout.
+//   {"format": "gwrt-state", "version": 2, "sha256": "<64 hex>", "state": STATE}
+// STATE is {"instances": {TEMPLATE-PATH: {"<index>": "<name>", ...}, ...}, "export": TREE}:
+// TREE is what the configured export function returned; "instances" gives, per template path
+// (indexed, without trailing dot), each instance's index and name ("" for an unnamed one).
+// Version 1, still read, had "indices": {TEMPLATE-PATH: [index, ...]} (ascending) instead.
+// "sha256" is the SHA-256 of STATE written as compact JSON (members in file order), so the
+// check does not depend on layout.
 #pragma once
 
 #include <amxc/amxc_variant.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,7 +23,10 @@ namespace gw {
 // Largest state file read.
 constexpr std::size_t kMaxStateFileSize = 64u * 1024u * 1024u;
 
-// The file text for `state` (a table {"indices", "export"}); "" when it cannot be written
+// The index a key of "instances" stands for: decimal, no leading zero, 1 .. UINT32_MAX.
+std::optional<std::uint32_t> saved_index_key(std::string_view key);
+
+// The file text for `state` (a table {"instances", "export"}); "" when it cannot be written
 // (not valid UTF-8, nested too deep).
 std::string encode_state_file(const amxc_var_t* state);
 

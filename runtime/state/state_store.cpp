@@ -114,11 +114,6 @@ std::string unused_name(const std::string& path, const std::string& tag) {
     return name;
 }
 
-// Moves a bad copy out of the way; its new path, or "".
-std::string set_aside(const std::string& path) {
-    std::string target = unused_name(path, "corrupt");
-    return rename(path.c_str(), target.c_str()) == 0 ? target : "";
-}
 
 bool write_synced(const std::string& path, std::string_view bytes, std::string& error) {
     Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
@@ -192,28 +187,29 @@ std::string StateStore::keep_copy(std::string_view bytes, const std::string& tag
     return write_synced(path, bytes, error) ? path : "";
 }
 
-StateStore::Loaded StateStore::load(amxc_var_t* state) const {
+std::string StateStore::set_aside(const std::string& path, const std::string& tag) const {
+    std::string target = unused_name(path, tag);
+    return rename(path.c_str(), target.c_str()) == 0 ? target : "";
+}
+
+StateStore::Loaded StateStore::load(const std::string& path, amxc_var_t* state) const {
     Loaded loaded;
-    for (const std::string& path : {current_path(), previous_path()}) {
-        std::string bytes;
-        bool exists = false;
-        if (!read_bounded(path, bytes, exists)) {
-            if (exists) {
-                loaded.notes.push_back(why("cannot read " + path));
-            }
-            continue;
+    loaded.path = path;
+    bool exists = false;
+    if (!read_bounded(path, loaded.bytes, exists)) {
+        if (exists) {
+            loaded.notes.push_back(why("cannot read " + path));
         }
-        std::string error;
-        if (decode_state_file(bytes, state, error)) {
-            loaded.found = true;
-            loaded.path = path;
-            loaded.bytes = std::move(bytes);
-            return loaded;
-        }
-        std::string kept = set_aside(path);
-        loaded.notes.push_back(path + " is damaged (" + error + "); " +
-                               (kept.empty() ? why("could not move it aside") : "kept as " + kept));
+        return loaded;
     }
+    std::string error;
+    if (decode_state_file(loaded.bytes, state, error)) {
+        loaded.found = true;
+        return loaded;
+    }
+    std::string kept = set_aside(path, "corrupt");
+    loaded.notes.push_back(path + " is damaged (" + error + "); " +
+                           (kept.empty() ? why("could not move it aside") : "kept as " + kept));
     return loaded;
 }
 

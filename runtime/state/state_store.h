@@ -2,7 +2,7 @@
 //
 // Files in the state folder: NAME (current), NAME.prev (the one it replaced), NAME.tmp (a save
 // in progress), NAME.corrupt-<UTC time> (a copy that failed its checks, kept for inspection), and copies
-// kept by keep_copy().
+// kept by keep_copy() and set_aside().
 #pragma once
 
 #include <amxc/amxc_variant.h>
@@ -27,14 +27,17 @@ public:
     bool save(std::string_view bytes, std::string& error) const;
 
     struct Loaded {
-        bool found = false;            // a good copy was read into `state`
-        std::string path;              // which file it came from
-        std::string bytes;             // its content
-        std::vector<std::string> notes;  // what went wrong on the way, one line each
+        bool found = false;              // a good copy was read into `state`
+        std::string path;                // which file
+        std::string bytes;               // its content
+        std::vector<std::string> notes;  // what went wrong, one line each
     };
-    // Reads the current file, else NAME.prev. A copy that exists but fails its checks is
-    // renamed to NAME.corrupt-<time> and noted; a missing one is not an error.
-    Loaded load(amxc_var_t* state) const;
+    // Reads one copy (current_path() or previous_path()). A copy that exists but fails its
+    // checks is renamed to PATH.corrupt-<time> and noted; a missing one is not an error.
+    Loaded load(const std::string& path, amxc_var_t* state) const;
+
+    // Renames `path` to `path`.<tag>-<UTC time>; that name, or "" when it cannot.
+    std::string set_aside(const std::string& path, const std::string& tag) const;
 
     // Writes `bytes` to NAME.<tag>-<UTC time> (fsynced) and returns that path; "" with a
     // reason in `error` when it cannot.

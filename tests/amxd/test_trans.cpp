@@ -209,25 +209,25 @@ TEST_F(TransTest, EventHandlersMayApplyTransactions) {
 }
 
 namespace {
-// Gives "kept" index 7 and leaves every other addition to the data model.
-uint32_t keep_seven(const amxd_object_t* templ, const char* name, void* priv) {
-    static_cast<std::vector<std::string>*>(priv)->push_back(std::string(amxd_object_get_name(templ, 0)) + "/" + name);
-    return std::string(name) == "kept" ? 7u : 0u;
+// Gives "kept" index 7 and leaves every other addition as requested.
+uint32_t keep_seven(const amxd_object_t* templ, const char* name, uint32_t requested, void* priv) {
+    static_cast<std::vector<std::string>*>(priv)->push_back(std::string(amxd_object_get_name(templ, 0)) + "/" + name +
+                                                            "/" + std::to_string(requested));
+    return std::string(name) == "kept" ? 7u : requested;
 }
 } // namespace
 
-TEST_F(TransTest, IndexHookPlacesNextIndexAdditions) {
+TEST_F(TransTest, IndexHookPlacesAdditions) {
     std::vector<std::string> asked;
     amxd_dm_set_index_hook(dm, keep_seven, &asked);
     EXPECT_EQ(amxd_object_get_index(add_instance(access, "kept")), 7u);
     EXPECT_EQ(amxd_object_get_index(add_instance(access, nullptr)), 8u) << "the counter follows the placed index";
-    // An explicit index is not the hook's business.
     EXPECT_EQ(apply([&](amxd_trans_t* t) {
                   amxd_trans_select_object(t, access);
                   amxd_trans_add_inst(t, 3, "other");
               }),
               amxd_status_ok);
-    EXPECT_EQ(asked, (std::vector<std::string>{"AccessControl/kept", "AccessControl/"}));
+    EXPECT_EQ(asked, (std::vector<std::string>{"AccessControl/kept/0", "AccessControl//0", "AccessControl/other/3"}));
     // A placed index that is taken is refused like any duplicate.
     EXPECT_EQ(apply([&](amxd_trans_t* t) {
                   amxd_trans_select_object(t, pfr);

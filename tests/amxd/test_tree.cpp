@@ -106,10 +106,27 @@ TEST_F(TreeTest, IndexesAreNeverReused) {
     }), amxd_status_ok);
     EXPECT_EQ(last_added, "Device.X.AccessControl.10.");
     EXPECT_EQ(amxd_object_get_index(add_instance(access, nullptr)), 11u);
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, access);
-        amxd_trans_add_inst(t, 10, nullptr);
-    }), amxd_status_duplicate);
+    auto add_at = [&](uint32_t index, const char* name) {
+        return apply([&](amxd_trans_t* t) {
+            amxd_trans_select_object(t, access);
+            amxd_trans_add_inst(t, index, name);
+        });
+    };
+    EXPECT_EQ(add_at(10, nullptr), amxd_status_duplicate);
+
+    // Indices stop at a bound; at it, the counter goes on from the lowest free index.
+    EXPECT_EQ(add_at(AMXD_MAX_INDEX + 1u, nullptr), amxd_status_invalid_value);
+    EXPECT_NE(last_error.find("above the highest allowed"), std::string::npos) << last_error;
+    ASSERT_EQ(add_at(AMXD_MAX_INDEX, nullptr), amxd_status_ok);
+    EXPECT_EQ(amxd_object_get_index(add_instance(access, nullptr)), 2u);
+    EXPECT_EQ(amxd_object_get_index(add_instance(access, nullptr)), 3u);
+
+    // "AccessControl-<n>" is how exports name the unnamed instance n: no other may take it.
+    EXPECT_EQ(add_at(0, "AccessControl-4"), amxd_status_duplicate);
+    EXPECT_NE(last_error.find("the name AccessControl-4 stands for Device.X.AccessControl.4"), std::string::npos)
+        << last_error;
+    EXPECT_EQ(add_at(5, "AccessControl-5"), amxd_status_ok);
+    EXPECT_EQ(add_at(0, "AccessControl-05"), amxd_status_ok);
 }
 
 TEST_F(TreeTest, InstancesGetDeepCopiesOfTheirTemplate) {

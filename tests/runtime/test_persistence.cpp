@@ -310,19 +310,75 @@ TEST(Persistence, DamagedStateIsSetAsideAndTheLastGoodCopyUsed) {
     runtime.stop();
 }
 
-TEST(Persistence, AStateTheModuleRefusesIsKeptAside) {
-    TestRuntime runtime(module_setup(0));
-    ASSERT_EQ(mkdir(runtime.dir().file("state").c_str(), 0700), 0);
+// A file with a sound checksum that the module does not take.
+void write_unrestorable(const TestRuntime& runtime, const std::string& name) {
     amxc_var_t state;
     amxc_var_init(&state);
-    const std::string text = R"({"indices":{},"export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":{"a":{}}}}}}}})";
+    const std::string text = R"({"instances":{},"export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":{"a":{}}}}}}}})";
     ASSERT_EQ(amxj_read(&state, text.data(), text.size(), nullptr, 0), 0);
-    runtime.dir().write("state/gwrt-state.json", gw::encode_state_file(&state));
+    runtime.dir().write("state/" + name, gw::encode_state_file(&state));
     amxc_var_clean(&state);
+}
+
+TEST(Persistence, ARestoreThatFailsFallsBackAndOtherwiseHoldsSaving) {
+    TestRuntime runtime(module_setup(0));
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    EXPECT_THAT(runtime.stderr_text(), HasSubstr("a copy is kept as " + state_file(runtime) + ".unrestored-"));
-    EXPECT_EQ(runtime.ctl({"get", kRoot + "AccessControl."}).exit_code, 0);
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=first"});
+    ASSERT_TRUE(wait_saved(runtime));
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=second"});
+    ASSERT_TRUE(wait_saved(runtime));
     runtime.stop();
+
+    // The current copy does not restore: the previous one does, and the bad one is set aside.
+    write_unrestorable(runtime, "gwrt-state.json");
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("gwrt-state.json does not restore (Device.NetworkSettings._Import failed: AccessControl: wrong data type"));
+    EXPECT_EQ(values_of(runtime.ctl({"get", kRoot + "NetworkObject."}).out, "Name"), std::vector<std::string> {"first"});
+    EXPECT_THAT(runtime.ctl({"call", "State.", "Status"}).out, HasSubstr("\"Restore\":\"restored from " + state_file(runtime) + ".prev\""));
+    EXPECT_THAT(files_in(runtime.dir().file("state")), ::testing::Contains(HasSubstr("gwrt-state.json.unrestored-")));
+    ASSERT_TRUE(wait_saved(runtime));
+    runtime.stop();
+
+    // Neither copy restores: gwrt starts empty, says so, and writes neither file over.
+    write_unrestorable(runtime, "gwrt-state.json");
+    write_unrestorable(runtime, "gwrt-state.json.prev");
+    const std::string bad = gwtest::read_file(state_file(runtime));
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("SAVING IS HELD"));
+    EXPECT_EQ(runtime.ctl({"get", kRoot + "NetworkObject."}).out, "");
+    EXPECT_THAT(runtime.ctl({"call", "State.", "Status"}).out, HasSubstr("\"Saving\":\"held\""));
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=meanwhile"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Outcome stop = runtime.stop();
+    EXPECT_EQ(stop.exit_code, 0) << stop.err;
+    EXPECT_THAT(stop.err, HasSubstr("saving is held; the running configuration is kept as " + state_file(runtime) + ".unsaved-"));
+    EXPECT_EQ(gwtest::read_file(state_file(runtime)), bad);
+    EXPECT_EQ(gwtest::read_file(state_file(runtime) + ".prev"), bad);
+
+    // Until a client says to keep what runs.
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=kept"});
+    ok(runtime, {"call", "State.", "Save"});
+    EXPECT_THAT(runtime.ctl({"call", "State.", "Status"}).out, HasSubstr("\"Saving\":\"saved\""));
+    EXPECT_TRUE(wait_saved(runtime));
+    runtime.stop();
+}
+
+TEST(Persistence, AFailingSaveIsRetriedAndAStopThatCannotSaveFails) {
+    TestRuntime runtime(module_setup(0));
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    const std::string blocker = state_file(runtime) + ".tmp";  // a folder where the new copy goes: writes fail
+    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=one"});
+    EXPECT_TRUE(gwtest::wait_until([&] { return runtime.ctl({"call", "State.", "Status"}).out.find("retrying") != std::string::npos; }));
+    ASSERT_EQ(rmdir(blocker.c_str()), 0);
+    EXPECT_TRUE(wait_saved(runtime)) << "saved by a retry, without a new change";
+    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=two"});
+    Outcome stop = runtime.stop();
+    EXPECT_EQ(stop.exit_code, 1);
+    EXPECT_THAT(stop.err, HasSubstr("gwrt: changes could not be saved before the stop"));
+    rmdir(blocker.c_str());
 }
 
 TEST(Persistence, BadStateConfigurationsAreRefused) {

@@ -31,7 +31,7 @@ std::string to_json(const amxc_var_t* var) {
 }
 
 const std::string kState =
-    R"({"indices":{"Device.N.AccessControl":[2,5],"Device.N.NetworkObject.3.Rule":[1]},)"
+    R"({"instances":{"Device.N.AccessControl":{"2":"","5":"night"},"Device.N.NetworkObject.3.Rule":{"1":""}},)"
     R"("export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":[{"a":{"Enable":true,"Alias":"é"}}]}}}}}})";
 
 TEST(Sha256, KnownDigests) {
@@ -82,13 +82,13 @@ TEST(StateFile, DamageIsRefusedAndLeavesTheOutputAlone) {
     }
     // A changed value that is still valid JSON is caught by the checksum.
     std::string changed = good;
-    changed.replace(changed.find("[2,5]"), 5, "[2,6]");
+    changed.replace(changed.find("\"5\""), 3, "\"6\"");
     EXPECT_EQ(refused(changed), "checksum mismatch");
     std::string flipped = good;
     flipped[flipped.find("Enable") + 1] ^= 0x20;
     EXPECT_EQ(refused(flipped), "checksum mismatch");
-    EXPECT_EQ(refused(std::string(good).replace(good.find("\"version\":1"), 11, "\"version\":2")),
-              "unsupported version (this gwrt reads version 1)");
+    EXPECT_EQ(refused(std::string(good).replace(good.find("\"version\":2"), 11, "\"version\":3")),
+              "unsupported version (this gwrt reads versions 1 to 2)");
     EXPECT_EQ(refused(R"({"format":"other"})"), "not a gwrt state file");
     EXPECT_EQ(refused("[1,2]"), "not a gwrt state file");
     EXPECT_EQ(refused(std::string("{\0}", 3)).substr(0, 8), "not JSON");
@@ -97,17 +97,32 @@ TEST(StateFile, DamageIsRefusedAndLeavesTheOutputAlone) {
 }
 
 TEST(StateFile, StateShapeIsChecked) {
-    // Well-formed envelopes around bad states: each one with a matching checksum.
-    for (std::string bad : {R"({"indices":{}})", R"({"indices":{},"export":[]})", R"({"export":{}})",
-                                   R"({"indices":{"T":[3,3]},"export":{}})", R"({"indices":{"T":[0]},"export":{}})",
-                                   R"({"indices":{"T":[4294967296]},"export":{}})", R"({"indices":{"T":["1"]},"export":{}})",
-                                   R"({"indices":{"T":5},"export":{}})", R"([])"}) {
+    // Well-formed envelopes around bad states, each one with a matching checksum; version 1
+    // files (indices as ascending lists) are still read.
+    auto decoded = [](const std::string& json, const char* version) {
         Var state;
-        parse(&state.v, bad);
+        parse(&state.v, json);
+        std::string file = gw::encode_state_file(&state.v);
+        file.replace(file.find("\"version\":2"), 11, std::string("\"version\":") + version);
         Var out;
         std::string error;
-        EXPECT_FALSE(gw::decode_state_file(gw::encode_state_file(&state.v), &out.v, error)) << bad;
-        EXPECT_FALSE(error.empty());
+        bool ok = gw::decode_state_file(file, &out.v, error);
+        EXPECT_NE(ok, !error.empty()) << json;
+        return ok;
+    };
+    EXPECT_TRUE(decoded(kState, "2"));
+    EXPECT_TRUE(decoded(R"({"indices":{"T":[2,5]},"export":{}})", "1"));
+    EXPECT_FALSE(decoded(R"({"indices":{"T":[2,5]},"export":{}})", "2"));
+    for (std::string bad : {R"({"instances":{}})", R"({"instances":{},"export":[]})", R"({"export":{}})",
+                            R"({"instances":{"T":{"0":""}},"export":{}})", R"({"instances":{"T":{"01":""}},"export":{}})",
+                            R"({"instances":{"T":{"4294967296":""}},"export":{}})", R"({"instances":{"T":{"1":1}},"export":{}})",
+                            R"({"instances":{"T":[1]},"export":{}})", R"([])"}) {
+        EXPECT_FALSE(decoded(bad, "2")) << bad;
+    }
+    for (std::string bad : {R"({"indices":{"T":[3,3]},"export":{}})", R"({"indices":{"T":[0]},"export":{}})",
+                            R"({"indices":{"T":[4294967296]},"export":{}})", R"({"indices":{"T":["1"]},"export":{}})",
+                            R"({"indices":{"T":5},"export":{}})"}) {
+        EXPECT_FALSE(decoded(bad, "1")) << bad;
     }
 }
 

@@ -169,8 +169,14 @@ Outcome dm_call(amxd_dm_t* dm, const Request& request, amxc_var_t* ret) {
     }
     const amxd_status_t status = amxd_object_invoke_function(object, request.method.c_str(), request.args, ret);
     if(status != amxd_status_ok) {
+        // A method that failed may say why in a text return value.
+        const char* why = amxc_var_type_of(ret) == AMXC_VAR_ID_CSTRING ? amxc_var_get_const_cstring_t(ret) : nullptr;
+        Outcome failed = refusal(status, what);
+        if(why != nullptr && why[0] != '\0') {
+            failed.error += " (" + std::string(why) + ")";
+        }
         amxc_var_clean(ret);
-        return refusal(status, what);
+        return failed;
     }
     return {};
 }

@@ -32,6 +32,22 @@ std::string refusal(amxd_status_t status, const std::string& what) {
     }
     return what + ": " + amxd_status_string(status);
 }
+
+// One above the highest index ever given; once that passes the bound, the lowest free one, so
+// a single huge index cannot use the counter up. 0 when every index is taken.
+uint32_t next_index(const amxd_object_t& templ) {
+    if(templ.last_index < AMXD_MAX_INDEX) {
+        return templ.last_index + 1;
+    }
+    uint32_t expected = 1;
+    for(const auto& entry : templ.instances) {
+        if(entry.first != expected) {
+            break;
+        }
+        expected = entry.first == AMXD_MAX_INDEX ? 0 : entry.first + 1;
+    }
+    return expected;
+}
 } // namespace
 
 ApplyContext::ApplyContext(amxd_dm_t* dm, bool change_ro) : dm_(dm), change_ro_(change_ro) {
@@ -198,19 +214,27 @@ amxd_status_t ApplyContext::create_instance(amxd_object_t* templ, uint32_t index
     if(!name.empty() && !is_valid_instance_name(name)) {
         return fail(amxd_status_invalid_name, "invalid instance name '" + std::string(name) + "' for " + path_of(templ));
     }
-    if(index == 0 && dm_->index_hook != nullptr) {
-        index = dm_->index_hook(templ, std::string(name).c_str(), dm_->index_hook_priv);
+    if(dm_->index_hook != nullptr) {
+        index = dm_->index_hook(templ, std::string(name).c_str(), index, dm_->index_hook_priv);
+    }
+    if(index > AMXD_MAX_INDEX) {
+        return fail(amxd_status_invalid_value, path_of(templ) + ": index " + std::to_string(index) +
+                                                   " is above the highest allowed, " + std::to_string(AMXD_MAX_INDEX));
     }
     if(index == 0) {
-        if(templ->last_index == UINT32_MAX) {
+        index = next_index(*templ);
+        if(index == 0) {
             return fail(amxd_status_invalid_value, path_of(templ) + " has no free index left");
         }
-        index = templ->last_index + 1;
     } else if(find_instance(templ, index) != nullptr) {
         return fail(amxd_status_duplicate, path_of(templ) + "." + std::to_string(index) + " already exists");
     }
     if(!name.empty() && (find_instance(templ, name) != nullptr)) {
         return fail(amxd_status_duplicate, path_of(templ) + " already has an instance named " + std::string(name));
+    }
+    if(const std::optional<uint32_t> owner = auto_name_index(templ->name, name); owner && *owner != index) {
+        return fail(amxd_status_duplicate, "the name " + std::string(name) + " stands for " + path_of(templ) + "." +
+                                               std::to_string(*owner) + " in exports; choose another name");
     }
 
     ObjectPtr instance = make_instance(*templ, index, name);

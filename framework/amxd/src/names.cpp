@@ -1,5 +1,7 @@
 #include "names.h"
 
+#include <string>
+
 namespace amxd {
 
 namespace {
@@ -56,6 +58,19 @@ std::optional<uint32_t> parse_index(std::string_view text) {
         return std::nullopt;
     }
     return static_cast<uint32_t>(value);
+}
+
+std::optional<uint32_t> auto_name_index(std::string_view template_name, std::string_view name) {
+    if(!name.starts_with(template_name) || name.substr(template_name.size(), 1) != "-") {
+        return std::nullopt;
+    }
+    const std::string_view digits = name.substr(template_name.size() + 1);
+    const std::optional<uint32_t> index = parse_index(digits);
+    // Only the form an export writes ("7", not "07") names an index.
+    if(!index || std::to_string(*index) != digits) {
+        return std::nullopt;
+    }
+    return index;
 }
 
 } // namespace amxd

@@ -23,4 +23,7 @@ std::optional<uint32_t> parse_index(std::string_view text);
 
 bool is_all_digits(std::string_view text);
 
+// The index n when `name` is "<template_name>-<n>", the name exports give an unnamed instance.
+std::optional<uint32_t> auto_name_index(std::string_view template_name, std::string_view name);
+
 } // namespace amxd

@@ -54,12 +54,14 @@ amxd_object_t* amxd_dm_signal_get_object(amxd_dm_t* const dm, const amxc_var_t* 
  * here receive every event of this data model; use a filter expression on "path". */
 amxp_signal_mngr_t* amxd_dm_get_sigmngr(amxd_dm_t* const dm);
 
-/* Chooses the index of an instance that a transaction adds with index 0 ("the next one"), for
- * a loader that re-creates saved instances at the indices they had. Called during the apply
- * with the template and the requested name ("" for none; both borrowed for the call); returns
- * the index to give, or 0 to let the data model pick the next one as usual. An index that is
- * taken fails the addition as a duplicate. One hook per data model; `fn` NULL removes it. */
-typedef uint32_t (*amxd_index_hook_fn_t)(const amxd_object_t* templ, const char* name, void* priv);
+/* Chooses the index of every instance a transaction adds, for a loader that re-creates saved
+ * instances at the indices they had. Called during the apply with the template, the requested
+ * name ("" for none; both borrowed for the call) and the requested index (0: the next one);
+ * returns the index to give, or 0 to let the data model pick the next one as usual. An index
+ * that is taken fails the addition as a duplicate. One hook per data model; `fn` NULL removes
+ * it. */
+typedef uint32_t (*amxd_index_hook_fn_t)(const amxd_object_t* templ, const char* name, uint32_t requested,
+                                         void* priv);
 void amxd_dm_set_index_hook(amxd_dm_t* const dm, amxd_index_hook_fn_t fn, void* priv);
 
 #ifdef __cplusplus

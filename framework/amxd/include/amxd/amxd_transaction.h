@@ -58,11 +58,14 @@ amxd_status_t amxd_trans_set_uint64_t(amxd_trans_t* const trans, const char* nam
 #define amxd_trans_set_value(type, trans, name, value) amxd_trans_set_ ## type(trans, name, value)
 
 /* Adds an instance to the selected template: `index` 0 lets the data model pick the next
- * index (one above the highest it ever gave, so indexes of deleted instances are not reused),
- * `name` NULL or "" gives an unnamed instance. The new instance becomes the selection.
- * Index and name must be unique among the template's instances (amxd_status_duplicate); a
- * name is letters, digits, "_" and "-", not digits only (amxd_status_invalid_name). Runs the
- * template's add-instance action. */
+ * index (one above the highest it ever gave, so indexes of deleted instances are not reused;
+ * once that passes AMXD_MAX_INDEX, the lowest free one), `name` NULL or "" gives an unnamed
+ * instance. The new instance becomes the selection. An index above AMXD_MAX_INDEX is refused
+ * (amxd_status_invalid_value). Index and name must be unique among the template's instances
+ * (amxd_status_duplicate); a name is letters, digits, "_" and "-", not digits only
+ * (amxd_status_invalid_name). "<Template>-<n>" is the name exports give the unnamed instance
+ * n, so it is refused (amxd_status_duplicate) for any instance but n. Runs the template's
+ * add-instance action. */
 amxd_status_t amxd_trans_add_inst(amxd_trans_t* const trans, const uint32_t index, const char* name);
 
 /* Deletes an instance of the selected template, by name when `name` is non-empty, else by

@@ -77,6 +77,10 @@ typedef enum _amxd_action {
 
 /* Flags of amxd_object_get_path and friends. */
 #define AMXD_OBJECT_NAMED     0x01  /* instances written by name when they have one */
+/* Highest instance index given or accepted: clients that keep indices as signed 32-bit
+ * numbers read every one right. */
+#define AMXD_MAX_INDEX 2147483647u
+
 #define AMXD_OBJECT_INDEXED   0x02  /* instances written by index */
 #define AMXD_OBJECT_TERMINATE 0x04  /* end the path with a "." */
 
