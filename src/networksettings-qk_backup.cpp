@@ -30,7 +30,7 @@ const char* const rule_params[] = {"Alias", "Type", "SourceIP", "SourceMACAddres
 
 // Parameters the module computes: saving them would only restore stale values.
 bool is_computed_param(const char* name) {
-    return strcmp(name, "Status") == 0 || strcmp(name, "RuleIPList") == 0 ||
+    return strcmp(name, "Status") == 0 || strcmp(name, "StatusInfo") == 0 || strcmp(name, "RuleIPList") == 0 ||
            strcmp(name, "NetworkObjectIPList") == 0;
 }
 

@@ -16,20 +16,26 @@
 
 namespace {
 
+// Besides the changes that matter, every subscription hears the referenced object come and
+// go: a deleted object must take its rules with it at once, as a restart would.
+#define REFERENCE_COMES_OR_GOES "(notification in ['dm:instance-added', 'dm:instance-removed']) || "
+
 const char* notification_portforwardingrule =
+    REFERENCE_COMES_OR_GOES
     "((notification == 'dm:object-changed') &&                                                   "
     "(contains('parameters.SourcePort') || contains('parameters.SourcePortEndRange') ||                                                   "
     "contains('parameters.DestPort') || contains('parameters.DestPortEndRange') ||                                                   "
     "contains('parameters.Protocol') || contains('parameters.Code') || contains('parameters.Type')))";
 const char* notification_networkgroup =
-    "(notification == 'dm:object-changed') && contains('parameters.NetworkObjectIPList')";
-// Removed addresses count too: an address the host gave up must not stay blocked.
+    REFERENCE_COMES_OR_GOES "((notification == 'dm:object-changed') && contains('parameters.NetworkObjectIPList'))";
+// Address instances come and go with the host's addresses; an address the host gave up must not
+// stay blocked.
 const char* notification_hosts =
-    "notification in ['dm:object-changed', 'dm:instance-added', 'dm:instance-removed'] && "
-    "contains('parameters.IPAddress')";
+    REFERENCE_COMES_OR_GOES "(notification == 'dm:object-changed' && contains('parameters.IPAddress'))";
 const char* notification_schedules =
-    "(notification == 'dm:object-changed') &&                                              "
-    "(contains('parameters.Status') || contains('parameters.InverseMode'))";
+    REFERENCE_COMES_OR_GOES
+    "((notification == 'dm:object-changed') &&                                              "
+    "(contains('parameters.Status') || contains('parameters.InverseMode')))";
 
 // Where and how one kind of reference is subscribed.
 struct reference_kind_t {
@@ -237,7 +243,11 @@ void accesscontrol_update_value_callback(const char* const sig_name, const amxc_
     zebTraceZ(TRACE_LEVEL_NOTICE, ME, "Received event: %s", sig_name);
     when_str_empty(notification, exit);
     when_null_trace(p, exit, TRACE_LEVEL_ERROR, "private data should not be NULL");
-    amxp_timer_start(p->commit_timer, FW_UPDATE_DELAY);
+    if(strcmp(notification, "dm:instance-removed") == 0) {
+        accesscontrol_firewall_update_rule(nullptr, p);  // what is gone may not stay blocked a second longer
+    } else {
+        amxp_timer_start(p->commit_timer, FW_UPDATE_DELAY);
+    }
 exit:
     return;
 }
