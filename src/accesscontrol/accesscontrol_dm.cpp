@@ -183,7 +183,8 @@ amxd_status_t accesscontrol_load_config(accesscontrol_setting_t* p) {
 
     value = amxd_object_get_param_value(p->object, "NetworkGroupRef");
     if(is_nonempty_text(value)) {
-        p->have_networkgroup = subscribe_reference(p, ACCESSCONTROL_REF_GROUP, value, "fail to convert NetworkGroupRef to list");
+        p->have_networkgroup =
+            subscribe_reference(p, ACCESSCONTROL_REF_GROUP, value, "fail to convert NetworkGroupRef to list");
         followed = followed && p->have_networkgroup;
     }
 

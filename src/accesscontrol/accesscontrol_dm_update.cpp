@@ -3,7 +3,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include <amxc/amxc.h>
@@ -19,14 +18,6 @@ namespace {
 // Reason of the update in progress (updates never overlap: one loop, and nothing in an update
 // runs another).
 std::string update_reason;
-
-// The text of a parameter of the instance, "" when it cannot be read.
-std::string text_param(const amxd_object_t* object, const char* name) {
-    char* text = amxd_object_get_cstring_t(object, name, nullptr);
-    std::string value = text == nullptr ? "" : text;
-    free(text);
-    return value;
-}
 
 const char* port_text(const amxc_var_t* ports, const char* key) {
     const char* text = amxc_var_constcast(cstring_t, amxc_var_get_key(ports, key, AMXC_VAR_FLAG_DEFAULT));
@@ -139,12 +130,12 @@ void accesscontrol_firewall_update_rule(amxp_timer_t* /*timer*/, void* priv) {
     // A schedule that cannot be found decides nothing: its reference dangles, as a missing
     // group or port rule does.
     if(p->have_schedule && !p->schedule_found) {
-        accesscontrol_set_reason("ScheduleRef %s not found", text_param(p->object, "ScheduleRef").c_str());
+        accesscontrol_set_reason("ScheduleRef %s not found", util_param_text(p->object, "ScheduleRef").c_str());
         goto write_status;
     }
     if(p->have_schedule && (p->schedule_active == p->schedule_invertmode)) {
         outcome = status_scheduleinactive;
-        accesscontrol_set_reason("schedule %s is not in force", text_param(p->object, "ScheduleRef").c_str());
+        accesscontrol_set_reason("schedule %s is not in force", util_param_text(p->object, "ScheduleRef").c_str());
         goto write_status;
     }
     if(accesscontrol_get_networkobjectref_parameters(p->object, &devices) != amxd_status_ok) {
@@ -154,7 +145,8 @@ void accesscontrol_firewall_update_rule(amxp_timer_t* /*timer*/, void* priv) {
     }
     if(var_size_list(&devices) == 0) {
         outcome = status_inactive;
-        accesscontrol_set_reason("NetworkGroupRef %s selects no address", text_param(p->object, "NetworkGroupRef").c_str());
+        accesscontrol_set_reason("NetworkGroupRef %s selects no address",
+                                 util_param_text(p->object, "NetworkGroupRef").c_str());
         goto write_status;
     }
     if(accesscontrol_get_portforwardingrule_parameters(p->object, &fwPorts) != amxd_status_ok) {

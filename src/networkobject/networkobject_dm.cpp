@@ -17,13 +17,6 @@
 
 namespace {
 
-std::string text_param(const amxd_object_t* object, const char* name) {
-    char* text = amxd_object_get_cstring_t(object, name, nullptr);
-    std::string value = text == nullptr ? "" : text;
-    free(text);
-    return value;
-}
-
 std::string object_path(const amxd_object_t* object) {
     char* path = amxd_object_get_path(object, AMXD_OBJECT_INDEXED);
     std::string value = path == nullptr ? "" : path;
@@ -67,9 +60,9 @@ amxd_status_t _networkobject_rule_validate(amxd_object_t* object, amxd_param_t* 
     if(object == nullptr || amxd_object_get_type(object) != amxd_object_instance) {
         return amxd_status_ok;
     }
-    const std::string refusal = netobj_rule_refusal({text_param(object, "Type"), text_param(object, "SourceIP"),
-                                                     text_param(object, "SourceIPRangeMax"),
-                                                     text_param(object, "SourceMask")});
+    const std::string refusal =
+        netobj_rule_refusal({util_param_text(object, "Type"), util_param_text(object, "SourceIP"),
+                             util_param_text(object, "SourceIPRangeMax"), util_param_text(object, "SourceMask")});
     if(!refusal.empty()) {
         zebTrace(TRACE_LEVEL_WARNING, "%s refused: %s", object_path(object).c_str(), refusal.c_str());
         return amxd_status_invalid_value;
