@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -56,12 +55,13 @@ int prefix_length(std::string_view text, int max) {
 }
 
 // The mask in front of the "/" must say what the prefix after it says: the module only uses
-// the prefix, and a contradicting mask would block something else than what it reads as.
-bool netmask_matches(const std::string& mask, int prefix) {
+// the prefix, and a contradicting mask would block something else than what it reads as. Only
+// IPv4 subnets have such a mask.
+bool netmask_matches(const std::string& mask, int prefix, int family) {
     if(mask.empty()) {
         return true;
     }
-    if(address_family(mask) != 4 || prefix > 32) {
+    if(family == 6 || address_family(mask) != 4 || prefix > 32) {
         return false;
     }
     const uint32_t expected = prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix);
@@ -103,8 +103,8 @@ std::string netobj_rule_refusal(const netobj_rule_values_t& rule) {
         const size_t slash = rule.source_mask.find('/');
         const int prefix = slash == std::string::npos ?
             -1 : prefix_length(std::string_view(rule.source_mask).substr(slash + 1), family == 4 ? 32 : 128);
-        if(prefix < 0 || !netmask_matches(rule.source_mask.substr(0, slash), prefix)) {
-            return "SourceMask " + rule.source_mask + " is not [mask]/prefix-length";
+        if(prefix < 0 || !netmask_matches(rule.source_mask.substr(0, slash), prefix, family)) {
+            return "SourceMask " + rule.source_mask + " is not /prefix-length, nor an IPv4 netmask/its prefix-length";
         }
     }
     return "";
