@@ -23,6 +23,13 @@ bool check_is_valid_macaddr(const char* value_str);
 
 #ifdef __cplusplus
 }
+
+#include <string>
+
+#include <amxd/amxd.h>
+
+/* A parameter of `object` as text; "" when it is absent or cannot be read. */
+std::string util_param_text(const amxd_object_t* object, const char* name);
 #endif
 
 #endif

@@ -49,7 +49,7 @@ import_run_t* current_run = nullptr;
 
 // Parameters the module computes: saving them would only restore stale values.
 bool is_computed_param(const char* name) {
-    return strcmp(name, "Status") == 0 || strcmp(name, "RuleIPList") == 0 ||
+    return strcmp(name, "Status") == 0 || strcmp(name, "StatusInfo") == 0 || strcmp(name, "RuleIPList") == 0 ||
            strcmp(name, "NetworkObjectIPList") == 0;
 }
 

@@ -3,7 +3,7 @@
 
 #include <regex.h>
 
-#include <array>
+#include <cstdlib>
 
 extern "C" {
 const char* IPv4_regexp =
@@ -91,4 +91,11 @@ bool check_is_valid_macaddr(const char* value_str) {
     return !is_empty(value_str) && validate_regexp(macaddr_pattern(), value_str);
 }
 
+}
+
+std::string util_param_text(const amxd_object_t* object, const char* name) {
+    char* text = amxd_object_get_cstring_t(object, name, nullptr);
+    std::string value = text == nullptr ? "" : text;
+    free(text);
+    return value;
 }

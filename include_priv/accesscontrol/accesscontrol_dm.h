@@ -41,6 +41,7 @@ typedef struct _accesscontrol_setting {
     bool is_enable;                /* last known Enable */
     bool schedule_invertmode;      /* last known InverseMode of the schedule */
     bool schedule_active;          /* last known schedule Status == "Active" */
+    bool schedule_found;           /* the last read of the schedule found it (else it is dangling) */
     amxp_timer_t* commit_timer;    /* one-shot, runs accesscontrol_firewall_update_rule */
     firewall_rule_t* fw;           /* the installed rule set, NULL while none is */
     amxd_object_t* object;         /* the instance */
@@ -63,10 +64,13 @@ amxd_status_t _accesscontrol_destroy(amxd_object_t* object, amxd_param_t* param,
  * hosts: restarts the commit timer. `priv` is the record. */
 void accesscontrol_update_value_callback(const char* const sig_name, const amxc_var_t* const data, void* const priv);
 
-/* Rule update: rebuilds the instance's rules from nothing and writes Status. `priv` is the
- * record; `timer` is unused (NULL for direct calls). */
+/* Rule update: rebuilds the instance's rules from nothing and writes Status with StatusInfo.
+ * `priv` is the record; `timer` is unused (NULL for direct calls). */
 void accesscontrol_firewall_update_rule(amxp_timer_t* timer, void* priv);
-amxd_status_t accesscontrol_set_status(amxd_object_t* object, const char* value);
+amxd_status_t accesscontrol_set_status(amxd_object_t* object, const char* value, const char* info);
+/* Gives the reason of the update in progress, shown in StatusInfo; the first one given wins, as
+ * it is the cause of the outcome. Only meaningful inside accesscontrol_firewall_update_rule. */
+void accesscontrol_set_reason(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int var_size_list(const amxc_var_t* v);
 
 /* Schedule state. */

@@ -5,7 +5,6 @@
  * device property looked up in the device map, publishes what it selects in RuleIPList, and
  * the NetworkObject publishes all its rules' entries, sorted, in NetworkObjectIPList. */
 
-#include <netinet/in.h>
 #include <stdbool.h>
 
 #include <amxc/amxc.h>
@@ -32,6 +31,10 @@ amxd_status_t _networkobject_rule_destroy(amxd_object_t* object, amxd_param_t* p
  * between double quotes of a device-map expression, so a double quote in it is refused. */
 amxd_status_t _networkobject_rule_check_text(amxd_object_t* object, amxd_param_t* param, amxd_action_t reason,
                                              const amxc_var_t* const args, amxc_var_t* const retval, void* priv);
+/* Parameter validate action of SourceMACAddress: empty or a MAC address, so that the device-map
+ * pattern made of it selects exactly that device. */
+amxd_status_t _networkobject_rule_check_mac(amxd_object_t* object, amxd_param_t* param, amxd_action_t reason,
+                                            const amxc_var_t* const args, amxc_var_t* const retval, void* priv);
 void _networkobject_rule_added(const char* const event_name, const amxc_var_t* const event_data, void* const priv);
 void _networkobject_rule_removed(const char* const event_name, const amxc_var_t* const event_data, void* const priv);
 void _networkobject_rule_changed(const char* const event_name, const amxc_var_t* const event_data, void* const priv);
@@ -46,10 +49,9 @@ void netobj_gmap_query_callback(gmap_query_t* lquery, const char* key, amxc_var_
 void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj);
 void util_trans_set_csv_string_value(amxd_object_t* object, const char* parameter, const char* value);
 
-/* Record lifecycle and the address read of the validate action. */
+/* Record lifecycle. */
 int netobj_networkobject_rule_init(networkobject_rule_t* rule);
 int netobj_networkobject_rule_cleanup(networkobject_rule_t* rule);
-bool networkobject_get_param_ip(amxd_object_t* object, const char* element, struct in_addr* addr);
 
 #ifdef __cplusplus
 }

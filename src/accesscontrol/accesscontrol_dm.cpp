@@ -16,20 +16,26 @@
 
 namespace {
 
+// Besides the changes that matter, every subscription hears the referenced object come and
+// go: a deleted object must take its rules with it at once, as a restart would.
+#define REFERENCE_COMES_OR_GOES "(notification in ['dm:instance-added', 'dm:instance-removed']) || "
+
 const char* notification_portforwardingrule =
+    REFERENCE_COMES_OR_GOES
     "((notification == 'dm:object-changed') &&                                                   "
     "(contains('parameters.SourcePort') || contains('parameters.SourcePortEndRange') ||                                                   "
     "contains('parameters.DestPort') || contains('parameters.DestPortEndRange') ||                                                   "
     "contains('parameters.Protocol') || contains('parameters.Code') || contains('parameters.Type')))";
 const char* notification_networkgroup =
-    "(notification == 'dm:object-changed') && contains('parameters.NetworkObjectIPList')";
-// Removed addresses count too: an address the host gave up must not stay blocked.
+    REFERENCE_COMES_OR_GOES "((notification == 'dm:object-changed') && contains('parameters.NetworkObjectIPList'))";
+// Address instances come and go with the host's addresses; an address the host gave up must not
+// stay blocked.
 const char* notification_hosts =
-    "notification in ['dm:object-changed', 'dm:instance-added', 'dm:instance-removed'] && "
-    "contains('parameters.IPAddress')";
+    REFERENCE_COMES_OR_GOES "(notification == 'dm:object-changed' && contains('parameters.IPAddress'))";
 const char* notification_schedules =
-    "(notification == 'dm:object-changed') &&                                              "
-    "(contains('parameters.Status') || contains('parameters.InverseMode'))";
+    REFERENCE_COMES_OR_GOES
+    "((notification == 'dm:object-changed') &&                                              "
+    "(contains('parameters.Status') || contains('parameters.InverseMode')))";
 
 // Where and how one kind of reference is subscribed.
 struct reference_kind_t {
@@ -161,40 +167,46 @@ void unsubscribe_all(accesscontrol_setting_t* p) {
     p->have_schedule = false;
 }
 
+// A reference that cannot be subscribed is not followed, but the instance still gets its first
+// update: the update finds the reference dangling and reports it ("Error"), rather than the
+// instance staying silently "Inactive" (or, after a change, keeping the rules of the old value).
 amxd_status_t accesscontrol_load_config(accesscontrol_setting_t* p) {
-    amxd_status_t status = amxd_status_unknown_error;
+    bool followed = true;
     const amxc_var_t* value = nullptr;
 
     value = amxd_object_get_param_value(p->object, "PortForwardingRuleRef");
     if(is_nonempty_text(value)) {
-        when_false(subscribe_reference(p, ACCESSCONTROL_REF_PORTS, value, "fail to convert PortForwardingRuleRef to list"),
-                   exit);
-        p->have_portforwardingrule = true;
+        p->have_portforwardingrule =
+            subscribe_reference(p, ACCESSCONTROL_REF_PORTS, value, "fail to convert PortForwardingRuleRef to list");
+        followed = followed && p->have_portforwardingrule;
     }
 
     value = amxd_object_get_param_value(p->object, "NetworkGroupRef");
     if(is_nonempty_text(value)) {
-        when_false(subscribe_reference(p, ACCESSCONTROL_REF_GROUP, value, "fail to convert NetworkGroupRef to list"), exit);
-        p->have_networkgroup = true;
+        p->have_networkgroup =
+            subscribe_reference(p, ACCESSCONTROL_REF_GROUP, value, "fail to convert NetworkGroupRef to list");
+        followed = followed && p->have_networkgroup;
     }
 
     value = amxd_object_get_param_value(p->object, "ScheduleRef");
     if(is_nonempty_text(value)) {
-        when_false(subscribe_reference(p, ACCESSCONTROL_REF_SCHEDULE, value, "fail to convert ScheduleRef to list"), exit);
+        // The schedule counts even when it cannot be followed: not found, it decides "Error".
         p->have_schedule = true;
-        accesscontrol_get_schedules_status(p, amxc_var_constcast(cstring_t, value));
+        if(subscribe_reference(p, ACCESSCONTROL_REF_SCHEDULE, value, "fail to convert ScheduleRef to list")) {
+            accesscontrol_get_schedules_status(p, amxc_var_constcast(cstring_t, value));
+        } else {
+            followed = false;
+        }
     }
 
     p->is_enable = amxd_object_get_bool(p->object, "Enable", nullptr);
     amxp_timer_start(p->commit_timer, FW_UPDATE_DELAY);
-    status = amxd_status_ok;
-exit:
-    return status;
+    return followed ? amxd_status_ok : amxd_status_unknown_error;
 }
 
 // Follows one changed reference: cancels what the record subscribed for it and subscribes the
-// new value. False when the new value could not be subscribed (the timer is then not started).
-bool follow_reference_change(accesscontrol_setting_t* p, accesscontrol_reference_t ref, const amxc_var_t* to) {
+// new value (one that cannot be subscribed is left to the update to report).
+void follow_reference_change(accesscontrol_setting_t* p, accesscontrol_reference_t ref, const amxc_var_t* to) {
     const char* new_text = amxc_var_constcast(cstring_t, to);
     const bool has_new = !is_empty_text(new_text);
 
@@ -211,7 +223,7 @@ bool follow_reference_change(accesscontrol_setting_t* p, accesscontrol_reference
         break;
     }
     unsubscribe_reference(p, ref, true);
-    return subscribe_reference(p, ref, to, "fail to convert ref value to list");
+    subscribe_reference(p, ref, to, "fail to convert ref value to list");
 }
 
 accesscontrol_setting_t* record_of_event(const amxc_var_t* event_data, const char* not_found, const char* no_record) {
@@ -237,7 +249,11 @@ void accesscontrol_update_value_callback(const char* const sig_name, const amxc_
     zebTraceZ(TRACE_LEVEL_NOTICE, ME, "Received event: %s", sig_name);
     when_str_empty(notification, exit);
     when_null_trace(p, exit, TRACE_LEVEL_ERROR, "private data should not be NULL");
-    amxp_timer_start(p->commit_timer, FW_UPDATE_DELAY);
+    if(strcmp(notification, "dm:instance-removed") == 0) {
+        accesscontrol_firewall_update_rule(nullptr, p);  // what is gone may not stay blocked a second longer
+    } else {
+        amxp_timer_start(p->commit_timer, FW_UPDATE_DELAY);
+    }
 exit:
     return;
 }
@@ -265,7 +281,6 @@ exit:
 void _accesscontrol_changed(const char* const /*event_name*/, const amxc_var_t* const event_data, void* const /*priv*/) {
     accesscontrol_setting_t* p = record_of_event(event_data, "instance object NULL", "context not initialized");
     bool handled = false;
-    bool complete = true;
     when_null(p, exit);
 
     // One transaction may change several references: every one of them is followed, so that
@@ -277,14 +292,11 @@ void _accesscontrol_changed(const char* const /*event_name*/, const amxc_var_t* 
             continue;
         }
         handled = true;
-        complete = follow_reference_change(p, static_cast<accesscontrol_reference_t>(ref),
-                                           amxc_var_get_key(parameter, "to", AMXC_VAR_FLAG_DEFAULT)) &&
-                   complete;
+        follow_reference_change(p, static_cast<accesscontrol_reference_t>(ref),
+                                amxc_var_get_key(parameter, "to", AMXC_VAR_FLAG_DEFAULT));
     }
     when_false_trace(handled, exit, TRACE_LEVEL_ERROR, "unknow event");
-    if(complete) {
-        amxp_timer_start(p->commit_timer, FW_UPDATE_DELAY);
-    }
+    amxp_timer_start(p->commit_timer, FW_UPDATE_DELAY);
 exit:
     return;
 }

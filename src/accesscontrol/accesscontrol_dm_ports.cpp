@@ -63,6 +63,7 @@ extern "C" amxd_status_t accesscontrol_get_portforwardingrule_parameters(amxd_ob
         amxd_object_t* rule = amxd_dm_findf(networksettings_get_dm(), "%s", rule_path == nullptr ? "" : rule_path);
         if((rule == nullptr) || !is_port_forwarding_rule(rule)) {
             zebTrace(TRACE_LEVEL_ERROR, "%s object not found", rule_path == nullptr ? "" : rule_path);
+            accesscontrol_set_reason("PortForwardingRuleRef %s not found", rule_path == nullptr ? "" : rule_path);
             goto exit;
         }
         when_false(add_port_entry(ret, rule), exit);

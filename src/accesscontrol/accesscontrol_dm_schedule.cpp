@@ -42,6 +42,7 @@ amxd_status_t accesscontrol_get_schedules_status(accesscontrol_setting_t* p, con
     when_str_empty_trace(path, exit, TRACE_LEVEL_ERROR, "path schedules should not be empty");
     when_null_trace(p, exit, TRACE_LEVEL_ERROR, "access control context should not be NULL");
     object_path = schedule_object_path(path);
+    p->schedule_found = false;  // until the read below finds it
     when_failed_trace(amxb_get(amxb_be_who_has("Schedules."), object_path.c_str(), 0, &reply, BUS_TIMEOUT_SEC), exit,
                       TRACE_LEVEL_ERROR, "Could not get Schedules object");
     when_false_trace(amxc_var_type_of(&reply) == AMXC_VAR_ID_LIST, exit, TRACE_LEVEL_ERROR,
@@ -56,6 +57,7 @@ amxd_status_t accesscontrol_get_schedules_status(accesscontrol_setting_t* p, con
 
     p->schedule_active = strcmp(schedule_status, schedule_active_text) == 0;
     p->schedule_invertmode = amxc_var_get_bool(amxc_var_get_key(schedule, "InverseMode", AMXC_VAR_FLAG_DEFAULT));
+    p->schedule_found = true;
     status = amxd_status_ok;
 exit:
     amxc_var_clean(&reply);
@@ -74,6 +76,12 @@ void accesscontrol_schedules_callback(const char* const sig_name, const amxc_var
     when_str_empty(notification, exit);
     when_null_trace(p, exit, TRACE_LEVEL_ERROR, "private data should not be NULL");
 
+    // The schedule came or went, or changed while it was thought missing: read it whole.
+    if(!p->schedule_found || (strcmp(notification, "dm:object-changed") != 0)) {
+        accesscontrol_get_schedules_status(p, p->subscribed[ACCESSCONTROL_REF_SCHEDULE]);
+        accesscontrol_firewall_update_rule(nullptr, p);
+        goto exit;
+    }
     if(inverse_mode != nullptr) {
         p->schedule_invertmode = amxc_var_get_bool(inverse_mode);
         zebTraceZ(TRACE_LEVEL_INFO, ME, "Schedules %s change InverseMode %d", path, p->schedule_invertmode ? 1 : 0);

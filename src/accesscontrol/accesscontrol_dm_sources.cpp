@@ -157,6 +157,9 @@ amxd_status_t accesscontrol_get_hosts_parameters(const char* path, amxc_var_t* r
             break;
         }
     }
+    if(rv != 0) {
+        accesscontrol_set_reason("NetworkGroupRef %s not found", path);
+    }
     return rv == 0 ? amxd_status_ok : amxd_status_unknown_error;
 }
 
@@ -173,9 +176,14 @@ amxd_status_t accesscontrol_get_networkobject_parameters(const char* path, amxc_
         goto exit;
     }
     network_object = amxd_dm_findf(networksettings_get_dm(), "%s", path);
-    when_null_trace(network_object, exit, TRACE_LEVEL_ERROR, "%s object not found", path);
+    if(network_object == nullptr) {
+        zebTrace(TRACE_LEVEL_ERROR, "%s object not found", path);
+        accesscontrol_set_reason("NetworkGroupRef %s not found", path);
+        goto exit;
+    }
     ip_list = amxd_object_get_param_value(network_object, "NetworkObjectIPList");
     if(ip_list == nullptr) {
+        accesscontrol_set_reason("NetworkGroupRef %s is not a NetworkObject", path);
         char* text = amxd_object_get_cstring_t(network_object, "NetworkObjectIPList", nullptr);
         zebTrace(TRACE_LEVEL_ERROR, "%sNetworkObjectIPList empty %s", path, text == nullptr ? "(null)" : text);
         free(text);

@@ -1,6 +1,10 @@
 // Rule update: turns one AccessControl instance into its firewall rules and its Status.
 #define ME "networksettings"
 
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
 #include <amxc/amxc.h>
 #include <zebtrace/zebtrace.h>
 #include <zebtrace/zebtrace_macros.h>
@@ -10,6 +14,15 @@
 #include "networksettings-qk_utils.h"
 
 namespace {
+
+// Reason of the update in progress (updates never overlap: one loop, and nothing in an update
+// runs another).
+std::string update_reason;
+
+const char* port_text(const amxc_var_t* ports, const char* key) {
+    const char* text = amxc_var_constcast(cstring_t, amxc_var_get_key(ports, key, AMXC_VAR_FLAG_DEFAULT));
+    return text == nullptr ? "" : text;
+}
 
 // Programs every pair of source and port entry into `fw`; false when any pair failed.
 bool program_sources(firewall_rule_t* fw, amxc_var_t* devices, amxc_var_t* fwPorts) {
@@ -31,6 +44,10 @@ bool program_sources(firewall_rule_t* fw, amxc_var_t* devices, amxc_var_t* fwPor
                 amxc_var_get_uint32_t(amxc_var_get_key(ports, "ICMPCode", AMXC_VAR_FLAG_DEFAULT)));
             if(rv != amxd_status_ok) {
                 zebTrace(TRACE_LEVEL_ERROR, "fail to configure firewall rules");
+                accesscontrol_set_reason("the firewall refused source %s%s%s with SourcePort \"%s\" DestPort \"%s\" "
+                                         "Protocol \"%s\"", source == nullptr ? "" : source, mask == nullptr ? "" : "/",
+                                         mask == nullptr ? "" : mask, port_text(ports, "SourcePort"),
+                                         port_text(ports, "DestPort"), port_text(ports, "Protocol"));
                 ok = false;
             }
         }
@@ -38,6 +55,8 @@ bool program_sources(firewall_rule_t* fw, amxc_var_t* devices, amxc_var_t* fwPor
             if(firewall_rule_set(fw, source, nullptr, mask, nullptr, ipv6, nullptr, 0, nullptr, 0, nullptr, 0, 0) !=
                amxd_status_ok) {
                 zebTrace(TRACE_LEVEL_ERROR, "fail to configure firewall rules");
+                accesscontrol_set_reason("the firewall refused source %s%s%s", source == nullptr ? "" : source,
+                                         mask == nullptr ? "" : "/", mask == nullptr ? "" : mask);
                 ok = false;
             }
         }
@@ -60,7 +79,19 @@ int var_size_list(const amxc_var_t* v) {
     return size;
 }
 
-amxd_status_t accesscontrol_set_status(amxd_object_t* object, const char* value) {
+void accesscontrol_set_reason(const char* format, ...) {
+    if(!update_reason.empty()) {
+        return;
+    }
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    update_reason = line;
+}
+
+amxd_status_t accesscontrol_set_status(amxd_object_t* object, const char* value, const char* info) {
     amxd_status_t status = amxd_status_unknown_error;
     amxd_trans_t trans;
     zebTraceZIn(ME);
@@ -69,6 +100,7 @@ amxd_status_t accesscontrol_set_status(amxd_object_t* object, const char* value)
     amxd_trans_select_object(&trans, object);
     amxd_trans_set_attr(&trans, amxd_tattr_change_ro, true);
     amxd_trans_set_value(cstring_t, &trans, "Status", value);
+    amxd_trans_set_value(cstring_t, &trans, "StatusInfo", info);
     status = amxd_trans_apply(&trans, networksettings_get_dm());
     amxd_trans_clean(&trans);
 exit:
@@ -86,43 +118,61 @@ void accesscontrol_firewall_update_rule(amxp_timer_t* /*timer*/, void* priv) {
     amxc_var_init(&fwPorts);
 
     when_null_trace(p, exit, TRACE_LEVEL_ERROR, "accesscontrol context can not be NULL");
+    update_reason.clear();
     // The previous rules leave the firewall before anything is decided.
     firewall_rule_delete(&p->fw);
 
     if(!p->is_enable) {
         outcome = status_inactive;
+        accesscontrol_set_reason("disabled");
+        goto write_status;
+    }
+    // A schedule that cannot be found decides nothing: its reference dangles, as a missing
+    // group or port rule does.
+    if(p->have_schedule && !p->schedule_found) {
+        accesscontrol_set_reason("ScheduleRef %s not found", util_param_text(p->object, "ScheduleRef").c_str());
         goto write_status;
     }
     if(p->have_schedule && (p->schedule_active == p->schedule_invertmode)) {
         outcome = status_scheduleinactive;
+        accesscontrol_set_reason("schedule %s is not in force", util_param_text(p->object, "ScheduleRef").c_str());
         goto write_status;
     }
     if(accesscontrol_get_networkobjectref_parameters(p->object, &devices) != amxd_status_ok) {
         zebTrace(TRACE_LEVEL_ERROR, "fail to get ip address parameters");
+        accesscontrol_set_reason("the source addresses of NetworkGroupRef could not be read");
         goto write_status;
     }
     if(var_size_list(&devices) == 0) {
         outcome = status_inactive;
+        accesscontrol_set_reason("NetworkGroupRef %s selects no address",
+                                 util_param_text(p->object, "NetworkGroupRef").c_str());
         goto write_status;
     }
     if(accesscontrol_get_portforwardingrule_parameters(p->object, &fwPorts) != amxd_status_ok) {
         zebTrace(TRACE_LEVEL_ERROR, "fail to get port and protocols parameters");
+        accesscontrol_set_reason("the ports of PortForwardingRuleRef could not be read");
         goto write_status;
     }
     p->fw = firewall_rule_create("", false);
-    when_null_trace(p->fw, write_status, TRACE_LEVEL_ERROR, "fail to allocate firewall context");
+    if(p->fw == nullptr) {
+        zebTrace(TRACE_LEVEL_ERROR, "fail to allocate firewall context");
+        accesscontrol_set_reason("out of memory");
+        goto write_status;
+    }
 
     outcome = program_sources(p->fw, &devices, &fwPorts) ? status_active : status_error;
     // Rules that never reached the firewall are not "Active".
     if(firewall_rule_apply(p->fw) != amxd_status_ok) {
         outcome = status_error;
+        accesscontrol_set_reason("the firewall refused to commit the rules");
     }
     if(outcome == status_error) {
         firewall_rule_delete(&p->fw);
     }
 
 write_status:
-    accesscontrol_set_status(p->object, outcome);
+    accesscontrol_set_status(p->object, outcome, outcome == status_active ? "" : update_reason.c_str());
 exit:
     amxc_var_clean(&devices);
     amxc_var_clean(&fwPorts);

@@ -1,18 +1,30 @@
 // Network object rule actions and events: the record of each Rule instance for exactly the
-// instance's lifetime, and the check that an address range does not end before it starts.
+// instance's lifetime, and the checks of the values a rule may hold.
 #define ME "networksettings"
-
-#include <arpa/inet.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <gmap/gmap_query.h>
 #include <zebtrace/zebtrace.h>
 #include <zebtrace/zebtrace_macros.h>
 
 #include "networkobject/networkobject_dm.h"
+#include "networkobject/networkobject_rule_check.h"
 #include "networksettings-qk.h"
+#include "networksettings-qk_utils.h"
+
+namespace {
+
+std::string object_path(const amxd_object_t* object) {
+    char* path = amxd_object_get_path(object, AMXD_OBJECT_INDEXED);
+    std::string value = path == nullptr ? "" : path;
+    free(path);
+    return value;
+}
+
+} // namespace
 
 extern "C" {
 
@@ -37,38 +49,23 @@ int netobj_networkobject_rule_cleanup(networkobject_rule_t* rule) {
     return 0;
 }
 
-bool networkobject_get_param_ip(amxd_object_t* object, const char* element, struct in_addr* addr) {
-    bool present = false;
-    char* text = nullptr;
-    when_null(object, exit);
-    when_str_empty(element, exit);
-    addr->s_addr = 0;
-    text = amxd_object_get_cstring_t(object, element, nullptr);
-    when_str_empty(text, exit);
-    inet_pton(AF_INET, text, addr);
-    present = true;
-exit:
-    free(text);
-    return present;
-}
-
 amxd_status_t _networkobject_rule_validate(amxd_object_t* object, amxd_param_t* /*param*/, amxd_action_t reason,
                                            const amxc_var_t* const /*args*/, amxc_var_t* const /*retval*/,
                                            void* /*priv*/) {
-    struct in_addr first {};
-    struct in_addr last {};
     if(reason != action_object_validate) {
         zebTrace(TRACE_LEVEL_ERROR, "Wrong reason, expected action_object_validate(%d) got %d", action_object_validate,
                  reason);
         return amxd_status_function_not_implemented;
     }
-    if(networkobject_get_param_ip(object, "SourceIPRangeMax", &last)) {
-        if(!networkobject_get_param_ip(object, "SourceIP", &first)) {
-            return amxd_status_invalid_value;
-        }
-        if(ntohl(first.s_addr) > ntohl(last.s_addr)) {
-            return amxd_status_invalid_value;
-        }
+    if(object == nullptr || amxd_object_get_type(object) != amxd_object_instance) {
+        return amxd_status_ok;
+    }
+    const std::string refusal =
+        netobj_rule_refusal({util_param_text(object, "Type"), util_param_text(object, "SourceIP"),
+                             util_param_text(object, "SourceIPRangeMax"), util_param_text(object, "SourceMask")});
+    if(!refusal.empty()) {
+        zebTrace(TRACE_LEVEL_WARNING, "%s refused: %s", object_path(object).c_str(), refusal.c_str());
+        return amxd_status_invalid_value;
     }
     return amxd_status_ok;
 }
@@ -108,6 +105,17 @@ amxd_status_t _networkobject_rule_check_text(amxd_object_t* /*object*/, amxd_par
     }
     const char* text = amxc_var_constcast(cstring_t, args);
     return (text != nullptr && strchr(text, '"') != nullptr) ? amxd_status_invalid_value : amxd_status_ok;
+}
+
+amxd_status_t _networkobject_rule_check_mac(amxd_object_t* /*object*/, amxd_param_t* /*param*/, amxd_action_t reason,
+                                            const amxc_var_t* const args, amxc_var_t* const /*retval*/,
+                                            void* /*priv*/) {
+    if(reason != action_param_validate) {
+        return amxd_status_function_not_implemented;
+    }
+    const char* text = amxc_var_constcast(cstring_t, args);
+    return (text == nullptr || text[0] == '\0' || check_is_valid_macaddr(text)) ? amxd_status_ok :
+                                                                                 amxd_status_invalid_value;
 }
 
 void _networkobject_rule_added(const char* const /*event_name*/, const amxc_var_t* const event_data, void* const /*priv*/) {

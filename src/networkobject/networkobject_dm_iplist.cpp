@@ -13,6 +13,7 @@
 #include "networkobject/networkobject_dm.h"
 #include "networkobject/networkobject_sort.h"
 #include "networksettings-qk.h"
+#include "networksettings-qk_utils.h"
 
 namespace {
 
@@ -36,7 +37,9 @@ void update_device_table(networkobject_rule_t* rule, const char* key, amxc_var_t
 void build_rule_ip_list(const networkobject_rule_t* rule, amxc_string_t* list) {
     amxc_var_for_each(address, &rule->devices) {
         const char* ip = amxc_var_constcast(cstring_t, address);
-        if((ip == nullptr) || (ip[0] == '\0')) {
+        // Whatever answers for the device map, only an address may become an entry (a comma
+        // would add entries of its own).
+        if(check_is_valid_ip(ip) == 0) {
             continue;
         }
         if(!amxc_string_is_empty(list)) {
@@ -118,6 +121,7 @@ void util_trans_set_csv_string_value(amxd_object_t* object, const char* paramete
         amxd_trans_t trans;
         amxd_trans_init(&trans);
         amxd_trans_select_object(&trans, object);
+        amxd_trans_set_attr(&trans, amxd_tattr_change_ro, true);  // the lists are read-only for clients
         amxd_trans_set_value(csv_string_t, &trans, parameter, value);
         amxd_trans_apply(&trans, networksettings_get_dm());
         amxd_trans_clean(&trans);

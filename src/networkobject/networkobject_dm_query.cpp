@@ -56,14 +56,17 @@ struct property_kind_t {
     const char* type;
     const char* field;      // device-map field matched
     const char* shown;      // name in the warning when the parameter is empty
+    bool whole;             // the value must match the whole field
 };
 
+// The device map searches a pattern anywhere in the text: a MAC address must match the whole
+// field, or one device's address would select any device whose address merely contains it.
 constexpr property_kind_t property_kinds[] = {
-    {"MACAddress", "PhysAddress", "SourceMACAddress"},
-    {"HostName", "Name", "HostName"},
-    {"VendorClassID", "VendorClassID", "VendorClassID"},
-    {"ClientID", "ClientID", "ClientID"},
-    {"UserClassID", "UserClassID", "UserClassID"},
+    {"MACAddress", "PhysAddress", "SourceMACAddress", true},
+    {"HostName", "Name", "HostName", false},
+    {"VendorClassID", "VendorClassID", "VendorClassID", false},
+    {"ClientID", "ClientID", "ClientID", false},
+    {"UserClassID", "UserClassID", "UserClassID", false},
 };
 
 const char* property_value(const rule_params_t& params, size_t kind) {
@@ -116,7 +119,9 @@ void select_rule(const rule_params_t& params, amxc_string_t* expression, amxc_st
             zebTrace(TRACE_LEVEL_WARNING, "Empty %s is not supported when Type is %s.", property_kinds[kind].shown,
                      params.type);
         } else {
-            amxc_string_setf(expression, "not self and physical and .%s matches \"%s\"", property_kinds[kind].field, value);
+            const bool whole = property_kinds[kind].whole;
+            amxc_string_setf(expression, "not self and physical and .%s matches \"%s%s%s\"", property_kinds[kind].field,
+                             whole ? "^" : "", value, whole ? "$" : "");
         }
         return;
     }

@@ -116,7 +116,8 @@ TEST_F(References, APartlyFailedSubscriptionIsCancelledAtOnce) {
     const std::string control = access_control({{"Enable", "true"}, {"PortForwardingRuleRef", ports + ",Nowhere.Rule.1"}});
     EXPECT_TRUE(traced('x', "Fail to subscibe to Nowhere.Rule.1 (status = 2)"));
     tick(1000);
-    EXPECT_EQ(get(control, "Status"), "Inactive") << "configuration stopped: no update";
+    EXPECT_EQ(get(control, "Status"), "Error") << "a reference that cannot be followed dangles";
+    EXPECT_EQ(get(control, "StatusInfo"), "PortForwardingRuleRef Nowhere.Rule.1 not found");
 
     clear_traces();
     ASSERT_EQ(set(ports + ".", {{"DestPort", "81"}}), 0);

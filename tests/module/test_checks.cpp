@@ -127,6 +127,9 @@ TEST_F(RuleChecks, ARangeMayNotEndBeforeItStarts) {
     EXPECT_EQ(set(rule_, {{"SourceIP", "10.0.0.10"}, {"SourceIPRangeMax", "10.0.0.10"}}), 0);
     EXPECT_EQ(set(rule_, {{"SourceIP", "10.0.1.0"}}), amxd_status_invalid_value);
     EXPECT_EQ(get(rule_, "SourceIP"), "10.0.0.10");
+    // At most 65536 addresses.
+    EXPECT_EQ(set(rule_, {{"SourceIP", "10.0.0.0"}, {"SourceIPRangeMax", "10.0.255.255"}}), 0);
+    EXPECT_EQ(set(rule_, {{"SourceIPRangeMax", "10.1.0.0"}}), amxd_status_invalid_value);
 }
 
 TEST_F(RuleChecks, ARangeEndNeedsAStart) {
@@ -139,6 +142,8 @@ TEST_F(RuleChecks, DeviceSelectionsMayNotHoldDoubleQuotes) {
     for(const char* param : {"SourceMACAddress", "HostName", "SourceVendorClassID", "SourceClientID",
                              "SourceUserClassID"}) {
         EXPECT_EQ(set(rule_, {{param, "a\" or true or \""}}), amxd_status_invalid_value) << param;
+    }
+    for(const char* param : {"HostName", "SourceVendorClassID", "SourceClientID", "SourceUserClassID"}) {
         EXPECT_EQ(set(rule_, {{param, "laptop's-name"}}), 0) << param;
     }
 }

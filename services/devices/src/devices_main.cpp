@@ -1,5 +1,8 @@
 // The module's entry point and the functions devices.def binds by name. Only these are
 // exported; everything else of the module stays hidden.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -165,6 +168,24 @@ DEVICES_EXPORT amxd_status_t _devices_check_text(amxd_object_t* /*object*/, amxd
     }
     const char* text = amxc_var_get_const_cstring_t(args);
     return text != nullptr && std::strlen(text) > kMaxParamText ? amxd_status_invalid_value : amxd_status_ok;
+}
+
+// Validate action of IPAddress: empty or one IPv4 or IPv6 address. Clients put it into lists of
+// addresses (comma-separated), so anything else, a comma above all, would smuggle in entries.
+DEVICES_EXPORT amxd_status_t _devices_check_ip(amxd_object_t* /*object*/, amxd_param_t* /*param*/, amxd_action_t reason,
+                                               const amxc_var_t* const args, amxc_var_t* const /*retval*/,
+                                               void* /*priv*/) {
+    if(reason != action_param_validate) {
+        return amxd_status_function_not_implemented;
+    }
+    const char* text = amxc_var_get_const_cstring_t(args);
+    unsigned char address[sizeof(struct in6_addr)];
+    if(text == nullptr || text[0] == '\0' || inet_pton(AF_INET, text, address) == 1 ||
+       inet_pton(AF_INET6, text, address) == 1) {
+        return amxd_status_ok;
+    }
+    zebTrace(TRACE_LEVEL_WARNING, "IPAddress %.64s refused: not an IP address", text);
+    return amxd_status_invalid_value;
 }
 
 }  // extern "C"
