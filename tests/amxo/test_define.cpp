@@ -16,7 +16,7 @@ import "test-module-a.so" as "a";
             string _test_method(%in %mandatory htable data);
             object AccessControl[] {
                 bool Enable = false;
-                string NetworkGroupRef;
+                string NetworkGroupRef { max-length 16; }
                 csv_string PortForwardingRuleRef = "a, b";
                 %read-only string Status = "Inactive";
                 uint32 Port = "8080";
@@ -109,6 +109,12 @@ TEST_F(Define, InstancesGetTheDeclaredDefaultsAndReadOnlyHolds) {
     amxd_trans_select_pathf(&trans, "Device.X_NetworkSettings.AccessControl.1");
     amxd_trans_set_cstring_t(&trans, "Status", "Active");
     EXPECT_EQ(amxd_trans_apply(&trans, dm_), amxd_status_read_only);
+    amxd_trans_clean(&trans);
+
+    amxd_trans_init(&trans);
+    amxd_trans_select_pathf(&trans, "Device.X_NetworkSettings.AccessControl.1");
+    amxd_trans_set_cstring_t(&trans, "NetworkGroupRef", "seventeen bytes!!");
+    EXPECT_EQ(amxd_trans_apply(&trans, dm_), amxd_status_invalid_value) << "the declared max-length holds";
     amxd_trans_clean(&trans);
 }
 

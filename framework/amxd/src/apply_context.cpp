@@ -141,6 +141,9 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
     if((value == nullptr) || (amxc_var_convert(candidate.get(), value, param->type) != 0)) {
         return fail(amxd_status_invalid_value, "invalid value for " + path);
     }
+    if(!param->fits(candidate.get())) {
+        return fail(amxd_status_invalid_value, path + " is longer than " + std::to_string(param->max_length) + " bytes");
+    }
     const amxd_status_t verdict =
         run_actions(param->actions, action_param_validate, object, param, candidate.get(), nullptr)
             .value_or(amxd_status_ok);

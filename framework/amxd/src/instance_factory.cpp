@@ -14,6 +14,7 @@ ParamPtr clone_param(const amxd_param_t& source) {
     copy->read_only = source.read_only;
     copy->persistent = source.persistent;
     copy->key = source.key;
+    copy->max_length = source.max_length;
     copy->actions = copy_actions(source.actions);
     return copy;
 }

@@ -1,5 +1,6 @@
 #include "object_tree.h"
 
+#include <cstring>
 #include <utility>
 
 #include "room.h"
@@ -11,6 +12,12 @@ _amxd_param::_amxd_param(std::string_view param_name, uint32_t type_id) : name(p
 
 _amxd_param::~_amxd_param() {
     amxc_var_clean(&value);
+}
+
+bool _amxd_param::fits(const amxc_var_t* converted) const {
+    const bool text = (type == AMXC_VAR_ID_CSTRING) || (type == AMXC_VAR_ID_CSV_STRING);
+    const char* chars = text ? amxc_var_constcast(cstring_t, converted) : nullptr;
+    return (chars == nullptr) || (std::strlen(chars) <= max_length);
 }
 
 _amxd_object::_amxd_object(amxd_object_type_t object_type, std::string_view object_name) :

@@ -86,7 +86,7 @@ amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* 
     }
     amxc_var_t converted;
     amxc_var_init(&converted);
-    if(amxc_var_convert(&converted, value, param->type) != 0) {
+    if((amxc_var_convert(&converted, value, param->type) != 0) || !param->fits(&converted)) {
         amxc_var_clean(&converted);
         return amxd_status_invalid_value;
     }
@@ -97,6 +97,22 @@ amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* 
 
 const amxc_var_t* amxd_param_get_value(const amxd_param_t* const param) {
     return param == nullptr ? nullptr : &param->value;
+}
+
+amxd_status_t amxd_param_set_max_length(amxd_param_t* const param, size_t bytes) {
+    if(param == nullptr) {
+        return amxd_status_invalid_arg;
+    }
+    if((param->type != AMXC_VAR_ID_CSTRING) && (param->type != AMXC_VAR_ID_CSV_STRING)) {
+        return amxd_status_invalid_type;
+    }
+    const std::size_t previous = param->max_length;
+    param->max_length = bytes;
+    if(!param->fits(&param->value)) {
+        param->max_length = previous;
+        return amxd_status_invalid_value;
+    }
+    return amxd_status_ok;
 }
 
 amxd_status_t amxd_param_set_attr(amxd_param_t* const param, const amxd_pattr_id_t attr, const bool enable) {

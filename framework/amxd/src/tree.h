@@ -2,6 +2,7 @@
 // Everything here is reached through the opaque C handles of amxd_types.h.
 #pragma once
 
+#include <cstddef>
 #include <list>
 #include <map>
 #include <memory>
@@ -34,6 +35,10 @@ struct _amxd_param {
     bool key = false;
     amxd_object_t* owner = nullptr;
     amxd::ActionList actions;
+    std::size_t max_length = AMXD_PARAM_MAX_LENGTH;  // of a text value, in bytes
+
+    // Whether a value already converted to `type` is within max_length.
+    bool fits(const amxc_var_t* converted) const;
 };
 
 struct FunctionArg {

@@ -61,6 +61,7 @@ struct ParamDecl {
     std::string type;
     Text name;
     std::optional<Value> value;
+    std::optional<Value> max_length;  // `max-length N;` in the parameter's block
     std::vector<ActionBinding> actions;
 };
 

@@ -1,5 +1,6 @@
 #include "definer.h"
 
+#include <charconv>
 #include <unordered_set>
 
 #include <amxd/amxd_object.h>
@@ -128,6 +129,9 @@ PlanParam Definer::param(PlanObject& object, const ParamDecl& decl) {
             fail(decl.where, "unknown parameter attribute '%" + attribute + "'");
         }
     }
+    if (decl.max_length) {
+        p.max_length = max_length(p, *decl.max_length);
+    }
     if (decl.value) {
         const Value& literal = *decl.value;
         if (literal.kind == Value::Kind::List || literal.kind == Value::Kind::Table) {
@@ -144,6 +148,19 @@ PlanParam Definer::param(PlanObject& object, const ParamDecl& decl) {
         p.actions.push_back(parameter_action(p, binding));
     }
     return p;
+}
+
+std::size_t Definer::max_length(const PlanParam& param, const Value& bound) {
+    if (param.type != AMXC_VAR_ID_CSTRING && param.type != AMXC_VAR_ID_CSV_STRING) {
+        fail(bound.where, "max-length applies to text parameters, not to " + quoted(param.name));
+    }
+    std::size_t bytes = 0;
+    const std::string& text = bound.integer;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), bytes);
+    if (bound.kind != Value::Kind::Integer || error != std::errc() || end != text.data() + text.size()) {
+        fail(bound.where, "max-length of " + quoted(param.name) + " must be a number of bytes");
+    }
+    return bytes;
 }
 
 PlanFunction Definer::function(PlanObject& object, const FunctionDecl& decl) {

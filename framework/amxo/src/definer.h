@@ -32,6 +32,7 @@ private:
     void declare(PlanObject& parent, const ObjectDecl& decl, const std::string& name);
     void fill(PlanObject& object, const ObjectDecl& decl);
     PlanParam param(PlanObject& object, const ParamDecl& decl);
+    static std::size_t max_length(const PlanParam& param, const Value& bound);
     PlanFunction function(PlanObject& object, const FunctionDecl& decl);
     PlanAction object_action(const PlanObject& object, const ActionBinding& binding);
     PlanAction parameter_action(const PlanParam& param, const ActionBinding& binding);

@@ -3,7 +3,9 @@
 // fail only for want of memory, so input errors never leave a half-built tree behind.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -32,6 +34,7 @@ struct PlanParam {
     bool read_only = false;
     bool persistent = false;
     bool key = false;
+    std::optional<std::size_t> max_length;  // of a text value, in bytes
     std::vector<PlanAction> actions;
 };
 

@@ -411,8 +411,14 @@ private:
         expect_punct('{', "or ';' after the parameter");
         while (!accept_punct('}')) {
             const Token& on = peek();
+            if (on.is(TokenKind::Name, "max-length") && !p.max_length) {
+                take();
+                p.max_length = value();
+                expect_punct(';', "after max-length");
+                continue;
+            }
             if (!on.is(TokenKind::Name, "on")) {
-                expected("'on action' or '}' in a parameter block");
+                expected("'on action', 'max-length' or '}' in a parameter block");
             }
             take();
             expect_keyword("action");

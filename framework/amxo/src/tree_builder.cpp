@@ -32,6 +32,9 @@ void add_param(amxd_object_t* object, PlanParam& plan) {
     amxd_param_t* raw = nullptr;
     check(amxd_param_new(&raw, plan.name.c_str(), plan.type), plan.where, "cannot create parameter '" + plan.name + "'");
     ParamPtr param(raw);
+    if (plan.max_length) {
+        check(amxd_param_set_max_length(param.get(), *plan.max_length), plan.where, "cannot bound '" + plan.name + "'");
+    }
     if (plan.value) {
         check(amxd_param_set_value(param.get(), plan.value.get()), plan.where, "cannot set the default of '" + plan.name + "'");
     }

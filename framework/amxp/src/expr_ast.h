@@ -7,7 +7,7 @@
 
 #include <amxc/amxc_variant.h>
 
-#include "expr_regex.h"
+#include "amxp/amxp_regex.h"
 #include "expr_value.h"
 
 namespace amxp::expr {

@@ -1,6 +1,7 @@
 #include "expr_ast.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace amxp::expr {
 namespace {
@@ -56,12 +57,9 @@ Value Matches::evaluate(EvalContext& context) const {
     const Value subject = operand_->evaluate(context);
     const auto* text = std::get_if<std::string_view>(&subject);
     if (text == nullptr) return false;
-    switch (pattern_->match(text->data())) {
-    case Regex::Match::yes: return true;
-    case Regex::Match::no: return false;
-    case Regex::Match::failed: break;
-    }
-    context.engine_failed = true;
+    const std::optional<bool> found = pattern_->search(*text);
+    if (found) return *found;
+    context.engine_failed = true;  // a text too long to search
     return false;
 }
 

@@ -191,7 +191,7 @@ private:
         if (current_.kind != TokenKind::text) fail("expected a quoted regular expression");
         const Token pattern = advance();
         std::string reason;
-        auto regex = Regex::compile(pattern.value, reason);
+        auto regex = Regex::compile(pattern.value, Regex::Case::sensitive, reason);
         if (!regex) throw SyntaxError(SyntaxError::Kind::regex, "invalid regular expression (" + reason + ")", pattern.position);
         return regex;
     }

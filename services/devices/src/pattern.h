@@ -2,7 +2,7 @@
 #ifndef DEVICES_PATTERN_H
 #define DEVICES_PATTERN_H
 
-#include <regex.h>
+#include <amxp/amxp_regex.h>
 
 #include <memory>
 #include <string>
@@ -14,25 +14,18 @@ namespace devices {
 // either case), searched anywhere in the text. Not copyable: it owns the compiled form.
 class Pattern {
 public:
-    // The compiled pattern, or nullptr with `error` set to why it is refused (among others, a
-    // pattern that would stall the engine: amxp::regex_cost_refusal).
+    // The compiled pattern, or nullptr with `error` set to why it is refused.
     static std::unique_ptr<Pattern> compile(const std::string& text, std::string& error);
 
-    ~Pattern();
-    Pattern(const Pattern&) = delete;
-    Pattern& operator=(const Pattern&) = delete;
-
-    // Whether the pattern occurs in `text`. A failure of the engine (out of memory) counts as
-    // no match.
+    // Whether the pattern occurs in `text`. A text too long to search counts as no match.
     bool search(const std::string& text) const;
 
 private:
     Pattern() = default;
 
-    regex_t compiled_{};
-    bool compiled_ok_ = false;
+    std::unique_ptr<amxp::Regex> compiled_;
     // A pattern of plain ASCII characters (a MAC address, a host name) is searched for
-    // directly, in lower case: the same answer as the engine's, some fifty times faster.
+    // directly, in lower case: the same answer as the engine's, without it.
     bool literal_ = false;
     std::string lowered_;
 };

@@ -6,6 +6,8 @@
  * written to a parameter is converted to its type; a value that does not convert is refused
  * with amxd_status_invalid_value and the old value stays. */
 
+#include <stddef.h>
+
 #include <amxd/amxd_types.h>
 
 #ifdef __cplusplus
@@ -38,6 +40,14 @@ amxd_object_t* amxd_param_get_owner(const amxd_param_t* const param);
  * runs no action and emits no event. */
 amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* const value);
 const amxc_var_t* amxd_param_get_value(const amxd_param_t* const param);   /* borrowed */
+
+/* Text values (string, csv_string) longer than their parameter's bound are refused with
+ * amxd_status_invalid_value, naming the parameter and the bound, whoever writes them. The bound
+ * is AMXD_PARAM_MAX_LENGTH bytes unless the definition sets another (tighter, or wider for a
+ * list the module computes). amxd_status_invalid_type for a parameter of another type,
+ * amxd_status_invalid_value when the current value does not fit. */
+#define AMXD_PARAM_MAX_LENGTH 4096
+amxd_status_t amxd_param_set_max_length(amxd_param_t* const param, size_t bytes);
 
 amxd_status_t amxd_param_set_attr(amxd_param_t* const param, const amxd_pattr_id_t attr, const bool enable);
 bool amxd_param_is_attr_set(const amxd_param_t* const param, const amxd_pattr_id_t attr);
