@@ -237,6 +237,8 @@ Outcome ClientCtx::send_bytes(const std::string& bytes, Clock::time_point deadli
             continue;
         }
         if(sent == io::failed) {
+            Awaited nothing;
+            read_available(nothing);  // a server that closed on us may have said why
             disconnect("the connection to the server broke");
             return broken(broken_reason_);
         }
@@ -257,7 +259,7 @@ bool ClientCtx::read_available(Awaited& awaited) {
     const long got = receive_some(fd_, buffer, std::min(sizeof(buffer), reader_.room()));
     if(got == io::closed) {
         take_frames(awaited);  // the server's last words may say why
-        disconnect("the server closed the connection" + (server_notice_.empty() ? std::string() : ": " + server_notice_));
+        disconnect("the server closed the connection");
         return false;
     }
     if(got == io::failed) {
@@ -393,7 +395,7 @@ void ClientCtx::disconnect(const std::string& why) {
     }
     close(fd_);
     fd_ = -1;
-    broken_reason_ = why;
+    broken_reason_ = server_notice_.empty() ? why : why + ": " + server_notice_;
     watched_ = false;
     reading_ = false;
 }

@@ -156,7 +156,7 @@ std::string Listener::make_room_for(uid_t uid) {
         ++open_connections;
         if(connection->uid() == uid) {
             ++own;
-            if(connection->idle() && (stalest == nullptr || connection->last_activity() < stalest->last_activity())) {
+            if(connection->displaceable() && (stalest == nullptr || connection->last_activity() < stalest->last_activity())) {
                 stalest = connection.get();
             }
         }
@@ -171,7 +171,7 @@ std::string Listener::make_room_for(uid_t uid) {
     if(!privileged(uid) || stalest == nullptr) {
         return "refused: " + why;
     }
-    stalest->close_with("closed while idle to let in a new connection of the same user (" + why + ")");
+    stalest->close_with("closed while idle or waiting for room, to let in a new connection of the same user (" + why + ")");
     return {};
 }
 

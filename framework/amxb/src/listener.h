@@ -59,7 +59,7 @@ private:
     static void on_tick(amxp_timer_t* timer, void* priv);
     void admit(int client);
     // Empty when `uid` may open one more connection, possibly after closing an idle one of its
-    // own; otherwise why not.
+    // own (or one waiting for room); otherwise why not.
     std::string make_room_for(uid_t uid);
 
     int fd_ = -1;

@@ -86,7 +86,8 @@ void ServerConnection::check_deadlines(Clock::time_point now, unsigned int reque
     const bool unsent = output_start_ < output_.size();
     if(reader_.held() > 0 && !closing_ && parts_.empty() && now - request_started_ >= milliseconds(request_ms)) {
         close_with("closed: a request was still incomplete after " + std::to_string(request_ms) + " ms");
-    } else if(idle_ms > 0 && reader_.held() == 0 && (forwards_.empty() || unsent) && now - last_activity_ >= milliseconds(idle_ms)) {
+    } else if(idle_ms > 0 && (reader_.held() == 0 || closing_) && (forwards_.empty() || unsent) &&
+              now - last_activity_ >= milliseconds(idle_ms)) {
         close_with(unsent ? "closed: replies left unread for " + std::to_string(idle_ms) + " ms"
                           : "closed: idle for " + std::to_string(idle_ms) + " ms");
     }

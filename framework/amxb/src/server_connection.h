@@ -35,6 +35,9 @@ public:
 
     // Nothing half received, nothing to send, no subscription: closing it loses nothing.
     bool idle() const;
+    // Idle, or stuck waiting for room for a large request: what a newcomer of the same
+    // privileged user may displace.
+    bool displaceable() const { return idle() || paused_; }
     Clock::time_point last_activity() const { return last_activity_; }
 
     // Stops serving: cancels the subscriptions, closes the socket, asks to be freed.

@@ -98,7 +98,7 @@ int amxb_listen(amxb_bus_ctx_t** listener, const char* socket_path);
  *     stay unread that long (default: never);
  *   per_user: connections one user may hold (default AMXB_LISTEN_PER_USER). A further one is
  *     refused, except that root and the listening process's own user have their longest idle
- *     connection closed to let the new one in. */
+ *     connection (or one waiting for room for a large request) closed to let the new one in. */
 typedef struct _amxb_listen_limits {
     unsigned int request_timeout_ms;
     unsigned int idle_timeout_ms;
