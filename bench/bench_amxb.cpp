@@ -7,9 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,7 +67,8 @@ struct Remote {
         char line[8] = "";
         pollfd entry {ready[0], POLLIN, 0};
         if(poll(&entry, 1, 20000) == 1 && read(ready[0], line, 6) == 6) {
-            amxb_connect(&client, ("unix:" + socket_path).c_str());
+            uri = "unix:" + socket_path;
+            amxb_connect(&client, uri.c_str());
         }
         close(ready[0]);
     }
@@ -75,6 +81,7 @@ struct Remote {
         rmdir(dir.c_str());
     }
     std::string dir;
+    std::string uri;
     pid_t pid = -1;
     amxb_bus_ctx_t* client = nullptr;
 };
@@ -196,5 +203,103 @@ void BM_EventBurstOverSocket(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * burst);
 }
 BENCHMARK(BM_EventBurstOverSocket)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- Another client during an attack on the listener -------------------------------------
+
+enum Attack { idle_crowd, unfinished_requests, unread_large_replies };
+
+long rss_kb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while(std::getline(status, line)) {
+        if(line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+int raw_connect(const std::string& uri) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, uri.c_str() + 5, sizeof(address.sun_path) - 1);
+    if(fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string frame(const std::string& json) {
+    const auto size = static_cast<uint32_t>(json.size());
+    return std::string {static_cast<char>(size >> 24), static_cast<char>(size >> 16), static_cast<char>(size >> 8),
+                        static_cast<char>(size)} + json;
+}
+
+// Opens the attackers' connections; they stay open (and unread) until the returned fds close.
+std::vector<int> attack(Remote& bus, Attack kind) {
+    std::vector<int> fds;
+    const int count = kind == idle_crowd ? 256 : kind == unfinished_requests ? 250 : 16;
+    if(kind == unread_large_replies) {
+        // Hosts of 60 KB names: a get of all of them is ~2.4 MB, sent in parts.
+        for(int i = 0; i < 40; ++i) {
+            Var values;
+            amxc_var_set_type(&values.v, AMXC_VAR_ID_HTABLE);
+            amxc_var_add_key(cstring_t, &values.v, "HostName", std::string(60 * 1024, 'h').c_str());
+            amxb_add(bus.client, "Hosts.Host.", 0, nullptr, &values.v, nullptr, 5);
+        }
+    }
+    const std::string unfinished = std::string("\x00\x10\x00\x00", 4) + std::string(AMXB_MAX_FRAME_SIZE - 1, ' ');
+    const std::string large_get = frame(R"({"id": 1, "op": "get", "path": "Hosts.", "depth": -1})");
+    for(int i = 0; i < count; ++i) {
+        const int fd = raw_connect(bus.uri);
+        if(fd < 0) {
+            continue;
+        }
+        fds.push_back(fd);
+        const std::string& bytes = kind == unfinished_requests ? unfinished : large_get;
+        if(kind != idle_crowd && send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) {
+            continue;  // the kernel took what it could: the rest never comes
+        }
+    }
+    return fds;
+}
+
+// A client that connects, reads one object and leaves, again and again during the attack:
+// p99_ms is its 99th-percentile wait, rss_growth_kb the most the server grew by meanwhile.
+void BM_AnotherClientDuringAttack(benchmark::State& state) {
+    Remote bus;
+    if(bus.client == nullptr) {
+        state.SkipWithError("no server");
+        return;
+    }
+    const long rss_before = rss_kb(bus.pid);
+    const std::vector<int> attackers = attack(bus, static_cast<Attack>(state.range(0)));
+    std::vector<double> waits;
+    long rss_peak = rss_before;
+    for(auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        amxb_bus_ctx_t* victim = nullptr;
+        Var reply;
+        const bool served = amxb_connect(&victim, bus.uri.c_str()) == 0 && amxb_get(victim, "Device.Test.", 0, &reply.v, 5) == 0;
+        amxb_free(&victim);
+        if(!served) {
+            state.SkipWithError("another client was refused or timed out");
+            break;
+        }
+        waits.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        rss_peak = std::max(rss_peak, rss_kb(bus.pid));
+    }
+    std::sort(waits.begin(), waits.end());
+    state.counters["p99_ms"] = waits.empty() ? 0.0 : waits[waits.size() * 99 / 100];
+    state.counters["rss_growth_kb"] = static_cast<double>(rss_peak - rss_before);
+    for(const int fd : attackers) {
+        close(fd);
+    }
+}
+BENCHMARK(BM_AnotherClientDuringAttack)
+    ->ArgName("attack")->Arg(idle_crowd)->Arg(unfinished_requests)->Arg(unread_large_replies)
+    ->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "arg_cursor.h"
 #include "assignments.h"
+#include "part_printer.h"
 #include "printer.h"
 
 namespace gwctl {
@@ -73,7 +74,11 @@ int get(const Options& options, Session& session) {
         return kExitFailure;
     }
     Var reply;
+    PartPrinter parts(options.json ? nullptr : session.ctx(), PartPrinter::Kind::objects);
     int rc = amxb_get(session.ctx(), path.c_str(), -1, reply.get(), session.timeout());
+    if (rc == 0 && amxc_var_type_of(reply.get()) == AMXC_VAR_ID_NULL) {
+        return parts.ok() ? kExitOk : fail("part of the reply could not be printed");  // printed as it came
+    }
     return rc != 0 ? session.report(rc, path) : print_objects(options, reply.get());
 }
 
@@ -305,6 +310,7 @@ int firewall(const Options& options, Session& session) {
     }
     const char* method = kernel ? "KernelDump" : "Dump";
     Var ret;
+    PartPrinter parts(options.json ? nullptr : session.ctx(), PartPrinter::Kind::text);
     int rc = amxb_call(session.ctx(), "Firewall.", method, nullptr, ret.get(), session.timeout());
     if (rc != 0) {
         const char* why = amxc_var_get_const_cstring_t(ret.get());
@@ -315,6 +321,9 @@ int firewall(const Options& options, Session& session) {
     }
     if (options.json) {
         return print_json(ret.get(), true);
+    }
+    if (amxc_var_type_of(ret.get()) == AMXC_VAR_ID_NULL) {
+        return parts.ok() ? kExitOk : fail("part of the reply could not be printed");  // printed as it came
     }
     const char* text = amxc_var_get_const_cstring_t(ret.get());
     print(text != nullptr ? text : "");

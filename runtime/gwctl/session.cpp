@@ -45,7 +45,8 @@ amxb_bus_ctx_t* Session::ctx() {
     int rc = amxb_connect(&ctx_, ("unix:" + socket_path_).c_str());
     if (rc != 0 || ctx_ == nullptr) {
         amxb_free(&ctx_);
-        fail("cannot reach gwrt on " + socket_path_ + ": " + amxd_status_string(static_cast<amxd_status_t>(rc)));
+        const std::string why = amxb_last_error(nullptr);
+        fail("cannot reach gwrt on " + socket_path_ + ": " + (why.empty() ? amxd_status_string(static_cast<amxd_status_t>(rc)) : why));
         return nullptr;
     }
     return ctx_;

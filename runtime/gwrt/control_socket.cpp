@@ -20,6 +20,10 @@ bool allowed_peer(pid_t pid, uid_t uid, gid_t /*gid*/, void* priv) {
     return false;
 }
 
+void log_limit(pid_t pid, uid_t uid, const char* what, void* /*priv*/) {
+    zebTraceZ(TRACE_LEVEL_WARNING, "gwrt", "control socket: pid %d uid %u: %s", static_cast<int>(pid), static_cast<unsigned>(uid), what);
+}
+
 }  // namespace
 
 bool check_control_socket(const std::string& path, std::string& error) {
@@ -62,8 +66,11 @@ bool listen_control_socket(const std::string& path, amxb_bus_ctx_t** listener, s
     return true;
 }
 
-bool restrict_control_socket(amxb_bus_ctx_t* listener, const std::vector<uid_t>& allowed, std::string& error) {
-    if (amxb_listen_set_peer_check(listener, allowed_peer, const_cast<std::vector<uid_t>*>(&allowed)) != 0) {
+bool restrict_control_socket(amxb_bus_ctx_t* listener, const std::vector<uid_t>& allowed, const SocketLimits& limits,
+                             std::string& error) {
+    const amxb_listen_limits_t listen_limits {limits.request_timeout_s * 1000u, limits.idle_timeout_s * 1000u, limits.per_user};
+    if (amxb_listen_set_peer_check(listener, allowed_peer, const_cast<std::vector<uid_t>*>(&allowed)) != 0 ||
+        amxb_listen_set_limits(listener, &listen_limits) != 0 || amxb_listen_set_log(listener, log_limit, nullptr) != 0) {
         error = "cannot check the users of the control socket";
         return false;
     }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime_config.h"
+
 namespace gwrt {
 
 // Checks, before anything is loaded, that `path` can be served: a usable socket path, a private
@@ -22,7 +24,9 @@ bool listen_control_socket(const std::string& path, amxb_bus_ctx_t** listener, s
 // Serves only clients running as one of `allowed` (borrowed: it must outlive the listener);
 // any other connection is closed at once and a warning names its pid and uid. The socket's
 // mode already keeps other users out; this holds even when the socket or its folder was
-// opened up.
-bool restrict_control_socket(amxb_bus_ctx_t* listener, const std::vector<uid_t>& allowed, std::string& error);
+// opened up. Every client is held to `limits`; each one refused or closed by them is logged
+// once with its pid and uid.
+bool restrict_control_socket(amxb_bus_ctx_t* listener, const std::vector<uid_t>& allowed, const SocketLimits& limits,
+                             std::string& error);
 
 }  // namespace gwrt

@@ -130,7 +130,7 @@ bool Runtime::serve(std::string& error) {
     socket_users_.push_back(geteuid());
     socket_users_.push_back(0);
     return listen_control_socket(config_.socket, &listener_, error) &&
-           restrict_control_socket(listener_, socket_users_, error);
+           restrict_control_socket(listener_, socket_users_, config_.socket_limits, error);
 }
 
 bool Runtime::stop() {

@@ -172,6 +172,32 @@ bool read_socket_users(amxo_parser_t* parser, const std::string& file, std::vect
     return true;
 }
 
+bool read_socket_limits(amxo_parser_t* parser, const std::string& file, SocketLimits& limits, std::string& error) {
+    struct Key {
+        const char* name;
+        unsigned int* target;
+        long long min;
+        long long max;
+        const char* unit;
+    };
+    for (const Key& key : {Key {"socket-request-timeout", &limits.request_timeout_s, 1, 600, "seconds"},
+                           Key {"socket-idle-timeout", &limits.idle_timeout_s, 0, 86400, "seconds (0: never)"},
+                           Key {"socket-max-per-user", &limits.per_user, 1, 256, "connections"}}) {
+        const amxc_var_t* value = amxo_parser_get_config(parser, key.name);
+        long long number = 0;
+        if (value == nullptr) {
+            continue;
+        }
+        if (!read_integer(value, key.min, key.max, number)) {
+            error = file + ": '" + key.name + "' must be a number of " + key.unit + " from " + std::to_string(key.min) + " to " +
+                    std::to_string(key.max);
+            return false;
+        }
+        *key.target = static_cast<unsigned int>(number);
+    }
+    return true;
+}
+
 bool read_state(amxo_parser_t* parser, const RuntimeConfig& config, StateConfig& state, std::string& error) {
     const fs::path base = fs::path(config.file).parent_path();
     const amxc_var_t* section = amxo_parser_get_config(parser, "state");
@@ -305,7 +331,8 @@ bool read_runtime_config(const Options& options, RuntimeConfig& config, std::str
     }
     config.socket = config.socket.empty() ? gw::default_socket_path() : absolute_from(base, config.socket);
     if (!read_state(parser.get(), config, config.state, error) ||
-        !read_socket_users(parser.get(), config.file, config.socket_users, error)) {
+        !read_socket_users(parser.get(), config.file, config.socket_users, error) ||
+        !read_socket_limits(parser.get(), config.file, config.socket_limits, error)) {
         return false;
     }
     for (const std::string& dir : config.import_dirs) {

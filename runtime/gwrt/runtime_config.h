@@ -6,7 +6,8 @@
 // socket path), firewall = { backend = "memory"; }, trace ("zone=level,..."), prefix_ (vendor
 // prefix), state = { dir; export; import; delay; ignore; } (what to persist, see
 // persistence.h), socket-users (list of user names or uids allowed on the control socket
-// besides the runtime's own user and root). Relative paths are relative to the configuration file's folder. Every key, also
+// besides the runtime's own user and root), socket-request-timeout, socket-idle-timeout and
+// socket-max-per-user (SocketLimits). Relative paths are relative to the configuration file's folder. Every key, also
 // those the runtime does not know, reaches each hosted module through its parser.
 #pragma once
 
@@ -22,6 +23,13 @@
 
 namespace gwrt {
 
+// What the control socket allows each client (see amxb_listen_set_limits).
+struct SocketLimits {
+    unsigned int request_timeout_s = 5;  // a started request must be complete within this
+    unsigned int idle_timeout_s = 60;    // idle connections without subscriptions; 0 never
+    unsigned int per_user = 32;          // connections one user may hold
+};
+
 struct RuntimeConfig {
     std::string file;                      // the configuration file read (absolute)
     std::vector<std::string> definitions;  // main data model, in load order
@@ -36,6 +44,7 @@ struct RuntimeConfig {
     std::string prefix;                    // vendor prefix ("" when none)
     StateConfig state;                     // enabled when the file has a state section
     std::vector<uid_t> socket_users;       // allowed on the control socket, besides ours and root
+    SocketLimits socket_limits;
     Options overrides;                     // the command line, handed to every parser
 };
 

@@ -12,6 +12,11 @@ namespace {
 
 constexpr std::string_view unix_scheme = "unix:";
 
+std::string& connect_error() {
+    static std::string last;
+    return last;
+}
+
 int finish(amxb_bus_ctx_t* ctx, const amxb::Outcome& outcome) {
     ctx->last_error = outcome.error;
     return outcome.status;
@@ -55,10 +60,12 @@ int amxb_connect(amxb_bus_ctx_t** ctx, const char* uri) {
     }
     *ctx = nullptr;
     if(uri == nullptr || std::string_view(uri).substr(0, unix_scheme.size()) != unix_scheme) {
+        connect_error() = "the address must start with unix:";
         return amxd_status_invalid_arg;
     }
     auto client = std::make_unique<amxb::ClientCtx>();
     const amxb::Outcome outcome = client->open(std::string(uri).substr(unix_scheme.size()));
+    connect_error() = outcome.error;
     if(outcome.status != 0) {
         return outcome.status;
     }
@@ -93,6 +100,33 @@ int amxb_listen_set_peer_check(amxb_bus_ctx_t* listener, amxb_peer_check_fn_t fn
     return 0;
 }
 
+int amxb_listen_set_limits(amxb_bus_ctx_t* listener, const amxb_listen_limits_t* limits) {
+    auto* server = dynamic_cast<amxb::Listener*>(listener);
+    if(server == nullptr || limits == nullptr) {
+        return amxd_status_invalid_arg;
+    }
+    server->set_limits(*limits);
+    return 0;
+}
+
+int amxb_listen_set_log(amxb_bus_ctx_t* listener, amxb_listen_log_fn_t fn, void* priv) {
+    auto* server = dynamic_cast<amxb::Listener*>(listener);
+    if(server == nullptr) {
+        return amxd_status_invalid_arg;
+    }
+    server->set_log(fn, priv);
+    return 0;
+}
+
+int amxb_set_reply_part_handler(amxb_bus_ctx_t* ctx, amxb_reply_part_fn_t fn, void* priv) {
+    auto* client = dynamic_cast<amxb::ClientCtx*>(ctx);
+    if(client == nullptr) {
+        return amxd_status_invalid_arg;
+    }
+    client->set_part_handler(fn, priv);
+    return 0;
+}
+
 void amxb_free(amxb_bus_ctx_t** ctx) {
     if(ctx == nullptr || *ctx == nullptr) {
         return;
@@ -111,7 +145,7 @@ int amxb_get_fd(const amxb_bus_ctx_t* ctx) {
 }
 
 const char* amxb_last_error(const amxb_bus_ctx_t* ctx) {
-    return ctx == nullptr ? "" : ctx->last_error.c_str();
+    return ctx == nullptr ? connect_error().c_str() : ctx->last_error.c_str();
 }
 
 int amxb_get(amxb_bus_ctx_t* ctx, const char* path, int32_t depth, amxc_var_t* ret, int timeout_sec) {

@@ -9,6 +9,7 @@
 #include <amxp/amxp_loop.h>
 
 #include "path.h"
+#include "reply_parts.h"
 #include "socket_io.h"
 #include "wire.h"
 
@@ -153,7 +154,7 @@ Outcome ClientCtx::unsubscribe(const std::string& path, amxp_slot_fn_t fn, void*
 Outcome ClientCtx::round_trip(amxc_var_t* message, uint64_t id, amxc_var_t* ret, int timeout_sec) {
     amxc_var_clean(ret);
     const int seconds = timeout_sec > 0 ? timeout_sec : default_timeout();
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    auto deadline = Clock::now() + std::chrono::seconds(seconds);
     const char* op = wire::text_of(message, "op");
     const char* path = wire::text_of(message, "path");
     const std::string what = std::string(op == nullptr ? "" : op) + (path == nullptr ? "" : std::string(" ") + path);
@@ -161,10 +162,14 @@ Outcome ClientCtx::round_trip(amxc_var_t* message, uint64_t id, amxc_var_t* ret,
     if(outcome.status != 0) {
         return outcome;
     }
-    ScopedVar reply;
-    bool answered = false;
-    bool alive = take_frames(id, reply.get(), answered);
-    while(alive && !answered) {
+    Awaited awaited;
+    awaited.id = id;
+    bool alive = take_frames(awaited);
+    while(alive && !awaited.answered) {
+        if(awaited.progressed) {
+            deadline = Clock::now() + std::chrono::seconds(seconds);
+            awaited.progressed = false;
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if(left <= 0) {
             break;
@@ -174,25 +179,36 @@ Outcome ClientCtx::round_trip(amxc_var_t* message, uint64_t id, amxc_var_t* ret,
             disconnect("waiting for the server failed");
             alive = false;
         } else if(ready > 0) {
-            alive = read_available(id, reply.get(), answered);
+            alive = read_available(awaited);
         }
     }
     schedule_delivery();
     if(!alive) {
         return broken(what + ": " + broken_reason_);
     }
-    if(!answered) {
+    if(!awaited.answered) {
         // The connection stays usable: a late answer is recognised by its id and dropped.
         return {amxd_status_timeout, what + ": no answer within " + std::to_string(seconds) + " s"};
     }
+    return finish(awaited, what, ret);
+}
+
+Outcome ClientCtx::finish(Awaited& awaited, const std::string& what, amxc_var_t* ret) {
     int64_t status = 0;
-    if(!wire::integer_of(reply.get(), "status", 0, INT32_MAX, status)) {
+    int64_t parts = 0;
+    amxc_var_t* reply = awaited.reply.get();
+    if(!wire::integer_of(reply, "status", 0, INT32_MAX, status)) {
         disconnect("the server sent a reply without a valid status");
         return broken(what + ": " + broken_reason_);
     }
-    const char* error = wire::text_of(reply.get(), "error");
+    const bool in_parts = wire::integer_of(reply, "parts", 1, INT64_MAX, parts);
+    if((in_parts || awaited.parts > 0) && static_cast<uint64_t>(parts) != awaited.parts) {
+        disconnect("the server sent " + std::to_string(awaited.parts) + " parts of a reply that has " + std::to_string(parts));
+        return broken(what + ": " + broken_reason_);
+    }
+    const char* error = wire::text_of(reply, "error");
     if(status == 0) {
-        amxc_var_t* result = amxc_var_get_key(reply.get(), "result", AMXC_VAR_FLAG_DEFAULT);
+        amxc_var_t* result = in_parts ? awaited.whole.get() : amxc_var_get_key(reply, "result", AMXC_VAR_FLAG_DEFAULT);
         if(result != nullptr) {
             amxc_var_move(ret, result);
         }
@@ -221,6 +237,8 @@ Outcome ClientCtx::send_bytes(const std::string& bytes, Clock::time_point deadli
             continue;
         }
         if(sent == io::failed) {
+            Awaited nothing;
+            read_available(nothing);  // a server that closed on us may have said why
             disconnect("the connection to the server broke");
             return broken(broken_reason_);
         }
@@ -236,10 +254,11 @@ Outcome ClientCtx::send_bytes(const std::string& bytes, Clock::time_point deadli
     return {};
 }
 
-bool ClientCtx::read_available(uint64_t awaited_id, amxc_var_t* reply, bool& answered) {
+bool ClientCtx::read_available(Awaited& awaited) {
     char buffer[read_chunk];
     const long got = receive_some(fd_, buffer, std::min(sizeof(buffer), reader_.room()));
     if(got == io::closed) {
+        take_frames(awaited);  // the server's last words may say why
         disconnect("the server closed the connection");
         return false;
     }
@@ -250,12 +269,12 @@ bool ClientCtx::read_available(uint64_t awaited_id, amxc_var_t* reply, bool& ans
     if(got > 0) {
         reader_.feed(buffer, static_cast<std::size_t>(got));
     }
-    return take_frames(awaited_id, reply, answered);
+    return take_frames(awaited);
 }
 
-bool ClientCtx::take_frames(uint64_t awaited_id, amxc_var_t* reply, bool& answered) {
+bool ClientCtx::take_frames(Awaited& awaited) {
     std::string text;
-    while(true) {
+    while(fd_ >= 0) {
         const FrameReader::Next next = reader_.next(text);
         if(next == FrameReader::Next::need_more) {
             return true;
@@ -278,16 +297,50 @@ bool ClientCtx::take_frames(uint64_t awaited_id, amxc_var_t* reply, bool& answer
                 return false;
             }
             deliveries_->events.push_back(std::move(message));
+        } else if(amxc_var_get_key(message.get(), "part", AMXC_VAR_FLAG_DEFAULT) != nullptr) {
+            if(!take_part(awaited, message.get(), text.size())) {
+                return false;
+            }
         } else if(wire::integer_of(message.get(), "id", 0, INT64_MAX, number)) {
-            if(!answered && static_cast<uint64_t>(number) == awaited_id && awaited_id != 0) {
-                amxc_var_move(reply, message.get());
-                answered = true;
+            if(!awaited.answered && static_cast<uint64_t>(number) == awaited.id && awaited.id != 0) {
+                amxc_var_move(awaited.reply.get(), message.get());
+                awaited.answered = true;
+            } else if(number == 0 && wire::text_of(message.get(), "error") != nullptr) {
+                server_notice_ = wire::text_of(message.get(), "error");
             }
         } else {
             disconnect("the server sent a message that is neither a reply nor an event");
             return false;
         }
     }
+    return false;
+}
+
+bool ClientCtx::take_part(Awaited& awaited, amxc_var_t* message, std::size_t size) {
+    int64_t id = 0;
+    if(!wire::integer_of(message, "id", 0, INT64_MAX, id) || static_cast<uint64_t>(id) != awaited.id || awaited.id == 0 ||
+       awaited.answered) {
+        return true;  // a late part of a call that timed out
+    }
+    awaited.bytes += size;
+    if(awaited.bytes > AMXB_MAX_REPLY_SIZE) {
+        disconnect("the server sent a reply larger than " + std::to_string(AMXB_MAX_REPLY_SIZE) + " bytes");
+        return false;
+    }
+    ++awaited.parts;
+    awaited.progressed = true;
+    const amxc_var_t* at = amxc_var_get_key(message, "at", AMXC_VAR_FLAG_DEFAULT);
+    amxc_var_t* piece = amxc_var_get_key(message, "part", AMXC_VAR_FLAG_DEFAULT);
+    if(part_handler_ != nullptr && amxc_var_type_of(at) == AMXC_VAR_ID_LIST) {
+        part_handler_(at, piece, part_handler_priv_);
+        return true;
+    }
+    std::string error;
+    if(!merge_part(awaited.whole.get(), at, piece, error)) {
+        disconnect("the server sent " + error);
+        return false;
+    }
+    return true;
 }
 
 void ClientCtx::schedule_delivery() {
@@ -322,9 +375,8 @@ void ClientCtx::deliver(void* priv) {
 
 void ClientCtx::on_fd(int /*fd*/, uint32_t /*events*/, void* priv) {
     auto* self = static_cast<ClientCtx*>(priv);
-    bool answered = false;
-    ScopedVar unused;
-    self->read_available(0, unused.get(), answered);
+    Awaited nothing;
+    self->read_available(nothing);
     self->schedule_delivery();
 }
 
@@ -343,7 +395,7 @@ void ClientCtx::disconnect(const std::string& why) {
     }
     close(fd_);
     fd_ = -1;
-    broken_reason_ = why;
+    broken_reason_ = server_notice_.empty() ? why : why + ": " + server_notice_;
     watched_ = false;
     reading_ = false;
 }

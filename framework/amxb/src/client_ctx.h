@@ -33,6 +33,11 @@ public:
     std::vector<std::string> roots() const override;
     int fd() const override { return fd_; }
 
+    void set_part_handler(amxb_reply_part_fn_t fn, void* priv) {
+        part_handler_ = fn;
+        part_handler_priv_ = priv;
+    }
+
 private:
     using Clock = std::chrono::steady_clock;
 
@@ -49,16 +54,29 @@ private:
         bool closed = false;
     };
 
+    // The answer a call waits for: its closing reply and the parts before it.
+    struct Awaited {
+        uint64_t id = 0;  // 0: none (frames read between calls)
+        ScopedVar reply;
+        ScopedVar whole;
+        uint64_t parts = 0;
+        std::size_t bytes = 0;
+        bool answered = false;
+        bool progressed = false;  // a part came: the time-out starts again
+    };
+
     // Sends `message` and waits for the reply with `id`; the reply's result goes to `ret`.
     Outcome round_trip(amxc_var_t* message, uint64_t id, amxc_var_t* ret, int timeout_sec);
     // Sends `message` without waiting for its reply.
     Outcome post(amxc_var_t* message, Clock::time_point deadline);
     Outcome send_bytes(const std::string& bytes, Clock::time_point deadline);
 
-    // Reads what is there; replies with `awaited_id` land in `reply` and set `answered`.
+    // Reads what is there; the parts and reply of `awaited` land in it.
     // False when the connection broke (it is then closed).
-    bool read_available(uint64_t awaited_id, amxc_var_t* reply, bool& answered);
-    bool take_frames(uint64_t awaited_id, amxc_var_t* reply, bool& answered);
+    bool read_available(Awaited& awaited);
+    bool take_frames(Awaited& awaited);
+    bool take_part(Awaited& awaited, amxc_var_t* message, std::size_t size);
+    Outcome finish(Awaited& awaited, const std::string& what, amxc_var_t* ret);
 
     void schedule_delivery();
     static void deliver(void* priv);
@@ -74,6 +92,9 @@ private:
     uint64_t next_sid_ = 1;
     std::vector<std::string> roots_;
     std::string broken_reason_ = "never connected";  // why fd_ is -1
+    std::string server_notice_;  // why the server said it closes the connection
+    amxb_reply_part_fn_t part_handler_ = nullptr;
+    void* part_handler_priv_ = nullptr;
     FrameReader reader_;
     std::shared_ptr<Deliveries> deliveries_ = std::make_shared<Deliveries>();
 };

@@ -10,6 +10,7 @@ namespace amxb {
 namespace {
 
 constexpr std::size_t prefix_size = 4;
+constexpr std::size_t shrink_above = 64 * 1024;
 
 }  // namespace
 
@@ -53,16 +54,36 @@ void FrameReader::feed(const char* data, std::size_t length) {
     buffer_.append(data, length);
 }
 
+std::size_t FrameReader::announced() const {
+    if(held() < prefix_size) {
+        return 0;
+    }
+    const auto* prefix = reinterpret_cast<const unsigned char*>(buffer_.data() + start_);
+    return (static_cast<std::size_t>(prefix[0]) << 24) | (static_cast<std::size_t>(prefix[1]) << 16) |
+           (static_cast<std::size_t>(prefix[2]) << 8) | static_cast<std::size_t>(prefix[3]);
+}
+
+std::size_t FrameReader::pending() const {
+    if(held() < prefix_size) {
+        return prefix_size - held();
+    }
+    const std::size_t whole = prefix_size + announced();
+    return whole > held() ? whole - held() : 0;
+}
+
+void FrameReader::reserve_announced() {
+    const std::size_t length = announced();
+    if(length <= AMXB_MAX_FRAME_SIZE) {
+        buffer_.reserve(start_ + prefix_size + length);
+    }
+}
+
 FrameReader::Next FrameReader::next(std::string& text) {
     const std::size_t available = buffer_.size() - start_;
     if(available < prefix_size) {
         return Next::need_more;
     }
-    const auto* prefix = reinterpret_cast<const unsigned char*>(buffer_.data() + start_);
-    const std::uint32_t length = (static_cast<std::uint32_t>(prefix[0]) << 24) |
-                                 (static_cast<std::uint32_t>(prefix[1]) << 16) |
-                                 (static_cast<std::uint32_t>(prefix[2]) << 8) |
-                                 static_cast<std::uint32_t>(prefix[3]);
+    const std::size_t length = announced();
     if(length > AMXB_MAX_FRAME_SIZE) {
         return Next::oversized;
     }
@@ -71,6 +92,13 @@ FrameReader::Next FrameReader::next(std::string& text) {
     }
     text.assign(buffer_, start_ + prefix_size, length);
     start_ += prefix_size + length;
+    if(start_ == buffer_.size()) {
+        start_ = 0;
+        buffer_.clear();
+        if(buffer_.capacity() > shrink_above) {
+            std::string().swap(buffer_);
+        }
+    }
     return Next::frame;
 }
 

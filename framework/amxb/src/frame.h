@@ -25,7 +25,8 @@ public:
     // Adds received bytes.
     void feed(const char* data, std::size_t length);
 
-    // Takes the next complete frame's text into `text`. `oversized` when the next frame
+    // Takes the next complete frame's text into `text` (a buffer left empty by a large frame is
+    // given back). `oversized` when the next frame
     // announces more than AMXB_MAX_FRAME_SIZE bytes: the stream cannot be trusted after that.
     Next next(std::string& text);
 
@@ -35,6 +36,20 @@ public:
 
     // Bytes received that no complete frame has taken yet.
     std::size_t held() const { return buffer_.size() - start_; }
+
+    // Bytes that complete the length prefix, or else the frame it announces: reading no more
+    // than this keeps at most one frame in the buffer.
+    std::size_t pending() const;
+
+    // The length the current frame announces, 0 while its prefix is incomplete.
+    std::size_t announced() const;
+
+    // Makes room for the whole announced frame at once, so that the buffer does not grow past
+    // it by doubling.
+    void reserve_announced();
+
+    // Memory held by the buffer.
+    std::size_t capacity() const { return buffer_.capacity(); }
 
 private:
     std::string buffer_;

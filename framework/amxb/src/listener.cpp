@@ -3,11 +3,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <amxd/amxd_types.h>
 #include <amxp/amxp_loop.h>
 
+#include "frame.h"
 #include "server_connection.h"
 #include "socket_io.h"
+#include "variant_ptr.h"
+#include "wire.h"
 
 namespace amxb {
 
@@ -15,18 +20,43 @@ namespace {
 
 // Connections taken per wake-up, so that a burst of clients does not hold up the loop.
 constexpr int accept_batch = 16;
+// How often deadlines are checked while clients are connected.
+constexpr unsigned int tick_ms = 250;
 
 Outcome not_a_client() {
     return {amxd_status_not_supported, "a listener serves other processes; call through an in-process or client context"};
 }
 
+// Root and the serving process's own user keep connections in reserve, so that an
+// administrator can always get in.
+bool privileged(uid_t uid) {
+    return uid == 0 || uid == geteuid();
+}
+
+// Tells a refused client why before closing, so that it does not see a bare hang-up.
+void refuse(int client, const std::string& why) {
+    ScopedVar message;
+    wire::encode_reply(message.get(), 0, {amxd_status_permission_denied, why}, nullptr);
+    std::string bytes;
+    std::string error;
+    if(append_frame(bytes, message.get(), error)) {
+        send_some(client, bytes.data(), bytes.size());
+    }
+    close(client);
+}
+
 }  // namespace
 
-Listener::Listener() = default;
+Listener::Listener() {
+    set_limits({});
+}
 
 Listener::~Listener() {
+    amxp_timer_delete(&timer_);
     amxp_loop_cancel_deferred(sweep, this);
-    connections_.clear();
+    // Out of the list first: a closing connection gives its room back, which walks the list.
+    auto closing = std::move(connections_);
+    closing.clear();
     if(fd_ >= 0) {
         if(watched_) {
             amxp_loop_remove_fd(fd_);
@@ -43,11 +73,18 @@ Outcome Listener::open(const std::string& socket_path) {
         return {amxd_status_unknown_error, error};
     }
     path_ = socket_path;
-    if(amxp_loop_add_fd(fd_, AMXP_FD_READ, on_accept, this) != 0) {
+    if(amxp_loop_add_fd(fd_, AMXP_FD_READ, on_accept, this) != 0 || amxp_timer_new(&timer_, on_tick, this) != 0) {
         return {amxd_status_unknown_error, "cannot watch the socket on the event loop"};
     }
+    amxp_timer_set_interval(timer_, tick_ms);
     watched_ = true;
     return {};
+}
+
+void Listener::set_limits(const amxb_listen_limits_t& limits) {
+    limits_ = limits;
+    limits_.request_timeout_ms = limits.request_timeout_ms == 0 ? AMXB_LISTEN_REQUEST_TIMEOUT_MS : limits.request_timeout_ms;
+    limits_.per_user = limits.per_user == 0 ? AMXB_LISTEN_PER_USER : limits.per_user;
 }
 
 Outcome Listener::execute(const Request& /*request*/, amxc_var_t* /*ret*/, int /*timeout_sec*/) {
@@ -74,18 +111,94 @@ void Listener::sweep(void* priv) {
     self->connections_.remove_if([](const std::unique_ptr<ServerConnection>& connection) {
         return connection->closed();
     });
+    if(self->connections_.empty()) {
+        amxp_timer_stop(self->timer_);
+    }
 }
 
-bool Listener::admitted(int client) const {
-    if(peer_check_ == nullptr) {
-        return true;
+void Listener::on_tick(amxp_timer_t* /*timer*/, void* priv) {
+    auto* self = static_cast<Listener*>(priv);
+    const auto now = ServerConnection::Clock::now();
+    for(const auto& connection : self->connections_) {
+        connection->check_deadlines(now, self->limits_.request_timeout_ms, self->limits_.idle_timeout_ms);
     }
+}
+
+bool Listener::claim_room(std::size_t bytes) {
+    if(room_used_ + bytes > AMXB_LISTEN_REQUEST_ROOM) {
+        return false;
+    }
+    room_used_ += bytes;
+    return true;
+}
+
+void Listener::release_room(std::size_t bytes) {
+    room_used_ -= std::min(bytes, room_used_);
+    for(const auto& connection : connections_) {
+        connection->resume();  // each tries again on its next read; those that lose wait again
+    }
+}
+
+void Listener::log(pid_t pid, uid_t uid, const std::string& what) const {
+    if(log_ != nullptr) {
+        log_(pid, uid, what.c_str(), log_priv_);
+    }
+}
+
+std::string Listener::make_room_for(uid_t uid) {
+    std::size_t open_connections = 0;
+    std::size_t own = 0;
+    ServerConnection* stalest = nullptr;
+    for(const auto& connection : connections_) {
+        if(connection->closed()) {
+            continue;
+        }
+        ++open_connections;
+        if(connection->uid() == uid) {
+            ++own;
+            if(connection->displaceable() && (stalest == nullptr || connection->last_activity() < stalest->last_activity())) {
+                stalest = connection.get();
+            }
+        }
+    }
+    const std::size_t total = privileged(uid) ? AMXB_LISTEN_MAX_CLIENTS : AMXB_LISTEN_MAX_CLIENTS - AMXB_LISTEN_RESERVED_CLIENTS;
+    if(own < limits_.per_user && open_connections < total) {
+        return {};
+    }
+    const std::string why = own >= limits_.per_user
+                                ? "this user has " + std::to_string(own) + " connections open, the most allowed"
+                                : "all " + std::to_string(total) + " connections open to this user's kind are in use";
+    if(!privileged(uid) || stalest == nullptr) {
+        return "refused: " + why;
+    }
+    stalest->close_with("closed while idle or waiting for room, to let in a new connection of the same user (" + why + ")");
+    return {};
+}
+
+void Listener::admit(int client) {
     ucred credentials {};
     socklen_t size = sizeof(credentials);
     if(getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof(credentials)) {
-        return false;
+        close(client);
+        return;
     }
-    return peer_check_(credentials.pid, credentials.uid, credentials.gid, peer_check_priv_);
+    if(peer_check_ != nullptr && !peer_check_(credentials.pid, credentials.uid, credentials.gid, peer_check_priv_)) {
+        refuse(client, "refused: not a user allowed on this socket");
+        return;
+    }
+    const std::string why = make_room_for(credentials.uid);
+    if(!why.empty()) {
+        log(credentials.pid, credentials.uid, why);
+        refuse(client, why);
+        return;
+    }
+    auto connection = std::make_unique<ServerConnection>(*this, client, credentials.pid, credentials.uid);
+    if(!connection->closed()) {
+        connections_.push_back(std::move(connection));
+        if(amxp_timer_get_state(timer_) == amxp_timer_off) {
+            amxp_timer_start(timer_, tick_ms);
+        }
+    }
 }
 
 void Listener::on_accept(int fd, uint32_t /*events*/, void* priv) {
@@ -95,18 +208,7 @@ void Listener::on_accept(int fd, uint32_t /*events*/, void* priv) {
         if(client < 0) {
             return;  // nothing more waiting (or a transient error): the loop calls again
         }
-        std::size_t open_connections = 0;
-        for(const auto& connection : self->connections_) {
-            open_connections += connection->closed() ? 0 : 1;
-        }
-        if(open_connections >= listener_max_clients || !self->admitted(client)) {
-            close(client);
-            continue;
-        }
-        auto connection = std::make_unique<ServerConnection>(*self, client);
-        if(!connection->closed()) {
-            self->connections_.push_back(std::move(connection));
-        }
+        self->admit(client);
     }
 }
 

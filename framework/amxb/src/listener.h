@@ -1,19 +1,21 @@
 // Listener: serves the in-process contexts of this process to clients on a Unix socket, one
-// request at a time per client, on the amxp loop.
+// request at a time per client, on the amxp loop, within limits per user, in time and in the
+// memory held for requests still arriving.
 #ifndef AMXB_LISTENER_H
 #define AMXB_LISTENER_H
 
+#include <sys/types.h>
+
 #include <list>
 #include <memory>
+
+#include <amxp/amxp_timer.h>
 
 #include "bus_ctx.h"
 
 namespace amxb {
 
 class ServerConnection;
-
-// Clients served at once; further connections are closed as soon as they are accepted.
-constexpr std::size_t listener_max_clients = 256;
 
 class Listener final : public _amxb_bus_ctx {
 public:
@@ -34,14 +36,31 @@ public:
         peer_check_ = fn;
         peer_check_priv_ = priv;
     }
+    void set_limits(const amxb_listen_limits_t& limits);
+    void set_log(amxb_listen_log_fn_t fn, void* priv) {
+        log_ = fn;
+        log_priv_ = priv;
+    }
 
     // A connection that closed asks to be freed once the current callback has returned.
     void retire();
 
+    // Room for a large request being read; false when the requests of all clients together
+    // would hold more than AMXB_LISTEN_REQUEST_ROOM (the connection waits and retries).
+    bool claim_room(std::size_t bytes);
+    void release_room(std::size_t bytes);
+
+    // Says, once, why a client was refused or closed.
+    void log(pid_t pid, uid_t uid, const std::string& what) const;
+
 private:
     static void on_accept(int fd, uint32_t events, void* priv);
     static void sweep(void* priv);
-    bool admitted(int client) const;
+    static void on_tick(amxp_timer_t* timer, void* priv);
+    void admit(int client);
+    // Empty when `uid` may open one more connection, possibly after closing an idle one of its
+    // own (or one waiting for room); otherwise why not.
+    std::string make_room_for(uid_t uid);
 
     int fd_ = -1;
     bool watched_ = false;
@@ -49,6 +68,11 @@ private:
     std::string path_;
     amxb_peer_check_fn_t peer_check_ = nullptr;
     void* peer_check_priv_ = nullptr;
+    amxb_listen_log_fn_t log_ = nullptr;
+    void* log_priv_ = nullptr;
+    amxb_listen_limits_t limits_ {};
+    std::size_t room_used_ = 0;
+    amxp_timer_t* timer_ = nullptr;
     std::list<std::unique_ptr<ServerConnection>> connections_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <amxd/amxd_types.h>
 #include <amxp/amxp_loop.h>
 
@@ -16,6 +18,17 @@ namespace amxb {
 namespace {
 
 constexpr std::size_t read_chunk = 64 * 1024;
+// Reads per wake-up: a prefix and a body each take one, and other clients wait meanwhile.
+constexpr int read_rounds = 8;
+// Requests up to this size are read without asking the listener for room.
+constexpr std::size_t small_request = 4096;
+// A reply part's JSON; small enough that other clients are served between parts.
+constexpr std::size_t part_budget = 256 * 1024;
+// Parts are encoded while less than this waits to be sent, so a large reply never sits in
+// memory twice.
+constexpr std::size_t output_low_water = 512 * 1024;
+// Results whose bound exceeds this are split without trying them in one frame first.
+constexpr std::size_t single_frame_bound = 2 * AMXB_MAX_FRAME_SIZE;
 
 Outcome malformed(const std::string& why) {
     return {amxd_status_invalid_arg, "malformed request: " + why};
@@ -23,7 +36,8 @@ Outcome malformed(const std::string& why) {
 
 }  // namespace
 
-ServerConnection::ServerConnection(Listener& owner, int fd) : owner_(owner), fd_(fd) {
+ServerConnection::ServerConnection(Listener& owner, int fd, pid_t pid, uid_t uid)
+    : owner_(owner), fd_(fd), pid_(pid), uid_(uid) {
     if(amxp_loop_add_fd(fd_, AMXP_FD_READ, on_io, this) == 0) {
         watched_events_ = AMXP_FD_READ;
     } else {
@@ -36,10 +50,53 @@ ServerConnection::~ServerConnection() {
     shut_down();
 }
 
+bool ServerConnection::idle() const {
+    return !closed() && reader_.held() == 0 && output_start_ == output_.size() && parts_.empty() && forwards_.empty();
+}
+
 void ServerConnection::close_now() {
     if(!closed()) {
         shut_down();
         owner_.retire();
+    }
+}
+
+void ServerConnection::close_with(const std::string& why) {
+    if(closed()) {
+        return;
+    }
+    owner_.log(pid_, uid_, why);
+    if(output_start_ == output_.size()) {
+        ScopedVar message;
+        wire::encode_reply(message.get(), 0, {amxd_status_unknown_error, why}, nullptr);
+        std::string bytes;
+        std::string error;
+        if(append_frame(bytes, message.get(), error)) {
+            send_some(fd_, bytes.data(), bytes.size());
+        }
+    }
+    close_now();
+}
+
+void ServerConnection::check_deadlines(Clock::time_point now, unsigned int request_ms, unsigned int idle_ms) {
+    using std::chrono::milliseconds;
+    if(closed()) {
+        return;
+    }
+    const bool unsent = output_start_ < output_.size();
+    if(reader_.held() > 0 && !closing_ && parts_.empty() && now - request_started_ >= milliseconds(request_ms)) {
+        close_with("closed: a request was still incomplete after " + std::to_string(request_ms) + " ms");
+    } else if(idle_ms > 0 && (reader_.held() == 0 || closing_) && (forwards_.empty() || unsent) &&
+              now - last_activity_ >= milliseconds(idle_ms)) {
+        close_with(unsent ? "closed: replies left unread for " + std::to_string(idle_ms) + " ms"
+                          : "closed: idle for " + std::to_string(idle_ms) + " ms");
+    }
+}
+
+void ServerConnection::resume() {
+    if(paused_ && !closed()) {
+        paused_ = false;
+        update_watch();
     }
 }
 
@@ -48,6 +105,8 @@ void ServerConnection::shut_down() {
         cancel(*forward);
     }
     // The records stay until the connection is freed: a delivery in progress may hold one.
+    release_room();
+    parts_.clear();
     if(fd_ >= 0) {
         amxp_loop_remove_fd(fd_);
         close(fd_);
@@ -70,7 +129,8 @@ void ServerConnection::on_io(int /*fd*/, uint32_t events, void* priv) {
     if(self->closed()) {
         return;
     }
-    if(self->closing_) {
+    if(!self->reading()) {
+        // Not reading now (an answer on its way out, or waiting for room): only a hang-up matters.
         if((events & (AMXP_FD_HUP | AMXP_FD_ERR)) != 0) {
             self->close_now();
         }
@@ -81,24 +141,68 @@ void ServerConnection::on_io(int /*fd*/, uint32_t events, void* priv) {
     }
 }
 
+// Reads no further than the end of the current request, so that a connection never holds
+// more than one, and a large one only once the listener has room for it.
 void ServerConnection::read_requests() {
     char buffer[read_chunk];
-    const long got = receive_some(fd_, buffer, std::min(sizeof(buffer), reader_.room()));
-    if(got == io::closed && reader_.held() > 0) {
-        // The client may only have shut down its sending side and still wait for an answer.
-        reply(0, malformed("truncated: the connection ended " + std::to_string(reader_.held()) + " bytes into a message"), nullptr);
-        finish_after_reply();
-        return;
-    }
-    if(got == io::closed || got == io::failed) {
-        close_now();
-        return;
-    }
-    if(got > 0) {
+    for(int round = 0; round < read_rounds && !closed() && reading(); ++round) {
+        if(!claim_room()) {
+            paused_ = true;
+            update_watch();
+            return;
+        }
+        const std::size_t want = std::min(sizeof(buffer), reader_.pending());
+        if(want == 0) {
+            return;
+        }
+        const long got = receive_some(fd_, buffer, want);
+        if(got == io::closed && reader_.held() > 0) {
+            // The client may only have shut down its sending side and still wait for an answer.
+            reply(0, malformed("truncated: the connection ended " + std::to_string(reader_.held()) + " bytes into a message"), nullptr);
+            finish_after_reply();
+            return;
+        }
+        if(got == io::closed || got == io::failed) {
+            close_now();
+            return;
+        }
+        if(got == io::would_block) {
+            return;
+        }
+        const auto now = Clock::now();
+        if(reader_.held() == 0) {
+            request_started_ = now;
+        }
+        last_activity_ = now;
         reader_.feed(buffer, static_cast<std::size_t>(got));
+        take_frames();
     }
+}
+
+bool ServerConnection::claim_room() {
+    const std::size_t announced = reader_.announced();
+    if(granted_ > 0 || announced <= small_request || announced > AMXB_MAX_FRAME_SIZE) {
+        return true;
+    }
+    if(!owner_.claim_room(announced)) {
+        return false;
+    }
+    granted_ = announced;
+    reader_.reserve_announced();
+    return true;
+}
+
+void ServerConnection::release_room() {
+    if(granted_ > 0) {
+        const std::size_t granted = granted_;
+        granted_ = 0;
+        owner_.release_room(granted);
+    }
+}
+
+void ServerConnection::take_frames() {
     std::string text;
-    while(!closed() && !closing_) {
+    while(!closed() && !closing_ && parts_.empty()) {
         const FrameReader::Next next = reader_.next(text);
         if(next == FrameReader::Next::need_more) {
             return;
@@ -109,16 +213,14 @@ void ServerConnection::read_requests() {
             finish_after_reply();
             return;
         }
+        release_room();
         handle(text);
     }
 }
 
 void ServerConnection::finish_after_reply() {
     closing_ = true;
-    if(!closed()) {
-        watch(AMXP_FD_WRITE);
-        flush();
-    }
+    flush();
 }
 
 void ServerConnection::handle(std::string_view text) {
@@ -227,14 +329,28 @@ void ServerConnection::reply(uint64_t id, const Outcome& outcome, amxc_var_t* re
         return;
     }
     ScopedVar message;
-    wire::encode_reply(message.get(), id, outcome, result);
     std::string error;
-    if(!append_frame(output_, message.get(), error)) {
-        // The result cannot travel (too large, or text that is not UTF-8): say so instead.
+    const bool large = result != nullptr && json_size_bound(result, single_frame_bound) > single_frame_bound;
+    if(!large) {
+        wire::encode_reply(message.get(), id, outcome, result);
+        if(append_frame(output_, message.get(), error)) {
+            queued();
+            return;
+        }
+        result = amxc_var_get_key(message.get(), "result", AMXC_VAR_FLAG_DEFAULT);
+    }
+    if(result == nullptr || json_size_bound(result, part_budget) <= part_budget) {
+        // The result cannot travel (text that is not UTF-8, too deep): say so instead.
         ScopedVar refusal_message;
         wire::encode_reply(refusal_message.get(), id, {amxd_status_unknown_error, "reply not sent: " + error}, nullptr);
         append_frame(output_, refusal_message.get(), error);
+        queued();
+        return;
     }
+    parts_ = split_result(result, part_budget);
+    parts_id_ = id;
+    parts_sent_ = 0;
+    parts_outcome_ = outcome;
     queued();
 }
 
@@ -260,8 +376,34 @@ void ServerConnection::queued() {
     flush();
 }
 
+void ServerConnection::fill_output() {
+    std::string error;
+    while(!parts_.empty() && output_.size() - output_start_ < output_low_water) {
+        ReplyPart part = std::move(parts_.front());
+        parts_.pop_front();
+        ScopedVar message;
+        wire::encode_part(message.get(), parts_id_, part.at.get(), part.piece.get());
+        ScopedVar last;
+        if(!append_frame(output_, message.get(), error)) {
+            // The parts sent cannot be completed: the closing reply says why instead.
+            parts_.clear();
+            wire::encode_reply(last.get(), parts_id_, {amxd_status_unknown_error, "reply not sent: " + error}, nullptr);
+        } else if(++parts_sent_, parts_.empty()) {
+            wire::encode_reply(last.get(), parts_id_, parts_outcome_, nullptr);
+            amxc_var_add_key(uint64_t, last.get(), "parts", parts_sent_);
+        }
+        if(parts_.empty()) {
+            append_frame(output_, last.get(), error);
+        }
+    }
+}
+
 void ServerConnection::flush() {
-    while(!closed() && output_start_ < output_.size()) {
+    while(!closed()) {
+        fill_output();
+        if(output_start_ == output_.size()) {
+            break;
+        }
         const long sent = send_some(fd_, output_.data() + output_start_, output_.size() - output_start_);
         if(sent == io::failed) {
             close_now();
@@ -272,25 +414,33 @@ void ServerConnection::flush() {
                 output_.erase(0, output_start_);
                 output_start_ = 0;
             }
-            watch(closing_ ? AMXP_FD_WRITE : AMXP_FD_READ | AMXP_FD_WRITE);
+            update_watch();
             return;
         }
         output_start_ += static_cast<std::size_t>(sent);
+        last_activity_ = Clock::now();
     }
     if(closed()) {
         return;
     }
     output_.clear();
+    if(output_.capacity() > small_request * 16) {
+        std::string().swap(output_);  // an idle connection keeps no large buffer
+    }
     output_start_ = 0;
     if(closing_) {
         close_now();
     } else {
-        watch(AMXP_FD_READ);
+        update_watch();
     }
 }
 
-void ServerConnection::watch(uint32_t events) {
-    if(!closed() && events != watched_events_ && amxp_loop_modify_fd(fd_, events) == 0) {
+void ServerConnection::update_watch() {
+    if(closed()) {
+        return;
+    }
+    const uint32_t events = (reading() ? AMXP_FD_READ : 0u) | (output_start_ < output_.size() ? AMXP_FD_WRITE : 0u);
+    if(events != watched_events_ && amxp_loop_modify_fd(fd_, events) == 0) {
         watched_events_ = events;
     }
 }

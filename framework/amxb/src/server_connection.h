@@ -1,12 +1,18 @@
-// One client of a listener: its framed input, its bounded output and the subscriptions it made.
+// One client of a listener: its framed input, its bounded output, the parts of a large reply
+// still to send, and the subscriptions it made.
 #ifndef AMXB_SERVER_CONNECTION_H
 #define AMXB_SERVER_CONNECTION_H
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <deque>
 #include <map>
 #include <memory>
 
 #include "bus_ctx.h"
 #include "frame.h"
+#include "reply_parts.h"
 
 namespace amxb {
 
@@ -14,17 +20,38 @@ class Listener;
 
 class ServerConnection {
 public:
-    // Takes `fd` (a connected non-blocking socket) and watches it on the loop.
-    ServerConnection(Listener& owner, int fd);
+    using Clock = std::chrono::steady_clock;
+
+    // Takes `fd` (a connected non-blocking socket of the client `pid`/`uid`) and watches it.
+    ServerConnection(Listener& owner, int fd, pid_t pid, uid_t uid);
     ~ServerConnection();
     ServerConnection(const ServerConnection&) = delete;
     ServerConnection& operator=(const ServerConnection&) = delete;
 
     // Closed connections wait for the listener to free them.
     bool closed() const { return fd_ < 0; }
+    pid_t pid() const { return pid_; }
+    uid_t uid() const { return uid_; }
+
+    // Nothing half received, nothing to send, no subscription: closing it loses nothing.
+    bool idle() const;
+    // Idle, or stuck waiting for room for a large request: what a newcomer of the same
+    // privileged user may displace.
+    bool displaceable() const { return idle() || paused_; }
+    Clock::time_point last_activity() const { return last_activity_; }
 
     // Stops serving: cancels the subscriptions, closes the socket, asks to be freed.
     void close_now();
+
+    // Tells the client why (best effort) and closes; the listener logs `why` once.
+    void close_with(const std::string& why);
+
+    // Closes the connection when its request takes too long to arrive or when it has been
+    // idle (or its output stalled) too long; `idle_ms` 0 never.
+    void check_deadlines(Clock::time_point now, unsigned int request_ms, unsigned int idle_ms);
+
+    // Reading was paused for lack of room for a large request: try again.
+    void resume();
 
 private:
     // What a subscription made for this client hands to the event forwarder.
@@ -37,7 +64,11 @@ private:
     static void on_io(int fd, uint32_t events, void* priv);
     static void forward_event(const char* sig_name, const amxc_var_t* data, void* priv);
 
+    bool reading() const { return !closing_ && !paused_ && parts_.empty(); }
     void read_requests();
+    bool claim_room();
+    void release_room();
+    void take_frames();
     void finish_after_reply();  // reads no more; closes once the queued output is out
     void handle(std::string_view text);
     void handle_subscribe(uint64_t id, const amxc_var_t* message);
@@ -45,18 +76,29 @@ private:
     void reply(uint64_t id, const Outcome& outcome, amxc_var_t* result);
     void send(const amxc_var_t* message);
     void queued();
+    void fill_output();
     void flush();
-    void watch(uint32_t events);
+    void update_watch();
     void cancel(Forward& forward);
     void shut_down();
 
     Listener& owner_;
     int fd_;
+    pid_t pid_;
+    uid_t uid_;
     uint32_t watched_events_ = 0;
     bool closing_ = false;  // an error reply is on its way out; nothing more is read
+    bool paused_ = false;   // a large request waits for room
+    std::size_t granted_ = 0;  // room taken from the listener for the request being read
+    Clock::time_point last_activity_ = Clock::now();
+    Clock::time_point request_started_ = Clock::now();
     FrameReader reader_;
     std::string output_;
     std::size_t output_start_ = 0;
+    std::deque<ReplyPart> parts_;  // of the reply being sent; requests wait until it is out
+    uint64_t parts_id_ = 0;
+    uint64_t parts_sent_ = 0;
+    Outcome parts_outcome_;
     std::map<uint64_t, std::unique_ptr<Forward>> forwards_;  // by subscription id
 };
 

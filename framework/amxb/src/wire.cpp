@@ -165,6 +165,13 @@ void encode_reply(amxc_var_t* message, uint64_t id, const Outcome& outcome, amxc
     }
 }
 
+void encode_part(amxc_var_t* message, uint64_t id, const amxc_var_t* at, amxc_var_t* piece) {
+    amxc_var_set_type(message, AMXC_VAR_ID_HTABLE);
+    amxc_var_add_key(uint64_t, message, "id", id);
+    amxc_var_copy(amxc_var_add_new_key(message, "at"), at);
+    amxc_var_move(amxc_var_add_new_key(message, "part"), piece);
+}
+
 void encode_event(amxc_var_t* message, uint64_t sid, const char* name, const amxc_var_t* data) {
     amxc_var_set_type(message, AMXC_VAR_ID_HTABLE);
     amxc_var_add_key(uint64_t, message, "sid", sid);

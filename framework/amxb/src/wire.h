@@ -3,9 +3,14 @@
 //             "path": s, "depth": n, "values": {..}, "index": n, "name": s, "method": s,
 //             "args": {..}, "expression": s, "sid": n}       (members as the op needs them)
 //   reply    {"id": n, "status": n, "error": s, "result": any}
+//   part     {"id": n, "at": [..], "part": any}                 (see reply_parts.h)
+//   reply    {"id": n, "status": n, "error": s, "result": null, "parts": n}   after n parts
 //   event    {"sid": n, "event": s, "data": {..}}
-// A reply carries the id of its request (0 when the request was unreadable); an event carries
-// the subscription id the client chose when it subscribed.
+// A reply carries the id of its request (0 when the request was unreadable, or when the
+// connection is refused or closed by the server, just before it closes); an event carries
+// the subscription id the client chose when it subscribed. A result too large for one frame
+// comes as parts, then the reply that counts them; a part has no status, so a client that
+// does not know parts refuses it instead of taking a piece for the whole.
 #ifndef AMXB_WIRE_H
 #define AMXB_WIRE_H
 
@@ -36,6 +41,9 @@ bool decode_request(amxc_var_t* message, Request& request, std::string& error);
 
 // Builds a reply; `result` (may be NULL) is moved into it.
 void encode_reply(amxc_var_t* message, uint64_t id, const Outcome& outcome, amxc_var_t* result);
+
+// Builds a reply part; `piece` is moved into it.
+void encode_part(amxc_var_t* message, uint64_t id, const amxc_var_t* at, amxc_var_t* piece);
 
 // Builds an event; `data` is copied.
 void encode_event(amxc_var_t* message, uint64_t sid, const char* name, const amxc_var_t* data);

@@ -70,8 +70,50 @@ int amxb_connect(amxb_bus_ctx_t** ctx, const char* uri);
  * object. Malformed requests get an error reply; a frame larger than AMXB_MAX_FRAME_SIZE gets
  * an error reply and the connection is closed, and so does a request cut short by the client
  * closing its end (shutdown or close); a client that lets more than
- * AMXB_MAX_CLIENT_BACKLOG bytes of replies and events pile up unread is disconnected. */
+ * AMXB_MAX_CLIENT_BACKLOG bytes of replies and events pile up unread is disconnected.
+ * A result too large for one frame is sent in parts (a client of this library puts them
+ * together; see amxb_set_reply_part_handler), encoded as the client takes them.
+ * Connections are limited as amxb_listen_set_limits says (defaults until then). A client that
+ * is refused or closed by a limit gets a reply with id 0 saying why, then the connection
+ * closes. */
 int amxb_listen(amxb_bus_ctx_t** listener, const char* socket_path);
+
+/* Connections a listener serves at once, and how many of them only root and the listening
+ * process's own user may take. */
+#define AMXB_LISTEN_MAX_CLIENTS 256u
+#define AMXB_LISTEN_RESERVED_CLIENTS 16u
+
+/* Memory all clients' incomplete requests may hold together, past the first 4 KiB of each:
+ * a client whose large request does not fit waits (unread) until another one completes. */
+#define AMXB_LISTEN_REQUEST_ROOM (2u * 1024u * 1024u)
+
+#define AMXB_LISTEN_REQUEST_TIMEOUT_MS 5000u
+#define AMXB_LISTEN_PER_USER 32u
+
+/* Limits a listener puts on its clients; 0 in a field means its default.
+ *   request_timeout_ms: a request whose first bytes arrived must be complete within this, or
+ *     the connection is closed (default AMXB_LISTEN_REQUEST_TIMEOUT_MS);
+ *   idle_timeout_ms: a connection with no subscription, nothing half received and nothing to
+ *     send is closed after this long without traffic, and so is one whose replies or events
+ *     stay unread that long (default: never);
+ *   per_user: connections one user may hold (default AMXB_LISTEN_PER_USER). A further one is
+ *     refused, except that root and the listening process's own user have their longest idle
+ *     connection (or one waiting for room for a large request) closed to let the new one in. */
+typedef struct _amxb_listen_limits {
+    unsigned int request_timeout_ms;
+    unsigned int idle_timeout_ms;
+    unsigned int per_user;
+} amxb_listen_limits_t;
+
+/* amxd_status_invalid_arg for a context that is not a listener or NULL limits. */
+int amxb_listen_set_limits(amxb_bus_ctx_t* listener, const amxb_listen_limits_t* limits);
+
+/* Called once for each client refused by a limit or closed by one (not for one the peer check
+ * refuses: that check says so itself), with its credentials and why, on the loop. */
+typedef void (*amxb_listen_log_fn_t)(pid_t pid, uid_t uid, const char* what, void* priv);
+
+/* Installs `fn` (NULL: no log). amxd_status_invalid_arg for a context that is not a listener. */
+int amxb_listen_set_log(amxb_bus_ctx_t* listener, amxb_listen_log_fn_t fn, void* priv);
 
 /* Decides whether a listener serves a client, from the credentials the kernel recorded when it
  * connected (SO_PEERCRED): true to serve it, false to close the connection at once. Called on
@@ -104,13 +146,27 @@ amxb_bus_ctx_t* amxb_be_who_has(const char* path);
 int amxb_get_fd(const amxb_bus_ctx_t* ctx);
 
 /* Why the last call on `ctx` failed ("" after a success), borrowed until the next call on
- * ctx; "" for NULL. */
+ * ctx; for NULL, why the last amxb_connect failed (until the next amxb_connect). */
 const char* amxb_last_error(const amxb_bus_ctx_t* ctx);
 
 /* Sets the time-out used when a call passes 0 or less; values of 0 or less restore
  * AMXB_DEFAULT_TIMEOUT_SEC. */
 void amxb_set_default_timeout(int sec);
 int amxb_get_default_timeout(void);
+
+/* Largest reply a client context puts together from parts; a larger one breaks the
+ * connection. */
+#define AMXB_MAX_REPLY_SIZE (256u * 1024u * 1024u)
+
+/* Receives the pieces of a reply that a server sends in parts, as they arrive, instead of
+ * having them put together: `at` is a list of keys and indices leading from the result to the
+ * place where `piece` is appended (see framework/amxb/README.md); pieces at the result itself
+ * (an empty `at`) are consecutive members or elements of a table or list, or consecutive
+ * slices of a text. The call's `ret` then stays empty; a reply that came in one frame still
+ * goes to `ret`. Installed on a client context until replaced (fn NULL: put together again);
+ * amxd_status_invalid_arg for another kind of context. */
+typedef void (*amxb_reply_part_fn_t)(const amxc_var_t* at, const amxc_var_t* piece, void* priv);
+int amxb_set_reply_part_handler(amxb_bus_ctx_t* ctx, amxb_reply_part_fn_t fn, void* priv);
 
 /* ---- Reading ------------------------------------------------------------------------------ */
 

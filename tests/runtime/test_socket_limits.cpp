@@ -1,0 +1,167 @@
+// The control socket against clients that would stall, starve or exhaust it: a crowd of idle
+// connections, one user taking every connection, requests that never finish, and replies far
+// larger than a frame (the firewall of 65,536 addresses, a tree and an export of several MB).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <amxj/amxj.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "support/raw_client.h"
+#include "support/test_runtime.h"
+
+namespace {
+
+using gwtest::Outcome;
+using gwtest::RawClient;
+using gwtest::RuntimeSetup;
+using gwtest::TestRuntime;
+using ::testing::HasSubstr;
+
+constexpr uid_t kNobody = 65534;
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++n;
+    }
+    return n;
+}
+
+void expect_still_serving(TestRuntime& runtime) {
+    Outcome get = runtime.ctl({"get", "Device.X_Test.Status"});
+    EXPECT_EQ(get.out, "Device.X_Test.Status=Idle\n") << get.err;
+}
+
+TEST(ControlSocketLimits, AnIdleCrowdLocksNoOneOutAndIdleConnectionsWithoutSubscriptionsGo) {
+    RuntimeSetup setup;
+    setup.extra = "    socket-idle-timeout = 2;\n";
+    TestRuntime runtime(setup);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    std::vector<std::unique_ptr<RawClient>> crowd;
+    for (int i = 0; i < 256; ++i) {
+        crowd.push_back(std::make_unique<RawClient>(runtime.socket()));
+    }
+    // Our own user makes room by closing its longest idle connection instead of being refused.
+    expect_still_serving(runtime);
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("to let in a new connection of the same user"));
+
+    RawClient watcher(runtime.socket());
+    ASSERT_TRUE(watcher.send_frame(R"({"id": 1, "op": "subscribe", "path": "Device.X_Test.", "sid": 7, "expression": null})"));
+    EXPECT_THAT(watcher.read_frame(), HasSubstr("\"status\":0"));
+    RawClient idle(runtime.socket());
+    EXPECT_THAT(idle.read_frame(), HasSubstr("closed: idle for 2000 ms"));
+    EXPECT_TRUE(idle.closed_by_peer());
+    EXPECT_EQ(runtime.ctl({"set", "Device.X_Test.Name=late"}).exit_code, 0);
+    EXPECT_THAT(watcher.read_frame(), HasSubstr("\"sid\":7")) << "a subscriber is never idle";
+}
+
+// Opens `attempts` connections as the unprivileged user; how many were refused.
+int refused_as_nobody(const TestRuntime& runtime, int attempts) {
+    int results[2];
+    if (pipe(results) != 0) {
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        char refused = 0;
+        std::vector<std::unique_ptr<RawClient>> held;
+        if (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0) {
+            for (int i = 0; i < attempts; ++i) {
+                held.push_back(std::make_unique<RawClient>(runtime.socket()));
+                refused += held.back()->read_frame(std::chrono::milliseconds(300)).find("refused") != std::string::npos ? 1 : 0;
+            }
+        }
+        _exit(write(results[1], &refused, 1) == 1 ? 0 : 1);
+    }
+    char refused = -1;
+    close(results[1]);
+    const bool got = read(results[0], &refused, 1) == 1;
+    close(results[0]);
+    waitpid(child, nullptr, 0);
+    return got ? refused : -1;
+}
+
+TEST(ControlSocketLimits, AUserPastItsShareIsRefusedAndEachRefusalLoggedOnce) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to connect as another user";
+    }
+    RuntimeSetup setup;
+    setup.extra = "    socket-users = [ " + std::to_string(kNobody) + " ];\n    socket-max-per-user = 4;\n";
+    TestRuntime runtime(setup);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    chmod(runtime.dir().path().c_str(), 0711);
+    chmod(runtime.dir().file("run").c_str(), 0711);
+    chmod(runtime.socket().c_str(), 0666);
+    EXPECT_EQ(refused_as_nobody(runtime, 7), 3);
+    EXPECT_TRUE(gwtest::wait_until([&] { return count(runtime.stderr_text(), "uid 65534: refused") >= 3; }));
+    EXPECT_EQ(count(runtime.stderr_text(), "uid 65534: refused: this user has 4 connections open, the most allowed"), 3u);
+    expect_still_serving(runtime);
+}
+
+TEST(ControlSocketLimits, UnfinishedRequestsAreClosedInTimeAndHoldNoOneUp) {
+    RuntimeSetup setup;
+    setup.extra = "    socket-request-timeout = 1;\n";
+    TestRuntime runtime(setup);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    std::vector<std::unique_ptr<RawClient>> stalled;
+    for (int i = 0; i < 24; ++i) {
+        stalled.push_back(std::make_unique<RawClient>(runtime.socket()));
+        // A request of the largest size announced, a tenth of it sent.
+        ASSERT_TRUE(stalled.back()->send_bytes(std::string("\x00\x10\x00\x00", 4) + std::string(100 * 1024, ' ')));
+    }
+    expect_still_serving(runtime);
+    for (auto& client : stalled) {
+        EXPECT_THAT(client->read_frame(), HasSubstr("a request was still incomplete after 1000 ms"));
+        EXPECT_TRUE(client->closed_by_peer());
+    }
+    EXPECT_EQ(count(runtime.stderr_text(), "a request was still incomplete"), stalled.size());
+}
+
+TEST(ControlSocketLargeReplies, FirewallTreeAndExportOfSeveralMegabytesArrive) {
+    const std::string root = "Device.NetworkSettings.";
+    RuntimeSetup setup;
+    setup.definitions = {std::string(GWTEST_SOURCE_DIR) + "/datamodel/networksettings-qk.def"};
+    setup.services = {gwtest::service_file("hosts"), gwtest::service_file("schedules"), gwtest::service_file("devices")};
+    setup.prefix = "";
+    TestRuntime runtime(setup);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    for (const std::vector<std::string>& add :
+         {std::vector<std::string> {"add", root + "NetworkObject.", "Name=all"},
+          {"add", root + "NetworkObject.1.Rule.", "Type=IPRange", "SourceIP=10.0.0.0", "SourceIPRangeMax=10.0.255.255"},
+          {"add", root + "AccessControl.", "Enable=true", "NetworkGroupRef=" + root + "NetworkObject.1"}}) {
+        ASSERT_EQ(runtime.ctl(add).exit_code, 0);
+    }
+    ASSERT_TRUE(gwtest::wait_until([&] { return runtime.ctl({"get", root + "AccessControl.1.Status"}).out.find("Active") != std::string::npos; }));
+    Outcome firewall = runtime.ctl({"firewall"});
+    EXPECT_EQ(firewall.exit_code, 0) << firewall.err;
+    EXPECT_EQ(count(firewall.out, " -j DROP\n"), 65536u);
+    EXPECT_THAT(firewall.out, HasSubstr("-s 10.0.255.255/32 -j DROP\nCOMMIT\n"));
+
+    RawClient writer(runtime.socket());
+    const std::string name(2000, 'n');
+    for (int i = 2; i <= 1500; ++i) {
+        ASSERT_TRUE(writer.send_frame(R"({"id": 1, "op": "add", "path": ")" + root + R"(NetworkObject.", "index": 0, "name": "", "values": {"Name": ")" +
+                                      name + std::to_string(i) + "\"}}"));
+        ASSERT_THAT(writer.read_frame(), HasSubstr("\"status\":0"));
+    }
+    Outcome tree = runtime.ctl({"get", root + "NetworkObject."});
+    EXPECT_EQ(tree.exit_code, 0) << tree.err;
+    EXPECT_EQ(count(tree.out, ".Name=" + name), 1499u);
+    EXPECT_THAT(tree.out, HasSubstr(root + "NetworkObject.1500.Name=" + name + "1500\n"));
+    Outcome exported = runtime.ctl({"call", root, "_Export"});
+    ASSERT_EQ(exported.exit_code, 0) << exported.err;
+    EXPECT_GT(exported.out.size(), 2u * 1024 * 1024);
+    amxc_var_t parsed;
+    amxc_var_init(&parsed);
+    EXPECT_EQ(amxj_read(&parsed, exported.out.data(), exported.out.size(), nullptr, 0), 0);
+    amxc_var_clean(&parsed);
+    EXPECT_EQ(count(exported.out, name), 1499u);
+}
+
+}  // namespace
