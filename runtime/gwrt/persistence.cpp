@@ -1,8 +1,11 @@
 #include "persistence.h"
 
 #include <amxd/amxd.h>
+#include <amxp/amxp_loop.h>
 #include <amxp/amxp_slot.h>
 #include <zebtrace/zebtrace.h>
+
+#include <malloc.h>
 
 #include <cstdlib>
 
@@ -14,6 +17,12 @@ namespace {
 
 constexpr const char* kZone = "gwrt";
 constexpr const char* kStateFileName = "gwrt-state.json";
+
+// The loaded state, the import's arguments and its queued events are a passing peak of a
+// size close to what the restored tree keeps; handed back, the process does not stay at the peak.
+void release_freed_memory(void* /*priv*/) {
+    malloc_trim(0);
+}
 
 std::string owned_text(char* text) {
     std::string copy = text == nullptr ? "" : text;
@@ -104,6 +113,7 @@ void Persistence::restore() {
         return;
     }
     zebTraceZ(TRACE_LEVEL_NOTICE, kZone, "state: restored from %s", loaded.path.c_str());
+    amxp_loop_defer(release_freed_memory, nullptr);  // after the import's events
     // What was just read needs no rewrite; a fallback copy does, so the current file is good again.
     if (loaded.path == store_.current_path()) {
         last_written_ = loaded.bytes;
@@ -122,8 +132,10 @@ bool Persistence::import(amxc_var_t* state) {
     amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE);
     amxc_var_t* tree = amxc_var_get_key(state, "export", AMXC_VAR_FLAG_DEFAULT);
     // The import takes the tree's top-level members as its arguments, as a client's call would.
+    // Moved, not copied: the loaded state is not read again, and a copy would double the
+    // memory a large configuration needs at start.
     amxc_var_for_each(member, tree) {
-        amxc_var_copy(amxc_var_add_new_key(args.get(), amxc_var_key(member)), member);
+        amxc_var_move(amxc_var_add_new_key(args.get(), amxc_var_key(member)), member);
     }
     amxd_dm_set_index_hook(dm_, saved_index, this);
     amxc::ScopedVar ret;
