@@ -90,6 +90,14 @@ public:
         return path;
     }
 
+    // Calls a method over the bus and lets the loop deliver what it caused; the method's status.
+    int call(const std::string& object, const char* method, amxc_var_t* args) {
+        const int status = amxb_call(ctx_, object.c_str(), method, args, nullptr, 0);
+        while(amxp_loop_run_pending() > 0) {
+        }
+        return status;
+    }
+
     accesscontrol_setting_t* record(const std::string& path) const {
         amxd_object_t* object = amxd_dm_findf(dm_, "%s", path.c_str());
         return object == nullptr ? nullptr : static_cast<accesscontrol_setting_t*>(amxd_object_get_priv(object));

@@ -1,10 +1,13 @@
 #include "persistence.h"
 
 #include <amxd/amxd.h>
+#include <amxp/amxp_loop.h>
 #include <amxp/amxp_slot.h>
 #include <zebtrace/zebtrace.h>
 
 #include <algorithm>
+#include <malloc.h>
+
 #include <cstdlib>
 
 #include <amxc/amxc_scoped_var.h>
@@ -17,6 +20,12 @@ constexpr const char* kZone = "gwrt";
 constexpr const char* kStateFileName = "gwrt-state.json";
 constexpr unsigned int kFirstRetryMs = 1000;
 constexpr unsigned int kLastRetryMs = 60000;
+
+// The loaded state, the import's arguments and its queued events are a passing peak of a
+// size close to what the restored tree keeps; handed back, the process does not stay at the peak.
+void release_freed_memory(void* /*priv*/) {
+    malloc_trim(0);
+}
 
 std::string owned_text(char* text) {
     std::string copy = text == nullptr ? "" : text;
@@ -115,6 +124,7 @@ bool Persistence::restore() {
         }
         std::string why;
         Outcome outcome = import(state.get(), why);
+        amxp_loop_defer(release_freed_memory, nullptr);  // after the import's events
         if (outcome == Outcome::failed) {
             zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s does not restore (%s)", path.c_str(), why.c_str());
             failures += (failures.empty() ? "" : "; ") + path + " does not restore (" + why + ")";
@@ -188,8 +198,10 @@ Persistence::Outcome Persistence::import(amxc_var_t* state, std::string& why) {
     amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE);
     amxc_var_t* tree = amxc_var_get_key(state, "export", AMXC_VAR_FLAG_DEFAULT);
     // The import takes the tree's top-level members as its arguments, as a client's call would.
+    // Moved, not copied: the loaded state is not read again, and a copy would double the
+    // memory a large configuration needs at start.
     amxc_var_for_each(member, tree) {
-        amxc_var_copy(amxc_var_add_new_key(args.get(), amxc_var_key(member)), member);
+        amxc_var_move(amxc_var_add_new_key(args.get(), amxc_var_key(member)), member);
     }
     amxd_dm_set_index_hook(dm_, saved_index, this);
     amxc::ScopedVar ret;

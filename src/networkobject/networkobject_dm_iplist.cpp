@@ -2,11 +2,15 @@
 // NetworkObjectIPList from all its rules.
 #define ME "networksettings"
 
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <amxc/amxc.h>
+#include <amxp/amxp_loop.h>
 #include <zebtrace/zebtrace.h>
 #include <zebtrace/zebtrace_macros.h>
 
@@ -49,33 +53,7 @@ void build_rule_ip_list(const networkobject_rule_t* rule, amxc_string_t* list) {
     }
 }
 
-} // namespace
-
-extern "C" {
-
-void netobj_gmap_query_callback(gmap_query_t* lquery, const char* key, amxc_var_t* device, gmap_query_action_t action) {
-    amxd_object_t* rule_inst = nullptr;
-    networkobject_rule_t* rule = nullptr;
-    amxc_string_t list;
-    amxc_string_init(&list, 0);
-
-    when_null_trace(lquery, exit, TRACE_LEVEL_ERROR, "Null gmap_query");
-    zebTraceZ(TRACE_LEVEL_INFO, ME, "device key %s", key == nullptr ? "" : key);
-    rule_inst = static_cast<amxd_object_t*>(lquery->data);
-    rule = static_cast<networkobject_rule_t*>(amxd_object_get_priv(rule_inst));
-    when_null(rule, exit);
-    when_true_trace(action == gmap_query_error, exit, TRACE_LEVEL_ERROR, "An error occured for query.");
-    when_null(key, exit);
-
-    update_device_table(rule, key, device, action);
-    build_rule_ip_list(rule, &list);
-    util_trans_set_csv_string_value(rule_inst, "RuleIPList", amxc_string_get(&list, 0));
-    netobj_update_networkobject_ip_list(amxd_object_get_parent(rule_inst));
-exit:
-    amxc_string_clean(&list);
-}
-
-void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj) {
+void rebuild_ip_list(amxd_object_t* rule_obj) {
     amxd_object_t* network_object = amxd_object_get_parent(rule_obj);
     if(network_object == nullptr) {
         zebTrace(TRACE_LEVEL_ERROR, "Null Rule or NetworkObject");
@@ -110,6 +88,105 @@ void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj) {
         joined.append(item);
     }
     util_trans_set_csv_string_value(network_object, "NetworkObjectIPList", joined.c_str());
+}
+
+// Rule templates whose object's list awaits its rebuild, by indexed path (an object may be
+// deleted before the rebuild runs), in the order they were first asked for. A rebuild reads
+// every rule of the object, so each change paying for one would make a restore of N rules, or
+// a burst of device reports, cost N^2 and queue N change events each holding the whole list.
+struct PendingRebuilds {
+    std::vector<std::string> order;
+    std::unordered_set<std::string> known;
+    bool queued = false;
+};
+
+PendingRebuilds& pending_rebuilds() {
+    static PendingRebuilds pending;
+    return pending;
+}
+
+void run_pending_rebuilds(void* /*priv*/) {
+    PendingRebuilds& pending = pending_rebuilds();
+    std::vector<std::string> order;
+    order.swap(pending.order);
+    pending.known.clear();
+    pending.queued = false;
+    for(const std::string& path : order) {
+        amxd_object_t* rule_obj = amxd_dm_findf(networksettings_get_dm(), "%s", path.c_str());
+        if(rule_obj != nullptr) {
+            rebuild_ip_list(rule_obj);
+        }
+    }
+}
+
+// Queues the rebuild behind what the loop holds already: the events of the transaction or
+// restore that asked for it, and so every other rule change they carry.
+bool queue_rebuild(amxd_object_t* rule_obj) {
+    char* path = amxd_object_get_path(rule_obj, AMXD_OBJECT_INDEXED | AMXD_OBJECT_TERMINATE);
+    if(path == nullptr) {
+        return false;
+    }
+    PendingRebuilds& pending = pending_rebuilds();
+    bool queued = true;
+    try {
+        std::string key = path;
+        if(!pending.queued) {
+            queued = amxp_loop_defer(run_pending_rebuilds, nullptr) == 0;
+            pending.queued = queued;
+        }
+        if(queued && pending.known.insert(key).second) {
+            pending.order.push_back(std::move(key));
+        }
+    } catch(const std::bad_alloc&) {
+        queued = false;
+    }
+    free(path);
+    return queued;
+}
+
+} // namespace
+
+extern "C" {
+
+void netobj_gmap_query_callback(gmap_query_t* lquery, const char* key, amxc_var_t* device, gmap_query_action_t action) {
+    amxd_object_t* rule_inst = nullptr;
+    networkobject_rule_t* rule = nullptr;
+    amxc_string_t list;
+    amxc_string_init(&list, 0);
+
+    when_null_trace(lquery, exit, TRACE_LEVEL_ERROR, "Null gmap_query");
+    zebTraceZ(TRACE_LEVEL_INFO, ME, "device key %s", key == nullptr ? "" : key);
+    rule_inst = static_cast<amxd_object_t*>(lquery->data);
+    rule = static_cast<networkobject_rule_t*>(amxd_object_get_priv(rule_inst));
+    when_null(rule, exit);
+    when_true_trace(action == gmap_query_error, exit, TRACE_LEVEL_ERROR, "An error occured for query.");
+    when_null(key, exit);
+
+    update_device_table(rule, key, device, action);
+    build_rule_ip_list(rule, &list);
+    util_trans_set_csv_string_value(rule_inst, "RuleIPList", amxc_string_get(&list, 0));
+    netobj_update_networkobject_ip_list(amxd_object_get_parent(rule_inst));
+exit:
+    amxc_string_clean(&list);
+}
+
+void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj) {
+    if(amxd_object_get_parent(rule_obj) == nullptr) {
+        zebTrace(TRACE_LEVEL_ERROR, "Null Rule or NetworkObject");
+        return;
+    }
+    // Without a place in the queue, the list is still rebuilt: late is better than stale.
+    if(!queue_rebuild(rule_obj)) {
+        rebuild_ip_list(rule_obj);
+    }
+}
+
+void netobj_cancel_ip_list_rebuilds(void) {
+    PendingRebuilds& pending = pending_rebuilds();
+    amxp_loop_cancel_deferred(run_pending_rebuilds, nullptr);
+    pending.order.clear();
+    pending.known.clear();
+    pending.queued = false;
 }
 
 void util_trans_set_csv_string_value(amxd_object_t* object, const char* parameter, const char* value) {

@@ -67,6 +67,9 @@ bool MemoryBackend::apply(std::span<const Operation> transaction) {
         }
     }
     undo.commit();
+    for(auto& [key, chain] : chains_) {
+        chain.release_spares();  // kept only for the roll-back
+    }
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "positional_list.h"
+
 namespace fwinterface {
 
 // One chain: its family, table and name. The order (IPv4 first, then table, then chain)
@@ -27,7 +29,7 @@ inline ChainKey access_control_chain(bool ipv6) {
 }
 
 // The rules of one chain, first position first, each as its fw_rule_to_text() text.
-using Chain = std::vector<std::string>;
+using Chain = PositionalList<std::string>;
 
 // Every chain of a ruleset, in dump order.
 using Ruleset = std::map<ChainKey, Chain>;

@@ -1,0 +1,127 @@
+// Restoring a saved configuration by `_Import`, as gwrt does at start: one network object of N
+// single-address rules, one port entry and one enabled access control using both, until the
+// object's NetworkObjectIPList holds every entry and the firewall holds one DROP rule per
+// source. Besides the time, the counters give the memory the restore needs: the peak resident
+// size during it and what stays resident after it, both above the size before it.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include <amxc/amxc.h>
+#include <amxp/amxp_clock.h>
+#include <fwinterface/backend.h>
+#include <fwinterface/interface.h>
+
+#include "fw_bench_rules.h"
+#include "loaded_module.h"
+
+namespace {
+
+// Resident sizes of this process in bytes: now, and the peak since the last reset_peak().
+struct Resident {
+    double now = 0;
+    double peak = 0;
+};
+
+Resident resident() {
+    Resident r;
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    double kib = 0;
+    while(status >> key) {
+        if(key == "VmRSS:" && status >> kib) {
+            r.now = kib * 1024;
+        } else if(key == "VmHWM:" && status >> kib) {
+            r.peak = kib * 1024;
+        }
+    }
+    return r;
+}
+
+void reset_peak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// The `_Import` argument: {"data": {"set": {"hgwconfig": {"NetworkSettings": TREE}}}}.
+void saved_tree(amxc_var_t* args, int rules) {
+    amxc_var_set_type(args, AMXC_VAR_ID_HTABLE);
+    amxc_var_t* tree = amxc_var_add_new_key_htable(args, "data");
+    tree = amxc_var_add_new_key_htable(amxc_var_add_new_key_htable(tree, "set"), "hgwconfig");
+    tree = amxc_var_add_new_key_htable(tree, "NetworkSettings");
+
+    amxc_var_t* object = amxc_var_add_new_key_htable(
+        amxc_var_add_new_htable(amxc_var_add_new_key_list(tree, "NetworkObject")), "NetworkObject-1");
+    amxc_var_add_new_key_cstring_t(object, "Name", "bench");
+    amxc_var_t* list = amxc_var_add_new_key_list(object, "Rule");
+    for(int n = 0; n < rules; ++n) {
+        const std::string key = "Rule-" + std::to_string(n + 1);
+        amxc_var_t* rule = amxc_var_add_new_key_htable(amxc_var_add_new_htable(list), key.c_str());
+        amxc_var_add_new_key_cstring_t(rule, "Type", "IPAddress");
+        amxc_var_add_new_key_cstring_t(rule, "SourceIP", fwbench::source_of(static_cast<std::size_t>(n)).c_str());
+    }
+
+    amxc_var_t* ports = amxc_var_add_new_key_htable(
+        amxc_var_add_new_htable(amxc_var_add_new_key_list(tree, "PortForwardingRule")), "PortForwardingRule-1");
+    amxc_var_add_new_key_cstring_t(ports, "DestPort", "80");
+    amxc_var_add_new_key_cstring_t(ports, "Protocol", "6");
+
+    amxc_var_t* control = amxc_var_add_new_key_htable(
+        amxc_var_add_new_htable(amxc_var_add_new_key_list(tree, "AccessControl")), "AccessControl-1");
+    amxc_var_add_new_key_bool(control, "Enable", true);
+    amxc_var_add_new_key_cstring_t(control, "NetworkGroupRef", "Device.NetworkSettings.NetworkObject.1");
+    amxc_var_add_new_key_cstring_t(control, "PortForwardingRuleRef", "Device.NetworkSettings.PortForwardingRule.1");
+}
+
+std::size_t object_entries(const modbench::LoadedModule& module) {
+    const char* list = amxc_var_constcast(
+        cstring_t, amxd_object_get_param_value(amxd_dm_findf(module.dm(), "Device.NetworkSettings.NetworkObject.1."),
+                                               "NetworkObjectIPList"));
+    if(list == nullptr || list[0] == '\0') {
+        return 0;
+    }
+    std::size_t entries = 1;
+    for(const char* c = list; *c != '\0'; ++c) {
+        entries += *c == ',' ? 1 : 0;
+    }
+    return entries;
+}
+
+void BM_RestoreByImport(benchmark::State& state) {
+    const int rules = static_cast<int>(state.range(0));
+    double peak = 0;
+    double held = 0;
+    for(auto _ : state) {
+        state.PauseTiming();
+        amxc_var_t args;
+        amxc_var_init(&args);
+        saved_tree(&args, rules);
+        {
+            modbench::LoadedModule module;
+            const Resident before = resident();
+            reset_peak();
+            state.ResumeTiming();
+            const int status = module.call("Device.NetworkSettings.", "_Import", &args);
+            amxp_clock_advance(2000);  // the access control's commit delay
+            while(amxp_loop_run_pending() > 0) {
+            }
+            state.PauseTiming();
+            const Resident after = resident();
+            peak = after.peak - before.now;
+            held = after.now - before.now;
+            if(!module.ok() || status != 0 || object_entries(module) != static_cast<std::size_t>(rules) ||
+               fw_chain_size("filter", FW_CHAIN, false) != static_cast<uint32_t>(rules)) {
+                state.SkipWithError("the restore did not bring every rule back");
+            }
+        }
+        amxc_var_clean(&args);
+        state.ResumeTiming();
+    }
+    state.counters["rules"] = rules;
+    state.counters["rss_peak_MB"] = peak / 1e6;
+    state.counters["rss_held_MB"] = held / 1e6;
+}
+BENCHMARK(BM_RestoreByImport)->ArgName("rules")->Arg(1000)->Arg(3000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace

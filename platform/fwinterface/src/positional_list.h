@@ -1,0 +1,217 @@
+#ifndef FWINTERFACE_POSITIONAL_LIST_H
+#define FWINTERFACE_POSITIONAL_LIST_H
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+namespace fwinterface {
+
+// A sequence addressed by position where reading, inserting and erasing at any position cost
+// O(log n) (a tree balanced by random priorities, each node counting the elements below it).
+// A chain edited at its front, as rules are withdrawn one commit at a time, would make a
+// vector move every later element per operation.
+//
+// Erased nodes are kept as spares until release_spares(), so that putting back what was
+// erased since (the roll-back of a transaction) never allocates. Iterators are positions:
+// `begin() + i` names position i, and they stay valid only until the next change.
+template <typename T>
+class PositionalList {
+    struct Node {
+        T value;
+        std::unique_ptr<Node> left;
+        std::unique_ptr<Node> right;
+        std::size_t size = 1;
+        std::uint32_t priority = 0;
+    };
+    using Link = std::unique_ptr<Node>;
+
+public:
+    using value_type = T;
+
+    template <bool Const>
+    class basic_iterator {
+        using List = std::conditional_t<Const, const PositionalList, PositionalList>;
+
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = T;
+        using difference_type = std::ptrdiff_t;
+        using pointer = std::conditional_t<Const, const T*, T*>;
+        using reference = std::conditional_t<Const, const T&, T&>;
+
+        basic_iterator() = default;
+        basic_iterator(List* list, std::size_t index) : list_(list), index_(index) {}
+        operator basic_iterator<true>() const requires(!Const) { return {list_, index_}; }
+
+        reference operator*() const { return (*list_)[index_]; }
+        pointer operator->() const { return &(*list_)[index_]; }
+        basic_iterator& operator++() {
+            ++index_;
+            return *this;
+        }
+        basic_iterator operator++(int) {
+            basic_iterator before = *this;
+            ++index_;
+            return before;
+        }
+        basic_iterator operator+(difference_type n) const { return {list_, index_ + static_cast<std::size_t>(n)}; }
+        bool operator==(const basic_iterator& other) const { return index_ == other.index_; }
+        std::size_t index() const { return index_; }
+
+    private:
+        List* list_ = nullptr;
+        std::size_t index_ = 0;
+    };
+    using iterator = basic_iterator<false>;
+    using const_iterator = basic_iterator<true>;
+
+    PositionalList() = default;
+    PositionalList(PositionalList&&) noexcept = default;
+    PositionalList& operator=(PositionalList&&) noexcept = default;
+    ~PositionalList() {
+        clear();
+        release_spares();
+    }
+
+    std::size_t size() const { return size_of(root_); }
+    bool empty() const { return root_ == nullptr; }
+
+    T& operator[](std::size_t index) { return node_at(index)->value; }
+    const T& operator[](std::size_t index) const { return node_at(index)->value; }
+
+    iterator begin() { return {this, 0}; }
+    iterator end() { return {this, size()}; }
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+
+    // Inserts before `pos` (end() appends). Throws std::bad_alloc with nothing changed when no
+    // spare node is left and none can be allocated.
+    iterator insert(const_iterator pos, T value) {
+        Link node = take_spare();
+        if(node == nullptr) {
+            node = std::make_unique<Node>();
+        }
+        node->value = std::move(value);
+        node->left = nullptr;
+        node->right = nullptr;
+        node->size = 1;
+        node->priority = next_priority();
+        auto [before, after] = split(std::move(root_), pos.index());
+        root_ = merge(merge(std::move(before), std::move(node)), std::move(after));
+        return {this, pos.index()};
+    }
+
+    // Erases the element at `pos`; its node becomes a spare.
+    iterator erase(const_iterator pos) {
+        auto [before, rest] = split(std::move(root_), pos.index());
+        auto [node, after] = split(std::move(rest), 1);
+        root_ = merge(std::move(before), std::move(after));
+        node->value = T();
+        node->left = std::move(spares_);
+        spares_ = std::move(node);
+        return {this, pos.index()};
+    }
+
+    void clear() {
+        // Child by child, so that freeing a large tree needs no deep recursion.
+        while(root_ != nullptr) {
+            if(root_->left != nullptr) {
+                Link left = std::move(root_->left);
+                root_->left = std::move(left->right);
+                left->right = std::move(root_);
+                root_ = std::move(left);
+            } else {
+                root_ = std::move(root_->right);
+            }
+        }
+    }
+
+    void release_spares() {
+        while(spares_ != nullptr) {
+            spares_ = std::move(spares_->left);
+        }
+    }
+
+private:
+    static std::size_t size_of(const Link& node) { return node == nullptr ? 0 : node->size; }
+    static void update(Node& node) { node.size = 1 + size_of(node.left) + size_of(node.right); }
+
+    // The first `count` elements of `tree`, and the others. Depth is the tree's height,
+    // logarithmic with the random priorities.
+    static std::pair<Link, Link> split(Link tree, std::size_t count) {
+        if(tree == nullptr) {
+            return {};
+        }
+        if(count <= size_of(tree->left)) {
+            auto [first, second] = split(std::move(tree->left), count);
+            tree->left = std::move(second);
+            update(*tree);
+            return {std::move(first), std::move(tree)};
+        }
+        auto [first, second] = split(std::move(tree->right), count - size_of(tree->left) - 1);
+        tree->right = std::move(first);
+        update(*tree);
+        return {std::move(tree), std::move(second)};
+    }
+
+    static Link merge(Link first, Link second) {
+        if(first == nullptr) {
+            return second;
+        }
+        if(second == nullptr) {
+            return first;
+        }
+        if(first->priority > second->priority) {
+            first->right = merge(std::move(first->right), std::move(second));
+            update(*first);
+            return first;
+        }
+        second->left = merge(std::move(first), std::move(second->left));
+        update(*second);
+        return second;
+    }
+
+    Node* node_at(std::size_t index) const {
+        Node* node = root_.get();
+        for(;;) {
+            const std::size_t left = size_of(node->left);
+            if(index == left) {
+                return node;
+            }
+            if(index < left) {
+                node = node->left.get();
+            } else {
+                index -= left + 1;
+                node = node->right.get();
+            }
+        }
+    }
+
+    Link take_spare() {
+        Link node = std::move(spares_);
+        if(node != nullptr) {
+            spares_ = std::move(node->left);
+        }
+        return node;
+    }
+
+    std::uint32_t next_priority() {
+        // xorshift32: any well-spread sequence keeps the tree balanced in expectation.
+        seed_ ^= seed_ << 13;
+        seed_ ^= seed_ >> 17;
+        seed_ ^= seed_ << 5;
+        return seed_;
+    }
+
+    Link root_;
+    Link spares_;  // chained through `left`
+    std::uint32_t seed_ = 2463534242U;
+};
+
+}  // namespace fwinterface
+
+#endif  // FWINTERFACE_POSITIONAL_LIST_H
