@@ -296,14 +296,14 @@ int call(const Options& options, Session& session) {
 }
 
 int firewall(const Options& options, Session& session) {
-    const bool kernel = options.words.size() == 1 && options.words[0] == "--kernel";
-    if (!options.words.empty() && !kernel) {
-        return usage("firewall takes no arguments but --kernel");
+    const std::string flag = options.words.size() == 1 ? options.words[0] : "";
+    if (options.words.size() > 1 || (!options.words.empty() && flag != "--kernel" && flag != "--check")) {
+        return usage("firewall takes no arguments but --kernel or --check");
     }
     if (session.ctx() == nullptr) {
         return kExitFailure;
     }
-    const char* method = kernel ? "KernelDump" : "Dump";
+    const char* method = flag == "--kernel" ? "KernelDump" : flag == "--check" ? "Check" : "Dump";
     Var ret;
     int rc = amxb_call(session.ctx(), "Firewall.", method, nullptr, ret.get(), session.timeout());
     if (rc != 0) {
@@ -313,12 +313,15 @@ int firewall(const Options& options, Session& session) {
         }
         return session.report(rc, std::string("Firewall.") + method + "()");
     }
-    if (options.json) {
-        return print_json(ret.get(), true);
-    }
     const char* text = amxc_var_get_const_cstring_t(ret.get());
+    // A check prints the differences; any at all is a failure for scripts.
+    const int status = flag == "--check" && text != nullptr && *text != '\0' ? kExitFailure : kExitOk;
+    if (options.json) {
+        const int printed = print_json(ret.get(), true);
+        return printed != kExitOk ? printed : status;
+    }
     print(text != nullptr ? text : "");
-    return kExitOk;
+    return status;
 }
 
 }  // namespace
