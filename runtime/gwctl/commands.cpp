@@ -301,16 +301,17 @@ int call(const Options& options, Session& session) {
 }
 
 int firewall(const Options& options, Session& session) {
-    const bool kernel = options.words.size() == 1 && options.words[0] == "--kernel";
-    if (!options.words.empty() && !kernel) {
-        return usage("firewall takes no arguments but --kernel");
+    const std::string flag = options.words.size() == 1 ? options.words[0] : "";
+    if (options.words.size() > 1 || (!options.words.empty() && flag != "--kernel" && flag != "--check")) {
+        return usage("firewall takes no arguments but --kernel or --check");
     }
     if (session.ctx() == nullptr) {
         return kExitFailure;
     }
-    const char* method = kernel ? "KernelDump" : "Dump";
+    const char* method = flag == "--kernel" ? "KernelDump" : flag == "--check" ? "Check" : "Dump";
     Var ret;
-    PartPrinter parts(options.json ? nullptr : session.ctx(), PartPrinter::Kind::text);
+    // A check's verdict depends on its whole text, so that one is not printed in parts.
+    PartPrinter parts(options.json || flag == "--check" ? nullptr : session.ctx(), PartPrinter::Kind::text);
     int rc = amxb_call(session.ctx(), "Firewall.", method, nullptr, ret.get(), session.timeout());
     if (rc != 0) {
         const char* why = amxc_var_get_const_cstring_t(ret.get());
@@ -319,15 +320,18 @@ int firewall(const Options& options, Session& session) {
         }
         return session.report(rc, std::string("Firewall.") + method + "()");
     }
-    if (options.json) {
-        return print_json(ret.get(), true);
-    }
     if (amxc_var_type_of(ret.get()) == AMXC_VAR_ID_NULL) {
         return parts.ok() ? kExitOk : fail("part of the reply could not be printed");  // printed as it came
     }
     const char* text = amxc_var_get_const_cstring_t(ret.get());
+    // A check prints the differences; any at all is a failure for scripts.
+    const int status = flag == "--check" && text != nullptr && *text != '\0' ? kExitFailure : kExitOk;
+    if (options.json) {
+        const int printed = print_json(ret.get(), true);
+        return printed != kExitOk ? printed : status;
+    }
     print(text != nullptr ? text : "");
-    return kExitOk;
+    return status;
 }
 
 }  // namespace

@@ -33,8 +33,9 @@ const char* usage_text() {
            "  del INSTANCE.                     deletes an instance\n"
            "  call PATH METHOD [JSON-ARGS]      prints the return value as JSON\n"
            "  monitor PATH [EXPRESSION]         prints each event as one JSON line until killed\n"
-           "  firewall [--kernel]               prints the running firewall rules; --kernel: as\n"
-           "                                    the kernel holds them (nftables backend)\n"
+           "  firewall [--kernel|--check]       prints the running firewall rules; --kernel: as\n"
+           "                                    the kernel holds them (nftables backend); --check:\n"
+           "                                    how the kernel differs from them (exit 1 if it does)\n"
            "exit status: 0 success, 1 failure, 2 bad command line\n";
 }
 

@@ -18,11 +18,10 @@ amxd_status_t dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_va
     return rc == 0 ? amxd_status_ok : amxd_status_out_of_mem;
 }
 
-// What the kernel holds, which differs from the positional dump when rules are compiled.
-// A backend without kernel rules answers with its reason as the text and a failure.
-amxd_status_t kernel_dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_var_t* /*args*/,
-                          amxc_var_t* ret) {
-    char* text = fw_kernel_dump();
+// Text read from the kernel; a backend without kernel rules answers with its reason as the
+// text and a failure.
+amxd_status_t kernel_text(char* (*read)(), amxc_var_t* ret) {
+    char* text = read();
     if (text == nullptr) {
         amxc_var_set_cstring_t(ret, fw_backend_error());
         return amxd_status_invalid_action;
@@ -30,6 +29,17 @@ amxd_status_t kernel_dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, 
     int rc = amxc_var_set_cstring_t(ret, text);
     std::free(text);
     return rc == 0 ? amxd_status_ok : amxd_status_out_of_mem;
+}
+
+// What the kernel holds, which differs from the positional dump when rules are compiled.
+amxd_status_t kernel_dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_var_t* /*args*/,
+                          amxc_var_t* ret) {
+    return kernel_text(fw_kernel_dump, ret);
+}
+
+// The differences between the running rules and the kernel, "" when none.
+amxd_status_t check(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_var_t* /*args*/, amxc_var_t* ret) {
+    return kernel_text(fw_check, ret);
 }
 
 }  // namespace
@@ -71,8 +81,11 @@ amxd_dm_t* new_firewall_model(const char* name, std::string& error) {
     if (status == amxd_status_ok) {
         status = add_method(object, "KernelDump", AMXC_VAR_ID_CSTRING, kernel_dump);
     }
+    if (status == amxd_status_ok) {
+        status = add_method(object, "Check", AMXC_VAR_ID_CSTRING, check);
+    }
     if (status != amxd_status_ok) {
-        error = std::string("cannot build ") + name + ".Dump() and .KernelDump(): " + amxd_status_string(status);
+        error = std::string("cannot build ") + name + ".Dump(), .KernelDump() and .Check(): " + amxd_status_string(status);
         amxd_dm_delete(&dm);
         return nullptr;
     }

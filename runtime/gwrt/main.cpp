@@ -9,6 +9,7 @@
 #include <cstring>
 #include <span>
 
+#include "firewall_watch.h"
 #include "options.h"
 #include "runtime.h"
 #include "runtime_config.h"
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
     if (!runtime.start(error)) {
         return fail(error);
     }
-    if (!signals.attach(error)) {
+    gwrt::FirewallWatch firewall;
+    if (!signals.attach(error) || !firewall.attach(error)) {
         runtime.stop();
         return fail(error);
     }

@@ -38,7 +38,7 @@ protected:
     void TearDown() override {
         fw_backend_select("memory");
         fw_backend_set_option("jump", "0");
-        fw_backend_set_option("sets", "1");
+        fw_backend_set_option("sets", "0");
         inside_.reset();
         ns_.reset();
     }

@@ -65,6 +65,26 @@ void CompiledTransaction::roll_back() noexcept {
     added_.clear();
 }
 
+CompiledChain::KernelView CompiledChain::kernel_view() const {
+    KernelView view;
+    const Address128 highest = highest_address(key_.ipv6);
+    for(const Segment& segment : segments_) {
+        for(const KernelGroup& group : segment.groups) {
+            view.handles.push_back(group.handle);
+            if(!group.uses_set) {
+                continue;
+            }
+            // An interval is written as its start and, unless it reaches the end, an end mark.
+            std::size_t elements = group.addresses.size();
+            for(const auto& [first, last] : group.sources.merged()) {
+                elements += last == highest ? 1 : 2;
+            }
+            view.sets.emplace_back(group.set_name, elements);
+        }
+    }
+    return view;
+}
+
 std::optional<RuleRef> CompiledChain::first_rule_after(SegmentIt segment) {
     for(auto it = std::next(segment); it != segments_.end(); ++it) {
         if(!it->groups.empty()) {

@@ -102,6 +102,14 @@ public:
     void insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec);
     void remove(CompiledTransaction& tx, std::size_t index);
 
+    // What the kernel should hold: the rules' handles in chain order, and each set with the
+    // number of elements it holds.
+    struct KernelView {
+        std::vector<std::uint64_t> handles;
+        std::vector<std::pair<std::string, std::size_t>> sets;
+    };
+    KernelView kernel_view() const;
+
 private:
     using SegmentIt = std::list<Segment>::iterator;
     using GroupIt = std::list<KernelGroup>::iterator;

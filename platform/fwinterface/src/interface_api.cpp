@@ -251,6 +251,43 @@ char* fw_kernel_dump(void) {
     }
 }
 
+int fw_backend_watch_fd(void) {
+    auto* nftables = dynamic_cast<fwinterface::NftablesBackend*>(state().backend.get());
+    return nftables == nullptr ? -1 : nftables->watch_fd();
+}
+
+int fw_backend_watch(void) {
+    auto* nftables = dynamic_cast<fwinterface::NftablesBackend*>(state().backend.get());
+    try {
+        return nftables == nullptr ? -1 : nftables->watch();
+    } catch(const std::bad_alloc&) {
+        return 1000;  // tried again when memory may be back
+    }
+}
+
+char* fw_check(void) {
+    auto* nftables = dynamic_cast<fwinterface::NftablesBackend*>(state().backend.get());
+    try {
+        if(nftables == nullptr) {
+            fwinterface::fail("the " + std::string(state().backend->name()) + " backend keeps no rules in the kernel");
+            return nullptr;
+        }
+        std::string differences;
+        if(!nftables->check(differences)) {
+            fwinterface::fail("nftables: " + differences);
+            return nullptr;
+        }
+        char* copy = fwinterface::malloc_copy(differences);
+        if(copy == nullptr) {
+            fwinterface::fail("out of memory");
+        }
+        return copy;
+    } catch(const std::bad_alloc&) {
+        fwinterface::fail("out of memory");
+        return nullptr;
+    }
+}
+
 uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6) {
     if(table == nullptr || chain == nullptr) {
         return 0;

@@ -19,8 +19,12 @@ constexpr std::uint16_t message_type(int nft_message) {
 
 }  // namespace
 
-NftBatch::NftBatch(std::uint32_t first_seq) : first_seq_(first_seq), next_seq_(first_seq + 1) {
+NftBatch::NftBatch(std::uint32_t first_seq, std::uint32_t generation)
+    : first_seq_(first_seq), next_seq_(first_seq + 1) {
     out_.begin_message(NFNL_MSG_BATCH_BEGIN, 0, first_seq_, AF_UNSPEC, NFNL_SUBSYS_NFTABLES);
+    if(generation != 0) {
+        out_.put_u32(NFNL_BATCH_GENID, generation);
+    }
     out_.end_message();
 }
 

@@ -31,7 +31,9 @@ struct RuleRef {
 // acknowledgement, so that the sender can tell when the kernel has answered all of them.
 class NftBatch {
 public:
-    explicit NftBatch(std::uint32_t first_seq);
+    // With a `generation` (not 0) the kernel refuses the whole batch (ERESTART) unless the
+    // ruleset is still at that generation.
+    explicit NftBatch(std::uint32_t first_seq, std::uint32_t generation = 0);
 
     // Each adds one message and returns its sequence number. Tables and chains are added
     // without "exclusive", so adding one that exists changes nothing.

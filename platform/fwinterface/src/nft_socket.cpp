@@ -33,6 +33,10 @@ constexpr std::size_t listed_rules_max = std::size_t{1} << 21;
 constexpr std::uint16_t new_rule_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_NEWRULE;
 constexpr std::uint16_t get_rule_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_GETRULE;
 constexpr std::uint16_t new_set_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_NEWSET;
+constexpr std::uint16_t new_gen_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_NEWGEN;
+constexpr std::uint16_t get_gen_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_GETGEN;
+constexpr std::uint16_t new_element_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_NEWSETELEM;
+constexpr std::uint16_t get_element_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_GETSETELEM;
 constexpr std::uint16_t get_set_type = (NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_GETSET;
 
 // What the kernel needs to queue its answers to a batch without dropping any: every
@@ -74,6 +78,25 @@ int keep_set_names(const nlattr* attribute, void* data) {
         names.table = mnl_attr_get_str(attribute);
     } else if(mnl_attr_get_type(attribute) == NFTA_SET_NAME) {
         names.name = mnl_attr_get_str(attribute);
+    }
+    return MNL_CB_OK;
+}
+
+int count_one(const nlattr* /*element*/, void* data) {
+    ++*static_cast<std::size_t*>(data);
+    return MNL_CB_OK;
+}
+
+int count_elements(const nlattr* attribute, void* data) {
+    if(mnl_attr_get_type(attribute) == NFTA_SET_ELEM_LIST_ELEMENTS) {
+        mnl_attr_parse_nested(attribute, count_one, data);
+    }
+    return MNL_CB_OK;
+}
+
+int keep_generation(const nlattr* attribute, void* data) {
+    if(mnl_attr_get_type(attribute) == NFTA_GEN_ID && mnl_attr_validate(attribute, MNL_TYPE_U32) >= 0) {
+        *static_cast<std::uint32_t*>(data) = be32toh(mnl_attr_get_u32(attribute));
     }
     return MNL_CB_OK;
 }
@@ -297,6 +320,66 @@ bool NftSocket::list_sets(TableRef table, std::vector<std::string>& names, std::
         return true;
     };
     return dump("sets", ask, keep, error);
+}
+
+bool NftSocket::count_set_elements(TableRef table, std::string_view set, std::size_t& count, std::string& error) {
+    NetlinkWriter request;
+    const auto ask = [&](std::uint32_t seq) {
+        request = NetlinkWriter();
+        request.begin_message(get_element_type, NLM_F_DUMP, seq, table.ipv6 ? NFPROTO_IPV6 : NFPROTO_IPV4);
+        request.put_string(NFTA_SET_ELEM_LIST_TABLE, table.table);
+        request.put_string(NFTA_SET_ELEM_LIST_SET, set);
+        request.end_message();
+        count = 0;
+        return request.bytes();
+    };
+    const auto keep = [&](const nlmsghdr* message) {
+        if(message->nlmsg_type == new_element_type && mnl_nlmsg_get_payload_len(message) >= sizeof(nfgenmsg)) {
+            mnl_attr_parse(message, sizeof(nfgenmsg), count_elements, &count);
+        }
+        return true;
+    };
+    return dump("set elements", ask, keep, error);
+}
+
+bool NftSocket::generation(std::uint32_t& id, std::string& error) {
+    const std::uint32_t seq = next_seq_;
+    advance_seq(1);
+    NetlinkWriter request;
+    request.begin_message(get_gen_type, NLM_F_ACK, seq, AF_UNSPEC);
+    request.end_message();
+    if(mnl_socket_sendto(socket_, request.bytes().data(), request.bytes().size()) < 0) {
+        error = "cannot ask the kernel for the ruleset generation: " + describe_errno(errno);
+        return false;
+    }
+    bool found = false;
+    for(;;) {
+        const ssize_t length = recv(mnl_socket_get_fd(socket_), reply_.data(), reply_.size(), MSG_TRUNC);
+        if(length < 0 && errno == EINTR) {
+            continue;
+        }
+        if(length < 0 || static_cast<std::size_t>(length) > reply_.size()) {
+            error = "no answer from the kernel about the ruleset generation";
+            return false;
+        }
+        int remaining = static_cast<int>(length);
+        for(auto* message = reinterpret_cast<const nlmsghdr*>(reply_.data()); mnl_nlmsg_ok(message, remaining);
+            message = mnl_nlmsg_next(message, &remaining)) {
+            if(message->nlmsg_seq != seq) {
+                continue;
+            }
+            if(message->nlmsg_type == new_gen_type && mnl_nlmsg_get_payload_len(message) >= sizeof(nfgenmsg)) {
+                found = mnl_attr_parse(message, sizeof(nfgenmsg), keep_generation, &id) >= 0;
+            } else if(message->nlmsg_type == NLMSG_ERROR) {
+                const int code = error_of(message);
+                if(code != 0 || !found) {
+                    error = "the kernel did not tell the ruleset generation: " + describe_errno(code <= 0 ? EPROTO : code);
+                    return false;
+                }
+                return true;
+            }
+        }
+    }
 }
 
 bool NftSocket::dump(std::string_view what, const std::function<std::span<const std::byte>(std::uint32_t)>& ask,

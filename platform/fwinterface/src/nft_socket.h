@@ -57,6 +57,14 @@ public:
     // in `error`, when the kernel does not answer in full.
     bool list_sets(TableRef table, std::vector<std::string>& names, std::string& error);
 
+    // How many elements a set of the table holds (a missing set holds none). false, with the
+    // reason in `error`, when the kernel does not answer in full.
+    bool count_set_elements(TableRef table, std::string_view set, std::size_t& count, std::string& error);
+
+    // The ruleset's generation id now. false, with the reason in `error`, when the kernel
+    // does not answer.
+    bool generation(std::uint32_t& id, std::string& error);
+
     // For tests: the next send() gets the smallest receive buffer the kernel allows, so that
     // the kernel's answers overflow it, as when the system runs short of memory.
     void starve_next_send(bool starve) { starve_next_ = starve; }

@@ -5,24 +5,12 @@
 #include <cstring>
 
 #include "conntrack_cutter.h"
+#include "nftables_names.h"
 #include "rule_reader.h"
 #include "save_format.h"
 
 namespace fwinterface {
 namespace {
-
-// The base chain on the forward hook that jumps to an access-control chain.
-std::string hook_chain_of(const ChainKey& chain) { return chain.chain + "_hook"; }
-
-bool is_access_control(const ChainKey& key) {
-    return key == access_control_chain(false) || key == access_control_chain(true);
-}
-
-TableRef table_of(const ChainKey& key) { return TableRef{key.ipv6, key.table}; }
-
-std::string chain_name(const ChainKey& key) {
-    return std::string(key.ipv6 ? "ip6 " : "ip ") + key.table + ' ' + key.chain;
-}
 
 std::string kernel_reason(const BatchResult& result) {
     std::string text = std::strerror(result.error);
@@ -46,6 +34,14 @@ std::unique_ptr<NftablesBackend> NftablesBackend::start(const NftablesOptions& o
         return nullptr;
     }
     std::unique_ptr<NftablesBackend> backend(new NftablesBackend(std::move(socket), options));
+    // Subscribed before the generation is read, so that no later change goes unnoticed.
+    backend->events_ = NftEvents::open(error);
+    if(backend->events_ == nullptr || !backend->learn_generation()) {
+        error = backend->events_ == nullptr ? error : backend->error_;
+        return nullptr;
+    }
+    backend->warn_of_leftovers();
+    backend->detect_iptables();
     // Opened here, so that it lives in the same network namespace as the nf_tables socket.
     ConntrackSocket::Outcome outcome{};
     std::string why;
@@ -57,7 +53,9 @@ std::unique_ptr<NftablesBackend> NftablesBackend::start(const NftablesOptions& o
     return backend;
 }
 
-bool NftablesBackend::is_compiled(const ChainKey& key) const { return options_.sets && is_access_control(key); }
+bool NftablesBackend::is_compiled(const ChainKey& key) const {
+    return options_.sets && !iptables_ && is_access_control(key);
+}
 
 std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
     auto it = chains_.find(key);
@@ -108,8 +106,7 @@ bool NftablesBackend::delete_our_sets(NftBatch& batch) {
             return false;
         }
         for(const std::string& name : names) {
-            if(name.starts_with(compiled_set_prefix) &&
-               name.find_first_not_of("0123456789", compiled_set_prefix.size()) == std::string::npos) {
+            if(is_compiled_set(name, compiled_set_prefix)) {
                 batch.delete_set(table, name);
             }
         }
@@ -120,7 +117,11 @@ bool NftablesBackend::delete_our_sets(NftBatch& batch) {
 // Whatever a previous run or the last transactions left, one batch empties the chains, so
 // that positions start at 1 again in the kernel as in the mirror.
 bool NftablesBackend::take_over() {
-    NftBatch batch(socket_->next_seq());
+    return until_fresh(false, [this] { return take_over_once(); });
+}
+
+NftablesBackend::Sent NftablesBackend::take_over_once() {
+    NftBatch batch(socket_->next_seq(), events_->generation());
     for(bool ipv6 : {false, true}) {
         const ChainKey chain = access_control_chain(ipv6);
         batch.add_table(table_of(chain));
@@ -135,39 +136,53 @@ bool NftablesBackend::take_over() {
         }
     }
     if(!delete_our_sets(batch)) {
-        return false;
+        return Sent::failed;
     }
     write_hooks(batch, options_.jump);
     batch.finish();
-    const BatchResult result = socket_->send(batch);
+    const BatchResult result = commit(batch);
+    if(stale(result, batch)) {
+        return Sent::stale;
+    }
     if(result.outcome != BatchResult::Outcome::committed) {
         error_ = "cannot take the firewall chains over: " + kernel_reason(result);
-        return false;
+        return Sent::failed;
     }
     chains_.clear();
     compiled_.clear();
     for(bool ipv6 : {false, true}) {
         chains_.try_emplace(access_control_chain(ipv6));
-        if(options_.sets) {
+        if(is_compiled(access_control_chain(ipv6))) {
             compiled_.try_emplace(access_control_chain(ipv6), access_control_chain(ipv6), set_counter_);
         }
     }
     out_of_step_ = false;
+    repair_due_ = false;
+    events_->take_findings();
+    events_->take_foreign_rules();
     error_.clear();
-    return true;
+    return Sent::done;
 }
 
 // Writes every chain of the mirror anew in one transaction (chains emptied, sets deleted,
 // rules and sets written as the options say). Used when the kernel's state is unknown after
-// lost answers, and to switch compilation on or off. false when the kernel refuses; the
-// caller then knows nothing about the kernel's chains.
+// lost answers, to switch compilation on or off, and to repair what someone else changed
+// (tables, chains and the hooks are created again where they went missing). false when the
+// kernel refuses; the caller then knows nothing about the kernel's chains.
 bool NftablesBackend::rewrite() {
-    NftBatch batch(socket_->next_seq());
+    return until_fresh(false, [this] { return rewrite_once(); });
+}
+
+NftablesBackend::Sent NftablesBackend::rewrite_once() {
+    NftBatch batch(socket_->next_seq(), events_->generation());
+    write_hooks(batch, options_.jump);
     for(const auto& [key, rules] : chains_) {
+        batch.add_table(table_of(key));
+        batch.add_chain(table_of(key), key.chain);
         batch.flush_chain(table_of(key), key.chain);
     }
     if(!delete_our_sets(batch)) {
-        return false;
+        return Sent::failed;
     }
     std::map<ChainKey, CompiledChain> compiled;
     std::uint32_t next_id = 1;
@@ -183,7 +198,7 @@ bool NftablesBackend::rewrite() {
             std::string why;
             if(!parse_rule_text(rules[i]->text, key.ipv6, spec, why)) {
                 error_ = "cannot read back rule " + std::to_string(i + 1) + " of " + chain_name(key) + ": " + why;
-                return false;
+                return Sent::failed;
             }
             if(chain != nullptr) {
                 chain->insert(tx, i, spec);
@@ -196,10 +211,13 @@ bool NftablesBackend::rewrite() {
     }
     tx.write_elements();
     batch.finish();
-    const BatchResult result = socket_->send(batch);
+    const BatchResult result = commit(batch);
+    if(stale(result, batch)) {
+        return Sent::stale;
+    }
     if(result.outcome != BatchResult::Outcome::committed) {
         error_ = "cannot write the firewall chains anew: " + kernel_reason(result);
-        return false;
+        return Sent::failed;
     }
     bool all = tx.learn(result);
     for(auto [rule, seq] : added) {
@@ -209,10 +227,10 @@ bool NftablesBackend::rewrite() {
     }
     if(!all) {
         error_ = "the kernel's answer to writing the chains anew was incomplete";
-        return false;
+        return Sent::failed;
     }
     compiled_ = std::move(compiled);
-    return true;
+    return Sent::done;
 }
 
 bool NftablesBackend::set_sets(bool sets) {
@@ -236,18 +254,23 @@ void NftablesBackend::reset() {
 }
 
 bool NftablesBackend::set_jump(bool jump) {
-    NftBatch batch(socket_->next_seq());
-    write_hooks(batch, jump);
-    batch.finish();
-    const BatchResult result = socket_->send(batch);
-    if(result.outcome != BatchResult::Outcome::committed) {
-        error_ = std::string("cannot ") + (jump ? "create" : "remove") + " the forward-hook chains: " +
-                 kernel_reason(result);
-        return false;
-    }
-    options_.jump = jump;
-    error_.clear();
-    return true;
+    return until_fresh(true, [this, jump] {
+        NftBatch batch(socket_->next_seq(), events_->generation());
+        write_hooks(batch, jump);
+        batch.finish();
+        const BatchResult result = commit(batch);
+        if(stale(result, batch)) {
+            return Sent::stale;
+        }
+        if(result.outcome != BatchResult::Outcome::committed) {
+            error_ = std::string("cannot ") + (jump ? "create" : "remove") + " the forward-hook chains: " +
+                     kernel_reason(result);
+            return Sent::failed;
+        }
+        options_.jump = jump;
+        error_.clear();
+        return Sent::done;
+    });
 }
 
 // A chain new to the mirror is only taken on when the kernel has no rules in it: rules the
@@ -356,39 +379,51 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
         error_ = out_of_step_text;
         return false;
     }
-    if(!claim_new_chains(transaction)) {
+    // What someone else changed is put right first, so that positions mean what they say.
+    if(!catch_up()) {
         return false;
+    }
+    return until_fresh(true, [this, transaction] { return apply_once(transaction); });
+}
+
+NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> transaction) {
+    if(!claim_new_chains(transaction)) {
+        return Sent::failed;
     }
     // The mirror changes in place while the batch is written, so that positions of later
     // operations see earlier ones; the undo log takes it back unless the kernel confirms.
-    NftBatch batch(socket_->next_seq());
+    NftBatch batch(socket_->next_seq(), events_->generation());
     UndoLog<Chains> undo(chains_, transaction.size());
     Written written;
     written.operation_seqs.reserve(transaction.size());
     CompiledTransaction compiled(batch, written.next_id);
     for(std::size_t n = 0; n < transaction.size(); ++n) {
         if(!write_operation(batch, undo, compiled, transaction[n], n + 1, written)) {
-            return false;
+            return Sent::failed;
         }
     }
     compiled.write_elements();
     batch.finish();
-    const BatchResult result = socket_->send(batch);
+    const BatchResult result = commit(batch);
     switch(result.outcome) {
     case BatchResult::Outcome::refused:
+        if(stale(result, batch)) {
+            return Sent::stale;
+        }
         error_ = describe_refusal(result, batch, transaction, written);
-        return false;
+        return Sent::failed;
     case BatchResult::Outcome::committed:
         if(learn_handles(result, batch, written) && compiled.learn(result)) {
             settle(undo, written);
             cut_connections(written);
-            return true;
+            catch_up();  // our own notifications, and whatever came right after them
+            return Sent::done;
         }
         break;
     case BatchResult::Outcome::unknown: break;
     }
     if(!written.compiled) {
-        return reconcile(undo, written);
+        return reconcile(undo, written) ? Sent::done : Sent::failed;
     }
     // Set elements cannot be told apart by reading rule handles back: the transaction is
     // taken back here and the kernel's chains are written anew from what stands.
@@ -397,10 +432,10 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
     if(!rewrite()) {
         out_of_step_ = true;
         error_ = out_of_step_text;
-        return false;
+        return Sent::failed;
     }
     error_ = "lost the kernel's answer; the transaction was taken back";
-    return false;
+    return Sent::failed;
 }
 
 // A forward chain usually lets established flows through before our rules see them: the
@@ -485,6 +520,7 @@ bool NftablesBackend::reconcile(UndoLog<Chains>& undo, const Written& written) {
                 rules[i]->handle = handles[i];
             }
         }
+        events_->expect_own();
         settle(undo, written);
         return true;
     }

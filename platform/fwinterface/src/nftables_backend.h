@@ -2,6 +2,7 @@
 #define FWINTERFACE_NFTABLES_BACKEND_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "compiled_chain.h"
 #include "conntrack_cutter.h"
+#include "nft_events.h"
 #include "nft_socket.h"
 #include "ruleset_backend.h"
 #include "undo_log.h"
@@ -30,12 +32,22 @@ namespace fwinterface {
 // previous run left. Any other chain is taken on at its first insertion, created when
 // missing and refused when it already holds rules, so that no one else's rules are lost.
 //
+// Nobody else should change what this backend owns, but on a gateway someone may (a firewall
+// reload, an administrator, a package upgrade). The backend follows nf_tables' notifications
+// and every batch carries the generation it was written for: when another program changed
+// its tables, chains or sets, it writes them anew from the mirror in one transaction (a
+// repair, logged) before anything else; a batch refused because the ruleset moved on is
+// written again after that.
+//
 // With the option `sets` the access-control chains are compiled (see CompiledChain): the
 // kernel holds one rule per run of alike rules, matching the source against a named set,
 // while positions, the dump and every answer stay those of the positional chain.
 struct NftablesOptions {
     bool jump = false;  // own the forward-hook chains that jump to the access-control chains
-    bool sets = true;   // compile the access-control chains into set lookups
+    // Compile the access-control chains into set lookups, unless iptables-nft uses their
+    // tables: iptables-nft-save prints a rule without its set lookup, and a restore of that
+    // would drop everyone.
+    bool sets = false;
     bool cut_connections = true;  // DROP rules a commit adds end the open connections they cover
 };
 
@@ -58,6 +70,11 @@ public:
     // The access-control tables as the kernel holds them, in nft syntax; false, with the
     // reason in `text`, when they cannot be read.
     static bool kernel_listing(std::string& text);
+    // The rules of one kernel chain in nft syntax with their handles, in chain order; `missing`
+    // tells a chain that does not exist. false, with the reason in `error`, when the kernel
+    // cannot be read.
+    using RuleTexts = std::vector<std::pair<std::uint64_t, std::string>>;
+    static bool rule_texts(const ChainKey& key, RuleTexts& rules, bool& missing, std::string& error);
     // Empties every chain of the mirror in the kernel; the mirror holds the two empty
     // access-control chains again. Also brings a backend that lost step back in step.
     void reset() override;
@@ -71,6 +88,16 @@ public:
     bool set_sets(bool sets);
 
     void set_cut_connections(bool cut) { options_.cut_connections = cut; }
+
+    // For the event loop: the descriptor that becomes readable when the kernel reports a
+    // change, and what to do then (or when the delay watch() asked for has passed). watch()
+    // returns that delay in milliseconds, -1 for none.
+    int watch_fd() const { return events_->fd(); }
+    int watch();
+
+    // Compares the kernel with the mirror: `differences` holds one line per difference, ""
+    // when they agree. false, with the reason in `differences`, when the kernel cannot be read.
+    bool check(std::string& differences);
 
     // Test hook: the answers to the next transaction overflow the receive buffer.
     void lose_answers_next() { socket_->starve_next_send(true); }
@@ -94,7 +121,29 @@ private:
         std::vector<std::pair<bool, RuleSpec>> stopping;          // inserted DROP/REJECT rules, IPv6 or not
     };
 
+    enum class Sent : std::uint8_t { done, failed, stale };
+
     NftablesBackend(std::unique_ptr<NftSocket> socket, const NftablesOptions& options);
+
+    Sent apply_once(std::span<const Operation> transaction);
+    Sent take_over_once();
+    Sent rewrite_once();
+    // Runs `attempt` again, after reading what changed (and repairing, with `repair`), while
+    // its batch is refused because another program committed first.
+    bool until_fresh(bool repair, const std::function<Sent()>& attempt);
+    void warn_of_leftovers();
+    void detect_iptables();
+    // Sends a finished batch; one the kernel committed is expected among the notifications.
+    BatchResult commit(const NftBatch& batch);
+    static bool stale(const BatchResult& result, const NftBatch& batch);
+    NftEvents::Concern owns(const NftEvents::Subject& subject) const;
+    // Reads the notifications and repairs when someone else changed what we own. false when
+    // a repair was needed and failed.
+    bool catch_up();
+    bool learn_generation();
+    bool repair();
+    std::string name_rules(const std::vector<NftEvents::ForeignRule>& rules) const;
+    bool check_chain(const ChainKey& key, std::string& differences);
 
     bool is_compiled(const ChainKey& key) const;
     bool delete_our_sets(NftBatch& batch);
@@ -112,6 +161,7 @@ private:
                                  std::span<const Operation> transaction, const Written& written) const;
 
     std::unique_ptr<NftSocket> socket_;
+    std::unique_ptr<NftEvents> events_;
     std::unique_ptr<ConntrackSocket> conntrack_;  // nullptr where the kernel has no conntrack
     NftablesOptions options_;
     Chains chains_;
@@ -121,6 +171,10 @@ private:
     // The kernel's chains no longer match the mirror in a way that could be worked out:
     // every transaction is refused until reset() empties the chains.
     bool out_of_step_ = false;
+    // iptables-nft uses the filter tables, so compiled chains would be misread there.
+    bool iptables_ = false;
+    bool repair_due_ = false;    // a repair failed: tried again before the next transaction
+    std::string repair_reason_;  // what was found, for the repair's log line
 };
 
 }  // namespace fwinterface

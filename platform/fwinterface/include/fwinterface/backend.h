@@ -76,6 +76,28 @@ char* fw_dump(void);
  * read. */
 char* fw_kernel_dump(void);
 
+/* Other programs may change the kernel's ruleset. The nftables backend follows the kernel's
+ * notifications: when someone else changed its tables, chains or sets, it writes them anew
+ * from the running ruleset in one transaction and logs one line saying what it found (foreign
+ * rules named) and what it restored; a transaction that meets such a change is applied after
+ * the repair, so no change is lost.
+ *
+ * For the event loop: the descriptor that becomes readable when the kernel reports a change,
+ * -1 for a backend that keeps nothing in the kernel. Valid until the next fw_backend_select(). */
+int fw_backend_watch_fd(void);
+
+/* To call when that descriptor is readable, or when the delay it returned last has passed:
+ * reads the notifications and repairs what others changed. Returns the milliseconds after
+ * which to call it again even without news (a repair the kernel refused is tried again), -1
+ * for none. */
+int fw_backend_watch(void);
+
+/* The differences between the running ruleset and what the kernel holds now, one line each,
+ * "" when they agree (a repair that is due may not have run yet). Owned by the caller (free());
+ * NULL, with the reason in fw_backend_error(), for the memory backend or when the kernel
+ * cannot be read. */
+char* fw_check(void);
+
 /* Rules in the running chain, 0 when it does not exist or an argument is NULL. */
 uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6);
 
