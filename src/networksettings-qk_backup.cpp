@@ -3,8 +3,10 @@
 
 #include "networksettings-qk_backup.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -44,6 +46,10 @@ struct import_run_t {
     amxd_object_t* root = nullptr;
     amxc_var_t* refused = nullptr;  // list in the result
     std::string error;
+    // Per kind, the highest index the tree carries (keys) or names (references): a named
+    // instance goes above it, so that it never takes the place a reference of the tree means.
+    std::map<std::string, uint32_t> floor;
+    const amxc_var_t* named = nullptr;  // the tree's "Indices" (see _Export)
 };
 import_run_t* current_run = nullptr;
 
@@ -132,11 +138,90 @@ uint32_t index_of_key(const amxd_object_t* templ, std::string_view key) {
     return index <= AMXD_MAX_INDEX ? static_cast<uint32_t>(index) : 0;
 }
 
+// The key an instance is saved under: its name, or "<Template>-<index>" when it has none (an
+// all-digit key would be read back as a name it cannot have). The data model keeps that form
+// for the instance at that index, so keys never collide.
+std::string instance_key(const amxd_object_t* instance) {
+    const std::string named = amxd_object_get_name(instance, AMXD_OBJECT_NAMED);
+    const std::string indexed = amxd_object_get_name(instance, AMXD_OBJECT_INDEXED);
+    if(named != indexed) {
+        return named;
+    }
+    return std::string(amxd_object_get_name(amxd_object_get_parent(instance), AMXD_OBJECT_NAMED)) + "-" + indexed;
+}
+
+// Where the tree's "Indices" keeps a template's named instances: "AccessControl", or
+// "NetworkObject.<key>.Rule" for the rules of one object.
+std::string kind_path(const amxd_object_t* templ) {
+    const amxd_object_t* owner = amxd_object_get_parent(templ);
+    const std::string name = amxd_object_get_name(templ, AMXD_OBJECT_NAMED);
+    if(amxd_object_get_type(owner) != amxd_object_instance) {
+        return name;
+    }
+    return std::string(amxd_object_get_name(amxd_object_get_parent(owner), AMXD_OBJECT_NAMED)) + "." + instance_key(owner) + "." + name;
+}
+
 // Records the addition of the instance `key` stands for.
 void add_instance(amxd_trans_t* trans, amxd_object_t* base, const char* key) {
-    const uint32_t index = index_of_key(base, key);
+    uint32_t index = index_of_key(base, key);
+    const char* name = index == 0 ? key : nullptr;
+    if((index == 0) && (current_run != nullptr)) {
+        const amxc_var_t* saved = amxc_var_get_key(amxc_var_get_key(current_run->named, kind_path(base).c_str(), AMXC_VAR_FLAG_DEFAULT),
+                                                   key, AMXC_VAR_FLAG_DEFAULT);
+        const uint32_t named = saved == nullptr ? 0 : amxc_var_dyncast(uint32_t, saved);
+        index = named <= AMXD_MAX_INDEX ? named : 0;
+    }
+    if((index == 0) && (current_run != nullptr)) {
+        const auto floor = current_run->floor.find(amxd_object_get_name(base, AMXD_OBJECT_NAMED));
+        if((floor != current_run->floor.end()) && (floor->second >= amxd_object_get_last_index(base)) &&
+           (floor->second < AMXD_MAX_INDEX)) {
+            index = floor->second + 1;
+        }
+    }
     amxd_trans_select_object(trans, base);
-    amxd_trans_add_inst(trans, index, index == 0 ? key : nullptr);
+    amxd_trans_add_inst(trans, index, name);
+}
+
+// The index a reference element "<root>.<kind>.<n>[.]" names; 0 for any other element.
+uint32_t referenced_index(std::string_view element, const std::string& prefix, const std::string& kind) {
+    const std::string head = prefix + kind + ".";
+    if(!element.starts_with(head)) {
+        return 0;
+    }
+    std::string_view id = element.substr(head.size());
+    if(id.ends_with(".")) {
+        id.remove_suffix(1);
+    }
+    if(id.empty() || (id.size() > 10) || (id.find_first_not_of("0123456789") != std::string_view::npos)) {
+        return 0;
+    }
+    const unsigned long long index = std::stoull(std::string(id));
+    return index <= AMXD_MAX_INDEX ? static_cast<uint32_t>(index) : 0;
+}
+
+// Fills the run's floors from the tree `kinds` (the table of kind name to saved list).
+void plan_floors(const amxd_object_t* root, const amxc_var_t* kinds, import_run_t& run) {
+    const std::string prefix = object_path(root, AMXD_OBJECT_INDEXED) + ".";
+    for(const import_kind_t& kind : import_kinds) {
+        uint32_t& floor = run.floor[kind.name];
+        const amxd_object_t* templ = amxd_object_get_child(root, kind.name);
+        amxc_var_for_each(entry, amxc_var_get_key(kinds, kind.name, AMXC_VAR_FLAG_DEFAULT)) {
+            amxc_var_for_each(instance, entry) {
+                floor = std::max(floor, templ == nullptr ? 0u : index_of_key(templ, amxc_var_key(instance)));
+                for(const char* param : reference_params) {
+                    const std::string list = text_of(amxc_var_get_key(instance, param, AMXC_VAR_FLAG_DEFAULT));
+                    std::string_view rest(list);
+                    while(!rest.empty()) {
+                        const std::size_t comma = rest.find(',');
+                        for(const import_kind_t& target : import_kinds) {
+                            run.floor[target.name] = std::max(run.floor[target.name], referenced_index(rest.substr(0, comma), prefix, target.name));
+                        }
+                        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+                    }
+                }
+            }
+        }
+    }
 }
 
 uint32_t added_index(const amxd_trans_t* trans) {
@@ -271,18 +356,6 @@ void copy_into(amxc_var_t* table, const char* key, const amxc_var_t* value) {
     }
 }
 
-// The key an instance is saved under: its name, or "<Template>-<index>" when it has none (an
-// all-digit key would be read back as a name it cannot have). The data model keeps that form
-// for the instance at that index, so keys never collide.
-std::string instance_key(const amxd_object_t* instance) {
-    const std::string named = amxd_object_get_name(instance, AMXD_OBJECT_NAMED);
-    const std::string indexed = amxd_object_get_name(instance, AMXD_OBJECT_INDEXED);
-    if(named != indexed) {
-        return named;
-    }
-    return std::string(amxd_object_get_name(amxd_object_get_parent(instance), AMXD_OBJECT_NAMED)) + "-" + indexed;
-}
-
 // The instance's parameters, and those of its child objects as nested tables. References name
 // instances by name where they have one, so they hold in a tree whose indices differ.
 void export_parameters(const amxd_object_t* root, const amxd_object_t* object, amxc_var_t* out) {
@@ -305,9 +378,25 @@ void export_parameters(const amxd_object_t* root, const amxd_object_t* object, a
     }
 }
 
+// Records the index of each named instance of `templ` in the tree's "Indices", so that an
+// import puts it back there (the others carry theirs in their key).
+void export_named_indices(const amxd_object_t* templ, amxc_var_t* tree) {
+    amxc_var_t* indices = amxc_var_get_key(tree, "Indices", AMXC_VAR_FLAG_DEFAULT);
+    amxc_var_t* table = nullptr;
+    amxd_object_for_each_instance(instance, templ) {
+        if(strcmp(amxd_object_get_name(instance, AMXD_OBJECT_NAMED), amxd_object_get_name(instance, AMXD_OBJECT_INDEXED)) == 0) {
+            continue;
+        }
+        indices = indices != nullptr ? indices : amxc_var_add_new_key_htable(tree, "Indices");
+        table = table != nullptr ? table : amxc_var_add_new_key_htable(indices, kind_path(templ).c_str());
+        amxc_var_add_key(uint32_t, table, amxd_object_get_name(instance, AMXD_OBJECT_NAMED), amxd_object_get_index(instance));
+    }
+}
+
 void export_kind(const amxd_object_t* root, const char* kind, amxc_var_t* tree) {
     const amxd_object_t* templ = amxd_object_get_child(root, kind);
     amxc_var_t* list = amxc_var_add_new_key_list(tree, kind);
+    export_named_indices(templ, tree);
     amxd_object_for_each_instance(instance, templ) {
         amxc_var_t* entry = amxc_var_add_new_htable(list);
         amxc_var_t* value = amxc_var_add_new_key_htable(entry, instance_key(instance).c_str());
@@ -317,6 +406,7 @@ void export_kind(const amxd_object_t* root, const char* kind, amxc_var_t* tree) 
         }
         copy_into(value, "Name", amxd_object_get_param_value(instance, "Name"));
         amxc_var_t* rules = amxc_var_add_new_key_list(value, "Rule");
+        export_named_indices(amxd_object_get_child(instance, "Rule"), tree);
         amxd_object_for_each_instance(rule, amxd_object_get_child(instance, "Rule")) {
             amxc_var_t* rule_value = amxc_var_add_new_key_htable(amxc_var_add_new_htable(rules), instance_key(rule).c_str());
             for(const char* name : rule_params) {
@@ -344,6 +434,10 @@ amxd_status_t _Import(amxd_object_t* object, amxd_function_t* /*func*/, amxc_var
         amxc_var_set_type(ret, AMXC_VAR_ID_HTABLE);
         run.refused = amxc_var_add_new_key_list(ret, "refused");
     }
+    const amxc_var_t* tree = amxc_var_get_pathf(args, AMXC_VAR_FLAG_DEFAULT, "data.set.hgwconfig.%sNetworkSettings.",
+                                                 networksettings_get_vendor_prefix());
+    plan_floors(object, tree, run);
+    run.named = amxc_var_get_key(tree, "Indices", AMXC_VAR_FLAG_DEFAULT);
     current_run = &run;
     amxd_status_t status = amxd_status_ok;
     for(const import_kind_t& kind : import_kinds) {

@@ -142,7 +142,7 @@ TEST_F(ImportExport, RefusedValuesAreReportedAndNeverWiden) {
     amxc_string_init(&text, 0);
     amxj_write(&ret, &text, false);
     EXPECT_STREQ(amxc_string_get(&text, 0),
-                 R"({"refused":[{"path":"Device.NetworkSettings.PortForwardingRule.1.DestPort","value":"http"},)"
+                 R"({"refused":[{"path":"Device.NetworkSettings.PortForwardingRule.5.DestPort","value":"http"},)"
                  R"({"path":"Device.NetworkSettings.AccessControl.1.Bogus","value":1}]})");
     amxc_string_clean(&text);
     amxc_var_clean(&ret);

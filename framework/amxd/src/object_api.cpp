@@ -196,6 +196,10 @@ uint32_t amxd_object_get_index(const amxd_object_t* const object) {
     return object == nullptr ? 0 : object->index;
 }
 
+uint32_t amxd_object_get_last_index(const amxd_object_t* const templ) {
+    return (templ == nullptr) || (templ->type != amxd_object_template) ? 0 : templ->last_index;
+}
+
 char* amxd_object_get_path(const amxd_object_t* const object, const uint32_t flags) {
     if(object == nullptr) {
         return nullptr;

@@ -82,6 +82,8 @@ amxd_object_type_t amxd_object_get_type(const amxd_object_t* const object);
 const char* amxd_object_get_name(const amxd_object_t* const object, const uint32_t flags);
 
 uint32_t amxd_object_get_index(const amxd_object_t* const object);   /* 0 for non-instances */
+/* The highest index a template ever gave (the next one is above it); 0 for non-templates. */
+uint32_t amxd_object_get_last_index(const amxd_object_t* const templ);
 
 /* The full path from the top-level object ("Device.X.AccessControl.1"), instances written by
  * index (AMXD_OBJECT_INDEXED, the default) or by name (AMXD_OBJECT_NAMED), with a trailing "."
