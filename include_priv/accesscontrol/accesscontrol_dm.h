@@ -61,7 +61,8 @@ amxd_status_t _accesscontrol_destroy(amxd_object_t* object, amxd_param_t* param,
                                      const amxc_var_t* const args, amxc_var_t* const retval, void* priv);
 
 /* Bus callback of the subscriptions on referenced port forwarding rules, network objects and
- * hosts: restarts the commit timer. `priv` is the record. */
+ * hosts: restarts the commit timer, or updates at once when an instance was removed. `priv` is
+ * the record. */
 void accesscontrol_update_value_callback(const char* const sig_name, const amxc_var_t* const data, void* const priv);
 
 /* Rule update: rebuilds the instance's rules from nothing and writes Status with StatusInfo.
