@@ -122,6 +122,8 @@ TEST_F(ExprSemantics, MatchesAndStartsWith) {
     // A backslash other than an escape reaches the pattern as written.
     EXPECT_TRUE(is("'a.b' matches '^a\\.b$' && !('axb' matches '^a\\.b$')"));
     EXPECT_FALSE(is("u32 matches '8'"));
+    // GNU classes are kept; '.' spans a newline and '^' '$' anchor at the ends of the text only.
+    EXPECT_TRUE(is("text matches '^\\w+\\b[[:space:]]*$' && 'a\nb' matches '^a.b$' && !('a\nb' matches '^b')"));
     EXPECT_TRUE(is("text starts with 'ab' && text starts with '' && text starts with text"));
     EXPECT_FALSE(is("text starts with 'abcd'"));
     EXPECT_FALSE(is("u32 starts with '8'"));

@@ -1,5 +1,7 @@
 // Network objects: what each kind of rule publishes in RuleIPList, the object's sorted
 // NetworkObjectIPList, and rules that follow devices of the device map.
+#include <algorithm>
+
 #include "module_fixture.h"
 #include "networkobject/networkobject_dm.h"
 
@@ -185,6 +187,17 @@ TEST_F(NetworkObject, DeviceReportsKeepTheRuleListCurrent) {
     settle();
     EXPECT_EQ(rule_list(mac_rule), "");
     EXPECT_EQ(object_list(), "IPAddress:192.168.1.9");
+}
+
+// A device-map rule may select far more addresses than a text parameter holds by default.
+TEST_F(NetworkObject, ListsLongerThanATextBoundArePublished) {
+    for(int i = 0; i < 300; ++i) {
+        device({{"Name", "tv"}, {"IPAddress", "10.1." + std::to_string(i / 200) + "." + std::to_string(i % 200)}});
+    }
+    const std::string tvs = rule({{"Type", "HostName"}, {"HostName", "^tv$"}});
+    EXPECT_GT(rule_list(tvs).size(), AMXD_PARAM_MAX_LENGTH);
+    const std::string all = object_list();
+    EXPECT_EQ(std::count(all.begin(), all.end(), ','), 299);
 }
 
 // The closed query reports nothing more: devices only it matched must not come back.

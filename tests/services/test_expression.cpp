@@ -191,14 +191,9 @@ TEST(QueryExpression, HostileSizesAreBounded) {
     EXPECT_FALSE(selects(chain, device("t500")));
 }
 
-// Any client opens queries: what the engine cannot match in one pass is refused; patterns a
-// backtracking engine spends seconds on per device are matched like any other.
-TEST(QueryExpression, PatternsAreBoundedAndMatchedInOnePass) {
-    for(const std::string& pattern : {std::string("a{1001}"), std::string("(a{1,100}){1,100}"), std::string(amxp::kRegexMaxPattern + 1, 'a')}) {
-        const ParseError error = refusal(".Name matches \"" + pattern + "\"");
-        EXPECT_EQ(error.position, 14U) << pattern;
-        EXPECT_NE(error.message.find("invalid pattern"), std::string::npos) << pattern << ": " << error.message;
-    }
+// Any client opens queries (refusals: amxp's tests): patterns a backtracking engine spends
+// seconds on per device are matched like any other, case aside.
+TEST(QueryExpression, PatternsAreMatchedInOnePass) {
     const DeviceFields long_name = device("", {{"Name", std::string(1500, 'a')}});
     EXPECT_FALSE(selects(".Name matches \"(.?){255}(.?){255}(.?){255}(.?){250}z\"", long_name));
     EXPECT_TRUE(selects(".Name matches \"(.?){255}(.?){255}(.?){255}(.?){250}A$\"", long_name));

@@ -22,8 +22,8 @@ struct Number {
 };
 
 // What an operand evaluates to. monostate is "nothing": an absent field, a NULL value, a list
-// or a table. A text view always points into NUL-terminated storage (a variant's text or a
-// literal's std::string) that outlives the evaluation, so it can be handed to regexec.
+// or a table. A text view always points into storage (a variant's text or a literal's
+// std::string) that outlives the evaluation.
 using Value = std::variant<std::monostate, bool, Number, std::string_view>;
 
 // The value of a variant found in the event data (borrowed: texts point into it).

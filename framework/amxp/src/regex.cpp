@@ -27,6 +27,8 @@ std::unique_ptr<Regex> Regex::compile(std::string_view pattern, Case letters, st
     }
     re2::RE2::Options options;
     options.set_posix_syntax(true);
+    options.set_perl_classes(true);    // \w \s \d, which clients used with the GNU engine
+    options.set_word_boundary(true);   // \b \B
     options.set_one_line(true);
     options.set_dot_nl(true);
     options.set_encoding(re2::RE2::Options::EncodingLatin1);

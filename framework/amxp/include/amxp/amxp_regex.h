@@ -26,8 +26,8 @@ inline constexpr long kRegexMaxMemory = 256L << 10;    // compiled program and m
 inline constexpr std::size_t kRegexMaxSteps = std::size_t{1} << 22;
 
 // A POSIX extended regular expression searched anywhere in a text. `^` and `$` anchor at the
-// ends of the text only and `.` matches a newline, as with regexec. Bytes are characters.
-// Back-references and bounds above 1000 are refused.
+// ends of the text only, `.` matches a newline, and `\w \s \b` work as with the GNU engine.
+// Bytes are characters. Back-references and bounds above 1000 are refused.
 class Regex {
 public:
     enum class Case { sensitive, insensitive };
