@@ -18,12 +18,6 @@ namespace {
 constexpr const char* kZone = "gwrt";
 constexpr const char* kStateFileName = "gwrt-state.json";
 
-// The loaded state, the import's arguments and its queued events are a passing peak of a
-// size close to what the restored tree keeps; handed back, the process does not stay at the peak.
-void release_freed_memory(void* /*priv*/) {
-    malloc_trim(0);
-}
-
 std::string owned_text(char* text) {
     std::string copy = text == nullptr ? "" : text;
     std::free(text);
@@ -75,6 +69,7 @@ Persistence::~Persistence() {
         amxp_slot_disconnect_with_priv(amxd_dm_get_sigmngr(dm_), on_event, this);
     }
     amxd_dm_set_index_hook(dm_, nullptr, nullptr);
+    amxp_loop_cancel_deferred(on_restored, this);
     amxp_timer_delete(&timer_);
 }
 
@@ -113,10 +108,15 @@ void Persistence::restore() {
         return;
     }
     zebTraceZ(TRACE_LEVEL_NOTICE, kZone, "state: restored from %s", loaded.path.c_str());
-    amxp_loop_defer(release_freed_memory, nullptr);  // after the import's events
     // What was just read needs no rewrite; a fallback copy does, so the current file is good again.
     if (loaded.path == store_.current_path()) {
         last_written_ = loaded.bytes;
+        // Nor do the import's own events call for a save: exporting a large tree only to find
+        // the bytes unchanged costs as much as a good part of the restore.
+        restoring_ = true;
+    }
+    if (amxp_loop_defer(on_restored, this) != 0) {
+        restoring_ = false;
     }
 }
 
@@ -186,8 +186,18 @@ bool Persistence::relevant(const char* sig_name, const amxc_var_t* data) const {
     return false;
 }
 
+void Persistence::on_restored(void* priv) {
+    static_cast<Persistence*>(priv)->restoring_ = false;
+    // The loaded state, the import's arguments and its events were a passing peak about the
+    // size of what the restored tree keeps; handed back, the process does not stay at it.
+    malloc_trim(0);
+}
+
 void Persistence::on_event(const char* sig_name, const amxc_var_t* data, void* priv) {
     auto* self = static_cast<Persistence*>(priv);
+    if (self->restoring_) {
+        return;  // an event of the import, queued before on_restored
+    }
     // Armed once per burst, not restarted, so a steady stream of changes is still saved.
     if (self->relevant(sig_name, data) && amxp_timer_get_state(self->timer_) != amxp_timer_started) {
         amxp_timer_start(self->timer_, self->config_.delay_ms);

@@ -63,6 +63,8 @@ public:
 private:
     static void on_event(const char* sig_name, const amxc_var_t* data, void* priv);
     static void on_timer(amxp_timer_t* timer, void* priv);
+    // Deferred behind the import's events: the end of the restore.
+    static void on_restored(void* priv);
     static uint32_t saved_index(const amxd_object_t* templ, const char* name, void* priv);
 
     bool relevant(const char* sig_name, const amxc_var_t* data) const;
@@ -79,6 +81,7 @@ private:
     std::string watched_prefix_;  // indexed path of the export object, with a trailing "."
     amxp_timer_t* timer_ = nullptr;
     bool watching_ = false;
+    bool restoring_ = false;  // the import's events, restoring the current file, are on their way
     std::string last_written_;
     std::map<std::string, std::deque<uint32_t>> restore_plan_;  // template path -> indices
     std::chrono::nanoseconds last_save_duration_ {0};
