@@ -1,9 +1,10 @@
 // What a change costs the access-control module, measured on the memory firewall:
 //   - the rule update of one instance (withdraw its rules, gather, expand, insert, commit) for
-//     1, 100 and 1,000 sources times 4 port entries of one or two protocols;
+//     1 to 10,000 sources times 4 port entries of one or two protocols (4 to 40,000 rules);
 //   - the deletion of one rule set among 100 (every later rule is renumbered).
 // Baseline, in the same run: the firewall library alone inserting the same rules with one
-// commit and removing them at the front with one commit each, as the module does.
+// commit and removing them at the front with one commit each, as the module does, or with one
+// commit for all.
 // The module is loaded as the runtime loads it (loaded_module.h); trace output is limited to
 // warnings (per-rule information lines are what a production trace configuration filters out).
 #include <benchmark/benchmark.h>
