@@ -1,9 +1,10 @@
 // What a change costs the access-control module, measured on the memory firewall:
 //   - the rule update of one instance (withdraw its rules, gather, expand, insert, commit) for
-//     1, 100 and 1,000 sources times 4 port entries of one or two protocols;
+//     1 to 10,000 sources times 4 port entries of one or two protocols (4 to 40,000 rules);
 //   - the deletion of one rule set among 100 (every later rule is renumbered).
 // Baseline, in the same run: the firewall library alone inserting the same rules with one
-// commit and removing them at the front with one commit each, as the module does.
+// commit and removing them at the front with one commit each, as the module does, or with one
+// commit for all.
 // The module is loaded as the runtime loads it (loaded_module.h); trace output is limited to
 // warnings (per-rule information lines are what a production trace configuration filters out).
 #include <benchmark/benchmark.h>
@@ -14,6 +15,7 @@
 #include <fwinterface/backend.h>
 #include <fwinterface/interface.h>
 
+#include "fw_bench_rules.h"
 #include "loaded_module.h"
 
 namespace {
@@ -127,6 +129,30 @@ BENCHMARK(BM_FirewallBaseline)
     ->Args({250, 2})
     ->Args({10000, 1}) // 40,000 rules
     ->Unit(benchmark::kMillisecond);
+
+// What a deletion of a whole access control in one commit would cost the firewall library:
+// the rules inserted with one commit, then all withdrawn from the front in one commit.
+void BM_FirewallRemoveAllInOneCommit(benchmark::State& state) {
+    const auto rules = fwbench::make_rules(static_cast<std::size_t>(state.range(0)));
+    fw_backend_select("memory");
+    fw_reset();
+    for(auto _ : state) {
+        for(std::size_t n = 0; n < rules.size(); n++) {
+            fw_add_rule(rules[n].get(), static_cast<uint32_t>(n + 1));
+        }
+        fw_apply();
+        for(const fwbench::Rule& rule : rules) {
+            fw_delete_rule(rule.get(), 1);
+        }
+        if(fw_apply() != FW_OK || fw_chain_size("filter", FW_CHAIN, false) != 0) {
+            state.SkipWithError("rules left behind");
+            break;
+        }
+    }
+    fw_reset();
+    per_rule_counters(state, state.range(0));
+}
+BENCHMARK(BM_FirewallRemoveAllInOneCommit)->ArgName("rules")->Arg(100)->Arg(1000)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 // Deleting one set that stands in the middle of 100: its rules leave the chain and every rule
 // of the 50 sets behind it is renumbered. The set is put back (at the end) outside the timing.

@@ -3,6 +3,7 @@
 // object's NetworkObjectIPList holds every entry and the firewall holds one DROP rule per
 // source. Besides the time, the counters give the memory the restore needs: the peak resident
 // size during it and what stays resident after it, both above the size before it.
+// And the resident memory per blocked source of one large access control.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -123,5 +124,33 @@ void BM_RestoreByImport(benchmark::State& state) {
     state.counters["rss_held_MB"] = held / 1e6;
 }
 BENCHMARK(BM_RestoreByImport)->ArgName("rules")->Arg(1000)->Arg(3000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// What each blocked source keeps resident: one access control over a range of N addresses and
+// one port, on the memory firewall, from before the object exists until its N rules are in.
+void BM_ResidentPerSource(benchmark::State& state) {
+    const int64_t sources = state.range(0);
+    double per_source = 0;
+    for(auto _ : state) {
+        modbench::LoadedModule module;
+        const Resident before = resident();
+        const std::string last = "10.0." + std::to_string((sources - 1) / 256) + "." + std::to_string((sources - 1) % 256);
+        const std::string group = module.add("Device.NetworkSettings.NetworkObject.", {{"Name", "bench"}});
+        module.add(group + ".Rule.", {{"Type", "IPRange"}, {"SourceIP", "10.0.0.0"}, {"SourceIPRangeMax", last}});
+        const std::string ports =
+            module.add("Device.NetworkSettings.PortForwardingRule.", {{"DestPort", "80"}, {"Protocol", "6"}});
+        module.add("Device.NetworkSettings.AccessControl.",
+                   {{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ports}});
+        amxp_clock_advance(2000);  // the access control's commit delay
+        while(amxp_loop_run_pending() > 0) {
+        }
+        per_source = (resident().now - before.now) / static_cast<double>(sources);
+        if(!module.ok() || fw_chain_size("filter", FW_CHAIN, false) != static_cast<uint32_t>(sources)) {
+            state.SkipWithError("the sources were not all blocked");
+        }
+    }
+    state.counters["sources"] = static_cast<double>(sources);
+    state.counters["rss_bytes_per_source"] = per_source;
+}
+BENCHMARK(BM_ResidentPerSource)->ArgName("sources")->Arg(65536)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

@@ -1,7 +1,8 @@
-# The access-control module: rule updates of one instance and set deletion, on the memory
-# firewall, with the module loaded by the definition loader as the runtime loads it.
+# The access-control module: rule updates of one instance, set deletion and the restore of a
+# saved configuration, on the memory firewall, with the module loaded by the definition loader
+# as the runtime loads it.
 if(TARGET networksettings-qk AND TARGET amxo AND TARGET amxb AND TARGET fwinterface)
-  gw_add_bench(bench_module SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_module.cpp
+  gw_add_bench(bench_module SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_module.cpp ${CMAKE_CURRENT_LIST_DIR}/bench_restore.cpp
     LIBS amxb amxo amxd amxp amxc zebtrace fwrules fwinterface ${CMAKE_DL_LIBS})
   target_include_directories(bench_module PRIVATE ${PROJECT_SOURCE_DIR}/include_priv)
   target_compile_definitions(bench_module PRIVATE

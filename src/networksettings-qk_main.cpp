@@ -10,7 +10,6 @@
 #include <zebtrace/zebtrace.h>
 
 #include "accesscontrol/accesscontrol_fw.h"
-#include "networkobject/networkobject_dm.h"
 
 namespace {
 
@@ -60,7 +59,6 @@ int networksettings_start(amxd_dm_t* dm, amxo_parser_t* parser) {
 
 int networksettings_stop(void) {
     firewall_cleanup();
-    netobj_cancel_ip_list_rebuilds();
     networksettings_ = networksettings_t{};
 
     zebTraceZ(TRACE_LEVEL_INFO, ME, "%s", BANNER_LINE);

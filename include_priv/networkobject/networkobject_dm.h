@@ -50,8 +50,6 @@ void netobj_gmap_query_callback(gmap_query_t* lquery, const char* key, amxc_var_
  * `rule_obj`. It runs once, on the loop, after the events already queued, however many
  * changes asked for it meanwhile (a restore of N rules rebuilds each list once). */
 void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj);
-/* Drops the rebuilds not run yet (the module stops). */
-void netobj_cancel_ip_list_rebuilds(void);
 void util_trans_set_csv_string_value(amxd_object_t* object, const char* parameter, const char* value);
 
 /* Record lifecycle. */

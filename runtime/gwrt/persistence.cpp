@@ -21,12 +21,6 @@ constexpr const char* kStateFileName = "gwrt-state.json";
 constexpr unsigned int kFirstRetryMs = 1000;
 constexpr unsigned int kLastRetryMs = 60000;
 
-// The loaded state, the import's arguments and its queued events are a passing peak of a
-// size close to what the restored tree keeps; handed back, the process does not stay at the peak.
-void release_freed_memory(void* /*priv*/) {
-    malloc_trim(0);
-}
-
 std::string owned_text(char* text) {
     std::string copy = text == nullptr ? "" : text;
     std::free(text);
@@ -91,6 +85,7 @@ Persistence::~Persistence() {
         amxp_slot_disconnect_with_priv(amxd_dm_get_sigmngr(dm_), on_event, this);
     }
     amxd_dm_set_index_hook(dm_, nullptr, nullptr);
+    amxp_loop_cancel_deferred(on_restored, this);
     amxp_timer_delete(&timer_);
 }
 
@@ -124,7 +119,6 @@ bool Persistence::restore() {
         }
         std::string why;
         Outcome outcome = import(state.get(), why);
-        amxp_loop_defer(release_freed_memory, nullptr);  // after the import's events
         if (outcome == Outcome::failed) {
             zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s does not restore (%s)", path.c_str(), why.c_str());
             failures += (failures.empty() ? "" : "; ") + path + " does not restore (" + why + ")";
@@ -141,6 +135,12 @@ bool Persistence::restore() {
         zebTraceZ(TRACE_LEVEL_NOTICE, kZone, "state: %s", restore_text_.c_str());
         if (path == store_.current_path()) {
             last_written_ = loaded.bytes;  // what was just read needs no rewrite
+            // Nor do the import's own events call for a save: exporting a large tree only to
+            // find the bytes unchanged costs as much as a good part of the restore.
+            restoring_ = true;
+            if (amxp_loop_defer(on_restored, this) != 0) {
+                restoring_ = false;
+            }
         } else {
             // The current copy did not restore: out of the way, so that the next save cannot
             // make it the previous one.
@@ -283,8 +283,18 @@ bool Persistence::relevant(const char* sig_name, const amxc_var_t* data) const {
     return false;
 }
 
+void Persistence::on_restored(void* priv) {
+    static_cast<Persistence*>(priv)->restoring_ = false;
+    // The loaded state, the import's arguments and its events were a passing peak about the
+    // size of what the restored tree keeps; handed back, the process does not stay at it.
+    malloc_trim(0);
+}
+
 void Persistence::on_event(const char* sig_name, const amxc_var_t* data, void* priv) {
     auto* self = static_cast<Persistence*>(priv);
+    if (self->restoring_) {
+        return;  // an event of the import, queued before on_restored
+    }
     if (!self->relevant(sig_name, data)) {
         return;
     }

@@ -80,6 +80,8 @@ private:
 
     static void on_event(const char* sig_name, const amxc_var_t* data, void* priv);
     static void on_timer(amxp_timer_t* timer, void* priv);
+    // Deferred behind the import's events: the end of the restore.
+    static void on_restored(void* priv);
     static uint32_t saved_index(const amxd_object_t* templ, const char* name, uint32_t requested, void* priv);
 
     bool relevant(const char* sig_name, const amxc_var_t* data) const;
@@ -102,6 +104,7 @@ private:
     bool watching_ = false;
     bool dirty_ = false;             // a change not written yet
     bool held_ = false;              // no save may replace the files (see above)
+    bool restoring_ = false;         // the import's events, restoring the current file, are on their way
     unsigned int retry_ms_ = 0;      // back-off of the next retry; 0 while saves succeed
     std::string restore_text_ = "not run";
     std::string error_text_;

@@ -98,6 +98,12 @@ struct PendingRebuilds {
     std::vector<std::string> order;
     std::unordered_set<std::string> known;
     bool queued = false;
+
+    PendingRebuilds() = default;
+    PendingRebuilds(const PendingRebuilds&) = delete;
+    PendingRebuilds& operator=(const PendingRebuilds&) = delete;
+    // The module is being unloaded: the loop must not call into it afterwards.
+    ~PendingRebuilds();
 };
 
 PendingRebuilds& pending_rebuilds() {
@@ -111,11 +117,19 @@ void run_pending_rebuilds(void* /*priv*/) {
     order.swap(pending.order);
     pending.known.clear();
     pending.queued = false;
+    amxd_dm_t* dm = networksettings_get_dm();
     for(const std::string& path : order) {
-        amxd_object_t* rule_obj = amxd_dm_findf(networksettings_get_dm(), "%s", path.c_str());
+        // After a stop there is no data model, and nothing left to rebuild.
+        amxd_object_t* rule_obj = dm == nullptr ? nullptr : amxd_dm_findf(dm, "%s", path.c_str());
         if(rule_obj != nullptr) {
             rebuild_ip_list(rule_obj);
         }
+    }
+}
+
+PendingRebuilds::~PendingRebuilds() {
+    if(queued) {
+        amxp_loop_cancel_deferred(run_pending_rebuilds, nullptr);
     }
 }
 
@@ -179,14 +193,6 @@ void netobj_update_networkobject_ip_list(amxd_object_t* rule_obj) {
     if(!queue_rebuild(rule_obj)) {
         rebuild_ip_list(rule_obj);
     }
-}
-
-void netobj_cancel_ip_list_rebuilds(void) {
-    PendingRebuilds& pending = pending_rebuilds();
-    amxp_loop_cancel_deferred(run_pending_rebuilds, nullptr);
-    pending.order.clear();
-    pending.known.clear();
-    pending.queued = false;
 }
 
 void util_trans_set_csv_string_value(amxd_object_t* object, const char* parameter, const char* value) {

@@ -1,6 +1,10 @@
 // Positional insertion and removal, checked against running + pending, as the module's
 // bookkeeping relies on it.
 
+#include <random>
+#include <string>
+#include <vector>
+
 #include "fw_fixture.h"
 
 namespace fwtest {
@@ -62,24 +66,43 @@ TEST_F(FwPositions, PendingOperationsCountInTheView) {
     EXPECT_EQ(fw_pending_count(), 0U);
 }
 
+// Random batches of insertions and removals over a running chain, each decision (accepted,
+// another rule there) and the committed chain compared with a vector doing the same.
 TEST_F(FwPositions, ViewFollowsRemovalsAndInsertionsOverRunningRules) {
-    for(const char* source : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) {
-        insert_now(source, fw_chain_size("filter", "FORWARD_AccessControl_QK", false) + 1);
+    std::mt19937 random(11);
+    std::vector<std::string> model;
+    auto source = [](std::size_t n) { return "10.0." + std::to_string(n / 256) + "." + std::to_string(n % 256); };
+    for(std::size_t n = 0; n < 40; ++n) {
+        insert_now(source(n).c_str(), static_cast<uint32_t>(n + 1));
+        model.push_back(source(n));
     }
-    Rule a = make_rule("10.0.0.1");
-    Rule b = make_rule("10.0.0.2");
-    Rule c = make_rule("10.0.0.3");
-    Rule x = make_rule("10.0.0.9");
-    ASSERT_EQ(fw_delete_rule(b.get(), 2), FW_OK);        // a c
-    ASSERT_EQ(fw_add_rule(x.get(), 1), FW_OK);           // x a c
-    EXPECT_EQ(fw_delete_rule(a.get(), 1), FW_ERROR_MISMATCH);
-    EXPECT_EQ(fw_delete_rule(c.get(), 2), FW_ERROR_MISMATCH);
-    ASSERT_EQ(fw_delete_rule(c.get(), 3), FW_OK);        // x a
-    EXPECT_EQ(fw_delete_rule(c.get(), 3), FW_ERROR_POSITION);
-    ASSERT_EQ(fw_add_rule(b.get(), 3), FW_OK);           // x a b
-    ASSERT_EQ(fw_delete_rule(x.get(), 1), FW_OK);        // a b
-    ASSERT_EQ(fw_apply(), FW_OK);
-    EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.2");
+    for(int batch = 0; batch < 40; ++batch) {
+        std::vector<std::string> view = model;
+        for(int op = 0; op < 30; ++op) {
+            const std::size_t at = random() % (view.size() + 1);
+            if(view.empty() || random() % 2 == 0) {
+                const std::string added = source(1000 + random() % 9000);
+                Rule rule = make_rule(added.c_str());
+                ASSERT_EQ(fw_add_rule(rule.get(), static_cast<uint32_t>(at + 1)), FW_OK);
+                view.insert(view.begin() + static_cast<std::ptrdiff_t>(at), added);
+                continue;
+            }
+            const std::size_t where = at % view.size();
+            const bool right = random() % 4 != 0;
+            Rule rule = make_rule(right ? view[where].c_str() : "10.255.0.1");
+            ASSERT_EQ(fw_delete_rule(rule.get(), static_cast<uint32_t>(where + 1)), right ? FW_OK : FW_ERROR_MISMATCH);
+            if(right) {
+                view.erase(view.begin() + static_cast<std::ptrdiff_t>(where));
+            }
+        }
+        ASSERT_EQ(fw_apply(), FW_OK);
+        model = view;
+        std::string expected;
+        for(const std::string& item : model) {
+            expected += (expected.empty() ? "" : ",") + item;
+        }
+        ASSERT_EQ(ipv4_sources(), expected) << "batch " << batch;
+    }
 }
 
 TEST_F(FwPositions, RemovalRefusesAnotherRuleAtThatPosition) {

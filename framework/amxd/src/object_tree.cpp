@@ -84,8 +84,16 @@ amxd_object_t* find_instance(const amxd_object_t* templ, std::string_view name) 
 }
 
 amxd_param_t* find_param(const amxd_object_t* object, std::string_view name) {
-    auto it = object->params_by_name.find(name);
-    return it == object->params_by_name.end() ? nullptr : it->second;
+    if(!object->params_by_name.empty()) {
+        auto it = object->params_by_name.find(name);
+        return it == object->params_by_name.end() ? nullptr : it->second;
+    }
+    for(const ParamPtr& param : object->params) {
+        if(param->name == name) {
+            return param.get();
+        }
+    }
+    return nullptr;
 }
 
 amxd_function_t* find_function(const amxd_object_t* object, std::string_view name) {
@@ -155,7 +163,19 @@ void reattach_instance(amxd_object_t* templ, DetachedInstance&& detached) {
 
 void attach_param(amxd_object_t* object, amxd_param_t* param) {
     reserve_one_more(object->params);
-    object->params_by_name.emplace(param->name, param);
+    if(object->params.size() + 1 >= kIndexedParams) {
+        try {
+            if(object->params_by_name.empty()) {
+                for(const ParamPtr& attached : object->params) {
+                    object->params_by_name.emplace(attached->name, attached.get());
+                }
+            }
+            object->params_by_name.emplace(param->name, param);
+        } catch(...) {
+            object->params_by_name.clear();  // half an index would hide parameters
+            throw;
+        }
+    }
     object->params.emplace_back(param);
     param->owner = object;
 }

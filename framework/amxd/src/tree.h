@@ -63,6 +63,7 @@ using ChildList = std::list<ObjectPtr>;
 using InstanceMap = std::map<uint32_t, ObjectPtr>;
 // Keys view the names held by the objects themselves, which never change once attached.
 using NameIndex = std::unordered_map<std::string_view, amxd_object_t*>;
+constexpr std::size_t kIndexedParams = 16;
 } // namespace amxd
 
 struct _amxd_object {
@@ -96,6 +97,8 @@ struct _amxd_object {
     uint32_t last_index = 0;                   // highest index ever given by this template
 
     std::vector<amxd::ParamPtr> params;        // declaration order
+    // Only for objects of at least kIndexedParams parameters, empty otherwise: below that a
+    // look through `params` is as quick, and every instance would pay for an index of its own.
     std::unordered_map<std::string_view, amxd_param_t*> params_by_name;
 
     std::vector<amxd::FunctionPtr> functions;

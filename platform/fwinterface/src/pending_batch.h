@@ -8,6 +8,7 @@
 
 #include <fwinterface/interface.h>
 
+#include "positional_list.h"
 #include "ruleset_backend.h"
 
 namespace fwinterface {
@@ -16,10 +17,10 @@ namespace fwinterface {
 // chains + the operations before it" and refused when it does not fit, so a transaction
 // handed to the backend holds only operations that fit.
 //
-// The view is not a copy of the chains: per chain it keeps its size and the operations on
-// it, and finds the rule at a position by walking those operations back to a position of
-// the running chain. Copying would cost the whole chain per commit; the walk costs only the
-// operations pending on that chain, which is one for the module's removals.
+// The view is not a copy of the chains: per chain it is a sequence of pieces, each either a
+// stretch of positions of the running chain or one pending insertion, in a positional list.
+// Copying would cost the whole chain per commit, and walking the pending operations back
+// would cost them all per removal; each operation here costs O(log n) of the pieces.
 class PendingBatch {
 public:
     // Each returns FW_OK or the fw_error_t of the refusal; a refused operation is not recorded.
@@ -31,15 +32,21 @@ public:
     void clear();
 
 private:
-    struct ChainView {
-        std::size_t size = 0;                    // rules in the view
-        std::vector<std::size_t> operations;     // indexes into operations_, in order
+    // Running positions [first, first + count) (1-based), or, with count 0, the rule inserted
+    // by operations_[first].
+    struct Piece {
+        std::size_t first = 0;
+        std::size_t count = 0;
     };
+    struct PieceWeight {
+        std::size_t operator()(const Piece& piece) const { return piece.count == 0 ? 1 : piece.count; }
+    };
+    using ChainView = PositionalList<Piece, PieceWeight>;
 
     ChainView& view_of(const Backend& running, const ChainKey& key);
-    const std::string* rule_at(const Backend& running, const ChainKey& key, const ChainView& view,
-                               std::size_t position) const;
-    void record(ChainView& view, Operation operation);
+    static void cut(ChainView& view, std::size_t boundary);
+    const std::string* rule_at(const Backend& running, const ChainKey& key, ChainView& view,
+                               std::size_t position);
 
     std::vector<Operation> operations_;
     std::map<ChainKey, ChainView> views_;

@@ -10,15 +10,24 @@
 
 namespace fwinterface {
 
+// Each element stands for one position.
+struct UnitWeight {
+    std::size_t operator()(const auto& /*element*/) const { return 1; }
+};
+
 // A sequence addressed by position where reading, inserting and erasing at any position cost
-// O(log n) (a tree balanced by random priorities, each node counting the elements below it).
+// O(log n) (a tree balanced by random priorities, each node counting the positions below it).
 // A chain edited at its front, as rules are withdrawn one commit at a time, would make a
 // vector move every later element per operation.
+//
+// An element may stand for several positions (`Weight` tells how many, at least 1): then
+// positions name the element that holds them, insertions and erasures happen at an element's
+// first position, and size() counts positions.
 //
 // Erased nodes are kept as spares until release_spares(), so that putting back what was
 // erased since (the roll-back of a transaction) never allocates. Iterators are positions:
 // `begin() + i` names position i, and they stay valid only until the next change.
-template <typename T>
+template <typename T, typename Weight = UnitWeight>
 class PositionalList {
     struct Node {
         T value;
@@ -98,14 +107,14 @@ public:
         node->value = std::move(value);
         node->left = nullptr;
         node->right = nullptr;
-        node->size = 1;
+        node->size = Weight()(node->value);
         node->priority = next_priority();
         auto [before, after] = split(std::move(root_), pos.index());
         root_ = merge(merge(std::move(before), std::move(node)), std::move(after));
         return {this, pos.index()};
     }
 
-    // Erases the element at `pos`; its node becomes a spare.
+    // Erases the element whose first position is `pos`; its node becomes a spare.
     iterator erase(const_iterator pos) {
         auto [before, rest] = split(std::move(root_), pos.index());
         auto [node, after] = split(std::move(rest), 1);
@@ -130,6 +139,24 @@ public:
         }
     }
 
+    // The element holding position `pos`, and how far into it `pos` lies.
+    std::pair<T*, std::size_t> locate(std::size_t pos) {
+        Node* node = node_at(pos);
+        return {&node->value, pos};
+    }
+
+    // Makes sure that `count` insertions can follow without allocating.
+    void reserve_spares(std::size_t count) {
+        for(Node* spare = spares_.get(); spare != nullptr && count > 0; spare = spare->left.get()) {
+            --count;
+        }
+        for(; count > 0; --count) {
+            Link node = std::make_unique<Node>();
+            node->left = std::move(spares_);
+            spares_ = std::move(node);
+        }
+    }
+
     void release_spares() {
         while(spares_ != nullptr) {
             spares_ = std::move(spares_->left);
@@ -138,10 +165,11 @@ public:
 
 private:
     static std::size_t size_of(const Link& node) { return node == nullptr ? 0 : node->size; }
-    static void update(Node& node) { node.size = 1 + size_of(node.left) + size_of(node.right); }
+    static void update(Node& node) { node.size = Weight()(node.value) + size_of(node.left) + size_of(node.right); }
 
-    // The first `count` elements of `tree`, and the others. Depth is the tree's height,
-    // logarithmic with the random priorities.
+    // The elements of `tree` holding its first `count` positions (an element only partly
+    // among them included), and the others. Depth is the tree's height, logarithmic with the
+    // random priorities.
     static std::pair<Link, Link> split(Link tree, std::size_t count) {
         if(tree == nullptr) {
             return {};
@@ -152,7 +180,8 @@ private:
             update(*tree);
             return {std::move(first), std::move(tree)};
         }
-        auto [first, second] = split(std::move(tree->right), count - size_of(tree->left) - 1);
+        const std::size_t through = size_of(tree->left) + Weight()(tree->value);
+        auto [first, second] = split(std::move(tree->right), count > through ? count - through : 0);
         tree->right = std::move(first);
         update(*tree);
         return {std::move(tree), std::move(second)};
@@ -175,19 +204,22 @@ private:
         return second;
     }
 
-    Node* node_at(std::size_t index) const {
+    // The node holding position `index`; `index` becomes the offset into it.
+    Node* node_at(std::size_t& index) const {
         Node* node = root_.get();
         for(;;) {
             const std::size_t left = size_of(node->left);
-            if(index == left) {
-                return node;
-            }
             if(index < left) {
                 node = node->left.get();
-            } else {
-                index -= left + 1;
-                node = node->right.get();
+                continue;
             }
+            index -= left;
+            const std::size_t own = Weight()(node->value);
+            if(index < own) {
+                return node;
+            }
+            index -= own;
+            node = node->right.get();
         }
     }
 
