@@ -140,6 +140,7 @@ private:
     // Reads the notifications and repairs when someone else changed what we own. false when
     // a repair was needed and failed.
     bool catch_up();
+    void read_events(bool until_own = false);
     bool learn_generation();
     bool repair();
     std::string name_rules(const std::vector<NftEvents::ForeignRule>& rules) const;

@@ -26,7 +26,7 @@ std::string joined(std::string first, const std::string& second) {
 BatchResult NftablesBackend::commit(const NftBatch& batch) {
     BatchResult result = socket_->send(batch);
     if(result.outcome == BatchResult::Outcome::committed) {
-        events_->expect_own();
+        events_->expect_own(events_->generation());
     }
     return result;
 }
@@ -56,6 +56,10 @@ NftEvents::Concern NftablesBackend::owns(const NftEvents::Subject& subject) cons
     return concern;
 }
 
+void NftablesBackend::read_events(bool until_own) {
+    events_->read([this](const NftEvents::Subject& subject) { return owns(subject); }, until_own);
+}
+
 bool NftablesBackend::learn_generation() {
     events_->read([](const NftEvents::Subject&) { return NftEvents::Concern::none; });
     events_->clear_lost();
@@ -71,7 +75,7 @@ bool NftablesBackend::learn_generation() {
 }
 
 bool NftablesBackend::catch_up() {
-    events_->read([this](const NftEvents::Subject& subject) { return owns(subject); });
+    read_events();
     if(events_->lost()) {
         // Whose changes they were is unknown: the kernel is compared with the mirror instead.
         std::string differences;
