@@ -6,11 +6,19 @@
 // `nft -f` runs, without starting a process). The deletions also count user and system CPU
 // time per rule: the system part is the kernel's work per commit.
 //
+// And what another program changing the kernel costs: from its flush of the chain holding N
+// sources to the chain written anew (the notification read, the repair's one batch), with
+// compiled chains and with one kernel rule per rule; the median of nine tamperings.
+//
 // Runs as root in a network namespace of its own, made when the program starts and gone
 // when it ends; every benchmark reports an error otherwise.
 
 #include <benchmark/benchmark.h>
+#include <poll.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -130,10 +138,54 @@ void BM_NftDeleteOneCommitEach(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+void BM_TamperToRepaired(benchmark::State& state) {
+    if(!refusal().empty()) {
+        state.SkipWithError(refusal().c_str());
+        return;
+    }
+    const bool sets = state.range(1) != 0;
+    fw_reset();
+    if(fw_backend_set_option("sets", sets ? "1" : "0") != 0 ||
+       !install(make_rules(static_cast<std::size_t>(state.range(0))))) {
+        state.SkipWithError(fw_backend_error());
+        return;
+    }
+    Nft nft;
+    pollfd news{fw_backend_watch_fd(), POLLIN, 0};
+    for(auto _ : state) {
+        usleep(300 * 1000);  // past the spacing of repairs: each tampering is the first in a while
+        if(!nft.run(flush)) {
+            state.SkipWithError(nft.error().c_str());
+            break;
+        }
+        const auto tampered = std::chrono::steady_clock::now();
+        if(poll(&news, 1, 1000) != 1 || fw_backend_watch() != -1) {
+            state.SkipWithError("no repair");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - tampered).count());
+    }
+    char* differences = fw_check();
+    if(differences == nullptr || *differences != '\0') {
+        state.SkipWithError("the kernel differs from the rules after the repairs");
+    }
+    std::free(differences);
+    fw_backend_set_option("sets", "1");
+}
+
 BENCHMARK(BM_ApiInstallOneCommit)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NftBatchInstall)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ApiDeleteOneCommitEach)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NftBatchDelete)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NftDeleteOneCommitEach)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TamperToRepaired)
+    ->ArgNames({"sources", "sets"})
+    ->Args({10000, 1})
+    ->Args({10000, 0})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -18,7 +18,8 @@
 
 namespace nftbench {
 
-// Before any benchmark: this process in a new network namespace, with the backend started.
+// Before any benchmark: this process in a new network namespace, with the backend started on
+// compiled chains (nothing reads this namespace's tables with iptables-nft).
 inline const std::string& refusal() {
     static const std::string reason = []() -> std::string {
         if(geteuid() != 0) {
@@ -27,7 +28,7 @@ inline const std::string& refusal() {
         if(unshare(CLONE_NEWNET) != 0) {
             return "cannot make a network namespace";
         }
-        if(fw_backend_select("nftables") != 0) {
+        if(fw_backend_set_option("sets", "1") != 0 || fw_backend_select("nftables") != 0) {
             return std::string("nftables backend refused: ") + fw_backend_error();
         }
         return {};

@@ -17,6 +17,12 @@ const std::string blocked_v6 = "-s fd99:1::2/128 -p tcp -m tcp --dport 8080 -j D
 
 class E2eTamper : public GatewayTest, public ::testing::WithParamInterface<bool> {
 protected:
+    void SetUp() override {
+        if(nfttest::run_command({"sh", "-c", "command -v iptables-nft-restore && command -v ip6tables-nft-restore"}).status != 0) {
+            GTEST_SKIP() << "iptables-nft is not installed";
+        }
+        GatewayTest::SetUp();
+    }
     std::string firewall_options() const override { return GetParam() ? "jump = true; sets = true;" : "jump = true;"; }
 
     // One AccessControl blocking the client's TCP port 8080, in force.

@@ -2,7 +2,10 @@
 // rule of another target splits their run, and every failure leaves the kernel as it was.
 // The verdicts themselves are proven with packets in test_nft_packets and the equivalence test.
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <regex>
 #include <sstream>
 
 #include "nft_fixture.h"
@@ -242,6 +245,58 @@ TEST_F(NftCompiled, SwitchingCompilationRewritesTheChainsWithTheSameRules) {
     del(std::move(RuleMaker().source(address(1).c_str()).protocol(6).destination_ports(80)), 1);
     commit();
     EXPECT_EQ(set_elements(ns(), false), addresses(1, 3) + addresses(2, 3));
+}
+
+// What someone else does to the chains and sets shows in the check until the backend reads
+// the kernel's notifications; then the kernel holds what it held before (the sets under new
+// names, so the set is flushed first).
+TEST_F(NftCompiledWithJump, CheckSeesTamperingAndTheRepairUndoesIt) {
+    install_two_ports(3);
+    const std::string table = table_with_handles(ns(), false);
+    std::smatch set;
+    ASSERT_TRUE(std::regex_search(table, set, std::regex("acqk_[0-9]+")));
+    const std::string elements = set_elements(ns(), false);
+    const std::vector<std::string> rules = kernel_rules(ns(), access_control_v4);
+    const std::string dumped = dump();
+    const std::pair<std::string, std::string> tamperings[] = {
+        {"flush set ip filter " + set.str(), "set " + set.str() + " holds 0 element(s) where 3 are expected"},
+        {"flush chain ip filter FORWARD_AccessControl_QK", "2 of 2 kernel rule(s) missing"},
+        {"flush chain ip filter FORWARD_AccessControl_QK_hook", "where one jump is expected"},
+        {"insert rule ip filter FORWARD_AccessControl_QK ip saddr 10.9.9.9 accept",
+         "not written here: \"ip saddr 10.9.9.9 accept\""},
+        {"flush ruleset", "FORWARD6_AccessControl_QK: the chain is missing"},
+    };
+    for(const auto& [command, seen] : tamperings) {
+        SCOPED_TRACE(command);
+        ASSERT_EQ(ns().exec({"nft", command}).status, 0);
+        char* differences = fw_check();
+        ASSERT_NE(differences, nullptr) << fw_backend_error();
+        EXPECT_NE(std::string(differences).find(seen), std::string::npos) << differences;
+        std::free(differences);
+        // As the event loop does: again after the delay it asks for (repairs are spaced).
+        int delay = fw_backend_watch();
+        for(int round = 0; delay >= 0 && round < 10; ++round, delay = fw_backend_watch()) {
+            usleep(static_cast<useconds_t>(delay) * 1000);
+        }
+        EXPECT_EQ(delay, -1);
+        differences = fw_check();
+        ASSERT_NE(differences, nullptr) << fw_backend_error();
+        EXPECT_STREQ(differences, "");
+        std::free(differences);
+        EXPECT_EQ(set_elements(ns(), false), elements);
+        EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), rules.size());
+        EXPECT_EQ(dump(), dumped);
+    }
+    // A commit right after a flushed ruleset lands on the chains written anew.
+    ASSERT_EQ(ns().exec({"nft", "flush ruleset"}).status, 0);
+    add(std::move(RuleMaker().source(address(4).c_str()).protocol(6).destination_ports(80)), 1);
+    commit();
+    char* differences = fw_check();
+    ASSERT_NE(differences, nullptr) << fw_backend_error();
+    EXPECT_STREQ(differences, "");
+    std::free(differences);
+    const std::string now = set_elements(ns(), false);
+    EXPECT_TRUE(now == addresses(1, 4) + addresses(1, 3) || now == addresses(1, 3) + addresses(1, 4)) << now;
 }
 
 }  // namespace

@@ -178,6 +178,7 @@ TEST_F(Gwctl, FirewallPrintsTheRunningRules) {
     EXPECT_THAT(dump, HasSubstr("# ipv6\n*filter\n:FORWARD6_AccessControl_QK - [0:0]\n"));
     // The in-memory firewall has no kernel side to show: a clear refusal, not an empty text.
     EXPECT_THAT(refused({"firewall", "--kernel"}), HasSubstr("Firewall.KernelDump()"));
+    EXPECT_THAT(refused({"firewall", "--check"}), HasSubstr("Firewall.Check()"));
 }
 
 TEST_F(Gwctl, ServicesAreServedAndWritable) {
@@ -293,7 +294,7 @@ TEST(GwctlAlone, CommandLineErrorsNeverReachTheSocket) {
         {{"add", "A.", "--name"}, "gwctl: --name needs a name\n"},
         {{"add", "A.", "B.C=1"}, "gwctl: add sets parameters of the new instance only (Param=value)\n"},
         {{"call", "A."}, "gwctl: call needs PATH METHOD [JSON-ARGS]\n"},
-        {{"firewall", "x"}, "gwctl: firewall takes no arguments but --kernel\n"},
+        {{"firewall", "x"}, "gwctl: firewall takes no arguments but --kernel or --check\n"},
     };
     for (const Case& c : cases) {
         Outcome outcome = ctl(c.args);

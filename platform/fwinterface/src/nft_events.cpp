@@ -97,8 +97,9 @@ NftEvents::~NftEvents() { mnl_socket_close(socket_); }
 
 int NftEvents::fd() const { return mnl_socket_get_fd(socket_); }
 
-void NftEvents::read(const Owned& owned) {
-    for(;;) {
+void NftEvents::read(const Owned& owned, bool until_own) {
+    const bool stop_at_own = until_own && own_pending_;
+    while(!(stop_at_own && !own_pending_)) {
         const ssize_t length = recv(fd(), buffer_.data(), buffer_.size(), MSG_DONTWAIT | MSG_TRUNC);
         if(length < 0) {
             if(errno == EINTR) {
@@ -131,6 +132,9 @@ void NftEvents::read(const Owned& owned) {
 }
 
 void NftEvents::note(const nlmsghdr* message, const Owned& owned) {
+    if(own_pending_) {
+        return;  // our own batch's: nothing to learn, and reading them costs every commit
+    }
     const int type = message->nlmsg_type & 0xff;
     const Kind* kind = nullptr;
     for(const Kind& k : kinds) {
@@ -167,8 +171,11 @@ void NftEvents::close_generation(const nlmsghdr* message) {
     mnl_attr_parse(message, sizeof(nfgenmsg), keep_attribute, &attributes);
     generation_ = u32_of(attributes[NFTA_GEN_ID]);
     const std::string_view name = text_of(attributes[NFTA_GEN_PROC_NAME]);
-    if(own_pending_) {
+    if(own_pending_ && generation_ != own_after_) {
         own_pending_ = false;
+    } else if(own_pending_) {
+        // Someone else's generation, older than our batch, whose changes went unread.
+        lost_ = true;
     } else {
         iptables_wrote_ = iptables_wrote_ || (current_in_table_ && (name.starts_with("iptables") ||
                                                                     name.starts_with("ip6tables") ||

@@ -47,13 +47,20 @@ public:
 
     int fd() const;
 
-    // A batch of ours committed: the next generation reported is ours.
-    void expect_own() { own_pending_ = true; }
+    // A batch of ours, written for generation `checked`, committed: the next generation
+    // reported after `checked` is ours, and what comes before it is not looked at.
+    void expect_own(std::uint32_t checked) {
+        own_pending_ = true;
+        own_after_ = checked;
+    }
     void forget_own() { own_pending_ = false; }
 
-    // Reads every queued notification. A generation made by someone else that touched what
-    // `owned` accepts, or notifications lost to an overrun, leave the backend drifted.
-    void read(const Owned& owned);
+    // Reads the queued notifications: all of them, or (`until_own`) only up to the datagram
+    // that reports our batch's generation, leaving the rest for the event loop. A generation
+    // made by someone else that touched what `owned` accepts leaves the backend drifted;
+    // notifications lost to an overrun, or skipped because they were not ours after all,
+    // count as lost.
+    void read(const Owned& owned, bool until_own = false);
 
     std::uint32_t generation() const { return generation_; }
     void set_generation(std::uint32_t generation) { generation_ = generation; }
@@ -77,6 +84,7 @@ private:
     std::vector<std::uint8_t> buffer_;
     std::uint32_t generation_ = 0;
     bool own_pending_ = false;
+    std::uint32_t own_after_ = 0;
     bool lost_ = false;
     bool iptables_wrote_ = false;
     bool current_in_table_ = false;  // the generation being read touched a table we use

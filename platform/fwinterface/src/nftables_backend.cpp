@@ -379,11 +379,20 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
         error_ = out_of_step_text;
         return false;
     }
-    // What someone else changed is put right first, so that positions mean what they say.
-    if(!catch_up()) {
+    // Someone else's change since the last batch makes this one stale: it is repaired and
+    // written again then. A repair that failed earlier is tried first.
+    if(repair_due_ && !repair()) {
         return false;
     }
-    return until_fresh(true, [this, transaction] { return apply_once(transaction); });
+    if(!until_fresh(true, [this, transaction] { return apply_once(transaction); })) {
+        return false;
+    }
+    // Our own batch's generation; whatever others did after it wakes the event loop.
+    read_events(true);
+    if(events_->lost() || events_->drifted()) {
+        catch_up();
+    }
+    return true;
 }
 
 NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> transaction) {
@@ -416,7 +425,6 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
         if(learn_handles(result, batch, written) && compiled.learn(result)) {
             settle(undo, written);
             cut_connections(written);
-            catch_up();  // our own notifications, and whatever came right after them
             return Sent::done;
         }
         break;
@@ -520,7 +528,7 @@ bool NftablesBackend::reconcile(UndoLog<Chains>& undo, const Written& written) {
                 rules[i]->handle = handles[i];
             }
         }
-        events_->expect_own();
+        events_->expect_own(events_->generation());
         settle(undo, written);
         return true;
     }

@@ -1,6 +1,7 @@
 #ifndef FWINTERFACE_NFTABLES_BACKEND_H
 #define FWINTERFACE_NFTABLES_BACKEND_H
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -137,9 +138,10 @@ private:
     BatchResult commit(const NftBatch& batch);
     static bool stale(const BatchResult& result, const NftBatch& batch);
     NftEvents::Concern owns(const NftEvents::Subject& subject) const;
-    // Reads the notifications and repairs when someone else changed what we own. false when
-    // a repair was needed and failed.
-    bool catch_up();
+    // Reads the notifications and repairs (unless not `repair_now`: then it is only due) when
+    // someone else changed what we own. false when a repair was needed and did not happen.
+    bool catch_up(bool repair_now = true);
+    void read_events(bool until_own = false);
     bool learn_generation();
     bool repair();
     std::string name_rules(const std::vector<NftEvents::ForeignRule>& rules) const;
@@ -173,8 +175,9 @@ private:
     bool out_of_step_ = false;
     // iptables-nft uses the filter tables, so compiled chains would be misread there.
     bool iptables_ = false;
-    bool repair_due_ = false;    // a repair failed: tried again before the next transaction
+    bool repair_due_ = false;    // failed or waiting for its spacing: done before the next transaction
     std::string repair_reason_;  // what was found, for the repair's log line
+    std::chrono::steady_clock::time_point last_repair_;
 };
 
 }  // namespace fwinterface

@@ -2,6 +2,7 @@
 // each batch is written for, the notifications, repairs, and the comparison behind a check.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <set>
 
@@ -17,6 +18,10 @@ constexpr int fresh_attempts = 5;
 // A repair the kernel refused is tried again after this long.
 constexpr int repair_retry_ms = 1000;
 
+// Repairs the notifications ask for come at most this often, so that a program that rewrites
+// the same tables whenever they change does not fight this backend at full speed.
+constexpr auto repair_spacing = std::chrono::milliseconds(250);
+
 std::string joined(std::string first, const std::string& second) {
     return first.empty() ? second : second.empty() ? first : first + "; " + second;
 }
@@ -26,7 +31,7 @@ std::string joined(std::string first, const std::string& second) {
 BatchResult NftablesBackend::commit(const NftBatch& batch) {
     BatchResult result = socket_->send(batch);
     if(result.outcome == BatchResult::Outcome::committed) {
-        events_->expect_own();
+        events_->expect_own(events_->generation());
     }
     return result;
 }
@@ -56,6 +61,10 @@ NftEvents::Concern NftablesBackend::owns(const NftEvents::Subject& subject) cons
     return concern;
 }
 
+void NftablesBackend::read_events(bool until_own) {
+    events_->read([this](const NftEvents::Subject& subject) { return owns(subject); }, until_own);
+}
+
 bool NftablesBackend::learn_generation() {
     events_->read([](const NftEvents::Subject&) { return NftEvents::Concern::none; });
     events_->clear_lost();
@@ -70,8 +79,8 @@ bool NftablesBackend::learn_generation() {
     return true;
 }
 
-bool NftablesBackend::catch_up() {
-    events_->read([this](const NftEvents::Subject& subject) { return owns(subject); });
+bool NftablesBackend::catch_up(bool repair_now) {
+    read_events();
     if(events_->lost()) {
         // Whose changes they were is unknown: the kernel is compared with the mirror instead.
         std::string differences;
@@ -94,7 +103,7 @@ bool NftablesBackend::catch_up() {
             repair_due_ = true;
         }
     }
-    return !repair_due_ || repair();
+    return !repair_due_ || !repair_now || repair();
 }
 
 std::string NftablesBackend::name_rules(const std::vector<NftEvents::ForeignRule>& rules) const {
@@ -118,6 +127,7 @@ std::string NftablesBackend::name_rules(const std::vector<NftEvents::ForeignRule
 }
 
 bool NftablesBackend::repair() {
+    last_repair_ = std::chrono::steady_clock::now();
     const std::string foreign = name_rules(events_->take_foreign_rules());
     if(!rewrite()) {
         repair_due_ = true;
@@ -161,8 +171,15 @@ int NftablesBackend::watch() {
         events_->read([](const NftEvents::Subject&) { return NftEvents::Concern::none; });
         return -1;
     }
-    catch_up();
-    return repair_due_ ? repair_retry_ms : -1;
+    const auto since = std::chrono::steady_clock::now() - last_repair_;
+    catch_up(since >= repair_spacing);
+    if(!repair_due_) {
+        return -1;
+    }
+    if(since >= repair_spacing) {
+        return repair_retry_ms;  // the repair failed
+    }
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(repair_spacing - since).count());
 }
 
 // iptables-nft creates its base chains in a table it uses; a table holding them is read and

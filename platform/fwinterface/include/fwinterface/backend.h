@@ -45,12 +45,15 @@ const char* fw_backend_name(void);
  * the backend in use. Known:
  *   "jump", "0" (the default) or "1": the nftables backend owns the forward-hook chains that
  *     jump to the access-control chains (see above); turning it off removes them.
- *   "sets", "1" (the default) or "0": the nftables backend compiles the access-control
- *     chains: rules that differ only in their source address, within a run of rules with one
+ *   "sets", "0" (the default) or "1": the nftables backend compiles the access-control
+ *     chains, unless iptables-nft uses their tables (its base chains there at start, or a
+ *     change it makes to them later: iptables-nft-save would print a compiled rule without
+ *     its set): rules that differ only in their source address, within a run of rules with one
  *     target, share one kernel rule that looks the source up in a named interval set (named
  *     "acqk_<n>", in the chain's table; the library deletes such sets it finds at start).
  *     Every packet gets the verdict the positional chain gives it; positions, fw_dump() and
- *     fw_chain_size() are those of the positional chain. "0": one kernel rule per rule.
+ *     fw_chain_size() are those of the positional chain. "0": one kernel rule per rule,
+ *     which iptables-nft reads back exactly.
  *     Changing it rewrites the kernel's chains in one transaction.
  * Non-zero, with the option unchanged and the reason in fw_backend_error(), for a NULL or
  * unknown key or value, or when the backend in use cannot apply it. */
