@@ -71,7 +71,8 @@ void declare(amxd_dm_t* dm) {
     amxd_object_t* root = amxd_dm_get_root(dm);
 
     amxd_object_t* host = add_object(add_object(root, amxd_object_singleton, "Hosts"), amxd_object_template, "Host");
-    add_param(host, "HostName", AMXC_VAR_ID_CSTRING);
+    // Wide enough for a value larger than one part of a reply.
+    require(amxd_param_set_max_length(add_param(host, "HostName", AMXC_VAR_ID_CSTRING), 512 * 1024) == amxd_status_ok);
     add_param(add_object(host, amxd_object_template, "IPv4Address"), "IPAddress", AMXC_VAR_ID_CSTRING);
     add_param(add_object(host, amxd_object_template, "IPv6Address"), "IPAddress", AMXC_VAR_ID_CSTRING);
 
