@@ -64,6 +64,24 @@ void collect_instances(const amxd_object_t* object, amxc_var_t* out) {
     }
 }
 
+// Per template path below `object`, the highest index it ever gave, where that is above 0: the
+// restored templates carry on from there, so an index deleted before the stop is not given
+// out again and a reference left dangling to it does not come to life on a later add.
+void collect_counters(const amxd_object_t* object, amxc_var_t* out) {
+    amxd_object_for_each_child(child, object) {
+        if (amxd_object_get_type(child) != amxd_object_template) {
+            collect_counters(child, out);
+            continue;
+        }
+        if (uint32_t last = amxd_object_get_last_index(child); last > 0) {
+            amxc_var_add_key(uint32_t, out, owned_text(amxd_object_get_path(child, 0)).c_str(), last);
+        }
+        amxd_object_for_each_instance(instance, child) {
+            collect_counters(instance, out);
+        }
+    }
+}
+
 // Refused values the import reports in its result ({"refused": [{"path", "value"}, ...]}).
 std::string refused_values(const amxc_var_t* ret) {
     std::string text;
@@ -215,7 +233,18 @@ Persistence::Outcome Persistence::import(amxc_var_t* state, std::string& why) {
         return Outcome::failed;
     }
     why = refused_values(ret.get());
+    raise_counters(amxc_var_get_key(state, "counters", AMXC_VAR_FLAG_DEFAULT));
     return why.empty() ? Outcome::restored : Outcome::partial;
+}
+
+void Persistence::raise_counters(const amxc_var_t* counters) {
+    amxc_var_for_each(counter, counters) {
+        amxd_object_t* templ = amxd_dm_findf(dm_, "%s", amxc_var_key(counter));
+        // A template the import did not bring back (its parent was refused) has nothing to carry on.
+        if (templ != nullptr && amxd_object_get_type(templ) == amxd_object_template) {
+            amxd_object_raise_last_index(templ, amxc_var_get_uint32_t(counter));
+        }
+    }
 }
 
 uint32_t Persistence::saved_index(const amxd_object_t* templ, const char* name, uint32_t requested, void* priv) {
@@ -340,6 +369,7 @@ bool Persistence::flush() {
 bool Persistence::build_state(amxc_var_t* state) {
     amxc_var_set_type(state, AMXC_VAR_ID_HTABLE);
     collect_instances(export_object_, amxc_var_add_new_key_htable(state, "instances"));
+    collect_counters(export_object_, amxc_var_add_new_key_htable(state, "counters"));
     amxc_var_t* tree = amxc_var_add_new_key(state, "export");
     amxd_status_t status = amxd_object_invoke_function(export_object_, export_method_.c_str(), nullptr, tree);
     if (status != amxd_status_ok || amxc_var_type_of(tree) != AMXC_VAR_ID_HTABLE) {

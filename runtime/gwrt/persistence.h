@@ -82,6 +82,7 @@ private:
     static void on_timer(amxp_timer_t* timer, void* priv);
     // Deferred behind the import's events: the end of the restore.
     static void on_restored(void* priv);
+    void raise_counters(const amxc_var_t* counters);
     static uint32_t saved_index(const amxd_object_t* templ, const char* name, uint32_t requested, void* priv);
 
     bool relevant(const char* sig_name, const amxc_var_t* data) const;

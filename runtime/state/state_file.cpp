@@ -93,6 +93,25 @@ bool check_index_lists(const amxc_var_t* indices, std::string& error) {
     return true;
 }
 
+// Version 2, optional: {TEMPLATE: highest index it ever gave}.
+bool check_counters(const amxc_var_t* counters, std::string& error) {
+    if (counters == nullptr) {
+        return true;  // written by later saves only
+    }
+    if (amxc_var_type_of(counters) != AMXC_VAR_ID_HTABLE) {
+        error = "\"counters\" is not an object";
+        return false;
+    }
+    amxc_var_for_each(counter, counters) {
+        std::uint32_t index = 0;
+        if (!index_of(counter, index)) {
+            error = std::string("the counter of ") + amxc_var_key(counter) + " is not a positive 32-bit integer";
+            return false;
+        }
+    }
+    return true;
+}
+
 // Version 2: {TEMPLATE: {"<index>": "<name>" ("" for none)}}; keyed by index, so two instances
 // can never share an entry.
 bool check_instance_tables(const amxc_var_t* instances, std::string& error) {
@@ -126,7 +145,8 @@ bool check_state(const amxc_var_t* state, std::int64_t version, std::string& err
     }
     return version == kOldestVersion
                ? check_index_lists(amxc_var_get_key(state, "indices", AMXC_VAR_FLAG_DEFAULT), error)
-               : check_instance_tables(amxc_var_get_key(state, "instances", AMXC_VAR_FLAG_DEFAULT), error);
+               : check_instance_tables(amxc_var_get_key(state, "instances", AMXC_VAR_FLAG_DEFAULT), error) &&
+                     check_counters(amxc_var_get_key(state, "counters", AMXC_VAR_FLAG_DEFAULT), error);
 }
 
 }  // namespace

@@ -156,6 +156,9 @@ TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
     ok(runtime, {"del", no + "1."});
     ok(runtime, {"del", pfr + "1."});
     ok(runtime, {"del", no + "2.Rule.1."});
+    // The highest index deleted: after the restart it must not be given out again.
+    ok(runtime, {"add", no, "Name=gone"});
+    ok(runtime, {"del", no + "4."});
     ASSERT_TRUE(gwtest::wait_until([&] {
         return runtime.ctl({"get", ac + "3.Status"}).out == ac + "3.Status=Active\n" &&
                runtime.ctl({"get", ac + "2.Status"}).out == ac + "2.Status=Active\n";
@@ -174,8 +177,8 @@ TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
     EXPECT_TRUE(gwtest::wait_until([&] { return snapshot(runtime) == before; }))
         << "before:\n" << before.tree << before.firewall << "after:\n" << snapshot(runtime).tree << snapshot(runtime).firewall;
     EXPECT_THAT(runtime.stderr_text(), Not(HasSubstr("state:")));
-    // New instances continue after the restored ones.
-    EXPECT_EQ(runtime.ctl({"add", no}).out, no + "4.\n");
+    // New instances continue after every index given before the stop.
+    EXPECT_EQ(runtime.ctl({"add", no}).out, no + "5.\n");
     EXPECT_EQ(runtime.ctl({"add", no + "2.Rule."}).out, no + "2.Rule.3.\n");
     Outcome stop = runtime.stop();
     EXPECT_EQ(stop.exit_code, 0) << stop.err;

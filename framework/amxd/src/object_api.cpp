@@ -1,5 +1,6 @@
 // The C API of objects: building the tree, navigating it, identity, private data, reads,
 // actions.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -198,6 +199,17 @@ uint32_t amxd_object_get_index(const amxd_object_t* const object) {
 
 uint32_t amxd_object_get_last_index(const amxd_object_t* const templ) {
     return (templ == nullptr) || (templ->type != amxd_object_template) ? 0 : templ->last_index;
+}
+
+amxd_status_t amxd_object_raise_last_index(amxd_object_t* const templ, uint32_t index) {
+    if((templ == nullptr) || (templ->type != amxd_object_template)) {
+        return amxd_status_invalid_type;
+    }
+    if(index > AMXD_MAX_INDEX) {
+        return amxd_status_invalid_value;
+    }
+    templ->last_index = std::max(templ->last_index, index);
+    return amxd_status_ok;
 }
 
 char* amxd_object_get_path(const amxd_object_t* const object, const uint32_t flags) {

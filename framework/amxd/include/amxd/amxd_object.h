@@ -84,6 +84,10 @@ const char* amxd_object_get_name(const amxd_object_t* const object, const uint32
 uint32_t amxd_object_get_index(const amxd_object_t* const object);   /* 0 for non-instances */
 /* The highest index a template ever gave (the next one is above it); 0 for non-templates. */
 uint32_t amxd_object_get_last_index(const amxd_object_t* const templ);
+/* Raises that counter to `index` (never lowers it), so that a restored tree does not give out
+ * again an index its earlier life gave; amxd_status_invalid_value above AMXD_MAX_INDEX,
+ * amxd_status_invalid_type for a non-template. */
+amxd_status_t amxd_object_raise_last_index(amxd_object_t* const templ, uint32_t index);
 
 /* The full path from the top-level object ("Device.X.AccessControl.1"), instances written by
  * index (AMXD_OBJECT_INDEXED, the default) or by name (AMXD_OBJECT_NAMED), with a trailing "."
