@@ -26,7 +26,7 @@ constexpr std::size_t kMaxStateFileSize = 64u * 1024u * 1024u;
 // The index a key of "instances" stands for: decimal, no leading zero, 1 .. UINT32_MAX.
 std::optional<std::uint32_t> saved_index_key(std::string_view key);
 
-// The file text for `state` (a table {"instances", "export"}); "" when it cannot be written
+// The file text for `state` (a table {"instances", "counters", "export"}); "" when it cannot be written
 // (not valid UTF-8, nested too deep).
 std::string encode_state_file(const amxc_var_t* state);
 

@@ -16,6 +16,9 @@ namespace {
 
 // A state the reader accepted is written again and must be read back unchanged.
 void expect_round_trip(const amxc_var_t* state) {
+    if(amxc_var_get_key(state, "indices", AMXC_VAR_FLAG_DEFAULT) != nullptr) {
+        return;  // the older shape is read, never written: gwrt saves what it builds anew
+    }
     const std::string sealed = gw::encode_state_file(state);
     if(sealed.empty()) {
         return;  // not writable (the encoder says why to its caller)
