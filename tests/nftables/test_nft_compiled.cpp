@@ -1,5 +1,6 @@
-// Compiled access-control chains: alike rules share one kernel rule and an interval set, a
-// rule of another target splits their run, and every failure leaves the kernel as it was.
+// Compiled access-control chains: alike rules share one kernel rule and an interval set in
+// table AccessControl_QK, a rule of another target splits their run, and every failure leaves
+// the kernel as it was.
 // The verdicts themselves are proven with packets in test_nft_packets and the equivalence test.
 
 #include <unistd.h>
@@ -13,6 +14,11 @@
 namespace nfttest {
 namespace {
 
+const char* const compiled = "AccessControl_QK";
+// How a compiled rule gives its verdict, through the packet mark.
+const std::string drops = "meta mark set meta mark & 0xdfffffff | 0x10000000 return";
+const std::string accepts = "meta mark set meta mark | 0x30000000 return";
+
 class NftCompiled : public NftablesTest {
 protected:
     bool sets() const override { return true; }
@@ -23,14 +29,15 @@ protected:
     bool jump() const override { return true; }
 };
 
-// The rules of a chain as `nft list chain` prints them, one trimmed line each.
-std::vector<std::string> kernel_rules(const Namespace& ns, const ChainName& chain) {
-    const CommandResult listed = ns.exec({"nft", "list", "chain", chain.ipv6 ? "ip6" : "ip", "filter", chain.chain});
+// The rules of a chain as `nft list chain` prints them, one trimmed line each: by default the
+// compiled chain.
+std::vector<std::string> kernel_rules(const Namespace& ns, const ChainName& chain, const char* table = compiled) {
+    const CommandResult listed = ns.exec({"nft", "list", "chain", chain.ipv6 ? "ip6" : "ip", table, chain.chain});
     std::vector<std::string> rules;
     std::istringstream lines(listed.output);
     for(std::string line; std::getline(lines, line);) {
         line.erase(0, line.find_first_not_of(" \t"));
-        if(!line.empty() && line != "}" && !line.starts_with("table ") && !line.starts_with("chain ")) {
+        if(!line.empty() && line != "}" && !line.starts_with("table ") && !line.starts_with("chain ") && line[0] != '#') {
             rules.push_back(line);
         }
     }
@@ -39,13 +46,14 @@ std::vector<std::string> kernel_rules(const Namespace& ns, const ChainName& chai
 
 // The whole table with handles: what must not change when a commit fails.
 std::string table_with_handles(const Namespace& ns, bool ipv6) {
-    return ns.exec({"nft", "-a", "list", "table", ipv6 ? "ip6" : "ip", "filter"}).output;
+    return ns.exec({"nft", "-a", "list", "table", ipv6 ? "ip6" : "ip", "filter"}).output +
+           ns.exec({"nft", "-a", "list", "table", ipv6 ? "ip6" : "ip", compiled}).output;
 }
 
 // The elements of every set of the table, one line per set ("{ a, b }"), the sets sorted (their
 // names are not predictable); nft may spread a long list over several lines.
 std::string set_elements(const Namespace& ns, bool ipv6) {
-    const std::string table = ns.exec({"nft", "list", "table", ipv6 ? "ip6" : "ip", "filter"}).output;
+    const std::string table = ns.exec({"nft", "list", "table", ipv6 ? "ip6" : "ip", compiled}).output;
     std::vector<std::string> sets;
     for(std::size_t at = table.find("elements = {"); at != std::string::npos; at = table.find("elements = {", at)) {
         const std::size_t end = table.find('}', at);
@@ -111,8 +119,13 @@ TEST_F(NftCompiled, AlikeRulesShareOneKernelRuleWithTheirSourcesInASet) {
     const std::vector<std::string> rules = kernel_rules(ns(), access_control_v4);
     ASSERT_EQ(rules.size(), 2U) << ::testing::PrintToString(rules);
     EXPECT_NE(rules[0].find("ip saddr @acqk_"), std::string::npos) << rules[0];
-    EXPECT_NE(rules[0].find("tcp dport 80 drop"), std::string::npos) << rules[0];
-    EXPECT_NE(rules[1].find("tcp dport 443 drop"), std::string::npos) << rules[1];
+    EXPECT_NE(rules[0].find("tcp dport 80 " + drops), std::string::npos) << rules[0];
+    EXPECT_NE(rules[1].find("tcp dport 443 " + drops), std::string::npos) << rules[1];
+    EXPECT_EQ(kernel_rules(ns(), access_control_v4, "filter"),
+              (std::vector<std::string>{"meta mark & 0x30000000 == 0x10000000 drop",
+                                        "meta mark & 0x30000000 == 0x20000000 reject",
+                                        "meta mark & 0x30000000 == 0x30000000 accept"}))
+        << "what the positional chain holds, which iptables-nft reads";
     EXPECT_EQ(set_elements(ns(), false), addresses(1, 200) + addresses(1, 200));
 
     // Removing a source in the middle of the run (both its rules) takes it out of both sets.
@@ -162,9 +175,9 @@ TEST_F(NftCompiled, RuleOfAnotherTargetSplitsTheRunAndItsRemovalJoinsIt) {
     commit();
     std::vector<std::string> rules = kernel_rules(ns(), access_control_v4);
     ASSERT_EQ(rules.size(), 3U) << ::testing::PrintToString(rules);
-    EXPECT_NE(rules[0].find("drop"), std::string::npos);
-    EXPECT_NE(rules[1].find("accept"), std::string::npos) << rules[1];
-    EXPECT_NE(rules[2].find("drop"), std::string::npos);
+    EXPECT_NE(rules[0].find(drops), std::string::npos);
+    EXPECT_NE(rules[1].find(accepts), std::string::npos) << rules[1];
+    EXPECT_NE(rules[2].find(drops), std::string::npos);
     EXPECT_EQ(set_elements(ns(), false), addresses(1, 3) + addresses(4, 4) + addresses(4, 6));
 
     del(std::move(RuleMaker().source(address(4).c_str()).target(FW_RULE_POLICY_ACCEPT)), 4);
@@ -223,9 +236,10 @@ TEST_F(NftCompiled, NextRunDeletesTheSetsAnEarlierRunLeft) {
     ASSERT_NE(set_elements(ns(), false), "");
     ASSERT_EQ(ns().exec({"nft", "add", "set", "ip", "filter", "someone_else", "{ type ipv4_addr; }"}).status, 0);
     ASSERT_EQ(fw_backend_select("nftables"), 0) << fw_backend_error();
-    const std::string table = ns().exec({"nft", "list", "table", "ip", "filter"}).output;
+    const std::string table = ns().exec({"nft", "list", "table", "ip", compiled}).output;
     EXPECT_EQ(table.find("acqk_"), std::string::npos) << table;
-    EXPECT_NE(table.find("someone_else"), std::string::npos) << "sets of others stay";
+    EXPECT_NE(ns().exec({"nft", "list", "table", "ip", "filter"}).output.find("someone_else"), std::string::npos)
+        << "sets of others stay";
     EXPECT_TRUE(kernel_rules(ns(), access_control_v4).empty());
 }
 
@@ -259,11 +273,14 @@ TEST_F(NftCompiledWithJump, CheckSeesTamperingAndTheRepairUndoesIt) {
     const std::vector<std::string> rules = kernel_rules(ns(), access_control_v4);
     const std::string dumped = dump();
     const std::pair<std::string, std::string> tamperings[] = {
-        {"flush set ip filter " + set.str(), "set " + set.str() + " holds 0 element(s) where 3 are expected"},
-        {"flush chain ip filter FORWARD_AccessControl_QK", "2 of 2 kernel rule(s) missing"},
+        {"flush set ip AccessControl_QK " + set.str(), "set " + set.str() + " holds 0 element(s) where 3 are expected"},
+        {"flush chain ip AccessControl_QK FORWARD_AccessControl_QK", "2 of 2 kernel rule(s) missing"},
+        {"flush chain ip filter FORWARD_AccessControl_QK", "3 of 3 kernel rule(s) missing"},
+        {"flush chain ip AccessControl_QK forward", "the mark's clearing and one jump are expected"},
         {"flush chain ip filter FORWARD_AccessControl_QK_hook", "where one jump is expected"},
-        {"insert rule ip filter FORWARD_AccessControl_QK ip saddr 10.9.9.9 accept",
+        {"insert rule ip AccessControl_QK FORWARD_AccessControl_QK ip saddr 10.9.9.9 accept",
          "not written here: \"ip saddr 10.9.9.9 accept\""},
+        {"delete table ip6 AccessControl_QK", "ip6 AccessControl_QK forward: the chain is missing"},
         {"flush ruleset", "FORWARD6_AccessControl_QK: the chain is missing"},
     };
     for(const auto& [command, seen] : tamperings) {

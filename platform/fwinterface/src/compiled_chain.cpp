@@ -125,10 +125,10 @@ CompiledChain::GroupIt CompiledChain::new_group(CompiledTransaction& tx, Segment
         group.set_name = std::string(compiled_set_prefix) + std::to_string(++set_counter_);
         group.set_id = tx.take_id();
         tx.batch().add_address_set(table(), group.set_name, group.set_id, !group.single_addresses);
-        seq = tx.batch().add_set_rule(table(), key_.chain, group.rule_id, before, group.spec,
-                                      SetRef{group.set_name, group.set_id});
+        const SetRef set{group.set_name, group.set_id};
+        seq = tx.batch().add_marking_rule(table(), key_.chain, group.rule_id, before, group.spec, &set);
     } else {
-        seq = tx.batch().add_rule(table(), key_.chain, group.rule_id, before, group.spec);
+        seq = tx.batch().add_marking_rule(table(), key_.chain, group.rule_id, before, group.spec, nullptr);
     }
     const GroupIt it = fresh.begin();
     segment->groups.splice(segment->groups.end(), fresh);

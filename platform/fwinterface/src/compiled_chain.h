@@ -89,7 +89,9 @@ private:
     std::vector<std::pair<KernelGroup*, TableRef>> touched_;
 };
 
-// The kernel side of one positional chain when rules are compiled into sets. It follows the
+// The kernel side of one positional chain when rules are compiled into sets, in a chain of
+// the compiled table (compiled_table.h): each kernel rule gives its verdict through the packet
+// mark and returns, so that the first match decides, as in the positional chain. It follows the
 // positional chain step by step (insertions and removals at positions, as the mirror does)
 // and writes into the transaction's batch what each step changes in the kernel: set
 // elements for a source joining or leaving a group, a rule and its set for a new group, and
@@ -109,6 +111,7 @@ public:
         std::vector<std::pair<std::string, std::size_t>> sets;
     };
     KernelView kernel_view() const;
+    bool empty() const { return segments_.empty(); }
 
 private:
     using SegmentIt = std::list<Segment>::iterator;

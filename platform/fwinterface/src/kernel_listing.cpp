@@ -69,12 +69,19 @@ bool NftablesBackend::kernel_listing(std::string& text) {
         return false;
     }
     text.clear();
-    for(const char* command : {"list table ip filter", "list table ip6 filter"}) {
-        if(nft_run_cmd_from_buffer(nft.get(), command) != 0) {
-            text = std::string("cannot read the kernel's tables (") + command + "): " + nft_ctx_get_error_buffer(nft.get());
+    const std::string compiled(compiled_table);
+    for(const std::string& table : {std::string("ip filter"), std::string("ip6 filter"), "ip " + compiled, "ip6 " + compiled}) {
+        const std::string command = "list table " + table;
+        if(nft_run_cmd_from_buffer(nft.get(), command.c_str()) == 0) {
+            text += nft_ctx_get_output_buffer(nft.get());
+            continue;
+        }
+        const std::string why = nft_ctx_get_error_buffer(nft.get());
+        // The compiled tables exist only with compiled chains.
+        if(!table.ends_with(compiled) || why.find(std::strerror(ENOENT)) == std::string::npos) {
+            text = "cannot read the kernel's tables (" + command + "): " + why;
             return false;
         }
-        text += nft_ctx_get_output_buffer(nft.get());
     }
     return true;
 }

@@ -150,7 +150,6 @@ void NftEvents::note(const nlmsghdr* message, const Owned& owned) {
                     kind->chain != 0 ? text_of(attributes[kind->chain]) : std::string_view{},
                     kind->set != 0 ? text_of(attributes[kind->set]) : std::string_view{}};
     const Concern concern = subject.table.empty() ? Concern::none : owned(subject);
-    current_in_table_ = current_in_table_ || concern != Concern::none;
     if(concern != Concern::owned) {
         return;
     }
@@ -177,9 +176,6 @@ void NftEvents::close_generation(const nlmsghdr* message) {
         // Someone else's generation, older than our batch, whose changes went unread.
         lost_ = true;
     } else {
-        iptables_wrote_ = iptables_wrote_ || (current_in_table_ && (name.starts_with("iptables") ||
-                                                                    name.starts_with("ip6tables") ||
-                                                                    name.starts_with("xtables")));
         const std::string maker = std::string(name) + " (pid " + std::to_string(u32_of(attributes[NFTA_GEN_PROC_PID])) + ")";
         for(const auto& [what, count] : current_) {
             found_[maker][what] += count;
@@ -188,7 +184,6 @@ void NftEvents::close_generation(const nlmsghdr* message) {
     }
     current_.clear();
     current_rules_.clear();
-    current_in_table_ = false;
 }
 
 std::string NftEvents::take_findings() {

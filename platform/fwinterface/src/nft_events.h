@@ -72,8 +72,6 @@ public:
     std::string take_findings();
     std::vector<ForeignRule> take_foreign_rules();
     void clear_lost() { lost_ = false; }
-    // iptables-nft committed changes to a table the backend uses since the last call.
-    bool take_iptables_wrote() { return std::exchange(iptables_wrote_, false); }
 
 private:
     explicit NftEvents(mnl_socket* socket);
@@ -86,8 +84,6 @@ private:
     bool own_pending_ = false;
     std::uint32_t own_after_ = 0;
     bool lost_ = false;
-    bool iptables_wrote_ = false;
-    bool current_in_table_ = false;  // the generation being read touched a table we use
     // Of the generation being read: what it did to things we own, counted.
     std::map<std::string, std::size_t> current_;
     std::vector<ForeignRule> current_rules_;

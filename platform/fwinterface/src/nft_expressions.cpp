@@ -4,9 +4,13 @@
 #include <linux/if_arp.h>
 #include <linux/netfilter.h>
 #include <linux/netfilter/nf_tables.h>
+#include <linux/netfilter/nf_tables_compat.h>
+#include <linux/netfilter_ipv4/ipt_REJECT.h>
+#include <linux/netfilter_ipv6/ip6t_REJECT.h>
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace fwinterface {
@@ -43,6 +47,44 @@ public:
         out_.put_u32(NFTA_PAYLOAD_OFFSET, offset);
         out_.put_u32(NFTA_PAYLOAD_LEN, length);
         end();
+    }
+    void set_meta(std::uint32_t key) {
+        begin("meta");
+        out_.put_u32(NFTA_META_SREG, NFT_REG_1);
+        out_.put_u32(NFTA_META_KEY, key);
+        end();
+    }
+    // Register 1 becomes (register 1 & and_mask) ^ xor_bits, in host order like the mark.
+    void bits(std::uint32_t and_mask, std::uint32_t xor_bits) {
+        begin("bitwise");
+        out_.put_u32(NFTA_BITWISE_SREG, NFT_REG_1);
+        out_.put_u32(NFTA_BITWISE_DREG, NFT_REG_1);
+        out_.put_u32(NFTA_BITWISE_LEN, sizeof(and_mask));
+        data(NFTA_BITWISE_MASK, host_bytes(and_mask));
+        data(NFTA_BITWISE_XOR, host_bytes(xor_bits));
+        end();
+    }
+    // The xtables REJECT target through nf_tables' compatibility layer, as iptables-nft writes it.
+    void compat_reject(bool ipv6) {
+        // Padded as the kernel aligns target data.
+        std::array<std::uint8_t, 8> info{};
+        if(ipv6) {
+            const ip6t_reject_info reject{IP6T_ICMP6_PORT_UNREACH};
+            std::memcpy(info.data(), &reject, sizeof(reject));
+        } else {
+            const ipt_reject_info reject{IPT_ICMP_PORT_UNREACHABLE};
+            std::memcpy(info.data(), &reject, sizeof(reject));
+        }
+        begin("target");
+        out_.put_string(NFTA_TARGET_NAME, "REJECT");
+        out_.put_u32(NFTA_TARGET_REV, 0);
+        out_.put(NFTA_TARGET_INFO, Bytes(info));
+        end();
+    }
+    static std::array<std::uint8_t, 4> host_bytes_of(std::uint32_t value) {
+        std::array<std::uint8_t, 4> bytes{};
+        std::memcpy(bytes.data(), &value, sizeof(value));
+        return bytes;
     }
     void meta(std::uint32_t key) {
         begin("meta");
@@ -109,6 +151,10 @@ public:
     }
 
 private:
+    Bytes host_bytes(std::uint32_t value) {
+        scratch_ = host_bytes_of(value);
+        return Bytes(scratch_);
+    }
     void begin(std::string_view name) {
         out_.begin_nest(NFTA_LIST_ELEM);
         out_.put_string(NFTA_EXPR_NAME, name);
@@ -125,6 +171,7 @@ private:
     }
 
     NetlinkWriter& out_;
+    std::array<std::uint8_t, 4> scratch_{};
 };
 
 // Loads the address field and compares it, through a mask when the prefix is shorter than
@@ -192,7 +239,18 @@ void target(Expressions& e, Verdict verdict, bool ipv6) {
 
 }  // namespace
 
-void put_rule_expressions(NetlinkWriter& out, const RuleSpec& spec, bool ipv6, const SetRef* source_set) {
+std::uint32_t verdict_mark(Verdict verdict) {
+    switch(verdict) {
+    case Verdict::drop: return 0x10000000;
+    case Verdict::reject: return 0x20000000;
+    case Verdict::accept: return 0x30000000;
+    case Verdict::masquerade: break;
+    }
+    return 0;
+}
+
+void put_rule_expressions(NetlinkWriter& out, const RuleSpec& spec, bool ipv6, const SetRef* source_set,
+                          std::uint32_t verdict_mark) {
     Expressions e(out);
     if(source_set != nullptr) {
         e.payload(NFT_PAYLOAD_NETWORK_HEADER, ipv6 ? ipv6_source : ipv4_source, ipv6 ? 16 : 4);
@@ -213,7 +271,36 @@ void put_rule_expressions(NetlinkWriter& out, const RuleSpec& spec, bool ipv6, c
     match_port(e, spec.source_port, source_port);
     match_port(e, spec.destination_port, destination_port);
     match_icmp(e, spec.icmp_type, spec.icmp_code);
-    target(e, spec.verdict, ipv6);
+    if(verdict_mark != 0) {
+        e.meta(NFT_META_MARK);
+        e.bits(~verdict_mark_mask, verdict_mark);
+        e.set_meta(NFT_META_MARK);
+        e.verdict(NFT_RETURN);
+    } else {
+        target(e, spec.verdict, ipv6);
+    }
+    e.close();
+}
+
+void put_mark_clear_expressions(NetlinkWriter& out) {
+    Expressions e(out);
+    e.meta(NFT_META_MARK);
+    e.bits(~verdict_mark_mask, 0);
+    e.set_meta(NFT_META_MARK);
+    e.close();
+}
+
+void put_mark_dispatch_expressions(NetlinkWriter& out, Verdict verdict, bool ipv6) {
+    Expressions e(out);
+    e.meta(NFT_META_MARK);
+    e.bits(verdict_mark_mask, 0);
+    const auto bits = Expressions::host_bytes_of(verdict_mark(verdict));
+    e.equals(Bytes(bits));
+    if(verdict == Verdict::reject) {
+        e.compat_reject(ipv6);
+    } else {
+        target(e, verdict, ipv6);
+    }
     e.close();
 }
 

@@ -50,13 +50,20 @@ std::uint32_t NftBatch::add_chain(TableRef table, std::string_view chain) {
     return seq;
 }
 
-std::uint32_t NftBatch::add_forward_hook_chain(TableRef table, std::string_view chain) {
+std::uint32_t NftBatch::delete_table(TableRef table) {
+    const std::uint32_t seq = begin(message_type(NFT_MSG_DELTABLE), 0, table);
+    out_.put_string(NFTA_TABLE_NAME, table.table);
+    out_.end_message();
+    return seq;
+}
+
+std::uint32_t NftBatch::add_forward_hook_chain(TableRef table, std::string_view chain, std::int32_t priority) {
     const std::uint32_t seq = begin(message_type(NFT_MSG_NEWCHAIN), NLM_F_CREATE, table);
     out_.put_string(NFTA_CHAIN_TABLE, table.table);
     out_.put_string(NFTA_CHAIN_NAME, chain);
     out_.begin_nest(NFTA_CHAIN_HOOK);
     out_.put_u32(NFTA_HOOK_HOOKNUM, NF_INET_FORWARD);
-    out_.put_u32(NFTA_HOOK_PRIORITY, 0);
+    out_.put_u32(NFTA_HOOK_PRIORITY, static_cast<std::uint32_t>(priority));
     out_.end_nest();
     out_.put_string(NFTA_CHAIN_TYPE, "filter");
     out_.put_u32(NFTA_CHAIN_POLICY, NF_ACCEPT);
@@ -83,16 +90,45 @@ std::uint32_t NftBatch::flush_chain(TableRef table, std::string_view chain) {
 
 std::uint32_t NftBatch::add_rule(TableRef table, std::string_view chain, std::uint32_t id,
                                  const std::optional<RuleRef>& before, const RuleSpec& spec) {
-    return rule_message(table, chain, id, before, spec, nullptr);
+    const std::uint32_t seq = begin_rule(table, chain, id, before);
+    put_rule_expressions(out_, spec, table.ipv6);
+    out_.end_message();
+    return seq;
 }
 
 std::uint32_t NftBatch::add_set_rule(TableRef table, std::string_view chain, std::uint32_t id,
                                      const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef& set) {
-    return rule_message(table, chain, id, before, spec, &set);
+    const std::uint32_t seq = begin_rule(table, chain, id, before);
+    put_rule_expressions(out_, spec, table.ipv6, &set);
+    out_.end_message();
+    return seq;
 }
 
-std::uint32_t NftBatch::rule_message(TableRef table, std::string_view chain, std::uint32_t id,
-                                     const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef* set) {
+std::uint32_t NftBatch::add_marking_rule(TableRef table, std::string_view chain, std::uint32_t id,
+                                         const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef* set) {
+    const std::uint32_t seq = begin_rule(table, chain, id, before);
+    put_rule_expressions(out_, spec, table.ipv6, set, verdict_mark(spec.verdict));
+    out_.end_message();
+    return seq;
+}
+
+std::uint32_t NftBatch::add_mark_clear_rule(TableRef table, std::string_view chain) {
+    const std::uint32_t seq = begin_appended_rule(table, chain);
+    put_mark_clear_expressions(out_);
+    out_.end_message();
+    return seq;
+}
+
+std::uint32_t NftBatch::add_mark_dispatch_rule(TableRef table, std::string_view chain, std::uint32_t id,
+                                               Verdict verdict) {
+    const std::uint32_t seq = begin_rule(table, chain, id, std::nullopt);
+    put_mark_dispatch_expressions(out_, verdict, table.ipv6);
+    out_.end_message();
+    return seq;
+}
+
+std::uint32_t NftBatch::begin_rule(TableRef table, std::string_view chain, std::uint32_t id,
+                                   const std::optional<RuleRef>& before) {
     // At the end the rule is appended without naming the last rule: the kernel finds a named
     // rule by walking the chain (or the batch, for a rule added in it), for every rule added.
     const auto placement = static_cast<std::uint16_t>(before ? 0 : NLM_F_APPEND);
@@ -106,8 +142,6 @@ std::uint32_t NftBatch::rule_message(TableRef table, std::string_view chain, std
     } else if(before) {
         out_.put_u32(NFTA_RULE_POSITION_ID, before->id);
     }
-    put_rule_expressions(out_, spec, table.ipv6, set);
-    out_.end_message();
     return seq;
 }
 
@@ -184,12 +218,17 @@ std::uint32_t NftBatch::set_elements(std::uint16_t type, std::uint16_t flags, Ta
 }
 
 std::uint32_t NftBatch::add_jump_rule(TableRef table, std::string_view chain, std::string_view target) {
+    const std::uint32_t seq = begin_appended_rule(table, chain);
+    put_jump_expressions(out_, target);
+    out_.end_message();
+    return seq;
+}
+
+std::uint32_t NftBatch::begin_appended_rule(TableRef table, std::string_view chain) {
     const std::uint32_t seq =
         begin(message_type(NFT_MSG_NEWRULE), static_cast<std::uint16_t>(NLM_F_CREATE | NLM_F_APPEND), table);
     out_.put_string(NFTA_RULE_TABLE, table.table);
     out_.put_string(NFTA_RULE_CHAIN, chain);
-    put_jump_expressions(out_, target);
-    out_.end_message();
     return seq;
 }
 

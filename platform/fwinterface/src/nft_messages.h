@@ -39,8 +39,10 @@ public:
     // without "exclusive", so adding one that exists changes nothing.
     std::uint32_t add_table(TableRef table);
     std::uint32_t add_chain(TableRef table, std::string_view chain);
-    // A base chain of type filter on the forward hook, priority 0, policy accept.
-    std::uint32_t add_forward_hook_chain(TableRef table, std::string_view chain);
+    // Deletes the table with everything in it.
+    std::uint32_t delete_table(TableRef table);
+    // A base chain of type filter on the forward hook, policy accept.
+    std::uint32_t add_forward_hook_chain(TableRef table, std::string_view chain, std::int32_t priority = 0);
     std::uint32_t delete_chain(TableRef table, std::string_view chain);
     std::uint32_t flush_chain(TableRef table, std::string_view chain);
     // A rule with the given id (unique in the batch, not 0), in front of `before` or, without
@@ -50,6 +52,13 @@ public:
     // The same, looking the source address up in a set of the table instead of spec.source.
     std::uint32_t add_set_rule(TableRef table, std::string_view chain, std::uint32_t id,
                                const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef& set);
+    // The same, giving its verdict through the packet mark (see put_rule_expressions).
+    std::uint32_t add_marking_rule(TableRef table, std::string_view chain, std::uint32_t id,
+                                   const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef* set);
+    // At the end of the chain: a rule clearing the mark's verdict bits, one giving `verdict` to
+    // packets whose mark carries it (see nft_expressions.h).
+    std::uint32_t add_mark_clear_rule(TableRef table, std::string_view chain);
+    std::uint32_t add_mark_dispatch_rule(TableRef table, std::string_view chain, std::uint32_t id, Verdict verdict);
     // A set of source addresses of the table's family, held as intervals or as single
     // addresses (a hash set); `id` (not 0, unique in the batch) lets later messages of the
     // batch name it before it exists.
@@ -76,8 +85,11 @@ public:
 
 private:
     std::uint32_t begin(std::uint16_t type, std::uint16_t flags, TableRef table);
-    std::uint32_t rule_message(TableRef table, std::string_view chain, std::uint32_t id,
-                               const std::optional<RuleRef>& before, const RuleSpec& spec, const SetRef* set);
+    // Opens a rule message; the caller writes the expressions and ends the message.
+    std::uint32_t begin_rule(TableRef table, std::string_view chain, std::uint32_t id,
+                             const std::optional<RuleRef>& before);
+    // Opens a rule message appending an unnamed rule, not echoed.
+    std::uint32_t begin_appended_rule(TableRef table, std::string_view chain);
     std::uint32_t set_elements(std::uint16_t type, std::uint16_t flags, TableRef table, const SetRef& set,
                                bool intervals, std::span<const Interval> elements);
 

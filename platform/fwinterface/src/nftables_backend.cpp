@@ -41,7 +41,6 @@ std::unique_ptr<NftablesBackend> NftablesBackend::start(const NftablesOptions& o
         return nullptr;
     }
     backend->warn_of_leftovers();
-    backend->detect_iptables();
     // Opened here, so that it lives in the same network namespace as the nf_tables socket.
     ConntrackSocket::Outcome outcome{};
     std::string why;
@@ -54,7 +53,7 @@ std::unique_ptr<NftablesBackend> NftablesBackend::start(const NftablesOptions& o
 }
 
 bool NftablesBackend::is_compiled(const ChainKey& key) const {
-    return options_.sets && !iptables_ && is_access_control(key);
+    return options_.sets && is_access_control(key);
 }
 
 std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
@@ -139,6 +138,9 @@ NftablesBackend::Sent NftablesBackend::take_over_once() {
         return Sent::failed;
     }
     write_hooks(batch, options_.jump);
+    for(bool ipv6 : {false, true}) {
+        write_compiled_table(batch, access_control_chain(ipv6), is_compiled(access_control_chain(ipv6)));
+    }
     batch.finish();
     const BatchResult result = commit(batch);
     if(stale(result, batch)) {
@@ -150,10 +152,12 @@ NftablesBackend::Sent NftablesBackend::take_over_once() {
     }
     chains_.clear();
     compiled_.clear();
+    dispatch_.clear();
     for(bool ipv6 : {false, true}) {
-        chains_.try_emplace(access_control_chain(ipv6));
-        if(is_compiled(access_control_chain(ipv6))) {
-            compiled_.try_emplace(access_control_chain(ipv6), access_control_chain(ipv6), set_counter_);
+        const ChainKey key = access_control_chain(ipv6);
+        chains_.try_emplace(key);
+        if(is_compiled(key)) {
+            compiled_.try_emplace(key, compiled_chain_of(key), set_counter_);
         }
     }
     out_of_step_ = false;
@@ -184,6 +188,9 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
     if(!delete_our_sets(batch)) {
         return Sent::failed;
     }
+    for(bool ipv6 : {false, true}) {
+        write_compiled_table(batch, access_control_chain(ipv6), is_compiled(access_control_chain(ipv6)));
+    }
     std::map<ChainKey, CompiledChain> compiled;
     std::uint32_t next_id = 1;
     CompiledTransaction tx(batch, next_id);
@@ -191,7 +198,7 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
     for(auto& [key, rules] : chains_) {
         CompiledChain* chain = nullptr;
         if(is_compiled(key)) {
-            chain = &compiled.try_emplace(key, key, set_counter_).first->second;
+            chain = &compiled.try_emplace(key, compiled_chain_of(key), set_counter_).first->second;
         }
         for(std::size_t i = 0; i < rules.size(); ++i) {
             RuleSpec spec;
@@ -210,6 +217,10 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
         }
     }
     tx.write_elements();
+    std::map<ChainKey, DispatchRules> dispatch;
+    for(const auto& [key, chain] : compiled) {
+        dispatch[key].write(batch, key, !chain.empty(), next_id);
+    }
     batch.finish();
     const BatchResult result = commit(batch);
     if(stale(result, batch)) {
@@ -220,6 +231,9 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
         return Sent::failed;
     }
     bool all = tx.learn(result);
+    for(auto& [key, rules] : dispatch) {
+        all = rules.learn(result, batch) && all;
+    }
     for(auto [rule, seq] : added) {
         rule->handle = result.handles[seq - batch.first_seq() - 1];
         rule->id = 0;
@@ -230,6 +244,7 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
         return Sent::failed;
     }
     compiled_ = std::move(compiled);
+    dispatch_ = std::move(dispatch);
     return Sent::done;
 }
 
@@ -330,6 +345,9 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
             written.stopping.emplace_back(op.chain.ipv6, spec);
         }
         if(is_compiled(op.chain)) {
+            if(verdict_mark(spec.verdict) == 0) {
+                return refuse("its target has no place in a filter chain");
+            }
             rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index),
                          std::make_unique<MirrorRule>(MirrorRule{op.rule, 0, 0}));
             undo.inserted(chain, index);
@@ -412,17 +430,21 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
         }
     }
     compiled.write_elements();
+    if(written.compiled) {
+        write_dispatch(batch, written.next_id);
+    }
     batch.finish();
     const BatchResult result = commit(batch);
     switch(result.outcome) {
     case BatchResult::Outcome::refused:
+        abandon_dispatch();
         if(stale(result, batch)) {
             return Sent::stale;
         }
         error_ = describe_refusal(result, batch, transaction, written);
         return Sent::failed;
     case BatchResult::Outcome::committed:
-        if(learn_handles(result, batch, written) && compiled.learn(result)) {
+        if(learn_handles(result, batch, written) && compiled.learn(result) && learn_dispatch(result, batch)) {
             settle(undo, written);
             cut_connections(written);
             return Sent::done;
@@ -435,6 +457,7 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     }
     // Set elements cannot be told apart by reading rule handles back: the transaction is
     // taken back here and the kernel's chains are written anew from what stands.
+    abandon_dispatch();
     compiled.roll_back();
     undo.roll_back();
     if(!rewrite()) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "compiled_chain.h"
+#include "compiled_table.h"
 #include "conntrack_cutter.h"
 #include "nft_events.h"
 #include "nft_socket.h"
@@ -40,15 +41,15 @@ namespace fwinterface {
 // repair, logged) before anything else; a batch refused because the ruleset moved on is
 // written again after that.
 //
-// With the option `sets` the access-control chains are compiled (see CompiledChain): the
-// kernel holds one rule per run of alike rules, matching the source against a named set,
-// while positions, the dump and every answer stay those of the positional chain.
+// With the option `sets` the access-control chains are compiled (see CompiledChain) into a
+// table of their own (compiled_table.h): the kernel holds one rule per run of alike rules,
+// matching the source against a named set, and the positional chain only turns their verdict
+// into its own; positions, the dump and every answer stay those of the positional chain.
 struct NftablesOptions {
     bool jump = false;  // own the forward-hook chains that jump to the access-control chains
-    // Compile the access-control chains into set lookups, unless iptables-nft uses their
-    // tables: iptables-nft-save prints a rule without its set lookup, and a restore of that
-    // would drop everyone.
-    bool sets = false;
+    // Compile the access-control chains into set lookups, kept out of the tables iptables-nft
+    // reads and restores.
+    bool sets = true;
     bool cut_connections = true;  // DROP rules a commit adds end the open connections they cover
 };
 
@@ -133,7 +134,6 @@ private:
     // its batch is refused because another program committed first.
     bool until_fresh(bool repair, const std::function<Sent()>& attempt);
     void warn_of_leftovers();
-    void detect_iptables();
     // Sends a finished batch; one the kernel committed is expected among the notifications.
     BatchResult commit(const NftBatch& batch);
     static bool stale(const BatchResult& result, const NftBatch& batch);
@@ -146,6 +146,12 @@ private:
     bool repair();
     std::string name_rules(const std::vector<NftEvents::ForeignRule>& rules) const;
     bool check_chain(const ChainKey& key, std::string& differences);
+    bool compare_chain(const ChainKey& listed, const CompiledChain::KernelView& expected, std::string& differences);
+    // The dispatch rules of the compiled chains (compiled_table.h) in the batch being written,
+    // learnt from the kernel's answer or forgotten when it did not land.
+    void write_dispatch(NftBatch& batch, std::uint32_t& next_id);
+    bool learn_dispatch(const BatchResult& result, const NftBatch& batch);
+    void abandon_dispatch();
 
     bool is_compiled(const ChainKey& key) const;
     bool delete_our_sets(NftBatch& batch);
@@ -167,14 +173,13 @@ private:
     std::unique_ptr<ConntrackSocket> conntrack_;  // nullptr where the kernel has no conntrack
     NftablesOptions options_;
     Chains chains_;
-    std::map<ChainKey, CompiledChain> compiled_;
+    std::map<ChainKey, CompiledChain> compiled_;  // by positional chain
+    std::map<ChainKey, DispatchRules> dispatch_;
     std::uint64_t set_counter_ = 0;
     std::string error_;
     // The kernel's chains no longer match the mirror in a way that could be worked out:
     // every transaction is refused until reset() empties the chains.
     bool out_of_step_ = false;
-    // iptables-nft uses the filter tables, so compiled chains would be misread there.
-    bool iptables_ = false;
     bool repair_due_ = false;    // failed or waiting for its spacing: done before the next transaction
     std::string repair_reason_;  // what was found, for the repair's log line
     std::chrono::steady_clock::time_point last_repair_;

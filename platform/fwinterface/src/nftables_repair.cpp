@@ -45,6 +45,9 @@ bool NftablesBackend::stale(const BatchResult& result, const NftBatch& batch) {
 NftEvents::Concern NftablesBackend::owns(const NftEvents::Subject& subject) const {
     using Concern = NftEvents::Concern;
     Concern concern = Concern::none;
+    if(subject.table == compiled_table && is_compiled(access_control_chain(subject.ipv6))) {
+        return Concern::owned;  // everything in it
+    }
     for(const auto& [key, rules] : chains_) {
         if(key.ipv6 != subject.ipv6 || key.table != subject.table) {
             continue;
@@ -93,15 +96,6 @@ bool NftablesBackend::catch_up(bool repair_now) {
     if(events_->drifted()) {
         repair_reason_ = joined(repair_reason_, events_->take_findings());
         repair_due_ = true;
-    }
-    if(events_->take_iptables_wrote() && !iptables_) {
-        iptables_ = true;
-        if(options_.sets) {
-            std::fprintf(stderr, "fwinterface: iptables-nft writes the filter tables: the access-control chains are "
-                                 "kept one kernel rule per rule from now on, which iptables-nft reads back exactly\n");
-            repair_reason_ = joined(repair_reason_, "iptables-nft in use");
-            repair_due_ = true;
-        }
     }
     return !repair_due_ || !repair_now || repair();
 }
@@ -182,24 +176,6 @@ int NftablesBackend::watch() {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(repair_spacing - since).count());
 }
 
-// iptables-nft creates its base chains in a table it uses; a table holding them is read and
-// restored by iptables-nft tools.
-void NftablesBackend::detect_iptables() {
-    for(bool ipv6 : {false, true}) {
-        for(const char* chain : {"INPUT", "FORWARD", "OUTPUT"}) {
-            RuleTexts rules;
-            bool missing = true;
-            std::string why;
-            const bool listed = rule_texts(ChainKey{ipv6, access_control_chain(ipv6).table, chain}, rules, missing, why);
-            iptables_ = iptables_ || !listed || !missing;
-        }
-    }
-    if(iptables_ && options_.sets) {
-        std::fprintf(stderr, "fwinterface: iptables-nft uses the filter tables: the access-control chains are kept "
-                             "one kernel rule per rule, which iptables-nft reads back exactly\n");
-    }
-}
-
 void NftablesBackend::warn_of_leftovers() {
     for(bool ipv6 : {false, true}) {
         const ChainKey key = access_control_chain(ipv6);
@@ -218,15 +194,37 @@ void NftablesBackend::warn_of_leftovers() {
     }
 }
 
+// A compiled chain is checked in the compiled table, with its sets and the hook chain that
+// jumps to it; the positional chain then holds its dispatch rules.
 bool NftablesBackend::check_chain(const ChainKey& key, std::string& differences) {
     CompiledChain::KernelView expected;
-    if(auto it = compiled_.find(key); is_compiled(key) && it != compiled_.end()) {
-        expected = it->second.kernel_view();
-    } else {
+    auto compiled = compiled_.find(key);
+    if(!is_compiled(key) || compiled == compiled_.end()) {
         for(const auto& rule : chains_.at(key)) {
             expected.handles.push_back(rule->handle);
         }
+        return compare_chain(key, expected, differences);
     }
+    if(auto dispatch = dispatch_.find(key); dispatch != dispatch_.end() && dispatch->second.present()) {
+        expected.handles.assign(dispatch->second.handles().begin(), dispatch->second.handles().end());
+    }
+    const ChainKey hook{key.ipv6, std::string(compiled_table), std::string(compiled_hook_chain)};
+    RuleTexts rules;
+    bool missing = false;
+    if(!compare_chain(key, expected, differences) ||
+       !compare_chain(compiled_chain_of(key), compiled->second.kernel_view(), differences) ||
+       !rule_texts(hook, rules, missing, differences)) {
+        return false;
+    }
+    if(missing || rules.size() != 2) {
+        differences += chain_name(hook) + ": " + (missing ? "the chain is missing" : "holds " +
+                       std::to_string(rules.size()) + " rule(s) where the mark's clearing and one jump are expected") + '\n';
+    }
+    return true;
+}
+
+bool NftablesBackend::compare_chain(const ChainKey& key, const CompiledChain::KernelView& expected,
+                                    std::string& differences) {
     RuleTexts kernel;
     bool missing = false;
     if(!rule_texts(key, kernel, missing, differences)) {
