@@ -3,6 +3,7 @@
 #define BENCH_FW_BENCH_RULES_H
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,13 +23,13 @@ inline std::string source_of(std::size_t n) {
            std::to_string(n & 0xff);
 }
 
-// A drop rule for source n and tcp port 80, like one expanded by the module.
-inline Rule make_rule(std::size_t n) {
+// A drop rule for source n and a tcp port, like one expanded by the module.
+inline Rule make_rule(std::size_t n, std::uint32_t port = 80) {
     fw_rule_t* rule = nullptr;
     fw_rule_new(&rule);
     fw_rule_set_source(rule, source_of(n).c_str());
     fw_rule_set_protocol(rule, 6);
-    fw_rule_set_destination_port(rule, 80);
+    fw_rule_set_destination_port(rule, port);
     fw_rule_set_ipv4(rule, true);
     fw_rule_set_table(rule, "filter");
     fw_rule_set_chain(rule, "FORWARD_AccessControl_QK");

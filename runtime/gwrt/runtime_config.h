@@ -38,7 +38,7 @@ struct RuntimeConfig {
     std::string socket;                    // control socket path
     std::string firewall_backend;          // "memory" unless configured
     bool firewall_jump = false;            // nftables: hook our chains on forward ourselves
-    bool firewall_sets = false;            // nftables: compile sources into set lookups
+    bool firewall_sets = true;             // nftables: compile sources into set lookups
     bool firewall_cut_connections = true;  // nftables: new DROP rules end the connections they cover
     std::string trace;                     // "" leaves the trace levels as they are
     std::string prefix;                    // vendor prefix ("" when none)

@@ -1,4 +1,4 @@
-// gwrt with sources compiled into sets (no iptables-nft in the router), and open connections cut
+// gwrt with sources compiled into sets (the default), and open connections cut
 // when a rule starts to drop them. The router is set up as home gateways usually are: a
 // forward chain of its own lets established flows through, then jumps to the access-control
 // chains, and IPv4 leaves towards the server translated to the router's address. Without the

@@ -160,6 +160,7 @@ TEST_F(NftCompiled, SubnetsAreMergedAndAddressesCountedUntilTheLastRuleGoes) {
     del(std::move(RuleMaker().source("10.2.1.0", "255.255.255.0")), 1);
     commit();
     EXPECT_TRUE(kernel_rules(ns(), access_control_v4).empty());
+    EXPECT_TRUE(kernel_rules(ns(), access_control_v4, "filter").empty()) << "no verdict rules for an empty chain";
     EXPECT_EQ(set_elements(ns(), false), "");
 }
 

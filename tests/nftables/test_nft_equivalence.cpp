@@ -102,7 +102,7 @@ protected:
     void TearDown() override {
         fw_backend_select("memory");
         fw_backend_set_option("jump", "0");
-        fw_backend_set_option("sets", "0");  // the default
+        fw_backend_set_option("sets", "0");
         inside_.reset();
         prober_.reset();
         topology_.reset();
