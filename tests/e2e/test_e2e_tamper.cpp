@@ -24,7 +24,9 @@ protected:
         }
         GatewayTest::SetUp();
     }
-    std::string firewall_options() const override { return GetParam() ? "jump = true; sets = true;" : "jump = true;"; }
+    std::string firewall_options() const override {
+        return GetParam() ? "jump = true; sets = true;" : "jump = true; sets = false;";
+    }
 
     // One AccessControl blocking the client's TCP port 8080, in force.
     std::string block_client() {

@@ -1,5 +1,7 @@
 // The C API: one process-wide backend, its options and batch of pending operations.
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -16,6 +18,9 @@
 
 namespace fwinterface {
 namespace {
+
+// Transactions from this many operations on hand the heap's free pages back when done.
+constexpr std::size_t large_transaction = 1000;
 
 struct State {
     std::unique_ptr<Backend> backend = std::make_unique<MemoryBackend>();
@@ -137,7 +142,14 @@ int fw_apply(void) {
     if(result == FW_OK) {
         ++s.commits;
     }
+    const bool large = s.pending.operations().size() >= fwinterface::large_transaction;
     s.pending.clear();
+    if(large) {
+        // The transaction's copies (operations, undo records, the kernel batch) are freed by
+        // now, but the heap would keep their pages resident for good: several times what the
+        // rules themselves need after a large install.
+        malloc_trim(0);
+    }
     return result;
 }
 
