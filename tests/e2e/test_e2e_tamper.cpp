@@ -79,6 +79,9 @@ TEST_P(E2eTamper, ChainsComeBackAfterEachTampering) {
                         : "nft insert rule " + chain + " ip saddr 10.99.1.2 accept";
          }},
         {"replaced rules", [&] { return "iptables-nft-save | iptables-nft-restore"; }},
+        {"packets marked before", [&] { return std::string("nft 'add table ip premark; add chain ip premark pre { type "
+                                                           "filter hook prerouting priority -300; }; add rule ip premark "
+                                                           "pre meta mark set 0x10000000'"); }},
         {"flushed ruleset", [&] { return std::string("nft flush ruleset"); }},
         {"deleted table", [&] { return std::string("nft delete table ip filter"); }},
         {"flushed positional chain", [&] { return std::string("nft flush chain ip6 filter FORWARD6_AccessControl_QK"); }},
