@@ -22,6 +22,7 @@
 #include <amxp/amxp_loop.h>
 
 #include "bus_test_dm.h"
+#include "raw_socket.h"
 
 namespace {
 
@@ -208,35 +209,6 @@ BENCHMARK(BM_EventBurstOverSocket)->Unit(benchmark::kMillisecond)->UseRealTime()
 
 enum Attack { idle_crowd, unfinished_requests, unread_large_replies };
 
-long rss_kb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while(std::getline(status, line)) {
-        if(line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
-}
-
-int raw_connect(const std::string& uri) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, uri.c_str() + 5, sizeof(address.sun_path) - 1);
-    if(fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-std::string frame(const std::string& json) {
-    const auto size = static_cast<uint32_t>(json.size());
-    return std::string {static_cast<char>(size >> 24), static_cast<char>(size >> 16), static_cast<char>(size >> 8),
-                        static_cast<char>(size)} + json;
-}
-
 // Opens the attackers' connections; they stay open (and unread) until the returned fds close.
 std::vector<int> attack(Remote& bus, Attack kind) {
     std::vector<int> fds;
@@ -251,9 +223,9 @@ std::vector<int> attack(Remote& bus, Attack kind) {
         }
     }
     const std::string unfinished = std::string("\x00\x10\x00\x00", 4) + std::string(AMXB_MAX_FRAME_SIZE - 1, ' ');
-    const std::string large_get = frame(R"({"id": 1, "op": "get", "path": "Hosts.", "depth": -1})");
+    const std::string large_get = rawsock::frame(R"({"id": 1, "op": "get", "path": "Hosts.", "depth": -1})");
     for(int i = 0; i < count; ++i) {
-        const int fd = raw_connect(bus.uri);
+        const int fd = rawsock::connect_to(bus.uri.substr(5));
         if(fd < 0) {
             continue;
         }
@@ -274,7 +246,7 @@ void BM_AnotherClientDuringAttack(benchmark::State& state) {
         state.SkipWithError("no server");
         return;
     }
-    const long rss_before = rss_kb(bus.pid);
+    const long rss_before = rawsock::rss_kb(bus.pid);
     const std::vector<int> attackers = attack(bus, static_cast<Attack>(state.range(0)));
     std::vector<double> waits;
     long rss_peak = rss_before;
@@ -289,7 +261,7 @@ void BM_AnotherClientDuringAttack(benchmark::State& state) {
             break;
         }
         waits.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-        rss_peak = std::max(rss_peak, rss_kb(bus.pid));
+        rss_peak = std::max(rss_peak, rawsock::rss_kb(bus.pid));
     }
     std::sort(waits.begin(), waits.end());
     state.counters["p99_ms"] = waits.empty() ? 0.0 : waits[waits.size() * 99 / 100];

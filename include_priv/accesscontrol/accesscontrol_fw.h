@@ -47,6 +47,19 @@ amxd_status_t firewall_rule_set(firewall_rule_t* c, const char* source, const ch
                                 amxc_var_t* srcPort, uint32_t srcPortRangeEnd,
                                 amxc_var_t* protocols, uint32_t icmpType, uint32_t icmpCode);
 
+/* The combinations of one port entry (as firewall_rule_set expands them), worked out once for
+ * all the sources it is programmed with. NULL when an element is not a whole number in range
+ * (traced) or memory runs out. Freed with firewall_ports_delete. */
+typedef struct _firewall_ports firewall_ports_t;
+firewall_ports_t* firewall_ports_create(amxc_var_t* destPort, uint32_t destPortRangeEnd,
+                                        amxc_var_t* srcPort, uint32_t srcPortRangeEnd,
+                                        amxc_var_t* protocols, uint32_t icmpType, uint32_t icmpCode);
+void firewall_ports_delete(firewall_ports_t** ports);
+
+/* firewall_rule_set with the ports worked out beforehand. */
+amxd_status_t firewall_rule_set_ports(firewall_rule_t* c, const char* source, const char* destination,
+                                      const char* mask, const char* mac, bool ipv6, const firewall_ports_t* ports);
+
 /* Appends every rule of `c` at the end of its family's chain and commits them together.
  * 0 when every rule was inserted and the commit succeeded. */
 amxd_status_t firewall_rule_apply(firewall_rule_t* c);

@@ -293,9 +293,15 @@ int call(const Options& options, Session& session) {
         return kExitFailure;
     }
     Var ret;
+    // Pretty output needs the whole; compact JSON is printed as the parts arrive.
+    PartPrinter parts(options.json ? nullptr : session.ctx(), PartPrinter::Kind::json);
     int rc = amxb_call(session.ctx(), path.c_str(), method.c_str(), args.get(), ret.get(), session.timeout());
     if (rc != 0) {
         return session.report(rc, path + method + "()");
+    }
+    if (parts.received()) {
+        parts.finish();  // printed as it came
+        return parts.ok() ? kExitOk : fail("part of the reply could not be printed");
     }
     return print_json(ret.get(), options.json);
 }

@@ -3,7 +3,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include <amxc/amxc.h>
 #include <zebtrace/zebtrace.h>
@@ -24,42 +26,57 @@ const char* port_text(const amxc_var_t* ports, const char* key) {
     return text == nullptr ? "" : text;
 }
 
+// The expansion of each port entry, worked out once for all sources (a null expansion stands
+// for an entry the firewall library refuses); a single "no port" entry when there is none.
+std::vector<firewall_ports_t*> expand_ports(amxc_var_t* fwPorts) {
+    std::vector<firewall_ports_t*> expanded;
+    amxc_var_for_each(ports, fwPorts) {
+        expanded.push_back(firewall_ports_create(
+            amxc_var_get_key(ports, "DestPort", AMXC_VAR_FLAG_DEFAULT),
+            amxc_var_get_uint32_t(amxc_var_get_key(ports, "DestPortRangeEnd", AMXC_VAR_FLAG_DEFAULT)),
+            amxc_var_get_key(ports, "SourcePort", AMXC_VAR_FLAG_DEFAULT),
+            amxc_var_get_uint32_t(amxc_var_get_key(ports, "SourcePortRangeEnd", AMXC_VAR_FLAG_DEFAULT)),
+            amxc_var_get_key(ports, "Protocol", AMXC_VAR_FLAG_DEFAULT),
+            amxc_var_get_uint32_t(amxc_var_get_key(ports, "ICMPType", AMXC_VAR_FLAG_DEFAULT)),
+            amxc_var_get_uint32_t(amxc_var_get_key(ports, "ICMPCode", AMXC_VAR_FLAG_DEFAULT))));
+    }
+    if(expanded.empty()) {
+        expanded.push_back(firewall_ports_create(nullptr, 0, nullptr, 0, nullptr, 0, 0));
+    }
+    return expanded;
+}
+
 // Programs every pair of source and port entry into `fw`; false when any pair failed.
 bool program_sources(firewall_rule_t* fw, amxc_var_t* devices, amxc_var_t* fwPorts) {
     bool ok = true;
+    std::vector<firewall_ports_t*> expanded = expand_ports(fwPorts);
+    const bool no_ports = amxc_var_size(fwPorts) == 0;
     amxc_var_for_each(device, devices) {
         const char* source = amxc_var_constcast(cstring_t, amxc_var_get_key(device, "SourceIP", AMXC_VAR_FLAG_DEFAULT));
         const char* mask = amxc_var_constcast(cstring_t, amxc_var_get_key(device, "SourceMask", AMXC_VAR_FLAG_DEFAULT));
-        const bool ipv6 = check_is_valid_ip(source) == 6;
+        // Only an address with a colon can be IPv6: the IPv4 majority skips the pattern.
+        const bool ipv6 = source != nullptr && std::strchr(source, ':') != nullptr && check_is_valid_ip(source) == 6;
 
-        amxc_var_for_each(ports, fwPorts) {
-            amxd_status_t rv = firewall_rule_set(
-                fw, source, nullptr, mask, nullptr, ipv6,
-                amxc_var_get_key(ports, "DestPort", AMXC_VAR_FLAG_DEFAULT),
-                amxc_var_get_uint32_t(amxc_var_get_key(ports, "DestPortRangeEnd", AMXC_VAR_FLAG_DEFAULT)),
-                amxc_var_get_key(ports, "SourcePort", AMXC_VAR_FLAG_DEFAULT),
-                amxc_var_get_uint32_t(amxc_var_get_key(ports, "SourcePortRangeEnd", AMXC_VAR_FLAG_DEFAULT)),
-                amxc_var_get_key(ports, "Protocol", AMXC_VAR_FLAG_DEFAULT),
-                amxc_var_get_uint32_t(amxc_var_get_key(ports, "ICMPType", AMXC_VAR_FLAG_DEFAULT)),
-                amxc_var_get_uint32_t(amxc_var_get_key(ports, "ICMPCode", AMXC_VAR_FLAG_DEFAULT)));
-            if(rv != amxd_status_ok) {
+        const amxc_var_t* ports = no_ports ? nullptr : amxc_var_get_first(fwPorts);
+        for(firewall_ports_t* expansion : expanded) {
+            if(firewall_rule_set_ports(fw, source, nullptr, mask, nullptr, ipv6, expansion) != amxd_status_ok) {
                 zebTrace(TRACE_LEVEL_ERROR, "fail to configure firewall rules");
-                accesscontrol_set_reason("the firewall refused source %s%s%s with SourcePort \"%s\" DestPort \"%s\" "
-                                         "Protocol \"%s\"", source == nullptr ? "" : source, mask == nullptr ? "" : "/",
-                                         mask == nullptr ? "" : mask, port_text(ports, "SourcePort"),
-                                         port_text(ports, "DestPort"), port_text(ports, "Protocol"));
+                if(no_ports) {
+                    accesscontrol_set_reason("the firewall refused source %s%s%s", source == nullptr ? "" : source,
+                                             mask == nullptr ? "" : "/", mask == nullptr ? "" : mask);
+                } else {
+                    accesscontrol_set_reason("the firewall refused source %s%s%s with SourcePort \"%s\" DestPort \"%s\" "
+                                             "Protocol \"%s\"", source == nullptr ? "" : source, mask == nullptr ? "" : "/",
+                                             mask == nullptr ? "" : mask, port_text(ports, "SourcePort"),
+                                             port_text(ports, "DestPort"), port_text(ports, "Protocol"));
+                }
                 ok = false;
             }
+            ports = ports == nullptr ? nullptr : amxc_var_get_next(ports);
         }
-        if(amxc_var_size(fwPorts) == 0) {
-            if(firewall_rule_set(fw, source, nullptr, mask, nullptr, ipv6, nullptr, 0, nullptr, 0, nullptr, 0, 0) !=
-               amxd_status_ok) {
-                zebTrace(TRACE_LEVEL_ERROR, "fail to configure firewall rules");
-                accesscontrol_set_reason("the firewall refused source %s%s%s", source == nullptr ? "" : source,
-                                         mask == nullptr ? "" : "/", mask == nullptr ? "" : mask);
-                ok = false;
-            }
-        }
+    }
+    for(firewall_ports_t*& expansion : expanded) {
+        firewall_ports_delete(&expansion);
     }
     return ok;
 }
@@ -69,6 +86,9 @@ bool program_sources(firewall_rule_t* fw, amxc_var_t* devices, amxc_var_t* fwPor
 extern "C" {
 
 int var_size_list(const amxc_var_t* v) {
+    if(amxc_var_type_of(v) == AMXC_VAR_ID_LIST) {
+        return static_cast<int>(amxc_var_size(v));  // no copy of a list that already is one
+    }
     amxc_var_t list;
     amxc_var_init(&list);
     int size = 0;

@@ -24,17 +24,30 @@ struct _firewall_rule {
 
 namespace {
 
-struct entry_rule_t {
-    int index;                // 1-based position in its family's chain, 0 while not inserted
-    fw_rule_t* rule;
-    amxc_llist_it_t it;
-};
-
 // One combination of the expansion table; 0 means "not set" for each field.
 struct parameter_fw_t {
     int srcport;
     int dstport;
     int protocol;
+};
+
+} // namespace
+
+struct _firewall_ports {
+    parameter_fw_t* tab;      // `size` combinations
+    size_t size;
+    uint32_t dest_port_range_end;
+    uint32_t src_port_range_end;
+    uint32_t icmp_type;
+    uint32_t icmp_code;
+};
+
+namespace {
+
+struct entry_rule_t {
+    int index;                // 1-based position in its family's chain, 0 while not inserted
+    fw_rule_t* rule;
+    amxc_llist_it_t it;
 };
 
 int rule_index = 1;     // position of the next IPv4 rule
@@ -401,18 +414,10 @@ void firewall_rule_delete(firewall_rule_t** c) {
     *c = nullptr;
 }
 
-amxd_status_t firewall_rule_set(firewall_rule_t* c, const char* source, const char* destination,
-                                const char* mask, const char* mac, bool ipv6,
-                                amxc_var_t* destPort, uint32_t destPortRangeEnd,
-                                amxc_var_t* srcPort, uint32_t srcPortRangeEnd,
-                                amxc_var_t* protocols, uint32_t icmpType, uint32_t icmpCode) {
-    // Early stops report a failure: a request that programmed nothing (or only part of its
-    // rules) must not be taken for a programmed one.
-    amxd_status_t status = amxd_status_unknown_error;
-    parameter_fw_t* tab = nullptr;
-    size_t size = 0;
-    const rule_request_t request{source, destination, mask, mac, ipv6, destPortRangeEnd, srcPortRangeEnd,
-                                 icmpType, icmpCode};
+firewall_ports_t* firewall_ports_create(amxc_var_t* destPort, uint32_t destPortRangeEnd,
+                                        amxc_var_t* srcPort, uint32_t srcPortRangeEnd,
+                                        amxc_var_t* protocols, uint32_t icmpType, uint32_t icmpCode) {
+    firewall_ports_t* ports = nullptr;
     amxc_var_t protocols_list;
     amxc_var_t destport_list;
     amxc_var_t srcport_list;
@@ -420,36 +425,77 @@ amxd_status_t firewall_rule_set(firewall_rule_t* c, const char* source, const ch
     amxc_var_init(&destport_list);
     amxc_var_init(&srcport_list);
 
-    when_null_trace(c, exit, TRACE_LEVEL_ERROR, "%s", "");
     when_false(convert_number_list(protocols, MAX_PROTOCOL, "protocol", &protocols_list), exit);
     when_false(convert_number_list(destPort, MAX_PORT, "destination port", &destport_list), exit);
     when_false(convert_number_list(srcPort, MAX_PORT, "source port", &srcport_list), exit);
-
-    tab = parameter_tab_fw_create(&protocols_list, &destport_list, &srcport_list, &size);
-    when_null(tab, exit);
-
-    status = amxd_status_ok;
-    for(size_t n = 0; n < size; n++) {
-        entry_rule_t* entry = firewall_get_new_rule(c);
-        if(entry == nullptr) {
-            zebTrace(TRACE_LEVEL_ERROR, "fail to alloc firewall rule");
-            status = amxd_status_unknown_error;
-            break;
-        }
-        const bool configured = firewall_rule_configure(entry->rule, tab[n], request);
-        const bool policy_set = firewall_rule_set_policy(entry->rule, c->invert_mode);
-        if(!configured || !policy_set) {
-            zebTrace(TRACE_LEVEL_ERROR, "Configuring one of the rules failed, aborting");
-            status = amxd_status_unknown_error;
-            break;
-        }
+    ports = static_cast<firewall_ports_t*>(calloc(1, sizeof(firewall_ports_t)));
+    when_null(ports, exit);
+    ports->tab = parameter_tab_fw_create(&protocols_list, &destport_list, &srcport_list, &ports->size);
+    if(ports->tab == nullptr) {
+        free(ports);
+        ports = nullptr;
+        goto exit;
     }
-
+    ports->dest_port_range_end = destPortRangeEnd;
+    ports->src_port_range_end = srcPortRangeEnd;
+    ports->icmp_type = icmpType;
+    ports->icmp_code = icmpCode;
 exit:
-    free(tab);
     amxc_var_clean(&protocols_list);
     amxc_var_clean(&destport_list);
     amxc_var_clean(&srcport_list);
+    return ports;
+}
+
+void firewall_ports_delete(firewall_ports_t** ports) {
+    if((ports == nullptr) || (*ports == nullptr)) {
+        return;
+    }
+    free((*ports)->tab);
+    free(*ports);
+    *ports = nullptr;
+}
+
+amxd_status_t firewall_rule_set_ports(firewall_rule_t* c, const char* source, const char* destination,
+                                      const char* mask, const char* mac, bool ipv6, const firewall_ports_t* ports) {
+    if((c == nullptr) || (ports == nullptr)) {
+        zebTrace(TRACE_LEVEL_ERROR, "no rule set or no port expansion");
+        return amxd_status_unknown_error;
+    }
+    const rule_request_t request{source, destination, mask, mac, ipv6, ports->dest_port_range_end,
+                                 ports->src_port_range_end, ports->icmp_type, ports->icmp_code};
+    for(size_t n = 0; n < ports->size; n++) {
+        entry_rule_t* entry = firewall_get_new_rule(c);
+        if(entry == nullptr) {
+            zebTrace(TRACE_LEVEL_ERROR, "fail to alloc firewall rule");
+            return amxd_status_unknown_error;
+        }
+        const bool configured = firewall_rule_configure(entry->rule, ports->tab[n], request);
+        const bool policy_set = firewall_rule_set_policy(entry->rule, c->invert_mode);
+        if(!configured || !policy_set) {
+            zebTrace(TRACE_LEVEL_ERROR, "Configuring one of the rules failed, aborting");
+            return amxd_status_unknown_error;
+        }
+    }
+    return amxd_status_ok;
+}
+
+amxd_status_t firewall_rule_set(firewall_rule_t* c, const char* source, const char* destination,
+                                const char* mask, const char* mac, bool ipv6,
+                                amxc_var_t* destPort, uint32_t destPortRangeEnd,
+                                amxc_var_t* srcPort, uint32_t srcPortRangeEnd,
+                                amxc_var_t* protocols, uint32_t icmpType, uint32_t icmpCode) {
+    // Early stops report a failure: a request that programmed nothing (or only part of its
+    // rules) must not be taken for a programmed one.
+    if(c == nullptr) {
+        zebTrace(TRACE_LEVEL_ERROR, "%s", "");
+        return amxd_status_unknown_error;
+    }
+    firewall_ports_t* ports = firewall_ports_create(destPort, destPortRangeEnd, srcPort, srcPortRangeEnd, protocols,
+                                                    icmpType, icmpCode);
+    const amxd_status_t status = ports == nullptr ? amxd_status_unknown_error :
+        firewall_rule_set_ports(c, source, destination, mask, mac, ipv6, ports);
+    firewall_ports_delete(&ports);
     return status;
 }
 

@@ -1,6 +1,7 @@
 // The control socket against clients that would stall, starve or exhaust it: a crowd of idle
 // connections, one user taking every connection, requests that never finish, and replies far
-// larger than a frame (the firewall of 65,536 addresses, a tree and an export of several MB).
+// larger than a frame (the firewall of 65,536 addresses, a tree and an export of several MB),
+// also when clients leave them unread.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +12,9 @@
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
+
+#include <amxb/amxb.h>
 
 #include "support/raw_client.h"
 #include "support/test_runtime.h"
@@ -142,6 +146,21 @@ TEST(ControlSocketLargeReplies, FirewallTreeAndExportOfSeveralMegabytesArrive) {
     EXPECT_EQ(firewall.exit_code, 0) << firewall.err;
     EXPECT_EQ(count(firewall.out, " -j DROP\n"), 65536u);
     EXPECT_THAT(firewall.out, HasSubstr("-s 10.0.255.255/32 -j DROP\nCOMMIT\n"));
+
+    // Clients that ask for it and never read: one such reply may wait alone, those that do not
+    // fit beside it are closed, and once stalled it makes way for a client that reads.
+    std::vector<std::unique_ptr<RawClient>> unread;
+    for (int i = 0; i < 4; ++i) {
+        unread.push_back(std::make_unique<RawClient>(runtime.socket()));
+        ASSERT_TRUE(unread.back()->send_frame(R"({"id": 1, "op": "call", "path": "Firewall.", "method": "Dump", "args": {}})"));
+    }
+    ASSERT_TRUE(gwtest::wait_until([&] { return count(runtime.stderr_text(), "does not fit beside") + count(runtime.stderr_text(), "left unread for") >= 3; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * AMXB_LISTEN_STALL_MS));
+    EXPECT_EQ(count(runtime.ctl({"firewall"}).out, " -j DROP\n"), 65536u);
+    for (auto& client : unread) {
+        EXPECT_TRUE(client->closed_by_peer());
+    }
+    EXPECT_EQ(count(runtime.stderr_text(), "does not fit beside") + count(runtime.stderr_text(), "left unread for"), unread.size());
 
     RawClient writer(runtime.socket());
     const std::string name(2000, 'n');

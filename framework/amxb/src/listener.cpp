@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 
 #include <amxd/amxd_types.h>
 #include <amxp/amxp_loop.h>
@@ -122,6 +123,36 @@ void Listener::on_tick(amxp_timer_t* /*timer*/, void* priv) {
     for(const auto& connection : self->connections_) {
         connection->check_deadlines(now, self->limits_.request_timeout_ms, self->limits_.idle_timeout_ms);
     }
+    self->make_output_room(nullptr);
+}
+
+bool Listener::make_output_room(const ServerConnection* holder) {
+    if(output_used_ <= AMXB_LISTEN_OUTPUT_ROOM) {
+        return true;
+    }
+    const auto now = ServerConnection::Clock::now();
+    const auto stall = std::chrono::milliseconds(AMXB_LISTEN_STALL_MS);
+    std::vector<ServerConnection*> stalled;
+    for(const auto& connection : connections_) {
+        if(connection.get() != holder && connection->stalled_since(now) >= stall) {
+            stalled.push_back(connection.get());
+        }
+    }
+    std::sort(stalled.begin(), stalled.end(), [now](const ServerConnection* a, const ServerConnection* b) {
+        return a->stalled_since(now) > b->stalled_since(now);
+    });
+    for(ServerConnection* connection : stalled) {
+        if(output_used_ <= AMXB_LISTEN_OUTPUT_ROOM) {
+            break;
+        }
+        const auto unread = connection->queued_bytes();
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(connection->stalled_since(now)).count();
+        connection->close_with("closed: " + std::to_string(unread) + " bytes of replies left unread for " +
+                               std::to_string(waited) + " ms while the replies waiting for all clients passed " +
+                               std::to_string(AMXB_LISTEN_OUTPUT_ROOM) + " bytes");
+    }
+    const std::size_t own = holder == nullptr ? 0 : holder->queued_bytes();
+    return output_used_ <= AMXB_LISTEN_OUTPUT_ROOM || output_used_ == own;
 }
 
 bool Listener::claim_room(std::size_t bytes) {

@@ -50,6 +50,13 @@ public:
     bool claim_room(std::size_t bytes);
     void release_room(std::size_t bytes);
 
+    // Keeps the total of the connections' queued output (ServerConnection::queued_bytes()).
+    void output_changed(std::size_t before, std::size_t after) { output_used_ = output_used_ - before + after; }
+    // Brings the queued output of all connections back within AMXB_LISTEN_OUTPUT_ROOM by
+    // closing those stalled longest. False when `holder` (may be null) must go too: it is
+    // still past the room while others have output waiting.
+    bool make_output_room(const ServerConnection* holder);
+
     // Says, once, why a client was refused or closed.
     void log(pid_t pid, uid_t uid, const std::string& what) const;
 
@@ -72,6 +79,7 @@ private:
     void* log_priv_ = nullptr;
     amxb_listen_limits_t limits_ {};
     std::size_t room_used_ = 0;
+    std::size_t output_used_ = 0;
     amxp_timer_t* timer_ = nullptr;
     std::list<std::unique_ptr<ServerConnection>> connections_;
 };

@@ -107,6 +107,10 @@ void ServerConnection::shut_down() {
     // The records stay until the connection is freed: a delivery in progress may hold one.
     release_room();
     parts_.clear();
+    parts_bytes_ = 0;
+    std::string().swap(output_);
+    output_start_ = 0;
+    report_queue();
     if(fd_ >= 0) {
         amxp_loop_remove_fd(fd_);
         close(fd_);
@@ -348,9 +352,19 @@ void ServerConnection::reply(uint64_t id, const Outcome& outcome, amxc_var_t* re
         return;
     }
     parts_ = split_result(result, part_budget);
+    parts_bytes_ = 0;
+    for(const ReplyPart& part : parts_) {
+        parts_bytes_ += json_size_bound(part.piece.get(), 2 * part_budget);
+    }
     parts_id_ = id;
     parts_sent_ = 0;
     parts_outcome_ = outcome;
+    report_queue();
+    if(!owner_.make_output_room(this)) {
+        close_with("closed: a reply of " + std::to_string(parts_bytes_) + " bytes does not fit beside the replies other "
+                   "clients have yet to read (" + std::to_string(AMXB_LISTEN_OUTPUT_ROOM) + " bytes in all)");
+        return;
+    }
     queued();
 }
 
@@ -381,6 +395,7 @@ void ServerConnection::fill_output() {
     while(!parts_.empty() && output_.size() - output_start_ < output_low_water) {
         ReplyPart part = std::move(parts_.front());
         parts_.pop_front();
+        parts_bytes_ -= std::min(parts_bytes_, json_size_bound(part.piece.get(), 2 * part_budget));
         ScopedVar message;
         wire::encode_part(message.get(), parts_id_, part.at.get(), part.piece.get());
         ScopedVar last;
@@ -393,6 +408,7 @@ void ServerConnection::fill_output() {
             amxc_var_add_key(uint64_t, last.get(), "parts", parts_sent_);
         }
         if(parts_.empty()) {
+            parts_bytes_ = 0;
             append_frame(output_, last.get(), error);
         }
     }
@@ -414,11 +430,17 @@ void ServerConnection::flush() {
                 output_.erase(0, output_start_);
                 output_start_ = 0;
             }
+            if(!blocked_) {
+                blocked_ = true;
+                blocked_at_ = Clock::now();
+            }
+            report_queue();
             update_watch();
             return;
         }
         output_start_ += static_cast<std::size_t>(sent);
         last_activity_ = Clock::now();
+        blocked_ = false;
     }
     if(closed()) {
         return;
@@ -428,11 +450,18 @@ void ServerConnection::flush() {
         std::string().swap(output_);  // an idle connection keeps no large buffer
     }
     output_start_ = 0;
+    report_queue();
     if(closing_) {
         close_now();
     } else {
         update_watch();
     }
+}
+
+void ServerConnection::report_queue() {
+    const std::size_t now = queued_bytes();
+    owner_.output_changed(reported_, now);
+    reported_ = now;
 }
 
 void ServerConnection::update_watch() {

@@ -40,6 +40,13 @@ public:
     bool displaceable() const { return idle() || paused_; }
     Clock::time_point last_activity() const { return last_activity_; }
 
+    // Output queued and not yet taken by the client: encoded bytes and parts still to encode.
+    std::size_t queued_bytes() const { return output_.size() - output_start_ + parts_bytes_; }
+    // How long the client has taken nothing of its queued output (zero when it has none).
+    Clock::duration stalled_since(Clock::time_point now) const {
+        return closed() || !blocked_ || queued_bytes() == 0 ? Clock::duration::zero() : now - blocked_at_;
+    }
+
     // Stops serving: cancels the subscriptions, closes the socket, asks to be freed.
     void close_now();
 
@@ -79,6 +86,7 @@ private:
     void fill_output();
     void flush();
     void update_watch();
+    void report_queue();
     void cancel(Forward& forward);
     void shut_down();
 
@@ -96,6 +104,10 @@ private:
     std::string output_;
     std::size_t output_start_ = 0;
     std::deque<ReplyPart> parts_;  // of the reply being sent; requests wait until it is out
+    std::size_t parts_bytes_ = 0;  // their JSON size, bounded
+    std::size_t reported_ = 0;     // queued_bytes() as the listener last heard it
+    bool blocked_ = false;         // the socket took no more since blocked_at_
+    Clock::time_point blocked_at_;
     uint64_t parts_id_ = 0;
     uint64_t parts_sent_ = 0;
     Outcome parts_outcome_;

@@ -128,6 +128,14 @@ int amxb_listen_set_peer_check(amxb_bus_ctx_t* listener, amxb_peer_check_fn_t fn
 /* Unsent output a listener keeps per client before it disconnects that client. */
 #define AMXB_MAX_CLIENT_BACKLOG (4u * 1024u * 1024u)
 
+/* Replies and events all clients of a listener together have yet to take (a reply sent in parts
+ * counts whole until its parts are sent). Past it, clients that have taken nothing of theirs
+ * for AMXB_LISTEN_STALL_MS are disconnected, longest first; when that is not enough, so is the
+ * client whose reply in parts does not fit. A reply in parts of any size fits when no other
+ * client has anything waiting. */
+#define AMXB_LISTEN_OUTPUT_ROOM (4u * 1024u * 1024u)
+#define AMXB_LISTEN_STALL_MS 100u
+
 /* Unregisters and frees *ctx and sets it to NULL; NULL or *ctx NULL is a no-op. Cancels the
  * context's subscriptions and drops its queued event deliveries. A client context closes its
  * connection; a listener closes every client connection and removes its socket file. May be
