@@ -150,9 +150,8 @@ SCHEDULES_EXPORT amxd_status_t _schedules_check_zone(amxd_object_t* /*object*/, 
                       [](const char* text, std::string& why) { return schedules::find_zone(text, why) != nullptr; });
 }
 
-// Status: computed while the schedule has windows, so only the service writes it then; the
-// access-control module tells only "Active" from anything else, so clients write "Active" or
-// "Inactive".
+// Status: computed while the schedule has windows, so only the service writes it then.
+// Otherwise any text, as before: the access-control module tells only "Active" from the rest.
 SCHEDULES_EXPORT amxd_status_t _schedules_check_status(amxd_object_t* object, amxd_param_t* param,
                                                       amxd_action_t reason, const amxc_var_t* const args,
                                                       amxc_var_t* const /*retval*/, void* /*priv*/) {
@@ -169,12 +168,7 @@ SCHEDULES_EXPORT amxd_status_t _schedules_check_status(amxd_object_t* object, am
         zebTrace(TRACE_LEVEL_WARNING, "Status refused: the schedule's windows decide it");
         return amxd_status_read_only;
     }
-    const char* text = checked_text(args, param);
-    if (text == nullptr || (std::strcmp(text, "Active") != 0 && std::strcmp(text, "Inactive") != 0)) {
-        zebTrace(TRACE_LEVEL_WARNING, "Status refused: \"Active\" or \"Inactive\"");
-        return amxd_status_invalid_value;
-    }
-    return amxd_status_ok;
+    return checked_text(args, param) == nullptr ? amxd_status_invalid_value : amxd_status_ok;
 }
 
 }  // extern "C"
