@@ -11,6 +11,7 @@
 #include <zebtrace/zebtrace.h>
 
 #include "schedule_service.h"
+#include "tree_backup.h"
 
 #define ME "schedules"
 #define SCHEDULES_EXPORT __attribute__((visibility("default")))
@@ -126,6 +127,34 @@ SCHEDULES_EXPORT int _schedules_main(int reason, amxd_dm_t* dm, amxo_parser_t* p
         zebTrace(TRACE_LEVEL_ERROR, "%s", e.what());
         return 1;
     }
+}
+
+SCHEDULES_EXPORT amxd_status_t _Export(amxd_object_t* object, amxd_function_t* /*func*/, amxc_var_t* /*args*/,
+                                       amxc_var_t* ret) {
+    try {
+        amxc_var_set_type(ret, AMXC_VAR_ID_HTABLE);
+        schedules::export_tree(object, amxc_var_add_new_key(ret, "data"));
+        return amxd_status_ok;
+    } catch (const std::exception& e) {
+        zebTrace(TRACE_LEVEL_ERROR, "_Export: %s", e.what());
+        return amxd_status_unknown_error;
+    }
+}
+
+// Fails, with the reason as its return value, when anything of `data` is refused.
+SCHEDULES_EXPORT amxd_status_t _Import(amxd_object_t* object, amxd_function_t* /*func*/, amxc_var_t* args,
+                                       amxc_var_t* ret) {
+    std::string why;
+    try {
+        if (schedules::import_tree(amxd_object_get_dm(object), amxc_var_get_key(args, "data", AMXC_VAR_FLAG_DEFAULT), why)) {
+            return amxd_status_ok;
+        }
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
+    zebTrace(TRACE_LEVEL_WARNING, "_Import refused: %s", why.c_str());
+    amxc_var_set_cstring_t(ret, why.c_str());
+    return amxd_status_invalid_value;
 }
 
 SCHEDULES_EXPORT amxd_status_t _schedules_check_days(amxd_object_t* /*object*/, amxd_param_t* param,
