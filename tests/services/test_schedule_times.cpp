@@ -45,6 +45,9 @@ TEST(ScheduleTimes, InForceAndNextChange) {
          true, "2026-10-25T00:45:00Z"},
         {"repeated hour, between", "Europe/Brussels", {window("Sun", "02:15", "02:45")}, "2026-10-25T00:50:00Z", false,
          "2026-10-25T01:15:00Z"},
+        // Out at 02:30 summer time, and in again when the clock falls back to 02:00.
+        {"set back into a window", "Europe/Brussels", {window("Sun", "01:00", "02:30")}, "2026-10-25T00:45:00Z", false,
+         "2026-10-25T01:00:00Z"},
         {"repeated hour, New York", "America/New_York", {window("Sun", "01:00", "01:30")}, "2026-11-01T05:30:00Z",
          false, "2026-11-01T06:00:00Z"},
         // Overnight windows in summer time end on local time of the next morning.
