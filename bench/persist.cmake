@@ -10,5 +10,5 @@ if(TARGET networksettings-qk AND TARGET gwrt AND TARGET gwrt_persistence)
     NS_MODULE_DIR="$<TARGET_FILE_DIR:networksettings-qk>"
     GWRT_PATH="$<TARGET_FILE:gwrt>"
     SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  add_dependencies(bench_persist networksettings-qk gwrt devices-service)
+  add_dependencies(bench_persist networksettings-qk gwrt devices-service schedules-service)
 endif()

@@ -17,7 +17,6 @@ namespace gwrt {
 namespace {
 
 constexpr const char* kZone = "gwrt";
-constexpr const char* kStateFileName = "gwrt-state.json";
 constexpr unsigned int kFirstRetryMs = 1000;
 constexpr unsigned int kLastRetryMs = 60000;
 
@@ -38,7 +37,7 @@ bool resolve_method(amxd_dm_t* dm, const std::string& path, amxd_object_t*& obje
     method = path.substr(dot + 1);
     object = amxd_dm_findf(dm, "%s", path.substr(0, dot).c_str());
     if (object == nullptr || amxd_object_get_function(object, method.c_str()) == nullptr) {
-        error = "the main data model has no method " + path;
+        error = "the data model has no method " + path;
         return false;
     }
     return true;
@@ -96,7 +95,7 @@ std::string refused_values(const amxc_var_t* ret) {
 }  // namespace
 
 Persistence::Persistence(StateConfig config, amxd_dm_t* dm)
-    : config_(std::move(config)), dm_(dm), store_(config_.dir, kStateFileName) {}
+    : config_(std::move(config)), dm_(dm), store_(config_.dir, config_.file) {}
 
 Persistence::~Persistence() {
     if (watching_) {

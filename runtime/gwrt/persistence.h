@@ -35,6 +35,7 @@ struct StateConfig {
     std::string import_path;
     unsigned int delay_ms = 200;    // coalescing delay after the first change
     std::set<std::string> ignored;  // parameters whose changes alone do not call for a save
+    std::string file = "gwrt-state.json";
 };
 
 class Persistence {

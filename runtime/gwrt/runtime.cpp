@@ -108,15 +108,44 @@ bool Runtime::restore_state(std::string& error) {
         return host_state(error);
     }
     persistence_ = std::make_unique<Persistence>(config_.state, main_->dm());
-    if (!persistence_->prepare(error)) {
+    kept_.push_back(persistence_.get());
+    if (!persistence_->prepare(error) || !restore_services(error)) {
         return false;
     }
     persistence_->restore();
     return persistence_->watch(error) && host_state(error);
 }
 
+// Each service tree is kept by the service data model that serves its export's object.
+bool Runtime::restore_services(std::string& error) {
+    for (const StateConfig& state : config_.service_states) {
+        const std::string object = state.export_path.substr(0, state.export_path.rfind('.'));
+        HostedModel* owner = nullptr;
+        for (auto& service : services_) {
+            if (amxd_dm_findf(service->dm(), "%s", object.c_str()) != nullptr) {
+                owner = service.get();
+            }
+        }
+        if (owner == nullptr) {
+            error = "state: no service serves " + object + ".";
+            return false;
+        }
+        auto persistence = std::make_unique<Persistence>(state, owner->dm());
+        if (!persistence->prepare(error)) {
+            return false;
+        }
+        persistence->restore();
+        if (!persistence->watch(error)) {
+            return false;
+        }
+        kept_.push_back(persistence.get());
+        service_persistence_.push_back(std::move(persistence));
+    }
+    return true;
+}
+
 bool Runtime::host_state(std::string& error) {
-    amxd_dm_t* dm = new_state_model(kStateRoot, persistence_.get(), error);
+    amxd_dm_t* dm = new_state_model(kStateRoot, &kept_, error);
     if (dm == nullptr) {
         return false;
     }
@@ -139,8 +168,8 @@ bool Runtime::stop() {
     }
     stopped_ = true;
     bool saved = true;
-    if (persistence_) {
-        saved = persistence_->flush();
+    for (Persistence* kept : kept_) {
+        saved = kept->flush() && saved;
     }
     int failed = main_ ? main_->stop() : 0;
     for (auto it = services_.rbegin(); it != services_.rend(); ++it) {
@@ -168,7 +197,10 @@ bool Runtime::stop() {
     for (HostedModel* model : models) {
         model->free_bus();
     }
-    persistence_.reset();  // no client reaches State. any more, and it follows the main tree
+    // No client reaches State. any more, and each follows its tree.
+    kept_.clear();
+    service_persistence_.clear();
+    persistence_.reset();
     for (HostedModel* model : models) {
         model->delete_tree();
     }

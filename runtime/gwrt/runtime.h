@@ -43,6 +43,7 @@ private:
     bool start_models(std::string& error);   // bus contexts, then entry points (reason 0)
     bool host_firewall(std::string& error);  // the built-in Firewall. data model
     bool restore_state(std::string& error);  // the saved configuration, before clients come
+    bool restore_services(std::string& error);
     bool host_state(std::string& error);     // the built-in State. data model
     bool serve(std::string& error);          // the control socket, for the allowed users only
 
@@ -51,6 +52,8 @@ private:
     std::unique_ptr<HostedModel> main_;
     std::unique_ptr<HostedModel> firewall_;
     std::unique_ptr<Persistence> persistence_;  // before state_: its methods use it
+    std::vector<std::unique_ptr<Persistence>> service_persistence_;
+    std::vector<Persistence*> kept_;            // all of the above, the main one first
     std::unique_ptr<HostedModel> state_;
     std::vector<uid_t> socket_users_;
     amxb_bus_ctx_t* listener_ = nullptr;

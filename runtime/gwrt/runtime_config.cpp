@@ -5,6 +5,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -198,7 +200,55 @@ bool read_socket_limits(amxo_parser_t* parser, const std::string& file, SocketLi
     return true;
 }
 
-bool read_state(amxo_parser_t* parser, const RuntimeConfig& config, StateConfig& state, std::string& error) {
+bool read_ignored(const amxc_var_t* ignore, std::set<std::string>& ignored) {
+    if (amxc_var_type_of(ignore) != AMXC_VAR_ID_LIST) {
+        return false;
+    }
+    amxc_var_for_each(item, ignore) {
+        const char* name = amxc_var_get_const_cstring_t(item);
+        if (name == nullptr || name[0] == '\0') {
+            return false;
+        }
+        ignored.insert(name);
+    }
+    return true;
+}
+
+// state.services = [ { export = "Schedules._Export"; import = "Schedules._Import"; ignore = [...]; } ]:
+// each kept like the main tree, in the same folder with the same delay, in "<object>-state.json"
+// (the export's top-level object in lower case).
+bool read_service_states(const amxc_var_t* list, const StateConfig& main, std::vector<StateConfig>& out,
+                         const std::string& where, std::string& error) {
+    error = where + "services' must be a list of { export; import; ignore; } tables";
+    if (amxc_var_type_of(list) != AMXC_VAR_ID_LIST) {
+        return false;
+    }
+    amxc_var_for_each(item, list) {
+        StateConfig service = main;
+        service.ignored.clear();
+        const char* exported = amxc_var_get_const_cstring_t(amxc_var_get_key(item, "export", AMXC_VAR_FLAG_DEFAULT));
+        const char* imported = amxc_var_get_const_cstring_t(amxc_var_get_key(item, "import", AMXC_VAR_FLAG_DEFAULT));
+        const amxc_var_t* ignore = amxc_var_get_key(item, "ignore", AMXC_VAR_FLAG_DEFAULT);
+        if (amxc_var_type_of(item) != AMXC_VAR_ID_HTABLE || exported == nullptr || imported == nullptr ||
+            (ignore != nullptr && !read_ignored(ignore, service.ignored))) {
+            return false;
+        }
+        service.export_path = exported;
+        service.import_path = imported;
+        std::string object = service.export_path.substr(0, service.export_path.find('.'));
+        if (object.empty() || object.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") !=
+                                  std::string::npos) {
+            return false;
+        }
+        std::transform(object.begin(), object.end(), object.begin(), [](unsigned char c) { return std::tolower(c); });
+        service.file = object + "-state.json";
+        out.push_back(std::move(service));
+    }
+    error.clear();
+    return true;
+}
+
+bool read_state(amxo_parser_t* parser, RuntimeConfig& config, StateConfig& state, std::string& error) {
     const fs::path base = fs::path(config.file).parent_path();
     const amxc_var_t* section = amxo_parser_get_config(parser, "state");
     if (section == nullptr) {
@@ -236,21 +286,12 @@ bool read_state(amxo_parser_t* parser, const RuntimeConfig& config, StateConfig&
     }
     state.delay_ms = static_cast<unsigned int>(delay_ms);
     const amxc_var_t* ignore = amxc_var_get_key(section, "ignore", AMXC_VAR_FLAG_DEFAULT);
-    if (ignore != nullptr) {
-        if (amxc_var_type_of(ignore) != AMXC_VAR_ID_LIST) {
-            error = where + "ignore' must be a list of parameter names";
-            return false;
-        }
-        amxc_var_for_each(item, ignore) {
-            const char* name = amxc_var_get_const_cstring_t(item);
-            if (name == nullptr || name[0] == '\0') {
-                error = where + "ignore' must be a list of parameter names";
-                return false;
-            }
-            state.ignored.insert(name);
-        }
+    if (ignore != nullptr && !read_ignored(ignore, state.ignored)) {
+        error = where + "ignore' must be a list of parameter names";
+        return false;
     }
-    return true;
+    const amxc_var_t* services = amxc_var_get_key(section, "services", AMXC_VAR_FLAG_DEFAULT);
+    return services == nullptr || read_service_states(services, state, config.service_states, where, error);
 }
 
 }  // namespace

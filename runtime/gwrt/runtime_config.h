@@ -4,8 +4,8 @@
 // Keys: definitions (list of files loaded into the main data model), services (list of files,
 // one data model each), import-dirs (list of folders searched by `import`), socket (control
 // socket path), firewall = { backend = "memory"; }, trace ("zone=level,..."), prefix_ (vendor
-// prefix), state = { dir; export; import; delay; ignore; } (what to persist, see
-// persistence.h), socket-users (list of user names or uids allowed on the control socket
+// prefix), state = { dir; export; import; delay; ignore; services; } (what to
+// persist, see persistence.h), socket-users (list of user names or uids allowed on the control socket
 // besides the runtime's own user and root), socket-request-timeout, socket-idle-timeout and
 // socket-max-per-user (SocketLimits). Relative paths are relative to the configuration file's folder. Every key, also
 // those the runtime does not know, reaches each hosted module through its parser.
@@ -43,6 +43,7 @@ struct RuntimeConfig {
     std::string trace;                     // "" leaves the trace levels as they are
     std::string prefix;                    // vendor prefix ("" when none)
     StateConfig state;                     // enabled when the file has a state section
+    std::vector<StateConfig> service_states;  // state.services: service trees kept beside it
     std::vector<uid_t> socket_users;       // allowed on the control socket, besides ours and root
     SocketLimits socket_limits;
     Options overrides;                     // the command line, handed to every parser

@@ -43,6 +43,7 @@ public:
     // reason in `error` when it cannot.
     std::string keep_copy(std::string_view bytes, const std::string& tag, std::string& error) const;
 
+    const std::string& name() const { return name_; }
     std::string current_path() const { return dir_ + "/" + name_; }
     std::string previous_path() const { return current_path() + ".prev"; }
 

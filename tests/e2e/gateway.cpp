@@ -31,7 +31,7 @@ const std::string& ip_program() {
     return path;
 }
 
-std::string config_text(const std::string& socket, const std::string& firewall_options) {
+std::string config_text(const std::string& socket, const std::string& clock, const std::string& firewall_options) {
     using gwtest::quoted;
     using gwtest::service_file;
     return "%config {\n"
@@ -41,6 +41,7 @@ std::string config_text(const std::string& socket, const std::string& firewall_o
            "    socket = " + quoted(socket) + ";\n"
            "    firewall = { backend = \"nftables\"; " + firewall_options + " };\n"
            "    trace = \"default=200\";\n"
+           "    schedules-clock = " + quoted("fake:" + clock) + ";\n"
            "}\n";
 }
 
@@ -90,8 +91,11 @@ Gateway::Gateway(const std::string& firewall_options) : socket_(dir_.file("gwrt.
     if(!topology_->ok()) {
         error_ = topology_->error();
     }
-    config_ = dir_.write("gwrt.conf", config_text(socket_, firewall_options));
+    config_ = dir_.write("gwrt.conf", config_text(socket_, dir_.file("clock"), firewall_options));
+    set_clock("2026-01-05T12:00:00Z");
 }
+
+void Gateway::set_clock(const std::string& utc) { dir_.write("clock", utc + "\n"); }
 
 Gateway::~Gateway() {
     // gwrt goes before its namespace.

@@ -121,12 +121,14 @@ private:
     std::thread mover_;
 };
 
-// Blocks the client's TCP port 5001 and waits for the access control to become Active.
-void block_port_5001(E2eCompiled& test, Gateway& gw) {
+// Blocks the client's TCP port 5001 (while `schedule` is in force, when given) and waits for
+// the access control to become Active.
+void block_port_5001(E2eCompiled& test, Gateway& gw, const std::string& schedule = "") {
     const std::string client = test.network_object({{"Type=IPAddress", "SourceIP=" + client_v4}});
     const std::string port = gw.add(root + "PortForwardingRule.", {"DestPort=5001", "Protocol=6"});
     const std::string control = gw.add(root + "AccessControl.", {"Enable=true", "NetworkGroupRef=" + ref(client),
-                                                                  "PortForwardingRuleRef=" + ref(port)});
+                                                                  "PortForwardingRuleRef=" + ref(port),
+                                                                  "ScheduleRef=" + (schedule.empty() ? "" : ref(schedule))});
     ASSERT_NE(control, "");
     ASSERT_TRUE(gwtest::wait_until([&] { return gw.get(control + "Status") == "Active"; }, 10s));
 }
@@ -149,15 +151,20 @@ TEST_F(E2eCompiled, RunningUploadStopsWithinASecondOfItsAccessControlBecomingAct
     EXPECT_NE(kernel.find("10.99.1.2"), std::string::npos) << kernel;
 }
 
-TEST_F(E2eCompiled, RunningDownloadStopsWithinASecondOfItsAccessControlBecomingActive) {
+// The schedule's window opens on the clock while the download runs: the access control turns
+// Active by itself, and the download stops.
+TEST_F(E2eCompiled, RunningDownloadStopsWithinASecondOfItsScheduleWindowOpening) {
     Transfer blocked(net(), server_v4, 5001, Transfer::Way::download);
     Transfer other_port(net(), server_v4, 5002, Transfer::Way::download);
     ASSERT_TRUE(blocked.connected() && other_port.connected());
-    ASSERT_GT(blocked.during(300ms), 0U) << "the download does not run even without rules";
+    gw().set_clock("2026-03-30T20:59:56Z");
+    const std::string schedule = gw().add("Schedules.Schedule.", {"Name=bedtime", "TimeZone=UTC"});
+    ASSERT_NE(gw().add(schedule + "Window.", {"Days=Mon", "StartTime=21:00", "EndTime=22:00"}), "");
+    ASSERT_GT(blocked.during(300ms), 0U) << "the download does not run before the window";
 
-    block_port_5001(*this, gw());
+    block_port_5001(*this, gw(), schedule);
     std::this_thread::sleep_for(1s);
-    EXPECT_EQ(blocked.during(1s), 0U) << "the download still runs a second after the rule became active";
+    EXPECT_EQ(blocked.during(1s), 0U) << "the download still runs a second after the window opened";
     EXPECT_GT(other_port.during(300ms), 0U) << "a download the rule does not cover must go on";
 }
 

@@ -10,6 +10,8 @@
 #   export NAME             keeps the output of "gwctl call <root> _Export" under NAME
 #   import NAME             calls "<root> _Import" with what NAME holds
 #   restart                 stops gwrt and starts a fresh one (empty tree, empty firewall)
+#   clock TIME [unsynced]   sets the schedules' clock (UTC, "2026-03-30T21:00:00Z"); it runs on
+#                           from there, and each setting is a jump of the clock
 #   == status               then Path.Param=value lines, up to an empty line: values expected
 #   == firewall             then the exact "gwctl firewall" output, up to an empty line
 # A check block waits until what it expects holds, but never accepts a state younger than the
@@ -52,8 +54,10 @@ write_config() {
     socket = "$WORK/gwrt.sock";
     firewall = { backend = "memory"; };
     trace = "default=200";
+    schedules-clock = "fake:$WORK/clock";
 }
 EOF
+    echo "2026-01-05T12:00:00Z" > "$WORK/clock"
 }
 
 start_gwrt() {
@@ -150,6 +154,9 @@ run_command() {
     "import "*)
         ctl call "$ROOT" _Import "${SAVED[${line#import }]}" > "$WORK/out" 2>&1 ||
             { echo "    import failed"; cat "$WORK/out"; return 1; }
+        ;;
+    "clock "*)
+        echo "${line#clock }" > "$WORK/clock.new" && mv "$WORK/clock.new" "$WORK/clock"
         ;;
     "restart")
         stop_gwrt && start_gwrt || return 1

@@ -193,8 +193,11 @@ TEST_F(Gwctl, ServicesAreServedAndWritable) {
     EXPECT_EQ(ok({"add", "Schedules.Schedule.", "Name=night"}), "Schedules.Schedule.1.\n");
     EXPECT_EQ(get("Schedules.Schedule.1."),
               "Schedules.Schedule.1.Name=night\n"
+              "Schedules.Schedule.1.Enable=true\n"
               "Schedules.Schedule.1.Status=Inactive\n"
-              "Schedules.Schedule.1.InverseMode=false\n");
+              "Schedules.Schedule.1.StatusInfo=\n"
+              "Schedules.Schedule.1.InverseMode=false\n"
+              "Schedules.Schedule.1.TimeZone=\n");
     ok({"set", "Schedules.Schedule.1.", "Status=Active", "InverseMode=1"});
     EXPECT_EQ(get("Schedules.Schedule.1.InverseMode"), "Schedules.Schedule.1.InverseMode=true\n");
     EXPECT_THAT(refused({"set", "Schedules.Schedule.1.InverseMode=maybe"}), HasSubstr("InverseMode"));

@@ -33,7 +33,9 @@ RuntimeSetup module_setup(unsigned delay_ms) {
     setup.extra = "    state = { dir = \"state\"; delay = " + std::to_string(delay_ms) +
                   "; export = \"Device.${prefix_}NetworkSettings._Export\"; "
                   "import = \"Device.${prefix_}NetworkSettings._Import\"; "
-                  "ignore = [ \"Status\", \"RuleIPList\", \"NetworkObjectIPList\" ]; };\n";
+                  "ignore = [ \"Status\", \"RuleIPList\", \"NetworkObjectIPList\" ]; "
+                  "services = [ { export = \"Schedules._Export\"; import = \"Schedules._Import\"; } ]; };\n"
+                  "    schedules-sync-check = \"none\";\n";
     return setup;
 }
 
@@ -105,7 +107,7 @@ struct Snapshot {
 // so it is left out.
 Snapshot snapshot(const TestRuntime& runtime) {
     std::string tree;
-    for (const std::string& line : gwtest::lines(runtime.ctl({"get", kRoot}).out)) {
+    for (const std::string& line : gwtest::lines(runtime.ctl({"get", kRoot}).out + runtime.ctl({"get", "Schedules."}).out)) {
         bool object_alias = line.find(".Rule.") == std::string::npos && line.find("NetworkObject.") != std::string::npos &&
                             line.find(".Alias=") != std::string::npos;
         tree += object_alias ? "" : line + "\n";
@@ -147,9 +149,16 @@ TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
     ok(runtime, {"add", pfr, "DestPort=80,443", "Protocol=6"});
     ok(runtime, {"add", pfr, "DestPort=53", "Protocol=17"});
     ok(runtime, {"set", pfr + "2.ICMP.", "Type=8"});
+    // Schedules are kept beside the module's tree, a computed one and a client's alike.
+    ok(runtime, {"add", "Schedules.Schedule.", "Name=gone"});
+    ok(runtime, {"add", "Schedules.Schedule.", "Name=always", "TimeZone=Asia/Tokyo"});
+    ok(runtime, {"add", "Schedules.Schedule.2.Window.", "Days=Mon,Tue,Wed,Thu,Fri,Sat,Sun", "StartTime=06:00", "EndTime=06:00"});
+    ok(runtime, {"add", "Schedules.Schedule.", "--name", "manual", "Status=Active"});
+    ok(runtime, {"del", "Schedules.Schedule.1."});
     ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "1"});
     ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "2", "PortForwardingRuleRef=" + pfr + "2"});
-    ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "3", "PortForwardingRuleRef=" + pfr + "2," + pfr + "3"});
+    ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "3", "PortForwardingRuleRef=" + pfr + "2," + pfr + "3",
+                 "ScheduleRef=Schedules.Schedule.2"});
     ok(runtime, {"add", ac, "--name", "night", "NetworkGroupRef=" + no + "3"});
     // Gaps everywhere: a restart that renumbered would point the references elsewhere.
     ok(runtime, {"del", ac + "1."});
@@ -388,7 +397,7 @@ TEST(Persistence, BadStateConfigurationsAreRefused) {
     const std::pair<std::string, std::string> cases[] = {
         {"state = { export = \"Device.NetworkSettings._Export\"; };", "'state.import' name the methods"},
         {"state = { export = \"Device.NetworkSettings.Nothing\"; import = \"Device.NetworkSettings._Import\"; };",
-         "state: the main data model has no method Device.NetworkSettings.Nothing"},
+         "state: the data model has no method Device.NetworkSettings.Nothing"},
         {"state = { export = \"Device.NetworkSettings._Export\"; import = \"_Import\"; };", "is not Object.Path.Method"},
         {"state = { export = \"A.B\"; import = \"A.B\"; delay = \"soon\"; };", "'state.delay' must be a number"},
         {"state = { export = \"A.B\"; import = \"A.B\"; ignore = \"Status\"; };", "'state.ignore' must be a list"},
