@@ -90,6 +90,15 @@ public:
         return path;
     }
 
+    // Deletes an instance over the bus and lets the loop deliver what it caused.
+    void del(const std::string& path) {
+        if(amxb_del(ctx_, path.c_str(), nullptr, 0) != 0) {
+            ok_ = false;
+        }
+        while(amxp_loop_run_pending() > 0) {
+        }
+    }
+
     // Calls a method over the bus and lets the loop deliver what it caused; the method's status.
     int call(const std::string& object, const char* method, amxc_var_t* args) {
         const int status = amxb_call(ctx_, object.c_str(), method, args, nullptr, 0);

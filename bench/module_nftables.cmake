@@ -13,5 +13,13 @@ if(TARGET networksettings-qk AND TARGET amxo AND TARGET amxb AND TARGET fwinterf
       NS_MODULE_PATH="$<TARGET_FILE:networksettings-qk>"
       NS_MODULE_DIR="$<TARGET_FILE_DIR:networksettings-qk>")
     add_dependencies(bench_module_nftables networksettings-qk)
+    gw_add_bench(bench_group_change SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_group_change.cpp
+      LIBS amxb amxo amxd amxp amxc zebtrace fwrules fwinterface PkgConfig::NFTABLES ${CMAKE_DL_LIBS})
+    target_include_directories(bench_group_change PRIVATE ${PROJECT_SOURCE_DIR}/include_priv)
+    target_compile_definitions(bench_group_change PRIVATE
+      NS_MODULE_DEF="${PROJECT_SOURCE_DIR}/datamodel/networksettings-qk.def"
+      NS_MODULE_PATH="$<TARGET_FILE:networksettings-qk>"
+      NS_MODULE_DIR="$<TARGET_FILE_DIR:networksettings-qk>")
+    add_dependencies(bench_group_change networksettings-qk)
   endif()
 endif()

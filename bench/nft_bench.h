@@ -88,6 +88,11 @@ public:
         state.counters["user_us_per_rule"] = user_ * 1e6 / rules;
         state.counters["sys_us_per_rule"] = system_ * 1e6 / rules;
     }
+    // Microseconds per change, `changes` in all.
+    void report(benchmark::State& state, double changes) const {
+        state.counters["user_us_per_change"] = user_ * 1e6 / changes;
+        state.counters["sys_us_per_change"] = system_ * 1e6 / changes;
+    }
 
 private:
     static double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; }

@@ -8,7 +8,10 @@
 namespace gwrt {
 namespace {
 
+// Removals an earlier callback of this turn held back are committed first, so that a reader
+// never sees a rule its owner already withdrew.
 amxd_status_t dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_var_t* /*args*/, amxc_var_t* ret) {
+    fw_backend_apply_held();
     char* text = fw_dump();
     if (text == nullptr) {
         return amxd_status_out_of_mem;
@@ -21,6 +24,7 @@ amxd_status_t dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_va
 // Text read from the kernel; a backend without kernel rules answers with its reason as the
 // text and a failure.
 amxd_status_t kernel_text(char* (*read)(), amxc_var_t* ret) {
+    fw_backend_apply_held();
     char* text = read();
     if (text == nullptr) {
         amxc_var_set_cstring_t(ret, fw_backend_error());

@@ -3,11 +3,15 @@
 #include <amxp/amxp_loop.h>
 #include <fwinterface/backend.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace gwrt {
 
 FirewallWatch::~FirewallWatch() {
+    // What the last callbacks (the module's unload among them) removed goes in before the exit.
+    fw_backend_hold_removals(nullptr, nullptr);
+    amxp_loop_cancel_deferred(&FirewallWatch::end_turn, this);
     if (fd_ >= 0) {
         amxp_loop_remove_fd(fd_);
     }
@@ -15,6 +19,7 @@ FirewallWatch::~FirewallWatch() {
 }
 
 bool FirewallWatch::attach(std::string& error) {
+    fw_backend_hold_removals(&FirewallWatch::hold_to_turn_end, this);
     const int fd = fw_backend_watch_fd();
     if (fd < 0) {
         return true;
@@ -31,6 +36,14 @@ bool FirewallWatch::attach(std::string& error) {
     // Whatever changed between the backend's start and now.
     run();
     return true;
+}
+
+int FirewallWatch::hold_to_turn_end(void* priv) { return amxp_loop_defer(&FirewallWatch::end_turn, priv); }
+
+void FirewallWatch::end_turn(void* /*priv*/) {
+    if (fw_backend_apply_held() != 0) {
+        std::fprintf(stderr, "gwrt: the firewall refused the removals of the last changes: %s\n", fw_backend_error());
+    }
 }
 
 void FirewallWatch::on_readable(int /*fd*/, unsigned int /*events*/, void* priv) { static_cast<FirewallWatch*>(priv)->run(); }

@@ -1,5 +1,6 @@
 // Lets the firewall backend follow the kernel from the event loop: its notification descriptor
-// watched for reading, and a timer for the retries it asks for.
+// watched for reading, and a timer for the retries it asks for. Also ends the turns of the
+// loop for the firewall: removals held back during a callback are committed right after it.
 #pragma once
 
 #include <amxp/amxp_timer.h>
@@ -15,12 +16,15 @@ public:
     FirewallWatch(const FirewallWatch&) = delete;
     FirewallWatch& operator=(const FirewallWatch&) = delete;
 
-    // Watches the backend in use; nothing to do (true) for one that keeps nothing in the kernel.
+    // Watches the backend in use (nothing to watch for one that keeps nothing in the kernel)
+    // and holds removals to the end of each turn.
     bool attach(std::string& error);
 
 private:
     static void on_readable(int fd, unsigned int events, void* priv);
     static void on_timer(amxp_timer_t* timer, void* priv);
+    static int hold_to_turn_end(void* priv);
+    static void end_turn(void* priv);
     void run();
 
     int fd_ = -1;

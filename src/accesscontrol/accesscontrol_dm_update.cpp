@@ -86,8 +86,11 @@ bool program_sources(firewall_rule_t* fw, amxc_var_t* devices, amxc_var_t* fwPor
 extern "C" {
 
 int var_size_list(const amxc_var_t* v) {
-    if(amxc_var_type_of(v) == AMXC_VAR_ID_LIST) {
-        return static_cast<int>(amxc_var_size(v));  // no copy of a list that already is one
+    // A container is counted where it stands: converting a group of thousands of sources into
+    // a copy only to count it made every rebuild copy the whole group once more.
+    const uint32_t type = amxc_var_type_of(v);
+    if((type == AMXC_VAR_ID_LIST) || (type == AMXC_VAR_ID_HTABLE)) {
+        return static_cast<int>(amxc_var_size(v));
     }
     amxc_var_t list;
     amxc_var_init(&list);

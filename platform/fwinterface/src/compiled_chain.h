@@ -15,6 +15,7 @@
 #include "interval_union.h"
 #include "nft_messages.h"
 #include "nft_socket.h"
+#include "positional_list.h"
 #include "rule_reader.h"
 #include "ruleset_backend.h"
 
@@ -136,8 +137,9 @@ private:
     ChainKey key_;
     std::uint64_t& set_counter_;
     std::list<Segment> segments_;
-    // Per position; held by pointer so that an insertion in front moves pointers, not records.
-    std::vector<std::shared_ptr<Member>> members_;
+    // Per position, O(log n) to reach, insert or erase anywhere; held by pointer so that the
+    // journal can put a record back.
+    PositionalList<std::shared_ptr<Member>> members_;
 };
 
 }  // namespace fwinterface

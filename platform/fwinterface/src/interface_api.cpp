@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -28,6 +29,14 @@ struct State {
     std::uint32_t commits = 0;
     NftablesOptions nftables;  // options "jump", "sets" and "cut_connections"
     std::string error;  // fw_backend_error()
+    // Set by the event loop: removals alone are held back to the end of its turn or to the
+    // next commit that inserts, so that a group withdrawn and built anew reaches the backend
+    // as one net change, never as a withdrawn state.
+    int (*defer)(void* priv) = nullptr;
+    void* defer_priv = nullptr;
+    // The first `held` pending operations were reported applied by fw_apply(): they are
+    // committed whatever becomes of the operations recorded after them.
+    std::size_t held = 0;
 };
 
 // Never destroyed: a module unloaded at exit may still remove its rules.
@@ -62,10 +71,75 @@ fw_error_t place(const fw_rule_t* rule, Placed& placed) {
     return FW_OK;
 }
 
+// Applies `operations`' net change; false with the reason in the state's error.
+bool commit(PendingBatch& operations) {
+    auto& s = state();
+    const std::vector<Operation> net = operations.net_operations(*s.backend);
+    if(!net.empty() && !s.backend->apply(net)) {
+        fail(s.backend->error());
+        return false;
+    }
+    ++s.commits;
+    return true;
+}
+
+// The operations fw_apply() held back, as a batch of their own.
+PendingBatch held_part() {
+    auto& s = state();
+    PendingBatch held;
+    for(const Operation& op : s.pending.operations().first(s.held)) {
+        held.remove(*s.backend, op.chain, op.position, op.rule);
+    }
+    return held;
+}
+
+// Commits every pending operation. When the backend refuses, the held removals, already
+// reported applied, go in alone; if even they are refused they stay pending, still held,
+// for the next commit, and standard error says so.
+int commit_pending() {
+    auto& s = state();
+    int result = FW_OK;
+    try {
+        if(!commit(s.pending)) {
+            result = FW_ERROR_BACKEND;
+            if(s.held > 0) {
+                const std::string why = s.error;
+                PendingBatch held = held_part();
+                if(!commit(held)) {
+                    std::fprintf(stderr, "fwinterface: %zu removal(s) reported applied are not in the firewall yet: %s\n",
+                                 s.held, s.error.c_str());
+                    s.pending = std::move(held);
+                    s.error = why;
+                    return result;
+                }
+                s.error = why;
+            }
+        }
+    } catch(const std::bad_alloc&) {
+        result = FW_ERROR_MEMORY;
+        fail("out of memory");
+    }
+    const bool large = s.pending.operations().size() >= large_transaction;
+    s.pending.clear();
+    s.held = 0;
+    if(large) {
+        // The transaction's copies (operations, undo records, the kernel batch) are freed by
+        // now, but the heap would keep their pages resident for good: several times what the
+        // rules themselves need after a large install.
+        malloc_trim(0);
+    }
+    return result;
+}
+
 template <typename Record>
 int record(const fw_rule_t* rule, Record&& what) {
     if(rule == nullptr) {
         return FW_ERROR_ARGUMENT;
+    }
+    auto& s = state();
+    // Held removals alone fill the batch: they go in now rather than refuse the caller.
+    if(s.held > 0 && s.held == s.pending.operations().size() && s.held >= FW_PENDING_MAX) {
+        commit_pending();
     }
     try {
         Placed placed;
@@ -129,28 +203,32 @@ int fw_apply(void) {
     if(s.pending.empty()) {
         return FW_OK;
     }
-    int result = FW_OK;
-    try {
-        if(!s.backend->apply(s.pending.operations())) {
-            result = FW_ERROR_BACKEND;
-            fwinterface::fail(s.backend->error());
-        }
-    } catch(const std::bad_alloc&) {
-        result = FW_ERROR_MEMORY;
-        fwinterface::fail("out of memory");
+    // Removals alone wait for what follows them in this turn of the event loop: the
+    // insertions of a rebuild, or the turn's end. Their removal cannot fail against the view,
+    // and held_part() keeps them apart from whatever is refused after them.
+    if(s.defer != nullptr && !s.pending.has_insertion() && (s.held > 0 || s.defer(s.defer_priv) == 0)) {
+        s.held = s.pending.operations().size();
+        return FW_OK;
     }
-    if(result == FW_OK) {
-        ++s.commits;
+    return fwinterface::commit_pending();
+}
+
+int fw_backend_apply_held(void) {
+    auto& s = state();
+    if(s.held == 0) {
+        return FW_OK;
     }
-    const bool large = s.pending.operations().size() >= fwinterface::large_transaction;
-    s.pending.clear();
-    if(large) {
-        // The transaction's copies (operations, undo records, the kernel batch) are freed by
-        // now, but the heap would keep their pages resident for good: several times what the
-        // rules themselves need after a large install.
-        malloc_trim(0);
+    s.error.clear();
+    return fwinterface::commit_pending();
+}
+
+void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv) {
+    auto& s = state();
+    if(at_turn_end == nullptr) {
+        fw_backend_apply_held();
     }
-    return result;
+    s.defer = at_turn_end;
+    s.defer_priv = priv;
 }
 
 const char* fw_error_text(int error) {
@@ -189,6 +267,7 @@ int fw_backend_select(const char* name) {
         return -1;
     }
     s.pending.clear();
+    s.held = 0;
     s.error.clear();
     return 0;
 }
@@ -318,6 +397,7 @@ uint32_t fw_pending_count(void) { return static_cast<uint32_t>(state().pending.o
 void fw_reset(void) {
     auto& s = state();
     s.pending.clear();
+    s.held = 0;
     s.commits = 0;
     s.error.clear();
     try {

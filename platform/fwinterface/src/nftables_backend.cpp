@@ -506,6 +506,9 @@ void NftablesBackend::settle(UndoLog<Chains>& undo, const Written& written) {
         rule->id = 0;
     }
     undo.commit();
+    for(const auto& [key, highest_removed] : written.touched) {
+        chains_.at(key).release_spares();  // kept only for the roll-back
+    }
 }
 
 // Some of the kernel's answers were lost, so whether the batch landed is read back from the

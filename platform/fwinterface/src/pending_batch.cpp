@@ -1,5 +1,7 @@
 #include "pending_batch.h"
 
+#include <algorithm>
+
 namespace fwinterface {
 
 PendingBatch::ChainView& PendingBatch::view_of(const Backend& running, const ChainKey& key) {
@@ -60,6 +62,7 @@ fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint3
     view.reserve_spares(1);
     operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, std::move(rule)});
     view.insert(view.begin() + static_cast<std::ptrdiff_t>(position - 1), Piece{operations_.size() - 1, 0});
+    ++insertions_;
     return FW_OK;
 }
 
@@ -86,6 +89,85 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
 void PendingBatch::clear() {
     operations_.clear();
     views_.clear();
+    insertions_ = 0;
+}
+
+std::vector<Operation> PendingBatch::net_operations(const Backend& running) {
+    std::vector<Operation> net;
+    for(auto& [key, view] : views_) {
+        net_of_chain(running, key, view, net);
+    }
+    return net;
+}
+
+void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, ChainView& view,
+                                std::vector<Operation>& net) {
+    // The chain the operations lead to, against the running one: stretches of running rules
+    // the operations left alone, and between them gaps where running rules went and new ones
+    // came. Within a gap, rules that went and came back alike at its front or back stay.
+    struct Segment {
+        enum class Kind : std::uint8_t { kept, removed, added };
+        Kind kind;
+        std::size_t first = 0;  // running position (kept, removed)
+        std::size_t count = 0;
+        const std::string* rule = nullptr;  // added
+    };
+    std::vector<Segment> merged;
+    std::vector<const std::string*> came;
+    auto close_gap = [&](std::size_t went_first, std::size_t went) {
+        std::size_t front = 0;
+        while(front < went && front < came.size() && *came[front] == *running.rule_at(key, went_first + front)) {
+            ++front;
+        }
+        std::size_t back = 0;
+        while(back < went - front && back < came.size() - front &&
+              *came[came.size() - 1 - back] == *running.rule_at(key, went_first + went - 1 - back)) {
+            ++back;
+        }
+        merged.push_back(Segment{Segment::Kind::kept, went_first, front});
+        for(std::size_t i = front; i < came.size() - back; ++i) {
+            merged.push_back(Segment{Segment::Kind::added, 0, 1, came[i]});
+        }
+        merged.push_back(Segment{Segment::Kind::removed, went_first + front, went - front - back});
+        merged.push_back(Segment{Segment::Kind::kept, went_first + went - back, back});
+        came.clear();
+    };
+    std::size_t next_running = 1;
+    for(std::size_t position = 0; position < view.size();) {
+        auto [piece, offset] = view.locate(position);
+        if(piece->count == 0) {
+            came.push_back(&operations_[piece->first].rule);
+            ++position;
+            continue;
+        }
+        close_gap(next_running, piece->first + offset - next_running);
+        const std::size_t stretch = piece->count - offset;
+        merged.push_back(Segment{Segment::Kind::kept, piece->first + offset, stretch});
+        next_running = piece->first + offset + stretch;
+        position += stretch;
+    }
+    close_gap(next_running, running.chain_size(key) + 1 - next_running);
+
+    // Insertions first, removals after: a compiled chain's group that loses its members to
+    // their own new copies never empties on the way, so it changes by the difference only.
+    std::size_t position = 0;
+    for(const Segment& segment : merged) {
+        if(segment.kind == Segment::Kind::added) {
+            net.push_back(Operation{Operation::Kind::insert, key, static_cast<std::uint32_t>(position + 1), *segment.rule});
+        }
+        position += segment.count;
+    }
+    position = 0;
+    for(const Segment& segment : merged) {
+        if(segment.kind != Segment::Kind::removed) {
+            position += segment.count;
+            continue;
+        }
+        for(std::size_t i = 0; i < segment.count; ++i) {
+            net.push_back(Operation{Operation::Kind::remove, key, static_cast<std::uint32_t>(position + 1),
+                                    *running.rule_at(key, segment.first + i)});
+        }
+    }
 }
 
 }  // namespace fwinterface

@@ -29,7 +29,14 @@ public:
 
     std::span<const Operation> operations() const { return operations_; }
     bool empty() const { return operations_.empty(); }
+    bool has_insertion() const { return insertions_ > 0; }
     void clear();
+
+    // What the backend has to do to turn the running chains into the view, per chain: the
+    // recorded operations less those that cancel out (a rule inserted and removed again, a
+    // rule removed and inserted back alike at the same place), insertions first. A group
+    // withdrawn and built anew so costs its difference only.
+    std::vector<Operation> net_operations(const Backend& running);
 
 private:
     // Running positions [first, first + count) (1-based), or, with count 0, the rule inserted
@@ -48,8 +55,11 @@ private:
     const std::string* rule_at(const Backend& running, const ChainKey& key, ChainView& view,
                                std::size_t position);
 
+    void net_of_chain(const Backend& running, const ChainKey& key, ChainView& view, std::vector<Operation>& net);
+
     std::vector<Operation> operations_;
     std::map<ChainKey, ChainView> views_;
+    std::size_t insertions_ = 0;
 };
 
 }  // namespace fwinterface

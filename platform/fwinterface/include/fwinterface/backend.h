@@ -101,6 +101,21 @@ int fw_backend_watch(void);
  * cannot be read. */
 char* fw_check(void);
 
+/* For the event loop: a group withdrawn rule by rule and built anew (one fw_apply() per
+ * removal, then one for the insertions) must never reach the firewall as the withdrawn
+ * state. Once `at_turn_end` is set, an fw_apply() with only removals pending holds them back
+ * and returns 0: the next fw_apply() that inserts commits them with its own operations as one
+ * transaction of their net change (rules removed and put back in place cost nothing). If that
+ * transaction is refused, that fw_apply() fails and the held removals, already reported
+ * applied, are committed alone. The first held removal of a turn calls `at_turn_end(priv)`,
+ * which arranges for fw_backend_apply_held() to run when the current callback has returned; a
+ * non-zero return commits at once instead. NULL commits what is held and ends the holding. */
+void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv);
+
+/* Commits the held removals (see above); 0, or the fw_error_t of fw_apply() with the reason in
+ * fw_backend_error(). Refused, they stay held for the next commit. */
+int fw_backend_apply_held(void);
+
 /* Rules in the running chain, 0 when it does not exist or an argument is NULL. */
 uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6);
 

@@ -57,7 +57,9 @@ int fw_delete_rule(fw_rule_t* rule, uint32_t index);
 /* Commits the pending operations as one transaction and drops them. With nothing pending
  * it returns 0 without touching the backend. When the backend refuses (FW_ERROR_BACKEND)
  * or memory runs out, the running ruleset is exactly as before and the pending operations
- * are dropped all the same: the view is the running ruleset again. */
+ * are dropped all the same: the view is the running ruleset again. Under an event loop that
+ * called fw_backend_hold_removals() (backend.h), removals alone are held to the next commit
+ * instead, and a refusal never takes back removals an earlier call reported applied. */
 int fw_apply(void);
 
 /* Short English text of a fw_error_t value (static; "unknown error" for others). */
