@@ -456,7 +456,7 @@ TEST_F(NftConntrack, CommittedDropRuleEndsTheOpenConnectionsItCovers) {
             "add rule ip filter gateway_forward jump FORWARD_AccessControl_QK");
         ASSERT_TRUE(carries(blocked->client, blocked->server));
 
-        Rule rule = RuleMaker().source("10.99.1.2").protocol(6).destination_ports(5001).make();
+        fwtest::Rule rule = fwtest::RuleMaker().source("10.99.1.2").protocol(6).destination_ports(5001).make();
         ASSERT_EQ(fw_add_rule(rule.get(), 1), FW_OK);
         ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
         EXPECT_EQ(carries(blocked->client, blocked->server), !cut_on);
