@@ -14,6 +14,10 @@
 
 namespace nfttest {
 
+using fwtest::Rule;
+using fwtest::RuleMaker;
+using fwtest::text_of;
+
 // A rule as a test sets it up, field by field, so that it can be built again for a removal
 // or a replay.
 struct RuleDraft {

@@ -1,7 +1,7 @@
 // Compiled access-control chains: alike rules share one kernel rule and an interval set in
 // table AccessControl_QK, a rule of another target splits their run, and every failure leaves
 // the kernel as it was.
-// The verdicts themselves are proven with packets in test_nft_packets and the equivalence test.
+// The verdicts themselves are proven with packets by the equivalence test.
 
 #include <unistd.h>
 

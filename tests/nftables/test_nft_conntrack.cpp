@@ -423,20 +423,6 @@ TEST_F(NftConntrack, RulesThatStopNothingCutNothing) {
     EXPECT_TRUE(router_tracks(*connection, false));
 }
 
-// The point of it all: a connection opened before its DROP rule keeps going past the rule
-// until its entry is cut; then its next packet is a new one and is dropped.
-TEST_F(NftConntrack, CutConnectionMeetsTheDropRuleAndOthersKeepGoing) {
-    auto blocked = connect_tcp(server_v4, 5001);
-    auto allowed = connect_tcp(server_v4, 5002);
-    ASSERT_TRUE(blocked && allowed);
-    nft("add rule inet ctcut forward ip saddr 10.99.1.2 tcp dport 5001 drop");
-    ASSERT_TRUE(carries(blocked->client, blocked->server)) << "established flows pass before the cut";
-
-    EXPECT_EQ(cut({rule("-s 10.99.1.2/32 -p tcp -m tcp --dport 5001 -j DROP")}, false), 1U);
-    EXPECT_FALSE(carries(blocked->client, blocked->server));
-    EXPECT_TRUE(carries(allowed->client, allowed->server));
-}
-
 // Through the backend, on a router set up as gateways are: its forward chain accepts
 // established flows and then jumps to the access-control chain. A committed DROP rule ends
 // the running connection it covers, unless the option is off.
@@ -456,7 +442,7 @@ TEST_F(NftConntrack, CommittedDropRuleEndsTheOpenConnectionsItCovers) {
             "add rule ip filter gateway_forward jump FORWARD_AccessControl_QK");
         ASSERT_TRUE(carries(blocked->client, blocked->server));
 
-        Rule rule = RuleMaker().source("10.99.1.2").protocol(6).destination_ports(5001).make();
+        fwtest::Rule rule = fwtest::RuleMaker().source("10.99.1.2").protocol(6).destination_ports(5001).make();
         ASSERT_EQ(fw_add_rule(rule.get(), 1), FW_OK);
         ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
         EXPECT_EQ(carries(blocked->client, blocked->server), !cut_on);

@@ -9,7 +9,7 @@
 #include <fwinterface/backend.h>
 #include <fwinterface/interface.h>
 
-#include "rule_builder.h"
+#include "rule_maker.h"
 
 namespace fwtest {
 
@@ -44,7 +44,8 @@ protected:
 
     // Inserts an IPv4 drop rule for `source` at `position` and commits.
     static void insert_now(const char* source, uint32_t position) {
-        Rule rule = make_rule(source);
+        Rule rule = RuleMaker().source(source).make();
+        ASSERT_NE(rule, nullptr);
         ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK) << source;
         ASSERT_EQ(fw_apply(), FW_OK);
     }

@@ -15,7 +15,7 @@ TEST_F(FwApply, NothingPendingDoesNotTouchTheBackend) {
 }
 
 TEST_F(FwApply, ManyOperationsLandAsOneCommit) {
-    Rule rule = make_rule("10.0.0.1");
+    Rule rule = RuleMaker().source("10.0.0.1").make();
     for(uint32_t position = 1; position <= 5; ++position) {
         ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK);
     }
@@ -33,10 +33,10 @@ TEST_F(FwApply, RefusedTransactionLeavesTheRunningRulesetAndDropsThePending) {
     const std::string before = dump();
     const uint32_t commits = fw_apply_count();
 
-    Rule removed = make_rule("10.0.0.1");
-    Rule in_new_chain = make_rule("10.0.0.3");
+    Rule removed = RuleMaker().source("10.0.0.1").make();
+    Rule in_new_chain = RuleMaker().source("10.0.0.3").make();
     ASSERT_EQ(fw_rule_set_chain(in_new_chain.get(), "NEW_CHAIN"), 0);
-    Rule added = make_rule("10.0.0.4");
+    Rule added = RuleMaker().source("10.0.0.4").make();
     ASSERT_EQ(fw_delete_rule(removed.get(), 1), FW_OK);
     ASSERT_EQ(fw_add_rule(in_new_chain.get(), 1), FW_OK);
     ASSERT_EQ(fw_add_rule(added.get(), 1), FW_OK);
@@ -57,7 +57,7 @@ TEST_F(FwApply, RefusedTransactionLeavesTheRunningRulesetAndDropsThePending) {
 
 TEST_F(FwApply, ResetEmptiesTheChainsAndDropsThePending) {
     insert_now("10.0.0.1", 1);
-    Rule rule = make_rule("10.0.0.2");
+    Rule rule = RuleMaker().source("10.0.0.2").make();
     ASSERT_EQ(fw_add_rule(rule.get(), 1), FW_OK);
     ASSERT_EQ(fw_memory_refuse_next(1), 0);
     fw_reset();

@@ -22,19 +22,19 @@ TEST_F(FwDump, StartStateHasTheTwoEmptyAccessControlChains) {
 }
 
 TEST_F(FwDump, RepresentativeRulesOfBothFamilies) {
-    Rule tcp = make_rule("192.168.1.10");
+    Rule tcp = RuleMaker().source("192.168.1.10").make();
     ASSERT_EQ(fw_rule_set_protocol(tcp.get(), 6), 0);
     ASSERT_EQ(fw_rule_set_source_port(tcp.get(), 53), 0);
     ASSERT_EQ(fw_rule_set_destination_port(tcp.get(), 80), 0);
     ASSERT_EQ(fw_rule_set_destination_port_range_max(tcp.get(), 100), 0);
 
-    Rule icmp = make_rule("10.0.0.0");
+    Rule icmp = RuleMaker().source("10.0.0.0").make();
     ASSERT_EQ(fw_rule_set_source_mask(icmp.get(), "8"), 0);
     ASSERT_EQ(fw_rule_set_protocol(icmp.get(), 1), 0);
     ASSERT_EQ(fw_rule_set_icmp_type(icmp.get(), 8), 0);
     ASSERT_EQ(fw_rule_set_filtered_icmp_code(icmp.get(), 0), 0);
 
-    Rule udp6 = make_rule("2001:db8::1", true);
+    Rule udp6 = RuleMaker(true).source("2001:db8::1").make();
     ASSERT_EQ(fw_rule_set_protocol(udp6.get(), 17), 0);
     ASSERT_EQ(fw_rule_set_destination_port(udp6.get(), 53), 0);
 
@@ -61,7 +61,7 @@ TEST_F(FwDump, RepresentativeRulesOfBothFamilies) {
 
 TEST_F(FwDump, TablesAndChainsAreSortedAndNewChainsStayWhenEmptied) {
     auto rule_in = [](const char* table, const char* chain) {
-        Rule rule = make_rule("");
+        Rule rule = RuleMaker().source("").make();
         EXPECT_EQ(fw_rule_set_table(rule.get(), table), 0);
         EXPECT_EQ(fw_rule_set_chain(rule.get(), chain), 0);
         return rule;

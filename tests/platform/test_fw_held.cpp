@@ -27,13 +27,13 @@ protected:
     // Withdraws the three rules as the module does: position 1 each time, one fw_apply() each.
     static void withdraw_all() {
         for(const char* source : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) {
-            Rule rule = make_rule(source);
+            Rule rule = RuleMaker().source(source).make();
             ASSERT_EQ(fw_delete_rule(rule.get(), 1), FW_OK);
             ASSERT_EQ(fw_apply(), FW_OK);
         }
     }
     static void add(const char* source, uint32_t position) {
-        Rule rule = make_rule(source);
+        Rule rule = RuleMaker().source(source).make();
         ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK);
     }
     int turns_ = 0;
@@ -67,14 +67,14 @@ TEST_F(FwHeld, ARefusedRebuildFailsAndTheWithdrawalReportedAppliedStillLands) {
 }
 
 TEST_F(FwHeld, RemovalsAloneLandAtTheTurnsEnd) {
-    Rule last = make_rule("10.0.0.3");
+    Rule last = RuleMaker().source("10.0.0.3").make();
     ASSERT_EQ(fw_delete_rule(last.get(), 3), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);
     EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.2,10.0.0.3");
     EXPECT_EQ(fw_delete_rule(last.get(), 3), FW_ERROR_POSITION) << "the view counts the held removal";
     EXPECT_EQ(fw_backend_apply_held(), FW_OK);
     EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.2");
-    Rule first = make_rule("10.0.0.1");
+    Rule first = RuleMaker().source("10.0.0.1").make();
     ASSERT_EQ(fw_delete_rule(first.get(), 1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);
     EXPECT_EQ(turns_, 2) << "a new turn asks again";

@@ -55,6 +55,13 @@ TEST_F(FwRuleText, MaskedSourceKeepsOnlyTheNetwork) {
     EXPECT_EQ(text(), "-s 10.0.0.0/8 -j DROP");
     fw_rule_set_source_mask(rule, "255.255.255.0");
     EXPECT_EQ(text(), "-s 10.1.2.0/24 -j DROP");
+    // the first host bit under the prefix is cleared too
+    fw_rule_set_source(rule, "10.128.0.1");
+    fw_rule_set_source_mask(rule, "8");
+    EXPECT_EQ(text(), "-s 10.0.0.0/8 -j DROP");
+    fw_rule_set_source(rule, "10.1.2.128");
+    fw_rule_set_source_mask(rule, "24");
+    EXPECT_EQ(text(), "-s 10.1.2.0/24 -j DROP");
     fw_rule_set_source_mask(rule, "0");  // matches every address: no source match at all
     EXPECT_EQ(text(), "-j DROP");
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_backend.h"
 #include "positional_list.h"
 
 namespace fwinterface {
@@ -46,6 +47,23 @@ TEST(PositionalList, RandomEditsMatchAVector) {
         list.insert(list.begin() + static_cast<std::ptrdiff_t>(it->first), std::move(it->second));
     }
     EXPECT_EQ(std::vector<std::string>(list.begin(), list.end()), before);
+}
+
+// The interface checks positions against its own view; the memory backend checks again, so
+// that a transaction reaching it out of step removes or places nothing it should not.
+TEST(MemoryBackend, OperationsOutOfStepWithTheChainUndoTheTransaction) {
+    MemoryBackend backend;
+    const ChainKey chain = access_control_chain(false);
+    const auto insert = [&](std::uint32_t at, const char* rule) { return Operation{Operation::Kind::insert, chain, at, rule}; };
+    ASSERT_TRUE(backend.apply(std::vector{insert(1, "-s 10.0.0.1/32 -j DROP"), insert(2, "-s 10.0.0.2/32 -j DROP")}));
+    const std::string before = backend.dump();
+
+    const Operation other{Operation::Kind::remove, chain, 1, "-s 10.0.0.2/32 -j DROP"};
+    EXPECT_FALSE(backend.apply(std::vector{insert(3, "-s 10.0.0.3/32 -j DROP"), other}));
+    EXPECT_EQ(backend.error(), "operation 2: another rule at that position");
+    EXPECT_EQ(backend.dump(), before);
+    EXPECT_FALSE(backend.apply(std::vector{insert(4, "-s 10.0.0.4/32 -j DROP")}));  // one past the end
+    EXPECT_EQ(backend.dump(), before);
 }
 
 }  // namespace

@@ -181,28 +181,6 @@ TEST_F(Gwctl, FirewallPrintsTheRunningRules) {
     EXPECT_THAT(refused({"firewall", "--check"}), HasSubstr("Firewall.Check()"));
 }
 
-TEST_F(Gwctl, ServicesAreServedAndWritable) {
-    EXPECT_EQ(ok({"add", "Hosts.Host.", "Name=laptop"}), "Hosts.Host.1.\n");
-    EXPECT_EQ(ok({"add", "Hosts.Host.1.IPv4Address.", "IPAddress=192.168.1.20"}), "Hosts.Host.1.IPv4Address.1.\n");
-    EXPECT_EQ(ok({"add", "Hosts.Host.1.IPv6Address.", "IPAddress=2001:db8::20"}), "Hosts.Host.1.IPv6Address.1.\n");
-    EXPECT_EQ(get("Hosts."),
-              "Hosts.Host.1.Name=laptop\n"
-              "Hosts.Host.1.IPv4Address.1.IPAddress=192.168.1.20\n"
-              "Hosts.Host.1.IPv6Address.1.IPAddress=2001:db8::20\n");
-
-    EXPECT_EQ(ok({"add", "Schedules.Schedule.", "Name=night"}), "Schedules.Schedule.1.\n");
-    EXPECT_EQ(get("Schedules.Schedule.1."),
-              "Schedules.Schedule.1.Name=night\n"
-              "Schedules.Schedule.1.Enable=true\n"
-              "Schedules.Schedule.1.Status=Inactive\n"
-              "Schedules.Schedule.1.StatusInfo=\n"
-              "Schedules.Schedule.1.InverseMode=false\n"
-              "Schedules.Schedule.1.TimeZone=\n");
-    ok({"set", "Schedules.Schedule.1.", "Status=Active", "InverseMode=1"});
-    EXPECT_EQ(get("Schedules.Schedule.1.InverseMode"), "Schedules.Schedule.1.InverseMode=true\n");
-    EXPECT_THAT(refused({"set", "Schedules.Schedule.1.InverseMode=maybe"}), HasSubstr("InverseMode"));
-}
-
 // Starts `gwctl monitor`, and makes changes with `poke` until the monitor shows it is
 // subscribed; returns the number of lines seen by then.
 std::size_t wait_subscribed(gwtest::Child& monitor, const std::function<void(int)>& poke) {

@@ -2,12 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 
 #include "socket_path.h"
 #include "support/test_runtime.h"
@@ -244,27 +241,6 @@ TEST(GwrtSocket, SecondRuntimeOnTheSameSocketIsRefused) {
     // The first one still serves.
     EXPECT_EQ(first.ctl({"get", "Device.X_Test.Status"}).out, "Device.X_Test.Status=Idle\n");
     expect_clean_exit(first.stop());
-}
-
-TEST(GwrtSocket, StaleSocketIsReplacedOtherFilesAreNot) {
-    TestRuntime runtime;
-    ASSERT_EQ(mkdir(runtime.dir().file("run").c_str(), 0700), 0);
-    {
-        // A socket file left by a runtime that died: bound, never listening, closed.
-        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr {};
-        addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, runtime.socket().c_str(), sizeof(addr.sun_path) - 1);
-        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-        close(fd);
-    }
-    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    expect_clean_exit(runtime.stop());
-
-    runtime.dir().write("module.log", "");
-    runtime.dir().write("run/gwrt.sock", "precious");
-    EXPECT_THAT(expect_refused_start(runtime), HasSubstr("is not a socket"));
-    EXPECT_EQ(gwtest::read_file(runtime.socket()), "precious");
 }
 
 }  // namespace

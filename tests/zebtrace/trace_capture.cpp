@@ -2,10 +2,17 @@
 
 #include <zebtrace/zebtrace.h>
 
+std::string from_project_root(std::string text) {
+    for (std::size_t at = text.find("(../"); at != std::string::npos; at = text.find("(../", at)) {
+        text.erase(at + 1, 3);
+    }
+    return text;
+}
+
 namespace {
 
 void collect(int level, const char* zone, const char* line, void* priv) {
-    static_cast<std::vector<CapturedLine>*>(priv)->push_back({level, zone, line});
+    static_cast<std::vector<CapturedLine>*>(priv)->push_back({level, zone, from_project_root(line)});
 }
 
 }  // namespace

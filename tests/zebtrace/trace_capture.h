@@ -12,6 +12,10 @@ struct CapturedLine {
     std::string text;
 };
 
+// A compiler cache may spell the source place relative to the build folder ("(../tests/...");
+// captured lines, and files compared with them, use the spelling from the project root.
+std::string from_project_root(std::string text);
+
 // Starts every test from the library's initial state with lines captured instead of printed.
 class TraceTest : public ::testing::Test {
 protected:

@@ -1,6 +1,6 @@
 #include "rule_maker.h"
 
-namespace nfttest {
+namespace fwtest {
 
 RuleMaker::RuleMaker(bool ipv6) {
     fw_rule_t* raw = nullptr;
@@ -62,4 +62,4 @@ std::string text_of(const fw_rule_t* rule) {
     return fw_rule_to_text(rule, buf, sizeof(buf)) < 0 ? "<invalid>" : buf;
 }
 
-}  // namespace nfttest
+}  // namespace fwtest

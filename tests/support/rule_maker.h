@@ -1,12 +1,12 @@
-#ifndef TESTS_NFTABLES_RULE_MAKER_H
-#define TESTS_NFTABLES_RULE_MAKER_H
+#ifndef TESTS_SUPPORT_RULE_MAKER_H
+#define TESTS_SUPPORT_RULE_MAKER_H
 
 #include <memory>
 #include <string>
 
 #include <fwrules/fw_rule.h>
 
-namespace nfttest {
+namespace fwtest {
 
 struct RuleDelete {
     void operator()(fw_rule_t* rule) const { fw_rule_delete(&rule); }
@@ -42,6 +42,6 @@ private:
 // fw_rule_to_text() of a rule ("<invalid>" when it refuses).
 std::string text_of(const fw_rule_t* rule);
 
-}  // namespace nfttest
+}  // namespace fwtest
 
-#endif  // TESTS_NFTABLES_RULE_MAKER_H
+#endif  // TESTS_SUPPORT_RULE_MAKER_H
