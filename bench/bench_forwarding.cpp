@@ -57,7 +57,7 @@ std::string blocked_source(int i) {
     return "10.200." + std::to_string(host / 256) + "." + std::to_string(host % 256);
 }
 
-nfttest::Rule source_rule(int i) { return nfttest::RuleMaker().source(blocked_source(i).c_str()).make(); }
+fwtest::Rule source_rule(int i) { return fwtest::RuleMaker().source(blocked_source(i).c_str()).make(); }
 
 // The chain emptied, compiled or not, then `sources` rules in one commit.
 bool install(bool sets, int sources, benchmark::State& state) {
@@ -67,7 +67,7 @@ bool install(bool sets, int sources, benchmark::State& state) {
         return false;
     }
     for(int i = 0; i < sources; ++i) {
-        nfttest::Rule rule = source_rule(i);
+        fwtest::Rule rule = source_rule(i);
         if(fw_add_rule(rule.get(), static_cast<uint32_t>(i + 1)) != FW_OK) {
             state.SkipWithError("rule refused");
             return false;
@@ -138,7 +138,7 @@ void BM_OneSourceToTheKernel(benchmark::State& state) {
     }
     const int sources = static_cast<int>(state.range(1));
     for(auto _ : state) {
-        nfttest::Rule rule = source_rule(sources);
+        fwtest::Rule rule = source_rule(sources);
         if(fw_add_rule(rule.get(), 1) != FW_OK || fw_apply() != FW_OK || fw_delete_rule(rule.get(), 1) != FW_OK ||
            fw_apply() != FW_OK) {
             state.SkipWithError(fw_backend_error());
