@@ -59,17 +59,17 @@ bool Runtime::load_models(std::string& error) {
     std::vector<HostedModel*> loaded;
     for (const std::string& file : config_.services) {
         services_.push_back(std::make_unique<HostedModel>());
-        if (!services_.back()->load({file}, config_, error)) {
+        if (!services_.back()->load({file}, config_, declared_keys_, error)) {
             return false;
         }
         loaded.push_back(services_.back().get());
     }
     main_ = std::make_unique<HostedModel>();
-    if (!main_->load(config_.definitions, config_, error)) {
+    if (!main_->load(config_.definitions, config_, declared_keys_, error)) {
         return false;
     }
     loaded.push_back(main_.get());
-    return check_unique_roots(loaded, error);
+    return check_config_keys(config_, declared_keys_, error) && check_unique_roots(loaded, error);
 }
 
 bool Runtime::start_models(std::string& error) {
@@ -125,11 +125,32 @@ bool Runtime::host_state(std::string& error) {
     return state_->register_bus(error);
 }
 
-bool Runtime::serve(std::string& error) {
-    socket_users_ = config_.socket_users;
+void Runtime::allow_socket_users(const std::vector<uid_t>& configured) {
+    socket_users_ = configured;
     socket_users_.push_back(geteuid());
     socket_users_.push_back(0);
-    return listen_control_socket(config_.socket, &listener_, error) &&
+}
+
+bool Runtime::reload() {
+    RuntimeConfig fresh;
+    std::string error;
+    if (!read_runtime_config(config_.overrides, fresh, error) || !check_config_keys(fresh, declared_keys_, error) ||
+        !apply_trace_config(fresh, error)) {
+        zebTraceZ(TRACE_LEVEL_ERROR, "gwrt", "reload refused, nothing changed: %s", error.c_str());
+        return false;
+    }
+    config_.trace = fresh.trace;
+    config_.trace_syslog = fresh.trace_syslog;
+    config_.socket_users = fresh.socket_users;
+    allow_socket_users(config_.socket_users);
+    zebTraceZ(TRACE_LEVEL_NOTICE, "gwrt", "reloaded %s: trace levels \"%s\" on %s, %zu socket user(s)", config_.file.c_str(),
+              config_.trace.c_str(), config_.trace_syslog ? "syslog" : "stderr", config_.socket_users.size());
+    return true;
+}
+
+bool Runtime::serve(std::string& error) {
+    allow_socket_users(config_.socket_users);
+    return listen_control_socket(config_.socket, config_.socket_mode, config_.socket_group, &listener_, error) &&
            restrict_control_socket(listener_, socket_users_, config_.socket_limits, error);
 }
 

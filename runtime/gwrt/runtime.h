@@ -13,6 +13,7 @@
 #include <amxb/amxb.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ public:
     // by stop() (the caller need not call it).
     bool start(std::string& error);
 
+    // Reads the configuration file again and applies its trace levels, trace output and
+    // socket users; anything else it changes waits for a restart. A file that no longer reads
+    // changes nothing (said on the trace, false).
+    bool reload();
+
     // The stop sequence. Runs once; later calls do nothing. False when changes could not be
     // saved.
     bool stop();
@@ -45,6 +51,7 @@ private:
     bool restore_state(std::string& error);  // the saved configuration, before clients come
     bool host_state(std::string& error);     // the built-in State. data model
     bool serve(std::string& error);          // the control socket, for the allowed users only
+    void allow_socket_users(const std::vector<uid_t>& configured);  // besides ours and root
 
     RuntimeConfig config_;
     std::vector<std::unique_ptr<HostedModel>> services_;
@@ -52,7 +59,8 @@ private:
     std::unique_ptr<HostedModel> firewall_;
     std::unique_ptr<Persistence> persistence_;  // before state_: its methods use it
     std::unique_ptr<HostedModel> state_;
-    std::vector<uid_t> socket_users_;
+    std::set<std::string> declared_keys_;  // %config keys the hosted definitions declare
+    std::vector<uid_t> socket_users_;      // read by the socket's peer check
     amxb_bus_ctx_t* listener_ = nullptr;
     bool stopped_ = false;
 };
