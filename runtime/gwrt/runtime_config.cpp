@@ -464,6 +464,24 @@ bool check_config_keys(const RuntimeConfig& config, const std::set<std::string>&
 }
 
 bool prepare_parser(amxo_parser_t* parser, const RuntimeConfig& config, std::string& error) {
+    // The file's values are handed over as outside values, so that they win over the defaults
+    // a definition's own %config gives (`prefix_ = "";`), as the command line's win over them.
+    ParserPtr file_parser;
+    DmPtr scratch;
+    if (!new_scratch(file_parser, scratch, error)) {
+        return false;
+    }
+    if (amxo_parser_parse_file(file_parser.get(), config.file.c_str(), amxd_dm_get_root(scratch.get())) != 0) {
+        error = amxo_parser_get_message(file_parser.get());
+        return false;
+    }
+    const amxc_var_t* values = amxo_parser_get_config(file_parser.get(), "");
+    amxc_var_for_each(value, values) {
+        if (amxo_parser_set_config(parser, amxc_var_key(value), value) != 0) {
+            error = "cannot pass the configuration to the definition loader";
+            return false;
+        }
+    }
     if (!apply_overrides(parser, config.overrides, error)) {
         return false;
     }
@@ -477,17 +495,6 @@ bool prepare_parser(amxo_parser_t* parser, const RuntimeConfig& config, std::str
             error = "cannot search " + dir + " for modules";
             return false;
         }
-    }
-    // The file holds only %config (checked when it was read), so nothing lands in the tree.
-    amxd_dm_t* raw_dm = nullptr;
-    if (amxd_dm_new(&raw_dm) != amxd_status_ok) {
-        error = "out of memory";
-        return false;
-    }
-    DmPtr scratch(raw_dm);
-    if (amxo_parser_parse_file(parser, config.file.c_str(), amxd_dm_get_root(scratch.get())) != 0) {
-        error = amxo_parser_get_message(parser);
-        return false;
     }
     return true;
 }

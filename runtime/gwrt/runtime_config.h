@@ -77,8 +77,9 @@ void record_declared_keys(amxo_parser_t* parser, std::set<std::string>* declared
 // /tmp/gwrt-state-<uid>.
 std::string default_state_dir_for(uid_t uid, const char* xdg_state_home, const char* home);
 
-// Prepares a parser for loading definitions: the command-line values, the import folders and
-// the configuration's %config, so that modules read the runtime's configuration from it.
+// Prepares a parser for loading definitions: the configuration's %config values and the
+// command line's over them, both winning over the defaults of the definitions' own %config,
+// and the import folders, so that modules read the runtime's configuration from it.
 bool prepare_parser(amxo_parser_t* parser, const RuntimeConfig& config, std::string& error);
 
 }  // namespace gwrt

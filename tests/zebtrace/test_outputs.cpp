@@ -90,7 +90,7 @@ TEST_F(Outputs, StderrLinesCarryTheirPriorityOnlyOnTheJournalStream) {
     struct stat st {};
     fstat(STDERR_FILENO, &st);
     zebtrace_set_quiet(false);
-    for (const std::string stream : {"1:1", std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)}) {
+    for (const std::string& stream : {std::string("1:1"), std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)}) {
         setenv("JOURNAL_STREAM", stream.c_str(), 1);
         zebtrace_use_stderr();
         zebTraceZ(TRACE_LEVEL_ERROR, "journal", "broken");
