@@ -71,7 +71,7 @@ int get(const Options& options, Session& session) {
     }
     const std::string& path = options.words[0];
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     Var reply;
     PartPrinter parts(options.json ? nullptr : session.ctx(), PartPrinter::Kind::objects);
@@ -153,7 +153,7 @@ int set(const Options& options, Session& session) {
         return status;
     }
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     // Each object is one transaction. With several objects, the old values are read first so
     // that a failure part-way puts the objects already written back as they were.
@@ -230,7 +230,7 @@ int add(const Options& options, Session& session) {
         return usage("add sets parameters of the new instance only (Param=value)");
     }
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     Var values;
     fill_table(values.get(), writes.empty() ? std::vector<std::pair<std::string, std::string>> {} : writes[0].params);
@@ -253,7 +253,7 @@ int del(const Options& options, Session& session) {
     }
     const std::string& path = options.words[0];
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     Var reply;
     int rc = amxb_del(session.ctx(), path.c_str(), reply.get(), session.timeout());
@@ -270,15 +270,42 @@ int del(const Options& options, Session& session) {
     return kExitOk;
 }
 
+// The JSON arguments of `call`: the word itself, or standard input for "-" (an export larger
+// than one command-line argument may hold). False, with the reason, when they cannot be read.
+bool call_arguments(const std::string& word, std::string& json, std::string& error) {
+    if (word != "-") {
+        json = word;
+        return true;
+    }
+    char chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), stdin)) > 0) {
+        json.append(chunk, got);
+        if (json.size() > AMXB_MAX_FRAME_SIZE) {
+            error = "arguments on standard input are larger than a request may be (" + std::to_string(AMXB_MAX_FRAME_SIZE) + " bytes)";
+            return false;
+        }
+    }
+    if (std::ferror(stdin) != 0) {
+        error = "cannot read the arguments from standard input";
+        return false;
+    }
+    return true;
+}
+
 int call(const Options& options, Session& session) {
     if (options.words.size() < 2 || options.words.size() > 3) {
-        return usage("call needs PATH METHOD [JSON-ARGS]");
+        return usage("call needs PATH METHOD [JSON-ARGS|-]");
     }
     const std::string& path = options.words[0];
     const std::string& method = options.words[1];
     Var args;
     if (options.words.size() == 3) {
-        const std::string& json = options.words[2];
+        std::string json;
+        std::string problem;
+        if (!call_arguments(options.words[2], json, problem)) {
+            return usage(problem);
+        }
         char error[160] = "";
         if (amxj_read(args.get(), json.data(), json.size(), error, sizeof(error)) != 0) {
             return usage(std::string("arguments are not JSON: ") + error);
@@ -290,7 +317,7 @@ int call(const Options& options, Session& session) {
         amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE);
     }
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     Var ret;
     int rc = amxb_call(session.ctx(), path.c_str(), method.c_str(), args.get(), ret.get(), session.timeout());
@@ -306,7 +333,7 @@ int firewall(const Options& options, Session& session) {
         return usage("firewall takes no arguments but --kernel or --check");
     }
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     const char* method = flag == "--kernel" ? "KernelDump" : flag == "--check" ? "Check" : "Dump";
     Var ret;

@@ -59,6 +59,7 @@ bool check_control_socket(const std::string& path, std::string& error) {
         error = path + " exists and is not a socket; not replacing it";
         return false;
     case gw::SocketProbe::unreachable:
+    case gw::SocketProbe::forbidden:
         break;
     }
     error = path + ": " + reason;

@@ -139,13 +139,13 @@ TEST(ControlSocketUsers, AnotherUserIsKeptOutByTheModeAndByItsCredentials) {
 
     // The socket's folder and mode stop the other user at connect.
     Outcome blocked = ctl_as_nobody(runtime);
-    EXPECT_EQ(blocked.exit_code, 1);
+    EXPECT_EQ(blocked.exit_code, 6);
     EXPECT_THAT(blocked.err, HasSubstr("Permission denied"));
 
     // With the socket reachable, the credentials check refuses and says who it refused.
     open_up(runtime);
     Outcome refused = ctl_as_nobody(runtime);
-    EXPECT_EQ(refused.exit_code, 1) << refused.out;
+    EXPECT_EQ(refused.exit_code, 6) << refused.out;
     EXPECT_TRUE(gwtest::wait_until([&] { return runtime.stderr_text().find("refused pid") != std::string::npos; }));
     EXPECT_THAT(runtime.stderr_text(), HasSubstr("running as uid 65534 (not an allowed user)"));
     expect_still_serving(runtime);
@@ -170,7 +170,7 @@ TEST(ControlSocketUsers, TheSocketsGroupReachesItAndReloadedUsersAreServed) {
     ASSERT_EQ(stat(runtime.dir().file("run").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0710u);
 
-    EXPECT_EQ(ctl_as_nobody(runtime).exit_code, 1);
+    EXPECT_EQ(ctl_as_nobody(runtime).exit_code, 6);
     EXPECT_TRUE(gwtest::wait_until([&] { return runtime.stderr_text().find("refused pid") != std::string::npos; }));
 
     runtime.dir().write("gwrt.conf", gwtest::read_file(runtime.config()) + "%config { socket-users = [ \"nobody\" ]; }\n");
