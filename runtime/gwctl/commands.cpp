@@ -10,8 +10,10 @@
 
 #include "arg_cursor.h"
 #include "assignments.h"
+#include "firewall_json.h"
 #include "part_printer.h"
 #include "printer.h"
+#include "schema_lines.h"
 
 namespace gwctl {
 namespace {
@@ -328,9 +330,16 @@ int call(const Options& options, Session& session) {
 }
 
 int firewall(const Options& options, Session& session) {
-    const std::string flag = options.words.size() == 1 ? options.words[0] : "";
-    if (options.words.size() > 1 || (!options.words.empty() && flag != "--kernel" && flag != "--check")) {
-        return usage("firewall takes no arguments but --kernel or --check");
+    std::string flag;
+    bool json = options.json;
+    for (const std::string& word : options.words) {
+        if (word == "--json") {
+            json = true;
+        } else if (flag.empty() && (word == "--kernel" || word == "--check")) {
+            flag = word;
+        } else {
+            return usage("firewall takes no arguments but --kernel or --check, and --json");
+        }
     }
     if (session.ctx() == nullptr) {
         return session.unreachable();
@@ -338,7 +347,7 @@ int firewall(const Options& options, Session& session) {
     const char* method = flag == "--kernel" ? "KernelDump" : flag == "--check" ? "Check" : "Dump";
     Var ret;
     // A check's verdict depends on its whole text, so that one is not printed in parts.
-    PartPrinter parts(options.json || flag == "--check" ? nullptr : session.ctx(), PartPrinter::Kind::text);
+    PartPrinter parts(json || flag == "--check" ? nullptr : session.ctx(), PartPrinter::Kind::text);
     int rc = amxb_call(session.ctx(), "Firewall.", method, nullptr, ret.get(), session.timeout());
     if (rc != 0) {
         const char* why = amxc_var_get_const_cstring_t(ret.get());
@@ -353,7 +362,14 @@ int firewall(const Options& options, Session& session) {
     const char* text = amxc_var_get_const_cstring_t(ret.get());
     // A check prints the differences; any at all is a failure for scripts.
     const int status = flag == "--check" && text != nullptr && *text != '\0' ? kExitFailure : kExitOk;
-    if (options.json) {
+    if (json && flag.empty()) {
+        Var chains;
+        if (!firewall_chains(text != nullptr ? text : "", chains.get())) {
+            return fail("the firewall dump has a line of unknown form");
+        }
+        return print_json(chains.get(), true);
+    }
+    if (json) {
         const int printed = print_json(ret.get(), true);
         return printed != kExitOk ? printed : status;
     }
@@ -361,12 +377,35 @@ int firewall(const Options& options, Session& session) {
     return status;
 }
 
+int list(const Options& options, Session& session) {
+    if (options.words.size() > 1) {
+        return usage("list takes at most one PATH");
+    }
+    if (session.ctx() == nullptr) {
+        return session.unreachable();
+    }
+    Var args;
+    amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE);
+    const std::string path = options.words.empty() ? "" : options.words[0];
+    amxc_var_add_key(cstring_t, args.get(), "path", path.c_str());
+    Var ret;
+    int rc = amxb_call(session.ctx(), "Runtime.", "Describe", args.get(), ret.get(), session.timeout());
+    if (rc != 0) {
+        return session.report(rc, path.empty() ? "Runtime.Describe()" : path);
+    }
+    if (options.json) {
+        return print_json(ret.get(), true);
+    }
+    print(schema_lines(ret.get()));
+    return kExitOk;
+}
+
 }  // namespace
 
 int run_command(const Options& options, Session& session) {
     static const std::map<std::string, std::function<int(const Options&, Session&)>> commands = {
         {"get", get}, {"set", set}, {"add", add}, {"del", del},
-        {"call", call}, {"monitor", monitor}, {"firewall", firewall},
+        {"call", call}, {"monitor", monitor}, {"firewall", firewall}, {"list", list},
     };
     auto command = commands.find(options.command);
     if (command == commands.end()) {

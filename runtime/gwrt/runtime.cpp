@@ -9,6 +9,7 @@
 
 #include "control_socket.h"
 #include "firewall_model.h"
+#include "schema_model.h"
 #include "state_model.h"
 
 namespace gwrt {
@@ -17,6 +18,7 @@ namespace {
 // Served by the runtime itself.
 constexpr const char* kFirewallRoot = "Firewall";
 constexpr const char* kStateRoot = "State";
+constexpr const char* kRuntimeRoot = "Runtime";
 
 // A top-level object served by two data models would make the bus route its requests to only
 // one of them, silently; the runtime's own Firewall. must stay its own.
@@ -25,7 +27,7 @@ bool check_unique_roots(const std::vector<HostedModel*>& models, std::string& er
     for (const HostedModel* model : models) {
         amxd_object_for_each_child(object, amxd_dm_get_root(model->dm())) {
             std::string name = amxd_object_get_name(object, AMXD_OBJECT_NAMED);
-            if (name == kFirewallRoot || name == kStateRoot) {
+            if (name == kFirewallRoot || name == kStateRoot || name == kRuntimeRoot) {
                 error = model->origin() + ": " + name + ". is served by the runtime itself";
                 return false;
             }
@@ -45,7 +47,7 @@ Runtime::~Runtime() { stop(); }
 
 bool Runtime::start(std::string& error) {
     bool ok = check_control_socket(config_.socket, error) && load_models(error) && start_models(error) &&
-              host_firewall(error) && restore_state(error) && serve(error);
+              host_firewall(error) && restore_state(error) && host_schema(error) && serve(error);
     if (!ok) {
         stop();
         return false;
@@ -115,6 +117,23 @@ bool Runtime::restore_state(std::string& error) {
     return persistence_->watch(error) && host_state(error);
 }
 
+bool Runtime::host_schema(std::string& error) {
+    for (const auto& service : services_) {
+        described_.push_back(service->dm());
+    }
+    for (const HostedModel* own : {main_.get(), firewall_.get(), state_.get()}) {
+        described_.push_back(own->dm());
+    }
+    amxd_dm_t* dm = new_schema_model(kRuntimeRoot, &described_, error);
+    if (dm == nullptr) {
+        return false;
+    }
+    schema_ = std::make_unique<HostedModel>();
+    schema_->adopt(dm);
+    described_.push_back(dm);
+    return schema_->register_bus(error);
+}
+
 bool Runtime::host_state(std::string& error) {
     amxd_dm_t* dm = new_state_model(kStateRoot, persistence_.get(), error);
     if (dm == nullptr) {
@@ -175,7 +194,7 @@ bool Runtime::stop() {
     // Each phase over every model before the next, so no tree goes while a bus still serves it
     // and no module closes while a tree still holds its actions.
     std::vector<HostedModel*> models;
-    for (HostedModel* own : {state_.get(), firewall_.get()}) {
+    for (HostedModel* own : {schema_.get(), state_.get(), firewall_.get()}) {
         if (own != nullptr) {
             models.push_back(own);
         }

@@ -4,7 +4,8 @@
 // Start: service definitions (one data model and bus context each), then the main definitions
 // (one data model), bus contexts registered services first, entry points with reason 0 (services
 // first), the built-in Firewall data model, the saved configuration restored (when a state
-// section asks for it), the built-in State data model, then the control socket.
+// section asks for it), the built-in State data model, the built-in Runtime data model
+// (Describe(): what the definitions declare), then the control socket.
 // Stop: a pending save written, entry points with reason 1 (main first, each model's in reverse load order), the control
 // socket closed, every bus context freed, every data model deleted (destroy actions run), every
 // module closed.
@@ -50,6 +51,7 @@ private:
     bool host_firewall(std::string& error);  // the built-in Firewall. data model
     bool restore_state(std::string& error);  // the saved configuration, before clients come
     bool host_state(std::string& error);     // the built-in State. data model
+    bool host_schema(std::string& error);    // the built-in Runtime. data model
     bool serve(std::string& error);          // the control socket, for the allowed users only
     void allow_socket_users(const std::vector<uid_t>& configured);  // besides ours and root
 
@@ -59,6 +61,8 @@ private:
     std::unique_ptr<HostedModel> firewall_;
     std::unique_ptr<Persistence> persistence_;  // before state_: its methods use it
     std::unique_ptr<HostedModel> state_;
+    std::vector<amxd_dm_t*> described_;  // every data model, for Runtime.Describe()
+    std::unique_ptr<HostedModel> schema_;
     std::set<std::string> declared_keys_;  // %config keys the hosted definitions declare
     std::vector<uid_t> socket_users_;      // read by the socket's peer check
     amxb_bus_ctx_t* listener_ = nullptr;

@@ -297,7 +297,7 @@ TEST(GwctlAlone, CommandLineErrorsNeverReachTheSocket) {
         {{"add", "A.", "--name"}, "gwctl: --name needs a name\n"},
         {{"add", "A.", "B.C=1"}, "gwctl: add sets parameters of the new instance only (Param=value)\n"},
         {{"call", "A."}, "gwctl: call needs PATH METHOD [JSON-ARGS|-]\n"},
-        {{"firewall", "x"}, "gwctl: firewall takes no arguments but --kernel or --check\n"},
+        {{"firewall", "x"}, "gwctl: firewall takes no arguments but --kernel or --check, and --json\n"},
     };
     for (const Case& c : cases) {
         Outcome outcome = ctl(c.args);
