@@ -9,7 +9,7 @@
 
 namespace gw {
 
-SignalWatch::SignalWatch(std::initializer_list<int> stop_signals, std::initializer_list<int> ignored_signals) {
+SignalWatch::SignalWatch(std::initializer_list<int> stop_signals, std::initializer_list<int> other_signals) {
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t set;
     sigemptyset(&set);
@@ -17,7 +17,7 @@ SignalWatch::SignalWatch(std::initializer_list<int> stop_signals, std::initializ
         sigaddset(&set, sig);
         stop_mask_ |= 1ULL << (sig - 1);
     }
-    for (int sig : ignored_signals) {
+    for (int sig : other_signals) {
         sigaddset(&set, sig);
     }
     if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) {
@@ -50,7 +50,14 @@ void SignalWatch::on_readable(int fd, unsigned int /*events*/, void* priv) {
     signalfd_siginfo info {};
     while (read(fd, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info))) {
         unsigned int sig = info.ssi_signo;
-        if (sig == 0 || sig > 64 || (self->stop_mask_ & (1ULL << (sig - 1))) == 0) {
+        if (sig == 0 || sig > 64) {
+            continue;
+        }
+        if ((self->stop_mask_ & (1ULL << (sig - 1))) == 0) {
+            auto handler = self->handlers_.find(static_cast<int>(sig));
+            if (handler != self->handlers_.end()) {
+                handler->second();
+            }
             continue;
         }
         if (self->stop_signal_ == 0) {

@@ -69,8 +69,9 @@ SocketProbe probe_socket(const std::string& path, std::string& error) {
         if (errno == ENOENT) {
             return SocketProbe::absent;
         }
-        error = errno_text(errno);
-        return SocketProbe::unreachable;
+        const int err = errno;
+        error = errno_text(err);
+        return err == EACCES ? SocketProbe::forbidden : SocketProbe::unreachable;
     }
     if (!S_ISSOCK(st.st_mode)) {
         return SocketProbe::not_a_socket;
@@ -97,7 +98,7 @@ SocketProbe probe_socket(const std::string& path, std::string& error) {
         return SocketProbe::stale;
     }
     error = errno_text(err);
-    return SocketProbe::unreachable;
+    return err == EACCES || err == EPERM ? SocketProbe::forbidden : SocketProbe::unreachable;
 }
 
 bool prepare_socket_folder(const std::string& socket_path, std::string& error) {

@@ -25,6 +25,7 @@ enum class SocketProbe {
     stale,         // a socket file nobody accepts on (left by a runtime that died)
     live,          // a socket that accepts connections: another runtime serves it
     not_a_socket,  // some other file: never removed
+    forbidden,     // the caller may not connect to it (permissions); see `error`
     unreachable,   // could not be checked (permissions, path too long, ...); see `error`
 };
 

@@ -10,8 +10,10 @@
 
 #include "arg_cursor.h"
 #include "assignments.h"
+#include "firewall_json.h"
 #include "part_printer.h"
 #include "printer.h"
+#include "schema_lines.h"
 
 namespace gwctl {
 namespace {
@@ -71,7 +73,7 @@ int get(const Options& options, Session& session) {
     }
     const std::string& path = options.words[0];
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     Var reply;
     PartPrinter parts(options.json ? nullptr : session.ctx(), PartPrinter::Kind::objects);
@@ -153,7 +155,7 @@ int set(const Options& options, Session& session) {
         return status;
     }
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     // Each object is one transaction. With several objects, the old values are read first so
     // that a failure part-way puts the objects already written back as they were.
@@ -230,7 +232,7 @@ int add(const Options& options, Session& session) {
         return usage("add sets parameters of the new instance only (Param=value)");
     }
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     Var values;
     fill_table(values.get(), writes.empty() ? std::vector<std::pair<std::string, std::string>> {} : writes[0].params);
@@ -253,7 +255,7 @@ int del(const Options& options, Session& session) {
     }
     const std::string& path = options.words[0];
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     Var reply;
     int rc = amxb_del(session.ctx(), path.c_str(), reply.get(), session.timeout());
@@ -270,15 +272,42 @@ int del(const Options& options, Session& session) {
     return kExitOk;
 }
 
+// The JSON arguments of `call`: the word itself, or standard input for "-" (an export larger
+// than one command-line argument may hold). False, with the reason, when they cannot be read.
+bool call_arguments(const std::string& word, std::string& json, std::string& error) {
+    if (word != "-") {
+        json = word;
+        return true;
+    }
+    char chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), stdin)) > 0) {
+        json.append(chunk, got);
+        if (json.size() > AMXB_MAX_FRAME_SIZE) {
+            error = "arguments on standard input are larger than a request may be (" + std::to_string(AMXB_MAX_FRAME_SIZE) + " bytes)";
+            return false;
+        }
+    }
+    if (std::ferror(stdin) != 0) {
+        error = "cannot read the arguments from standard input";
+        return false;
+    }
+    return true;
+}
+
 int call(const Options& options, Session& session) {
     if (options.words.size() < 2 || options.words.size() > 3) {
-        return usage("call needs PATH METHOD [JSON-ARGS]");
+        return usage("call needs PATH METHOD [JSON-ARGS|-]");
     }
     const std::string& path = options.words[0];
     const std::string& method = options.words[1];
     Var args;
     if (options.words.size() == 3) {
-        const std::string& json = options.words[2];
+        std::string json;
+        std::string problem;
+        if (!call_arguments(options.words[2], json, problem)) {
+            return usage(problem);
+        }
         char error[160] = "";
         if (amxj_read(args.get(), json.data(), json.size(), error, sizeof(error)) != 0) {
             return usage(std::string("arguments are not JSON: ") + error);
@@ -290,7 +319,7 @@ int call(const Options& options, Session& session) {
         amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE);
     }
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     Var ret;
     // Pretty output needs the whole; compact JSON is printed as the parts arrive.
@@ -307,17 +336,24 @@ int call(const Options& options, Session& session) {
 }
 
 int firewall(const Options& options, Session& session) {
-    const std::string flag = options.words.size() == 1 ? options.words[0] : "";
-    if (options.words.size() > 1 || (!options.words.empty() && flag != "--kernel" && flag != "--check")) {
-        return usage("firewall takes no arguments but --kernel or --check");
+    std::string flag;
+    bool json = options.json;
+    for (const std::string& word : options.words) {
+        if (word == "--json") {
+            json = true;
+        } else if (flag.empty() && (word == "--kernel" || word == "--check")) {
+            flag = word;
+        } else {
+            return usage("firewall takes no arguments but --kernel or --check, and --json");
+        }
     }
     if (session.ctx() == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     const char* method = flag == "--kernel" ? "KernelDump" : flag == "--check" ? "Check" : "Dump";
     Var ret;
     // A check's verdict depends on its whole text, so that one is not printed in parts.
-    PartPrinter parts(options.json || flag == "--check" ? nullptr : session.ctx(), PartPrinter::Kind::text);
+    PartPrinter parts(json || flag == "--check" ? nullptr : session.ctx(), PartPrinter::Kind::text);
     int rc = amxb_call(session.ctx(), "Firewall.", method, nullptr, ret.get(), session.timeout());
     if (rc != 0) {
         const char* why = amxc_var_get_const_cstring_t(ret.get());
@@ -332,7 +368,14 @@ int firewall(const Options& options, Session& session) {
     const char* text = amxc_var_get_const_cstring_t(ret.get());
     // A check prints the differences; any at all is a failure for scripts.
     const int status = flag == "--check" && text != nullptr && *text != '\0' ? kExitFailure : kExitOk;
-    if (options.json) {
+    if (json && flag.empty()) {
+        Var chains;
+        if (!firewall_chains(text != nullptr ? text : "", chains.get())) {
+            return fail("the firewall dump has a line of unknown form");
+        }
+        return print_json(chains.get(), true);
+    }
+    if (json) {
         const int printed = print_json(ret.get(), true);
         return printed != kExitOk ? printed : status;
     }
@@ -340,12 +383,35 @@ int firewall(const Options& options, Session& session) {
     return status;
 }
 
+int list(const Options& options, Session& session) {
+    if (options.words.size() > 1) {
+        return usage("list takes at most one PATH");
+    }
+    if (session.ctx() == nullptr) {
+        return session.unreachable();
+    }
+    Var args;
+    amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE);
+    const std::string path = options.words.empty() ? "" : options.words[0];
+    amxc_var_add_key(cstring_t, args.get(), "path", path.c_str());
+    Var ret;
+    int rc = amxb_call(session.ctx(), "Runtime.", "Describe", args.get(), ret.get(), session.timeout());
+    if (rc != 0) {
+        return session.report(rc, path.empty() ? "Runtime.Describe()" : path);
+    }
+    if (options.json) {
+        return print_json(ret.get(), true);
+    }
+    print(schema_lines(ret.get()));
+    return kExitOk;
+}
+
 }  // namespace
 
 int run_command(const Options& options, Session& session) {
     static const std::map<std::string, std::function<int(const Options&, Session&)>> commands = {
         {"get", get}, {"set", set}, {"add", add}, {"del", del},
-        {"call", call}, {"monitor", monitor}, {"firewall", firewall},
+        {"call", call}, {"monitor", monitor}, {"firewall", firewall}, {"list", list},
     };
     auto command = commands.find(options.command);
     if (command == commands.end()) {

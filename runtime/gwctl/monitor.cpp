@@ -61,7 +61,7 @@ int monitor(const Options& options, Session& session) {
     Monitor state;
     state.ctx = session.ctx();
     if (state.ctx == nullptr) {
-        return kExitFailure;
+        return session.unreachable();
     }
     int rc = amxb_subscribe(state.ctx, path.c_str(), expression, on_event, &state);
     if (rc != 0) {

@@ -31,12 +31,21 @@ const char* usage_text() {
            "  add TABLE. [--name NAME] [Param=value ...]\n"
            "                                    prints the new instance path\n"
            "  del INSTANCE.                     deletes an instance\n"
-           "  call PATH METHOD [JSON-ARGS]      prints the return value as JSON\n"
+           "  call PATH METHOD [JSON-ARGS|-]    prints the return value as JSON; -: the arguments\n"
+           "                                    are read from standard input\n"
+           "  list [PATH]                       the objects, methods and parameters the loaded\n"
+           "                                    definitions declare (type, access, constraints)\n"
            "  monitor PATH [EXPRESSION]         prints each event as one JSON line until killed\n"
-           "  firewall [--kernel|--check]       prints the running firewall rules; --kernel: as\n"
+           "  firewall [--kernel|--check] [--json]\n"
+           "                                    prints the running firewall rules; --json: as a\n"
+           "                                    list of chains and their rules' fields; --kernel: as\n"
            "                                    the kernel holds them (nftables backend); --check:\n"
            "                                    how the kernel differs from them (exit 1 if it does)\n"
-           "exit status: 0 success, 1 failure, 2 bad command line\n";
+           "values holding blanks, quotes, backslashes or control characters are printed\n"
+           "between single quotes, a quote inside as '\\''\n"
+           "exit status: 0 success; 1 other failure; 2 bad command line; 3 not found (object,\n"
+           "  instance, parameter or method); 4 invalid value or argument; 5 gwrt not running;\n"
+           "  6 refused (socket permissions, a client limit, a read-only parameter)\n";
 }
 
 bool parse_options(std::span<char* const> args, Options& options, std::string& error) {

@@ -3,6 +3,7 @@
 #include <amxc/amxc_string.h>
 #include <amxj/amxj.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -17,6 +18,23 @@ std::string value_text(const amxc_var_t* value) {
     }
     std::unique_ptr<char, decltype(&std::free)> text(amxc_var_get_cstring_t(value), &std::free);
     return text ? std::string(text.get()) : std::string();
+}
+
+// A value a line-reading script or the shell would split or misread goes between single
+// quotes, a quote inside as '\'' (as the shell reads it back).
+std::string quoted_if_needed(std::string text) {
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte > ' ' && byte != 0x7f && c != '\'' && c != '"' && c != '\\';
+    });
+    if (plain) {
+        return text;
+    }
+    std::string out = "'";
+    for (char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
 }
 
 }  // namespace
@@ -41,7 +59,7 @@ std::string parameter_lines(const amxc_var_t* objects) {
             out += path != nullptr ? path : "";
             out += amxc_var_key(param) != nullptr ? amxc_var_key(param) : "";
             out += '=';
-            out += value_text(param);
+            out += quoted_if_needed(value_text(param));
             out += '\n';
         }
     }

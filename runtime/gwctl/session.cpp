@@ -13,6 +13,31 @@ int fail(const std::string& message) {
     return kExitFailure;
 }
 
+int exit_status(int status, const std::string& reason) {
+    switch (status) {
+    case amxd_status_object_not_found:
+    case amxd_status_function_not_found:
+    case amxd_status_parameter_not_found:
+        return kExitNotFound;
+    case amxd_status_invalid_value:
+    case amxd_status_invalid_type:
+    case amxd_status_invalid_function_argument:
+    case amxd_status_invalid_name:
+    case amxd_status_invalid_path:
+    case amxd_status_invalid_expr:
+    case amxd_status_duplicate:
+    case amxd_status_missing_key:
+    case amxd_status_not_a_template:
+    case amxd_status_not_instantiated:
+        return kExitInvalid;
+    case amxd_status_permission_denied:
+    case amxd_status_read_only:
+        return kExitRefused;
+    default:
+        return reason.find("refused: ") != std::string::npos ? kExitRefused : kExitFailure;
+    }
+}
+
 Session::Session(std::string socket_path, int timeout_sec)
     : socket_path_(socket_path.empty() ? gw::default_socket_path() : std::move(socket_path)), timeout_sec_(timeout_sec) {
     amxb_set_default_timeout(timeout_sec_);
@@ -26,7 +51,9 @@ amxb_bus_ctx_t* Session::ctx() {
     }
     // Tell the usual reasons apart before trying, so the message says what is wrong.
     std::string reason;
-    switch (gw::probe_socket(socket_path_, reason)) {
+    unreachable_ = kExitNotRunning;
+    const gw::SocketProbe status_of_probe = gw::probe_socket(socket_path_, reason);
+    switch (status_of_probe) {
     case gw::SocketProbe::absent:
         fail("gwrt is not running (no socket " + socket_path_ + ")");
         return nullptr;
@@ -37,6 +64,8 @@ amxb_bus_ctx_t* Session::ctx() {
         fail(socket_path_ + " is not a socket");
         return nullptr;
     case gw::SocketProbe::unreachable:
+    case gw::SocketProbe::forbidden:
+        unreachable_ = status_of_probe == gw::SocketProbe::forbidden ? kExitRefused : kExitFailure;
         fail("cannot reach gwrt on " + socket_path_ + ": " + reason);
         return nullptr;
     case gw::SocketProbe::live:
@@ -46,6 +75,7 @@ amxb_bus_ctx_t* Session::ctx() {
     if (rc != 0 || ctx_ == nullptr) {
         amxb_free(&ctx_);
         const std::string why = amxb_last_error(nullptr);
+        unreachable_ = exit_status(rc, why);
         fail("cannot reach gwrt on " + socket_path_ + ": " + (why.empty() ? amxd_status_string(static_cast<amxd_status_t>(rc)) : why));
         return nullptr;
     }
@@ -62,10 +92,9 @@ int Session::report(int status, const std::string& subject, std::string reason) 
     } else if (reason.empty()) {
         reason = amxd_status_string(static_cast<amxd_status_t>(status));
     }
-    if (subject.empty() || reason.find(subject) != std::string::npos) {
-        return fail(reason);
-    }
-    return fail(subject + ": " + reason);
+    const int exit = status == amxd_status_timeout ? kExitFailure : exit_status(status, reason);
+    fail(subject.empty() || reason.find(subject) != std::string::npos ? reason : subject + ": " + reason);
+    return exit;
 }
 
 }  // namespace gwctl

@@ -3,12 +3,20 @@
 #include <amxd/amxd_types.h>
 #include <zebtrace/zebtrace.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 #include "socket_path.h"
 
 namespace gwrt {
 namespace {
+
+namespace fs = std::filesystem;
 
 bool allowed_peer(pid_t pid, uid_t uid, gid_t /*gid*/, void* priv) {
     const auto* allowed = static_cast<const std::vector<uid_t>*>(priv);
@@ -51,16 +59,33 @@ bool check_control_socket(const std::string& path, std::string& error) {
         error = path + " exists and is not a socket; not replacing it";
         return false;
     case gw::SocketProbe::unreachable:
+    case gw::SocketProbe::forbidden:
         break;
     }
     error = path + ": " + reason;
     return false;
 }
 
-bool listen_control_socket(const std::string& path, amxb_bus_ctx_t** listener, std::string& error) {
+bool listen_control_socket(const std::string& path, mode_t mode, std::optional<gid_t> group, amxb_bus_ctx_t** listener,
+                           std::string& error) {
     int rc = amxb_listen(listener, path.c_str());
     if (rc != 0) {
         error = "cannot listen on " + path + ": " + amxd_status_string(static_cast<amxd_status_t>(rc));
+        return false;
+    }
+    // The socket is created 0600: opened up only now, once it is ours, in a folder only we write.
+    if ((group && chown(path.c_str(), static_cast<uid_t>(-1), *group) != 0) || chmod(path.c_str(), mode) != 0) {
+        error = "cannot give " + path + " its mode and group: " + std::strerror(errno);
+        return false;
+    }
+    const mode_t search = ((mode & 0060) != 0 ? S_IXGRP : 0) | ((mode & 0006) != 0 ? S_IXOTH : 0);
+    const std::string folder = fs::path(path).parent_path().string();
+    struct stat st {};
+    if (search == 0 || stat(folder.c_str(), &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 0077) != 0) {
+        return true;
+    }
+    if ((group && chown(folder.c_str(), static_cast<uid_t>(-1), *group) != 0) || chmod(folder.c_str(), (st.st_mode & 07777) | search) != 0) {
+        error = "cannot open " + folder + " to the socket's users: " + std::strerror(errno);
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,13 @@ namespace gwrt {
 // a runtime that died is fine: it is replaced when listening.
 bool check_control_socket(const std::string& path, std::string& error);
 
-// Serves every in-process bus context on `path` (socket mode 0600). The listener is the
-// caller's (amxb_free). False, with a reason in `error`, when it cannot listen.
-bool listen_control_socket(const std::string& path, amxb_bus_ctx_t** listener, std::string& error);
+// Serves every in-process bus context on `path`, the socket given `mode` and, when set, `group`.
+// When the mode lets the group or others in and the socket's folder is private to gwrt's user
+// (no group or other bits, as created), the folder gets the search bit for them (and `group`),
+// so they can reach the socket. The listener is the caller's (amxb_free). False, with a reason
+// in `error`, when it cannot listen or set the access.
+bool listen_control_socket(const std::string& path, mode_t mode, std::optional<gid_t> group, amxb_bus_ctx_t** listener,
+                           std::string& error);
 
 // Serves only clients running as one of `allowed` (borrowed: it must outlive the listener);
 // any other connection is closed at once and a warning names its pid and uid. The socket's

@@ -11,7 +11,8 @@ HostedModel::~HostedModel() {
     close_modules();
 }
 
-bool HostedModel::load(const std::vector<std::string>& files, const RuntimeConfig& config, std::string& error) {
+bool HostedModel::load(const std::vector<std::string>& files, const RuntimeConfig& config, std::set<std::string>& declared,
+                       std::string& error) {
     if (amxo_parser_new(&parser_) != 0 || amxd_dm_new(&dm_) != amxd_status_ok) {
         error = "out of memory";
         return false;
@@ -19,6 +20,7 @@ bool HostedModel::load(const std::vector<std::string>& files, const RuntimeConfi
     if (!prepare_parser(parser_, config, error)) {
         return false;
     }
+    record_declared_keys(parser_, &declared);
     for (const std::string& file : files) {
         origin_ += (origin_.empty() ? "" : ", ") + file;
         if (amxo_parser_parse_file(parser_, file.c_str(), amxd_dm_get_root(dm_)) != 0) {

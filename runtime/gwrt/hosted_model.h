@@ -11,6 +11,7 @@
 #include <amxd/amxd_dm.h>
 #include <amxo/amxo.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,11 @@ public:
     HostedModel(const HostedModel&) = delete;
     HostedModel& operator=(const HostedModel&) = delete;
 
-    // Loads `files` in order into a new data model. False, with "file:line: what" in `error`,
-    // when one does not load; what was built is left for the destructor to release.
-    bool load(const std::vector<std::string>& files, const RuntimeConfig& config, std::string& error);
+    // Loads `files` in order into a new data model, adding the %config keys they declare to
+    // `declared`. False, with "file:line: what" in `error`, when one does not load; what was
+    // built is left for the destructor to release.
+    bool load(const std::vector<std::string>& files, const RuntimeConfig& config, std::set<std::string>& declared,
+              std::string& error);
 
     // Hosts a data model built in code (taken; deleted with the others).
     void adopt(amxd_dm_t* dm) { dm_ = dm; }

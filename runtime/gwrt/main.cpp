@@ -1,5 +1,6 @@
 // gwrt: hosts the gateway's data models, their modules and services, on one event loop, and
-// serves them to clients on a control socket until SIGTERM or SIGINT.
+// serves them to clients on a control socket until SIGTERM or SIGINT; SIGHUP reloads the trace
+// settings and socket users from the configuration file.
 #include <amxp/amxp_loop.h>
 #include <fwinterface/backend.h>
 #include <zebtrace/zebtrace.h>
@@ -18,7 +19,8 @@
 namespace {
 
 int fail(const std::string& message) {
-    std::fprintf(stderr, "gwrt: %s\n", message.c_str());
+    // "<3>": an error for the journal when it reads our stderr, like the trace lines.
+    std::fprintf(stderr, "%sgwrt: %s\n", zebtrace_stderr_is_journal() ? "<3>" : "", message.c_str());
     return 1;
 }
 
@@ -46,8 +48,8 @@ int main(int argc, char** argv) {
     if (!gwrt::read_runtime_config(options, config, error)) {
         return fail(error);
     }
-    if (!config.trace.empty() && zebtrace_configure(config.trace.c_str()) != 0) {
-        return fail("trace: bad level configuration '" + config.trace + "'");
+    if (!gwrt::apply_trace_config(config, error)) {
+        return fail(error);
     }
     if (fw_backend_set_option("jump", config.firewall_jump ? "1" : "0") != 0 ||
         fw_backend_set_option("sets", config.firewall_sets ? "1" : "0") != 0 ||
@@ -60,6 +62,7 @@ int main(int argc, char** argv) {
     if (!runtime.start(error)) {
         return fail(error);
     }
+    signals.on(SIGHUP, [&runtime] { runtime.reload(); });
     gwrt::FirewallWatch firewall;
     if (!signals.attach(error) || !firewall.attach(error)) {
         runtime.stop();

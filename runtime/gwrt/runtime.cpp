@@ -9,6 +9,7 @@
 
 #include "control_socket.h"
 #include "firewall_model.h"
+#include "schema_model.h"
 #include "state_model.h"
 
 namespace gwrt {
@@ -17,6 +18,7 @@ namespace {
 // Served by the runtime itself.
 constexpr const char* kFirewallRoot = "Firewall";
 constexpr const char* kStateRoot = "State";
+constexpr const char* kRuntimeRoot = "Runtime";
 
 // A top-level object served by two data models would make the bus route its requests to only
 // one of them, silently; the runtime's own Firewall. must stay its own.
@@ -25,7 +27,7 @@ bool check_unique_roots(const std::vector<HostedModel*>& models, std::string& er
     for (const HostedModel* model : models) {
         amxd_object_for_each_child(object, amxd_dm_get_root(model->dm())) {
             std::string name = amxd_object_get_name(object, AMXD_OBJECT_NAMED);
-            if (name == kFirewallRoot || name == kStateRoot) {
+            if (name == kFirewallRoot || name == kStateRoot || name == kRuntimeRoot) {
                 error = model->origin() + ": " + name + ". is served by the runtime itself";
                 return false;
             }
@@ -45,7 +47,7 @@ Runtime::~Runtime() { stop(); }
 
 bool Runtime::start(std::string& error) {
     bool ok = check_control_socket(config_.socket, error) && load_models(error) && start_models(error) &&
-              host_firewall(error) && restore_state(error) && serve(error);
+              host_firewall(error) && restore_state(error) && host_schema(error) && serve(error);
     if (!ok) {
         stop();
         return false;
@@ -59,17 +61,17 @@ bool Runtime::load_models(std::string& error) {
     std::vector<HostedModel*> loaded;
     for (const std::string& file : config_.services) {
         services_.push_back(std::make_unique<HostedModel>());
-        if (!services_.back()->load({file}, config_, error)) {
+        if (!services_.back()->load({file}, config_, declared_keys_, error)) {
             return false;
         }
         loaded.push_back(services_.back().get());
     }
     main_ = std::make_unique<HostedModel>();
-    if (!main_->load(config_.definitions, config_, error)) {
+    if (!main_->load(config_.definitions, config_, declared_keys_, error)) {
         return false;
     }
     loaded.push_back(main_.get());
-    return check_unique_roots(loaded, error);
+    return check_config_keys(config_, declared_keys_, error) && check_unique_roots(loaded, error);
 }
 
 bool Runtime::start_models(std::string& error) {
@@ -144,6 +146,23 @@ bool Runtime::restore_services(std::string& error) {
     return true;
 }
 
+bool Runtime::host_schema(std::string& error) {
+    for (const auto& service : services_) {
+        described_.push_back(service->dm());
+    }
+    for (const HostedModel* own : {main_.get(), firewall_.get(), state_.get()}) {
+        described_.push_back(own->dm());
+    }
+    amxd_dm_t* dm = new_schema_model(kRuntimeRoot, &described_, error);
+    if (dm == nullptr) {
+        return false;
+    }
+    schema_ = std::make_unique<HostedModel>();
+    schema_->adopt(dm);
+    described_.push_back(dm);
+    return schema_->register_bus(error);
+}
+
 bool Runtime::host_state(std::string& error) {
     amxd_dm_t* dm = new_state_model(kStateRoot, &kept_, error);
     if (dm == nullptr) {
@@ -154,11 +173,32 @@ bool Runtime::host_state(std::string& error) {
     return state_->register_bus(error);
 }
 
-bool Runtime::serve(std::string& error) {
-    socket_users_ = config_.socket_users;
+void Runtime::allow_socket_users(const std::vector<uid_t>& configured) {
+    socket_users_ = configured;
     socket_users_.push_back(geteuid());
     socket_users_.push_back(0);
-    return listen_control_socket(config_.socket, &listener_, error) &&
+}
+
+bool Runtime::reload() {
+    RuntimeConfig fresh;
+    std::string error;
+    if (!read_runtime_config(config_.overrides, fresh, error) || !check_config_keys(fresh, declared_keys_, error) ||
+        !apply_trace_config(fresh, error)) {
+        zebTraceZ(TRACE_LEVEL_ERROR, "gwrt", "reload refused, nothing changed: %s", error.c_str());
+        return false;
+    }
+    config_.trace = fresh.trace;
+    config_.trace_syslog = fresh.trace_syslog;
+    config_.socket_users = fresh.socket_users;
+    allow_socket_users(config_.socket_users);
+    zebTraceZ(TRACE_LEVEL_NOTICE, "gwrt", "reloaded %s: trace levels \"%s\" on %s, %zu socket user(s)", config_.file.c_str(),
+              config_.trace.c_str(), config_.trace_syslog ? "syslog" : "stderr", config_.socket_users.size());
+    return true;
+}
+
+bool Runtime::serve(std::string& error) {
+    allow_socket_users(config_.socket_users);
+    return listen_control_socket(config_.socket, config_.socket_mode, config_.socket_group, &listener_, error) &&
            restrict_control_socket(listener_, socket_users_, config_.socket_limits, error);
 }
 
@@ -183,7 +223,7 @@ bool Runtime::stop() {
     // Each phase over every model before the next, so no tree goes while a bus still serves it
     // and no module closes while a tree still holds its actions.
     std::vector<HostedModel*> models;
-    for (HostedModel* own : {state_.get(), firewall_.get()}) {
+    for (HostedModel* own : {schema_.get(), state_.get(), firewall_.get()}) {
         if (own != nullptr) {
             models.push_back(own);
         }

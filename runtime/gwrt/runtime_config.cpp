@@ -1,7 +1,9 @@
 #include "runtime_config.h"
 
 #include <amxd/amxd.h>
+#include <zebtrace/zebtrace.h>
 
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -27,6 +29,20 @@ struct ParserDeleter {
 };
 using DmPtr = std::unique_ptr<amxd_dm_t, DmDeleter>;
 using ParserPtr = std::unique_ptr<amxo_parser_t, ParserDeleter>;
+
+// A parser and a data model to load the configuration file into, only to read it.
+bool new_scratch(ParserPtr& parser, DmPtr& dm, std::string& error) {
+    amxo_parser_t* raw_parser = nullptr;
+    amxd_dm_t* raw_dm = nullptr;
+    if (amxo_parser_new(&raw_parser) != 0 || amxd_dm_new(&raw_dm) != amxd_status_ok) {
+        amxo_parser_delete(&raw_parser);
+        error = "out of memory";
+        return false;
+    }
+    parser.reset(raw_parser);
+    dm.reset(raw_dm);
+    return true;
+}
 
 std::string absolute_from(const fs::path& base, const std::string& path) {
     fs::path p(path);
@@ -174,6 +190,81 @@ bool read_socket_users(amxo_parser_t* parser, const std::string& file, std::vect
     return true;
 }
 
+bool group_id(const char* name, gid_t& gid) {
+    std::vector<char> buffer(16384);
+    group entry {};
+    group* found = nullptr;
+    if (getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+        return false;
+    }
+    gid = found->gr_gid;
+    return true;
+}
+
+// socket-mode: octal text; read and write for the owner at least, no other bits than rw.
+bool read_socket_access(amxo_parser_t* parser, const std::string& file, RuntimeConfig& config, std::string& error) {
+    std::string mode;
+    if (!read_text(parser, "socket-mode", mode)) {
+        error = file + ": 'socket-mode' must be a text of octal digits, e.g. \"0660\"";
+        return false;
+    }
+    if (!mode.empty()) {
+        char* end = nullptr;
+        const unsigned long bits = std::strtoul(mode.c_str(), &end, 8);
+        if (*end != '\0' || mode.find_first_not_of("01234567") != std::string::npos || (bits & 0600) != 0600 ||
+            (bits & ~0666ul) != 0) {
+            error = file + ": 'socket-mode' must be octal read/write bits with the owner's set, from \"0600\" to \"0666\"";
+            return false;
+        }
+        config.socket_mode = static_cast<mode_t>(bits);
+    }
+    const amxc_var_t* group = amxo_parser_get_config(parser, "socket-group");
+    if (group == nullptr) {
+        return true;
+    }
+    const char* name = amxc_var_get_const_cstring_t(group);
+    long long number = 0;
+    gid_t gid = 0;
+    if (name != nullptr && group_id(name, gid)) {
+        config.socket_group = gid;
+    } else if (name == nullptr && read_integer(group, 0, UINT32_MAX - 1LL, number)) {
+        config.socket_group = static_cast<gid_t>(number);
+    } else {
+        error = file + ": 'socket-group': " + (name != nullptr ? "no group named '" + std::string(name) + "'" : "not a group name or gid");
+        return false;
+    }
+    return true;
+}
+
+bool read_trace_output(amxo_parser_t* parser, const std::string& file, RuntimeConfig& config, std::string& error) {
+    std::string output = "stderr";
+    if (!read_text(parser, "trace-output", output) || (output != "stderr" && output != "syslog")) {
+        error = file + ": 'trace-output' must be \"stderr\" or \"syslog\"";
+        return false;
+    }
+    config.trace_syslog = output == "syslog";
+    return true;
+}
+
+// The runtime's own keys; a table's members are named "table.member".
+bool runtime_key(const std::string& path) {
+    static const std::set<std::string> keys = {
+        "definitions", "services", "import-dirs", "socket", "socket-users", "socket-mode", "socket-group",
+        "socket-request-timeout", "socket-idle-timeout", "socket-max-per-user", "trace", "trace-output", "prefix_",
+        "firewall", "firewall.backend", "firewall.jump", "firewall.sets", "firewall.cut_connections",
+        "state", "state.export", "state.import", "state.dir", "state.delay", "state.ignore", "state.services"};
+    return keys.count(path) != 0;
+}
+
+bool known_key(const char* path, void* priv) {
+    return runtime_key(path) || static_cast<const std::set<std::string>*>(priv)->count(path) != 0;
+}
+
+bool record_key(const char* path, void* priv) {
+    static_cast<std::set<std::string>*>(priv)->insert(path);
+    return true;
+}
+
 bool read_socket_limits(amxo_parser_t* parser, const std::string& file, SocketLimits& limits, std::string& error) {
     struct Key {
         const char* name;
@@ -315,15 +406,11 @@ bool read_runtime_config(const Options& options, RuntimeConfig& config, std::str
     config.file = absolute_from(fs::current_path(), options.config.empty() ? GWRT_DEFAULT_CONFIG : options.config);
     const fs::path base = fs::path(config.file).parent_path();
 
-    amxo_parser_t* raw_parser = nullptr;
-    amxd_dm_t* raw_dm = nullptr;
-    if (amxo_parser_new(&raw_parser) != 0 || amxd_dm_new(&raw_dm) != amxd_status_ok) {
-        amxo_parser_delete(&raw_parser);
-        error = "out of memory";
+    ParserPtr parser;
+    DmPtr scratch;
+    if (!new_scratch(parser, scratch, error)) {
         return false;
     }
-    ParserPtr parser(raw_parser);
-    DmPtr scratch(raw_dm);
     if (!apply_overrides(parser.get(), options, error)) {
         return false;
     }
@@ -373,7 +460,8 @@ bool read_runtime_config(const Options& options, RuntimeConfig& config, std::str
     config.socket = config.socket.empty() ? gw::default_socket_path() : absolute_from(base, config.socket);
     if (!read_state(parser.get(), config, config.state, error) ||
         !read_socket_users(parser.get(), config.file, config.socket_users, error) ||
-        !read_socket_limits(parser.get(), config.file, config.socket_limits, error)) {
+        !read_socket_limits(parser.get(), config.file, config.socket_limits, error) ||
+        !read_socket_access(parser.get(), config.file, config, error) || !read_trace_output(parser.get(), config.file, config, error)) {
         return false;
     }
     for (const std::string& dir : config.import_dirs) {
@@ -385,7 +473,56 @@ bool read_runtime_config(const Options& options, RuntimeConfig& config, std::str
     return true;
 }
 
+bool apply_trace_config(const RuntimeConfig& config, std::string& error) {
+    if (zebtrace_reconfigure(config.trace.c_str()) != 0) {
+        error = "trace: bad level configuration '" + config.trace + "'";
+        return false;
+    }
+    if (config.trace_syslog) {
+        zebtrace_open_syslog("gwrt");
+    } else {
+        zebtrace_use_stderr();
+    }
+    return true;
+}
+
+void record_declared_keys(amxo_parser_t* parser, std::set<std::string>* declared) {
+    amxo_parser_check_config_keys(parser, record_key, declared);
+}
+
+bool check_config_keys(const RuntimeConfig& config, const std::set<std::string>& declared, std::string& error) {
+    ParserPtr parser;
+    DmPtr scratch;
+    if (!new_scratch(parser, scratch, error)) {
+        return false;
+    }
+    amxo_parser_check_config_keys(parser.get(), known_key, const_cast<std::set<std::string>*>(&declared));
+    if (amxo_parser_parse_file(parser.get(), config.file.c_str(), amxd_dm_get_root(scratch.get())) != 0) {
+        error = amxo_parser_get_message(parser.get());
+        return false;
+    }
+    return true;
+}
+
 bool prepare_parser(amxo_parser_t* parser, const RuntimeConfig& config, std::string& error) {
+    // The file's values are handed over as outside values, so that they win over the defaults
+    // a definition's own %config gives (`prefix_ = "";`), as the command line's win over them.
+    ParserPtr file_parser;
+    DmPtr scratch;
+    if (!new_scratch(file_parser, scratch, error)) {
+        return false;
+    }
+    if (amxo_parser_parse_file(file_parser.get(), config.file.c_str(), amxd_dm_get_root(scratch.get())) != 0) {
+        error = amxo_parser_get_message(file_parser.get());
+        return false;
+    }
+    const amxc_var_t* values = amxo_parser_get_config(file_parser.get(), "");
+    amxc_var_for_each(value, values) {
+        if (amxo_parser_set_config(parser, amxc_var_key(value), value) != 0) {
+            error = "cannot pass the configuration to the definition loader";
+            return false;
+        }
+    }
     if (!apply_overrides(parser, config.overrides, error)) {
         return false;
     }
@@ -399,17 +536,6 @@ bool prepare_parser(amxo_parser_t* parser, const RuntimeConfig& config, std::str
             error = "cannot search " + dir + " for modules";
             return false;
         }
-    }
-    // The file holds only %config (checked when it was read), so nothing lands in the tree.
-    amxd_dm_t* raw_dm = nullptr;
-    if (amxd_dm_new(&raw_dm) != amxd_status_ok) {
-        error = "out of memory";
-        return false;
-    }
-    DmPtr scratch(raw_dm);
-    if (amxo_parser_parse_file(parser, config.file.c_str(), amxd_dm_get_root(scratch.get())) != 0) {
-        error = amxo_parser_get_message(parser);
-        return false;
     }
     return true;
 }

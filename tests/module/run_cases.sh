@@ -14,6 +14,9 @@
 #                           from there, and each setting is a jump of the clock
 #   == status               then Path.Param=value lines, up to an empty line: values expected
 #   == firewall             then the exact "gwctl firewall" output, up to an empty line
+#   == gwctl ARGS...        then its exact output (stdout and stderr), and "exit N" when it
+#                           fails, up to an empty line; it may run more than once, so it is
+#                           for commands that change nothing
 # A check block waits until what it expects holds, but never accepts a state younger than the
 # module's one-second commit delay (so a rebuild still due cannot slip past), and fails after
 # a deadline with a diff.
@@ -115,6 +118,15 @@ firewall_holds() {
     diff -u "$WORK/expected" "$WORK/actual" > "$WORK/diff"
 }
 
+output_holds() {
+    local expected=$1
+    eval "ctl $OUTPUT_ARGS" > "$WORK/actual" 2>&1 < /dev/null
+    local rc=$?
+    [ $rc -eq 0 ] || echo "exit $rc" >> "$WORK/actual"
+    printf '%s\n' "$expected" > "$WORK/expected"
+    diff -u "$WORK/expected" "$WORK/actual" > "$WORK/diff"
+}
+
 # Waits until the check holds, no sooner than SETTLE_MS after the last change.
 check() {
     local kind=$1 expected=$2
@@ -187,6 +199,7 @@ run_case() {
         "#"*) [ -z "$description" ] && description=${line#\# } && echo "  $description" ;;
         "== status") kind=status; block="" ;;
         "== firewall") kind=firewall; block="" ;;
+        "== gwctl "*) kind=output; OUTPUT_ARGS=${line#== gwctl }; block="" ;;
         *) run_command "$line" || return 1 ;;
         esac
     done < "$file"

@@ -68,31 +68,45 @@ TEST(ControlSocketUsers, AnotherUserIsKeptOutByTheModeAndByItsCredentials) {
 
     // The socket's folder and mode stop the other user at connect.
     Outcome blocked = ctl_as_nobody(runtime);
-    EXPECT_EQ(blocked.exit_code, 1);
+    EXPECT_EQ(blocked.exit_code, 6);
     EXPECT_THAT(blocked.err, HasSubstr("Permission denied"));
 
     // With the socket reachable, the credentials check refuses and says who it refused.
     open_up(runtime);
     Outcome refused = ctl_as_nobody(runtime);
-    EXPECT_EQ(refused.exit_code, 1) << refused.out;
+    EXPECT_EQ(refused.exit_code, 6) << refused.out;
     EXPECT_TRUE(gwtest::wait_until([&] { return runtime.stderr_text().find("refused pid") != std::string::npos; }));
     EXPECT_THAT(runtime.stderr_text(), HasSubstr("running as uid 65534 (not an allowed user)"));
     expect_still_serving(runtime);
     expect_clean_stop(runtime);
 }
 
-TEST(ControlSocketUsers, ConfiguredUsersAreServed) {
+// socket-mode and socket-group let the group reach the socket (its private folder is opened for
+// search); the credentials check still decides, and SIGHUP brings new socket-users in.
+TEST(ControlSocketUsers, TheSocketsGroupReachesItAndReloadedUsersAreServed) {
     if (std::string why = why_no_other_user(); !why.empty()) {
         GTEST_SKIP() << why;
     }
     RuntimeSetup setup;
-    setup.extra = "    socket-users = [ " + std::to_string(kNobody) + " ];\n";
+    setup.extra = "    socket-mode = \"0660\";\n    socket-group = " + std::to_string(kNobody) + ";\n";
     TestRuntime runtime(setup);
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    open_up(runtime);
-    Outcome served = ctl_as_nobody(runtime);
+    chmod(runtime.dir().path().c_str(), 0711);
+    struct stat st {};
+    ASSERT_EQ(stat(runtime.socket().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    EXPECT_EQ(st.st_gid, kNobody);
+    ASSERT_EQ(stat(runtime.dir().file("run").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0710u);
+
+    EXPECT_EQ(ctl_as_nobody(runtime).exit_code, 6);
+    EXPECT_TRUE(gwtest::wait_until([&] { return runtime.stderr_text().find("refused pid") != std::string::npos; }));
+
+    runtime.dir().write("gwrt.conf", gwtest::read_file(runtime.config()) + "%config { socket-users = [ \"nobody\" ]; }\n");
+    runtime.signal(SIGHUP);
+    Outcome served;
+    EXPECT_TRUE(gwtest::wait_until([&] { return (served = ctl_as_nobody(runtime)).exit_code == 0; })) << served.err;
     EXPECT_EQ(served.out, "Device.X_Test.Status=Idle\n") << served.err;
-    EXPECT_THAT(runtime.stderr_text(), ::testing::Not(HasSubstr("refused")));
     expect_clean_stop(runtime);
 }
 

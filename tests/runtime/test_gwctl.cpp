@@ -39,7 +39,7 @@ protected:
     }
 
     // Runs gwctl and expects a failure reported as exactly one line; returns that line.
-    std::string refused(const std::vector<std::string>& args, int status = 1) {
+    std::string refused(const std::vector<std::string>& args, int status) {
         Outcome outcome = runtime_.ctl(args);
         EXPECT_EQ(outcome.exit_code, status) << outcome.out;
         EXPECT_EQ(outcome.out, "");
@@ -88,10 +88,13 @@ TEST_F(Gwctl, GetPrintsEveryObjectBelowInTreeOrder) {
               "Device.X_Test.Item.10.Count=0\n");
     // An instance by name, a single parameter, and texts printed as they are.
     EXPECT_EQ(get("Device.X_Test.Item.ten."), "Device.X_Test.Item.10.Name=tenth\nDevice.X_Test.Item.10.Count=0\n");
-    ok({"set", "Device.X_Test.Name=a b=c, d"});
-    EXPECT_EQ(get("Device.X_Test.Name"), "Device.X_Test.Name=a b=c, d\n");
+    // Blanks, quotes and line breaks would split or mislead a reader: quoted as the shell reads them.
+    ok({"set", "Device.X_Test.Name=a,b=c"});
+    EXPECT_EQ(get("Device.X_Test.Name"), "Device.X_Test.Name=a,b=c\n");
+    ok({"set", "Device.X_Test.Name=it's a\nb"});
+    EXPECT_EQ(get("Device.X_Test.Name"), "Device.X_Test.Name='it'\\''s a\nb'\n");
     std::string all = get("Device.");
-    EXPECT_THAT(all, StartsWith("Device.X_Test.Status=Idle\nDevice.X_Test.Name=a b=c, d\nDevice.X_Test.Count=0\n"));
+    EXPECT_THAT(all, StartsWith("Device.X_Test.Status=Idle\nDevice.X_Test.Name='it'\\''s a\nb'\nDevice.X_Test.Count=0\n"));
     EXPECT_THAT(all, HasSubstr("Device.X_Test.Item.10.Count=0\n"));
 }
 
@@ -116,32 +119,32 @@ TEST_F(Gwctl, SetWritesOneObjectPerTransactionInBothForms) {
 }
 
 TEST_F(Gwctl, RefusedWritesChangeNothing) {
-    std::string read_only = refused({"set", "Device.X_Test.Status=Busy"});
+    std::string read_only = refused({"set", "Device.X_Test.Status=Busy"}, 6);
     EXPECT_THAT(read_only, StartsWith("gwctl: Device.X_Test."));
     EXPECT_THAT(read_only, HasSubstr("read-only"));
     EXPECT_EQ(get("Device.X_Test.Status"), "Device.X_Test.Status=Idle\n");
 
     // The whole object is one transaction: the good value goes with the bad one.
-    EXPECT_THAT(refused({"set", "Device.X_Test.Name=kept?", "Device.X_Test.Count=abc"}), HasSubstr("Count"));
+    EXPECT_THAT(refused({"set", "Device.X_Test.Name=kept?", "Device.X_Test.Count=abc"}, 4), HasSubstr("Count: not an integer from 0 to 4294967295"));
     EXPECT_EQ(get("Device.X_Test.Name"), "Device.X_Test.Name=\n");
 
     // Several objects: the first one written is put back when the second is refused.
-    EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.2.Count=-1"}),
+    EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.2.Count=-1"}, 4),
                 HasSubstr("Device.X_Test.Item.2."));
     EXPECT_EQ(get("Device.X_Test.Item.1.Name"), "Device.X_Test.Item.1.Name=first\n");
 
     // An object that does not exist is found before anything is written.
-    EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.99.Name=x"}),
+    EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.99.Name=x"}, 3),
                 HasSubstr("Device.X_Test.Item.99."));
     EXPECT_EQ(get("Device.X_Test.Item.1.Name"), "Device.X_Test.Item.1.Name=first\n");
-    EXPECT_THAT(refused({"set", "Device.X_Test.NoSuchParam=1"}), HasSubstr("NoSuchParam"));
+    EXPECT_THAT(refused({"set", "Device.X_Test.NoSuchParam=1"}, 3), HasSubstr("NoSuchParam"));
 }
 
 TEST_F(Gwctl, MissingPathsAreReported) {
-    EXPECT_THAT(refused({"get", "Device.Nope."}), HasSubstr("Device.Nope."));
-    EXPECT_THAT(refused({"get", "Nowhere."}), HasSubstr("Nowhere."));
-    EXPECT_THAT(refused({"del", "Device.X_Test.Item.99."}), HasSubstr("Device.X_Test.Item.99."));
-    EXPECT_THAT(refused({"add", "Device.Nope.", "Name=x"}), HasSubstr("Device.Nope."));
+    EXPECT_THAT(refused({"get", "Device.Nope."}, 3), HasSubstr("Device.Nope."));
+    EXPECT_THAT(refused({"get", "Nowhere."}, 3), HasSubstr("Nowhere."));
+    EXPECT_THAT(refused({"del", "Device.X_Test.Item.99."}, 3), HasSubstr("Device.X_Test.Item.99."));
+    EXPECT_THAT(refused({"add", "Device.Nope.", "Name=x"}, 3), HasSubstr("Device.Nope."));
 }
 
 TEST_F(Gwctl, AddPrintsTheNewInstanceAndDelRemovesIt) {
@@ -151,14 +154,14 @@ TEST_F(Gwctl, AddPrintsTheNewInstanceAndDelRemovesIt) {
     EXPECT_EQ(get("Device.X_Test.Item.named.Name"), "Device.X_Test.Item.12.Name=\n");
 
     // A refused value adds nothing, and a duplicate name neither.
-    EXPECT_THAT(refused({"add", "Device.X_Test.Item.", "Count=many"}), HasSubstr("Count"));
-    refused({"add", "Device.X_Test.Item.", "--name=named"});
-    EXPECT_THAT(refused({"get", "Device.X_Test.Item.13."}), HasSubstr("Item.13"));
+    EXPECT_THAT(refused({"add", "Device.X_Test.Item.", "Count=many"}, 4), HasSubstr("Count"));
+    refused({"add", "Device.X_Test.Item.", "--name=named"}, 4);
+    EXPECT_THAT(refused({"get", "Device.X_Test.Item.13."}, 3), HasSubstr("Item.13"));
 
     EXPECT_EQ(ok({"del", "Device.X_Test.Item.11."}), "Device.X_Test.Item.11.\n");
-    refused({"get", "Device.X_Test.Item.11."});
+    refused({"get", "Device.X_Test.Item.11."}, 3);
     // Not a table: nothing to add to.
-    refused({"add", "Device.X_Test.", "Name=x"});
+    refused({"add", "Device.X_Test.", "Name=x"}, 4);
 }
 
 TEST_F(Gwctl, CallPrintsTheReturnValueAsJson) {
@@ -166,8 +169,8 @@ TEST_F(Gwctl, CallPrintsTheReturnValueAsJson) {
     ASSERT_TRUE(echo.valid()) << echo.error();
     EXPECT_EQ(echo.number("data.a"), 1);
     EXPECT_EQ(echo.text("data.b"), "two");
-    EXPECT_THAT(refused({"call", "Device.X_Test.", "_Fail"}), HasSubstr("_Fail"));
-    refused({"call", "Device.X_Test.", "NoSuchMethod"});
+    EXPECT_THAT(refused({"call", "Device.X_Test.", "_Fail"}, 4), HasSubstr("_Fail"));
+    refused({"call", "Device.X_Test.", "NoSuchMethod"}, 3);
     EXPECT_THAT(refused({"call", "Device.X_Test.", "_Echo", "{bad json"}, 2), StartsWith("gwctl: arguments are not JSON: 1:"));
     EXPECT_THAT(refused({"call", "Device.X_Test.", "_Echo", "[1]"}, 2), HasSubstr("JSON object"));
 }
@@ -177,8 +180,8 @@ TEST_F(Gwctl, FirewallPrintsTheRunningRules) {
     EXPECT_THAT(dump, StartsWith("# ipv4\n*filter\n:FORWARD_AccessControl_QK - [0:0]\n"));
     EXPECT_THAT(dump, HasSubstr("# ipv6\n*filter\n:FORWARD6_AccessControl_QK - [0:0]\n"));
     // The in-memory firewall has no kernel side to show: a clear refusal, not an empty text.
-    EXPECT_THAT(refused({"firewall", "--kernel"}), HasSubstr("Firewall.KernelDump()"));
-    EXPECT_THAT(refused({"firewall", "--check"}), HasSubstr("Firewall.Check()"));
+    EXPECT_THAT(refused({"firewall", "--kernel"}, 1), HasSubstr("Firewall.KernelDump()"));
+    EXPECT_THAT(refused({"firewall", "--check"}, 1), HasSubstr("Firewall.Check()"));
 }
 
 // Starts `gwctl monitor`, and makes changes with `poke` until the monitor shows it is
@@ -248,7 +251,7 @@ TEST_F(Gwctl, MonitorAppliesTheExpressionAndEndsWhenGwrtGoes) {
 }
 
 TEST_F(Gwctl, MonitorRefusesABadExpression) {
-    EXPECT_THAT(refused({"monitor", "Device.X_Test.", "notification =="}), StartsWith("gwctl: "));
+    EXPECT_THAT(refused({"monitor", "Device.X_Test.", "notification =="}, 4), StartsWith("gwctl: "));
 }
 
 // Failures that need no running runtime.
@@ -274,8 +277,8 @@ TEST(GwctlAlone, CommandLineErrorsNeverReachTheSocket) {
         {{"set", "A.B=1", "A.B=2"}, "gwctl: A.B is given twice\n"},
         {{"add", "A.", "--name"}, "gwctl: --name needs a name\n"},
         {{"add", "A.", "B.C=1"}, "gwctl: add sets parameters of the new instance only (Param=value)\n"},
-        {{"call", "A."}, "gwctl: call needs PATH METHOD [JSON-ARGS]\n"},
-        {{"firewall", "x"}, "gwctl: firewall takes no arguments but --kernel or --check\n"},
+        {{"call", "A."}, "gwctl: call needs PATH METHOD [JSON-ARGS|-]\n"},
+        {{"firewall", "x"}, "gwctl: firewall takes no arguments but --kernel or --check, and --json\n"},
     };
     for (const Case& c : cases) {
         Outcome outcome = ctl(c.args);
@@ -287,7 +290,7 @@ TEST(GwctlAlone, CommandLineErrorsNeverReachTheSocket) {
 TEST(GwctlAlone, RuntimeNotRunning) {
     gwtest::TempDir dir;
     Outcome outcome = gwtest::run({gwtest::gwctl_path(), "--socket", dir.file("none.sock"), "get", "Device."});
-    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.exit_code, 5);
     EXPECT_EQ(outcome.err, "gwctl: gwrt is not running (no socket " + dir.file("none.sock") + ")\n");
 
     // A socket file nobody listens on.
@@ -298,7 +301,7 @@ TEST(GwctlAlone, RuntimeNotRunning) {
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
     close(fd);
     outcome = gwtest::run({gwtest::gwctl_path(), "--socket", dir.file("stale.sock"), "firewall"});
-    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.exit_code, 5);
     EXPECT_EQ(outcome.err, "gwctl: gwrt is not running (nobody serves " + dir.file("stale.sock") + ")\n");
 }
 

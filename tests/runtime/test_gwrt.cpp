@@ -61,14 +61,26 @@ TEST(GwrtLifecycle, SigtermRunsStopSequenceInOrder) {
     EXPECT_NE(access(runtime.socket().c_str(), F_OK), 0) << "socket file left behind";
 }
 
-TEST(GwrtLifecycle, SighupIsIgnoredAndSigintStops) {
+// SIGHUP puts the file's trace levels in force; a file that no longer reads changes nothing.
+TEST(GwrtLifecycle, SighupReloadsTheTraceLevelsAndSigintStops) {
     TestRuntime runtime;
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    runtime.signal(SIGHUP);
-    Outcome get = runtime.ctl({"get", "Device.X_Test.Name"});
-    EXPECT_EQ(get.exit_code, 0) << get.err;
-    EXPECT_TRUE(runtime.running());
-    expect_clean_exit(runtime.stop(SIGINT));
+    const std::string conf = gwtest::read_file(runtime.config());
+    const std::string quiet = "trace = \"default=200\";";
+    auto reload = [&](const std::string& trace, const std::string& expected) {
+        std::string text = conf;
+        runtime.dir().write("gwrt.conf", text.replace(text.find(quiet), quiet.size(), trace));
+        runtime.signal(SIGHUP);
+        EXPECT_TRUE(gwtest::wait_until([&] { return runtime.stderr_text().find(expected) != std::string::npos; })) << runtime.stderr_text();
+    };
+    reload("trace = \"gwrt=300\";", "[n]reloaded " + runtime.config() + ": trace levels \"gwrt=300\"");
+    reload("tracer = \"gwrt=500\";", "[x]reload refused, nothing changed: " + runtime.config() + ":");
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("unknown configuration key 'tracer'"));
+    reload(quiet, "");
+    EXPECT_EQ(runtime.ctl({"get", "Device.X_Test.Name"}).out, "Device.X_Test.Name=\n");
+    Outcome end = runtime.stop(SIGINT);
+    expect_clean_exit(end);
+    EXPECT_THAT(end.err, ::testing::Not(HasSubstr("stopping"))) << "levels back at default=200: no notice";
     EXPECT_EQ(runtime.log().at(2), "stop b");
 }
 
@@ -142,6 +154,11 @@ TEST(GwrtConfiguration, RefusesBadConfigurations) {
         {"%config { trace = \"default=\"; }", "trace: bad level configuration 'default='"},
         {"%config { firewall = { jump = \"yes\"; }; }", "'firewall.jump' must be true or false"},
         {"%config { firewall = { sets = 1; }; }", "'firewall.sets' must be true or false"},
+        {"%config {\n    fire_wall = { backend = \"memory\"; };\n}", "case.conf:2: unknown configuration key 'fire_wall'"},
+        {"%config {\n    firewall = {\n        bakend = \"memory\"; }; }", "case.conf:3: unknown configuration key 'firewall.bakend'"},
+        {"%config { trace-output = \"journal\"; }", "'trace-output' must be \"stderr\" or \"syslog\""},
+        {"%config { socket-mode = \"0755\"; }", "'socket-mode' must be octal read/write bits"},
+        {"%config { socket-group = \"no-such-group-here\"; }", "'socket-group': no group named 'no-such-group-here'"},
     };
     for (const Case& c : cases) {
         TestRuntime runtime;
@@ -150,7 +167,7 @@ TEST(GwrtConfiguration, RefusesBadConfigurations) {
     }
     {
         TestRuntime runtime;
-        EXPECT_THAT(expect_refused_start(runtime, {"--firewall", "nosuch"}), HasSubstr("unknown firewall backend \"nosuch\""));
+        EXPECT_THAT(expect_refused_start(runtime, {"--firewall", "nosuch"}), HasSubstr("unknown firewall backend \"nosuch\" (valid: memory, nftables)"));
     }
     {
         TestRuntime runtime;

@@ -26,6 +26,18 @@ std::string no_instance_text(const amxd_object_t* templ, uint32_t index, std::st
     return path_of(templ) + " has no instance " + (name.empty() ? std::to_string(index) : std::string(name));
 }
 
+// Why a value does not convert to a parameter's type, for the client to show.
+std::string not_a(uint32_t type) {
+    switch(type) {
+    case AMXC_VAR_ID_BOOL: return "not a boolean (true, false, 1 or 0)";
+    case AMXC_VAR_ID_INT32: return "not an integer from -2147483648 to 2147483647";
+    case AMXC_VAR_ID_UINT32: return "not an integer from 0 to 4294967295";
+    case AMXC_VAR_ID_INT64: return "not a 64-bit integer";
+    case AMXC_VAR_ID_UINT64: return "not an unsigned 64-bit integer";
+    default: return "not a text";
+    }
+}
+
 std::string refusal(amxd_status_t status, const std::string& what) {
     if(status == amxd_status_invalid_value) {
         return "invalid value for " + what;
@@ -139,7 +151,7 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
     }
     ScopedVar candidate;
     if((value == nullptr) || (amxc_var_convert(candidate.get(), value, param->type) != 0)) {
-        return fail(amxd_status_invalid_value, "invalid value for " + path);
+        return fail(amxd_status_invalid_value, "invalid value for " + path + ": " + not_a(param->type));
     }
     if(!param->fits(candidate.get())) {
         return fail(amxd_status_invalid_value, path + " is longer than " + std::to_string(param->max_length) + " bytes");

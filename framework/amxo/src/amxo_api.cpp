@@ -132,6 +132,15 @@ int amxo_parser_confine(amxo_parser_t* parser) {
     return 0;
 }
 
+int amxo_parser_check_config_keys(amxo_parser_t* parser, amxo_config_key_check_t known, void* priv) {
+    if (parser == nullptr) {
+        return -1;
+    }
+    parser->known_key = known;
+    parser->known_key_priv = priv;
+    return 0;
+}
+
 int amxo_parser_add_import_dir(amxo_parser_t* parser, const char* dir) {
     if (parser == nullptr || dir == nullptr || *dir == '\0') {
         return -1;

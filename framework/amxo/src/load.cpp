@@ -112,12 +112,27 @@ void Load::run(const std::string& text, const Source& source) {
     }
 }
 
+void Load::check_known_keys(const std::vector<Entry>& entries, const std::string& prefix) {
+    for (const Entry& entry : entries) {
+        const std::string path = prefix + entry.key;
+        if (!parser_.known_key(path.c_str(), parser_.known_key_priv)) {
+            fail(entry.where, "unknown configuration key '" + path + "'");
+        }
+        if (entry.value.kind == Value::Kind::Table) {
+            check_known_keys(entry.value.entries, path + ".");
+        }
+    }
+}
+
 void Load::config_section(const ConfigSection& section) {
     std::unordered_set<std::string_view> seen;
     for (const Entry& entry : section.entries) {
         if (!seen.insert(entry.key).second) {
             fail(entry.where, "duplicate key '" + entry.key + "'");
         }
+    }
+    if (parser_.known_key != nullptr) {
+        check_known_keys(section.entries, "");
     }
     // Entry by entry, so that a value can use the ones above it.
     for (const Entry& entry : section.entries) {

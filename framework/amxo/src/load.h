@@ -47,6 +47,8 @@ private:
     std::string read(const std::string& path, const Location& where);
     void run(const std::string& text, const Source& source);
     void config_section(const ConfigSection& section);
+    // Refuses keys the parser's known_key check does not accept, table members included.
+    void check_known_keys(const std::vector<Entry>& entries, const std::string& prefix);
     void import(const ImportStmt& stmt, const Source& source);
     void entry_point(const EntryPointStmt& stmt);
     void include(const IncludeStmt& stmt, const Source& source);

@@ -18,6 +18,8 @@ struct _amxo_parser {
     std::string message;
     bool loading = false;  // a load is running: a callback of it must not start another
     bool confined = false;  // no includes; imports by plain file name from import_dirs only
+    amxo_config_key_check_t known_key = nullptr;  // NULL: every %config key is accepted
+    void* known_key_priv = nullptr;
 
     ~_amxo_parser() {
         while (!modules.empty()) {

@@ -171,7 +171,8 @@ std::unique_ptr<Backend> make_backend(std::string_view name, const NftablesOptio
         }
         return backend;
     }
-    fail("unknown firewall backend \"" + std::string(name) + '"');
+    fail("unknown firewall backend \"" + std::string(name) + "\" (valid: " + std::string(MemoryBackend::backend_name) + ", " +
+         std::string(NftablesBackend::backend_name) + ")");
     return nullptr;
 }
 

@@ -2,8 +2,12 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <zebtrace/zebtrace.h>
 
@@ -29,7 +33,21 @@ void write_all(int fd, std::string_view text) {
     }
 }
 
+// systemd hands a service "JOURNAL_STREAM=<device>:<inode>" of the stream it connected to
+// stderr; comparing both tells a journal stream from a stderr redirected elsewhere since.
+bool stderr_is_journal_stream() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    if (stream == nullptr || ::fstat(STDERR_FILENO, &st) != 0) return false;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    char end = 0;
+    return std::sscanf(stream, "%llu:%llu%c", &device, &inode, &end) == 2 && device == st.st_dev && inode == st.st_ino;
+}
+
 }  // namespace
+
+OutputSink::OutputSink() : journal_(stderr_is_journal_stream()) {}
 
 OutputSink::~OutputSink() { close_current(); }
 
@@ -40,7 +58,10 @@ void OutputSink::close_current() {
     kind_ = Kind::stderr_stream;
 }
 
-void OutputSink::use_stderr() { close_current(); }
+void OutputSink::use_stderr() {
+    close_current();
+    journal_ = stderr_is_journal_stream();
+}
 
 bool OutputSink::open_file(const char* path) {
     if (path == nullptr) return false;
@@ -65,7 +86,10 @@ void OutputSink::write(int level, std::string_view line) {
         return;
     }
     std::string text;
-    text.reserve(line.size() + 1);
+    text.reserve(line.size() + 4);
+    if (kind_ == Kind::stderr_stream && journal_) {
+        text = "<" + std::to_string(syslog_priority(level)) + ">";
+    }
     text.append(line);
     text.push_back('\n');
     write_all(kind_ == Kind::file ? fd_ : STDERR_FILENO, text);

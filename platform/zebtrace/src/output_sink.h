@@ -7,10 +7,11 @@
 namespace zebtrace {
 
 // Where lines go: stderr, an appended file or syslog. Owns the file descriptor or the syslog
-// connection it opened. Not locked: the caller serialises access.
+// connection it opened. Not locked: the caller serialises access. When stderr is the journal's
+// stream (systemd), each stderr line starts with its priority ("<3>") so the journal keeps it.
 class OutputSink {
 public:
-    OutputSink() = default;
+    OutputSink();
     ~OutputSink();
     OutputSink(const OutputSink&) = delete;
     OutputSink& operator=(const OutputSink&) = delete;
@@ -19,6 +20,7 @@ public:
     bool open_file(const char* path);  // false: nothing changed
     void open_syslog(const char* ident);
     void write(int level, std::string_view line);
+    bool stderr_is_journal() const { return journal_; }
 
 private:
     enum class Kind { stderr_stream, file, syslog };
@@ -27,6 +29,7 @@ private:
     Kind kind_ = Kind::stderr_stream;
     int fd_ = -1;
     std::string ident_;  // syslog keeps a pointer to its ident until closelog
+    bool journal_ = false;
 };
 
 }  // namespace zebtrace

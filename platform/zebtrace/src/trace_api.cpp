@@ -133,15 +133,20 @@ void zebtrace_clear_level(const char* zone) {
     t.publish_ceiling();
 }
 
-int zebtrace_configure(const char* levels) {
+}  // extern "C"
+
+namespace zebtrace {
+namespace {
+
+int configure(const char* levels, bool from_scratch) {
     if (levels == nullptr) return -1;
     auto& t = tracer();
     try {
-        const auto settings = zebtrace::parse_level_config(levels);
+        const auto settings = parse_level_config(levels);
         if (!settings) return -1;
         // Applied on a copy so that running out of memory half-way changes nothing.
         std::lock_guard guard(t.lock);
-        zebtrace::LevelTable updated = t.levels;
+        LevelTable updated = from_scratch ? LevelTable() : t.levels;
         for (const auto& setting : *settings) {
             if (setting.is_default) {
                 updated.set_default(setting.level);
@@ -155,6 +160,21 @@ int zebtrace_configure(const char* levels) {
         return -1;
     }
     return 0;
+}
+
+}  // namespace
+}  // namespace zebtrace
+
+extern "C" {
+
+int zebtrace_configure(const char* levels) { return zebtrace::configure(levels, false); }
+
+int zebtrace_reconfigure(const char* levels) { return zebtrace::configure(levels, true); }
+
+bool zebtrace_stderr_is_journal(void) {
+    auto& t = tracer();
+    std::lock_guard guard(t.lock);
+    return t.output.stderr_is_journal();
 }
 
 int zebtrace_open_syslog(const char* ident) {

@@ -1,5 +1,6 @@
 #include "test_runtime.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "socket_path.h"
@@ -39,7 +40,9 @@ TestRuntime::TestRuntime(const RuntimeSetup& setup) {
     text += "    firewall = { backend = \"memory\"; };\n";
     text += "    trace = \"default=200\";\n";
     text += "    prefix_ = " + quoted(setup.prefix) + ";\n";
-    text += "    test_log = " + quoted(dir_.file("module.log")) + ";\n";
+    if (std::find(setup.definitions.begin(), setup.definitions.end(), data_file("test.def")) != setup.definitions.end()) {
+        text += "    test_log = " + quoted(dir_.file("module.log")) + ";\n";  // a key test.def declares
+    }
     text += setup.extra;
     text += "}\n";
     config_ = dir_.write("gwrt.conf", text);

@@ -157,6 +157,14 @@ uint64_t amxd_object_get_uint64_t(const amxd_object_t* const object, const char*
 amxd_status_t amxd_object_add_action_cb(amxd_object_t* const object, const amxd_action_t reason,
                                         amxd_action_fn_t fn, amxc_var_t* data);
 
+/* What the definition of `object` says, for clients that list a tree. Fills `out` with a
+ * table {"kind": "root"|"object"|"table"|"instance", "parameters": [{"name", "type" (the
+ * definition language's word), "read-only", "max-length" (only when not the default), "validate"
+ * (the data of each validate action, NULL when it has none)}], "functions": [{"name",
+ * "return", "arguments": [{"name", "type", "mandatory"}]}]}, in declaration order.
+ * amxd_status_invalid_arg for NULL arguments. */
+amxd_status_t amxd_object_describe(const amxd_object_t* const object, amxc_var_t* const out);
+
 /* Default add-instance action: inside a running transaction, creates the instance described by
  * args {"index", "name"} under the template `object` (it becomes the transaction's
  * selection) and sets retval (if not NULL) to its index. amxd_status_invalid_action outside a

@@ -91,6 +91,16 @@ int amxo_parser_add_import_dir(amxo_parser_t* parser, const char* dir);
  * that is looked up in the import folders only. Cannot be undone. 0, or -1 for a NULL parser. */
 int amxo_parser_confine(amxo_parser_t* parser);
 
+/* Whether `path`, the dotted path of a key written in a %config section ("firewall.backend"),
+ * is one the caller knows. */
+typedef bool (*amxo_config_key_check_t)(const char* path, void* priv);
+
+/* Makes later loads through `parser` refuse %config keys `known` does not accept, members of
+ * table values included, so a misspelt key fails the load ("file.conf:7: unknown
+ * configuration key 'fire_wall'") instead of being ignored. `priv` stays the caller's; NULL
+ * `known` accepts every key again. 0, or -1 for a NULL parser. */
+int amxo_parser_check_config_keys(amxo_parser_t* parser, amxo_config_key_check_t known, void* priv);
+
 #ifdef __cplusplus
 }
 #endif

@@ -80,6 +80,11 @@ void zebtrace_clear_level(const char* zone);
  * a missing '=', a bad name or level, a name given twice) — then nothing is applied. */
 int zebtrace_configure(const char* levels);
 
+/* The same, but what `levels` does not name goes back to the state at start: zones follow the
+ * default, and the default is TRACE_LEVEL_INFO unless named. For reloading a configuration.
+ * Returns as zebtrace_configure; on -1 nothing changed. */
+int zebtrace_reconfigure(const char* levels);
+
 /* ---- Outputs ---- */
 
 /* Sends lines to syslog (facility daemon) under `ident` (copied; NULL = the program name),
@@ -93,6 +98,11 @@ int zebtrace_open_file(const char* path);
 
 /* Sends lines to stderr again (the output at start), closing a file or syslog. */
 void zebtrace_use_stderr(void);
+
+/* True when stderr is the systemd journal's stream (JOURNAL_STREAM names stderr's device and
+ * inode); stderr lines then start with their syslog priority, "<3>" for errors, so the
+ * journal tells errors from information. Checked at start and by zebtrace_use_stderr. */
+bool zebtrace_stderr_is_journal(void);
 
 /* ---- Capture (tests) ---- */
 
