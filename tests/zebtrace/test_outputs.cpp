@@ -103,5 +103,5 @@ TEST_F(Outputs, StderrLinesCarryTheirPriorityOnlyOnTheJournalStream) {
     close(saved);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_TRUE(journal);
-    EXPECT_EQ(file.read(), lines[0].text + "\n" + lines[1].text + "\n<3>" + lines[2].text + "\n<6>" + lines[3].text + "\n");
+    EXPECT_EQ(from_project_root(file.read()), lines[0].text + "\n" + lines[1].text + "\n<3>" + lines[2].text + "\n<6>" + lines[3].text + "\n");
 }
