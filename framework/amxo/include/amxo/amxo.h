@@ -36,6 +36,9 @@ extern "C" {
 /* Opaque. Owns its configuration, the modules it imported and their entry points. */
 typedef struct _amxo_parser amxo_parser_t;
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* A module's entry point: reason 0 start, 1 stop; 0 means success. */
 typedef int (*amxo_entry_point_t)(int reason, amxd_dm_t* dm, amxo_parser_t* parser);
 
@@ -90,6 +93,8 @@ int amxo_parser_add_import_dir(amxo_parser_t* parser, const char* dir);
  * untrusted source: include statements are refused, and an import names a plain file (no '/')
  * that is looked up in the import folders only. Cannot be undone. 0, or -1 for a NULL parser. */
 int amxo_parser_confine(amxo_parser_t* parser);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }
