@@ -73,7 +73,18 @@ bool NftSocket::list_rules(TableRef table, std::string_view chain, std::vector<L
         rules.push_back({attr::u64(rule[NFTA_RULE_HANDLE]), rule_text(rule[NFTA_RULE_EXPRESSIONS], table.ipv6)});
         return true;
     };
-    return dump("rules", ask, keep, error, &missing);
+    if(!dump("rules", ask, keep, error, &missing)) {
+        return false;
+    }
+    // A rule listing names no missing chain (it is only empty): the chains tell.
+    std::vector<std::pair<std::string, std::string>> chains;
+    if(!missing && rules.empty()) {
+        if(!list_chains(table, chains, error)) {
+            return false;
+        }
+        missing = std::none_of(chains.begin(), chains.end(), [&](const auto& c) { return c.first == chain; });
+    }
+    return true;
 }
 
 bool NftSocket::list_table(TableRef table, std::string& text, std::string& error) {
@@ -89,8 +100,8 @@ bool NftSocket::list_table(TableRef table, std::string& text, std::string& error
     return true;
 }
 
-bool NftSocket::write_chains(TableRef table, std::string& text, std::string& error) {
-    std::vector<std::pair<std::string, std::string>> chains;  // name, base chain line
+bool NftSocket::list_chains(TableRef table, std::vector<std::pair<std::string, std::string>>& chains,
+                            std::string& error) {
     NetlinkWriter request;
     const auto ask = [&](std::uint32_t seq) {
         chains.clear();
@@ -110,7 +121,12 @@ bool NftSocket::write_chains(TableRef table, std::string& text, std::string& err
         chains.emplace_back(attr::text(chain[NFTA_CHAIN_NAME]), base_chain_line(chain));
         return true;
     };
-    if(!dump("chains", ask, keep, error)) {
+    return dump("chains", ask, keep, error);
+}
+
+bool NftSocket::write_chains(TableRef table, std::string& text, std::string& error) {
+    std::vector<std::pair<std::string, std::string>> chains;
+    if(!list_chains(table, chains, error)) {
         return false;
     }
     text.clear();

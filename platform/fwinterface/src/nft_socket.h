@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "nft_messages.h"
@@ -94,6 +95,8 @@ private:
     // interrupted by a change. A missing table, chain or set lists nothing and sets `*missing`.
     bool dump(std::string_view what, const std::function<std::span<const std::byte>(std::uint32_t)>& ask,
               const std::function<bool(const nlmsghdr*)>& keep, std::string& error, bool* missing = nullptr);
+    // The chains of a table in the kernel's order: name, and the hook line of a base chain.
+    bool list_chains(TableRef table, std::vector<std::pair<std::string, std::string>>& chains, std::string& error);
     bool write_chains(TableRef table, std::string& text, std::string& error);
     bool write_sets(TableRef table, std::string& text, std::string& error);
     bool write_elements(TableRef table, std::string_view set, bool intervals, std::string& text, std::string& error);
