@@ -28,12 +28,31 @@ if(GW_FUZZ)
   add_link_options(${GW_FUZZ_SANITIZERS})
 endif()
 
-# gw_add_library(<name> SOURCES ... [DEPENDS ...])
-# A shared library whose public C headers live in include/ beside its CMakeLists.txt.
+# gw_add_library(<name> SOURCES ... [DEPENDS ...] [PRIVATE_DEPENDS ...] [INTERNALS])
+# A shared library, versioned with the project, whose public headers live in include/ beside its
+# CMakeLists.txt. It exports only what those headers declare (they push default visibility), so
+# the C++ inside can change without breaking programs linked against it. INTERNALS also builds
+# <name>-internals, a static library of the same objects with everything reachable, for the tests
+# and benchmarks that exercise that C++ directly.
 function(gw_add_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
-  add_library(${name} SHARED ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
-  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
-  set_target_properties(${name} PROPERTIES C_VISIBILITY_PRESET default CXX_VISIBILITY_PRESET default)
+  cmake_parse_arguments(ARG "INTERNALS" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+  set(targets ${name})
+  if(ARG_INTERNALS)
+    add_library(${name}-objects OBJECT ${ARG_SOURCES})
+    add_library(${name} SHARED $<TARGET_OBJECTS:${name}-objects>)
+    add_library(${name}-internals STATIC $<TARGET_OBJECTS:${name}-objects>)
+    target_include_directories(${name}-internals PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
+    list(APPEND targets ${name}-objects ${name}-internals)
+  else()
+    add_library(${name} SHARED ${ARG_SOURCES})
+  endif()
+  foreach(target IN LISTS targets)
+    target_include_directories(${target} PUBLIC
+      $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    target_link_libraries(${target} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
+    set_target_properties(${target} PROPERTIES
+      C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  endforeach()
+  set_target_properties(${name} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  gw_install_library(${name})
 endfunction()

@@ -5,11 +5,17 @@
 #include "commands.h"
 #include "options.h"
 #include "session.h"
+#include "version.h"
 
 int main(int argc, char** argv) {
+    const std::span<char* const> args(argv + 1, argc > 0 ? argc - 1 : 0);
+    if (gw::asks_version(args)) {
+        std::printf("gwctl %s\n", gw::project_version());
+        return gwctl::kExitOk;
+    }
     gwctl::Options options;
     std::string error;
-    if (!gwctl::parse_options(std::span<char* const>(argv + 1, argc > 0 ? argc - 1 : 0), options, error)) {
+    if (!gwctl::parse_options(args, options, error)) {
         std::fprintf(stderr, "gwctl: %s\n", error.c_str());
         return gwctl::kExitUsage;
     }

@@ -15,6 +15,7 @@
 #include "runtime.h"
 #include "runtime_config.h"
 #include "signal_watch.h"
+#include "version.h"
 
 namespace {
 
@@ -27,6 +28,11 @@ int fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::span<char* const> args(argv + 1, argc > 0 ? argc - 1 : 0);
+    if (gw::asks_version(args)) {
+        std::printf("gwrt %s\n", gw::project_version());
+        return 0;
+    }
     // First, so that a stop request arriving during start waits on the signalfd.
     gw::SignalWatch signals({SIGTERM, SIGINT}, {SIGHUP});
     if (!signals.ok()) {
@@ -35,7 +41,7 @@ int main(int argc, char** argv) {
 
     gwrt::Options options;
     std::string error;
-    if (!gwrt::parse_options(std::span<char* const>(argv + 1, argc > 0 ? argc - 1 : 0), options, error)) {
+    if (!gwrt::parse_options(args, options, error)) {
         std::fprintf(stderr, "gwrt: %s\n%s", error.c_str(), gwrt::usage_text());
         return 2;
     }

@@ -13,6 +13,7 @@ const char* usage_text() {
            "  --trace LEVELS   trace levels, e.g. default=400,networksettings=500\n"
            "  --prefix X_      vendor prefix of the module's objects\n"
            "  --state-dir DIR  folder of the saved configuration (the configuration's state section)\n"
+           "  --version        prints the version and exits\n"
            "Stops on SIGTERM or SIGINT; SIGHUP reloads the trace settings and socket-users.\n";
 }
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "default_paths.h"
 #include "socket_path.h"
 
 namespace gwrt {
@@ -403,7 +404,7 @@ std::string default_state_dir_for(uid_t uid, const char* xdg_state_home, const c
 bool read_runtime_config(const Options& options, RuntimeConfig& config, std::string& error) {
     config = RuntimeConfig {};
     config.overrides = options;
-    config.file = absolute_from(fs::current_path(), options.config.empty() ? GWRT_DEFAULT_CONFIG : options.config);
+    config.file = absolute_from(fs::current_path(), options.config.empty() ? default_config_file() : options.config);
     const fs::path base = fs::path(config.file).parent_path();
 
     ParserPtr parser;
@@ -528,8 +529,8 @@ bool prepare_parser(amxo_parser_t* parser, const RuntimeConfig& config, std::str
     }
     std::vector<std::string> dirs = config.import_dirs;
     std::error_code ec;
-    if (fs::is_directory(GWRT_BUILD_MODULE_DIR, ec)) {
-        dirs.emplace_back(GWRT_BUILD_MODULE_DIR);
+    if (const std::string own = builtin_module_dir(); fs::is_directory(own, ec)) {
+        dirs.emplace_back(own);
     }
     for (const std::string& dir : dirs) {
         if (amxo_parser_add_import_dir(parser, dir.c_str()) != 0) {

@@ -321,12 +321,13 @@ char* fw_dump(void) {
 char* fw_kernel_dump(void) {
     auto& s = state();
     try {
-        if(dynamic_cast<fwinterface::NftablesBackend*>(s.backend.get()) == nullptr) {
+        const auto* nftables = dynamic_cast<fwinterface::NftablesBackend*>(s.backend.get());
+        if(nftables == nullptr) {
             fwinterface::fail("the " + std::string(s.backend->name()) + " backend keeps no rules in the kernel");
             return nullptr;
         }
         std::string text;
-        if(!fwinterface::NftablesBackend::kernel_listing(text)) {
+        if(!nftables->kernel_listing(text)) {
             fwinterface::fail("nftables: " + text);
             return nullptr;
         }

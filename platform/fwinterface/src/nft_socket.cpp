@@ -383,7 +383,7 @@ bool NftSocket::generation(std::uint32_t& id, std::string& error) {
 }
 
 bool NftSocket::dump(std::string_view what, const std::function<std::span<const std::byte>(std::uint32_t)>& ask,
-                     const std::function<bool(const nlmsghdr*)>& keep, std::string& error) {
+                     const std::function<bool(const nlmsghdr*)>& keep, std::string& error, bool* missing) {
     const int fd = mnl_socket_get_fd(socket_);
     // A dump interrupted by a change of the ruleset is not consistent; read it again.
     for(int attempt = 0; attempt < 3; ++attempt) {
@@ -396,6 +396,9 @@ bool NftSocket::dump(std::string_view what, const std::function<std::span<const 
         }
         bool interrupted = false;
         bool done = false;
+        if(missing != nullptr) {
+            *missing = false;
+        }
         while(!done) {
             ssize_t length = recv(fd, reply_.data(), reply_.size(), MSG_TRUNC);
             if(length < 0) {
@@ -423,6 +426,9 @@ bool NftSocket::dump(std::string_view what, const std::function<std::span<const 
                     if(code != ENOENT) {  // no such table or chain: nothing in it
                         error = "the kernel refused a listing: " + describe_errno(code < 0 ? EPROTO : code);
                         return false;
+                    }
+                    if(missing != nullptr) {
+                        *missing = true;
                     }
                     done = true;
                 } else if(!keep(message)) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "nft_messages.h"
@@ -53,6 +54,21 @@ public:
     bool list_handles(TableRef table, std::string_view chain, std::vector<std::uint64_t>& handles,
                       std::string& error);
 
+    // The rules of one chain in chain order, each with its handle and written in nft's syntax
+    // (nft_rule_text.h). `missing` tells a missing table or chain from an empty one. false,
+    // with the reason in `error`, when the kernel does not answer in full.
+    struct ListedRule {
+        std::uint64_t handle = 0;
+        std::string text;
+    };
+    bool list_rules(TableRef table, std::string_view chain, std::vector<ListedRule>& rules, bool& missing,
+                    std::string& error);
+
+    // A table as `nft list table` writes it: its sets with their elements, then its chains
+    // with their rules, each rule ending in "# handle <n>"; "" for a missing table. false, with
+    // the reason in `error`, when the kernel does not answer in full.
+    bool list_table(TableRef table, std::string& text, std::string& error);
+
     // The names of the sets of one table (a missing table has none). false, with the reason
     // in `error`, when the kernel does not answer in full.
     bool list_sets(TableRef table, std::vector<std::string>& names, std::string& error);
@@ -76,9 +92,14 @@ private:
     void read_answers(const NftBatch& batch, BatchResult& result);
     // Sends the request `ask` writes for a sequence number and hands every message of the
     // kernel's answer to `keep` (false stops with `error` set); asks again when the listing was
-    // interrupted by a change.
+    // interrupted by a change. A missing table, chain or set lists nothing and sets `*missing`.
     bool dump(std::string_view what, const std::function<std::span<const std::byte>(std::uint32_t)>& ask,
-              const std::function<bool(const nlmsghdr*)>& keep, std::string& error);
+              const std::function<bool(const nlmsghdr*)>& keep, std::string& error, bool* missing = nullptr);
+    // The chains of a table in the kernel's order: name, and the hook line of a base chain.
+    bool list_chains(TableRef table, std::vector<std::pair<std::string, std::string>>& chains, std::string& error);
+    bool write_chains(TableRef table, std::string& text, std::string& error);
+    bool write_sets(TableRef table, std::string& text, std::string& error);
+    bool write_elements(TableRef table, std::string_view set, bool intervals, std::string& text, std::string& error);
 
     mnl_socket* socket_;
     std::uint32_t next_seq_ = 1;

@@ -71,12 +71,12 @@ public:
     std::string dump() const override;
     // The access-control tables as the kernel holds them, in nft syntax; false, with the
     // reason in `text`, when they cannot be read.
-    static bool kernel_listing(std::string& text);
+    bool kernel_listing(std::string& text) const;
     // The rules of one kernel chain in nft syntax with their handles, in chain order; `missing`
     // tells a chain that does not exist. false, with the reason in `error`, when the kernel
     // cannot be read.
     using RuleTexts = std::vector<std::pair<std::uint64_t, std::string>>;
-    static bool rule_texts(const ChainKey& key, RuleTexts& rules, bool& missing, std::string& error);
+    bool rule_texts(const ChainKey& key, RuleTexts& rules, bool& missing, std::string& error) const;
     // Empties every chain of the mirror in the kernel; the mirror holds the two empty
     // access-control chains again. Also brings a backend that lost step back in step.
     void reset() override;

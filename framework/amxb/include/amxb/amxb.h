@@ -43,6 +43,9 @@ extern "C" {
 /* Opaque; created by amxb_register_dm, amxb_connect or amxb_listen, freed by amxb_free. */
 typedef struct _amxb_bus_ctx amxb_bus_ctx_t;
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Largest message on the socket, length prefix excluded. A request or reply that would be
  * larger is refused with an error instead of being sent. */
 #define AMXB_MAX_FRAME_SIZE (1024u * 1024u)
@@ -231,6 +234,8 @@ int amxb_subscribe(amxb_bus_ctx_t* ctx, const char* object_path, const char* exp
  * their events not yet delivered are dropped. On a client context the server is told without
  * waiting for its answer. amxd_status_object_not_found when there was none. */
 int amxb_unsubscribe(amxb_bus_ctx_t* ctx, const char* object_path, amxp_slot_fn_t fn, void* priv);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

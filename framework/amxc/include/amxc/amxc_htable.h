@@ -18,6 +18,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Link embedded in a table item.
  * ait: link in the table's insertion-order list (never touch it directly);
  * next: next item in the same bucket; key: owned copy of the key, kept after
@@ -129,6 +131,8 @@ amxc_htable_it_t* amxc_htable_it_get_previous(const amxc_htable_it_t* it);
     for(amxc_htable_it_t* it = amxc_htable_get_first(htable); \
         it != NULL; \
         it = amxc_htable_it_get_next(it))
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

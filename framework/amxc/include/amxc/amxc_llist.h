@@ -16,6 +16,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Link embedded in a list item. `llist` is the list it is in, or NULL. */
 typedef struct _amxc_llist_it {
     struct _amxc_llist_it* next;
@@ -122,6 +124,8 @@ bool amxc_llist_it_is_in_list(const amxc_llist_it_t* it);
  * the current item. */
 #define amxc_llist_iterate(it, list) \
     for(amxc_llist_it_t* it = amxc_llist_get_first(list); it != NULL; it = it->next)
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -18,6 +18,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* buffer: owned, NULL until something is stored; length: bytes allocated;
  * last_used: length of the text; it: link for lists of strings. */
 typedef struct _amxc_string {
@@ -88,6 +90,8 @@ void amxc_string_trimr(amxc_string_t* s, int (*is_blank)(int));
  * arguments and when the index would not fit an int). An empty needle is
  * found at `start` when start is within the text. */
 int amxc_string_search(const amxc_string_t* s, const char* needle, size_t start);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -9,6 +9,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Splits the text of `string` at every `separator` and appends one new
  * amxc_string_t per piece to `list` (through its `it` link), each trimmed of
  * blanks (isspace). A text that is empty or only blanks yields no item; "a,,b"
@@ -26,6 +28,8 @@ int amxc_string_join_llist(amxc_string_t* string, const amxc_llist_t* list, cons
 /* amxc_llist_it_delete_t for lists of heap strings (as made by the split):
  * unlinks and deletes the string that holds `it`. NULL-safe. */
 void amxc_string_list_it_free(amxc_llist_it_t* it);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

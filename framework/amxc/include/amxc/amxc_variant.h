@@ -31,6 +31,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Type ids. CSV_STRING is text that holds a comma-separated list; it behaves
  * as CSTRING everywhere but keeps its own id. ANY, as a conversion target,
  * keeps the source type. */
@@ -308,6 +310,8 @@ size_t amxc_var_size(const amxc_var_t* var);
         * item ## _prev = amxc_var_get_previous(item); \
         item != NULL; \
         item = item ## _prev, item ## _prev = amxc_var_get_previous(item))
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

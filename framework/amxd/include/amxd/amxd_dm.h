@@ -24,6 +24,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Creates an empty data model (an invisible root object). Owned by the caller. */
 amxd_status_t amxd_dm_new(amxd_dm_t** dm);
 
@@ -63,6 +65,8 @@ amxp_signal_mngr_t* amxd_dm_get_sigmngr(amxd_dm_t* const dm);
 typedef uint32_t (*amxd_index_hook_fn_t)(const amxd_object_t* templ, const char* name, uint32_t requested,
                                          void* priv);
 void amxd_dm_set_index_hook(amxd_dm_t* const dm, amxd_index_hook_fn_t fn, void* priv);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

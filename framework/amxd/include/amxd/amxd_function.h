@@ -10,6 +10,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* A new detached function; `impl` may be NULL (not implemented). Owned by the caller until
  * added to an object. */
 amxd_status_t amxd_function_new(amxd_function_t** func, const char* name, uint32_t ret_type, amxd_object_fn_t impl);
@@ -39,6 +41,8 @@ amxd_object_t* amxd_function_get_owner(const amxd_function_t* const func);
  * implementation's status. The implementation may apply transactions. */
 amxd_status_t amxd_object_invoke_function(amxd_object_t* const object, const char* func_name,
                                           amxc_var_t* const args, amxc_var_t* const ret);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -14,6 +14,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* --- building the tree (definition loader, runtime, tests) --- */
 
 /* A new detached object of the given kind (singleton or template). Owned by the caller until
@@ -198,6 +200,8 @@ amxd_status_t amxd_action_object_write(amxd_object_t* object, amxd_param_t* para
 amxd_status_t amxd_action_object_read(amxd_object_t* object, amxd_param_t* param,
                                       amxd_action_t reason, const amxc_var_t* const args,
                                       amxc_var_t* const retval, void* priv);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

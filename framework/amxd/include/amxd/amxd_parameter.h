@@ -14,6 +14,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* A new detached parameter holding the empty value of its type. Owned by the caller until
  * added to an object. amxd_status_invalid_name (letters, digits, "_", "-", not starting with a
  * digit), amxd_status_invalid_type for any other type. */
@@ -61,6 +63,8 @@ bool amxd_param_is_attr_set(const amxd_param_t* const param, const amxd_pattr_id
  * afterwards. */
 amxd_status_t amxd_param_add_action_cb(amxd_param_t* const param, const amxd_action_t reason,
                                        amxd_action_fn_t fn, amxc_var_t* data);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -27,6 +27,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 typedef struct _amxd_trans {
     void* impl;              /* private */
     uint32_t attributes;     /* bit set of amxd_tattr_id_t */
@@ -88,6 +90,8 @@ const char* amxd_trans_get_added_path(const amxd_trans_t* const trans);
  * read-only", "invalid value for Device.X.PortForwardingRule.1.Protocol"); "" when it did not
  * fail. Borrowed from the transaction. */
 const char* amxd_trans_get_error(const amxd_trans_t* const trans);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

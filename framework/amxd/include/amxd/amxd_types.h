@@ -103,6 +103,9 @@ typedef struct _amxd_object amxd_object_t;     /* a node of the tree, owned by i
 typedef struct _amxd_param amxd_param_t;       /* a typed parameter, owned by its object */
 typedef struct _amxd_function amxd_function_t; /* a data-model method, owned by its object */
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Object or parameter action. `object` is the object acted on (for a parameter action, the
  * parameter's object), `param` the parameter or NULL, `args` the reason's input (the new value
  * for action_param_validate; a table {"index": n, "name": s} for action_object_del_inst), `retval`
@@ -118,6 +121,8 @@ typedef amxd_status_t (* amxd_object_fn_t)(amxd_object_t* object, amxd_function_
 
 /* Human-readable text of a status ("ok", "invalid value", ...); never NULL. */
 const char* amxd_status_string(amxd_status_t status);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

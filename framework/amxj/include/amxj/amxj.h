@@ -26,6 +26,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Deepest nesting of arrays and objects that is read or written (the top-level value counts
  * as depth 1 when it is an array or object). */
 #define AMXJ_MAX_DEPTH 128
@@ -46,6 +48,8 @@ int amxj_write(const amxc_var_t* var, amxc_string_t* out, bool pretty);
  * form "line:column: what" is written there (cut to fit); lines and columns count from 1,
  * columns in bytes. */
 int amxj_read(amxc_var_t* var, const char* text, size_t length, char* error, size_t error_size);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -36,6 +36,9 @@ extern "C" {
 /* Opaque. Owns its configuration, the modules it imported and their entry points. */
 typedef struct _amxo_parser amxo_parser_t;
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* A module's entry point: reason 0 start, 1 stop; 0 means success. */
 typedef int (*amxo_entry_point_t)(int reason, amxd_dm_t* dm, amxo_parser_t* parser);
 
@@ -100,6 +103,8 @@ typedef bool (*amxo_config_key_check_t)(const char* path, void* priv);
  * configuration key 'fire_wall'") instead of being ignored. `priv` stays the caller's; NULL
  * `known` accepts every key again. 0, or -1 for a NULL parser. */
 int amxo_parser_check_config_keys(amxo_parser_t* parser, amxo_config_key_check_t known, void* priv);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

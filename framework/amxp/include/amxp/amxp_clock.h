@@ -15,6 +15,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Milliseconds on a monotonic time line (not wall-clock time). Never goes backwards, also
  * across switches between the real and the manual clock. */
 uint64_t amxp_clock_now_ms(void);
@@ -30,6 +32,8 @@ bool amxp_clock_is_manual(void);
 /* Moves the manual clock forward by `ms` (saturating at the largest value). Ignored while the
  * real clock is in force. */
 void amxp_clock_advance(uint64_t ms);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -45,6 +45,9 @@ extern "C" {
 /* A compiled expression; owned by the caller of amxp_expr_new. */
 typedef struct _amxp_expr amxp_expr_t;
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 typedef enum {
     amxp_expr_status_ok = 0,
     amxp_expr_status_syntax_error,    /* malformed text, too long or too deep */
@@ -77,6 +80,8 @@ amxp_expr_status_t amxp_expr_check(const char* text, char* message, size_t messa
 
 /* Compiles and evaluates in one go: false when `text` does not compile. */
 bool amxp_expr_matches(const char* text, const amxc_var_t* data);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

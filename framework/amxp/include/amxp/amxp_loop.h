@@ -23,6 +23,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* File-descriptor events. READ and WRITE are asked for; HUP and ERR are always reported. */
 #define AMXP_FD_READ 1u
 #define AMXP_FD_WRITE 2u
@@ -104,6 +106,8 @@ int amxp_loop_cancel_deferred(amxp_deferred_fn_t fn, void* priv);
  * every queued deferred call and signal delivery. Nothing is freed that callers own: timers
  * and signal managers stay valid (and slots stay connected); the caller still deletes them. */
 void amxp_loop_reset(void);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -18,6 +18,8 @@ class RE2;
 
 namespace amxp {
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 inline constexpr std::size_t kRegexMaxPattern = 1024;  // bytes of a pattern
 inline constexpr long kRegexMaxMemory = 256L << 10;    // compiled program and match cache
 // When its cache is full the engine steps through every instruction of the program for each
@@ -48,6 +50,8 @@ private:
     std::unique_ptr<re2::RE2> compiled_;
     std::size_t longest_text_;  // kRegexMaxSteps / program size
 };
+
+#pragma GCC visibility pop
 
 }  // namespace amxp
 

@@ -29,6 +29,9 @@ extern "C" {
  * for the whole process and cannot be deleted. */
 typedef struct _amxp_signal_mngr amxp_signal_mngr_t;
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Creates an empty manager in *mngr, owned by the caller (amxp_sigmngr_delete). */
 int amxp_sigmngr_new(amxp_signal_mngr_t** mngr);
 
@@ -52,6 +55,8 @@ int amxp_sigmngr_emit(amxp_signal_mngr_t* mngr, const char* name, const amxc_var
 /* Delivers `name` at once, before returning; slots get `data` itself (borrowed, may be NULL).
  * A signal the manager does not know yet is added. */
 int amxp_sigmngr_trigger(amxp_signal_mngr_t* mngr, const char* name, const amxc_var_t* data);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

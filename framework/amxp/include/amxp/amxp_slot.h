@@ -14,6 +14,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Called on delivery with the signal's name and data (both borrowed for the call; data may
  * be NULL) and the `priv` given at connection. */
 typedef void (*amxp_slot_fn_t)(const char* const sig_name, const amxc_var_t* const data, void* const priv);
@@ -36,6 +38,8 @@ int amxp_slot_disconnect_with_priv(amxp_signal_mngr_t* mngr, amxp_slot_fn_t fn, 
 
 /* Disconnects every connection of `fn` in every manager. -ENOENT when none matched. */
 int amxp_slot_disconnect_all(amxp_slot_fn_t fn);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -18,6 +18,9 @@ extern "C" {
 
 typedef struct _amxp_timer amxp_timer_t; /* opaque; owned by whoever created it */
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 typedef void (*amxp_timer_cb_t)(amxp_timer_t* timer, void* priv);
 
 typedef enum {
@@ -54,6 +57,8 @@ unsigned int amxp_timer_remaining_time(const amxp_timer_t* timer);
 
 /* The timer's state; amxp_timer_off for NULL. */
 amxp_timer_state_t amxp_timer_get_state(const amxp_timer_t* timer);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

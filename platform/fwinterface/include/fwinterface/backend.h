@@ -31,6 +31,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Makes `name` ("memory" or "nftables") the backend. Selecting the backend already in use
  * changes nothing; another one starts with the empty access-control chains and the pending
  * operations are dropped. The backend left behind is closed without touching the kernel.
@@ -141,6 +143,8 @@ int fw_memory_refuse_next(uint32_t op);
  * backend then reads the chains back to learn whether the transaction landed. Non-zero
  * when the nftables backend is not the one in use. */
 int fw_nftables_lose_answers_next(void);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -22,6 +22,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 typedef enum fw_error {
     FW_OK = 0,
     FW_ERROR_ARGUMENT = 1,  /* no rule */
@@ -64,6 +66,8 @@ int fw_apply(void);
 
 /* Short English text of a fw_error_t value (static; "unknown error" for others). */
 const char* fw_error_text(int error);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -30,6 +30,9 @@ extern "C" {
 /* A firewall rule. Opaque; owned by whoever created it with fw_rule_new(). */
 typedef struct fw_rule fw_rule_t;
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* What a matching packet gets. LAST is not a target: it bounds the values and is what
  * fw_rule_get_target_policy() returns while no target is set. */
 typedef enum fw_rule_policy {
@@ -162,6 +165,8 @@ const char* fw_rule_error_text(fw_rule_error_t error);
  * differ only in how their values were written (address case, IPv6 zero compression, host
  * bits under the mask, dotted mask or prefix) give the same text. */
 int fw_rule_to_text(const fw_rule_t* rule, char* buf, size_t size);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

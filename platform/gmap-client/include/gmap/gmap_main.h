@@ -15,6 +15,9 @@ extern "C" {
 /* The bus context type of libamxb, declared here so that this header does not need it. */
 typedef struct _amxb_bus_ctx amxb_bus_ctx_t;
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Remembers `ctx` (borrowed; may be NULL when the device map is not reachable) as the
  * context that serves the device map, normally amxb_be_who_has("Devices.Device."). From then
  * on gmap_query_open_ext() opens each query in the device map over that context and gives
@@ -28,6 +31,8 @@ void gmap_client_init(amxb_bus_ctx_t* ctx);
 
 /* The context given to gmap_client_init() (borrowed), NULL before. */
 amxb_bus_ctx_t* gmap_client_get_ctx(void);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -32,6 +32,9 @@ typedef enum _gmap_query_action {
 
 typedef struct _gmap_query gmap_query_t;
 
+/* Opaque types stay above: their C++ insides are the library's own. */
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Report callback. `query` is the open query (its `data` is the user data given at open);
  * `key` is the device's key (never NULL, "" when the report names no device); `device` is
  * the device's data, or NULL when the report carries none. `key` and `device` are borrowed
@@ -68,6 +71,8 @@ gmap_query_t* gmap_query_open_ext(const char* expression, const char* name, gmap
  * The handle must not be used after this call (inside its own callback it stays readable
  * until the callback returns). NULL-safe. Closing a handle twice is a caller error. */
 void gmap_query_close(gmap_query_t* query);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -27,6 +27,8 @@
 extern "C" {
 #endif
 
+#pragma GCC visibility push(default) /* the library hides all but its API */
+
 /* Levels: lower is more important. A level between two of these shows the mark of the
  * nearest lower one; a negative level shows the fatal mark. */
 #define TRACE_LEVEL_FATAL 0      /* mark "X" */
@@ -141,6 +143,8 @@ void zebtrace_reset(void);
 
 #define zebTraceZIn(zone) zebtrace_write_enter((zone), __func__, __FILE__, __LINE__)
 #define zebTraceZOut(zone) zebtrace_write_exit((zone), __func__, __FILE__, __LINE__)
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }
