@@ -78,17 +78,25 @@ std::unique_ptr<NftEvents> NftEvents::open(std::string& error) {
     if(socket == nullptr) {
         return nullptr;
     }
-    int group = NFNLGRP_NFTABLES;
-    const int fd = mnl_socket_get_fd(socket);
-    if(mnl_socket_setsockopt(socket, NETLINK_ADD_MEMBERSHIP, &group, sizeof(group)) < 0) {
+    auto events = std::unique_ptr<NftEvents>(new NftEvents(socket));
+    if(!events->listen(true)) {
         error = std::string("cannot subscribe to nf_tables notifications: ") + std::strerror(errno);
-        mnl_socket_close(socket);
         return nullptr;
     }
+    const int fd = mnl_socket_get_fd(socket);
     if(setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receive_room, sizeof(receive_room)) != 0) {
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_room, sizeof(receive_room));
     }
-    return std::unique_ptr<NftEvents>(new NftEvents(socket));
+    return events;
+}
+
+bool NftEvents::listen(bool on) {
+    int group = NFNLGRP_NFTABLES;
+    if(mnl_socket_setsockopt(socket_, on ? NETLINK_ADD_MEMBERSHIP : NETLINK_DROP_MEMBERSHIP, &group, sizeof(group)) < 0) {
+        lost_ = true;
+        return false;
+    }
+    return true;
 }
 
 NftEvents::NftEvents(mnl_socket* socket) : socket_(socket), buffer_(datagram_capacity) {}
@@ -97,9 +105,8 @@ NftEvents::~NftEvents() { mnl_socket_close(socket_); }
 
 int NftEvents::fd() const { return mnl_socket_get_fd(socket_); }
 
-void NftEvents::read(const Owned& owned, bool until_own) {
-    const bool stop_at_own = until_own && own_pending_;
-    while(!(stop_at_own && !own_pending_)) {
+void NftEvents::read(const Owned& owned) {
+    for(;;) {
         const ssize_t length = recv(fd(), buffer_.data(), buffer_.size(), MSG_DONTWAIT | MSG_TRUNC);
         if(length < 0) {
             if(errno == EINTR) {
@@ -132,9 +139,6 @@ void NftEvents::read(const Owned& owned, bool until_own) {
 }
 
 void NftEvents::note(const nlmsghdr* message, const Owned& owned) {
-    if(own_pending_) {
-        return;  // our own batch's: nothing to learn, and reading them costs every commit
-    }
     const int type = message->nlmsg_type & 0xff;
     const Kind* kind = nullptr;
     for(const Kind& k : kinds) {
@@ -170,18 +174,11 @@ void NftEvents::close_generation(const nlmsghdr* message) {
     mnl_attr_parse(message, sizeof(nfgenmsg), keep_attribute, &attributes);
     generation_ = u32_of(attributes[NFTA_GEN_ID]);
     const std::string_view name = text_of(attributes[NFTA_GEN_PROC_NAME]);
-    if(own_pending_ && generation_ != own_after_) {
-        own_pending_ = false;
-    } else if(own_pending_) {
-        // Someone else's generation, older than our batch, whose changes went unread.
-        lost_ = true;
-    } else {
-        const std::string maker = std::string(name) + " (pid " + std::to_string(u32_of(attributes[NFTA_GEN_PROC_PID])) + ")";
-        for(const auto& [what, count] : current_) {
-            found_[maker][what] += count;
-        }
-        foreign_rules_.insert(foreign_rules_.end(), current_rules_.begin(), current_rules_.end());
+    const std::string maker = std::string(name) + " (pid " + std::to_string(u32_of(attributes[NFTA_GEN_PROC_PID])) + ")";
+    for(const auto& [what, count] : current_) {
+        found_[maker][what] += count;
     }
+    foreign_rules_.insert(foreign_rules_.end(), current_rules_.begin(), current_rules_.end());
     current_.clear();
     current_rules_.clear();
 }

@@ -16,9 +16,9 @@ struct nlmsghdr;
 namespace fwinterface {
 
 // The nf_tables notifications of the namespace, read to learn of changes other programs make
-// to what this backend owns. The kernel reports each committed batch as its changes followed
-// by the new generation; a batch of this backend is the first generation reported after it
-// committed (it carries the generation it expects, so nothing else can commit in between).
+// to what this backend owns. The backend leaves the subscription while it commits, so that the
+// kernel neither builds nor queues a notification per element of its own batches; every
+// generation reported is someone else's.
 class NftEvents {
 public:
     // What a notification is about; `chain` or `set` is empty when it names none.
@@ -47,20 +47,14 @@ public:
 
     int fd() const;
 
-    // A batch of ours, written for generation `checked`, committed: the next generation
-    // reported after `checked` is ours, and what comes before it is not looked at.
-    void expect_own(std::uint32_t checked) {
-        own_pending_ = true;
-        own_after_ = checked;
-    }
-    void forget_own() { own_pending_ = false; }
+    // Leaves (false) or joins again (true) the notifications. false when the kernel refuses:
+    // what happens meanwhile is unseen, so it counts as lost.
+    bool listen(bool on);
+    void mark_lost() { lost_ = true; }
 
-    // Reads the queued notifications: all of them, or (`until_own`) only up to the datagram
-    // that reports our batch's generation, leaving the rest for the event loop. A generation
-    // made by someone else that touched what `owned` accepts leaves the backend drifted;
-    // notifications lost to an overrun, or skipped because they were not ours after all,
-    // count as lost.
-    void read(const Owned& owned, bool until_own = false);
+    // Reads the queued notifications. A generation that touched what `owned` accepts leaves
+    // the backend drifted; notifications lost to an overrun count as lost.
+    void read(const Owned& owned);
 
     std::uint32_t generation() const { return generation_; }
     void set_generation(std::uint32_t generation) { generation_ = generation; }
@@ -81,8 +75,6 @@ private:
     mnl_socket* socket_;
     std::vector<std::uint8_t> buffer_;
     std::uint32_t generation_ = 0;
-    bool own_pending_ = false;
-    std::uint32_t own_after_ = 0;
     bool lost_ = false;
     // Of the generation being read: what it did to things we own, counted.
     std::map<std::string, std::size_t> current_;

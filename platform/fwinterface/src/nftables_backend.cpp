@@ -405,8 +405,7 @@ bool NftablesBackend::apply(std::span<const Operation> transaction) {
     if(!until_fresh(true, [this, transaction] { return apply_once(transaction); })) {
         return false;
     }
-    // Our own batch's generation; whatever others did after it wakes the event loop.
-    read_events(true);
+    // Another program that committed beside this batch, unseen, is caught up with at once.
     if(events_->lost() || events_->drifted()) {
         catch_up();
     }
@@ -554,7 +553,6 @@ bool NftablesBackend::reconcile(UndoLog<Chains>& undo, const Written& written) {
                 rules[i]->handle = handles[i];
             }
         }
-        events_->expect_own(events_->generation());
         settle(undo, written);
         return true;
     }

@@ -141,7 +141,7 @@ private:
     // Reads the notifications and repairs (unless not `repair_now`: then it is only due) when
     // someone else changed what we own. false when a repair was needed and did not happen.
     bool catch_up(bool repair_now = true);
-    void read_events(bool until_own = false);
+    void read_events();
     bool learn_generation();
     bool repair();
     std::string name_rules(const std::vector<NftEvents::ForeignRule>& rules) const;

@@ -28,11 +28,27 @@ std::string joined(std::string first, const std::string& second) {
 
 }  // namespace
 
+// The notifications are left while the batch commits: the kernel would build one per element
+// of it, costing as much as the batch. The generation read afterwards shows whether another
+// program committed meanwhile, unseen; its changes are then looked for in the kernel itself.
 BatchResult NftablesBackend::commit(const NftBatch& batch) {
+    const std::uint32_t before = events_->generation();
+    events_->listen(false);
     BatchResult result = socket_->send(batch);
-    if(result.outcome == BatchResult::Outcome::committed) {
-        events_->expect_own(events_->generation());
+    events_->listen(true);
+    std::uint32_t now = 0;
+    std::string why;
+    if(!socket_->generation(now, why)) {
+        events_->mark_lost();
+        return result;
     }
+    const bool alone = result.outcome == BatchResult::Outcome::committed ? now == before + 1
+                       : result.outcome == BatchResult::Outcome::refused ? now == before
+                                                                          : now == before || now == before + 1;
+    if(!alone) {
+        events_->mark_lost();
+    }
+    events_->set_generation(now);
     return result;
 }
 
@@ -64,14 +80,13 @@ NftEvents::Concern NftablesBackend::owns(const NftEvents::Subject& subject) cons
     return concern;
 }
 
-void NftablesBackend::read_events(bool until_own) {
-    events_->read([this](const NftEvents::Subject& subject) { return owns(subject); }, until_own);
+void NftablesBackend::read_events() {
+    events_->read([this](const NftEvents::Subject& subject) { return owns(subject); });
 }
 
 bool NftablesBackend::learn_generation() {
     events_->read([](const NftEvents::Subject&) { return NftEvents::Concern::none; });
     events_->clear_lost();
-    events_->forget_own();
     std::uint32_t generation = 0;
     std::string why;
     if(!socket_->generation(generation, why)) {
