@@ -1,5 +1,4 @@
-// Reading through an in-process context: the reply shape the module relies on, depth, and
-// paths that name nothing.
+// Reading through an in-process context: depth, and paths that name nothing.
 #include "in_process_fixture.h"
 
 extern "C" int c_api_round_trip(void);
@@ -11,30 +10,6 @@ TEST(CApi, HeadersWorkFromC) {
 }
 
 using Objects = std::vector<std::string>;
-
-TEST_F(InProcessBus, TemplatePathGivesItsInstancesKeyedByIndexedPath) {
-    Var reply;
-    ASSERT_EQ(amxb_get(ctx, "Hosts.Host.1.IPv4Address.", 0, &reply.v, 5), 0) << amxb_last_error(ctx);
-    ASSERT_EQ(amxc_var_type_of(&reply.v), AMXC_VAR_ID_LIST);
-    ASSERT_EQ(amxc_var_size(&reply.v), 1u);
-    EXPECT_EQ(objects_in(&reply.v), (Objects{"Hosts.Host.1.IPv4Address.1.", "Hosts.Host.1.IPv4Address.2."}));
-    EXPECT_EQ(text_of(params_in(&reply.v, "Hosts.Host.1.IPv4Address.2."), "IPAddress"), "192.168.1.11");
-    EXPECT_EQ(keys_of(params_in(&reply.v, "Hosts.Host.1.IPv4Address.1.")), (Objects{"IPAddress"}));
-
-    Var without_dot;
-    ASSERT_EQ(amxb_get(ctx, "Hosts.Host.1.IPv4Address", 0, &without_dot.v, 5), 0);
-    EXPECT_EQ(objects_in(&without_dot.v), objects_in(&reply.v));
-}
-
-TEST_F(InProcessBus, TheScheduleReadOfTheModule) {
-    // Keyed by the reference plus a dot, as the module looks it up.
-    Var reply;
-    ASSERT_EQ(amxb_get(amxb_be_who_has("Schedules."), "Schedules.Schedule.1.", 0, &reply.v, 5), 0);
-    const amxc_var_t* schedule = params_in(&reply.v, "Schedules.Schedule.1.");
-    ASSERT_NE(schedule, nullptr);
-    EXPECT_EQ(text_of(schedule, "Status"), "Active");
-    EXPECT_EQ(amxc_var_type_of(amxc_var_get_key(schedule, "InverseMode", AMXC_VAR_FLAG_DEFAULT)), AMXC_VAR_ID_BOOL);
-}
 
 TEST_F(InProcessBus, DepthAddsDescendantsWithTemplatesTransparent) {
     Var reply;
@@ -55,12 +30,6 @@ TEST_F(InProcessBus, DepthAddsDescendantsWithTemplatesTransparent) {
                                              "Hosts.Host.2."}));
 }
 
-TEST_F(InProcessBus, NamedPathsAnswerWithIndexedPaths) {
-    Var reply;
-    ASSERT_EQ(amxb_get(ctx, "Hosts.Host.alpha.IPv6Address", 0, &reply.v, 5), 0);
-    EXPECT_EQ(objects_in(&reply.v), (Objects{"Hosts.Host.1.IPv6Address.1."}));
-}
-
 TEST_F(InProcessBus, ParameterPathGivesOnlyThatParameter) {
     Var reply;
     ASSERT_EQ(amxb_get(ctx, "Device.Test.Port", 0, &reply.v, 5), 0);
@@ -69,13 +38,6 @@ TEST_F(InProcessBus, ParameterPathGivesOnlyThatParameter) {
     EXPECT_EQ(amxc_var_get_uint32_t(amxc_var_get_key(params_in(&reply.v, "Device.Test."), "Port", 0)), 80u);
     // With the trailing dot it is an object path, and there is no such object.
     EXPECT_EQ(amxb_get(ctx, "Device.Test.Port.", 0, &reply.v, 5), amxd_status_object_not_found);
-}
-
-TEST_F(InProcessBus, EmptyTemplateIsAnEmptyAnswerNotAnError) {
-    Var reply;
-    ASSERT_EQ(amxb_get(ctx, "Hosts.Host.2.IPv4Address.", 0, &reply.v, 5), 0);
-    ASSERT_EQ(amxc_var_size(&reply.v), 1u);
-    EXPECT_TRUE(objects_in(&reply.v).empty());
 }
 
 TEST_F(InProcessBus, PathsThatNameNothingFail) {

@@ -16,16 +16,6 @@ protected:
     amxc_string_t s;
 };
 
-TEST_F(StringTest, EmptyStringReadsAsEmptyText) {
-    EXPECT_STREQ(amxc_string_get(&s, 0), "");
-    EXPECT_EQ(amxc_string_get(&s, 1), nullptr);
-    EXPECT_TRUE(amxc_string_is_empty(&s));
-    char* taken = amxc_string_take_buffer(&s);
-    ASSERT_NE(taken, nullptr);
-    EXPECT_STREQ(taken, "");
-    std::free(taken);
-}
-
 TEST_F(StringTest, FormattingGrowsPastAnyInternalBuffer) {
     std::string expected;
     for(int i = 0; i < 300; ++i) {
@@ -57,13 +47,6 @@ TEST_F(StringTest, OwnTextAsArgumentIsSafe) {
     EXPECT_EQ(text(), "<world>");
 }
 
-TEST_F(StringTest, AppendStopsAtLengthOrNul) {
-    ASSERT_EQ(amxc_string_append(&s, "abcdef", 3), 0);
-    ASSERT_EQ(amxc_string_append(&s, "xy\0zz", 5), 0);
-    EXPECT_EQ(text(), "abcxy");
-    EXPECT_EQ(amxc_string_text_length(&s), 5U);
-}
-
 int is_dash(int c) {
     return c == '-';
 }
@@ -83,42 +66,6 @@ TEST_F(StringTest, Trim) {
     ASSERT_EQ(amxc_string_set(&s, "\xe9t\xe9"), 0);  // bytes above 127 are not blanks
     amxc_string_trim(&s, nullptr);
     EXPECT_EQ(text(), "\xe9t\xe9");
-}
-
-TEST_F(StringTest, Search) {
-    ASSERT_EQ(amxc_string_set(&s, "a.b.c"), 0);
-    EXPECT_EQ(amxc_string_search(&s, ".", 0), 1);
-    EXPECT_EQ(amxc_string_search(&s, ".", 2), 3);
-    EXPECT_EQ(amxc_string_search(&s, ".", 4), -1);
-    EXPECT_EQ(amxc_string_search(&s, "", 5), 5);
-    EXPECT_EQ(amxc_string_search(&s, "c", 6), -1);
-    EXPECT_EQ(amxc_string_search(&s, nullptr, 0), -1);
-}
-
-TEST_F(StringTest, ResetKeepsBufferTakeGivesItAway) {
-    ASSERT_EQ(amxc_string_set(&s, "keep"), 0);
-    size_t allocated = s.length;
-    amxc_string_reset(&s);
-    EXPECT_TRUE(amxc_string_is_empty(&s));
-    EXPECT_EQ(s.length, allocated);
-    ASSERT_EQ(amxc_string_set(&s, "mine"), 0);
-    char* taken = amxc_string_take_buffer(&s);
-    EXPECT_STREQ(taken, "mine");
-    std::free(taken);
-    EXPECT_STREQ(amxc_string_get(&s, 0), "");
-}
-
-TEST(String, NullArgumentsAreRefused) {
-    amxc_string_t* s = nullptr;
-    ASSERT_EQ(amxc_string_new(&s, 10), 0);
-    EXPECT_NE(amxc_string_set(s, nullptr), 0);
-    EXPECT_NE(amxc_string_append(s, nullptr, 1), 0);
-    EXPECT_NE(amxc_string_setf(nullptr, "%d", 1), 0);
-    EXPECT_EQ(amxc_string_get(nullptr, 0), nullptr);
-    EXPECT_EQ(amxc_string_take_buffer(nullptr), nullptr);
-    amxc_string_delete(&s);
-    EXPECT_EQ(s, nullptr);
-    amxc_string_delete(&s);
 }
 
 }  // namespace

@@ -38,32 +38,6 @@ TEST(StringSplit, Pieces) {
     EXPECT_EQ(split("x  y", ' '), (Pieces{"x", "", "y"}));
 }
 
-TEST(StringSplit, AppendsToAListThatHasItems) {
-    amxc_string_t s;
-    amxc_string_init(&s, 0);
-    amxc_llist_t list;
-    amxc_llist_init(&list);
-    amxc_string_set(&s, "a,b");
-    ASSERT_EQ(amxc_string_split_to_llist(&s, &list, ','), 0);
-    amxc_string_set(&s, "c");
-    ASSERT_EQ(amxc_string_split_to_llist(&s, &list, ','), 0);
-    EXPECT_EQ(amxc_llist_size(&list), 3U);
-    EXPECT_NE(amxc_string_split_to_llist(&s, &list, '\0'), 0);
-    EXPECT_NE(amxc_string_split_to_llist(nullptr, &list, ','), 0);
-    EXPECT_EQ(amxc_llist_size(&list), 3U);
-
-    // Join appends, with no separator at the end.
-    amxc_string_set(&s, ">");
-    ASSERT_EQ(amxc_string_join_llist(&s, &list, ','), 0);
-    EXPECT_STREQ(amxc_string_get(&s, 0), ">a,b,c");
-    amxc_llist_clean(&list, amxc_string_list_it_free);
-
-    amxc_string_reset(&s);
-    ASSERT_EQ(amxc_string_join_llist(&s, &list, ','), 0);
-    EXPECT_STREQ(amxc_string_get(&s, 0), "");
-    amxc_string_clean(&s);
-}
-
 int by_text(amxc_llist_it_t* a, amxc_llist_it_t* b) {
     return std::string(amxc_string_get(amxc_string_from_llist_it(a), 0))
         .compare(amxc_string_get(amxc_string_from_llist_it(b), 0));

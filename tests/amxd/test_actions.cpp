@@ -29,11 +29,6 @@ amxd_status_t record_del(amxd_object_t* object, amxd_param_t* param, amxd_action
     return amxd_action_object_del_inst(object, param, reason, args, retval, priv);
 }
 
-amxd_status_t refuse_del(amxd_object_t*, amxd_param_t*, amxd_action_t, const amxc_var_t* const, amxc_var_t* const, void*) {
-    calls.push_back("refused");
-    return amxd_status_permission_denied;
-}
-
 amxd_status_t record_validate(amxd_object_t* object, amxd_param_t*, amxd_action_t reason, const amxc_var_t* const,
                               amxc_var_t* const, void*) {
     EXPECT_EQ(reason, action_object_validate);
@@ -82,95 +77,6 @@ TEST_F(ActionTest, OrderOfActionsAtAddDeleteAndDestroy) {
                                                "destroy Device.X.PortForwardingRule.1.ICMP",
                                                "destroy Device.X.PortForwardingRule.1"}));
     EXPECT_EQ(amxd_object_get_instance_count(pfr), 0u);
-}
-
-TEST_F(ActionTest, DeleteActionDecidesWhetherTheInstanceGoes) {
-    amxd_object_t* kept = add_instance(access, "kept");
-    ASSERT_EQ(amxd_object_add_action_cb(access, action_object_del_inst, refuse_del, nullptr), amxd_status_ok);
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, access);
-        amxd_trans_del_inst(t, 1, nullptr);
-    }), amxd_status_permission_denied);
-    EXPECT_EQ(calls, std::vector<std::string>{"refused"});
-    EXPECT_EQ(amxd_dm_findf(dm, "Device.X.AccessControl.1"), kept);
-
-    // Outside a transaction the default has nothing to mark the instance in.
-    amxc_var_t args;
-    amxc_var_init(&args);
-    amxc_var_set_type(&args, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_key(uint32_t, &args, "index", 1);
-    EXPECT_EQ(amxd_action_object_del_inst(access, nullptr, action_object_del_inst, &args, nullptr, nullptr),
-              amxd_status_invalid_action);
-    amxc_var_clean(&args);
-    EXPECT_EQ(amxd_object_get_instance_count(access), 1u);
-}
-
-TEST_F(ActionTest, DestroyRunsChildrenFirstAtTeardown) {
-    amxd_object_add_action_cb(pfr, action_object_destroy, record_destroy, nullptr);
-    amxd_object_add_action_cb(amxd_object_get_child(pfr, "ICMP"), action_object_destroy, record_destroy, nullptr);
-    amxd_object_add_action_cb(x, action_object_destroy, record_destroy, nullptr);
-    amxd_object_t* rules = amxd_object_get_child(netobj, "Rule");
-    amxd_object_add_action_cb(rules, action_object_destroy, record_destroy, nullptr);
-    amxd_object_add_action_cb(netobj, action_object_destroy, record_destroy, nullptr);
-    add_instance(pfr, nullptr);
-    add_instance(pfr, nullptr);
-    amxd_object_t* lan = add_instance(netobj, nullptr);
-    add_instance(amxd_object_get_child(lan, "Rule"), nullptr);
-
-    amxd_dm_delete(&dm);
-    EXPECT_EQ(dm, nullptr);
-    EXPECT_EQ(calls, (std::vector<std::string>{
-                         "destroy Device.X.PortForwardingRule.1.ICMP", "destroy Device.X.PortForwardingRule.1",
-                         "destroy Device.X.PortForwardingRule.2.ICMP", "destroy Device.X.PortForwardingRule.2",
-                         "destroy Device.X.NetworkObject.1.Rule.1", "destroy Device.X.NetworkObject.1",
-                         "destroy Device.X"}));
-}
-
-TEST_F(ActionTest, DeleteObjectRunsDestroyWithoutEvents) {
-    amxd_object_add_action_cb(pfr, action_object_destroy, record_destroy, nullptr);
-    amxd_object_add_action_cb(amxd_object_get_child(pfr, "ICMP"), action_object_destroy, record_destroy, nullptr);
-    amxd_object_t* rule = add_instance(pfr, nullptr);
-    amxp_loop_run_pending();
-    EventLog events(dm);
-    amxd_object_delete(&rule);
-    EXPECT_EQ(rule, nullptr);
-    amxp_loop_run_pending();
-    EXPECT_EQ(events.size(), 0u);
-    EXPECT_EQ(calls, (std::vector<std::string>{"destroy Device.X.PortForwardingRule.1.ICMP",
-                                               "destroy Device.X.PortForwardingRule.1"}));
-    EXPECT_EQ(amxd_dm_findf(dm, "Device.X.PortForwardingRule.1"), nullptr);
-}
-
-TEST_F(ActionTest, RolledBackInstancesAreNotDestroyed) {
-    amxd_object_add_action_cb(access, action_object_destroy, record_destroy, nullptr);
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, access);
-        amxd_trans_add_inst(t, 0, nullptr);
-        amxd_trans_set_cstring_t(t, "Enable", "maybe");
-    }), amxd_status_invalid_value);
-    EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(amxd_object_get_instance_count(access), 0u);
-}
-
-TEST_F(ActionTest, ValidateDataReachesPrivInEveryInstance) {
-    amxd_object_t* first = add_instance(pfr, nullptr);
-    amxd_object_t* second = add_instance(pfr, nullptr);
-    for(amxd_object_t* rule : {first, second}) {
-        EXPECT_EQ(apply([&](amxd_trans_t* t) {
-            amxd_trans_select_object(t, rule);
-            amxd_trans_set_uint32_t(t, "DestPortEndRange", 65536);
-        }), amxd_status_invalid_value);
-        EXPECT_EQ(apply([&](amxd_trans_t* t) {
-            amxd_trans_select_object(t, rule);
-            amxd_trans_set_uint32_t(t, "DestPortEndRange", 65535);
-        }), amxd_status_ok) << last_error;
-    }
-    // The template's copy of the data goes with the template; the instances keep theirs.
-    amxd_object_delete(&second);
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, first);
-        amxd_trans_set_uint32_t(t, "DestPortEndRange", 70000);
-    }), amxd_status_invalid_value);
 }
 
 namespace {
@@ -233,55 +139,3 @@ TEST_F(ActionTest, ObjectValidationSeesTheFinalState) {
     }), amxd_status_ok) << last_error;
 }
 
-namespace {
-amxd_status_t lowercase_only(amxd_object_t* object, amxd_param_t* param, amxd_action_t reason, const amxc_var_t* const args,
-                             amxc_var_t* const retval, void* priv) {
-    const char* name = amxc_var_get_const_cstring_t(amxc_var_get_key(args, "Name", AMXC_VAR_FLAG_DEFAULT));
-    if(name != nullptr) {
-        for(const char* c = name; *c != '\0'; ++c) {
-            if((*c >= 'A') && (*c <= 'Z')) {
-                return amxd_status_invalid_value;
-            }
-        }
-    }
-    return amxd_action_object_write(object, param, reason, args, retval, priv);
-}
-
-amxd_status_t with_count(amxd_object_t* object, amxd_param_t* param, amxd_action_t reason, const amxc_var_t* const args,
-                         amxc_var_t* const retval, void* priv) {
-    amxd_status_t status = amxd_action_object_read(object, param, reason, args, retval, priv);
-    amxc_var_add_key(uint32_t, retval, "RuleNumberOfEntries",
-                     amxd_object_get_instance_count(amxd_object_get_child(object, "Rule")));
-    return status;
-}
-} // namespace
-
-TEST_F(ActionTest, WriteAndReadActionsWrapTheDefaults) {
-    amxd_object_add_action_cb(netobj, action_object_write, lowercase_only, nullptr);
-    amxd_object_add_action_cb(netobj, action_object_read, with_count, nullptr);
-    amxd_object_t* lan = add_instance(netobj, nullptr, {{"Name", "lan"}});
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, lan);
-        amxd_trans_set_cstring_t(t, "Name", "LAN");
-    }), amxd_status_invalid_value);
-    EXPECT_EQ(text_of(lan, "Name"), "lan");
-    add_instance(amxd_object_get_child(lan, "Rule"), nullptr);
-
-    amxc_var_t params;
-    amxc_var_init(&params);
-    ASSERT_EQ(amxd_object_get_params(lan, &params), amxd_status_ok);
-    EXPECT_STREQ(amxc_var_get_const_cstring_t(amxc_var_get_key(&params, "Name", AMXC_VAR_FLAG_DEFAULT)), "lan");
-    EXPECT_EQ(amxc_var_get_uint32_t(amxc_var_get_key(&params, "RuleNumberOfEntries", AMXC_VAR_FLAG_DEFAULT)), 1u);
-    amxc_var_clean(&params);
-}
-
-TEST_F(ActionTest, RegistrationRefusalsLeaveTheDataWithTheCaller) {
-    amxc_var_t* data = range_data(1, 2);
-    EXPECT_EQ(amxd_object_add_action_cb(x, action_object_del_inst, record_del, data), amxd_status_not_a_template);
-    EXPECT_EQ(amxd_object_add_action_cb(x, action_param_validate, record_del, data), amxd_status_invalid_action);
-    EXPECT_EQ(amxd_object_add_action_cb(x, action_object_list, record_del, data), amxd_status_invalid_action);
-    EXPECT_EQ(amxd_param_add_action_cb(amxd_object_get_param_def(access, "Enable"), action_object_validate, record_del, data),
-              amxd_status_invalid_action);
-    EXPECT_EQ(amxd_object_add_action_cb(x, action_object_validate, nullptr, data), amxd_status_invalid_arg);
-    amxc_var_delete(&data);
-}

@@ -70,32 +70,6 @@ import "test-module-a.so" as "a";
     free(kept);
 }
 
-TEST_F(Bindings, ObjectActionsRunForTheirReasons) {
-    ASSERT_EQ(parse(R"(
-import "test-module-a.so" as "a";
-%define {
-    object AccessControl[] {
-        on action destroy call _test_action;
-        on action del-inst call _test_action { what = "del"; };
-    }
-    object Single {
-        on action destroy call _test_action { what = "single"; };
-    }
-})"), 0) << message();
-    ASSERT_EQ(add("AccessControl"), amxd_status_ok);
-    ASSERT_EQ(add("AccessControl"), amxd_status_ok);
-    take_records();
-
-    ASSERT_EQ(del("AccessControl", 2), amxd_status_ok);
-    EXPECT_EQ(take_records(), (Records{"a: action 13 AccessControl. priv={what=del}", "a: action 14 AccessControl.2. priv=none"}));
-
-    // At teardown every instance's and the singleton's destroy action runs, with their data.
-    amxd_dm_delete(&dm_);
-    Records calls = take_records();
-    std::sort(calls.begin(), calls.end());
-    EXPECT_EQ(calls, (Records{"a: action 14 AccessControl.1. priv=none", "a: action 14 Single. priv={what=single}"}));
-}
-
 class EventScope : public Bindings {
 protected:
     void SetUp() override {
@@ -141,24 +115,6 @@ TEST_F(EventScope, TableHandlersSeeTheTableAndItsInstancesOnly) {
     EXPECT_EQ(events(), (Records{"a: event dm:object-changed Device.AccessControl.1. priv=Device.AccessControl."}));
 }
 
-TEST_F(EventScope, TheBindingsOwnFilterApplies) {
-    ASSERT_EQ(add("Device.AccessControl"), amxd_status_ok);
-    events();
-    ASSERT_EQ(apply("Device.AccessControl.1", "Name", "no Enable in this change"), amxd_status_ok);
-    EXPECT_EQ(events(), Records{});
-}
-
-TEST_F(EventScope, ObjectInsideATableSeesOnlyItsOwnPath) {
-    ASSERT_EQ(add("Device.AccessControl"), amxd_status_ok);
-    ASSERT_EQ(add("Device.AccessControl"), amxd_status_ok);
-    events();
-    ASSERT_EQ(apply("Device.AccessControl.2.Sub", "X", "changed"), amxd_status_ok);
-    EXPECT_EQ(events(), (Records{"a: event dm:object-changed Device.AccessControl.2.Sub. priv=Device.AccessControl.Sub."}));
-    // A change of the instance around it is not a change of Sub.
-    ASSERT_EQ(apply("Device.AccessControl.2", "Name", "x"), amxd_status_ok);
-    EXPECT_EQ(events(), Records{});
-}
-
 TEST_F(EventScope, TablesInTablesMatchAnyIndexAtEachLevel) {
     ASSERT_EQ(add("Device.NetworkObject"), amxd_status_ok);
     ASSERT_EQ(add("Device.NetworkObject"), amxd_status_ok);
@@ -171,12 +127,6 @@ TEST_F(EventScope, TablesInTablesMatchAnyIndexAtEachLevel) {
     ASSERT_EQ(apply("Device.NetworkObject.2.Rule.2", "SourceIP", "10.0.0.1"), amxd_status_ok);
     ASSERT_EQ(apply("Device.NetworkObject.1", "Name", "lan"), amxd_status_ok);
     EXPECT_EQ(events(), (Records{"a: event dm:object-changed Device.NetworkObject.2.Rule.2." + priv}));
-}
-
-TEST_F(EventScope, HandlersAreGoneWithTheDataModel) {
-    ASSERT_EQ(add("Device.AccessControl"), amxd_status_ok);
-    amxd_dm_delete(&dm_);
-    EXPECT_EQ(events(), Records{}) << "queued events of a deleted data model are dropped";
 }
 
 }  // namespace

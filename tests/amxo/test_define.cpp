@@ -1,5 +1,5 @@
-// %define: the tree a definition builds, its types, defaults and attributes, names expanded
-// from the configuration, methods, and declaring objects again to add to them.
+// %define: parameter types, defaults and attributes, names expanded from the configuration,
+// methods.
 #include <cstdlib>
 #include <string>
 
@@ -49,22 +49,6 @@ protected:
     }
 };
 
-TEST_F(Define, BuildsObjectsOfEveryKind) {
-    ASSERT_EQ(parse(kTree), 0) << message();
-    EXPECT_EQ(amxd_object_get_type(find("Device")), amxd_object_singleton);
-    EXPECT_EQ(amxd_object_get_type(find("Device.X_NetworkSettings")), amxd_object_singleton);
-    EXPECT_EQ(find("Device.NetworkSettings"), nullptr) << "the prefix comes from the configuration";
-    EXPECT_EQ(amxd_object_get_type(find("Device.X_NetworkSettings.AccessControl")), amxd_object_template);
-    EXPECT_EQ(amxd_object_get_instance_count(find("Device.X_NetworkSettings.AccessControl")), 0u);
-
-    // Children declared in a table belong to its future instances.
-    amxd_object_t* pfr = find("Device.X_NetworkSettings.PortForwardingRule");
-    ASSERT_NE(amxd_object_get_child(pfr, "ICMP"), nullptr);
-    amxd_object_t* rule = amxd_object_get_child(find("Device.X_NetworkSettings.NetworkObject"), "Rule");
-    ASSERT_NE(rule, nullptr);
-    EXPECT_EQ(amxd_object_get_type(rule), amxd_object_template);
-}
-
 TEST_F(Define, GivesParametersTheirTypesDefaultsAndAttributes) {
     ASSERT_EQ(parse(kTree), 0) << message();
     const char* ac = "Device.X_NetworkSettings.AccessControl";
@@ -94,30 +78,6 @@ TEST_F(Define, GivesParametersTheirTypesDefaultsAndAttributes) {
         << "${...} is expanded in texts as well as names";
 }
 
-TEST_F(Define, InstancesGetTheDeclaredDefaultsAndReadOnlyHolds) {
-    ASSERT_EQ(parse(kTree), 0) << message();
-    amxd_trans_t trans;
-    amxd_trans_init(&trans);
-    amxd_trans_select_pathf(&trans, "Device.X_NetworkSettings.AccessControl");
-    amxd_trans_add_inst(&trans, 0, nullptr);
-    ASSERT_EQ(amxd_trans_apply(&trans, dm_), amxd_status_ok);
-    amxd_trans_clean(&trans);
-    EXPECT_EQ(text("Device.X_NetworkSettings.AccessControl.1", "Status"), "Inactive");
-    EXPECT_EQ(text("Device.X_NetworkSettings.AccessControl.1", "Port"), "8080");
-
-    amxd_trans_init(&trans);
-    amxd_trans_select_pathf(&trans, "Device.X_NetworkSettings.AccessControl.1");
-    amxd_trans_set_cstring_t(&trans, "Status", "Active");
-    EXPECT_EQ(amxd_trans_apply(&trans, dm_), amxd_status_read_only);
-    amxd_trans_clean(&trans);
-
-    amxd_trans_init(&trans);
-    amxd_trans_select_pathf(&trans, "Device.X_NetworkSettings.AccessControl.1");
-    amxd_trans_set_cstring_t(&trans, "NetworkGroupRef", "seventeen bytes!!");
-    EXPECT_EQ(amxd_trans_apply(&trans, dm_), amxd_status_invalid_value) << "the declared max-length holds";
-    amxd_trans_clean(&trans);
-}
-
 TEST_F(Define, BindsAndInvokesMethods) {
     ASSERT_EQ(parse(kTree), 0) << message();
     amxd_object_t* ns = find("Device.X_NetworkSettings");
@@ -136,41 +96,6 @@ TEST_F(Define, BindsAndInvokesMethods) {
     amxc_var_set_type(&args, AMXC_VAR_ID_HTABLE);
     EXPECT_EQ(amxd_object_invoke_function(ns, "_test_method", &args, &ret), amxd_status_invalid_function_argument);
     amxc_var_clean(&args);
-    amxc_var_clean(&ret);
-}
-
-TEST_F(Define, LaterLoadsMayAddChildObjectsToExistingOnes) {
-    ASSERT_EQ(parse(kTree), 0) << message();
-    ASSERT_EQ(parse("%define { object Device { object \"X_NetworkSettings\" { object Extra { string A = \"x\"; } } } }"), 0)
-        << message();
-    EXPECT_NE(find("Device.X_NetworkSettings.Extra"), nullptr);
-    EXPECT_NE(find("Device.X_NetworkSettings.AccessControl"), nullptr);
-
-    // Within one load, a second section reopens what the first declared.
-    ASSERT_EQ(parse("%define { object Top { object A { } } } %define { object Top { object B { } } }"), 0) << message();
-    EXPECT_NE(find("Top.A"), nullptr);
-    EXPECT_NE(find("Top.B"), nullptr);
-
-    // Declaring them again with nothing new is harmless and changes nothing.
-    const std::string before = dump();
-    EXPECT_EQ(parse("%define { object Top { object A { } } }"), 0) << message();
-    EXPECT_EQ(dump(), before);
-}
-
-TEST_F(Define, FunctionsAreLookedUpInImportOrderUnlessQualified) {
-    const char* text = R"(
-import "test-module-b.so" as "b";
-import "test-module-a.so" as "a";
-%define {
-    object First { string _test_method(); }
-    object Second { on action read call _test_action in a; }
-}
-)";
-    ASSERT_EQ(parse(text), 0) << message();
-    amxc_var_t ret;
-    amxc_var_init(&ret);
-    ASSERT_EQ(amxd_object_invoke_function(find("First"), "_test_method", nullptr, &ret), amxd_status_ok);
-    EXPECT_EQ(std::string(amxc_var_get_const_cstring_t(&ret)).substr(0, 2), "b ") << "the first import defines it";
     amxc_var_clean(&ret);
 }
 
