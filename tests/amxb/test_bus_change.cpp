@@ -1,8 +1,31 @@
-// Changing through an in-process context: refusals change nothing, and which context serves
-// which path.
+// Reading and changing through an in-process context: paths that name nothing, refusals
+// that change nothing, and which context serves which path.
 #include "in_process_fixture.h"
 
+extern "C" int c_api_round_trip(void);
+
 namespace {
+
+TEST(CApi, HeadersWorkFromC) {
+    EXPECT_EQ(c_api_round_trip(), 1);
+}
+
+TEST_F(InProcessBus, PathsThatNameNothingFail) {
+    Var reply;
+    amxc_var_set(cstring_t, &reply.v, "stale");
+    EXPECT_EQ(amxb_get(ctx, "Hosts.Host.9.IPv4Address.", 0, &reply.v, 5), amxd_status_object_not_found);
+    EXPECT_EQ(amxc_var_type_of(&reply.v), AMXC_VAR_ID_NULL) << "no stale or partial result";
+    EXPECT_NE(std::string(amxb_last_error(ctx)).find("Hosts.Host.9.IPv4Address."), std::string::npos);
+    EXPECT_EQ(amxb_get(ctx, "Nowhere.", 0, &reply.v, 5), amxd_status_object_not_found);
+    EXPECT_EQ(amxb_get(ctx, "Hosts..Host", 0, &reply.v, 5), amxd_status_invalid_path);
+    EXPECT_EQ(amxb_get(ctx, "", 0, &reply.v, 5), amxd_status_invalid_path);
+    EXPECT_EQ(amxb_get(ctx, "Hosts.Host.1.%s", 0, &reply.v, 5), amxd_status_invalid_path);
+    EXPECT_NE(amxb_get(nullptr, "Hosts.", 0, &reply.v, 5), 0);
+    EXPECT_NE(amxb_get(ctx, nullptr, 0, &reply.v, 5), 0);
+
+    ASSERT_EQ(amxb_get(ctx, "Hosts.", 0, &reply.v, 5), 0);
+    EXPECT_STREQ(amxb_last_error(ctx), "") << "a success clears the last error";
+}
 
 std::string param_text(amxb_bus_ctx_t* ctx, const char* path) {
     Var reply;

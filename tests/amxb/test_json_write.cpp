@@ -27,26 +27,6 @@ std::string write(const amxc_var_t* var, bool pretty = false) {
     return out.str();
 }
 
-TEST(JsonWrite, EveryTypeCompactInInsertionOrder) {
-    Var root;
-    amxc_var_set_type(&root.v, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_key(bool, &root.v, "zeta", true);
-    amxc_var_add_key(int32_t, &root.v, "i32", INT32_MIN);
-    amxc_var_add_key(uint32_t, &root.v, "u32", UINT32_MAX);
-    amxc_var_add_key(int64_t, &root.v, "i64", INT64_MIN);
-    amxc_var_add_key(uint64_t, &root.v, "u64", UINT64_MAX);
-    amxc_var_add_key(csv_string_t, &root.v, "csv", "a,b");
-    amxc_var_add_new_key(&root.v, "nothing");
-    amxc_var_t* list = amxc_var_add_new_key_list(&root.v, "list");
-    amxc_var_add(cstring_t, list, "x");
-    amxc_var_add_new_htable(list);
-    amxc_var_add_new_list(list);
-    EXPECT_EQ(write(&root.v),
-              "{\"zeta\":true,\"i32\":-2147483648,\"u32\":4294967295,"
-              "\"i64\":-9223372036854775808,\"u64\":18446744073709551615,"
-              "\"csv\":\"a,b\",\"nothing\":null,\"list\":[\"x\",{},[]]}");
-}
-
 TEST(JsonWrite, EscapesControlCharactersAndKeepsUtf8) {
     Var text;
     amxc_var_set(cstring_t, &text.v, "q\"b\\n\n\t\x01\x1f/\x7f caf\xc3\xa9 \xf0\x9f\x98\x80");

@@ -41,44 +41,6 @@ TEST_F(EventTest, ChangedEventCarriesOnlyParametersThatChanged) {
     EXPECT_EQ(events.size(), 1u);
 }
 
-TEST_F(EventTest, EventsFollowTheOrderOfTheOperations) {
-    amxd_object_t* web = add_instance(pfr, "web");
-    amxd_object_t* acl = add_instance(access, "a1");
-    amxd_object_t* lan = add_instance(netobj, "lan");
-    amxp_loop_run_pending();
-    EventLog events(dm);
-    ASSERT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, lan);
-        amxd_trans_set_cstring_t(t, "Name", "LAN");
-        amxd_trans_select_object(t, pfr);
-        amxd_trans_del_inst(t, 0, "web");
-        amxd_trans_select_object(t, acl);
-        amxd_trans_set_bool(t, "Enable", true);
-        amxd_trans_select_object(t, amxd_object_get_child(lan, "Rule"));
-        amxd_trans_add_inst(t, 0, "r1");
-        amxd_trans_select_object(t, lan);
-        amxd_trans_set_cstring_t(t, "Name", "Lan");   // same object again: still one event, first place
-    }), amxd_status_ok) << last_error;
-    (void) web;
-    amxp_loop_run_pending();
-
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events.name(0), "dm:object-changed");
-    EXPECT_EQ(events.text(0, "path"), "Device.X.NetworkObject.1.");
-    EXPECT_EQ(events.text(0, "parameters.Name.from"), "");
-    EXPECT_EQ(events.text(0, "parameters.Name.to"), "Lan");
-    EXPECT_EQ(events.name(1), "dm:instance-removed");
-    EXPECT_EQ(events.text(1, "path"), "Device.X.PortForwardingRule.");
-    EXPECT_EQ(amxc_var_get_uint32_t(events.get(1, "index")), 1u);
-    EXPECT_EQ(events.text(1, "name"), "web");
-    EXPECT_NE(events.get(1, "parameters.Protocol"), nullptr);
-    EXPECT_EQ(events.name(2), "dm:object-changed");
-    EXPECT_EQ(events.text(2, "path"), "Device.X.AccessControl.1.");
-    EXPECT_EQ(events.name(3), "dm:instance-added");
-    EXPECT_EQ(events.text(3, "path"), "Device.X.NetworkObject.1.Rule.");
-    EXPECT_EQ(events.text(3, "object"), "Device.X.NetworkObject.lan.Rule.");
-}
-
 TEST_F(EventTest, ShortLivedObjectsSendNothing) {
     amxd_object_t* acl = add_instance(access, "a1");
     amxp_loop_run_pending();

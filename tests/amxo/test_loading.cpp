@@ -1,4 +1,4 @@
-// Loading as a whole: configuration, imports, includes, entry points, syntax errors.
+// Loading as a whole: configuration, imports, includes, syntax errors and names.
 #include <unistd.h>
 
 #include <cstdio>
@@ -55,26 +55,6 @@ TEST_F(Loading, ValuesSetFromOutsideWinWhateverTheOrder) {
     }
     EXPECT_NE(amxo_parser_set_config(parser_, deep.c_str(), &v), 0);
     EXPECT_EQ(config_text("prefix_"), "CLI_");
-}
-
-TEST_F(Loading, EntryPointsStartInLoadOrderAndStopInReverse) {
-    set_text("prefix_", "P_");
-    ASSERT_EQ(parse(R"(
-import "test-module-a.so" as "a";
-entry-point a._test_main;
-)"), 0) << message();
-    ASSERT_EQ(parse(R"(
-import "test-module-b.so" as "b";
-entry-point b._test_main;
-)"), 0) << message();
-    EXPECT_EQ(take_records(), Records{}) << "loading calls no entry point";
-
-    EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 0), 0);
-    EXPECT_EQ(take_records(), (Records{"a: main 0 prefix=P_", "b: main 0 prefix=P_"}));
-    EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 1), 0);
-    EXPECT_EQ(take_records(), (Records{"b: main 1 prefix=P_", "a: main 1 prefix=P_"}));
-    EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 9), 2) << "each failing entry point counts";
-    EXPECT_EQ(take_records().size(), 2u);
 }
 
 TEST_F(Loading, IncludesAreRelativeToTheIncludingFile) {
@@ -137,6 +117,18 @@ TEST_F(Loading, TextsKeepEscapesAndSingleQuotesKeepEverything) {
     ASSERT_EQ(parse(R"(%config { v = "x"; a = "\${v} \"${v}\"\t"; b = '${v} \d'; })"), 0) << message();
     EXPECT_EQ(config_text("a"), "${v} \"x\"\t");
     EXPECT_EQ(config_text("b"), "${v} \\d");
+}
+
+TEST_F(Loading, NamesAreChecked) {
+    EXPECT_NE(parse("%config { p = \"a.b\"; } %define { object \"${p}\" { } }"), 0);
+    EXPECT_EQ(message(), "<string>:1: invalid object name 'a.b'");
+    EXPECT_NE(parse("%define { object \"9lives\" { } }"), 0);
+    EXPECT_EQ(message(), "<string>:1: invalid object name '9lives'");
+    EXPECT_NE(parse("%define { object A { string \"\"; } }"), 0);
+    EXPECT_EQ(message(), "<string>:1: invalid parameter name ''");
+    EXPECT_NE(parse("%define { object A { string P; object P { } } }"), 0);
+    EXPECT_EQ(message(), "<string>:1: object 'P' has the name of a parameter");
+    EXPECT_EQ(dump(), "");
 }
 
 }  // namespace

@@ -94,18 +94,6 @@ void* text(const char* t) {
     return const_cast<char*>(t);
 }
 
-TEST_F(DeferTest, CallsRunInFifoOrderAndOnesDeferredDuringTheDrainRunAfterThem) {
-    amxp_loop_defer([](void*) {
-        g_log.emplace_back("1");
-        amxp_loop_defer(log_text, text("late"));
-    }, nullptr);
-    amxp_loop_defer(log_text, text("2"));
-    EXPECT_TRUE(g_log.empty());
-    EXPECT_EQ(amxp_loop_run_pending(), 3);
-    EXPECT_EQ(g_log, (Strings{"1", "2", "late"}));
-    EXPECT_EQ(amxp_loop_run_pending(), 0);
-}
-
 void defer_again(void*) {
     g_log.emplace_back("again");
     amxp_loop_defer(defer_again, nullptr);
