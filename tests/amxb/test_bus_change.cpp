@@ -1,8 +1,31 @@
-// Changing and calling through an in-process context: one transaction per call, refusals that
-// change nothing, and which context serves which path.
+// Reading and changing through an in-process context: paths that name nothing, refusals
+// that change nothing, and which context serves which path.
 #include "in_process_fixture.h"
 
+extern "C" int c_api_round_trip(void);
+
 namespace {
+
+TEST(CApi, HeadersWorkFromC) {
+    EXPECT_EQ(c_api_round_trip(), 1);
+}
+
+TEST_F(InProcessBus, PathsThatNameNothingFail) {
+    Var reply;
+    amxc_var_set(cstring_t, &reply.v, "stale");
+    EXPECT_EQ(amxb_get(ctx, "Hosts.Host.9.IPv4Address.", 0, &reply.v, 5), amxd_status_object_not_found);
+    EXPECT_EQ(amxc_var_type_of(&reply.v), AMXC_VAR_ID_NULL) << "no stale or partial result";
+    EXPECT_NE(std::string(amxb_last_error(ctx)).find("Hosts.Host.9.IPv4Address."), std::string::npos);
+    EXPECT_EQ(amxb_get(ctx, "Nowhere.", 0, &reply.v, 5), amxd_status_object_not_found);
+    EXPECT_EQ(amxb_get(ctx, "Hosts..Host", 0, &reply.v, 5), amxd_status_invalid_path);
+    EXPECT_EQ(amxb_get(ctx, "", 0, &reply.v, 5), amxd_status_invalid_path);
+    EXPECT_EQ(amxb_get(ctx, "Hosts.Host.1.%s", 0, &reply.v, 5), amxd_status_invalid_path);
+    EXPECT_NE(amxb_get(nullptr, "Hosts.", 0, &reply.v, 5), 0);
+    EXPECT_NE(amxb_get(ctx, nullptr, 0, &reply.v, 5), 0);
+
+    ASSERT_EQ(amxb_get(ctx, "Hosts.", 0, &reply.v, 5), 0);
+    EXPECT_STREQ(amxb_last_error(ctx), "") << "a success clears the last error";
+}
 
 std::string param_text(amxb_bus_ctx_t* ctx, const char* path) {
     Var reply;
@@ -13,17 +36,6 @@ std::string param_text(amxb_bus_ctx_t* ctx, const char* path) {
     std::string result = text == nullptr ? "<not text>" : text;
     free(text);
     return result;
-}
-
-TEST_F(InProcessBus, SetWritesAllValuesAndReportsThem) {
-    Var values;
-    make_table(&values.v, {{"Name", "lan"}, {"Port", "8080"}});
-    Var ret;
-    ASSERT_EQ(amxb_set(ctx, "Device.Test", &values.v, &ret.v, 5), 0) << amxb_last_error(ctx);
-    EXPECT_EQ(objects_in(&ret.v), (std::vector<std::string>{"Device.Test."}));
-    EXPECT_EQ(amxc_var_get_uint32_t(amxc_var_get_key(params_in(&ret.v, "Device.Test."), "Port", 0)), 8080u);
-    EXPECT_EQ(param_text(ctx, "Device.Test.Name"), "lan");
-    EXPECT_EQ(param_text(ctx, "Device.Test.Port"), "8080");
 }
 
 TEST_F(InProcessBus, RefusedSetChangesNothing) {
@@ -56,67 +68,6 @@ TEST_F(InProcessBus, RefusedSetChangesNothing) {
     amxc_var_set(cstring_t, &not_a_table.v, "Name=x");
     EXPECT_EQ(amxb_set(ctx, "Device.Test.", &not_a_table.v, nullptr, 5), amxd_status_invalid_arg);
     EXPECT_EQ(amxb_set(ctx, "Device.Test.", nullptr, nullptr, 5), amxd_status_invalid_arg);
-}
-
-TEST_F(InProcessBus, AddCreatesOneInstanceWithItsValues) {
-    Var values;
-    make_table(&values.v, {{"HostName", "gamma"}});
-    Var ret;
-    ASSERT_EQ(amxb_add(ctx, "Hosts.Host", 0, "gamma", &values.v, &ret.v, 5), 0) << amxb_last_error(ctx);
-    EXPECT_EQ(text_of(&ret.v, "path"), "Hosts.Host.3.");
-    EXPECT_EQ(amxc_var_get_uint32_t(amxc_var_get_key(&ret.v, "index", 0)), 3u);
-    EXPECT_EQ(text_of(&ret.v, "name"), "gamma");
-    EXPECT_EQ(param_text(ctx, "Hosts.Host.gamma.HostName"), "gamma");
-
-    ASSERT_EQ(amxb_add(ctx, "Hosts.Host.3.IPv4Address.", 7, nullptr, nullptr, &ret.v, 5), 0);
-    EXPECT_EQ(text_of(&ret.v, "path"), "Hosts.Host.3.IPv4Address.7.");
-    EXPECT_EQ(text_of(&ret.v, "name"), "7") << "an unnamed instance is named by its index";
-}
-
-TEST_F(InProcessBus, RefusedAddAddsNothing) {
-    Var ret;
-    EXPECT_EQ(amxb_add(ctx, "Hosts.Host.", 0, "alpha", nullptr, &ret.v, 5), amxd_status_duplicate);
-    EXPECT_EQ(amxb_add(ctx, "Hosts.Host.", 1, nullptr, nullptr, &ret.v, 5), amxd_status_duplicate);
-    EXPECT_EQ(amxb_add(ctx, "Device.Test.", 0, nullptr, nullptr, &ret.v, 5), amxd_status_not_a_template);
-    EXPECT_EQ(amxb_add(ctx, "Hosts.Missing.", 0, nullptr, nullptr, &ret.v, 5), amxd_status_object_not_found);
-    Var values;
-    make_table(&values.v, {{"NoSuchParameter", "1"}});
-    EXPECT_NE(amxb_add(ctx, "Hosts.Host.", 0, nullptr, &values.v, &ret.v, 5), 0);
-
-    Var hosts;
-    ASSERT_EQ(amxb_get(ctx, "Hosts.Host.", 0, &hosts.v, 5), 0);
-    EXPECT_EQ(objects_in(&hosts.v), (std::vector<std::string>{"Hosts.Host.1.", "Hosts.Host.2."}));
-}
-
-TEST_F(InProcessBus, DelRemovesExactlyOneInstance) {
-    Var ret;
-    ASSERT_EQ(amxb_del(ctx, "Hosts.Host.beta", &ret.v, 5), 0) << amxb_last_error(ctx);
-    ASSERT_EQ(amxc_var_size(&ret.v), 1u);
-    EXPECT_STREQ(amxc_var_get_const_cstring_t(amxc_var_get_first(&ret.v)), "Hosts.Host.2.");
-    Var hosts;
-    ASSERT_EQ(amxb_get(ctx, "Hosts.Host.", 0, &hosts.v, 5), 0);
-    EXPECT_EQ(objects_in(&hosts.v), (std::vector<std::string>{"Hosts.Host.1."}));
-
-    EXPECT_EQ(amxb_del(ctx, "Hosts.Host.2.", &ret.v, 5), amxd_status_object_not_found);
-    EXPECT_EQ(amxb_del(ctx, "Hosts.Host.", &ret.v, 5), amxd_status_not_instantiated);
-    EXPECT_EQ(amxb_del(ctx, "Device.Test.", &ret.v, 5), amxd_status_not_instantiated);
-}
-
-TEST_F(InProcessBus, CallReturnsTheMethodsResultAndStatus) {
-    Var args;
-    make_table(&args.v, {{"text", "hello"}});
-    Var ret;
-    ASSERT_EQ(amxb_call(ctx, "Device.Test.", "Echo", &args.v, &ret.v, 5), 0) << amxb_last_error(ctx);
-    EXPECT_EQ(text_of(&ret.v, "text"), "hello");
-
-    EXPECT_EQ(amxb_call(ctx, "Device.Test.", "Fail", nullptr, &ret.v, 5), amxd_status_invalid_value);
-    EXPECT_NE(std::string(amxb_last_error(ctx)).find("Device.Test.Fail()"), std::string::npos) << amxb_last_error(ctx);
-    EXPECT_EQ(amxb_call(ctx, "Device.Test.", "Missing", nullptr, &ret.v, 5), amxd_status_function_not_found);
-    EXPECT_EQ(amxb_call(ctx, "Device.Nothing.", "Echo", nullptr, &ret.v, 5), amxd_status_object_not_found);
-    Var list;
-    amxc_var_set_type(&list.v, AMXC_VAR_ID_LIST);
-    EXPECT_EQ(amxb_call(ctx, "Device.Test.", "Echo", &list.v, &ret.v, 5), amxd_status_invalid_arg);
-    EXPECT_EQ(amxb_call(ctx, "Device.Test.", "", nullptr, &ret.v, 5), amxd_status_invalid_arg);
 }
 
 TEST_F(InProcessBus, WhoHasPicksTheContextServingTheTopLevelObject) {

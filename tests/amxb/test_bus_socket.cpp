@@ -1,4 +1,4 @@
-// The same calls over the Unix socket, against a server in a child process.
+// Calls and subscriptions over the Unix socket, against a server in a child process.
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,59 +18,6 @@ Objects objects_in(const amxc_var_t* reply) {
 
 const amxc_var_t* params_in(const amxc_var_t* reply, const char* object_path) {
     return amxc_var_get_key(amxc_var_get_index(reply, 0, AMXC_VAR_FLAG_DEFAULT), object_path, AMXC_VAR_FLAG_DEFAULT);
-}
-
-TEST_F(SocketBus, ConnectLearnsWhatTheServerServes) {
-    EXPECT_EQ(amxb_be_who_has("Hosts.Host.3."), client);
-    EXPECT_EQ(amxb_be_who_has("Schedules."), client);
-    EXPECT_EQ(amxb_be_who_has("Devices.Device."), nullptr);
-    EXPECT_GE(amxb_get_fd(client), 0);
-}
-
-TEST_F(SocketBus, GetHasTheSameShape) {
-    Var reply;
-    ASSERT_EQ(amxb_get(client, "Hosts.Host.1.IPv4Address.", 0, &reply.v, 5), 0) << amxb_last_error(client);
-    EXPECT_EQ(objects_in(&reply.v), (Objects{"Hosts.Host.1.IPv4Address.1.", "Hosts.Host.1.IPv4Address.2."}));
-    EXPECT_EQ(text_of(params_in(&reply.v, "Hosts.Host.1.IPv4Address.1."), "IPAddress"), "192.168.1.10");
-
-    ASSERT_EQ(amxb_get(client, "Hosts.", -1, &reply.v, 5), 0);
-    EXPECT_EQ(objects_in(&reply.v).size(), 6u);
-    ASSERT_EQ(amxb_get(client, "Device.Test.", 0, &reply.v, 5), 0);
-    const amxc_var_t* test = params_in(&reply.v, "Device.Test.");
-    EXPECT_EQ(amxc_var_get_uint32_t(amxc_var_get_key(test, "Port", 0)), 80u);
-    EXPECT_EQ(amxc_var_type_of(amxc_var_get_key(test, "Enable", 0)), AMXC_VAR_ID_BOOL);
-
-    EXPECT_EQ(amxb_get(client, "Hosts.Host.9.", 0, &reply.v, 5), amxd_status_object_not_found);
-    EXPECT_NE(std::string(amxb_last_error(client)).find("Hosts.Host.9."), std::string::npos);
-    EXPECT_EQ(amxb_get(client, "Nowhere.", 0, &reply.v, 5), amxd_status_object_not_found);
-}
-
-TEST_F(SocketBus, ChangesAndTheirRefusals) {
-    Var values;
-    make_table(&values.v, {{"Name", "wan"}, {"Port", "443"}});
-    Var ret;
-    ASSERT_EQ(amxb_set(client, "Device.Test.", &values.v, &ret.v, 5), 0) << amxb_last_error(client);
-    EXPECT_EQ(text_of(params_in(&ret.v, "Device.Test."), "Name"), "wan");
-
-    make_table(&values.v, {{"Status", "x"}});
-    EXPECT_EQ(amxb_set(client, "Device.Test.", &values.v, &ret.v, 5), amxd_status_read_only);
-    EXPECT_NE(std::string(amxb_last_error(client)).find("Status"), std::string::npos) << amxb_last_error(client);
-    make_table(&values.v, {{"Port", "99999"}});
-    EXPECT_EQ(amxb_set(client, "Device.Test.", &values.v, &ret.v, 5), amxd_status_invalid_value);
-
-    make_table(&values.v, {{"HostName", "gamma"}});
-    ASSERT_EQ(amxb_add(client, "Hosts.Host.", 0, "gamma", &values.v, &ret.v, 5), 0) << amxb_last_error(client);
-    EXPECT_EQ(text_of(&ret.v, "path"), "Hosts.Host.3.");
-    EXPECT_EQ(amxc_var_get_uint32_t(amxc_var_get_key(&ret.v, "index", 0)), 3u);
-    EXPECT_EQ(amxb_add(client, "Hosts.Host.", 0, "gamma", nullptr, &ret.v, 5), amxd_status_duplicate);
-    ASSERT_EQ(amxb_del(client, "Hosts.Host.gamma.", &ret.v, 5), 0);
-    EXPECT_EQ(amxb_del(client, "Hosts.Host.gamma.", &ret.v, 5), amxd_status_object_not_found);
-
-    Var args;
-    make_table(&args.v, {{"text", "caf\xc3\xa9 \"quoted\""}});
-    ASSERT_EQ(amxb_call(client, "Device.Test.", "Echo", &args.v, &ret.v, 5), 0);
-    EXPECT_EQ(text_of(&ret.v, "text"), "caf\xc3\xa9 \"quoted\"");
-    EXPECT_EQ(amxb_call(client, "Device.Test.", "Fail", nullptr, &ret.v, 5), amxd_status_invalid_value);
 }
 
 TEST_F(SocketBus, SubscriptionsDeliverOnTheLoopAndCancelExactly) {
@@ -124,30 +71,6 @@ TEST_F(SocketBus, EventsArrivingDuringACallWaitForTheLoop) {
     EXPECT_EQ(recorder.events[0].at("parameters.Status.to"), "Inactive");
 }
 
-TEST_F(SocketBus, SubscriptionRefusals) {
-    EventRecorder recorder;
-    EXPECT_EQ(amxb_subscribe(client, "Hosts.", "notification ==", EventRecorder::record, &recorder), amxd_status_invalid_expr);
-    EXPECT_EQ(amxb_subscribe(client, "Devices.Device.", nullptr, EventRecorder::record, &recorder), amxd_status_object_not_found);
-    EXPECT_EQ(amxb_subscribe(client, "Hosts.Host.5.", nullptr, EventRecorder::record, &recorder), 0)
-        << "an object that does not exist yet";
-    EXPECT_EQ(amxb_unsubscribe(client, "Hosts.Host.5", EventRecorder::record, &recorder), 0);
-}
-
-TEST_F(SocketBus, SubscriberMayFreeTheClientDuringDelivery) {
-    EventRecorder first;
-    EventRecorder second;
-    first.on_event = [this] { amxb_free(&client); };
-    ASSERT_EQ(amxb_subscribe(client, "Hosts.", nullptr, EventRecorder::record, &first), 0);
-    ASSERT_EQ(amxb_subscribe(client, "Hosts.", nullptr, EventRecorder::record, &second), 0);
-    Var values;
-    make_table(&values.v, {{"HostName", "x"}});
-    ASSERT_EQ(amxb_set(client, "Hosts.Host.1.", &values.v, nullptr, 5), 0);
-    ASSERT_TRUE(run_loop_until([&] { return client == nullptr; }));
-    run_loop_until([] { return false; }, 100);
-    EXPECT_EQ(first.events.size(), 1u);
-    EXPECT_TRUE(second.events.empty()) << "its queued delivery died with the context";
-}
-
 TEST_F(SocketBus, ServerGoneFailsCallsWithoutHanging) {
     ASSERT_EQ(server->stop(), 0);
     Var reply;
@@ -158,22 +81,6 @@ TEST_F(SocketBus, ServerGoneFailsCallsWithoutHanging) {
     EXPECT_EQ(amxb_be_who_has("Hosts."), nullptr) << "a broken connection serves nothing";
     EXPECT_EQ(amxb_get_fd(client), -1);
     EXPECT_NE(amxb_get(client, "Hosts.", 0, &reply.v, 5), 0);
-}
-
-TEST_F(SocketBus, ManyClientsAtOnce) {
-    std::vector<amxb_bus_ctx_t*> others(8, nullptr);
-    for(amxb_bus_ctx_t*& other : others) {
-        ASSERT_EQ(amxb_connect(&other, uri.c_str()), 0);
-    }
-    for(amxb_bus_ctx_t* other : others) {
-        Var reply;
-        EXPECT_EQ(amxb_get(other, "Hosts.Host.2.", 0, &reply.v, 5), 0);
-    }
-    for(amxb_bus_ctx_t*& other : others) {
-        amxb_free(&other);
-    }
-    Var reply;
-    EXPECT_EQ(amxb_get(client, "Hosts.Host.2.", 0, &reply.v, 5), 0);
 }
 
 TEST_F(SocketBus, RequestsStayCappedWhileLargeRepliesComeInParts) {

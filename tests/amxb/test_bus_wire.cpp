@@ -99,25 +99,6 @@ TEST_F(WireFaults, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
     EXPECT_EQ(amxb_get(client, "Hosts.Host.2.", 0, &reply.v, 5), 0) << "other clients are not disturbed";
 }
 
-TEST_F(WireFaults, FramesAreReassembledAcrossWritesAndSplitWithinOne) {
-    RawClient raw(socket_path);
-    const std::string frame = frame_of(R"({"id": 1, "op": "get", "path": "Hosts.", "depth": 0})");
-    ASSERT_TRUE(raw_send(raw.fd, frame.substr(0, 2)));
-    usleep(50 * 1000);
-    ASSERT_TRUE(raw_send(raw.fd, frame.substr(2, 10)));
-    usleep(50 * 1000);
-    ASSERT_TRUE(raw_send(raw.fd, frame.substr(12)));
-    EXPECT_EQ(parse_reply(raw_read_frame(raw.fd)).id, 1);
-
-    const std::string two = frame_of(R"({"id": 2, "op": "get", "path": "Hosts.", "depth": 0})") +
-                            frame_of(R"({"id": 3, "op": "del", "path": "Hosts.Host.9."})");
-    ASSERT_TRUE(raw_send(raw.fd, two));
-    EXPECT_EQ(parse_reply(raw_read_frame(raw.fd)).id, 2);
-    const Reply third = parse_reply(raw_read_frame(raw.fd));
-    EXPECT_EQ(third.id, 3);
-    EXPECT_EQ(third.status, amxd_status_object_not_found);
-}
-
 TEST_F(WireFaults, OversizedFrameIsAnsweredThenTheConnectionCloses) {
     RawClient raw(socket_path);
     const uint32_t size = AMXB_MAX_FRAME_SIZE + 1;
@@ -253,13 +234,6 @@ protected:
     amxb_bus_ctx_t* client = nullptr;
 };
 
-TEST_F(ScriptedBus, ConnectToASocketNobodyServesTimesOut) {
-    ScriptedServer silent(path, nullptr);
-    amxb_set_default_timeout(1);
-    EXPECT_EQ(amxb_connect(&client, ("unix:" + path).c_str()), amxd_status_timeout);
-    EXPECT_EQ(client, nullptr);
-}
-
 TEST_F(ScriptedBus, GetTimesOutAndItsLateReplyIsNotTakenForTheNext) {
     ScriptedServer server(path, [](int fd) {
         answer_roots(fd);
@@ -275,31 +249,6 @@ TEST_F(ScriptedBus, GetTimesOutAndItsLateReplyIsNotTakenForTheNext) {
     EXPECT_NE(std::string(amxb_last_error(client)).find("no answer"), std::string::npos);
     ASSERT_EQ(amxb_get(client, "Hosts.", 0, &reply.v, 5), 0) << amxb_last_error(client);
     EXPECT_EQ(keys_of(amxc_var_get_first(&reply.v)), (std::vector<std::string>{"fresh."}));
-    amxb_free(&client);
-}
-
-TEST_F(ScriptedBus, EventsReadDuringACallAreDeliveredAfterItOnTheLoop) {
-    ScriptedServer server(path, [](int fd) {
-        answer_roots(fd);
-        const Request subscribe = next_request(fd);
-        answer(fd, subscribe.id, "null");
-        const Request get = next_request(fd);
-        const std::string event = R"({"sid": )" + std::to_string(subscribe.sid) +
-                                  R"(, "event": "dm:object-changed", "data": {"path": "Hosts.Host.1."}})";
-        raw_send(fd, frame_of(event) + frame_of(R"({"sid": 4242, "event": "dm:object-changed", "data": {}})"));
-        answer(fd, get.id, R"([{}])");
-        next_request(fd);
-    });
-    ASSERT_EQ(amxb_connect(&client, ("unix:" + path).c_str()), 0);
-    EventRecorder recorder;
-    ASSERT_EQ(amxb_subscribe(client, "Hosts.Host.1.", nullptr, EventRecorder::record, &recorder), 0) << amxb_last_error(client);
-    Var reply;
-    ASSERT_EQ(amxb_get(client, "Hosts.", 0, &reply.v, 5), 0);
-    EXPECT_TRUE(recorder.events.empty()) << "not from inside the call";
-    ASSERT_TRUE(run_loop_until([&] { return !recorder.events.empty(); }));
-    run_loop_until([] { return false; }, 100);
-    ASSERT_EQ(recorder.events.size(), 1u) << "an event for an unknown subscription is dropped";
-    EXPECT_EQ(recorder.events[0].path, "Hosts.Host.1.");
     amxb_free(&client);
 }
 

@@ -79,25 +79,6 @@ TEST(AllocationFailure, CopyLeavesDestinationUntouched) {
               }});
 }
 
-TEST(AllocationFailure, CastAndConvert) {
-    Var* var = nullptr;
-    Var* dest = nullptr;
-    exercise({[&] { var = new Var(amxc_test::text("a, b,c ,d")); },
-              [&] { return amxc_var_cast(var->get(), AMXC_VAR_ID_LIST); },
-              [&] { return dump(*var); },
-              [&] { delete var; }});
-    exercise({[&] {
-                  var = new Var(fill_table);
-                  dest = new Var();
-              },
-              [&] { return amxc_var_convert(dest->get(), var->get(), AMXC_VAR_ID_LIST); },
-              [&] { return dump(*var) + dump(*dest); },
-              [&] {
-                  delete var;
-                  delete dest;
-              }});
-}
-
 TEST(AllocationFailure, StoringInTables) {
     Var* table = nullptr;
     Var* data = nullptr;
@@ -133,88 +114,6 @@ TEST(AllocationFailure, StoringInTables) {
                       amxc_var_delete(&owned);
                   }
                   delete table;
-              }});
-}
-
-TEST(AllocationFailure, ReadingCopiesAndTexts) {
-    Var* table = nullptr;
-    amxc_var_t* copy = nullptr;
-    char* text = nullptr;
-    exercise({[&] { table = new Var(fill_table); },
-              [&] {
-                  copy = amxc_var_get_pathf(table->get(), AMXC_VAR_FLAG_COPY, "%s", "l");
-                  return copy != nullptr ? 0 : -1;
-              },
-              [&] { return dump(*table); },
-              [&] {
-                  amxc_var_delete(&copy);
-                  delete table;
-              }});
-    exercise({[&] { table = new Var(fill_table); },
-              [&] {
-                  text = amxc_var_get_cstring_t(amxc_var_get_key(table->get(), "l", AMXC_VAR_FLAG_DEFAULT));
-                  return text != nullptr ? 0 : -1;
-              },
-              [&] { return dump(*table); },
-              [&] {
-                  std::free(text);
-                  text = nullptr;
-                  delete table;
-              }});
-}
-
-TEST(AllocationFailure, StringsSplitAndJoin) {
-    amxc_string_t s;
-    amxc_llist_t list;
-    auto joined = [&] {
-        amxc_string_t out;
-        amxc_string_init(&out, 0);
-        amxc_string_join_llist(&out, &list, '|');
-        std::string result = amxc_string_get(&out, 0);
-        amxc_string_clean(&out);
-        return result + "/" + amxc_string_get(&s, 0);
-    };
-    auto setup = [&] {
-        amxc_string_init(&s, 0);
-        amxc_string_set(&s, "x");
-        amxc_llist_init(&list);
-        amxc_string_t* first = nullptr;
-        amxc_string_new(&first, 0);
-        amxc_string_set(first, "a first item long enough to make the joined text grow");
-        amxc_llist_append(&list, &first->it);
-    };
-    auto teardown = [&] {
-        amxc_llist_clean(&list, amxc_string_list_it_free);
-        amxc_string_clean(&s);
-    };
-    exercise({[&] {
-                  setup();
-                  amxc_string_set(&s, "a, b,,c");
-              },
-              [&] { return amxc_string_split_to_llist(&s, &list, ','); }, joined, teardown});
-    exercise({setup, [&] { return amxc_string_join_llist(&s, &list, ','); }, joined, teardown});
-    std::string wide(5000, 'w');
-    exercise({setup, [&] { return amxc_string_appendf(&s, "%s-%d", wide.c_str(), 7); }, joined, teardown});
-}
-
-TEST(AllocationFailure, HtableGrowthFailureIsTolerated) {
-    amxc_htable_t ht;
-    amxc_htable_it_t items[7];
-    amxc_htable_it_t extra;
-    exercise({[&] {
-                  amxc_htable_init(&ht, 0);
-                  amxc_htable_it_init(&extra);
-                  for(int i = 0; i < 6; ++i) {  // the next insert crosses the load limit
-                      amxc_htable_it_init(&items[i]);
-                      amxc_htable_insert(&ht, std::to_string(i).c_str(), &items[i]);
-                  }
-              },
-              [&] { return amxc_htable_insert(&ht, "new", &extra); },
-              [&] { return std::to_string(amxc_htable_size(&ht)); },
-              [&] {
-                  EXPECT_EQ(amxc_htable_size(&ht), extra.ht != nullptr ? 7U : 6U);
-                  amxc_htable_clean(&ht, nullptr);
-                  amxc_htable_it_clean(&extra, nullptr);
               }});
 }
 

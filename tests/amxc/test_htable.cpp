@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -105,56 +104,6 @@ TEST_F(HtableTest, TakeAndReinsertUnderAnotherKeyGoesToTheEnd) {
     ASSERT_EQ(amxc_htable_insert(&ht, "k4", amxc_htable_get(&ht, "k0")), 0);
     EXPECT_EQ(keys_in_order(&ht), (std::vector<std::string>{"k2", "k3", "k9", "k4"}));
     EXPECT_EQ(amxc_htable_size(&ht), 4U);
-}
-
-TEST_F(HtableTest, ReplaceKeepsKeyAndPosition) {
-    insert("a", 1);
-    Entry* b = insert("b", 2);
-    insert("c", 3);
-    Entry* fresh = new_entry(20);
-    ASSERT_EQ(amxc_htable_it_replace(&b->hit, &fresh->hit), 0);
-    EXPECT_EQ(keys_in_order(&ht), (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(entry_of(amxc_htable_get(&ht, "b")), fresh);
-    EXPECT_EQ(b->hit.ht, nullptr);
-    EXPECT_EQ(b->hit.key, nullptr);
-    EXPECT_EQ(amxc_htable_size(&ht), 3U);
-    EXPECT_NE(amxc_htable_it_replace(&b->hit, &fresh->hit), 0);  // b is not linked
-    delete b;
-}
-
-TEST_F(HtableTest, ForEachToleratesTakingTheCurrentItem) {
-    for(int i = 0; i < 6; ++i) {
-        insert(numbered("k", i), i);
-    }
-    amxc_htable_for_each(it, &ht) {
-        if(entry_of(it)->value % 2 == 1) {
-            amxc_htable_it_clean(it, delete_entry);
-        }
-    }
-    EXPECT_EQ(keys_in_order(&ht), (std::vector<std::string>{"k0", "k2", "k4"}));
-    for(const char* key : {"k0", "k2", "k4"}) {
-        EXPECT_TRUE(amxc_htable_contains(&ht, key));
-    }
-}
-
-TEST(Htable, NewDeleteAndNullArguments) {
-    amxc_htable_t* ht = nullptr;
-    ASSERT_EQ(amxc_htable_new(&ht, 100), 0);
-    EXPECT_GE(ht->capacity, 100U);
-    auto entry = std::make_unique<Entry>();
-    amxc_htable_it_init(&entry->hit);
-    ASSERT_EQ(amxc_htable_insert(ht, "", &entry->hit), 0);  // the empty key is a key
-    EXPECT_EQ(amxc_htable_get(ht, ""), &entry->hit);
-    amxc_htable_delete(&ht, nullptr);
-    EXPECT_EQ(ht, nullptr);
-    EXPECT_EQ(entry->hit.ht, nullptr);
-    amxc_htable_it_clean(&entry->hit, nullptr);
-
-    EXPECT_NE(amxc_htable_new(nullptr, 0), 0);
-    EXPECT_EQ(amxc_htable_get(nullptr, "a"), nullptr);
-    EXPECT_EQ(amxc_htable_get_first(nullptr), nullptr);
-    EXPECT_EQ(amxc_htable_size(nullptr), 0U);
-    amxc_htable_clean(nullptr, nullptr);
 }
 
 }  // namespace

@@ -72,35 +72,6 @@ TEST_F(LlistTest, LinkingKeepsBothDirectionsConsistent) {
     EXPECT_EQ(amxc_llist_get_at(&list, 5), nullptr);
 }
 
-TEST_F(LlistTest, AppendingALinkedItemMovesIt) {
-    fill();
-    amxc_llist_append(&other, &items[2].it);
-    amxc_llist_append(&list, &items[0].it);  // within the same list
-    EXPECT_EQ(values(&list), (std::vector<int>{1, 3, 4, 0}));
-    EXPECT_EQ(values_backwards(&list), (std::vector<int>{0, 4, 3, 1}));
-    EXPECT_EQ(values(&other), (std::vector<int>{2}));
-    EXPECT_EQ(items[2].it.llist, &other);
-}
-
-TEST_F(LlistTest, TakeAndRefusals) {
-    fill();
-    amxc_llist_it_take(&items[0].it);
-    amxc_llist_it_take(&items[4].it);
-    amxc_llist_it_take(&items[4].it);  // not in a list any more: harmless
-    EXPECT_EQ(values(&list), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(item_of(amxc_llist_take_first(&list))->value, 1);
-    EXPECT_EQ(item_of(amxc_llist_take_last(&list))->value, 3);
-    EXPECT_FALSE(amxc_llist_it_is_in_list(&items[1].it));
-
-    // A reference that is not in a list, or itself, is refused untouched.
-    EXPECT_NE(amxc_llist_it_insert_before(&items[0].it, &items[1].it), 0);
-    EXPECT_NE(amxc_llist_it_insert_after(&items[2].it, &items[2].it), 0);
-    EXPECT_EQ(values(&list), (std::vector<int>{2}));
-    EXPECT_NE(amxc_llist_append(nullptr, &items[0].it), 0);
-    EXPECT_EQ(amxc_llist_it_get_next(nullptr), nullptr);
-    EXPECT_TRUE(amxc_llist_is_empty(nullptr));
-}
-
 TEST_F(LlistTest, ForEachSurvivesRemovalOfTheCurrentItem) {
     fill();
     amxc_llist_for_each(it, &list) {
@@ -110,20 +81,6 @@ TEST_F(LlistTest, ForEachSurvivesRemovalOfTheCurrentItem) {
     }
     EXPECT_EQ(values(&list), (std::vector<int>{1, 3}));
     EXPECT_EQ(values(&other), (std::vector<int>{0, 2, 4}));
-}
-
-void count_and_check_unlinked(amxc_llist_it_t* it) {
-    EXPECT_FALSE(amxc_llist_it_is_in_list(it));
-    item_of(it)->value = -1;
-}
-
-TEST_F(LlistTest, CleanUnlinksBeforeCallingBack) {
-    fill();
-    amxc_llist_clean(&list, count_and_check_unlinked);
-    EXPECT_TRUE(amxc_llist_is_empty(&list));
-    for(const Item& item : items) {
-        EXPECT_EQ(item.value, -1);
-    }
 }
 
 int by_value(amxc_llist_it_t* a, amxc_llist_it_t* b) {

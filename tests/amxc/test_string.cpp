@@ -1,10 +1,10 @@
 #include <amxc/amxc_string.h>
+#include <amxc/amxc_string_split.h>
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -15,16 +15,6 @@ protected:
     std::string text() const { return amxc_string_get(&s, 0); }
     amxc_string_t s;
 };
-
-TEST_F(StringTest, EmptyStringReadsAsEmptyText) {
-    EXPECT_STREQ(amxc_string_get(&s, 0), "");
-    EXPECT_EQ(amxc_string_get(&s, 1), nullptr);
-    EXPECT_TRUE(amxc_string_is_empty(&s));
-    char* taken = amxc_string_take_buffer(&s);
-    ASSERT_NE(taken, nullptr);
-    EXPECT_STREQ(taken, "");
-    std::free(taken);
-}
 
 TEST_F(StringTest, FormattingGrowsPastAnyInternalBuffer) {
     std::string expected;
@@ -57,13 +47,6 @@ TEST_F(StringTest, OwnTextAsArgumentIsSafe) {
     EXPECT_EQ(text(), "<world>");
 }
 
-TEST_F(StringTest, AppendStopsAtLengthOrNul) {
-    ASSERT_EQ(amxc_string_append(&s, "abcdef", 3), 0);
-    ASSERT_EQ(amxc_string_append(&s, "xy\0zz", 5), 0);
-    EXPECT_EQ(text(), "abcxy");
-    EXPECT_EQ(amxc_string_text_length(&s), 5U);
-}
-
 int is_dash(int c) {
     return c == '-';
 }
@@ -85,40 +68,35 @@ TEST_F(StringTest, Trim) {
     EXPECT_EQ(text(), "\xe9t\xe9");
 }
 
-TEST_F(StringTest, Search) {
-    ASSERT_EQ(amxc_string_set(&s, "a.b.c"), 0);
-    EXPECT_EQ(amxc_string_search(&s, ".", 0), 1);
-    EXPECT_EQ(amxc_string_search(&s, ".", 2), 3);
-    EXPECT_EQ(amxc_string_search(&s, ".", 4), -1);
-    EXPECT_EQ(amxc_string_search(&s, "", 5), 5);
-    EXPECT_EQ(amxc_string_search(&s, "c", 6), -1);
-    EXPECT_EQ(amxc_string_search(&s, nullptr, 0), -1);
+std::vector<std::string> split(const char* text, char separator = ',') {
+    amxc_string_t s;
+    amxc_string_init(&s, 0);
+    amxc_string_set(&s, text);
+    amxc_llist_t list;
+    amxc_llist_init(&list);
+    EXPECT_EQ(amxc_string_split_to_llist(&s, &list, separator), 0);
+    std::vector<std::string> pieces;
+    amxc_llist_iterate(it, &list) {
+        pieces.emplace_back(amxc_string_get(amxc_string_from_llist_it(it), 0));
+    }
+    amxc_llist_clean(&list, amxc_string_list_it_free);
+    amxc_string_clean(&s);
+    return pieces;
 }
 
-TEST_F(StringTest, ResetKeepsBufferTakeGivesItAway) {
-    ASSERT_EQ(amxc_string_set(&s, "keep"), 0);
-    size_t allocated = s.length;
-    amxc_string_reset(&s);
-    EXPECT_TRUE(amxc_string_is_empty(&s));
-    EXPECT_EQ(s.length, allocated);
-    ASSERT_EQ(amxc_string_set(&s, "mine"), 0);
-    char* taken = amxc_string_take_buffer(&s);
-    EXPECT_STREQ(taken, "mine");
-    std::free(taken);
-    EXPECT_STREQ(amxc_string_get(&s, 0), "");
-}
+using Pieces = std::vector<std::string>;
 
-TEST(String, NullArgumentsAreRefused) {
-    amxc_string_t* s = nullptr;
-    ASSERT_EQ(amxc_string_new(&s, 10), 0);
-    EXPECT_NE(amxc_string_set(s, nullptr), 0);
-    EXPECT_NE(amxc_string_append(s, nullptr, 1), 0);
-    EXPECT_NE(amxc_string_setf(nullptr, "%d", 1), 0);
-    EXPECT_EQ(amxc_string_get(nullptr, 0), nullptr);
-    EXPECT_EQ(amxc_string_take_buffer(nullptr), nullptr);
-    amxc_string_delete(&s);
-    EXPECT_EQ(s, nullptr);
-    amxc_string_delete(&s);
+TEST(StringSplit, Pieces) {
+    EXPECT_EQ(split(""), Pieces{});
+    EXPECT_EQ(split("  \t"), Pieces{});
+    EXPECT_EQ(split("a"), Pieces{"a"});
+    EXPECT_EQ(split(" a , b ,c "), (Pieces{"a", "b", "c"}));
+    EXPECT_EQ(split("a,,b"), (Pieces{"a", "", "b"}));
+    EXPECT_EQ(split("a,"), (Pieces{"a", ""}));
+    EXPECT_EQ(split(",a"), (Pieces{"", "a"}));
+    EXPECT_EQ(split(","), (Pieces{"", ""}));
+    EXPECT_EQ(split("a b;c", ';'), (Pieces{"a b", "c"}));
+    EXPECT_EQ(split("x  y", ' '), (Pieces{"x", "", "y"}));
 }
 
 }  // namespace

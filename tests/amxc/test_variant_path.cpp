@@ -50,19 +50,4 @@ TEST_F(PathTest, MissingOrMalformedComponentsFindNothing) {
     EXPECT_EQ(amxc_var_get_path(tree.get(), nullptr, AMXC_VAR_FLAG_DEFAULT), nullptr);
 }
 
-TEST_F(PathTest, CopyIsOwnedAndFormattedPathsWork) {
-    amxc_var_t* copy = amxc_var_get_pathf(tree.get(), AMXC_VAR_FLAG_COPY, "%d.Device.%sSettings.", 0, "Network");
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(amxc_var_get_parent(copy), nullptr);
-    amxc_var_t* name = amxc_var_get_key(copy, "Name", AMXC_VAR_FLAG_DEFAULT);
-    amxc_var_delete(&name);
-    EXPECT_EQ(at("0.Device.NetworkSettings.Name"), "'ns'");
-    amxc_var_delete(&copy);
-
-    amxc_var_t* borrowed = amxc_var_get_pathf(tree.get(), AMXC_VAR_FLAG_DEFAULT, "0.Device.%s.Rules.%d",
-                                              "NetworkSettings", 0);
-    EXPECT_EQ(dump(borrowed), "'r0'");
-    EXPECT_EQ(amxc_var_get_pathf(tree.get(), AMXC_VAR_FLAG_COPY, "%s", "nothing"), nullptr);
-}
-
 }  // namespace

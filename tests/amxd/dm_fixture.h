@@ -165,7 +165,6 @@ public:
     const amxc_var_t* get(std::size_t i, const char* path) const {
         return amxc_var_get_path(events_.at(i), path, AMXC_VAR_FLAG_DEFAULT);
     }
-    void disconnect() { amxp_slot_disconnect_with_priv(mngr_, &EventLog::slot, this); }
 
 private:
     static void slot(const char* const sig_name, const amxc_var_t* const data, void* const priv) {

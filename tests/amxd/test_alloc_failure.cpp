@@ -127,33 +127,3 @@ TEST_F(AllocFailureTest, ApplyFailsCleanlyAtEveryAllocation) {
     EXPECT_EQ(events.name(2), "dm:instance-added");
     EXPECT_EQ(text_of(amxd_dm_findf(dm, "Device.X.PortForwardingRule.ssh."), "Protocol"), "6,17");
 }
-
-TEST_F(AllocFailureTest, BuildingAndReadingFailCleanly) {
-    for(long budget = 0; budget < 200; ++budget) {
-        amxd_object_t* object = nullptr;
-        amxd_param_t* param = nullptr;
-        allocations_left = budget;
-        amxd_status_t created = amxd_object_new(&object, amxd_object_singleton, "Extra");
-        amxd_status_t param_created = amxd_param_new(&param, "Value", AMXC_VAR_ID_UINT32);
-        amxd_status_t param_added = param == nullptr ? amxd_status_invalid_arg : amxd_object_add_param(object, param);
-        amxd_status_t added = object == nullptr ? amxd_status_invalid_arg : amxd_object_add_object(x, object);
-        amxd_object_t* found = amxd_dm_findf(dm, "Device.X.Extra.");
-        char* path = amxd_object_get_path(object, AMXD_OBJECT_INDEXED);
-        allocations_left = -1;
-
-        EXPECT_TRUE((created == amxd_status_ok) == (object != nullptr));
-        EXPECT_TRUE((param_created == amxd_status_ok) == (param != nullptr));
-        if(param_added != amxd_status_ok) {
-            amxd_param_delete(&param);   // still ours
-        }
-        if(added == amxd_status_ok) {
-            EXPECT_TRUE((found == object) || (found == nullptr));
-            if(path != nullptr) {
-                EXPECT_STREQ(path, "Device.X.Extra");
-            }
-        }
-        free(path);
-        amxd_object_delete(&object);   // detached or attached, it goes
-        EXPECT_EQ(amxd_object_get_child(x, "Extra"), nullptr);
-    }
-}

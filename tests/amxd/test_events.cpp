@@ -41,67 +41,6 @@ TEST_F(EventTest, ChangedEventCarriesOnlyParametersThatChanged) {
     EXPECT_EQ(events.size(), 1u);
 }
 
-TEST_F(EventTest, InstanceAddedCarriesIndexNameAndFinalParameters) {
-    EventLog events(dm);
-    add_instance(access, "guest", {{"Enable", "true"}, {"NetworkGroupRef", "Device.X.NetworkObject.1."}});
-    add_instance(access, nullptr);
-    amxp_loop_run_pending();
-
-    ASSERT_EQ(events.size(), 2u) << "no separate change event for a new instance";
-    EXPECT_EQ(events.name(0), "dm:instance-added");
-    EXPECT_EQ(events.text(0, "path"), "Device.X.AccessControl.");
-    EXPECT_EQ(events.text(0, "object"), "Device.X.AccessControl.");
-    EXPECT_EQ(amxc_var_get_uint32_t(events.get(0, "index")), 1u);
-    EXPECT_EQ(events.text(0, "name"), "guest");
-    EXPECT_EQ(events.text(0, "parameters.Enable"), "true");
-    EXPECT_EQ(events.text(0, "parameters.Alias"), "guest");
-    EXPECT_EQ(events.text(0, "parameters.Status"), "Inactive");
-    EXPECT_EQ(events.text(0, "parameters.NetworkGroupRef"), "Device.X.NetworkObject.1.");
-    EXPECT_EQ(amxd_dm_signal_get_object(dm, events.at(0)), access);
-    EXPECT_EQ(amxc_var_get_uint32_t(events.get(1, "index")), 2u);
-    EXPECT_EQ(events.text(1, "name"), "");
-    // The handlers' way to the new instance.
-    EXPECT_EQ(amxd_dm_findf(dm, "%s.%d.", events.text(1, "path").c_str(), 2), amxd_dm_findf(dm, "Device.X.AccessControl.2"));
-}
-
-TEST_F(EventTest, EventsFollowTheOrderOfTheOperations) {
-    amxd_object_t* web = add_instance(pfr, "web");
-    amxd_object_t* acl = add_instance(access, "a1");
-    amxd_object_t* lan = add_instance(netobj, "lan");
-    amxp_loop_run_pending();
-    EventLog events(dm);
-    ASSERT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, lan);
-        amxd_trans_set_cstring_t(t, "Name", "LAN");
-        amxd_trans_select_object(t, pfr);
-        amxd_trans_del_inst(t, 0, "web");
-        amxd_trans_select_object(t, acl);
-        amxd_trans_set_bool(t, "Enable", true);
-        amxd_trans_select_object(t, amxd_object_get_child(lan, "Rule"));
-        amxd_trans_add_inst(t, 0, "r1");
-        amxd_trans_select_object(t, lan);
-        amxd_trans_set_cstring_t(t, "Name", "Lan");   // same object again: still one event, first place
-    }), amxd_status_ok) << last_error;
-    (void) web;
-    amxp_loop_run_pending();
-
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events.name(0), "dm:object-changed");
-    EXPECT_EQ(events.text(0, "path"), "Device.X.NetworkObject.1.");
-    EXPECT_EQ(events.text(0, "parameters.Name.from"), "");
-    EXPECT_EQ(events.text(0, "parameters.Name.to"), "Lan");
-    EXPECT_EQ(events.name(1), "dm:instance-removed");
-    EXPECT_EQ(events.text(1, "path"), "Device.X.PortForwardingRule.");
-    EXPECT_EQ(amxc_var_get_uint32_t(events.get(1, "index")), 1u);
-    EXPECT_EQ(events.text(1, "name"), "web");
-    EXPECT_NE(events.get(1, "parameters.Protocol"), nullptr);
-    EXPECT_EQ(events.name(2), "dm:object-changed");
-    EXPECT_EQ(events.text(2, "path"), "Device.X.AccessControl.1.");
-    EXPECT_EQ(events.name(3), "dm:instance-added");
-    EXPECT_EQ(events.text(3, "path"), "Device.X.NetworkObject.1.Rule.");
-    EXPECT_EQ(events.text(3, "object"), "Device.X.NetworkObject.lan.Rule.");
-}
-
 TEST_F(EventTest, ShortLivedObjectsSendNothing) {
     amxd_object_t* acl = add_instance(access, "a1");
     amxp_loop_run_pending();
@@ -123,61 +62,6 @@ TEST_F(EventTest, ShortLivedObjectsSendNothing) {
     EXPECT_EQ(events.text(0, "name"), "a1");
     EXPECT_EQ(events.text(0, "parameters.Enable"), "true");
     EXPECT_EQ(amxd_dm_signal_get_object(dm, events.at(0)), access);
-}
-
-TEST_F(EventTest, FailedTransactionsSendNothing) {
-    amxd_object_t* acl = add_instance(access, nullptr);
-    amxp_loop_run_pending();
-    EventLog events(dm);
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, acl);
-        amxd_trans_set_bool(t, "Enable", true);
-        amxd_trans_set_cstring_t(t, "Status", "Error");
-    }), amxd_status_read_only);
-    amxp_loop_run_pending();
-    EXPECT_EQ(events.size(), 0u);
-}
-
-TEST_F(EventTest, EventsOfSeveralTransactionsKeepTheirOrder) {
-    amxd_object_t* acl = add_instance(access, nullptr);
-    amxp_loop_run_pending();
-    EventLog events(dm);
-    for(const char* value : {"true", "false", "true"}) {
-        ASSERT_EQ(apply([&](amxd_trans_t* t) {
-            amxd_trans_select_object(t, acl);
-            amxd_trans_set_cstring_t(t, "Enable", value);
-        }), amxd_status_ok);
-    }
-    add_instance(access, nullptr);
-    amxp_loop_run_pending();
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events.text(0, "parameters.Enable.to"), "true");
-    EXPECT_EQ(events.text(1, "parameters.Enable.to"), "false");
-    EXPECT_EQ(events.text(2, "parameters.Enable.to"), "true");
-    EXPECT_EQ(events.name(3), "dm:instance-added");
-}
-
-TEST_F(EventTest, SignalObjectOfMissingOrStalePaths) {
-    amxc_var_t data;
-    amxc_var_init(&data);
-    EXPECT_EQ(amxd_dm_signal_get_object(dm, &data), nullptr);
-    amxc_var_set_type(&data, AMXC_VAR_ID_HTABLE);
-    EXPECT_EQ(amxd_dm_signal_get_object(dm, &data), nullptr);
-    amxc_var_add_key(uint32_t, &data, "path", 5);
-    EXPECT_EQ(amxd_dm_signal_get_object(dm, &data), nullptr);
-    amxc_var_add_key(cstring_t, &data, "path", "Device.X.AccessControl.9.");
-    EXPECT_EQ(amxd_dm_signal_get_object(dm, &data), nullptr);
-    EXPECT_EQ(amxd_dm_signal_get_object(dm, nullptr), nullptr);
-    amxc_var_clean(&data);
-}
-
-TEST_F(EventTest, DeletingTheDataModelDropsQueuedEvents) {
-    EventLog events(dm);
-    add_instance(access, nullptr);
-    add_instance(access, nullptr);
-    amxd_dm_delete(&dm);
-    EXPECT_EQ(amxp_loop_run_pending(), 0);
-    EXPECT_EQ(events.size(), 0u);
 }
 
 namespace {

@@ -51,25 +51,6 @@ TEST_F(TransTest, FailureOnTheThirdOperationUndoesTheFirstTwo) {
     EXPECT_EQ(events.name(1), "dm:instance-added");
 }
 
-TEST_F(TransTest, FailedObjectValidationUndoesEverything) {
-    auto refuse = [](amxd_object_t*, amxd_param_t*, amxd_action_t, const amxc_var_t* const, amxc_var_t* const,
-                     void*) { return amxd_status_invalid_value; };
-    amxd_object_t* lan = add_instance(netobj, "lan", {{"Name", "lan"}});
-    amxd_object_t* rules = amxd_object_get_child(lan, "Rule");
-    add_instance(rules, "r1");
-    amxd_object_add_action_cb(rules, action_object_validate, refuse, nullptr);   // for later rules only
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, lan);
-        amxd_trans_set_cstring_t(t, "Name", "LAN");
-        amxd_trans_select_object(t, rules);
-        amxd_trans_del_inst(t, 0, "r1");
-        amxd_trans_add_inst(t, 0, "r2");
-    }), amxd_status_invalid_value);
-    EXPECT_EQ(text_of(lan, "Name"), "lan");
-    EXPECT_NE(amxd_dm_findf(dm, "Device.X.NetworkObject.lan.Rule.r1"), nullptr);
-    EXPECT_EQ(amxd_dm_findf(dm, "Device.X.NetworkObject.lan.Rule.r2"), nullptr);
-}
-
 TEST_F(TransTest, PathsResolveAtApplyTime) {
     // The second selection names the instance the first operation adds.
     ASSERT_EQ(apply([&](amxd_trans_t* t) {
@@ -123,89 +104,6 @@ TEST_F(TransTest, RefusalsNameWhatWentWrong) {
         EXPECT_EQ(apply(c.build), c.status);
         EXPECT_EQ(last_error, c.error);
     }
-}
-
-TEST_F(TransTest, RecordingChecksItsArguments) {
-    amxd_trans_t trans;
-    ASSERT_EQ(amxd_trans_init(&trans), amxd_status_ok);
-    EXPECT_EQ(amxd_trans_set_param(&trans, "Enable", nullptr), amxd_status_invalid_arg);
-    EXPECT_EQ(amxd_trans_set_cstring_t(&trans, "Alias", nullptr), amxd_status_invalid_arg);
-    EXPECT_EQ(amxd_trans_set_bool(&trans, "", true), amxd_status_invalid_arg);
-    EXPECT_EQ(amxd_trans_del_inst(&trans, 0, ""), amxd_status_invalid_arg);
-    amxd_object_t* detached = nullptr;
-    amxd_object_new(&detached, amxd_object_singleton, "D");
-    EXPECT_EQ(amxd_trans_select_object(&trans, detached), amxd_status_invalid_arg);
-    amxd_object_delete(&detached);
-    EXPECT_EQ(amxd_trans_set_attr(&trans, static_cast<amxd_tattr_id_t>(9), true), amxd_status_invalid_arg);
-    // Nothing was recorded: applying changes nothing and succeeds.
-    EXPECT_EQ(amxd_trans_apply(&trans, dm), amxd_status_ok);
-    EXPECT_EQ(amxd_trans_get_added_path(&trans), nullptr);
-    EXPECT_STREQ(amxd_trans_get_error(&trans), "");
-    amxd_trans_clean(&trans);
-    amxd_trans_clean(&trans);   // twice is harmless
-    EXPECT_STREQ(amxd_trans_get_error(nullptr), "");
-    EXPECT_EQ(amxd_trans_apply(nullptr, dm), amxd_status_invalid_arg);
-}
-
-TEST_F(TransTest, AppliesOnlyOnce) {
-    amxd_trans_t* trans = nullptr;
-    ASSERT_EQ(amxd_trans_new(&trans), amxd_status_ok);
-    amxd_trans_select_object(trans, access);
-    amxd_trans_add_inst(trans, 0, nullptr);
-    EXPECT_EQ(amxd_trans_apply(trans, dm), amxd_status_ok);
-    EXPECT_STREQ(amxd_trans_get_added_path(trans), "Device.X.AccessControl.1.");
-    EXPECT_EQ(amxd_trans_apply(trans, dm), amxd_status_invalid_action);
-    EXPECT_EQ(trans->status, amxd_status_invalid_action);
-    EXPECT_EQ(amxd_object_get_instance_count(access), 1u);
-    amxd_trans_delete(&trans);
-    EXPECT_EQ(trans, nullptr);
-}
-
-TEST_F(TransTest, SelectionOfAnotherDataModelIsRefused) {
-    amxd_dm_t* other = nullptr;
-    ASSERT_EQ(amxd_dm_new(&other), amxd_status_ok);
-    amxd_object_t* device = add_object(amxd_dm_get_root(other), amxd_object_singleton, "Device");
-    amxd_object_t* ox = add_object(device, amxd_object_singleton, "X");
-    add_param(ox, "Enable", AMXC_VAR_ID_BOOL);
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, ox);
-        amxd_trans_set_bool(t, "Enable", true);
-    }), amxd_status_invalid_arg);
-    amxd_dm_delete(&other);
-}
-
-namespace {
-struct Chain {
-    amxd_dm_t* dm;
-    int applied = 0;
-    amxd_status_t status = amxd_status_unknown_error;
-};
-
-// A handler may apply a transaction of its own: handlers run after the apply finished.
-void enable_on_add(const char* const, const amxc_var_t* const data, void* const priv) {
-    auto* chain = static_cast<Chain*>(priv);
-    amxd_trans_t trans;
-    amxd_trans_init(&trans);
-    amxd_trans_select_pathf(&trans, "%s%u.",
-                            amxc_var_get_const_cstring_t(amxc_var_get_key(data, "path", AMXC_VAR_FLAG_DEFAULT)),
-                            amxc_var_get_uint32_t(amxc_var_get_key(data, "index", AMXC_VAR_FLAG_DEFAULT)));
-    amxd_trans_set_attr(&trans, amxd_tattr_change_ro, true);
-    amxd_trans_set_cstring_t(&trans, "Status", "Active");
-    chain->status = amxd_trans_apply(&trans, chain->dm);
-    chain->applied++;
-    amxd_trans_clean(&trans);
-}
-} // namespace
-
-TEST_F(TransTest, EventHandlersMayApplyTransactions) {
-    Chain chain{dm};
-    ASSERT_EQ(amxp_slot_connect(amxd_dm_get_sigmngr(dm), "dm:instance-added", nullptr, enable_on_add, &chain), 0);
-    amxd_object_t* acl = add_instance(access, nullptr);
-    EXPECT_EQ(chain.applied, 0) << "events wait for the loop";
-    amxp_loop_run_pending();
-    EXPECT_EQ(chain.applied, 1);
-    EXPECT_EQ(chain.status, amxd_status_ok);
-    EXPECT_EQ(text_of(acl, "Status"), "Active");
 }
 
 namespace {

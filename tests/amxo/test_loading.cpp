@@ -1,5 +1,4 @@
-// Loading as a whole: configuration, imports, includes, entry points and the C interface's
-// handling of bad arguments.
+// Loading as a whole: configuration, imports, includes, syntax errors and names.
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,36 +29,6 @@ protected:
     }
 };
 
-TEST_F(Loading, ConfigurationHoldsEveryKindOfValue) {
-    ASSERT_EQ(parse(R"(
-%config {
-    prefix_ = "";
-    count = 3;
-    negative = -7;
-    on = true;
-    ports = [80, "443", [1]];
-    firewall = { backend = "memory"; limits = { rules = 10; }; };
-})"), 0) << message();
-    EXPECT_EQ(config_text("prefix_"), "");
-    EXPECT_EQ(amxc_var_get_int32_t(amxo_parser_get_config(parser_, "count")), 3);
-    EXPECT_EQ(amxc_var_get_int32_t(amxo_parser_get_config(parser_, "negative")), -7);
-    EXPECT_TRUE(amxc_var_get_bool(amxo_parser_get_config(parser_, "on")));
-    EXPECT_EQ(amxc_var_size(amxo_parser_get_config(parser_, "ports")), 3u);
-    EXPECT_EQ(config_text("ports.1"), "443");
-    EXPECT_EQ(config_text("firewall.backend"), "memory");
-    EXPECT_EQ(amxc_var_get_int32_t(amxo_parser_get_config(parser_, "firewall.limits.rules")), 10);
-    EXPECT_EQ(amxo_parser_get_config(parser_, "firewall.nothing"), nullptr);
-    EXPECT_EQ(amxc_var_type_of(amxo_parser_get_config(parser_, "")), AMXC_VAR_ID_HTABLE);
-}
-
-TEST_F(Loading, LaterSectionsMergeTablesAndReplaceValues) {
-    ASSERT_EQ(parse("%config { firewall = { backend = \"memory\"; trace = 1; }; name = \"one\"; }"), 0) << message();
-    ASSERT_EQ(parse("%config { firewall = { trace = 2; }; name = \"two\"; }"), 0) << message();
-    EXPECT_EQ(config_text("firewall.backend"), "memory");
-    EXPECT_EQ(config_text("firewall.trace"), "2");
-    EXPECT_EQ(config_text("name"), "two");
-}
-
 TEST_F(Loading, ValuesSetFromOutsideWinWhateverTheOrder) {
     set_text("prefix_", "CLI_");
     set_text("firewall.backend", "nftables");
@@ -86,69 +55,6 @@ TEST_F(Loading, ValuesSetFromOutsideWinWhateverTheOrder) {
     }
     EXPECT_NE(amxo_parser_set_config(parser_, deep.c_str(), &v), 0);
     EXPECT_EQ(config_text("prefix_"), "CLI_");
-}
-
-TEST_F(Loading, EntryPointsStartInLoadOrderAndStopInReverse) {
-    set_text("prefix_", "P_");
-    ASSERT_EQ(parse(R"(
-import "test-module-a.so" as "a";
-entry-point a._test_main;
-)"), 0) << message();
-    ASSERT_EQ(parse(R"(
-import "test-module-b.so" as "b";
-entry-point b._test_main;
-)"), 0) << message();
-    EXPECT_EQ(take_records(), Records{}) << "loading calls no entry point";
-
-    EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 0), 0);
-    EXPECT_EQ(take_records(), (Records{"a: main 0 prefix=P_", "b: main 0 prefix=P_"}));
-    EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 1), 0);
-    EXPECT_EQ(take_records(), (Records{"b: main 1 prefix=P_", "a: main 1 prefix=P_"}));
-    EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 9), 2) << "each failing entry point counts";
-    EXPECT_EQ(take_records().size(), 2u);
-}
-
-TEST_F(Loading, UnqualifiedEntryPointsComeFromTheFirstModuleDefiningThem) {
-    ASSERT_EQ(parse(R"(
-import "test-module-b.so";
-import "test-module-a.so";
-entry-point _test_main;
-)"), 0) << message();
-    EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 0), 0);
-    EXPECT_EQ(take_records(), (Records{"b: main 0 prefix=(none)"}));
-}
-
-TEST_F(Loading, ImportsAreFoundBesideTheDefinitionFile) {
-    char dir[] = "/tmp/amxo-import-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string folder = dir;
-    const std::string module = folder + "/mod.so";
-    ASSERT_EQ(symlink((std::string(AMXO_TEST_MODULES) + "/test-module-a.so").c_str(), module.c_str()), 0);
-    const std::string def = folder + "/here.def";
-    FILE* f = std::fopen(def.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("import \"mod.so\" as \"m\";\nentry-point m._test_main;\n", f);
-    std::fclose(f);
-
-    amxo_parser_t* bare = nullptr;
-    ASSERT_EQ(amxo_parser_new(&bare), 0);  // no import folders
-    EXPECT_EQ(amxo_parser_parse_file(bare, def.c_str(), root()), 0) << amxo_parser_get_message(bare);
-    EXPECT_EQ(amxo_parser_invoke_entry_points(bare, dm_, 0), 0);
-    EXPECT_EQ(take_records(), (Records{"a: main 0 prefix=(none)"}));
-    // A text has no folder: only the import folders are searched, and this parser has none.
-    EXPECT_NE(amxo_parser_parse_string(bare, "import \"test-module-a.so\";", root()), 0);
-    EXPECT_EQ(std::string(amxo_parser_get_message(bare)), "<string>:1: module 'test-module-a.so' not found");
-    amxo_parser_delete(&bare);
-
-    unlink(def.c_str());
-    unlink(module.c_str());
-    rmdir(dir);
-}
-
-TEST_F(Loading, ModuleAliasesAreUnique) {
-    ASSERT_EQ(parse("import \"test-module-a.so\" as \"m\";"), 0) << message();
-    EXPECT_NE(parse("import \"test-module-b.so\" as \"m\";"), 0);
-    EXPECT_EQ(message(), "<string>:1: module alias 'm' is already in use");
 }
 
 TEST_F(Loading, IncludesAreRelativeToTheIncludingFile) {
@@ -181,13 +87,6 @@ TEST_F(Loading, AConfinedParserReadsNoOtherFileAndImportsOnlyFromItsFolders) {
     EXPECT_EQ(take_records(), (Records{"a: main 0 prefix=(none)"}));
 }
 
-TEST_F(Loading, MessagesAreClearedBySuccess) {
-    EXPECT_NE(parse("%bogus { }"), 0);
-    EXPECT_EQ(message(), "<string>:1: unknown section '%bogus'");
-    EXPECT_EQ(parse("# nothing but a comment\n// and another\n/* and a block */"), 0);
-    EXPECT_EQ(message(), "");
-}
-
 TEST_F(Loading, SyntaxErrorsNameTheLineAndWhatWasFound) {
     const std::pair<const char*, const char*> cases[] = {
         {"%define {\n object A {\n string B = ;\n }\n}", "<string>:3: expected a value, found ';'"},
@@ -200,6 +99,7 @@ TEST_F(Loading, SyntaxErrorsNameTheLineAndWhatWasFound) {
         {"%config { a = \"${}\"; }", "<string>:1: malformed ${...} reference"},
         {"%config { a = 99999999999999999999; }", "<string>:1: integer 99999999999999999999 out of range"},
         {"%config { a = 1; a = 2; }", "<string>:1: duplicate key 'a'"},
+        {"%config { t = { x = 1; x = 2; }; }", "<string>:1: duplicate key 'x'"},
         {"%define { object A { on action validate call; } }", "<string>:1: expected a function name, found ';'"},
         {"%define { object A { %secret string B; } }", "<string>:1: unknown parameter attribute '%secret'"},
         {"%define { object A { %read-only object B { } } }", "<string>:1: attribute '%read-only' does not apply here"},
@@ -219,33 +119,16 @@ TEST_F(Loading, TextsKeepEscapesAndSingleQuotesKeepEverything) {
     EXPECT_EQ(config_text("b"), "${v} \\d");
 }
 
-TEST_F(Loading, BadArgumentsAreRefused) {
-    EXPECT_NE(amxo_parser_new(nullptr), 0);
-    amxo_parser_delete(nullptr);
-    amxo_parser_t* none = nullptr;
-    amxo_parser_delete(&none);
-    EXPECT_NE(amxo_parser_parse_file(nullptr, "x", root()), 0);
-    EXPECT_NE(amxo_parser_parse_file(parser_, nullptr, root()), 0);
-    EXPECT_EQ(message(), "invalid argument");
-    EXPECT_NE(amxo_parser_parse_string(parser_, "", nullptr), 0);
-    EXPECT_STREQ(amxo_parser_get_message(nullptr), "");
-    EXPECT_EQ(amxo_parser_get_config(nullptr, "x"), nullptr);
-    EXPECT_EQ(amxo_parser_get_config(parser_, nullptr), nullptr);
-    EXPECT_NE(amxo_parser_set_config(parser_, "x", nullptr), 0);
-    EXPECT_EQ(amxo_parser_invoke_entry_points(nullptr, dm_, 0), -1);
-    EXPECT_NE(amxo_parser_add_import_dir(parser_, ""), 0);
-    EXPECT_NE(parse_file("/no/such/file.def"), 0);
-    EXPECT_EQ(message(), "/no/such/file.def: cannot open '/no/such/file.def': No such file or directory");
-}
-
-TEST_F(Loading, DefinitionsNeedADataModelOnlyForEventsAndPopulate) {
-    amxd_object_t* detached = nullptr;
-    ASSERT_EQ(amxd_object_new(&detached, amxd_object_singleton, "Detached"), amxd_status_ok);
-    EXPECT_EQ(amxo_parser_parse_string(parser_, "%define { object A { string P; } }", detached), 0) << message();
-    EXPECT_NE(amxd_object_get_child(detached, "A"), nullptr);
-    EXPECT_NE(amxo_parser_parse_string(parser_, "%populate { object A { parameter P = 1; } }", detached), 0);
-    EXPECT_EQ(message(), "<string>:1: %populate needs an object of a data model");
-    amxd_object_delete(&detached);
+TEST_F(Loading, NamesAreChecked) {
+    EXPECT_NE(parse("%config { p = \"a.b\"; } %define { object \"${p}\" { } }"), 0);
+    EXPECT_EQ(message(), "<string>:1: invalid object name 'a.b'");
+    EXPECT_NE(parse("%define { object \"9lives\" { } }"), 0);
+    EXPECT_EQ(message(), "<string>:1: invalid object name '9lives'");
+    EXPECT_NE(parse("%define { object A { string \"\"; } }"), 0);
+    EXPECT_EQ(message(), "<string>:1: invalid parameter name ''");
+    EXPECT_NE(parse("%define { object A { string P; object P { } } }"), 0);
+    EXPECT_EQ(message(), "<string>:1: object 'P' has the name of a parameter");
+    EXPECT_EQ(dump(), "");
 }
 
 }  // namespace

@@ -17,66 +17,6 @@ void log_name(amxp_timer_t*, void* priv) {
     g_log.emplace_back(static_cast<const char*>(priv));
 }
 
-TEST_F(TimerTest, RestartDelaysExpiryByTheFullTimeoutAndStopPreventsIt) {
-    amxp_timer_t* timer = nullptr;
-    ASSERT_EQ(amxp_timer_new(&timer, log_name, const_cast<char*>("t")), 0);
-    EXPECT_EQ(amxp_timer_get_state(timer), amxp_timer_off);
-    amxp_timer_start(timer, 1000);
-    EXPECT_EQ(amxp_timer_get_state(timer), amxp_timer_started);
-    advance_and_run(600);
-    amxp_timer_start(timer, 1000);
-    advance_and_run(400); // the first start's due time
-    advance_and_run(599);
-    EXPECT_TRUE(g_log.empty());
-    EXPECT_EQ(amxp_timer_remaining_time(timer), 1u);
-    advance_and_run(1); // t+1600
-    EXPECT_EQ(g_log, Strings{"t"});
-    EXPECT_EQ(amxp_timer_get_state(timer), amxp_timer_expired);
-    advance_and_run(5000); // one-shot
-    EXPECT_EQ(g_log.size(), 1u);
-
-    amxp_timer_start(timer, 100);
-    EXPECT_EQ(amxp_timer_stop(timer), 0);
-    EXPECT_EQ(amxp_timer_get_state(timer), amxp_timer_off);
-    EXPECT_EQ(amxp_timer_remaining_time(timer), 0u);
-    advance_and_run(1000);
-    EXPECT_EQ(g_log.size(), 1u);
-    amxp_timer_delete(&timer);
-    EXPECT_EQ(timer, nullptr);
-    EXPECT_EQ(amxp_timer_start(nullptr, 1), -EINVAL);
-}
-
-TEST_F(TimerTest, BurstOfRestartsWithinOneSecondGivesOneExpiryAfterTheLast) {
-    amxp_timer_t* debounce = nullptr;
-    amxp_timer_new(&debounce, log_name, const_cast<char*>("commit"));
-    for(int event = 0; event < 5; ++event) {
-        amxp_timer_start(debounce, 1000);
-        advance_and_run(200);
-    }
-    advance_and_run(799); // last restart was at t+800
-    EXPECT_TRUE(g_log.empty());
-    advance_and_run(1);
-    advance_and_run(10000);
-    EXPECT_EQ(g_log, Strings{"commit"});
-    amxp_timer_delete(&debounce);
-}
-
-TEST_F(TimerTest, EqualDueTimesExpireInStartOrderAndARestartGoesLast) {
-    amxp_timer_t* t[3] = {};
-    const char* names[3] = {"a", "b", "c"};
-    for(int i = 0; i < 3; ++i) {
-        amxp_timer_new(&t[i], log_name, const_cast<char*>(names[i]));
-        amxp_timer_start(t[i], 100);
-    }
-    amxp_timer_start(t[0], 100); // same due time, now started last
-    amxp_clock_advance(100);
-    EXPECT_EQ(amxp_loop_run_pending(), 3);
-    EXPECT_EQ(g_log, (Strings{"b", "c", "a"}));
-    for(amxp_timer_t*& timer : t) {
-        amxp_timer_delete(&timer);
-    }
-}
-
 // Timers that act on themselves or on the others from their callbacks.
 struct Crowd {
     amxp_timer_t* self_deleting = nullptr;
@@ -180,17 +120,6 @@ TEST_F(TimerTest, ManyTimersWithRandomRestartsAndStopsExpireOnceInDueOrder) {
     for(amxp_timer_t*& timer : timers) {
         amxp_timer_delete(&timer);
     }
-}
-
-TEST_F(TimerTest, RealClockTimerBoundsABlockingIteration) {
-    amxp_clock_set_manual(false);
-    amxp_timer_t* timer = nullptr;
-    amxp_timer_new(&timer, log_name, const_cast<char*>("real"));
-    amxp_timer_start(timer, 2);
-    while(g_log.empty()) { // nothing but the timer can end these waits
-        ASSERT_GE(amxp_loop_run_once(-1), 0);
-    }
-    amxp_timer_delete(&timer);
 }
 
 } // namespace

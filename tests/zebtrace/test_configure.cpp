@@ -23,20 +23,6 @@ TEST_F(Configure, SetsDefaultAndZones) {
     EXPECT_EQ(zebtrace_get_level("portmapping"), 100);
 }
 
-TEST_F(Configure, BlanksNegativeLevelsAndZoneCharacters) {
-    ASSERT_EQ(zebtrace_configure("  default = 200 ,\tgw.rt:sub-1 =\t-1 "), 0);
-    EXPECT_EQ(zebtrace_get_level(nullptr), 200);
-    EXPECT_EQ(zebtrace_get_level("gw.rt:sub-1"), -1);
-}
-
-TEST_F(Configure, EmptyTextChangesNothing) {
-    zebtrace_set_level("zone", 123);
-    EXPECT_EQ(zebtrace_configure(""), 0);
-    EXPECT_EQ(zebtrace_configure("   "), 0);
-    EXPECT_EQ(zebtrace_get_level("zone"), 123);
-    EXPECT_EQ(zebtrace_get_level(nullptr), TRACE_LEVEL_INFO);
-}
-
 TEST_F(Configure, MalformedTextIsRefusedAndChangesNothing) {
     ASSERT_EQ(zebtrace_configure("kept=123,default=450"), 0);
     const std::string too_long_name(65, 'z');

@@ -39,22 +39,6 @@ exit:
     return passed;
 }
 
-int plain_guards(const char* text, const void* pointer, int code, bool flag) {
-    int passed = 0;
-    when_null(once(pointer), exit);
-    ++passed;
-    when_failed(once(code), exit);
-    ++passed;
-    when_str_empty(once(text), exit);
-    ++passed;
-    when_false(once(flag), exit);
-    ++passed;
-    when_true(once(flag), exit);
-    ++passed;
-exit:
-    return passed;
-}
-
 }  // namespace
 
 using GuardMacros = TraceTest;
@@ -85,18 +69,6 @@ TEST_F(GuardMacros, TracedGuardJumpsAndTracesOnlyWhenItsConditionHolds) {
         EXPECT_NE(lines[0].text.find(c.message), std::string::npos) << lines[0].text;
         EXPECT_NE(lines[0].text.find(" - traced_guards(tests/zebtrace/test_guard_macros.cpp@"), std::string::npos);
     }
-}
-
-TEST_F(GuardMacros, PlainGuardsJumpWithoutTracing) {
-    const int anything = 0;
-    EXPECT_EQ(plain_guards("t", nullptr, 0, true), 0);
-    EXPECT_EQ(plain_guards("t", &anything, 1, true), 1);
-    EXPECT_EQ(plain_guards("", &anything, 0, true), 2);
-    EXPECT_EQ(plain_guards("t", &anything, 0, false), 3);
-    reads = 0;
-    EXPECT_EQ(plain_guards("t", &anything, 0, true), 4);
-    EXPECT_EQ(reads, 5);
-    EXPECT_TRUE(lines.empty());
 }
 
 TEST_F(GuardMacros, HeadersWorkFromC) {

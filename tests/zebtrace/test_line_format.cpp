@@ -1,4 +1,4 @@
-// Exact text of trace lines: marks, zone width, the source place, entry and exit lines.
+// Exact text of trace lines: marks, zone width, the source place.
 
 #include <string>
 
@@ -17,25 +17,9 @@ std::string place(const char* function, int line) {
     return " - " + std::string(function) + "(" + this_file + "@" + std::to_string(line) + ")";
 }
 
-int started_line = 0;
-
-void networksettings_start() {
-    started_line = __LINE__ + 1;
-    zebTraceZ(TRACE_LEVEL_INFO, "networksettings", "*        networksettings service started      *");
-}
-
 }  // namespace
 
 using LineFormat = TraceTest;
-
-TEST_F(LineFormat, ServiceBannerLineReadsExactly) {
-    networksettings_start();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].text, "network - [i]*        networksettings service started      *"
-                             " - networksettings_start(" + this_file + "@" + std::to_string(started_line) + ")");
-    EXPECT_EQ(lines[0].zone, "networksettings");
-    EXPECT_EQ(lines[0].level, TRACE_LEVEL_INFO);
-}
 
 TEST_F(LineFormat, EachLevelShowsItsMarkAndBetweenLevelsTakeTheLowerOne) {
     zebtrace_set_level(nullptr, 1000);
@@ -69,21 +53,6 @@ TEST_F(LineFormat, ZoneIsCutOrPaddedToSevenCharacters) {
     }
 }
 
-TEST_F(LineFormat, EntryAndExitLinesAreDebugLines) {
-    zebTraceZIn("firewall_rule");
-    EXPECT_TRUE(lines.empty()) << "debug is above the default level";
-
-    zebtrace_set_level("firewall_rule", TRACE_LEVEL_DEBUG);
-    const int in_line = __LINE__ + 1;
-    zebTraceZIn("firewall_rule");
-    const int out_line = __LINE__ + 1;
-    zebTraceZOut("firewall_rule");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].text, "firewal - >>>>>>>>>>" + place("TestBody", in_line));
-    EXPECT_EQ(lines[1].text, "firewal - <<<<<<<<<<" + place("TestBody", out_line));
-    EXPECT_EQ(lines[0].level, TRACE_LEVEL_DEBUG);
-}
-
 TEST_F(LineFormat, MessageIsAlwaysOneLine) {
     zebTrace(TRACE_LEVEL_ERROR, "bad name '%s'", "a\nnetwork - [X]forged\r\x7f");
     ASSERT_EQ(lines.size(), 1u);
@@ -108,10 +77,4 @@ TEST_F(LineFormat, OverlongMessageIsCut) {
     zebTrace(TRACE_LEVEL_ERROR, "%s", fits.c_str());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].text.find("[x]" + fits + " - "), std::string::npos);
-}
-
-TEST_F(LineFormat, NullFormatAndPlaceGiveEmptyTexts) {
-    zebtrace_write(TRACE_LEVEL_ERROR, "zone", nullptr, nullptr, 7, nullptr);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].text, "zone    - [x] - (@7)");
 }

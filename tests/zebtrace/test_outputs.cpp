@@ -58,14 +58,6 @@ TEST_F(Outputs, FileGetsEachLineAppendedAfterExistingContent) {
     EXPECT_EQ(from_project_root(file.read()), "kept from before\n" + lines[0].text + "\n" + lines[1].text + "\n");
 }
 
-TEST_F(Outputs, QuietKeepsLinesOutOfTheOutput) {
-    TempFile file;
-    ASSERT_EQ(zebtrace_open_file(file.path()), 0);
-    zebTraceZ(TRACE_LEVEL_ERROR, "fileout", "captured only");
-    EXPECT_EQ(lines.size(), 1u);
-    EXPECT_EQ(file.read(), "");
-}
-
 TEST_F(Outputs, FailedOpenKeepsThePreviousOutput) {
     TempFile file;
     zebtrace_set_quiet(false);
