@@ -216,7 +216,7 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
             }
         }
     }
-    tx.write_elements();
+    tx.write();
     std::map<ChainKey, DispatchRules> dispatch;
     for(const auto& [key, chain] : compiled) {
         dispatch[key].write(batch, key, !chain.empty(), next_id);
@@ -429,7 +429,7 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
             return Sent::failed;
         }
     }
-    compiled.write_elements();
+    compiled.write();
     if(written.compiled) {
         write_dispatch(batch, written.next_id);
     }
