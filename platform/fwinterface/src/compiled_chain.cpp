@@ -16,6 +16,11 @@ void put_address(std::string& key, const std::optional<AddressMatch>& match) {
     }
 }
 
+void put_number(std::string& key, std::uint16_t number) {
+    key += static_cast<char>(number >> 8);
+    key += static_cast<char>(number & 0xff);
+}
+
 // What a rule is besides its source and destination port: rules with equal keys share kernel
 // rules and a set.
 std::string family_key(const RuleSpec& spec, bool ipv6) {
@@ -29,16 +34,21 @@ std::string family_key(const RuleSpec& spec, bool ipv6) {
     if(spec.mac) {
         key.append(reinterpret_cast<const char*>(spec.mac->data()), spec.mac->size());
     }
-    key += std::to_string(spec.source_port.first) + '-' + std::to_string(spec.source_port.last) + ',';
-    key += std::to_string(spec.icmp_type) + '/' + std::to_string(spec.icmp_code) + ',';
+    put_number(key, spec.source_port.first);
+    put_number(key, spec.source_port.last);
+    put_number(key, static_cast<std::uint16_t>(spec.icmp_type));
+    put_number(key, static_cast<std::uint16_t>(spec.icmp_code));
     key += static_cast<char>(spec.verdict);
     return key;
 }
 
 std::string group_key(const Family& family, const SourcePorts& entry) {
-    std::string key = family.key + '|';
+    std::string key;
+    key.reserve(family.key.size() + 4 * entry.ports.size());
+    key = family.key;
     for(const auto& [port, rules] : entry.ports) {
-        key += std::to_string(port.first) + '-' + std::to_string(port.last) + ',';
+        put_number(key, port.first);
+        put_number(key, port.last);
     }
     return key;
 }
@@ -139,7 +149,7 @@ Family& CompiledChain::family_of(CompiledTransaction& tx, SegmentIt segment, con
         it->second.key = key;
         it->second.spec = spec;
         it->second.spec.destination_port = {};
-        tx.on_undo([segment, key] { segment->families.erase(key); });
+        tx.on_undo([segment, name = key] { segment->families.erase(name); });
     }
     return it->second;
 }
@@ -200,54 +210,61 @@ void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const st
     }
 }
 
-void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Family& family,
-                               const std::optional<Interval>& source, PortMatch port, int step) {
-    auto [it, fresh] = family.sources.try_emplace(source);
-    SourcePorts& entry = it->second;
-    tx.on_undo([&family, source, before = entry, fresh] {
-        if(fresh) {
-            family.sources.erase(source);
-        } else {
-            family.sources[source] = before;
-        }
-    });
-    const std::optional<GroupIt> old_group = fresh ? std::nullopt : std::optional(entry.group);
+namespace {
+
+// Counts one rule naming `port` in (+1) or out (-1) of a source's port list.
+void recount(SourcePorts& entry, PortMatch port, int step) {
     auto& ports = entry.ports;
     auto at = std::lower_bound(ports.begin(), ports.end(), port,
                                [](const auto& counted, const PortMatch& wanted) { return counted.first < wanted; });
-    if(step > 0 && at != ports.end() && at->first == port) {
-        ++at->second;
-        return;
-    }
-    if(step > 0) {
+    if(at == ports.end() || at->first != port) {
         ports.insert(at, {port, 1});
-    } else if(--at->second > 0) {
-        return;
-    } else {
+    } else if((at->second += static_cast<std::uint32_t>(step)) == 0) {
         ports.erase(at);
     }
-    // The port list changed: the source moves to the group of its new list.
-    if(old_group) {
-        enter_group(tx, *old_group, source, false);
+}
+
+}  // namespace
+
+void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Family& family,
+                               const std::optional<Interval>& source, PortMatch port, int step) {
+    auto [it, fresh] = family.sources.try_emplace(source);
+    if(fresh) {
+        tx.on_undo([&family, source] { family.sources.erase(source); });
     }
-    if(ports.empty()) {
-        family.sources.erase(it);
+    SourcePorts& entry = it->second;
+    const std::size_t listed = entry.ports.size();
+    recount(entry, port, step);
+    tx.on_undo([&entry, port, step] { recount(entry, port, -step); });
+    if(entry.ports.size() == listed) {
         return;
     }
+    // The port list changed: the source moves to the group of its new list.
+    if(!fresh) {
+        enter_group(tx, entry.group, source, false);
+    }
+    if(entry.ports.empty()) {
+        // Kept, not freed, so that the journal can put it back.
+        auto node = tx.dead_sources.insert(tx.dead_sources.end(), family.sources.extract(it));
+        tx.on_undo([&family, node] { family.sources.insert(std::move(*node)); });
+        return;
+    }
+    const GroupIt before = entry.group;
     entry.group = group_for(tx, segment, family, entry);
+    tx.on_undo([&entry, before] { entry.group = before; });
     enter_group(tx, entry.group, source, true);
 }
 
 void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family) {
     Member& member = *members_[index];
-    const Member before = member;
+    tx.on_undo([&member, before_segment = member.segment, before_family = member.family, segment] {
+        --segment->members;
+        member.segment = before_segment;
+        member.family = before_family;
+    });
     member.segment = segment;
     member.family = &family;
     ++segment->members;
-    tx.on_undo([this, index, before, segment] {
-        --segment->members;
-        *members_[index] = before;
-    });
     count_port(tx, segment, family, member.source, member.port, +1);
 }
 

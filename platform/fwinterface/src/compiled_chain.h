@@ -2,7 +2,6 @@
 #define FWINTERFACE_COMPILED_CHAIN_H
 
 #include <cstdint>
-#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -18,6 +17,7 @@
 #include "positional_list.h"
 #include "rule_reader.h"
 #include "ruleset_backend.h"
+#include "undo_step.h"
 
 namespace fwinterface {
 
@@ -98,7 +98,10 @@ public:
 
     NftBatch& batch() { return batch_; }
     std::uint32_t take_id() { return next_id_++; }
-    void on_undo(std::function<void()> step) { undo_.push_back(std::move(step)); }
+    template <typename F>
+    void on_undo(F&& step) {
+        undo_.emplace_back(std::forward<F>(step));
+    }
     void added_rule(KernelGroup& group, std::size_t rule, std::uint32_t seq) { added_.push_back({&group, rule, seq}); }
     void touched(CompiledChain& chain, KernelGroup& group);
     // Writes what the operations so far changed in the kernel: the rules and sets of groups
@@ -115,6 +118,7 @@ public:
     std::list<Segment> dead_segments;     // kept until the transaction ends, for undo
     std::list<KernelGroup> dead_groups;
     std::list<std::unordered_map<std::string, Family>::node_type> dead_families;
+    std::list<std::map<std::optional<Interval>, SourcePorts>::node_type> dead_sources;
 
 private:
     struct Added {
@@ -125,7 +129,7 @@ private:
 
     NftBatch& batch_;
     std::uint32_t& next_id_;
-    std::vector<std::function<void()>> undo_;
+    std::vector<UndoStep> undo_;
     std::vector<Added> added_;
     std::vector<std::pair<CompiledChain*, KernelGroup*>> touched_;
 };

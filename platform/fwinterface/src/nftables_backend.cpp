@@ -342,7 +342,7 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
             return refuse(why);
         }
         if(spec.verdict == Verdict::drop || spec.verdict == Verdict::reject) {
-            written.stopping.emplace_back(op.chain.ipv6, spec);
+            written.stopping[op.chain.ipv6 ? 1 : 0].push_back(spec);
         }
         if(is_compiled(op.chain)) {
             if(verdict_mark(spec.verdict) == 0) {
@@ -474,16 +474,11 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
 // rules. The rules are in place whatever happens here, so a failure is reported and the
 // commit stands.
 void NftablesBackend::cut_connections(const Written& written) {
-    if(!options_.cut_connections || written.stopping.empty() || conntrack_ == nullptr) {
+    if(!options_.cut_connections || conntrack_ == nullptr) {
         return;
     }
     for(bool ipv6 : {false, true}) {
-        std::vector<RuleSpec> rules;
-        for(const auto& [family, spec] : written.stopping) {
-            if(family == ipv6) {
-                rules.push_back(spec);
-            }
-        }
+        const std::vector<RuleSpec>& rules = written.stopping[ipv6 ? 1 : 0];
         std::size_t removed = 0;
         std::string why;
         if(!rules.empty() && !fwinterface::cut_connections(*conntrack_, rules, ipv6, removed, why)) {
