@@ -53,8 +53,8 @@ std::string group_key(const Family& family, const SourcePorts& entry) {
     return key;
 }
 
-bool single_addresses(const KernelGroup& group) { return group.family->key.front() == 'H'; }
-bool uses_set(const KernelGroup& group) { return group.family->key.front() != 'A'; }
+bool single_addresses(const KernelGroup& group) { return group.kind == 'H'; }
+bool uses_set(const KernelGroup& group) { return group.kind != 'A'; }
 
 RuleRef reference(const KernelGroup::Rule& rule) { return RuleRef{rule.handle, rule.handle == 0 ? rule.id : 0}; }
 
@@ -82,6 +82,11 @@ bool CompiledTransaction::learn(const BatchResult& result) {
 }
 
 void CompiledTransaction::roll_back() noexcept {
+    // Before the journal, which may free the sources.
+    for(const Unsettled& source : unsettled_) {
+        source.it->second.unsettled = false;
+    }
+    unsettled_.clear();
     for(auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
         (*it)();
     }
@@ -164,6 +169,7 @@ CompiledChain::GroupIt CompiledChain::group_for(CompiledTransaction& tx, Segment
     KernelGroup& group = fresh.front();
     group.key = std::move(key);
     group.family = &family;
+    group.kind = family.key.front();
     group.segment = segment;
     for(const auto& [port, rules] : entry.ports) {
         group.ports.push_back(port);
@@ -232,27 +238,42 @@ void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Famil
     if(fresh) {
         tx.on_undo([&family, source] { family.sources.erase(source); });
     }
+    recount(it->second, port, step);
+    tx.on_undo([&entry = it->second, port, step] { recount(entry, port, -step); });
+    if(!it->second.unsettled) {
+        it->second.unsettled = true;
+        tx.unsettled(*this, segment, family, it);
+    }
+}
+
+void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceIt it) {
     SourcePorts& entry = it->second;
-    const std::size_t listed = entry.ports.size();
-    recount(entry, port, step);
-    tx.on_undo([&entry, port, step] { recount(entry, port, -step); });
-    if(entry.ports.size() == listed) {
+    const std::optional<Interval>& source = it->first;
+    entry.unsettled = false;
+    const std::optional<GroupIt> before = entry.group;
+    const std::optional<GroupIt> after =
+        entry.ports.empty() ? std::nullopt : std::optional(group_for(tx, segment, family, entry));
+    if(before != after) {
+        if(before) {
+            enter_group(tx, *before, source, false);
+        }
+        if(after) {
+            enter_group(tx, *after, source, true);
+        }
+        entry.group = after;
+        tx.on_undo([&entry, before] { entry.group = before; });
+    }
+    if(!entry.ports.empty()) {
         return;
     }
-    // The port list changed: the source moves to the group of its new list.
-    if(!fresh) {
-        enter_group(tx, entry.group, source, false);
+    // Kept, not freed, until the transaction ends, so that the journal can put it back; and
+    // the family with it when it was the last.
+    auto node = tx.dead_sources.insert(tx.dead_sources.end(), family.sources.extract(it));
+    tx.on_undo([&family, node] { family.sources.insert(std::move(*node)); });
+    if(family.sources.empty()) {
+        auto kept = tx.dead_families.insert(tx.dead_families.end(), segment->families.extract(family.key));
+        tx.on_undo([segment, kept] { segment->families.insert(std::move(*kept)); });
     }
-    if(entry.ports.empty()) {
-        // Kept, not freed, so that the journal can put it back.
-        auto node = tx.dead_sources.insert(tx.dead_sources.end(), family.sources.extract(it));
-        tx.on_undo([&family, node] { family.sources.insert(std::move(*node)); });
-        return;
-    }
-    const GroupIt before = entry.group;
-    entry.group = group_for(tx, segment, family, entry);
-    tx.on_undo([&entry, before] { entry.group = before; });
-    enter_group(tx, entry.group, source, true);
 }
 
 void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family) {
@@ -361,12 +382,6 @@ void CompiledChain::retire(CompiledTransaction& tx, KernelGroup& group) {
         segment->by_key.emplace(it->key, it);
         it->alive = true;
     });
-    // A family without sources goes with its last group.
-    auto family = segment->families.find(group.family->key);
-    if(family != segment->families.end() && &family->second == group.family && group.family->sources.empty()) {
-        auto node = tx.dead_families.insert(tx.dead_families.end(), segment->families.extract(family));
-        tx.on_undo([segment, node] { segment->families.insert(std::move(*node)); });
-    }
 }
 
 void CompiledChain::materialise(CompiledTransaction& tx, KernelGroup& group) {
@@ -395,6 +410,10 @@ void CompiledChain::materialise(CompiledTransaction& tx, KernelGroup& group) {
 }
 
 void CompiledTransaction::write() {
+    for(const Unsettled& source : unsettled_) {
+        source.chain->settle(*this, source.segment, *source.family, source.it);
+    }
+    unsettled_.clear();
     // Rules that go are deleted first, so that no new rule is placed in front of one of them.
     for(auto [chain, group] : touched_) {
         if(group->members == 0) {

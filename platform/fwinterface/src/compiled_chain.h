@@ -46,6 +46,7 @@ struct KernelGroup {
 
     std::string key;  // the family's key and the port list
     Family* family = nullptr;
+    char kind = 'A';  // the family's: 'H' a hash set, 'W' an interval set, 'A' any source
     std::list<Segment>::iterator segment;
     std::vector<PortMatch> ports;  // one kernel rule each, in kernel order
     std::vector<Rule> rules;       // empty until written into a batch
@@ -61,10 +62,13 @@ struct KernelGroup {
 };
 
 // The ports the rules of one source name within a family, each with its number of rules,
-// sorted; and the group that port list leads to.
+// sorted; and the group of the port list as the kernel has it. A source whose rules the open
+// transaction changed is settled into the group of its new list when the batch is written,
+// once, however many of its ports came or went.
 struct SourcePorts {
     std::vector<std::pair<PortMatch, std::uint32_t>> ports;
-    std::list<KernelGroup>::iterator group;
+    std::optional<std::list<KernelGroup>::iterator> group;
+    bool unsettled = false;
 };
 
 // The rules of a run that are alike but for their source and destination port.
@@ -91,7 +95,11 @@ class CompiledChain;
 // take every change back, and what to learn from the kernel's answer.
 class CompiledTransaction {
 public:
-    CompiledTransaction(NftBatch& batch, std::uint32_t& next_id) : batch_(batch), next_id_(next_id) {}
+    // `operations`: how many are expected, to size the journal (a few steps each).
+    CompiledTransaction(NftBatch& batch, std::uint32_t& next_id, std::size_t operations = 0)
+        : batch_(batch), next_id_(next_id) {
+        undo_.reserve(operations * 6);
+    }
     CompiledTransaction(const CompiledTransaction&) = delete;
     CompiledTransaction& operator=(const CompiledTransaction&) = delete;
     ~CompiledTransaction() { roll_back(); }
@@ -104,6 +112,10 @@ public:
     }
     void added_rule(KernelGroup& group, std::size_t rule, std::uint32_t seq) { added_.push_back({&group, rule, seq}); }
     void touched(CompiledChain& chain, KernelGroup& group);
+    using SourceIt = std::map<std::optional<Interval>, SourcePorts>::iterator;
+    void unsettled(CompiledChain& chain, std::list<Segment>::iterator segment, Family& family, SourceIt source) {
+        unsettled_.push_back({&chain, segment, &family, source});
+    }
     // Writes what the operations so far changed in the kernel: the rules and sets of groups
     // left empty go, those of new groups come, then the element changes. Groups a source
     // only passed through on its way (its ports one by one) never reach the kernel.
@@ -121,6 +133,12 @@ public:
     std::list<std::map<std::optional<Interval>, SourcePorts>::node_type> dead_sources;
 
 private:
+    struct Unsettled {
+        CompiledChain* chain;
+        std::list<Segment>::iterator segment;
+        Family* family;
+        SourceIt it;
+    };
     struct Added {
         KernelGroup* group;
         std::size_t rule;
@@ -132,6 +150,7 @@ private:
     std::vector<UndoStep> undo_;
     std::vector<Added> added_;
     std::vector<std::pair<CompiledChain*, KernelGroup*>> touched_;
+    std::vector<Unsettled> unsettled_;
 };
 
 // The kernel side of one positional chain when rules are compiled into sets, in a chain of
@@ -162,6 +181,7 @@ private:
     friend class CompiledTransaction;
     using SegmentIt = std::list<Segment>::iterator;
     using GroupIt = std::list<KernelGroup>::iterator;
+    using SourceIt = CompiledTransaction::SourceIt;
     struct Member {
         SegmentIt segment;
         Family* family;
@@ -174,10 +194,11 @@ private:
     Family& family_of(CompiledTransaction& tx, SegmentIt segment, const std::string& key, const RuleSpec& spec);
     void join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family);
     void leave(CompiledTransaction& tx, std::size_t index);
-    // Counts a rule of `source` naming `port` in (+1) or out (-1) of the family, moving the
-    // source to the group of its new port list when that changes.
+    // Counts a rule of `source` naming `port` in (+1) or out (-1) of the family; the source
+    // is settled into the group of its port list when the batch is written.
     void count_port(CompiledTransaction& tx, SegmentIt segment, Family& family, const std::optional<Interval>& source,
                     PortMatch port, int step);
+    void settle(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceIt it);
     GroupIt group_for(CompiledTransaction& tx, SegmentIt segment, Family& family, const SourcePorts& ports);
     void enter_group(CompiledTransaction& tx, GroupIt group, const std::optional<Interval>& source, bool add);
     void move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to);

@@ -423,7 +423,7 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     UndoLog<Chains> undo(chains_, transaction.size());
     Written written;
     written.operation_seqs.reserve(transaction.size());
-    CompiledTransaction compiled(batch, written.next_id);
+    CompiledTransaction compiled(batch, written.next_id, transaction.size());
     for(std::size_t n = 0; n < transaction.size(); ++n) {
         if(!write_operation(batch, undo, compiled, transaction[n], n + 1, written)) {
             return Sent::failed;

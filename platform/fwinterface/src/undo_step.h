@@ -18,7 +18,7 @@ public:
     template <typename F, typename Fn = std::decay_t<F>>
         requires(!std::is_same_v<Fn, UndoStep>)
     explicit UndoStep(F&& step) : ops_(&ops_of<Fn>) {
-        static_assert(sizeof(Fn) <= capacity && alignof(Fn) <= alignof(std::max_align_t),
+        static_assert(sizeof(Fn) <= capacity && alignof(Fn) <= alignof(void*),
                       "an undo step keeps little: capture pointers, not copies");
         static_assert(std::is_nothrow_move_constructible_v<Fn>);
         new(storage_) Fn(std::forward<F>(step));
@@ -45,7 +45,7 @@ private:
     };
 
     const Ops* ops_;
-    alignas(std::max_align_t) std::byte storage_[capacity];
+    alignas(void*) std::byte storage_[capacity];
 };
 
 }  // namespace fwinterface
