@@ -98,7 +98,7 @@ public:
     // `operations`: how many are expected, to size the journal (a few steps each).
     CompiledTransaction(NftBatch& batch, std::uint32_t& next_id, std::size_t operations = 0)
         : batch_(batch), next_id_(next_id) {
-        undo_.reserve(operations * 6);
+        undo_.reserve(operations * 8);
     }
     CompiledTransaction(const CompiledTransaction&) = delete;
     CompiledTransaction& operator=(const CompiledTransaction&) = delete;
