@@ -156,11 +156,10 @@ private:
 // The kernel side of one positional chain when rules are compiled into sets, in a chain of
 // the compiled table (compiled_table.h): each kernel rule gives its verdict through the packet
 // mark and returns, so that the first match decides, as in the positional chain. It follows the
-// positional chain step by step (insertions and removals at positions, as the mirror does)
-// and writes into the transaction's batch what each step changes in the kernel: set
-// elements for a source joining or leaving a group, a rule and its set for a new group, and
-// when a rule of another target splits a run (or its removal joins two) the runs concerned
-// are rebuilt.
+// positional chain step by step (insertions and removals at positions, as the mirror does);
+// when the transaction is written, its batch gets the net change in the kernel: set elements
+// for sources joining or leaving a group, rules and a set for a new group, and when a rule of
+// another target split a run (or its removal joined two) the groups of the runs concerned.
 class CompiledChain {
 public:
     CompiledChain(ChainKey key, std::uint64_t& set_counter) : key_(std::move(key)), set_counter_(set_counter) {}
