@@ -16,8 +16,14 @@ void put_address(std::string& key, const std::optional<AddressMatch>& match) {
     }
 }
 
-// What a rule is besides its source: rules with equal keys share a kernel rule.
-std::string group_key(const RuleSpec& spec, bool ipv6) {
+void put_number(std::string& key, std::uint16_t number) {
+    key += static_cast<char>(number >> 8);
+    key += static_cast<char>(number & 0xff);
+}
+
+// What a rule is besides its source and destination port: rules with equal keys share kernel
+// rules and a set.
+std::string family_key(const RuleSpec& spec, bool ipv6) {
     std::string key;
     // For any source, or with a source looked up in a hash set (single addresses) or in an
     // interval set (subnets).
@@ -28,29 +34,47 @@ std::string group_key(const RuleSpec& spec, bool ipv6) {
     if(spec.mac) {
         key.append(reinterpret_cast<const char*>(spec.mac->data()), spec.mac->size());
     }
-    for(const PortMatch& port : {spec.source_port, spec.destination_port}) {
-        key += std::to_string(port.first) + '-' + std::to_string(port.last) + ',';
-    }
-    key += std::to_string(spec.icmp_type) + '/' + std::to_string(spec.icmp_code) + ',';
+    put_number(key, spec.source_port.first);
+    put_number(key, spec.source_port.last);
+    put_number(key, static_cast<std::uint16_t>(spec.icmp_type));
+    put_number(key, static_cast<std::uint16_t>(spec.icmp_code));
     key += static_cast<char>(spec.verdict);
     return key;
 }
 
-RuleRef reference(const KernelGroup& group) { return RuleRef{group.handle, group.handle == 0 ? group.rule_id : 0}; }
+std::string group_key(const Family& family, const SourcePorts& entry) {
+    std::string key;
+    key.reserve(family.key.size() + 4 * entry.ports.size());
+    key = family.key;
+    for(const auto& [port, rules] : entry.ports) {
+        put_number(key, port.first);
+        put_number(key, port.last);
+    }
+    return key;
+}
+
+bool single_addresses(const KernelGroup& group) { return group.kind == 'H'; }
+bool uses_set(const KernelGroup& group) { return group.kind != 'A'; }
+
+RuleRef reference(const KernelGroup::Rule& rule) { return RuleRef{rule.handle, rule.handle == 0 ? rule.id : 0}; }
 
 }  // namespace
 
+void CompiledTransaction::touched(CompiledChain& chain, KernelGroup& group) {
+    if(!group.touched) {
+        group.touched = true;
+        touched_.emplace_back(&chain, &group);
+    }
+}
+
 bool CompiledTransaction::learn(const BatchResult& result) {
     bool all = true;
-    for(auto [group, seq] : added_) {
-        if(group->alive) {  // a rule added and removed again in the batch is gone
-            group->handle = result.handles[seq - batch_.first_seq() - 1];
-            all = all && group->handle != 0;
-        }
-    }
-    for(auto [group, seq] : added_) {
-        group->rule_id = 0;
-        group->set_id = 0;
+    for(const Added& added : added_) {
+        KernelGroup::Rule& rule = added.group->rules[added.rule];
+        rule.handle = result.handles[added.seq - batch_.first_seq() - 1];
+        rule.id = 0;
+        added.group->set_id = 0;
+        all = all && rule.handle != 0;
     }
     undo_.clear();
     added_.clear();
@@ -58,11 +82,21 @@ bool CompiledTransaction::learn(const BatchResult& result) {
 }
 
 void CompiledTransaction::roll_back() noexcept {
+    // Before the journal, which may free the sources.
+    for(const Unsettled& source : unsettled_) {
+        source.it->second.unsettled = false;
+    }
+    unsettled_.clear();
     for(auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
         (*it)();
     }
+    for(auto [chain, group] : touched_) {
+        group->touched = false;
+        group->pending.clear();
+    }
     undo_.clear();
     added_.clear();
+    touched_.clear();
 }
 
 CompiledChain::KernelView CompiledChain::kernel_view() const {
@@ -70,12 +104,14 @@ CompiledChain::KernelView CompiledChain::kernel_view() const {
     const Address128 highest = highest_address(key_.ipv6);
     for(const Segment& segment : segments_) {
         for(const KernelGroup& group : segment.groups) {
-            view.handles.push_back(group.handle);
-            if(!group.uses_set) {
+            for(const KernelGroup::Rule& rule : group.rules) {
+                view.handles.push_back(rule.handle);
+            }
+            if(!uses_set(group)) {
                 continue;
             }
             // An interval is written as its start and, unless it reaches the end, an end mark.
-            std::size_t elements = group.addresses.size();
+            std::size_t elements = single_addresses(group) ? group.members : 0;
             for(const auto& [first, last] : group.sources.merged()) {
                 elements += last == highest ? 1 : 2;
             }
@@ -87,8 +123,10 @@ CompiledChain::KernelView CompiledChain::kernel_view() const {
 
 std::optional<RuleRef> CompiledChain::first_rule_after(SegmentIt segment) {
     for(auto it = std::next(segment); it != segments_.end(); ++it) {
-        if(!it->groups.empty()) {
-            return reference(it->groups.front());
+        for(const KernelGroup& group : it->groups) {
+            if(group.in_kernel()) {
+                return reference(group.rules.front());
+            }
         }
     }
     return std::nullopt;
@@ -109,31 +147,36 @@ void CompiledChain::drop_segment(CompiledTransaction& tx, SegmentIt segment) {
     tx.on_undo([this, segment, next, &tx] { segments_.splice(next, tx.dead_segments, segment); });
 }
 
-CompiledChain::GroupIt CompiledChain::new_group(CompiledTransaction& tx, SegmentIt segment, const std::string& key,
-                                                const RuleSpec& spec) {
+Family& CompiledChain::family_of(CompiledTransaction& tx, SegmentIt segment, const std::string& key,
+                                 const RuleSpec& spec) {
+    auto [it, fresh] = segment->families.try_emplace(key);
+    if(fresh) {
+        it->second.key = key;
+        it->second.spec = spec;
+        it->second.spec.destination_port = {};
+        tx.on_undo([segment, name = key] { segment->families.erase(name); });
+    }
+    return it->second;
+}
+
+CompiledChain::GroupIt CompiledChain::group_for(CompiledTransaction& tx, SegmentIt segment, Family& family,
+                                                const SourcePorts& entry) {
+    std::string key = group_key(family, entry);
+    if(auto found = segment->by_key.find(key); found != segment->by_key.end()) {
+        return found->second;
+    }
     std::list<KernelGroup> fresh(1);
     KernelGroup& group = fresh.front();
-    group.key = key;
-    group.spec = spec;
-    group.spec.source.reset();
-    group.uses_set = spec.source.has_value();
-    group.single_addresses = key.front() == 'H';
-    group.rule_id = tx.take_id();
-    const std::optional<RuleRef> before = first_rule_after(segment);
-    std::uint32_t seq = 0;
-    if(group.uses_set) {
-        group.set_name = std::string(compiled_set_prefix) + std::to_string(++set_counter_);
-        group.set_id = tx.take_id();
-        tx.batch().add_address_set(table(), group.set_name, group.set_id, !group.single_addresses);
-        const SetRef set{group.set_name, group.set_id};
-        seq = tx.batch().add_marking_rule(table(), key_.chain, group.rule_id, before, group.spec, &set);
-    } else {
-        seq = tx.batch().add_marking_rule(table(), key_.chain, group.rule_id, before, group.spec, nullptr);
+    group.key = std::move(key);
+    group.family = &family;
+    group.kind = family.key.front();
+    group.segment = segment;
+    for(const auto& [port, rules] : entry.ports) {
+        group.ports.push_back(port);
     }
     const GroupIt it = fresh.begin();
     segment->groups.splice(segment->groups.end(), fresh);
-    segment->by_key.emplace(key, it);
-    tx.added_rule(*it, seq);
+    segment->by_key.emplace(it->key, it);
     tx.on_undo([segment, it, &tx] {
         segment->by_key.erase(it->key);
         tx.dead_groups.splice(tx.dead_groups.end(), segment->groups, it);
@@ -141,56 +184,28 @@ CompiledChain::GroupIt CompiledChain::new_group(CompiledTransaction& tx, Segment
     return it;
 }
 
-void CompiledChain::drop_group(CompiledTransaction& tx, SegmentIt segment, GroupIt group) {
-    tx.batch().delete_rule(table(), key_.chain, reference(*group));
-    if(group->uses_set) {
-        tx.batch().delete_set(table(), group->set_name);
-    }
-    group->alive = false;
-    const GroupIt next = std::next(group);
-    segment->by_key.erase(group->key);
-    tx.dead_groups.splice(tx.dead_groups.end(), segment->groups, group);
-    tx.on_undo([segment, group, next, &tx] {
-        segment->groups.splice(next, tx.dead_groups, group);
-        segment->by_key.emplace(group->key, group);
-        group->alive = true;
-    });
-}
-
-// Counts a single address in or out of a hash set: the set changes only for the first and
-// the last rule holding it.
-IntervalUnion::Change count_address(std::map<Address128, std::uint32_t>& addresses, const Interval& source, bool add) {
-    IntervalUnion::Change change;
-    if(add) {
-        if(addresses[source.first]++ == 0) {
-            change.added.push_back(source);
-        }
-    } else if(auto it = addresses.find(source.first); it != addresses.end() && --it->second == 0) {
-        addresses.erase(it);
-        change.removed.push_back(source);
-    }
-    return change;
-}
-
-void CompiledChain::change_sources(CompiledTransaction& tx, KernelGroup& group, const Interval& source, bool add) {
-    auto apply = [&group, source](bool adding) {
-        if(group.single_addresses) {
-            return count_address(group.addresses, source, adding);
-        }
-        return adding ? group.sources.add(source) : group.sources.remove(source);
-    };
-    const IntervalUnion::Change change = apply(add);
-    tx.on_undo([apply, add] { apply(!add); });
-    if(change.removed.empty() && change.added.empty()) {
+void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const std::optional<Interval>& source,
+                                bool add) {
+    group->members += add ? 1 : -1;
+    tx.on_undo([group, add] { group->members -= add ? 1 : -1; });
+    tx.touched(*this, *group);
+    if(!source) {
         return;
     }
-    if(group.pending.empty()) {
-        tx.touched(group, table());
+    IntervalUnion::Change change;
+    if(single_addresses(*group)) {
+        (add ? change.added : change.removed).push_back(*source);
+    } else {
+        auto apply = [group, source = *source](bool adding) {
+            return adding ? group->sources.add(source) : group->sources.remove(source);
+        };
+        change = apply(add);
+        tx.on_undo([apply, add] { apply(!add); });
     }
     auto note = [&group](const Interval& interval, int step) {
-        auto [it, fresh] = group.pending.try_emplace(interval, step);
+        auto [it, fresh] = group->pending.try_emplace(interval, step);
         if(!fresh && (it->second += step) == 0) {
-            group.pending.erase(it);
+            group->pending.erase(it);
         }
     };
     for(const Interval& interval : change.removed) {
@@ -201,50 +216,91 @@ void CompiledChain::change_sources(CompiledTransaction& tx, KernelGroup& group, 
     }
 }
 
-void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, const std::string& key,
-                         const RuleSpec& spec) {
-    auto found = segment->by_key.find(key);
-    const GroupIt group = found != segment->by_key.end() ? found->second : new_group(tx, segment, key, spec);
-    Member& member = *members_[index];
-    const Member before = member;
-    member.segment = segment;
-    member.group = group;
-    ++group->members;
-    ++segment->members;
-    tx.on_undo([this, index, before, segment, group] {
-        --group->members;
-        --segment->members;
-        *members_[index] = before;
-    });
-    if(member.source) {
-        change_sources(tx, *group, *member.source, true);
+namespace {
+
+// Counts one rule naming `port` in (+1) or out (-1) of a source's port list.
+void recount(SourcePorts& entry, PortMatch port, int step) {
+    auto& ports = entry.ports;
+    auto at = std::lower_bound(ports.begin(), ports.end(), port,
+                               [](const auto& counted, const PortMatch& wanted) { return counted.first < wanted; });
+    if(at == ports.end() || at->first != port) {
+        ports.insert(at, {port, 1});
+    } else if((at->second += static_cast<std::uint32_t>(step)) == 0) {
+        ports.erase(at);
     }
+}
+
+}  // namespace
+
+void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Family& family,
+                               const std::optional<Interval>& source, PortMatch port, int step) {
+    auto [it, fresh] = family.sources.try_emplace(source);
+    if(fresh) {
+        tx.on_undo([&family, source] { family.sources.erase(source); });
+    }
+    recount(it->second, port, step);
+    tx.on_undo([&entry = it->second, port, step] { recount(entry, port, -step); });
+    if(!it->second.unsettled) {
+        it->second.unsettled = true;
+        tx.unsettled(*this, segment, family, it);
+    }
+}
+
+void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceIt it) {
+    SourcePorts& entry = it->second;
+    const std::optional<Interval>& source = it->first;
+    entry.unsettled = false;
+    const std::optional<GroupIt> before = entry.group;
+    const std::optional<GroupIt> after =
+        entry.ports.empty() ? std::nullopt : std::optional(group_for(tx, segment, family, entry));
+    if(before != after) {
+        if(before) {
+            enter_group(tx, *before, source, false);
+        }
+        if(after) {
+            enter_group(tx, *after, source, true);
+        }
+        entry.group = after;
+        tx.on_undo([&entry, before] { entry.group = before; });
+    }
+    if(!entry.ports.empty()) {
+        return;
+    }
+    // Kept, not freed, until the transaction ends, so that the journal can put it back; and
+    // the family with it when it was the last.
+    auto node = tx.dead_sources.insert(tx.dead_sources.end(), family.sources.extract(it));
+    tx.on_undo([&family, node] { family.sources.insert(std::move(*node)); });
+    if(family.sources.empty()) {
+        auto kept = tx.dead_families.insert(tx.dead_families.end(), segment->families.extract(family.key));
+        tx.on_undo([segment, kept] { segment->families.insert(std::move(*kept)); });
+    }
+}
+
+void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family) {
+    Member& member = *members_[index];
+    tx.on_undo([&member, before_segment = member.segment, before_family = member.family, segment] {
+        --segment->members;
+        member.segment = before_segment;
+        member.family = before_family;
+    });
+    member.segment = segment;
+    member.family = &family;
+    ++segment->members;
+    count_port(tx, segment, family, member.source, member.port, +1);
 }
 
 void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
     const Member member = *members_[index];
-    if(member.source) {
-        change_sources(tx, *member.group, *member.source, false);
-    }
-    --member.group->members;
+    count_port(tx, member.segment, *member.family, member.source, member.port, -1);
     --member.segment->members;
-    tx.on_undo([member] {
-        ++member.group->members;
-        ++member.segment->members;
-    });
-    if(member.group->members == 0) {
-        drop_group(tx, member.segment, member.group);
-    }
+    tx.on_undo([segment = member.segment] { ++segment->members; });
 }
 
 void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to) {
-    const std::string key = members_[index]->group->key;
-    RuleSpec spec = members_[index]->group->spec;
-    if(members_[index]->source) {
-        spec.source = AddressMatch{};  // only its presence matters to a new group
-    }
+    const Family& from = *members_[index]->family;
+    Family& family = family_of(tx, to, from.key, from.spec);
     leave(tx, index);
-    join(tx, index, to, key, spec);
+    join(tx, index, to, family);
 }
 
 void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec) {
@@ -272,9 +328,9 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
         source = interval_of(*spec.source, key_.ipv6);
     }
     members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
-                    std::make_shared<Member>(Member{segment, GroupIt{}, source}));
+                    std::make_shared<Member>(Member{segment, nullptr, source, spec.destination_port}));
     tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
-    join(tx, index, segment, group_key(spec, key_.ipv6), spec);
+    join(tx, index, segment, family_of(tx, segment, family_key(spec, key_.ipv6), spec));
 }
 
 void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
@@ -308,27 +364,86 @@ void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
     }
 }
 
-void CompiledTransaction::write_elements() {
+void CompiledChain::retire(CompiledTransaction& tx, KernelGroup& group) {
+    for(const KernelGroup::Rule& rule : group.rules) {
+        tx.batch().delete_rule(table(), key_.chain, reference(rule));
+    }
+    if(group.in_kernel() && uses_set(group)) {
+        tx.batch().delete_set(table(), group.set_name);
+    }
+    const SegmentIt segment = group.segment;
+    const GroupIt it = segment->by_key.at(group.key);
+    const GroupIt next = std::next(it);
+    segment->by_key.erase(group.key);
+    tx.dead_groups.splice(tx.dead_groups.end(), segment->groups, it);
+    group.alive = false;
+    tx.on_undo([segment, it, next, &tx] {
+        segment->groups.splice(next, tx.dead_groups, it);
+        segment->by_key.emplace(it->key, it);
+        it->alive = true;
+    });
+}
+
+void CompiledChain::materialise(CompiledTransaction& tx, KernelGroup& group) {
+    const std::optional<RuleRef> before = first_rule_after(group.segment);
+    if(uses_set(group)) {
+        group.set_name = std::string(compiled_set_prefix) + std::to_string(++set_counter_);
+        group.set_id = tx.take_id();
+        tx.batch().add_address_set(table(), group.set_name, group.set_id, !single_addresses(group));
+    }
+    const SetRef set{group.set_name, group.set_id};
+    RuleSpec spec = group.family->spec;
+    spec.source.reset();
+    for(const PortMatch& port : group.ports) {
+        spec.destination_port = port;
+        const std::uint32_t id = tx.take_id();
+        const std::uint32_t seq =
+            tx.batch().add_marking_rule(table(), key_.chain, id, before, spec, uses_set(group) ? &set : nullptr);
+        group.rules.push_back({0, id});
+        tx.added_rule(group, group.rules.size() - 1, seq);
+    }
+    tx.on_undo([&group] {
+        group.rules.clear();
+        group.set_name.clear();
+        group.set_id = 0;
+    });
+}
+
+void CompiledTransaction::write() {
+    for(const Unsettled& source : unsettled_) {
+        source.chain->settle(*this, source.segment, *source.family, source.it);
+    }
+    unsettled_.clear();
+    // Rules that go are deleted first, so that no new rule is placed in front of one of them.
+    for(auto [chain, group] : touched_) {
+        if(group->members == 0) {
+            chain->retire(*this, *group);
+        }
+    }
+    for(auto [chain, group] : touched_) {
+        if(group->alive && !group->in_kernel()) {
+            chain->materialise(*this, *group);
+        }
+    }
     std::vector<Interval> gone;
     std::vector<Interval> come;
-    for(auto [group, table] : touched_) {
-        if(group->pending.empty()) {
-            continue;
-        }
-        if(group->alive) {
+    for(auto [chain, group] : touched_) {
+        group->touched = false;
+        if(group->alive && !group->pending.empty()) {
             gone.clear();
             come.clear();
             for(const auto& [interval, step] : group->pending) {
                 (step < 0 ? gone : come).push_back(interval);
             }
             const SetRef set{group->set_name, group->set_id};
+            const bool intervals = !single_addresses(*group);
             for(std::size_t i = 0; i < gone.size(); i += intervals_per_message) {
                 const std::size_t count = std::min(intervals_per_message, gone.size() - i);
-                batch_.delete_set_elements(table, set, !group->single_addresses, std::span(gone).subspan(i, count));
+                batch_.delete_set_elements(chain->table(), set, intervals, std::span(gone).subspan(i, count));
             }
             for(std::size_t i = 0; i < come.size(); i += intervals_per_message) {
                 const std::size_t count = std::min(intervals_per_message, come.size() - i);
-                batch_.add_set_elements(table, set, !group->single_addresses, std::span(come).subspan(i, count));
+                batch_.add_set_elements(chain->table(), set, intervals, std::span(come).subspan(i, count));
             }
         }
         group->pending.clear();

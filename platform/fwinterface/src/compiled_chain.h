@@ -2,7 +2,6 @@
 #define FWINTERFACE_COMPILED_CHAIN_H
 
 #include <cstdint>
-#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -18,6 +17,7 @@
 #include "positional_list.h"
 #include "rule_reader.h"
 #include "ruleset_backend.h"
+#include "undo_step.h"
 
 namespace fwinterface {
 
@@ -25,25 +25,57 @@ namespace fwinterface {
 // find and delete what an earlier one left.
 inline constexpr std::string_view compiled_set_prefix = "acqk_";
 
-// One kernel rule standing for positional rules that differ only in their source address:
-// the source is looked up in a set holding the union of theirs. Single addresses go into a
-// hash set (constant time to change in the kernel, whatever its size), subnets into an
-// interval set beside it, each with its own rule. Rules without a source share one kernel
-// rule when they are alike in everything else.
+struct Segment;
+struct Family;
+
+// Kernel rules standing for positional rules that differ only in their source address and
+// destination port: one rule per port, all looking the source up in one set holding the union
+// of the sources. That is exact only for sources that all have the same ports, so sources are
+// grouped by their port list; an access control gives every source the same ports and so
+// costs one set whatever its ports. Single addresses go into a hash set (constant time to
+// change in the kernel, whatever its size), subnets into an interval set beside it, each with
+// its own rules. Rules without a source share kernel rules when they are alike in everything
+// else.
 struct KernelGroup {
-    std::string key;  // everything of the rule but its source
-    RuleSpec spec;    // the same, source cleared
-    bool uses_set = false;
-    bool single_addresses = false;  // the set is a hash set of single addresses, else of intervals
-    std::string set_name;
-    std::uint32_t set_id = 0;   // while the batch that creates the set is open
-    std::uint64_t handle = 0;   // the kernel rule's handle, 0 until confirmed
-    std::uint32_t rule_id = 0;  // while the batch that adds the rule is open
-    std::size_t members = 0;
-    IntervalUnion sources;                          // of an interval set
-    std::map<Address128, std::uint32_t> addresses;  // of a hash set, with their counts
-    std::map<Interval, int> pending;  // element changes of the open batch: +1 add, -1 remove
+    // One kernel rule of the group: its handle, 0 until confirmed, and while the batch that
+    // adds it is open its id.
+    struct Rule {
+        std::uint64_t handle = 0;
+        std::uint32_t id = 0;
+    };
+
+    std::string key;  // the family's key and the port list
+    Family* family = nullptr;
+    char kind = 'A';  // the family's: 'H' a hash set, 'W' an interval set, 'A' any source
+    std::list<Segment>::iterator segment;
+    std::vector<PortMatch> ports;  // one kernel rule each, in kernel order
+    std::vector<Rule> rules;       // empty until written into a batch
+    std::string set_name;          // likewise
+    std::uint32_t set_id = 0;      // while the batch that creates the set is open
+    std::size_t members = 0;       // sources (or, without a source, 1)
+    IntervalUnion sources;            // of an interval set
+    std::map<Interval, int> pending;  // element changes not yet written: +1 add, -1 remove
+    bool touched = false;             // listed among the groups the transaction changed
     bool alive = true;
+
+    bool in_kernel() const { return !rules.empty(); }
+};
+
+// The ports the rules of one source name within a family, each with its number of rules,
+// sorted; and the group of the port list as the kernel has it. A source whose rules the open
+// transaction changed is settled into the group of its new list when the batch is written,
+// once, however many of its ports came or went.
+struct SourcePorts {
+    std::vector<std::pair<PortMatch, std::uint32_t>> ports;
+    std::optional<std::list<KernelGroup>::iterator> group;
+    bool unsettled = false;
+};
+
+// The rules of a run that are alike but for their source and destination port.
+struct Family {
+    std::string key;  // everything of the rule but its source address and destination port
+    RuleSpec spec;    // the same; the source only tells whether there is one
+    std::map<std::optional<Interval>, SourcePorts> sources;
 };
 
 // A run of positional rules with one target. Any packet a rule of the run matches gets that
@@ -53,25 +85,41 @@ struct Segment {
     Verdict verdict = Verdict::drop;
     std::list<KernelGroup> groups;  // kernel order
     std::unordered_map<std::string, std::list<KernelGroup>::iterator> by_key;
+    std::unordered_map<std::string, Family> families;
     std::size_t members = 0;
 };
+
+class CompiledChain;
 
 // Everything one fw_apply() changes in the compiled chains: the batch being written, how to
 // take every change back, and what to learn from the kernel's answer.
 class CompiledTransaction {
 public:
-    CompiledTransaction(NftBatch& batch, std::uint32_t& next_id) : batch_(batch), next_id_(next_id) {}
+    // `operations`: how many are expected, to size the journal (a few steps each).
+    CompiledTransaction(NftBatch& batch, std::uint32_t& next_id, std::size_t operations = 0)
+        : batch_(batch), next_id_(next_id) {
+        undo_.reserve(operations * 8);
+    }
     CompiledTransaction(const CompiledTransaction&) = delete;
     CompiledTransaction& operator=(const CompiledTransaction&) = delete;
     ~CompiledTransaction() { roll_back(); }
 
     NftBatch& batch() { return batch_; }
     std::uint32_t take_id() { return next_id_++; }
-    void on_undo(std::function<void()> step) { undo_.push_back(std::move(step)); }
-    void added_rule(KernelGroup& group, std::uint32_t seq) { added_.emplace_back(&group, seq); }
-    void touched(KernelGroup& group, TableRef table) { touched_.emplace_back(&group, table); }
-    // Writes the element changes of the groups touched so far.
-    void write_elements();
+    template <typename F>
+    void on_undo(F&& step) {
+        undo_.emplace_back(std::forward<F>(step));
+    }
+    void added_rule(KernelGroup& group, std::size_t rule, std::uint32_t seq) { added_.push_back({&group, rule, seq}); }
+    void touched(CompiledChain& chain, KernelGroup& group);
+    using SourceIt = std::map<std::optional<Interval>, SourcePorts>::iterator;
+    void unsettled(CompiledChain& chain, std::list<Segment>::iterator segment, Family& family, SourceIt source) {
+        unsettled_.push_back({&chain, segment, &family, source});
+    }
+    // Writes what the operations so far changed in the kernel: the rules and sets of groups
+    // left empty go, those of new groups come, then the element changes. Groups a source
+    // only passed through on its way (its ports one by one) never reach the kernel.
+    void write();
 
     // The kernel confirmed the batch: new rules take their handles (false when one is
     // missing from the answer), the batch ids are forgotten.
@@ -81,23 +129,37 @@ public:
 
     std::list<Segment> dead_segments;     // kept until the transaction ends, for undo
     std::list<KernelGroup> dead_groups;
+    std::list<std::unordered_map<std::string, Family>::node_type> dead_families;
+    std::list<std::map<std::optional<Interval>, SourcePorts>::node_type> dead_sources;
 
 private:
+    struct Unsettled {
+        CompiledChain* chain;
+        std::list<Segment>::iterator segment;
+        Family* family;
+        SourceIt it;
+    };
+    struct Added {
+        KernelGroup* group;
+        std::size_t rule;
+        std::uint32_t seq;
+    };
+
     NftBatch& batch_;
     std::uint32_t& next_id_;
-    std::vector<std::function<void()>> undo_;
-    std::vector<std::pair<KernelGroup*, std::uint32_t>> added_;
-    std::vector<std::pair<KernelGroup*, TableRef>> touched_;
+    std::vector<UndoStep> undo_;
+    std::vector<Added> added_;
+    std::vector<std::pair<CompiledChain*, KernelGroup*>> touched_;
+    std::vector<Unsettled> unsettled_;
 };
 
 // The kernel side of one positional chain when rules are compiled into sets, in a chain of
 // the compiled table (compiled_table.h): each kernel rule gives its verdict through the packet
 // mark and returns, so that the first match decides, as in the positional chain. It follows the
-// positional chain step by step (insertions and removals at positions, as the mirror does)
-// and writes into the transaction's batch what each step changes in the kernel: set
-// elements for a source joining or leaving a group, a rule and its set for a new group, and
-// when a rule of another target splits a run (or its removal joins two) the runs concerned
-// are rebuilt.
+// positional chain step by step (insertions and removals at positions, as the mirror does);
+// when the transaction is written, its batch gets the net change in the kernel: set elements
+// for sources joining or leaving a group, rules and a set for a new group, and when a rule of
+// another target split a run (or its removal joined two) the groups of the runs concerned.
 class CompiledChain {
 public:
     CompiledChain(ChainKey key, std::uint64_t& set_counter) : key_(std::move(key)), set_counter_(set_counter) {}
@@ -115,22 +177,33 @@ public:
     bool empty() const { return segments_.empty(); }
 
 private:
+    friend class CompiledTransaction;
     using SegmentIt = std::list<Segment>::iterator;
     using GroupIt = std::list<KernelGroup>::iterator;
+    using SourceIt = CompiledTransaction::SourceIt;
     struct Member {
         SegmentIt segment;
-        GroupIt group;
+        Family* family;
         std::optional<Interval> source;
+        PortMatch port;
     };
 
     SegmentIt new_segment(CompiledTransaction& tx, SegmentIt before, Verdict verdict);
     void drop_segment(CompiledTransaction& tx, SegmentIt segment);
-    void join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, const std::string& key, const RuleSpec& spec);
+    Family& family_of(CompiledTransaction& tx, SegmentIt segment, const std::string& key, const RuleSpec& spec);
+    void join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family);
     void leave(CompiledTransaction& tx, std::size_t index);
+    // Counts a rule of `source` naming `port` in (+1) or out (-1) of the family; the source
+    // is settled into the group of its port list when the batch is written.
+    void count_port(CompiledTransaction& tx, SegmentIt segment, Family& family, const std::optional<Interval>& source,
+                    PortMatch port, int step);
+    void settle(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceIt it);
+    GroupIt group_for(CompiledTransaction& tx, SegmentIt segment, Family& family, const SourcePorts& ports);
+    void enter_group(CompiledTransaction& tx, GroupIt group, const std::optional<Interval>& source, bool add);
     void move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to);
-    GroupIt new_group(CompiledTransaction& tx, SegmentIt segment, const std::string& key, const RuleSpec& spec);
-    void drop_group(CompiledTransaction& tx, SegmentIt segment, GroupIt group);
-    void change_sources(CompiledTransaction& tx, KernelGroup& group, const Interval& source, bool add);
+    // The write phase, group by group (see CompiledTransaction::write).
+    void retire(CompiledTransaction& tx, KernelGroup& group);
+    void materialise(CompiledTransaction& tx, KernelGroup& group);
     std::optional<RuleRef> first_rule_after(SegmentIt segment);
     TableRef table() const { return TableRef{key_.ipv6, key_.table}; }
 

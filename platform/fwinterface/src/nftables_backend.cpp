@@ -216,7 +216,7 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
             }
         }
     }
-    tx.write_elements();
+    tx.write();
     std::map<ChainKey, DispatchRules> dispatch;
     for(const auto& [key, chain] : compiled) {
         dispatch[key].write(batch, key, !chain.empty(), next_id);
@@ -342,7 +342,7 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
             return refuse(why);
         }
         if(spec.verdict == Verdict::drop || spec.verdict == Verdict::reject) {
-            written.stopping.emplace_back(op.chain.ipv6, spec);
+            written.stopping[op.chain.ipv6 ? 1 : 0].push_back(spec);
         }
         if(is_compiled(op.chain)) {
             if(verdict_mark(spec.verdict) == 0) {
@@ -422,13 +422,13 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     UndoLog<Chains> undo(chains_, transaction.size());
     Written written;
     written.operation_seqs.reserve(transaction.size());
-    CompiledTransaction compiled(batch, written.next_id);
+    CompiledTransaction compiled(batch, written.next_id, transaction.size());
     for(std::size_t n = 0; n < transaction.size(); ++n) {
         if(!write_operation(batch, undo, compiled, transaction[n], n + 1, written)) {
             return Sent::failed;
         }
     }
-    compiled.write_elements();
+    compiled.write();
     if(written.compiled) {
         write_dispatch(batch, written.next_id);
     }
@@ -473,16 +473,11 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
 // rules. The rules are in place whatever happens here, so a failure is reported and the
 // commit stands.
 void NftablesBackend::cut_connections(const Written& written) {
-    if(!options_.cut_connections || written.stopping.empty() || conntrack_ == nullptr) {
+    if(!options_.cut_connections || conntrack_ == nullptr) {
         return;
     }
     for(bool ipv6 : {false, true}) {
-        std::vector<RuleSpec> rules;
-        for(const auto& [family, spec] : written.stopping) {
-            if(family == ipv6) {
-                rules.push_back(spec);
-            }
-        }
+        const std::vector<RuleSpec>& rules = written.stopping[ipv6 ? 1 : 0];
         std::size_t removed = 0;
         std::string why;
         if(!rules.empty() && !fwinterface::cut_connections(*conntrack_, rules, ipv6, removed, why)) {

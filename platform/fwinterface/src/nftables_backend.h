@@ -1,6 +1,7 @@
 #ifndef FWINTERFACE_NFTABLES_BACKEND_H
 #define FWINTERFACE_NFTABLES_BACKEND_H
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -120,7 +121,7 @@ private:
         std::vector<std::uint32_t> operation_seqs;                // per operation, its last message
         std::uint32_t next_id = 1;                                // rule and set ids of the batch
         bool compiled = false;                                    // a compiled chain was changed
-        std::vector<std::pair<bool, RuleSpec>> stopping;          // inserted DROP/REJECT rules, IPv6 or not
+        std::array<std::vector<RuleSpec>, 2> stopping;            // inserted DROP/REJECT rules: IPv4, IPv6
     };
 
     enum class Sent : std::uint8_t { done, failed, stale };

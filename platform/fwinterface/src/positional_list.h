@@ -109,8 +109,27 @@ public:
         node->right = nullptr;
         node->size = Weight()(node->value);
         node->priority = next_priority();
-        auto [before, after] = split(std::move(root_), pos.index());
-        root_ = merge(merge(std::move(before), std::move(node)), std::move(after));
+        // Down the path to the position while the nodes there rank above the new one, then the
+        // subtree found there is split around it: only that subtree (small, in expectation) is
+        // taken apart, not the whole path.
+        std::size_t index = pos.index();
+        Link* at = &root_;
+        while(*at != nullptr && (*at)->priority >= node->priority) {
+            Node& here = **at;
+            here.size += node->size;
+            const std::size_t left = size_of(here.left);
+            if(index <= left) {
+                at = &here.left;
+            } else {
+                index -= left + Weight()(here.value);
+                at = &here.right;
+            }
+        }
+        auto [before, after] = split(std::move(*at), index);
+        node->left = std::move(before);
+        node->right = std::move(after);
+        update(*node);
+        *at = std::move(node);
         return {this, pos.index()};
     }
 

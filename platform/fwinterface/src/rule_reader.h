@@ -20,6 +20,8 @@ struct AddressMatch {
 struct PortMatch {
     std::uint16_t first = 0;
     std::uint16_t last = 0;
+
+    auto operator<=>(const PortMatch&) const = default;
 };
 
 enum class Verdict : std::uint8_t { drop, accept, reject, masquerade };
