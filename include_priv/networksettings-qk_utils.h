@@ -30,6 +30,10 @@ bool check_is_valid_macaddr(const char* value_str);
 
 /* A parameter of `object` as text; "" when it is absent or cannot be read. */
 std::string util_param_text(const amxd_object_t* object, const char* name);
+
+/* Refuses a value in a validate action: `why` goes to the client through `retval` (when
+ * given); returns amxd_status_invalid_value. */
+amxd_status_t util_refuse(amxc_var_t* retval, const std::string& why);
 #endif
 
 #endif

@@ -99,3 +99,10 @@ std::string util_param_text(const amxd_object_t* object, const char* name) {
     free(text);
     return value;
 }
+
+amxd_status_t util_refuse(amxc_var_t* retval, const std::string& why) {
+    if(retval != nullptr) {
+        amxc_var_set_cstring_t(retval, why.c_str());
+    }
+    return amxd_status_invalid_value;
+}

@@ -74,6 +74,10 @@ bool listen_control_socket(const std::string& path, mode_t mode, std::optional<g
         return false;
     }
     // The socket is created 0600: opened up only now, once it is ours, in a folder only we write.
+    return give_control_socket_access(path, mode, group, error);
+}
+
+bool give_control_socket_access(const std::string& path, mode_t mode, std::optional<gid_t> group, std::string& error) {
     if ((group && chown(path.c_str(), static_cast<uid_t>(-1), *group) != 0) || chmod(path.c_str(), mode) != 0) {
         error = "cannot give " + path + " its mode and group: " + std::strerror(errno);
         return false;

@@ -26,6 +26,10 @@ bool check_control_socket(const std::string& path, std::string& error);
 bool listen_control_socket(const std::string& path, mode_t mode, std::optional<gid_t> group, amxb_bus_ctx_t** listener,
                            std::string& error);
 
+// Gives the served socket file `mode` and, when set, `group`, and opens its private folder to them
+// as listen_control_socket does; again on a reload. False, with a reason in `error`, when it cannot.
+bool give_control_socket_access(const std::string& path, mode_t mode, std::optional<gid_t> group, std::string& error);
+
 // Serves only clients running as one of `allowed` (borrowed: it must outlive the listener);
 // any other connection is closed at once and a warning names its pid and uid. The socket's
 // mode already keeps other users out; this holds even when the socket or its folder was

@@ -1,6 +1,6 @@
 // gwrt: hosts the gateway's data models, their modules and services, on one event loop, and
 // serves them to clients on a control socket until SIGTERM or SIGINT; SIGHUP reloads the trace
-// settings and socket users from the configuration file.
+// settings and the socket's users, mode and group from the configuration file.
 #include <amxp/amxp_loop.h>
 #include <fwinterface/backend.h>
 #include <zebtrace/zebtrace.h>

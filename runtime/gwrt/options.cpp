@@ -14,7 +14,7 @@ const char* usage_text() {
            "  --prefix X_      vendor prefix of the module's objects\n"
            "  --state-dir DIR  folder of the saved configuration (the configuration's state section)\n"
            "  --version        prints the version and exits\n"
-           "Stops on SIGTERM or SIGINT; SIGHUP reloads the trace settings and socket-users.\n";
+           "Stops on SIGTERM or SIGINT; SIGHUP reloads the trace settings and the socket's users, mode and group.\n";
 }
 
 bool parse_options(std::span<char* const> args, Options& options, std::string& error) {

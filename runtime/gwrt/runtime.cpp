@@ -191,8 +191,15 @@ bool Runtime::reload() {
     config_.trace_syslog = fresh.trace_syslog;
     config_.socket_users = fresh.socket_users;
     allow_socket_users(config_.socket_users);
-    zebTraceZ(TRACE_LEVEL_NOTICE, "gwrt", "reloaded %s: trace levels \"%s\" on %s, %zu socket user(s)", config_.file.c_str(),
-              config_.trace.c_str(), config_.trace_syslog ? "syslog" : "stderr", config_.socket_users.size());
+    if (!give_control_socket_access(config_.socket, fresh.socket_mode, fresh.socket_group, error)) {
+        zebTraceZ(TRACE_LEVEL_ERROR, "gwrt", "reload: trace levels and socket users in force, but %s", error.c_str());
+        return false;
+    }
+    config_.socket_mode = fresh.socket_mode;
+    config_.socket_group = fresh.socket_group;
+    zebTraceZ(TRACE_LEVEL_NOTICE, "gwrt", "reloaded %s: trace levels \"%s\" on %s, %zu socket user(s), socket mode %04o",
+              config_.file.c_str(), config_.trace.c_str(), config_.trace_syslog ? "syslog" : "stderr",
+              config_.socket_users.size(), static_cast<unsigned>(config_.socket_mode));
     return true;
 }
 

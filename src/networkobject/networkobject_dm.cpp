@@ -50,7 +50,7 @@ int netobj_networkobject_rule_cleanup(networkobject_rule_t* rule) {
 }
 
 amxd_status_t _networkobject_rule_validate(amxd_object_t* object, amxd_param_t* /*param*/, amxd_action_t reason,
-                                           const amxc_var_t* const /*args*/, amxc_var_t* const /*retval*/,
+                                           const amxc_var_t* const /*args*/, amxc_var_t* const retval,
                                            void* /*priv*/) {
     if(reason != action_object_validate) {
         zebTrace(TRACE_LEVEL_ERROR, "Wrong reason, expected action_object_validate(%d) got %d", action_object_validate,
@@ -65,7 +65,7 @@ amxd_status_t _networkobject_rule_validate(amxd_object_t* object, amxd_param_t* 
                              util_param_text(object, "SourceIPRangeMax"), util_param_text(object, "SourceMask")});
     if(!refusal.empty()) {
         zebTrace(TRACE_LEVEL_WARNING, "%s refused: %s", object_path(object).c_str(), refusal.c_str());
-        return amxd_status_invalid_value;
+        return util_refuse(retval, refusal);
     }
     return amxd_status_ok;
 }
@@ -98,24 +98,25 @@ amxd_status_t _networkobject_rule_destroy(amxd_object_t* object, amxd_param_t* /
 }
 
 amxd_status_t _networkobject_rule_check_text(amxd_object_t* /*object*/, amxd_param_t* /*param*/, amxd_action_t reason,
-                                             const amxc_var_t* const args, amxc_var_t* const /*retval*/,
+                                             const amxc_var_t* const args, amxc_var_t* const retval,
                                              void* /*priv*/) {
     if(reason != action_param_validate) {
         return amxd_status_function_not_implemented;
     }
     const char* text = amxc_var_constcast(cstring_t, args);
-    return (text != nullptr && strchr(text, '"') != nullptr) ? amxd_status_invalid_value : amxd_status_ok;
+    return (text != nullptr && strchr(text, '"') != nullptr) ? util_refuse(retval, "holds a double quote") : amxd_status_ok;
 }
 
 amxd_status_t _networkobject_rule_check_mac(amxd_object_t* /*object*/, amxd_param_t* /*param*/, amxd_action_t reason,
-                                            const amxc_var_t* const args, amxc_var_t* const /*retval*/,
+                                            const amxc_var_t* const args, amxc_var_t* const retval,
                                             void* /*priv*/) {
     if(reason != action_param_validate) {
         return amxd_status_function_not_implemented;
     }
     const char* text = amxc_var_constcast(cstring_t, args);
-    return (text == nullptr || text[0] == '\0' || check_is_valid_macaddr(text)) ? amxd_status_ok :
-                                                                                 amxd_status_invalid_value;
+    return (text == nullptr || text[0] == '\0' || check_is_valid_macaddr(text)) ?
+               amxd_status_ok :
+               util_refuse(retval, "not a MAC address (six pairs of hexadecimal digits separated by colons)");
 }
 
 void _networkobject_rule_added(const char* const /*event_name*/, const amxc_var_t* const event_data, void* const /*priv*/) {

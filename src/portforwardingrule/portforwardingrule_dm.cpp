@@ -2,11 +2,13 @@
 #define ME "portmapping"
 
 #include <cstring>
+#include <string>
 
 #include <amxc/amxc.h>
 #include <zebtrace/zebtrace.h>
 #include <zebtrace/zebtrace_macros.h>
 
+#include "networksettings-qk_utils.h"
 #include "portforwardingrule/portforwardingrule_dm.h"
 
 namespace {
@@ -19,7 +21,7 @@ bool is_list_character(char c) {
 
 extern "C" amxd_status_t _networksettings_list_check_range(amxd_object_t* /*object*/, amxd_param_t* /*param*/,
                                                            amxd_action_t reason, const amxc_var_t* const args,
-                                                           amxc_var_t* const /*retval*/, void* priv) {
+                                                           amxc_var_t* const retval, void* priv) {
     amxd_status_t status = amxd_status_ok;
     const char* value = nullptr;
     int32_t min = 0;
@@ -37,7 +39,7 @@ extern "C" amxd_status_t _networksettings_list_check_range(amxd_object_t* /*obje
     for(size_t i = 0; i < strlen(value); i++) {
         if(!is_list_character(value[i])) {
             zebTrace(TRACE_LEVEL_ERROR, "value is not a digit");
-            status = amxd_status_invalid_value;
+            status = util_refuse(retval, "not a comma-separated list of numbers");
             goto exit;
         }
     }
@@ -56,7 +58,9 @@ extern "C" amxd_status_t _networksettings_list_check_range(amxd_object_t* /*obje
         const int32_t n = amxc_var_constcast(int32_t, &number);
         amxc_var_clean(&number);
         if(!is_number || (n < min) || (n > max)) {
-            status = amxd_status_invalid_value;
+            const char* text = amxc_var_get_const_cstring_t(element);
+            status = util_refuse(retval, "'" + std::string(text != nullptr ? text : "") + "' is not a number from " +
+                                             std::to_string(min) + " to " + std::to_string(max));
             goto exit;
         }
     }

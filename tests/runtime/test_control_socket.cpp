@@ -82,7 +82,7 @@ TEST(ControlSocketUsers, AnotherUserIsKeptOutByTheModeAndByItsCredentials) {
 }
 
 // socket-mode and socket-group let the group reach the socket (its private folder is opened for
-// search); the credentials check still decides, and SIGHUP brings new socket-users in.
+// search); the credentials check still decides, and SIGHUP brings new socket-users and mode in.
 TEST(ControlSocketUsers, TheSocketsGroupReachesItAndReloadedUsersAreServed) {
     if (std::string why = why_no_other_user(); !why.empty()) {
         GTEST_SKIP() << why;
@@ -102,11 +102,13 @@ TEST(ControlSocketUsers, TheSocketsGroupReachesItAndReloadedUsersAreServed) {
     EXPECT_EQ(ctl_as_nobody(runtime).exit_code, 6);
     EXPECT_TRUE(gwtest::wait_until([&] { return runtime.stderr_text().find("refused pid") != std::string::npos; }));
 
-    runtime.dir().write("gwrt.conf", gwtest::read_file(runtime.config()) + "%config { socket-users = [ \"nobody\" ]; }\n");
+    runtime.dir().write("gwrt.conf", gwtest::read_file(runtime.config()) + "%config { socket-users = [ \"nobody\" ]; socket-mode = \"0666\"; }\n");
     runtime.signal(SIGHUP);
     Outcome served;
     EXPECT_TRUE(gwtest::wait_until([&] { return (served = ctl_as_nobody(runtime)).exit_code == 0; })) << served.err;
     EXPECT_EQ(served.out, "Device.X_Test.Status=Idle\n") << served.err;
+    ASSERT_EQ(stat(runtime.socket().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u);
     expect_clean_stop(runtime);
 }
 

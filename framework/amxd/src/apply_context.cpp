@@ -45,6 +45,12 @@ std::string refusal(amxd_status_t status, const std::string& what) {
     return what + ": " + amxd_status_string(status);
 }
 
+// A refusal by validate actions, with the text one of them put in its retval saying why.
+std::string check_refusal(amxd_status_t status, const std::string& what, const amxc_var_t* why) {
+    const char* text = amxc_var_type_of(why) == AMXC_VAR_ID_CSTRING ? amxc_var_constcast(cstring_t, why) : nullptr;
+    return refusal(status, what) + ((text != nullptr && *text != '\0') ? std::string(": ") + text : "");
+}
+
 // One above the highest index ever given; once that passes the bound, the lowest free one, so
 // a single huge index cannot use the counter up. 0 when every index is taken.
 uint32_t next_index(const amxd_object_t& templ) {
@@ -156,11 +162,12 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
     if(!param->fits(candidate.get())) {
         return fail(amxd_status_invalid_value, path + " is longer than " + std::to_string(param->max_length) + " bytes");
     }
+    ScopedVar why;
     const amxd_status_t verdict =
-        run_actions(param->actions, action_param_validate, object, param, candidate.get(), nullptr)
+        run_actions(param->actions, action_param_validate, object, param, candidate.get(), why.get())
             .value_or(amxd_status_ok);
     if(verdict != amxd_status_ok) {
-        return fail(verdict, refusal(verdict, path));
+        return fail(verdict, check_refusal(verdict, path, why.get()));
     }
     int order = 0;
     if((amxc_var_compare(&param->value, candidate.get(), &order) == 0) && (order == 0)) {
@@ -351,11 +358,12 @@ amxd_status_t ApplyContext::validate() {
         if(!is_attached(object)) {
             continue;
         }
+        ScopedVar why;
         const amxd_status_t verdict =
-            run_actions(object->actions, action_object_validate, object, nullptr, nullptr, nullptr)
+            run_actions(object->actions, action_object_validate, object, nullptr, nullptr, why.get())
                 .value_or(amxd_status_ok);
         if(verdict != amxd_status_ok) {
-            return fail(verdict, refusal(verdict, path_of(object)));
+            return fail(verdict, check_refusal(verdict, path_of(object), why.get()));
         }
         if(object->type == amxd_object_instance) {
             amxd_status_t status = check_keys(object);

@@ -342,25 +342,27 @@ void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
     if(segment->members > 0) {
         return;
     }
-    const std::optional<SegmentIt> previous =
-        segment != segments_.begin() ? std::optional(std::prev(segment)) : std::nullopt;
+    // A plain iterator and a flag, not an optional: GCC 12 at -Os reads the optional's
+    // iterator as maybe uninitialised.
+    const bool first = segment == segments_.begin();
+    const SegmentIt previous = first ? segment : std::prev(segment);
     const SegmentIt next = std::next(segment);
     drop_segment(tx, segment);
-    if(!previous || next == segments_.end() || (*previous)->verdict != next->verdict) {
+    if(first || next == segments_.end() || previous->verdict != next->verdict) {
         return;
     }
     // The two runs around the removed one have the same target now: the smaller joins the
     // larger.
-    if(next->members <= (*previous)->members) {
+    if(next->members <= previous->members) {
         for(std::size_t j = index; j < members_.size() && members_[j]->segment == next; ++j) {
-            move_member(tx, j, *previous);
+            move_member(tx, j, previous);
         }
         drop_segment(tx, next);
     } else {
-        for(std::size_t j = index; j-- > 0 && members_[j]->segment == *previous;) {
+        for(std::size_t j = index; j-- > 0 && members_[j]->segment == previous;) {
             move_member(tx, j, next);
         }
-        drop_segment(tx, *previous);
+        drop_segment(tx, previous);
     }
 }
 

@@ -145,7 +145,8 @@ uint64_t amxd_object_get_uint64_t(const amxd_object_t* const object, const char*
  *
  * What each reason receives and when it runs:
  *   validate  args NULL; after all operations of a transaction, on each object it changed or
- *             added; a failure rolls the whole transaction back.
+ *             added; a failure rolls the whole transaction back. A refusing callback may set
+ *             retval to a text saying why; amxd_trans_get_error then ends with it.
  *   destroy   args NULL; when the object is torn down (children first): instances deleted by
  *             a successful transaction, amxd_object_delete, amxd_dm_delete. Not for an
  *             instance whose addition was rolled back (it never existed outside the

@@ -58,7 +58,8 @@ bool amxd_param_is_attr_set(const amxd_param_t* const param, const amxd_pattr_id
  * amxd_status_invalid_action). `data` (may be NULL; a heap variant) is TAKEN on success and
  * passed as `priv`; a validate action receives the candidate value, already converted to the
  * parameter's type, as `args` (the parameter still holds its old value) and refuses it by
- * returning anything but amxd_status_ok, which fails the transaction with that status. A
+ * returning anything but amxd_status_ok, which fails the transaction with that status (and
+ * may set `retval` to a text saying why: amxd_trans_get_error then ends with it). A
  * template's parameter actions are copied, data included, to each instance created
  * afterwards. */
 amxd_status_t amxd_param_add_action_cb(amxd_param_t* const param, const amxd_action_t reason,
