@@ -1,46 +1,8 @@
 // Out of memory at every allocation of an apply: the call fails cleanly or succeeds, and a
-// failed apply leaves the data model exactly as it was.
+// failed apply leaves the data model exactly as it was and leaks nothing.
 #include "dm_fixture.h"
 
-#include <cstdlib>
-#include <new>
-
-namespace {
-long allocations_left = -1;   // -1: never fail
-
-void* allocate(std::size_t size) {
-    if(allocations_left == 0) {
-        throw std::bad_alloc();
-    }
-    if(allocations_left > 0) {
-        --allocations_left;
-    }
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if(block == nullptr) {
-        throw std::bad_alloc();
-    }
-    return block;
-}
-} // namespace
-
-void* operator new(std::size_t size) {
-    return allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return allocate(size);
-}
-void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    std::free(block);
-}
+#include "failing_allocator.h"
 
 using namespace amxd_test;
 
@@ -69,24 +31,9 @@ class AllocFailureTest : public DmTest {};
 
 } // namespace
 
-namespace {
-// False when a tool (valgrind) replaced operator new and failures cannot be injected.
-bool can_inject_failures() {
-    allocations_left = 0;
-    bool injected = false;
-    try {
-        delete new int(1);
-    } catch(const std::bad_alloc&) {
-        injected = true;
-    }
-    allocations_left = -1;
-    return injected;
-}
-} // namespace
-
 TEST_F(AllocFailureTest, ApplyFailsCleanlyAtEveryAllocation) {
-    if(!can_inject_failures()) {
-        GTEST_SKIP() << "operator new is replaced by a tool";
+    if(!failing_allocator_works()) {
+        GTEST_SKIP() << "the allocator is replaced by a tool";
     }
     add_instance(pfr, "web", {{"Protocol", "6"}});
     add_instance(access, "a1");
@@ -98,7 +45,7 @@ TEST_F(AllocFailureTest, ApplyFailsCleanlyAtEveryAllocation) {
     bool applied = false;
     long failures = 0;
     for(long budget = 0; !applied && (budget < 100000); ++budget) {
-        allocations_left = -1;
+        const long live = failing_allocator_live_blocks();
         ASSERT_EQ(amxd_trans_init(&trans), amxd_status_ok);
         amxd_trans_select_pathf(&trans, "Device.X.AccessControl.a1.");
         amxd_trans_set_bool(&trans, "Enable", true);
@@ -106,9 +53,9 @@ TEST_F(AllocFailureTest, ApplyFailsCleanlyAtEveryAllocation) {
         amxd_trans_del_inst(&trans, 0, "web");
         amxd_trans_add_inst(&trans, 0, "ssh");
         amxd_trans_set_cstring_t(&trans, "Protocol", "6,17");
-        allocations_left = budget;
+        failing_allocator_fail_after(budget);
         amxd_status_t status = amxd_trans_apply(&trans, dm);
-        allocations_left = -1;
+        failing_allocator_disarm();
         amxd_trans_clean(&trans);
         if(status == amxd_status_ok) {
             applied = true;
@@ -116,6 +63,7 @@ TEST_F(AllocFailureTest, ApplyFailsCleanlyAtEveryAllocation) {
             ++failures;
             ASSERT_EQ(status, amxd_status_out_of_mem) << "budget " << budget;
             ASSERT_EQ(dump(amxd_dm_get_root(dm)), before) << "budget " << budget;
+            ASSERT_EQ(failing_allocator_live_blocks(), live) << "leak at budget " << budget;
         }
     }
     ASSERT_TRUE(applied);

@@ -2,6 +2,7 @@
  * library routes its own internal users (strdup, ...) to the replacement. */
 #include "failing_allocator.h"
 
+#include <errno.h>
 #include <stddef.h>
 
 void* __libc_malloc(size_t size);
@@ -13,12 +14,14 @@ static long countdown = -1;
 static bool injected = false;
 static long live = 0;
 
+/* Fails as the C library's allocator does, with ENOMEM. */
 static bool should_fail(void) {
     if(countdown < 0) {
         return false;
     }
     if(countdown-- == 0) {
         injected = true;
+        errno = ENOMEM;
         return true;
     }
     return false;
@@ -72,4 +75,12 @@ void* realloc(void* old, size_t size) {
 void free(void* ptr) {
     live -= ptr != NULL ? 1 : 0;
     __libc_free(ptr);
+}
+
+bool failing_allocator_works(void) {
+    failing_allocator_fail_after(0);
+    void* volatile probe = malloc(1);  /* volatile: the call may not be elided */
+    bool works = failing_allocator_disarm();
+    free(probe);
+    return works;
 }

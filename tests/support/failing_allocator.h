@@ -1,5 +1,6 @@
 /* A C allocator for tests that fails the n-th allocation on request and
- * counts live blocks, to check that failures leave no leak behind. */
+ * counts live blocks, to check that failures leave no leak behind. The C++
+ * library's operator new allocates through it too, and throws on its failures. */
 #ifndef FAILING_ALLOCATOR_H
 #define FAILING_ALLOCATOR_H
 
@@ -13,6 +14,8 @@ extern "C" {
 void failing_allocator_fail_after(long n);
 /* Stops failing; true when a failure was injected since fail_after. */
 bool failing_allocator_disarm(void);
+/* False when a tool (valgrind) brought its own allocator over this one. */
+bool failing_allocator_works(void);
 /* Blocks allocated and not yet freed. */
 long failing_allocator_live_blocks(void);
 

@@ -156,8 +156,13 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
         return fail(amxd_status_read_only, path + " is read-only");
     }
     ScopedVar candidate;
-    if((value == nullptr) || (amxc_var_convert(candidate.get(), value, param->type) != 0)) {
-        return fail(amxd_status_invalid_value, "invalid value for " + path + ": " + not_a(param->type));
+    const amxd_status_t converted =
+        value == nullptr ? amxd_status_invalid_value : convert_var(candidate.get(), value, param->type);
+    if(converted == amxd_status_out_of_mem) {
+        throw std::bad_alloc();
+    }
+    if(converted != amxd_status_ok) {
+        return fail(converted, "invalid value for " + path + ": " + not_a(param->type));
     }
     if(!param->fits(candidate.get())) {
         return fail(amxd_status_invalid_value, path + " is longer than " + std::to_string(param->max_length) + " bytes");

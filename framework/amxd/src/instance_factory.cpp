@@ -3,6 +3,7 @@
 #include <string>
 
 #include "object_tree.h"
+#include "var_util.h"
 
 namespace amxd {
 
@@ -59,7 +60,11 @@ void start_alias_as_name(amxd_object_t& instance) {
     }
     ScopedVar converted;
     // An Alias of a type that cannot hold the name keeps its default.
-    if(amxc_var_convert(converted.get(), name_text.get(), alias->type) == 0) {
+    const amxd_status_t status = convert_var(converted.get(), name_text.get(), alias->type);
+    if(status == amxd_status_out_of_mem) {
+        throw std::bad_alloc();
+    }
+    if(status == amxd_status_ok) {
         amxc_var_move(&alias->value, converted.get());
     }
 }

@@ -14,6 +14,7 @@
 #include "path.h"
 #include "room.h"
 #include "teardown.h"
+#include "var_util.h"
 
 using namespace amxd;
 
@@ -25,8 +26,8 @@ bool read_as(const amxd_object_t* object, const char* name, uint32_t type, amxc_
     const amxd_param_t* param = ((object == nullptr) || (name == nullptr)) ? nullptr : find_param(object, name);
     if(param == nullptr) {
         result = ((object == nullptr) || (name == nullptr)) ? amxd_status_invalid_arg : amxd_status_parameter_not_found;
-    } else if(amxc_var_convert(out, &param->value, type) != 0) {
-        result = amxd_status_invalid_value;
+    } else {
+        result = convert_var(out, &param->value, type);
     }
     if(status != nullptr) {
         *status = result;

@@ -3,6 +3,7 @@
 #include "names.h"
 #include "object_tree.h"
 #include "room.h"
+#include "var_util.h"
 
 using namespace amxd;
 
@@ -86,9 +87,13 @@ amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* 
     }
     amxc_var_t converted;
     amxc_var_init(&converted);
-    if((amxc_var_convert(&converted, value, param->type) != 0) || !param->fits(&converted)) {
+    amxd_status_t status = convert_var(&converted, value, param->type);
+    if((status == amxd_status_ok) && !param->fits(&converted)) {
+        status = amxd_status_invalid_value;
+    }
+    if(status != amxd_status_ok) {
         amxc_var_clean(&converted);
-        return amxd_status_invalid_value;
+        return status;
     }
     amxc_var_move(&param->value, &converted);
     amxc_var_clean(&converted);

@@ -1,5 +1,6 @@
 #include "var_util.h"
 
+#include <cerrno>
 #include <new>
 
 namespace amxd {
@@ -28,6 +29,14 @@ VarPtr copy_var(const amxc_var_t* src) {
         throw std::bad_alloc();
     }
     return copy;
+}
+
+amxd_status_t convert_var(amxc_var_t* dest, const amxc_var_t* src, uint32_t type) {
+    errno = 0;
+    if(amxc_var_convert(dest, src, type) == 0) {
+        return amxd_status_ok;
+    }
+    return errno == ENOMEM ? amxd_status_out_of_mem : amxd_status_invalid_value;
 }
 
 void table_add_text(amxc_var_t* table, const char* key, const char* value) {

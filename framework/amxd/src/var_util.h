@@ -5,6 +5,7 @@
 
 #include <amxc/amxc_scoped_var.h>
 #include <amxc/amxc_variant.h>
+#include <amxd/amxd_types.h>
 
 namespace amxd {
 
@@ -22,6 +23,11 @@ VarPtr new_var();
 VarPtr copy_var(const amxc_var_t* src);
 
 using ScopedVar = amxc::ScopedVar;
+
+// amxc_var_convert, whose failures look alike, told apart: amxd_status_invalid_value when `src`
+// does not convert to `type`, amxd_status_out_of_mem when memory ran out (the C allocator says
+// so in errno).
+amxd_status_t convert_var(amxc_var_t* dest, const amxc_var_t* src, uint32_t type);
 
 // Members added to a table with the amxc constructors; each throws std::bad_alloc on failure
 // so that event and argument tables are never handed out half-built.
