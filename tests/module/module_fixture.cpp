@@ -129,9 +129,6 @@ void ModuleTest::bind_api() {
     bind(handle_, "networksettings_get_ctx", api_.get_ctx);
     bind(handle_, "networksettings_get_root", api_.get_root);
     bind(handle_, "networksettings_get_vendor_prefix", api_.get_vendor_prefix);
-    bind(handle_, "_networksettings_list_check_range", api_.list_check_range);
-    bind(handle_, "_networkobject_rule_validate", api_.rule_validate);
-    bind(handle_, "_networkobject_rule_destroy", api_.rule_destroy);
     bind(handle_, "accesscontrol_firewall_update_rule", api_.accesscontrol_update_rule);
     bind(handle_, "convert_ip_range_to_csv", api_.convert_ip_range);
 }

@@ -48,9 +48,6 @@ struct ModuleApi {
     amxb_bus_ctx_t* (*get_ctx)(void) = nullptr;
     amxd_object_t* (*get_root)(void) = nullptr;
     const char* (*get_vendor_prefix)(void) = nullptr;
-    amxd_action_fn_t list_check_range = nullptr;
-    amxd_action_fn_t rule_validate = nullptr;
-    amxd_action_fn_t rule_destroy = nullptr;
     void (*accesscontrol_update_rule)(amxp_timer_t*, void*) = nullptr;
     bool (*convert_ip_range)(amxc_var_t*, const char*, const char*) = nullptr;
 };

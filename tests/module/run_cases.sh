@@ -32,15 +32,9 @@ ROOT=Device.NetworkSettings.
 SETTLE_MS=1200      # commit delay of the module plus a margin
 DEADLINE_MS=15000   # per check block
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/ns-cases.XXXXXX")
+PARALLEL=4         # cases at once: they mostly wait out the commit delay
 GWRT_PID=""
 declare -A SAVED
-
-cleanup() {
-    stop_gwrt
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
 
 now_ms() {
     local t=${EPOCHREALTIME/./}
@@ -209,19 +203,34 @@ run_case() {
     stop_gwrt
 }
 
-write_config
+# One case with a gwrt and a folder of its own; its report goes to stdout.
+run_alone() {
+    WORK=$(mktemp -d "${TMPDIR:-/tmp}/ns-cases.XXXXXX")
+    trap 'stop_gwrt > /dev/null; rm -rf "$WORK"' EXIT
+    write_config
+    echo "$(basename "$1")"
+    run_case "$1" && return 0
+    echo "  FAILED"
+    return 1
+}
+
 cases=("$@")
 if [ ${#cases[@]} -eq 0 ]; then
     cases=("$CASES_DIR"/*.case)
 fi
+LOGS=$(mktemp -d "${TMPDIR:-/tmp}/ns-cases-logs.XXXXXX")
+trap 'rm -rf "$LOGS"' EXIT
+for i in "${!cases[@]}"; do
+    while [ "$(jobs -rp | wc -l)" -ge $PARALLEL ]; do
+        wait -n
+    done
+    (run_alone "${cases[$i]}" > "$LOGS/$i" 2>&1; echo $? > "$LOGS/$i.rc") &
+done
+wait
 failed=0
-for file in "${cases[@]}"; do
-    echo "$(basename "$file")"
-    if ! run_case "$file"; then
-        echo "  FAILED"
-        failed=$((failed + 1))
-        stop_gwrt > /dev/null
-    fi
+for i in "${!cases[@]}"; do
+    cat "$LOGS/$i"
+    [ "$(cat "$LOGS/$i.rc")" = 0 ] || failed=$((failed + 1))
 done
 echo "${#cases[@]} cases, $failed failed"
 [ $failed -eq 0 ]

@@ -70,30 +70,6 @@ TEST_F(PortLists, OnlyListsOfWholeNumbersWithinTheBoundsAreAccepted) {
     }
 }
 
-TEST_F(PortLists, TheCheckActsOnValidationOnly) {
-    amxc_var_t value;
-    amxc_var_t bounds;
-    amxc_var_init(&value);
-    amxc_var_init(&bounds);
-    amxc_var_set_cstring_t(&value, "99999");
-    amxc_var_set_type(&bounds, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_new_key_int32_t(&bounds, "min", 10);
-    amxc_var_add_new_key_int32_t(&bounds, "max", 100);
-    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_read, &value, nullptr, &bounds),
-              amxd_status_function_not_implemented);
-    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_validate, &value, nullptr, &bounds),
-              amxd_status_invalid_value);
-    amxc_var_set_cstring_t(&value, "10,100");
-    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_validate, &value, nullptr, &bounds), amxd_status_ok);
-    amxc_var_set_cstring_t(&value, "9");
-    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_validate, &value, nullptr, &bounds),
-              amxd_status_invalid_value);
-    amxc_var_set_cstring_t(&value, "");
-    EXPECT_EQ(api_.list_check_range(nullptr, nullptr, action_param_validate, &value, nullptr, &bounds), amxd_status_ok);
-    amxc_var_clean(&value);
-    amxc_var_clean(&bounds);
-}
-
 // ---- network object rules ------------------------------------------------------------------
 
 class RuleChecks : public ModuleTest {
@@ -139,25 +115,6 @@ TEST_F(RuleChecks, DeviceSelectionsMayNotHoldDoubleQuotes) {
     for(const char* param : {"HostName", "SourceVendorClassID", "SourceClientID", "SourceUserClassID"}) {
         EXPECT_EQ(set(rule_, {{param, "laptop's-name"}}), 0) << param;
     }
-}
-
-TEST_F(RuleChecks, TheActionsActOnTheirOwnReasonOnly) {
-    amxd_object_t* rule = amxd_dm_findf(dm_, "%s", rule_.c_str());
-    ASSERT_NE(rule, nullptr);
-    EXPECT_EQ(api_.rule_validate(rule, nullptr, action_object_write, nullptr, nullptr, nullptr),
-              amxd_status_function_not_implemented);
-    EXPECT_TRUE(traced('x', "Wrong reason, expected action_object_validate(8) got 7"));
-
-    EXPECT_EQ(api_.rule_destroy(rule, nullptr, action_object_validate, nullptr, nullptr, nullptr),
-              amxd_status_unknown_error);
-    EXPECT_TRUE(traced('n', "Wrong reason, expected action_object_destroy(14) got 8"));
-    EXPECT_NE(amxd_object_get_priv(rule), nullptr) << "the record stays";
-
-    amxd_object_t* table = amxd_dm_findf(dm_, "%s", table_.c_str());
-    EXPECT_EQ(api_.rule_destroy(table, nullptr, action_object_destroy, nullptr, nullptr, nullptr), amxd_status_ok);
-    EXPECT_EQ(api_.rule_destroy(nullptr, nullptr, action_object_destroy, nullptr, nullptr, nullptr),
-              amxd_status_unknown_error);
-    EXPECT_TRUE(traced('x', "Object can not be NULL"));
 }
 
 }  // namespace

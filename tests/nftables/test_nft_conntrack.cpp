@@ -63,80 +63,63 @@ FlowTuple flow(const std::string& source, const std::string& destination, std::u
     return tuple;
 }
 
-FlowTuple icmp_flow(const std::string& source, const std::string& destination, int type, int code) {
-    FlowTuple tuple = flow(source, destination, 1);
+FlowTuple icmp_flow(const std::string& source, const std::string& destination, int type, int code,
+                    std::uint8_t protocol = 1) {
+    FlowTuple tuple = flow(source, destination, protocol);
     tuple.icmp_type = type;
     tuple.icmp_code = code;
     return tuple;
 }
 
-TEST(ConntrackMatch, AddressPrefixesCoverTheirSubnetOnly) {
-    const RuleSpec subnet = rule("-s 10.99.1.0/24 -j DROP");
-    EXPECT_TRUE(fwinterface::rule_covers(subnet, flow("10.99.1.2", "10.99.2.2", tcp, 40000, 80)));
-    EXPECT_TRUE(fwinterface::rule_covers(subnet, flow("10.99.1.255", "8.8.8.8", udp, 53, 53)));
-    EXPECT_FALSE(fwinterface::rule_covers(subnet, flow("10.99.2.2", "10.99.1.2", tcp, 80, 40000)));
-    EXPECT_FALSE(fwinterface::rule_covers(subnet, flow("10.99.0.255", "10.99.2.2", tcp, 40000, 80)));
-
-    const RuleSpec upper_half = rule("-s 10.99.1.128/25 -j DROP");
-    EXPECT_TRUE(fwinterface::rule_covers(upper_half, flow("10.99.1.200", "10.99.2.2", tcp, 1, 2)));
-    EXPECT_FALSE(fwinterface::rule_covers(upper_half, flow("10.99.1.127", "10.99.2.2", tcp, 1, 2)));
-
-    const RuleSpec server = rule("-d 10.99.2.2/32 -j DROP");
-    EXPECT_TRUE(fwinterface::rule_covers(server, flow("10.99.1.2", "10.99.2.2", udp, 1, 2)));
-    EXPECT_FALSE(fwinterface::rule_covers(server, flow("10.99.1.2", "10.99.2.3", udp, 1, 2)));
-
-    // A prefix ending inside a byte of the second group.
-    const RuleSpec v6 = rule("-s fd99::/29 -j DROP", true);
-    EXPECT_TRUE(fwinterface::rule_covers(v6, flow("fd99:1::2", "fd99:2::2", tcp, 1, 2)));
-    EXPECT_TRUE(fwinterface::rule_covers(v6, flow("fd99:7::1", "fd99:2::2", tcp, 1, 2)));
-    EXPECT_FALSE(fwinterface::rule_covers(v6, flow("fd99:8::1", "fd99:2::2", tcp, 1, 2)));
-    EXPECT_FALSE(fwinterface::rule_covers(v6, flow("fd98:1::2", "fd99:2::2", tcp, 1, 2)));
-}
-
-TEST(ConntrackMatch, ProtocolsAndPortRangesMustAllMatch) {
-    const RuleSpec range = rule("-p tcp -m tcp --dport 5000:5010 -j DROP");
-    EXPECT_TRUE(fwinterface::rule_covers(range, flow("10.99.1.2", "10.99.2.2", tcp, 40000, 5000)));
-    EXPECT_TRUE(fwinterface::rule_covers(range, flow("10.99.1.2", "10.99.2.2", tcp, 40000, 5010)));
-    EXPECT_FALSE(fwinterface::rule_covers(range, flow("10.99.1.2", "10.99.2.2", tcp, 40000, 4999)));
-    EXPECT_FALSE(fwinterface::rule_covers(range, flow("10.99.1.2", "10.99.2.2", tcp, 40000, 5011)));
-    EXPECT_FALSE(fwinterface::rule_covers(range, flow("10.99.1.2", "10.99.2.2", udp, 40000, 5005)));
-    EXPECT_FALSE(fwinterface::rule_covers(range, flow("10.99.1.2", "10.99.2.2", tcp, 5005, 40000)));
-
-    const RuleSpec both = rule("-s 10.99.1.2/32 -p udp -m udp --sport 53 --dport 1000:2000 -j DROP");
-    EXPECT_TRUE(fwinterface::rule_covers(both, flow("10.99.1.2", "10.99.2.2", udp, 53, 1500)));
-    EXPECT_FALSE(fwinterface::rule_covers(both, flow("10.99.1.2", "10.99.2.2", udp, 54, 1500)));
-    EXPECT_FALSE(fwinterface::rule_covers(both, flow("10.99.1.3", "10.99.2.2", udp, 53, 1500)));
-
-    // Any protocol: flows without ports are covered too, but never by a rule with ports.
-    EXPECT_TRUE(fwinterface::rule_covers(rule("-s 10.99.1.2/32 -j DROP"), icmp_flow("10.99.1.2", "10.99.2.2", 8, 0)));
+// Prefixes cover their subnet only (one ends inside a byte); protocols, port ranges, ICMP type
+// and code must all match when given; only DROP and REJECT rules without a MAC match cut.
+TEST(ConntrackMatch, ARuleCoversTheFlowsItWouldStop) {
+    const FlowTuple client = flow("10.99.1.2", "10.99.2.2", tcp, 40000, 80);
+    const FlowTuple echo = icmp_flow("10.99.1.2", "10.99.2.2", 8, 0);
+    const struct {
+        const char* rule;
+        FlowTuple flow;
+        bool covered;
+        bool ipv6 = false;
+    } cases[] = {
+        {"-s 10.99.1.0/24 -j DROP", client, true},
+        {"-s 10.99.1.0/24 -j DROP", flow("10.99.1.255", "8.8.8.8", udp, 53, 53), true},
+        {"-s 10.99.1.0/24 -j DROP", flow("10.99.2.2", "10.99.1.2", tcp, 80, 40000), false},
+        {"-s 10.99.1.0/24 -j DROP", flow("10.99.0.255", "10.99.2.2", tcp, 40000, 80), false},
+        {"-s 10.99.1.128/25 -j DROP", flow("10.99.1.200", "10.99.2.2", tcp, 1, 2), true},
+        {"-s 10.99.1.128/25 -j DROP", flow("10.99.1.127", "10.99.2.2", tcp, 1, 2), false},
+        {"-d 10.99.2.2/32 -j DROP", flow("10.99.1.2", "10.99.2.2", udp, 1, 2), true},
+        {"-d 10.99.2.2/32 -j DROP", flow("10.99.1.2", "10.99.2.3", udp, 1, 2), false},
+        {"-s fd99::/29 -j DROP", flow("fd99:7::1", "fd99:2::2", tcp, 1, 2), true, true},
+        {"-s fd99::/29 -j DROP", flow("fd99:8::1", "fd99:2::2", tcp, 1, 2), false, true},
+        {"-s fd99::/29 -j DROP", flow("fd98:1::2", "fd99:2::2", tcp, 1, 2), false, true},
+        {"-p tcp -m tcp --dport 5000:5010 -j DROP", flow("10.99.1.2", "10.99.2.2", tcp, 40000, 5000), true},
+        {"-p tcp -m tcp --dport 5000:5010 -j DROP", flow("10.99.1.2", "10.99.2.2", tcp, 40000, 5010), true},
+        {"-p tcp -m tcp --dport 5000:5010 -j DROP", flow("10.99.1.2", "10.99.2.2", tcp, 40000, 4999), false},
+        {"-p tcp -m tcp --dport 5000:5010 -j DROP", flow("10.99.1.2", "10.99.2.2", tcp, 40000, 5011), false},
+        {"-p tcp -m tcp --dport 5000:5010 -j DROP", flow("10.99.1.2", "10.99.2.2", udp, 40000, 5005), false},
+        {"-p tcp -m tcp --dport 5000:5010 -j DROP", flow("10.99.1.2", "10.99.2.2", tcp, 5005, 40000), false},
+        {"-s 10.99.1.2/32 -p udp -m udp --sport 53 --dport 1000:2000 -j DROP", flow("10.99.1.2", "10.99.2.2", udp, 53, 1500), true},
+        {"-s 10.99.1.2/32 -p udp -m udp --sport 53 --dport 1000:2000 -j DROP", flow("10.99.1.2", "10.99.2.2", udp, 54, 1500), false},
+        {"-s 10.99.1.2/32 -j DROP", echo, true},
+        {"-p icmp -m icmp --icmp-type 8 -j DROP", echo, true},
+        {"-p icmp -m icmp --icmp-type 8 -j DROP", icmp_flow("10.99.1.2", "10.99.2.2", 13, 0), false},
+        {"-p icmp -m icmp --icmp-type 8 -j DROP", flow("10.99.1.2", "10.99.2.2", tcp, 8, 8), false},
+        {"-p icmp -m icmp --icmp-type 8/1 -j DROP", echo, false},
+        {"-p ipv6-icmp -j DROP", icmp_flow("fd99:1::2", "fd99:2::2", 128, 0, 58), true, true},
+        {"-s 10.99.1.2/32 -j REJECT", client, true},
+        {"-s 10.99.1.2/32 -j ACCEPT", client, false},
+        {"-s 10.99.1.2/32 -j MASQUERADE", client, false},
+        {"-s 10.99.1.2/32 -m mac --mac-source 02:99:01:00:00:02 -j DROP", client, false},
+    };
+    for(const auto& c : cases) {
+        EXPECT_EQ(fwinterface::rule_covers(rule(c.rule, c.ipv6), c.flow), c.covered) << c.rule;
+    }
+    // Ports without a protocol never cover a flow without ports.
     RuleSpec ports_any_protocol;
     ports_any_protocol.destination_port = {5000, 5000};
-    EXPECT_FALSE(fwinterface::rule_covers(ports_any_protocol, icmp_flow("10.99.1.2", "10.99.2.2", 8, 0)));
+    EXPECT_FALSE(fwinterface::rule_covers(ports_any_protocol, echo));
     EXPECT_TRUE(fwinterface::rule_covers(ports_any_protocol, flow("10.99.1.2", "10.99.2.2", udp, 1, 5000)));
-}
-
-TEST(ConntrackMatch, IcmpTypeAndCodeMustMatchWhenGiven) {
-    const RuleSpec echo = rule("-p icmp -m icmp --icmp-type 8 -j DROP");
-    EXPECT_TRUE(fwinterface::rule_covers(echo, icmp_flow("10.99.1.2", "10.99.2.2", 8, 0)));
-    EXPECT_FALSE(fwinterface::rule_covers(echo, icmp_flow("10.99.1.2", "10.99.2.2", 13, 0)));
-    EXPECT_FALSE(fwinterface::rule_covers(echo, flow("10.99.1.2", "10.99.2.2", tcp, 8, 8)));
-
-    const RuleSpec echo_code_one = rule("-p icmp -m icmp --icmp-type 8/1 -j DROP");
-    EXPECT_FALSE(fwinterface::rule_covers(echo_code_one, icmp_flow("10.99.1.2", "10.99.2.2", 8, 0)));
-
-    FlowTuple echo6 = flow("fd99:1::2", "fd99:2::2", 58);
-    echo6.icmp_type = 128;
-    echo6.icmp_code = 0;
-    EXPECT_TRUE(fwinterface::rule_covers(rule("-p ipv6-icmp -j DROP", true), echo6));
-}
-
-TEST(ConntrackMatch, OnlyDropAndRejectRulesWithoutMacCut) {
-    const FlowTuple client = flow("10.99.1.2", "10.99.2.2", tcp, 40000, 80);
-    EXPECT_TRUE(fwinterface::rule_covers(rule("-s 10.99.1.2/32 -j REJECT"), client));
-    EXPECT_FALSE(fwinterface::rule_covers(rule("-s 10.99.1.2/32 -j ACCEPT"), client));
-    EXPECT_FALSE(fwinterface::rule_covers(rule("-s 10.99.1.2/32 -j MASQUERADE"), client));
-    const RuleSpec by_mac = rule("-s 10.99.1.2/32 -m mac --mac-source 02:99:01:00:00:02 -j DROP");
-    EXPECT_FALSE(fwinterface::rule_covers(by_mac, client));
 }
 
 TEST(ConntrackCut, RulesNoChainCanHoldAreRefusedBeforeAnythingIsCut) {
