@@ -32,6 +32,11 @@ const std::string* MemoryBackend::rule_at(const ChainKey& key, std::size_t posit
     return &it->second[position - 1];
 }
 
+void MemoryBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
+                             std::vector<const std::string*>& out) const {
+    chains_.at(key).for_each(first - 1, count, [&](const std::string& rule) { out.push_back(&rule); });
+}
+
 bool MemoryBackend::apply(std::span<const Operation> transaction) {
     const std::uint32_t refuse = refuse_op_;
     refuse_op_ = 0;

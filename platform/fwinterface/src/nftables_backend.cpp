@@ -69,6 +69,12 @@ const std::string* NftablesBackend::rule_at(const ChainKey& key, std::size_t pos
     return &it->second[position - 1]->text;
 }
 
+void NftablesBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
+                               std::vector<const std::string*>& out) const {
+    chains_.at(key).for_each(first - 1, count,
+                             [&](const std::unique_ptr<MirrorRule>& rule) { out.push_back(&rule->text); });
+}
+
 std::string NftablesBackend::dump() const {
     return format_save(chains_, [](const std::unique_ptr<MirrorRule>& rule) -> const std::string& { return rule->text; });
 }

@@ -108,27 +108,33 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     struct Segment {
         enum class Kind : std::uint8_t { kept, removed, added };
         Kind kind;
-        std::size_t first = 0;  // running position (kept, removed)
+        std::size_t first = 0;  // running position (kept), index into went_rules (removed)
         std::size_t count = 0;
         const std::string* rule = nullptr;  // added
     };
     std::vector<Segment> merged;
     std::vector<const std::string*> came;
+    std::vector<const std::string*> went_rules;  // every gap's running rules, read in one walk each
     auto close_gap = [&](std::size_t went_first, std::size_t went) {
+        const std::size_t gone = went_rules.size();
+        if(went > 0) {
+            running.rules_at(key, went_first, went, went_rules);
+        }
+        const std::string* const* went_rule = went_rules.data() + gone;
         std::size_t front = 0;
-        while(front < went && front < came.size() && *came[front] == *running.rule_at(key, went_first + front)) {
+        while(front < went && front < came.size() && *came[front] == *went_rule[front]) {
             ++front;
         }
         std::size_t back = 0;
         while(back < went - front && back < came.size() - front &&
-              *came[came.size() - 1 - back] == *running.rule_at(key, went_first + went - 1 - back)) {
+              *came[came.size() - 1 - back] == *went_rule[went - 1 - back]) {
             ++back;
         }
         merged.push_back(Segment{Segment::Kind::kept, went_first, front});
         for(std::size_t i = front; i < came.size() - back; ++i) {
             merged.push_back(Segment{Segment::Kind::added, 0, 1, came[i]});
         }
-        merged.push_back(Segment{Segment::Kind::removed, went_first + front, went - front - back});
+        merged.push_back(Segment{Segment::Kind::removed, gone + front, went - front - back});
         merged.push_back(Segment{Segment::Kind::kept, went_first + went - back, back});
         came.clear();
     };
@@ -165,7 +171,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         }
         for(std::size_t i = 0; i < segment.count; ++i) {
             net.push_back(Operation{Operation::Kind::remove, key, static_cast<std::uint32_t>(position + 1),
-                                    *running.rule_at(key, segment.first + i)});
+                                    *went_rules[segment.first + i]});
         }
     }
 }

@@ -164,6 +164,13 @@ public:
         return {&node->value, pos};
     }
 
+    // Calls `visit` with each element holding a position in [first, first + count), in order:
+    // O(log n + count), where reading them one by one would descend from the root each time.
+    template <typename Visit>
+    void for_each(std::size_t first, std::size_t count, Visit&& visit) const {
+        for_each_in(root_.get(), first, first + count, visit);
+    }
+
     // Makes sure that `count` insertions can follow without allocating.
     void reserve_spares(std::size_t count) {
         for(Node* spare = spares_.get(); spare != nullptr && count > 0; spare = spare->left.get()) {
@@ -221,6 +228,24 @@ private:
         second->left = merge(std::move(first), std::move(second->left));
         update(*second);
         return second;
+    }
+
+    template <typename Visit>
+    static void for_each_in(const Node* node, std::size_t begin, std::size_t end, Visit& visit) {
+        if(node == nullptr || begin >= end) {
+            return;
+        }
+        const std::size_t left = size_of(node->left);
+        const std::size_t through = left + Weight()(node->value);
+        if(begin < left) {
+            for_each_in(node->left.get(), begin, end < left ? end : left, visit);
+        }
+        if(begin < through && end > left) {
+            visit(node->value);
+        }
+        if(end > through) {
+            for_each_in(node->right.get(), begin > through ? begin - through : 0, end - through, visit);
+        }
     }
 
     // The node holding position `index`; `index` becomes the offset into it.

@@ -62,6 +62,11 @@ public:
     // reset), or nullptr when there is none.
     virtual const std::string* rule_at(const ChainKey& key, std::size_t position) const = 0;
 
+    // Appends the rules at 1-based positions [first, first + count) of a running chain, all
+    // there (borrowed like rule_at()'s).
+    virtual void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
+                          std::vector<const std::string*>& out) const = 0;
+
     // Applies every operation or none: false, with the running ruleset unchanged, when one
     // of them is impossible. May throw std::bad_alloc, also with nothing changed.
     virtual bool apply(std::span<const Operation> transaction) = 0;
