@@ -25,15 +25,6 @@ protected:
         amxp_loop_run_pending();
     }
 
-    // The parameter table of `object_path` in an amxb_get reply.
-    static const amxc_var_t* params_in(const amxc_var_t* reply, const char* object_path) {
-        return amxc_var_get_key(amxc_var_get_index(reply, 0, AMXC_VAR_FLAG_DEFAULT), object_path, AMXC_VAR_FLAG_DEFAULT);
-    }
-
-    static std::vector<std::string> objects_in(const amxc_var_t* reply) {
-        return keys_of(amxc_var_get_index(reply, 0, AMXC_VAR_FLAG_DEFAULT));
-    }
-
     amxd_dm_t* dm = nullptr;
     amxb_bus_ctx_t* ctx = nullptr;
 };

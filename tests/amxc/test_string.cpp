@@ -47,27 +47,6 @@ TEST_F(StringTest, OwnTextAsArgumentIsSafe) {
     EXPECT_EQ(text(), "<world>");
 }
 
-int is_dash(int c) {
-    return c == '-';
-}
-
-TEST_F(StringTest, Trim) {
-    ASSERT_EQ(amxc_string_set(&s, " \t a b \n"), 0);
-    amxc_string_trimr(&s, nullptr);
-    EXPECT_EQ(text(), " \t a b");
-    amxc_string_triml(&s, nullptr);
-    EXPECT_EQ(text(), "a b");
-    ASSERT_EQ(amxc_string_set(&s, "--x--"), 0);
-    amxc_string_trim(&s, is_dash);
-    EXPECT_EQ(text(), "x");
-    ASSERT_EQ(amxc_string_set(&s, "    "), 0);
-    amxc_string_trim(&s, nullptr);
-    EXPECT_TRUE(amxc_string_is_empty(&s));
-    ASSERT_EQ(amxc_string_set(&s, "\xe9t\xe9"), 0);  // bytes above 127 are not blanks
-    amxc_string_trim(&s, nullptr);
-    EXPECT_EQ(text(), "\xe9t\xe9");
-}
-
 std::vector<std::string> split(const char* text, char separator = ',') {
     amxc_string_t s;
     amxc_string_init(&s, 0);

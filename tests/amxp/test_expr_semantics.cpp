@@ -39,77 +39,76 @@ protected:
 
 }  // namespace
 
-TEST_F(ExprSemantics, NumbersCompareByValueAcrossWidthsAndSigns) {
-    EXPECT_TRUE(is("u32 == 80"));
-    EXPECT_TRUE(is("u32 > -1"));
-    EXPECT_TRUE(is("i32 < 0 && i32 >= -5 && i32 <= -5 && i32 != 5"));
-    EXPECT_TRUE(is("i64 == -9223372036854775808"));
-    EXPECT_TRUE(is("i64 < i32"));
-    EXPECT_TRUE(is("u64 == 18446744073709551615"));
-    EXPECT_TRUE(is("u64 > 9223372036854775807"));
-    EXPECT_TRUE(is("u64 > i64"));
-    EXPECT_TRUE(is("-0 == 0"));
-}
-
-TEST_F(ExprSemantics, TextsCompareBytewise) {
-    EXPECT_TRUE(is("text == 'abc'"));
-    EXPECT_TRUE(is("text == \"abc\""));
-    EXPECT_TRUE(is("text != 'abcd'"));
-    EXPECT_TRUE(is("text < 'abd' && text > 'ab' && text <= 'abc' && text >= 'abc'"));
-    EXPECT_TRUE(is("upper < text"));  // 'Z' sorts before 'a'
-    EXPECT_TRUE(is("high > 'z'"));    // bytes are unsigned
-    EXPECT_TRUE(is("csv == 'a,b'"));
-    EXPECT_TRUE(is("'it\\'s' == \"it's\" && '\\\\' == \"\\\\\""));
-}
-
-TEST_F(ExprSemantics, BooleansOnlyCompareForEquality) {
-    EXPECT_TRUE(is("yes == true && no == false && yes != no"));
-    EXPECT_FALSE(is("yes > no"));
-    EXPECT_FALSE(is("yes >= true"));
-    EXPECT_TRUE(is("yes"));
-    EXPECT_FALSE(is("no"));
-}
-
-TEST_F(ExprSemantics, ContainsTestsPresenceWhateverTheValue) {
-    EXPECT_TRUE(is("contains('null')"));
-    EXPECT_TRUE(is("contains('no')"));
-    EXPECT_TRUE(is("contains('table.k')"));
-    EXPECT_TRUE(is("contains('list.1')"));
-    EXPECT_FALSE(is("contains('list.2')"));
-    EXPECT_FALSE(is("contains('table.v')"));
-    EXPECT_FALSE(is("contains('tab')"));
-    EXPECT_TRUE(is("list.1 == 7 && table.k == 'v'"));
-}
-
-TEST_F(ExprSemantics, MatchesAndStartsWith) {
-    EXPECT_TRUE(is("text matches '^a.c$'"));
-    EXPECT_TRUE(is("text matches 'b'"));  // unanchored: anywhere in the text
-    EXPECT_FALSE(is("text matches '^b'"));
-    EXPECT_TRUE(is("csv matches '^a,b$'"));
-    // A backslash other than an escape reaches the pattern as written.
-    EXPECT_TRUE(is("'a.b' matches '^a\\.b$' && !('axb' matches '^a\\.b$')"));
-    EXPECT_FALSE(is("u32 matches '8'"));
-    // GNU classes are kept; '.' spans a newline and '^' '$' anchor at the ends of the text only.
-    EXPECT_TRUE(is("text matches '^\\w+\\b[[:space:]]*$' && 'a\nb' matches '^a.b$' && !('a\nb' matches '^b')"));
-    EXPECT_TRUE(is("text starts with 'ab' && text starts with '' && text starts with text"));
-    EXPECT_FALSE(is("text starts with 'abcd'"));
-    EXPECT_FALSE(is("u32 starts with '8'"));
-}
-
-TEST_F(ExprSemantics, PrecedenceNotThenComparisonThenAndThenOr) {
-    // && binds tighter than ||.
-    EXPECT_TRUE(is("yes || no && no"));
-    EXPECT_FALSE(is("(yes || no) && no"));
-    EXPECT_TRUE(is("no && no || yes"));
-    // ! applies to the operand right after it.
-    EXPECT_TRUE(is("!no && yes"));
-    EXPECT_FALSE(is("!(no || yes)"));
-    EXPECT_FALSE(is("!missing == missing"));  // (!missing) == missing: a boolean against nothing
-    EXPECT_TRUE(is("!(missing == missing)"));
-    EXPECT_TRUE(is("!!yes"));
-    // Word forms mean the same.
-    EXPECT_TRUE(is("not no and yes or no"));
-    EXPECT_FALSE(is("not (no or yes)"));
+TEST_F(ExprSemantics, EachExpressionHasItsMeaning) {
+    const struct {
+        const char* text;
+        bool holds;
+    } cases[] = {
+        // Numbers compare by value across widths and signs.
+        {"u32 == 80", true},
+        {"u32 > -1", true},
+        {"i32 < 0 && i32 >= -5 && i32 <= -5 && i32 != 5", true},
+        {"i64 == -9223372036854775808", true},
+        {"i64 < i32", true},
+        {"u64 == 18446744073709551615", true},
+        {"u64 > 9223372036854775807", true},
+        {"u64 > i64", true},
+        {"-0 == 0", true},
+        // Texts compare bytewise.
+        {"text == 'abc'", true},
+        {"text == \"abc\"", true},
+        {"text != 'abcd'", true},
+        {"text < 'abd' && text > 'ab' && text <= 'abc' && text >= 'abc'", true},
+        {"upper < text", true},  // 'Z' sorts before 'a'
+        {"high > 'z'", true},    // bytes are unsigned
+        {"csv == 'a,b'", true},
+        {"'it\\'s' == \"it's\" && '\\\\' == \"\\\\\"", true},
+        // Booleans only compare for equality.
+        {"yes == true && no == false && yes != no", true},
+        {"yes > no", false},
+        {"yes >= true", false},
+        {"yes", true},
+        {"no", false},
+        // Contains tests presence whatever the value.
+        {"contains('null')", true},
+        {"contains('no')", true},
+        {"contains('table.k')", true},
+        {"contains('list.1')", true},
+        {"contains('list.2')", false},
+        {"contains('table.v')", false},
+        {"contains('tab')", false},
+        {"list.1 == 7 && table.k == 'v'", true},
+        // Matches and starts with.
+        {"text matches '^a.c$'", true},
+        {"text matches 'b'", true},  // unanchored: anywhere in the text
+        {"text matches '^b'", false},
+        {"csv matches '^a,b$'", true},
+        // A backslash other than an escape reaches the pattern as written.
+        {"'a.b' matches '^a\\.b$' && !('axb' matches '^a\\.b$')", true},
+        {"u32 matches '8'", false},
+        // GNU classes are kept; '.' spans a newline and '^' '$' anchor at the ends of the text only.
+        {"text matches '^\\w+\\b[[:space:]]*$' && 'a\nb' matches '^a.b$' && !('a\nb' matches '^b')", true},
+        {"text starts with 'ab' && text starts with '' && text starts with text", true},
+        {"text starts with 'abcd'", false},
+        {"u32 starts with '8'", false},
+        // Precedence: ! before comparison before && before ||.
+        // && binds tighter than ||.
+        {"yes || no && no", true},
+        {"(yes || no) && no", false},
+        {"no && no || yes", true},
+        // ! applies to the operand right after it.
+        {"!no && yes", true},
+        {"!(no || yes)", false},
+        {"!missing == missing", false},  // (!missing) == missing: a boolean against nothing
+        {"!(missing == missing)", true},
+        {"!!yes", true},
+        // Word forms mean the same.
+        {"not no and yes or no", true},
+        {"not (no or yes)", false},
+    };
+    for(const auto& c : cases) {
+        EXPECT_EQ(is(c.text), c.holds) << c.text;
+    }
 }
 
 TEST_F(ExprSemantics, LongChainsEvaluateWithoutDeepRecursion) {
