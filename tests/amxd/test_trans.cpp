@@ -1,4 +1,4 @@
-// Transactions: all or nothing, selections, refusals and their messages.
+// Transactions: all or nothing, and the hook that places additions.
 #include "dm_fixture.h"
 
 using namespace amxd_test;
@@ -49,61 +49,6 @@ TEST_F(TransTest, FailureOnTheThirdOperationUndoesTheFirstTwo) {
     ASSERT_EQ(events.size(), 2u) << "only the two additions after the failure";
     EXPECT_EQ(events.name(0), "dm:instance-added");
     EXPECT_EQ(events.name(1), "dm:instance-added");
-}
-
-TEST_F(TransTest, PathsResolveAtApplyTime) {
-    // The second selection names the instance the first operation adds.
-    ASSERT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_pathf(t, "Device.X.NetworkObject.");
-        amxd_trans_add_inst(t, 0, "lan");
-        amxd_trans_select_pathf(t, "Device.X.NetworkObject.lan.Rule.");
-        amxd_trans_add_inst(t, 0, nullptr);
-        amxd_trans_set_cstring_t(t, "SourceIP", "10.0.0.1");
-    }), amxd_status_ok) << last_error;
-    EXPECT_EQ(last_added, "Device.X.NetworkObject.1.Rule.1.");
-    EXPECT_EQ(text_of(amxd_dm_findf(dm, "Device.X.NetworkObject.1.Rule.1."), "SourceIP"), "10.0.0.1");
-
-    // An instance deleted earlier in the transaction can no longer be selected.
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_pathf(t, "Device.X.NetworkObject.");
-        amxd_trans_del_inst(t, 1, nullptr);
-        amxd_trans_select_pathf(t, "Device.X.NetworkObject.1.");
-        amxd_trans_set_cstring_t(t, "Name", "gone");
-    }), amxd_status_object_not_found);
-    EXPECT_EQ(last_error, "Device.X.NetworkObject.1. not found");
-    EXPECT_NE(amxd_dm_findf(dm, "Device.X.NetworkObject.1.Rule.1."), nullptr);
-}
-
-TEST_F(TransTest, RefusalsNameWhatWentWrong) {
-    add_instance(access, nullptr);
-    struct Case {
-        std::function<void(amxd_trans_t*)> build;
-        amxd_status_t status;
-        const char* error;
-    };
-    std::vector<Case> cases = {
-        {[](amxd_trans_t* t) { amxd_trans_set_bool(t, "Enable", true); }, amxd_status_invalid_action,
-         "no object selected for a parameter write"},
-        {[](amxd_trans_t* t) {
-             amxd_trans_select_pathf(t, "Device.X.AccessControl.7");
-         }, amxd_status_object_not_found, "Device.X.AccessControl.7 not found"},
-        {[](amxd_trans_t* t) {
-             amxd_trans_select_pathf(t, "Device.X.AccessControl.1");
-             amxd_trans_set_bool(t, "Bogus", true);
-         }, amxd_status_parameter_not_found, "Device.X.AccessControl.1.Bogus does not exist"},
-        {[](amxd_trans_t* t) {
-             amxd_trans_select_pathf(t, "Device.X.AccessControl.1");
-             amxd_trans_add_inst(t, 0, nullptr);
-         }, amxd_status_not_a_template, "Device.X.AccessControl.1 is not a template"},
-        {[](amxd_trans_t* t) {
-             amxd_trans_select_pathf(t, "Device.X.AccessControl");
-             amxd_trans_del_inst(t, 5, nullptr);
-         }, amxd_status_object_not_found, "Device.X.AccessControl has no instance 5"},
-    };
-    for(const Case& c : cases) {
-        EXPECT_EQ(apply(c.build), c.status);
-        EXPECT_EQ(last_error, c.error);
-    }
 }
 
 namespace {

@@ -28,26 +28,6 @@ Event& Event::changed(const char* name, const char* from, const char* to) {
     return *this;
 }
 
-Event& Event::changed(const char* name, std::uint32_t from, std::uint32_t to) {
-    amxc_var_t* const change = parameter(name);
-    amxc_var_add_key(uint32_t, change, "from", from);
-    amxc_var_add_key(uint32_t, change, "to", to);
-    return *this;
-}
-
-Event& Event::changed(const char* name, bool from, bool to) {
-    amxc_var_t* const change = parameter(name);
-    amxc_var_add_key(bool, change, "from", from);
-    amxc_var_add_key(bool, change, "to", to);
-    return *this;
-}
-
-Event& Event::with(const char* name, const char* value) {
-    amxc_var_t* const parameters = amxc_var_get_key(data_, "parameters", AMXC_VAR_FLAG_DEFAULT);
-    amxc_var_add_key(cstring_t, parameters, name, value);
-    return *this;
-}
-
 bool eval(const std::string& text, const amxc_var_t* data) {
     amxp_expr_t* expr = nullptr;
     const amxp_expr_status_t compiled = amxp_expr_new(&expr, text.c_str());

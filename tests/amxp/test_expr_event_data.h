@@ -1,7 +1,6 @@
 #ifndef TESTS_AMXP_TEST_EXPR_EVENT_DATA_H
 #define TESTS_AMXP_TEST_EXPR_EVENT_DATA_H
 
-#include <cstdint>
 #include <string>
 
 #include <amxc/amxc_variant.h>
@@ -27,10 +26,6 @@ public:
     Event(const char* notification, const char* path);
     // parameters.<name> = {"from": from, "to": to}, as an object-changed event carries it.
     Event& changed(const char* name, const char* from, const char* to);
-    Event& changed(const char* name, std::uint32_t from, std::uint32_t to);
-    Event& changed(const char* name, bool from, bool to);
-    // parameters.<name> = value, as an instance-added event carries it.
-    Event& with(const char* name, const char* value);
     operator const amxc_var_t*() const { return data_; }
 
 private:

@@ -1,4 +1,5 @@
 #include "test_amxp_fixture.h"
+#include "test_expr_event_data.h"
 
 #include <amxp/amxp_signal.h>
 #include <amxp/amxp_slot.h>
@@ -65,13 +66,6 @@ TEST_F(SignalTest, FullQueueRefusesTheEmitAndKeepsWhatWasQueued) {
 
 amxp_signal_mngr_t* g_mngr = nullptr;
 
-void meddling_slot(const char* const, const amxc_var_t* const, void* const priv) {
-    g_log.emplace_back("meddler");
-    EXPECT_EQ(amxp_slot_disconnect(g_mngr, "s", log_slot), 0);
-    EXPECT_EQ(amxp_slot_disconnect_with_priv(g_mngr, meddling_slot, priv), 0);
-    EXPECT_EQ(amxp_slot_connect(g_mngr, "s", nullptr, log_slot, tag("late")), 0);
-}
-
 TEST_F(SignalTest, DeletedManagerCallsNoFurtherSlotsAndDropsItsPendingEmissions) {
     Mngr survivor;
     amxp_sigmngr_new(&g_mngr);
@@ -101,20 +95,6 @@ TEST_F(SignalTest, DeletedManagerCallsNoFurtherSlotsAndDropsItsPendingEmissions)
     EXPECT_EQ(g_log.size(), 2u);
 }
 
-// Event data as the data model sends it: {notification, path, parameters: {P: {from, to}}}.
-struct Event {
-    amxc_var_t var;
-    explicit Event(const char* parameter) {
-        amxc_var_init(&var);
-        amxc_var_set_type(&var, AMXC_VAR_ID_HTABLE);
-        amxc_var_add_key(cstring_t, &var, "notification", "dm:object-changed");
-        amxc_var_add_key(cstring_t, &var, "path", "Device.X.NetworkObject.1.");
-        amxc_var_t* change = amxc_var_add_new_key_htable(amxc_var_add_new_key_htable(&var, "parameters"), parameter);
-        amxc_var_add_key(cstring_t, change, "to", "new");
-    }
-    ~Event() { amxc_var_clean(&var); }
-};
-
 TEST_F(SignalTest, FilteredSlotGetsOnlyMatchingDataAndAMalformedFilterIsRefused) {
     Mngr mngr;
     ASSERT_EQ(amxp_slot_connect(mngr.m, "dm:object-changed",
@@ -127,10 +107,12 @@ TEST_F(SignalTest, FilteredSlotGetsOnlyMatchingDataAndAMalformedFilterIsRefused)
     EXPECT_EQ(amxp_slot_connect(mngr.m, "s", nullptr, nullptr, nullptr), -EINVAL);
     EXPECT_EQ(amxp_slot_connect(mngr.m, "", nullptr, log_slot, tag("bad")), -EINVAL);
 
-    Event matching("NetworkObjectIPList");
-    Event other_parameter("Alias");
-    amxp_sigmngr_emit(mngr.m, "dm:object-changed", &matching.var);
-    amxp_sigmngr_emit(mngr.m, "dm:object-changed", &other_parameter.var);
+    Event matching("dm:object-changed", "Device.X.NetworkObject.1.");
+    Event other_parameter("dm:object-changed", "Device.X.NetworkObject.1.");
+    matching.changed("NetworkObjectIPList", "", "new");
+    other_parameter.changed("Alias", "", "new");
+    amxp_sigmngr_emit(mngr.m, "dm:object-changed", matching);
+    amxp_sigmngr_emit(mngr.m, "dm:object-changed", other_parameter);
     amxp_sigmngr_emit(mngr.m, "dm:object-changed", nullptr); // no fields: the filter fails
     EXPECT_EQ(amxp_loop_run_pending(), 3);
     EXPECT_EQ(g_log, Strings{"filtered/dm:object-changed:-"});
