@@ -111,14 +111,13 @@ bool raw_send(int fd, const std::string& bytes) {
     return true;
 }
 
+std::string frame_prefix(uint32_t size) {
+    return {static_cast<char>(size >> 24), static_cast<char>((size >> 16) & 0xFF), static_cast<char>((size >> 8) & 0xFF),
+            static_cast<char>(size & 0xFF)};
+}
+
 std::string frame_of(const std::string& text) {
-    const auto size = static_cast<uint32_t>(text.size());
-    std::string frame;
-    frame += static_cast<char>(size >> 24);
-    frame += static_cast<char>((size >> 16) & 0xFF);
-    frame += static_cast<char>((size >> 8) & 0xFF);
-    frame += static_cast<char>(size & 0xFF);
-    return frame + text;
+    return frame_prefix(static_cast<uint32_t>(text.size())) + text;
 }
 
 std::optional<std::string> raw_read_frame(int fd, int limit_ms) {

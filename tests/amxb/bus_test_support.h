@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -47,6 +48,8 @@ private:
 // by hand.
 int raw_connect(const std::string& socket_path);
 bool raw_send(int fd, const std::string& bytes);
+// The 4-byte big-endian length that starts a frame.
+std::string frame_prefix(uint32_t size);
 std::string frame_of(const std::string& text);
 // The next frame's text, or nothing on end of stream or after `limit_ms`.
 std::optional<std::string> raw_read_frame(int fd, int limit_ms = 5000);

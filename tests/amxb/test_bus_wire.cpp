@@ -101,12 +101,7 @@ TEST_F(WireFaults, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
 
 TEST_F(WireFaults, OversizedFrameIsAnsweredThenTheConnectionCloses) {
     RawClient raw(socket_path);
-    const uint32_t size = AMXB_MAX_FRAME_SIZE + 1;
-    std::string prefix;
-    for(int shift = 24; shift >= 0; shift -= 8) {
-        prefix += static_cast<char>((size >> shift) & 0xFF);
-    }
-    ASSERT_TRUE(raw_send(raw.fd, prefix + std::string(1000, '{')));
+    ASSERT_TRUE(raw_send(raw.fd, frame_prefix(AMXB_MAX_FRAME_SIZE + 1) + std::string(1000, '{')));
     const Reply reply = parse_reply(raw_read_frame(raw.fd));
     EXPECT_EQ(reply.id, 0);
     EXPECT_EQ(reply.status, amxd_status_invalid_arg);
@@ -279,15 +274,9 @@ TEST_P(BrokenServer, BreaksOnlyThatConnectionWithAClearError) {
     amxb_free(&client);  // lets the script see the end of the stream
 }
 
-std::string oversized_prefix() {
-    const uint32_t size = AMXB_MAX_FRAME_SIZE + 1;
-    return std::string{static_cast<char>(size >> 24), static_cast<char>((size >> 16) & 0xFF),
-                       static_cast<char>((size >> 8) & 0xFF), static_cast<char>(size & 0xFF)};
-}
-
 INSTANTIATE_TEST_SUITE_P(Replies, BrokenServer, ::testing::Values(
     BrokenReply{"Garbage", frame_of("garbage"), "malformed message"},
-    BrokenReply{"Oversized", oversized_prefix(), "oversized"},
+    BrokenReply{"Oversized", frame_prefix(AMXB_MAX_FRAME_SIZE + 1), "oversized"},
     BrokenReply{"NoStatus", frame_of(R"({"id": 2})"), "valid status"},
     BrokenReply{"NeitherReplyNorEvent", frame_of(R"({"hello": 1})"), "neither"},
     BrokenReply{"HangUp", std::string(), "closed"}),

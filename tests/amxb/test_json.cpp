@@ -1,5 +1,5 @@
-// Reading JSON: refusals of hostile or unsupported text with a "line:column" message, leaving
-// the target untouched.
+// JSON both ways: hostile or unsupported text is refused with a "line:column" message and the
+// target untouched; whatever is written can be read back.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -68,7 +68,7 @@ TEST_P(JsonRefusal, GivesPositionAndLeavesTargetUntouched) {
     EXPECT_STREQ(amxc_var_get_const_cstring_t(&v.v), "before");
 }
 
-INSTANTIATE_TEST_SUITE_P(Syntax, JsonRefusal, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Text, JsonRefusal, ::testing::Values(
     Refusal{"", "1:1: unexpected end of text, a value was expected"},
     Refusal{"  \n ", "2:2: unexpected end of text, a value was expected"},
     Refusal{"{} x", "1:4: unexpected text after the value"},
@@ -81,9 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Syntax, JsonRefusal, ::testing::Values(
     Refusal{"[\"abc", "1:6: unterminated string"},
     Refusal{"tru", "1:1: invalid literal"},
     Refusal{"nul1", "1:1: invalid literal"},
-    Refusal{"\xef\xbb\xbf{}", "1:1: unexpected character, a value was expected"}));
-
-INSTANTIATE_TEST_SUITE_P(Numbers, JsonRefusal, ::testing::Values(
+    Refusal{"\xef\xbb\xbf{}", "1:1: unexpected character, a value was expected"},
     Refusal{"[1,\n  2.5]", "2:3: numbers with a fraction or an exponent are not supported"},
     Refusal{"1e3", "1:1: numbers with a fraction or an exponent are not supported"},
     Refusal{"-1E-2", "1:1: numbers with a fraction or an exponent are not supported"},
@@ -92,9 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Numbers, JsonRefusal, ::testing::Values(
     Refusal{"+1", "1:1: unexpected character, a value was expected"},
     Refusal{"18446744073709551616", "1:1: integer out of range"},
     Refusal{"-9223372036854775809", "1:1: integer out of range"},
-    Refusal{"99999999999999999999999999999999", "1:1: integer out of range"}));
-
-INSTANTIATE_TEST_SUITE_P(Strings, JsonRefusal, ::testing::Values(
+    Refusal{"99999999999999999999999999999999", "1:1: integer out of range"},
     Refusal{R"("\x")", "1:3: invalid escape"},
     Refusal{R"("\u12")", "1:4: invalid \\u escape"},
     Refusal{R"("\uZZZZ")", "1:4: invalid \\u escape"},
@@ -144,6 +140,61 @@ TEST(JsonRead, DepthIsCapped) {
         objects += "{\"a\":";
     }
     EXPECT_NE(read(&v.v, objects).rc, 0);
+}
+
+struct Text {
+    Text() { amxc_string_init(&s, 0); }
+    ~Text() { amxc_string_clean(&s); }
+    std::string str() const { return amxc_string_get(&s, 0); }
+    amxc_string_t s;
+};
+
+std::string write(const amxc_var_t* var, bool pretty = false) {
+    Text out;
+    EXPECT_EQ(amxj_write(var, &out.s, pretty), 0);
+    return out.str();
+}
+
+TEST(JsonWrite, EscapesControlCharactersAndKeepsUtf8) {
+    Var text;
+    amxc_var_set(cstring_t, &text.v, "q\"b\\n\n\t\x01\x1f/\x7f caf\xc3\xa9 \xf0\x9f\x98\x80");
+    EXPECT_EQ(write(&text.v), "\"q\\\"b\\\\n\\n\\t\\u0001\\u001f/\x7f caf\xc3\xa9 \xf0\x9f\x98\x80\"");
+
+    Var key;
+    amxc_var_set_type(&key.v, AMXC_VAR_ID_HTABLE);
+    amxc_var_add_key(int32_t, &key.v, "a\"b", 1);
+    EXPECT_EQ(write(&key.v), "{\"a\\\"b\":1}");
+}
+
+TEST(JsonWrite, RefusesWhatCouldNotBeReadBack) {
+    Text out;
+    amxc_string_set(&out.s, "untouched");
+
+    Var bad_text;  // a lone continuation byte, then an overlong '/'
+    amxc_var_set(cstring_t, &bad_text.v, "ok\x80");
+    EXPECT_NE(amxj_write(&bad_text.v, &out.s, false), 0);
+    amxc_var_set(cstring_t, &bad_text.v, "\xc0\xaf");
+    EXPECT_NE(amxj_write(&bad_text.v, &out.s, false), 0);
+
+    Var bad_key;
+    amxc_var_set_type(&bad_key.v, AMXC_VAR_ID_HTABLE);
+    amxc_var_add_key(int32_t, &bad_key.v, "\xed\xa0\x80", 1);  // an encoded surrogate
+    EXPECT_NE(amxj_write(&bad_key.v, &out.s, false), 0);
+
+    Var deep;
+    amxc_var_set_type(&deep.v, AMXC_VAR_ID_LIST);
+    amxc_var_t* inner = &deep.v;
+    for(int depth = 1; depth < AMXJ_MAX_DEPTH; ++depth) {
+        inner = amxc_var_add_new_list(inner);
+    }
+    EXPECT_EQ(amxj_write(&deep.v, &out.s, false), 0) << "exactly the maximum depth is fine";
+    amxc_var_add_new_list(inner);
+    amxc_string_set(&out.s, "untouched");
+    EXPECT_NE(amxj_write(&deep.v, &out.s, false), 0);
+
+    EXPECT_EQ(out.str(), "untouched");
+    EXPECT_NE(amxj_write(NULL, &out.s, false), 0);
+    EXPECT_NE(amxj_write(&deep.v, NULL, false), 0);
 }
 
 }  // namespace
