@@ -1,4 +1,4 @@
-// Actions: what they may not do to the tree, and what object validation sees.
+// Actions may not restructure the tree they run on.
 #include "dm_fixture.h"
 
 using namespace amxd_test;
@@ -48,29 +48,3 @@ TEST_F(ActionTest, ActionsCannotRestructureTheTree) {
                                                "add recursion", "dm delete refused"}));
     EXPECT_TRUE(amxd_object_get_bool(amxd_dm_findf(dm, "Device.X.AccessControl.1"), "Enable", nullptr));
 }
-
-namespace {
-amxd_status_t refuse_disabled(amxd_object_t* object, amxd_param_t*, amxd_action_t, const amxc_var_t* const,
-                              amxc_var_t* const, void*) {
-    // Object validation sees the new values of the whole transaction.
-    return amxd_object_get_bool(object, "Enable", nullptr) || !take_text(amxd_object_get_cstring_t(object, "NetworkGroupRef", nullptr)).empty()
-           ? amxd_status_ok
-           : amxd_status_invalid_value;
-}
-} // namespace
-
-TEST_F(ActionTest, ObjectValidationSeesTheFinalState) {
-    amxd_object_add_action_cb(access, action_object_validate, refuse_disabled, nullptr);
-    amxd_object_t* acl = add_instance(access, nullptr, {{"Enable", "false"}, {"NetworkGroupRef", "Hosts.Host.1."}});
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, acl);
-        amxd_trans_set_cstring_t(t, "NetworkGroupRef", "");
-    }), amxd_status_invalid_value);
-    EXPECT_EQ(last_error, "invalid value for Device.X.AccessControl.1");
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, acl);
-        amxd_trans_set_cstring_t(t, "NetworkGroupRef", "");
-        amxd_trans_set_bool(t, "Enable", true);
-    }), amxd_status_ok) << last_error;
-}
-
