@@ -76,10 +76,13 @@ TEST_F(TimerTest, IntervalTimerRepeatsAndDoesNotCatchUpMissedExpiries) {
     advance_and_run(1300); // 1000 ms late: one expiry, the period restarts from now
     EXPECT_EQ(g_log.size(), 4u);
     EXPECT_EQ(amxp_timer_remaining_time(timer), 300u);
+    advance_and_run(600); // exactly one period late: still one expiry
+    EXPECT_EQ(g_log.size(), 5u);
+    EXPECT_EQ(amxp_timer_remaining_time(timer), 300u);
     amxp_timer_set_interval(timer, 0);
     advance_and_run(300);
     advance_and_run(1000);
-    EXPECT_EQ(g_log.size(), 5u);
+    EXPECT_EQ(g_log.size(), 6u);
     EXPECT_EQ(amxp_timer_get_state(timer), amxp_timer_expired);
     amxp_timer_delete(&timer);
 }
