@@ -8,13 +8,9 @@
 
 #include <amxj/amxj.h>
 
-namespace {
+#include "bus_test_support.h"
 
-struct Var {
-    Var() { amxc_var_init(&v); }
-    ~Var() { amxc_var_clean(&v); }
-    amxc_var_t v;
-};
+namespace {
 
 struct Outcome {
     int rc;
