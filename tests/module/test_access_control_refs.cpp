@@ -233,15 +233,6 @@ TEST_F(References, AReferenceChangedBeforeTheControlWasSetUpIsFollowedOnce) {
 
 // ---- hosts of the hosts service ------------------------------------------------------------
 
-TEST_F(References, AHostsAddressesAreDroppedIPv6First) {
-    const std::string host_path = host({"192.168.1.20", "192.168.1.21"}, {"2001:db8::20"});
-    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", host_path}});
-    tick(1000);
-    EXPECT_EQ(get(control, "Status"), "Active");
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.20/32 -j DROP", "-s 192.168.1.21/32 -j DROP"},
-                                    {"-s 2001:db8::20/128 -j DROP"}));
-}
-
 TEST_F(References, HostAddressesAddedChangedAndRemovedAreFollowed) {
     const std::string host_path = host({"192.168.1.20"});
     const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", host_path + "."}});
@@ -290,29 +281,6 @@ TEST_F(References, SwitchingFromAHostToAGroupMovesTheSubscription) {
 }
 
 // ---- schedules -----------------------------------------------------------------------------
-
-TEST_F(References, TheScheduleAndItsInverseModeDecideTogether) {
-    struct Row {
-        const char* status;
-        bool inverse;
-        const char* outcome;
-    };
-    const Row rows[] = {{"Active", false, "Active"},
-                        {"Inactive", false, "Enabled_ScheduleInactive"},
-                        {"Active", true, "Enabled_ScheduleInactive"},
-                        {"Inactive", true, "Active"},
-                        {"active", false, "Enabled_ScheduleInactive"}};
-    for(const Row& row : rows) {
-        const std::string group = network_object({ADDRESS_10});
-        const std::string plan = schedule(row.status, row.inverse);
-        const std::string control =
-            access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"ScheduleRef", plan}});
-        tick(1000);
-        EXPECT_EQ(get(control, "Status"), row.outcome) << row.status << " inverse=" << row.inverse;
-        ASSERT_EQ(del(control), 0);
-        settle();
-    }
-}
 
 TEST_F(References, ScheduleChangesTakeEffectAtOnce) {
     const std::string group = network_object({ADDRESS_10});
