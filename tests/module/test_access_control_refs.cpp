@@ -47,19 +47,6 @@ TEST_F(References, PortRulesAreFollowedAsTheyAreSetChangedAndCleared) {
     EXPECT_FALSE(traced(RECEIVED));
 }
 
-TEST_F(References, ICMPChangesOfAReferencedRuleAreFollowed) {
-    const std::string group = network_object({ADDRESS_10});
-    const std::string ping = port_rule({{"Protocol", "1"}});
-    const std::string control =
-        access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ping}});
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -p icmp -j DROP"}));
-    ASSERT_EQ(set(ping + ".ICMP.", {{"Type", "8"}}), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -p icmp -m icmp --icmp-type 8 -j DROP"}));
-    EXPECT_EQ(get(control, "Status"), "Active");
-}
-
 TEST_F(References, GroupsAreFollowedAsTheyAreChangedAndCleared) {
     const std::string first = network_object({ADDRESS_10});
     const std::string second = network_object({ADDRESS_11});
