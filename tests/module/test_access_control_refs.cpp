@@ -220,27 +220,6 @@ TEST_F(References, AReferenceChangedBeforeTheControlWasSetUpIsFollowedOnce) {
 
 // ---- hosts of the hosts service ------------------------------------------------------------
 
-TEST_F(References, HostAddressesAddedChangedAndRemovedAreFollowed) {
-    const std::string host_path = host({"192.168.1.20"});
-    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", host_path + "."}});
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.20/32 -j DROP"})) << "a trailing dot is fine";
-
-    ASSERT_EQ(add(host_path + ".IPv4Address.", {{"IPAddress", "192.168.1.21"}}), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.20/32 -j DROP", "-s 192.168.1.21/32 -j DROP"}));
-
-    ASSERT_EQ(set(host_path + ".IPv4Address.1.", {{"IPAddress", "192.168.1.22"}}), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.22/32 -j DROP", "-s 192.168.1.21/32 -j DROP"}));
-
-    // An address the host no longer has must not stay blocked.
-    ASSERT_EQ(del(host_path + ".IPv4Address.1."), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.21/32 -j DROP"}));
-    EXPECT_EQ(get(control, "Status"), "Active");
-}
-
 TEST_F(References, AHostWithoutIPv4AnswerIsAnError) {
     const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", "Hosts.Host.9"}});
     tick(1000);
@@ -268,32 +247,6 @@ TEST_F(References, SwitchingFromAHostToAGroupMovesTheSubscription) {
 }
 
 // ---- schedules -----------------------------------------------------------------------------
-
-TEST_F(References, ScheduleChangesTakeEffectAtOnce) {
-    const std::string group = network_object({ADDRESS_10});
-    const std::string plan = schedule("Active");
-    const std::string control =
-        access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"ScheduleRef", plan + "."}});
-    tick(1000);
-    ASSERT_EQ(get(control, "Status"), "Active");
-
-    ASSERT_EQ(set(plan + ".", {{"Status", "Inactive"}}), 0);
-    settle();
-    EXPECT_EQ(get(control, "Status"), "Enabled_ScheduleInactive");
-    EXPECT_EQ(dump(), expected_dump({}));
-    EXPECT_TRUE(traced('i', "Schedules " + plan + ". change Status Inactive"));
-
-    ASSERT_EQ(set(plan + ".", {{"InverseMode", "true"}}), 0);
-    settle();
-    EXPECT_EQ(get(control, "Status"), "Active");
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP"}));
-    EXPECT_TRUE(traced('i', "Schedules " + plan + ". change InverseMode 1"));
-
-    // Both in one change: InverseMode first, then Status, then one update.
-    ASSERT_EQ(set(plan + ".", {{"Status", "Active"}, {"InverseMode", "false"}}), 0);
-    settle();
-    EXPECT_EQ(get(control, "Status"), "Active");
-}
 
 TEST_F(References, SwitchingSchedulesFollowsTheNewOne) {
     const std::string group = network_object({ADDRESS_10});
