@@ -220,13 +220,6 @@ TEST_F(References, AReferenceChangedBeforeTheControlWasSetUpIsFollowedOnce) {
 
 // ---- hosts of the hosts service ------------------------------------------------------------
 
-TEST_F(References, AHostWithoutIPv4AnswerIsAnError) {
-    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", "Hosts.Host.9"}});
-    tick(1000);
-    EXPECT_EQ(get(control, "Status"), "Error");
-    EXPECT_EQ(count("Could not get Hosts.Host.9 object"), 2);
-}
-
 TEST_F(References, SwitchingFromAHostToAGroupMovesTheSubscription) {
     const std::string host_path = host({"192.168.1.20"});
     const std::string group = network_object({ADDRESS_10});
