@@ -70,15 +70,17 @@ TEST_F(ImportExport, ValuesOfTheWrongTypeAreErrors) {
     }
 }
 
-// Port ranges come back as every port of them; a value that cannot be written is reported and
-// its instance withdrawn, since without it the instance would block more.
+// Port ranges come back as every port of them; only "<Template>-<n>" written plainly is an
+// index; a value that cannot be written is reported and its instance withdrawn, since without
+// it the instance would block more.
 TEST_F(ImportExport, RefusedValuesAreReportedAndNeverWiden) {
     amxc_var_t ret;
     amxc_var_init(&ret);
     EXPECT_EQ(import(R"({"NetworkObject": [{"kids": {"Name": "Kids", "Rule": [
                            {"r": {"Type": "IPAddress", "SourceIP": "192.168.1.10"}}]}}],
                          "PortForwardingRule": [{"web": {"DestPort": "http", "Protocol": "6"}},
-                                                {"PortForwardingRule-4": {"DestPort": "80-82,443", "Protocol": "6"}}],
+                                                {"PortForwardingRule-4": {"DestPort": "80-82,443", "Protocol": "6"}},
+                                                {"PortForwardingRule-07": {"DestPort": "22", "Protocol": "6"}}],
                          "AccessControl": [{"a": {"Enable": true, "Bogus": 1}},
                                            {"b": {"Enable": true, "NetworkGroupRef": "Device.NetworkSettings.NetworkObject.kids",
                                                   "PortForwardingRuleRef": "Device.NetworkSettings.PortForwardingRule.4"}}]})",
@@ -96,6 +98,7 @@ TEST_F(ImportExport, RefusedValuesAreReportedAndNeverWiden) {
     EXPECT_FALSE(exists(path("PortForwardingRule.web")));
     EXPECT_FALSE(exists(path("AccessControl.a")));
     EXPECT_EQ(get(path("PortForwardingRule.4."), "DestPort"), "80,81,82,443");
+    EXPECT_FALSE(exists(path("PortForwardingRule.7"))) << "a key with a leading zero is a name, not index 7";
     EXPECT_EQ(get(path("AccessControl.b."), "NetworkGroupRef"), path("NetworkObject.1"));
     tick(1000);
     std::vector<std::string> rules;

@@ -124,10 +124,12 @@ TEST_F(Gwctl, RefusedWritesChangeNothing) {
     EXPECT_THAT(refused({"set", "Device.X_Test.Name=kept?", "Device.X_Test.Count=abc"}, 4), HasSubstr("Count: not an integer from 0 to 4294967295"));
     EXPECT_EQ(get("Device.X_Test.Name"), "Device.X_Test.Name=\n");
 
-    // Several objects: the first one written is put back when the second is refused.
-    EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.2.Count=-1"}, 4),
+    // Several objects: every one written is put back when a later one is refused.
+    EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.10.Name=changed",
+                         "Device.X_Test.Item.2.Count=-1"}, 4),
                 HasSubstr("Device.X_Test.Item.2."));
     EXPECT_EQ(get("Device.X_Test.Item.1.Name"), "Device.X_Test.Item.1.Name=first\n");
+    EXPECT_EQ(get("Device.X_Test.Item.10.Name"), "Device.X_Test.Item.10.Name=tenth\n");
 
     // An object that does not exist is found before anything is written.
     EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.99.Name=x"}, 3),
