@@ -115,8 +115,6 @@ void ModuleTest::start(const std::string& prefix, const std::string& definition)
 void ModuleTest::bind_api() {
     handle_ = dlopen(NS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(handle_, nullptr) << dlerror();
-    bind(handle_, "firewall_init", api_.firewall_init);
-    bind(handle_, "firewall_cleanup", api_.firewall_cleanup);
     bind(handle_, "firewall_rule_create", api_.firewall_rule_create);
     bind(handle_, "firewall_rule_delete", api_.firewall_rule_delete);
     bind(handle_, "firewall_rule_set", api_.firewall_rule_set);
@@ -129,7 +127,6 @@ void ModuleTest::bind_api() {
     bind(handle_, "networksettings_get_ctx", api_.get_ctx);
     bind(handle_, "networksettings_get_root", api_.get_root);
     bind(handle_, "networksettings_get_vendor_prefix", api_.get_vendor_prefix);
-    bind(handle_, "accesscontrol_firewall_update_rule", api_.accesscontrol_update_rule);
     bind(handle_, "convert_ip_range_to_csv", api_.convert_ip_range);
 }
 

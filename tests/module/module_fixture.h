@@ -32,8 +32,6 @@ struct TraceLine {
 // The module's exported functions that no definition binds, taken from the loaded module
 // itself so that tests and the module share one state.
 struct ModuleApi {
-    bool (*firewall_init)(void) = nullptr;
-    bool (*firewall_cleanup)(void) = nullptr;
     firewall_rule_t* (*firewall_rule_create)(const char*, bool) = nullptr;
     void (*firewall_rule_delete)(firewall_rule_t**) = nullptr;
     amxd_status_t (*firewall_rule_set)(firewall_rule_t*, const char*, const char*, const char*, const char*, bool,
@@ -48,7 +46,6 @@ struct ModuleApi {
     amxb_bus_ctx_t* (*get_ctx)(void) = nullptr;
     amxd_object_t* (*get_root)(void) = nullptr;
     const char* (*get_vendor_prefix)(void) = nullptr;
-    void (*accesscontrol_update_rule)(amxp_timer_t*, void*) = nullptr;
     bool (*convert_ip_range)(amxc_var_t*, const char*, const char*) = nullptr;
 };
 

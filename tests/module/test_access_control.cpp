@@ -1,5 +1,5 @@
-// Access controls end to end: from the instances a client writes to the rules in the chains
-// and the Status the module publishes.
+// Access controls from the inside: failures of the firewall, the commit delay, events that race
+// a deletion and the range bound; the paths that work are golden cases.
 #include <fwinterface/backend.h>
 
 #include "module_fixture.h"
@@ -21,83 +21,6 @@ protected:
         return control;
     }
 };
-
-// ---- the Status table ----------------------------------------------------------------------
-
-TEST_F(AccessControl, AGroupsAddressesRangesAndSubnetsAreDroppedOneSecondAfterCreation) {
-    const std::string group = network_object({ADDRESS_10,
-                                               {{"Type", "IPRange"}, {"SourceIP", "192.168.1.20"},
-                                                {"SourceIPRangeMax", "192.168.1.22"}},
-                                               {{"Type", "IPSubnet"}, {"SourceIP", "10.0.0.0"},
-                                                {"SourceMask", "255.0.0.0/8"}}});
-    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
-    tick(999);
-    EXPECT_EQ(get(control, "Status"), "Inactive");
-    EXPECT_EQ(dump(), expected_dump({}));
-
-    tick(1);
-    EXPECT_EQ(get(control, "Status"), "Active");
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP", "-s 192.168.1.20/32 -j DROP",
-                                     "-s 192.168.1.21/32 -j DROP", "-s 192.168.1.22/32 -j DROP",
-                                     "-s 10.0.0.0/8 -j DROP"}));
-}
-
-TEST_F(AccessControl, AnEmptyGroupIsInactiveAndEnableTakesEffectAtOnce) {
-    const std::string empty = access_control({{"Enable", "true"}, {"NetworkGroupRef", network_object({})}});
-    const std::string control = active_control();
-    EXPECT_EQ(get(empty, "Status"), "Inactive");
-    ASSERT_EQ(set(control, {{"Enable", "false"}}), 0);
-    settle();
-    EXPECT_EQ(get(control, "Status"), "Inactive");
-    EXPECT_EQ(dump(), expected_dump({}));
-
-    ASSERT_EQ(set(control, {{"Enable", "true"}}), 0);
-    settle();
-    EXPECT_EQ(get(control, "Status"), "Active");
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP"}));
-}
-
-TEST_F(AccessControl, WithoutAGroupEverySourceIsDropped) {
-    const std::string ports = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
-    const std::string control = access_control({{"Enable", "true"}, {"PortForwardingRuleRef", ports}});
-    tick(1000);
-    EXPECT_EQ(get(control, "Status"), "Active");
-    EXPECT_EQ(dump(), expected_dump({"-p tcp -m tcp --dport 80 -j DROP"}));
-}
-
-TEST_F(AccessControl, TheUpdateWithoutARecordDoesNothing) {
-    const uint32_t commits = fw_apply_count();
-    api_.accesscontrol_update_rule(nullptr, nullptr);
-    EXPECT_TRUE(traced('x', "accesscontrol context can not be NULL"));
-    EXPECT_EQ(fw_apply_count(), commits);
-}
-
-// ---- ports and protocols -------------------------------------------------------------------
-
-TEST_F(AccessControl, AMissingPortRuleIsAnError) {
-    const std::string ports = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
-    const std::string group = network_object({ADDRESS_10});
-    const std::string missing = path("PortForwardingRule.42");
-    const std::string control = access_control(
-        {{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ports + "," + missing}});
-    tick(1000);
-    EXPECT_EQ(get(control, "Status"), "Error");
-    EXPECT_TRUE(traced('x', missing + " object not found"));
-    EXPECT_TRUE(traced('x', "fail to get port and protocols parameters"));
-    EXPECT_EQ(dump(), expected_dump({}));
-}
-
-// A reference to an object that has no ports (here a network object) would read as a rule
-// without ports and drop everything the sources send: it is refused like a missing one.
-TEST_F(AccessControl, AReferenceToSomethingElseThanAPortRuleIsAnError) {
-    const std::string group = network_object({ADDRESS_10});
-    const std::string control =
-        access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", group}});
-    tick(1000);
-    EXPECT_EQ(get(control, "Status"), "Error");
-    EXPECT_TRUE(traced('x', group + " object not found"));
-    EXPECT_EQ(dump(), expected_dump({}));
-}
 
 // Ports without a protocol that has ports cannot be expressed: the firewall refuses the rule,
 // the whole set is withdrawn and the control reports the error.
@@ -133,8 +56,6 @@ TEST_F(AccessControl, ARefusedCommitGivesAnErrorAndLeavesTheRulesetAsItWas) {
     EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP", "-s 192.168.1.11/32 -j DROP"}));
 }
 
-// ---- updates and deletion ------------------------------------------------------------------
-
 TEST_F(AccessControl, ChangesWithinOneSecondGiveOneRebuild) {
     const std::string group = network_object({ADDRESS_10});
     const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
@@ -157,14 +78,6 @@ TEST_F(AccessControl, ChangesWithinOneSecondGiveOneRebuild) {
     EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.22/32 -j DROP"}));
 }
 
-TEST_F(AccessControl, DeletingAControlWithoutReferencesOnlyRemovesIt) {
-    const std::string control = access_control({});
-    ASSERT_EQ(del(control), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({}));
-    EXPECT_EQ(fw_apply_count(), 0u);
-}
-
 // A client may delete a control before the loop delivered its creation: there is nothing of
 // the module's to release yet, and the deletion goes through.
 TEST_F(AccessControl, AControlDeletedBeforeItWasSetUpIsDeleted) {
@@ -179,27 +92,6 @@ TEST_F(AccessControl, AControlDeletedBeforeItWasSetUpIsDeleted) {
     ASSERT_EQ(set(group + ".Rule.1.", {{"SourceIP", "192.168.1.12"}}), 0);
     tick(1000);
     EXPECT_FALSE(traced("Received event: dm:object-changed"));
-}
-
-// ---- IPv6 and ranges -----------------------------------------------------------------------
-
-TEST_F(AccessControl, RangesExpandToEveryAddressUpToTheLastOne) {
-    const struct {
-        const char* first;
-        const char* last;
-        std::vector<std::string> rules;
-    } cases[] = {
-        {"10.0.0.254", "10.0.1.1",
-         {"-s 10.0.0.254/32 -j DROP", "-s 10.0.0.255/32 -j DROP", "-s 10.0.1.0/32 -j DROP", "-s 10.0.1.1/32 -j DROP"}},
-        {"255.255.255.254", "255.255.255.255", {"-s 255.255.255.254/32 -j DROP", "-s 255.255.255.255/32 -j DROP"}},
-        {"10.0.0.7", "10.0.0.7", {"-s 10.0.0.7/32 -j DROP"}},  // one address, still read back by the group
-    };
-    for(const auto& c : cases) {
-        const std::string control = active_control({{"Type", "IPRange"}, {"SourceIP", c.first}, {"SourceIPRangeMax", c.last}});
-        EXPECT_EQ(dump(), expected_dump(c.rules)) << c.first;
-        ASSERT_EQ(del(control), 0);
-        tick(1000);
-    }
 }
 
 TEST_F(AccessControl, RangeExpansionNeverGoesPastItsEnd) {

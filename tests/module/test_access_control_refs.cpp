@@ -47,19 +47,6 @@ TEST_F(References, PortRulesAreFollowedAsTheyAreSetChangedAndCleared) {
     EXPECT_FALSE(traced(RECEIVED));
 }
 
-TEST_F(References, ICMPChangesOfAReferencedRuleAreFollowed) {
-    const std::string group = network_object({ADDRESS_10});
-    const std::string ping = port_rule({{"Protocol", "1"}});
-    const std::string control =
-        access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ping}});
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -p icmp -j DROP"}));
-    ASSERT_EQ(set(ping + ".ICMP.", {{"Type", "8"}}), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -p icmp -m icmp --icmp-type 8 -j DROP"}));
-    EXPECT_EQ(get(control, "Status"), "Active");
-}
-
 TEST_F(References, GroupsAreFollowedAsTheyAreChangedAndCleared) {
     const std::string first = network_object({ADDRESS_10});
     const std::string second = network_object({ADDRESS_11});
@@ -233,43 +220,6 @@ TEST_F(References, AReferenceChangedBeforeTheControlWasSetUpIsFollowedOnce) {
 
 // ---- hosts of the hosts service ------------------------------------------------------------
 
-TEST_F(References, AHostsAddressesAreDroppedIPv6First) {
-    const std::string host_path = host({"192.168.1.20", "192.168.1.21"}, {"2001:db8::20"});
-    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", host_path}});
-    tick(1000);
-    EXPECT_EQ(get(control, "Status"), "Active");
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.20/32 -j DROP", "-s 192.168.1.21/32 -j DROP"},
-                                    {"-s 2001:db8::20/128 -j DROP"}));
-}
-
-TEST_F(References, HostAddressesAddedChangedAndRemovedAreFollowed) {
-    const std::string host_path = host({"192.168.1.20"});
-    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", host_path + "."}});
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.20/32 -j DROP"})) << "a trailing dot is fine";
-
-    ASSERT_EQ(add(host_path + ".IPv4Address.", {{"IPAddress", "192.168.1.21"}}), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.20/32 -j DROP", "-s 192.168.1.21/32 -j DROP"}));
-
-    ASSERT_EQ(set(host_path + ".IPv4Address.1.", {{"IPAddress", "192.168.1.22"}}), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.22/32 -j DROP", "-s 192.168.1.21/32 -j DROP"}));
-
-    // An address the host no longer has must not stay blocked.
-    ASSERT_EQ(del(host_path + ".IPv4Address.1."), 0);
-    tick(1000);
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.21/32 -j DROP"}));
-    EXPECT_EQ(get(control, "Status"), "Active");
-}
-
-TEST_F(References, AHostWithoutIPv4AnswerIsAnError) {
-    const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", "Hosts.Host.9"}});
-    tick(1000);
-    EXPECT_EQ(get(control, "Status"), "Error");
-    EXPECT_EQ(count("Could not get Hosts.Host.9 object"), 2);
-}
-
 TEST_F(References, SwitchingFromAHostToAGroupMovesTheSubscription) {
     const std::string host_path = host({"192.168.1.20"});
     const std::string group = network_object({ADDRESS_10});
@@ -290,55 +240,6 @@ TEST_F(References, SwitchingFromAHostToAGroupMovesTheSubscription) {
 }
 
 // ---- schedules -----------------------------------------------------------------------------
-
-TEST_F(References, TheScheduleAndItsInverseModeDecideTogether) {
-    struct Row {
-        const char* status;
-        bool inverse;
-        const char* outcome;
-    };
-    const Row rows[] = {{"Active", false, "Active"},
-                        {"Inactive", false, "Enabled_ScheduleInactive"},
-                        {"Active", true, "Enabled_ScheduleInactive"},
-                        {"Inactive", true, "Active"},
-                        {"active", false, "Enabled_ScheduleInactive"}};
-    for(const Row& row : rows) {
-        const std::string group = network_object({ADDRESS_10});
-        const std::string plan = schedule(row.status, row.inverse);
-        const std::string control =
-            access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"ScheduleRef", plan}});
-        tick(1000);
-        EXPECT_EQ(get(control, "Status"), row.outcome) << row.status << " inverse=" << row.inverse;
-        ASSERT_EQ(del(control), 0);
-        settle();
-    }
-}
-
-TEST_F(References, ScheduleChangesTakeEffectAtOnce) {
-    const std::string group = network_object({ADDRESS_10});
-    const std::string plan = schedule("Active");
-    const std::string control =
-        access_control({{"Enable", "true"}, {"NetworkGroupRef", group}, {"ScheduleRef", plan + "."}});
-    tick(1000);
-    ASSERT_EQ(get(control, "Status"), "Active");
-
-    ASSERT_EQ(set(plan + ".", {{"Status", "Inactive"}}), 0);
-    settle();
-    EXPECT_EQ(get(control, "Status"), "Enabled_ScheduleInactive");
-    EXPECT_EQ(dump(), expected_dump({}));
-    EXPECT_TRUE(traced('i', "Schedules " + plan + ". change Status Inactive"));
-
-    ASSERT_EQ(set(plan + ".", {{"InverseMode", "true"}}), 0);
-    settle();
-    EXPECT_EQ(get(control, "Status"), "Active");
-    EXPECT_EQ(dump(), expected_dump({"-s 192.168.1.10/32 -j DROP"}));
-    EXPECT_TRUE(traced('i', "Schedules " + plan + ". change InverseMode 1"));
-
-    // Both in one change: InverseMode first, then Status, then one update.
-    ASSERT_EQ(set(plan + ".", {{"Status", "Active"}, {"InverseMode", "false"}}), 0);
-    settle();
-    EXPECT_EQ(get(control, "Status"), "Active");
-}
 
 TEST_F(References, SwitchingSchedulesFollowsTheNewOne) {
     const std::string group = network_object({ADDRESS_10});

@@ -4,13 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <amxj/amxj.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <cstring>
 
 #include "support/test_runtime.h"
+#include "support/unix_socket.h"
 
 namespace {
 
@@ -128,10 +124,12 @@ TEST_F(Gwctl, RefusedWritesChangeNothing) {
     EXPECT_THAT(refused({"set", "Device.X_Test.Name=kept?", "Device.X_Test.Count=abc"}, 4), HasSubstr("Count: not an integer from 0 to 4294967295"));
     EXPECT_EQ(get("Device.X_Test.Name"), "Device.X_Test.Name=\n");
 
-    // Several objects: the first one written is put back when the second is refused.
-    EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.2.Count=-1"}, 4),
+    // Several objects: every one written is put back when a later one is refused.
+    EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.10.Name=changed",
+                         "Device.X_Test.Item.2.Count=-1"}, 4),
                 HasSubstr("Device.X_Test.Item.2."));
     EXPECT_EQ(get("Device.X_Test.Item.1.Name"), "Device.X_Test.Item.1.Name=first\n");
+    EXPECT_EQ(get("Device.X_Test.Item.10.Name"), "Device.X_Test.Item.10.Name=tenth\n");
 
     // An object that does not exist is found before anything is written.
     EXPECT_THAT(refused({"set", "Device.X_Test.Item.1.Name=changed", "Device.X_Test.Item.99.Name=x"}, 3),
@@ -254,53 +252,11 @@ TEST_F(Gwctl, MonitorRefusesABadExpression) {
     EXPECT_THAT(refused({"monitor", "Device.X_Test.", "notification =="}, 4), StartsWith("gwctl: "));
 }
 
-// Failures that need no running runtime.
-TEST(GwctlAlone, CommandLineErrorsNeverReachTheSocket) {
+// A socket file nobody listens on (a missing one is a golden case).
+TEST(GwctlAlone, StaleSocketMeansNotRunning) {
     gwtest::TempDir dir;
-    auto ctl = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), {gwtest::gwctl_path(), "--socket", dir.file("none.sock")});
-        return gwtest::run(args);
-    };
-    struct Case {
-        std::vector<std::string> args;
-        const char* message;
-    };
-    const Case cases[] = {
-        {{}, "gwctl: no command given (see gwctl --help)\n"},
-        {{"frobnicate"}, "gwctl: unknown command 'frobnicate' (see gwctl --help)\n"},
-        {{"--timeout", "0", "get", "A."}, "gwctl: --timeout needs a number of seconds from 1 to 86400\n"},
-        {{"--colour", "get", "A."}, "gwctl: unknown option --colour\n"},
-        {{"get"}, "gwctl: get needs exactly one PATH\n"},
-        {{"set", "Device.X.Name"}, "gwctl: set Device.X.Name needs Param=value ...\n"},
-        {{"set", "Device.X.", "Name"}, "gwctl: expected Param=value, got 'Name'\n"},
-        {{"set", "Name=1"}, "gwctl: 'Name=1' names no object (write Path.Param=value)\n"},
-        {{"set", "A.B=1", "A.B=2"}, "gwctl: A.B is given twice\n"},
-        {{"add", "A.", "--name"}, "gwctl: --name needs a name\n"},
-        {{"add", "A.", "B.C=1"}, "gwctl: add sets parameters of the new instance only (Param=value)\n"},
-        {{"call", "A."}, "gwctl: call needs PATH METHOD [JSON-ARGS|-]\n"},
-        {{"firewall", "x"}, "gwctl: firewall takes no arguments but --kernel or --check, and --json\n"},
-    };
-    for (const Case& c : cases) {
-        Outcome outcome = ctl(c.args);
-        EXPECT_EQ(outcome.exit_code, 2) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(outcome.err, c.message) << ::testing::PrintToString(c.args);
-    }
-}
-
-TEST(GwctlAlone, RuntimeNotRunning) {
-    gwtest::TempDir dir;
-    Outcome outcome = gwtest::run({gwtest::gwctl_path(), "--socket", dir.file("none.sock"), "get", "Device."});
-    EXPECT_EQ(outcome.exit_code, 5);
-    EXPECT_EQ(outcome.err, "gwctl: gwrt is not running (no socket " + dir.file("none.sock") + ")\n");
-
-    // A socket file nobody listens on.
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr {};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, dir.file("stale.sock").c_str(), sizeof(addr.sun_path) - 1);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-    close(fd);
-    outcome = gwtest::run({gwtest::gwctl_path(), "--socket", dir.file("stale.sock"), "firewall"});
+    { gwtest::UnixSocket bound(dir.file("stale.sock"), false); }
+    Outcome outcome = gwtest::run({gwtest::gwctl_path(), "--socket", dir.file("stale.sock"), "firewall"});
     EXPECT_EQ(outcome.exit_code, 5);
     EXPECT_EQ(outcome.err, "gwctl: gwrt is not running (nobody serves " + dir.file("stale.sock") + ")\n");
 }
@@ -308,14 +264,8 @@ TEST(GwctlAlone, RuntimeNotRunning) {
 TEST(GwctlAlone, ServerThatNeverAnswersTimesOut) {
     gwtest::TempDir dir;
     // Listening, so connecting works, but nobody ever reads or answers.
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr {};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, dir.file("mute.sock").c_str(), sizeof(addr.sun_path) - 1);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-    ASSERT_EQ(listen(fd, 4), 0);
+    gwtest::UnixSocket server(dir.file("mute.sock"), true);
     Outcome outcome = gwtest::run({gwtest::gwctl_path(), "--socket", dir.file("mute.sock"), "--timeout", "1", "get", "Device."}, 10s);
-    close(fd);
     EXPECT_FALSE(outcome.timed_out) << "gwctl hung";
     EXPECT_EQ(outcome.exit_code, 1);
     EXPECT_EQ(gwtest::lines(outcome.err).size(), 1u) << outcome.err;

@@ -25,18 +25,13 @@ using ::testing::Not;
 
 const std::string kRoot = "Device.NetworkSettings.";
 
-RuntimeSetup module_setup(unsigned delay_ms) {
-    RuntimeSetup setup;
-    setup.definitions = {std::string(GWTEST_SOURCE_DIR) + "/datamodel/networksettings-qk.def"};
-    setup.services = {gwtest::service_file("hosts"), gwtest::service_file("schedules"), gwtest::service_file("devices")};
-    setup.prefix = "";
-    setup.extra = "    state = { dir = \"state\"; delay = " + std::to_string(delay_ms) +
+RuntimeSetup saving_setup(unsigned delay_ms) {
+    return gwtest::module_setup("    state = { dir = \"state\"; delay = " + std::to_string(delay_ms) +
                   "; export = \"Device.${prefix_}NetworkSettings._Export\"; "
                   "import = \"Device.${prefix_}NetworkSettings._Import\"; "
                   "ignore = [ \"Status\", \"RuleIPList\", \"NetworkObjectIPList\" ]; "
                   "services = [ { export = \"Schedules._Export\"; import = \"Schedules._Import\"; } ]; };\n"
-                  "    schedules-sync-check = \"none\";\n";
-    return setup;
+                  "    schedules-sync-check = \"none\";\n");
 }
 
 std::string state_file(const TestRuntime& runtime) { return runtime.dir().file("state/gwrt-state.json"); }
@@ -135,7 +130,7 @@ std::vector<std::string> values_of(const std::string& get_output, const std::str
 }
 
 TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
-    TestRuntime runtime(module_setup(50));
+    TestRuntime runtime(saving_setup(50));
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
     const std::string no = kRoot + "NetworkObject.", pfr = kRoot + "PortForwardingRule.", ac = kRoot + "AccessControl.";
     ok(runtime, {"add", no, "Name=old"});
@@ -195,7 +190,7 @@ TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
 }
 
 TEST(Persistence, CleanStopWritesAPendingSave) {
-    TestRuntime runtime(module_setup(60000));
+    TestRuntime runtime(saving_setup(60000));
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
     ok(runtime, {"add", kRoot + "NetworkObject.", "Name=late"});
     EXPECT_EQ(gwtest::read_file(state_file(runtime)), "") << "saved before the delay";
@@ -238,7 +233,7 @@ private:
 TEST(Persistence, KillDuringABurstLeavesTheLastGoodState) {
     const std::string pfr = kRoot + "PortForwardingRule.", ac = kRoot + "AccessControl.";
     for (int kill_at : {347, 600}) {
-        TestRuntime runtime(module_setup(0));  // a save after nearly every change: kills land mid-save
+        TestRuntime runtime(saving_setup(0));  // a save after nearly every change: kills land mid-save
         ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
         ok(runtime, {"add", pfr, "Description=d-0"});
         {
@@ -292,7 +287,7 @@ void damage(const std::string& path, bool truncate) {
 }
 
 TEST(Persistence, DamagedStateIsSetAsideAndTheLastGoodCopyUsed) {
-    TestRuntime runtime(module_setup(0));
+    TestRuntime runtime(saving_setup(0));
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
     ok(runtime, {"add", kRoot + "NetworkObject.", "Name=first"});
     ASSERT_TRUE(wait_saved(runtime));
@@ -333,7 +328,7 @@ void write_unrestorable(const TestRuntime& runtime, const std::string& name) {
 }
 
 TEST(Persistence, ARestoreThatFailsFallsBackAndOtherwiseHoldsSaving) {
-    TestRuntime runtime(module_setup(0));
+    TestRuntime runtime(saving_setup(0));
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
     ok(runtime, {"add", kRoot + "NetworkObject.", "Name=first"});
     ASSERT_TRUE(wait_saved(runtime));
@@ -377,7 +372,7 @@ TEST(Persistence, ARestoreThatFailsFallsBackAndOtherwiseHoldsSaving) {
 }
 
 TEST(Persistence, AFailingSaveIsRetriedAndAStopThatCannotSaveFails) {
-    TestRuntime runtime(module_setup(0));
+    TestRuntime runtime(saving_setup(0));
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
     const std::string blocker = state_file(runtime) + ".tmp";  // a folder where the new copy goes: writes fail
     ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
@@ -403,7 +398,7 @@ TEST(Persistence, BadStateConfigurationsAreRefused) {
         {"state = { export = \"A.B\"; import = \"A.B\"; ignore = \"Status\"; };", "'state.ignore' must be a list"},
     };
     for (const auto& [text, expected] : cases) {
-        RuntimeSetup setup = module_setup(0);
+        RuntimeSetup setup = saving_setup(0);
         setup.extra = "    " + text + "\n";
         TestRuntime runtime(setup);
         EXPECT_FALSE(runtime.start()) << text;

@@ -27,14 +27,9 @@ unsigned env_number(const char* name, unsigned fallback) {
 }
 
 RuntimeSetup setup() {
-    RuntimeSetup s;
-    s.definitions = {std::string(GWTEST_SOURCE_DIR) + "/datamodel/networksettings-qk.def"};
-    s.services = {gwtest::service_file("hosts"), gwtest::service_file("schedules"), gwtest::service_file("devices")};
-    s.prefix = "";
-    s.extra = "    state = { dir = \"state\"; delay = 0; export = \"Device.NetworkSettings._Export\"; "
+    return gwtest::module_setup("    state = { dir = \"state\"; delay = 0; export = \"Device.NetworkSettings._Export\"; "
               "import = \"Device.NetworkSettings._Import\"; "
-              "ignore = [ \"Status\", \"RuleIPList\", \"NetworkObjectIPList\" ]; };\n";
-    return s;
+              "ignore = [ \"Status\", \"RuleIPList\", \"NetworkObjectIPList\" ]; };\n");
 }
 
 // What the runtime blocks: the firewall's rules (as a set: the order of independent drops

@@ -166,11 +166,7 @@ TEST(ControlSocketLimits, UnfinishedRequestsAreClosedInTimeAndHoldNoOneUp) {
 
 TEST(ControlSocketLargeReplies, FirewallTreeAndExportOfSeveralMegabytesArrive) {
     const std::string root = "Device.NetworkSettings.";
-    RuntimeSetup setup;
-    setup.definitions = {std::string(GWTEST_SOURCE_DIR) + "/datamodel/networksettings-qk.def"};
-    setup.services = {gwtest::service_file("hosts"), gwtest::service_file("schedules"), gwtest::service_file("devices")};
-    setup.prefix = "";
-    TestRuntime runtime(setup);
+    TestRuntime runtime(gwtest::module_setup());
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
     for (const std::vector<std::string>& add :
          {std::vector<std::string> {"add", root + "NetworkObject.", "Name=all"},

@@ -1,38 +1,17 @@
 // The control socket rules that gwrt and gwctl share.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
-
-#include <cstring>
 
 #include "socket_path.h"
 #include "support/temp_dir.h"
+#include "support/unix_socket.h"
 
 namespace {
 
 using gw::SocketProbe;
-
-// A bound Unix socket; listening or not, closed (without unlinking the file) at scope exit.
-class UnixSocket {
-public:
-    UnixSocket(const std::string& path, bool listening) {
-        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr {};
-        addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
-        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-        if (listening) {
-            EXPECT_EQ(listen(fd_, 4), 0);
-        }
-    }
-    ~UnixSocket() { close(fd_); }
-
-private:
-    int fd_;
-};
+using gwtest::UnixSocket;
 
 TEST(DefaultSocketPath, FollowsUserAndRuntimeFolder) {
     EXPECT_EQ(gw::default_socket_path_for(0, "/run/user/0"), "/run/gwrt/gwrt.sock");

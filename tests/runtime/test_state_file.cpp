@@ -89,6 +89,9 @@ TEST(StateFile, DamageIsRefusedAndLeavesTheOutputAlone) {
     EXPECT_EQ(refused(flipped), "checksum mismatch");
     EXPECT_EQ(refused(std::string(good).replace(good.find("\"version\":2"), 11, "\"version\":3")),
               "unsupported version (this gwrt reads versions 1 to 2)");
+    std::string short_digest = good;
+    short_digest.erase(short_digest.find("\",\"state\"") - 1, 1);
+    EXPECT_EQ(refused(short_digest), "no checksum or no state");
     EXPECT_EQ(refused(R"({"format":"other"})"), "not a gwrt state file");
     EXPECT_EQ(refused("[1,2]"), "not a gwrt state file");
     EXPECT_EQ(refused(std::string("{\0}", 3)).substr(0, 8), "not JSON");

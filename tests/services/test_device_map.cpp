@@ -37,53 +37,6 @@ TEST_F(DeviceMap, DevicesThatMatchAtOpenAreReportedOnTheLoop) {
     EXPECT_EQ(take(), (std::vector<Seen>{{"ID-1", kStart, "192.168.1.10", &rule}}));
 }
 
-TEST_F(DeviceMap, AddedChangedAndRemovedDevicesAreReported) {
-    int rule = 0;
-    ASSERT_NE(open(mac_rule(kMacA), &rule), nullptr);
-    settle();
-    EXPECT_TRUE(take().empty());
-
-    const uint32_t pc = add({{"PhysAddress", kMacA}, {"IPAddress", "10.0.0.1"}, {"Tags", "physical"}});
-    ASSERT_NE(pc, 0U);
-    settle();
-    EXPECT_EQ(take(), (std::vector<Seen>{{"ID-1", kStart, "10.0.0.1", &rule}}));
-
-    ASSERT_EQ(set(pc, {{"IPAddress", "10.0.0.2"}}), 0);
-    settle();
-    ASSERT_EQ(set(pc, {{"Name", "laptop"}}), 0);
-    settle();
-    EXPECT_EQ(take(), (std::vector<Seen>{{"ID-1", kUpdated, "10.0.0.2", &rule}, {"ID-1", kUpdated, "10.0.0.2", &rule}}));
-
-    // A device that does not match is not reported at all.
-    const uint32_t other = add({{"PhysAddress", kMacB}, {"Tags", "physical"}});
-    ASSERT_EQ(set(other, {{"IPAddress", "10.0.0.9"}}), 0);
-    ASSERT_EQ(del(other), 0);
-    settle();
-    EXPECT_TRUE(take().empty());
-
-    ASSERT_EQ(del(pc), 0);
-    settle();
-    EXPECT_EQ(take(), (std::vector<Seen>{{"ID-1", kStop, "-", &rule}}));
-}
-
-TEST_F(DeviceMap, ADeviceStopsMatchingWhenItsAddressOrTagsChangeAway) {
-    const uint32_t pc = add({{"PhysAddress", kMacA}, {"IPAddress", "10.0.0.1"}, {"Tags", "physical"}});
-    int rule = 0;
-    ASSERT_NE(open(mac_rule(kMacA), &rule), nullptr);
-    settle();
-    EXPECT_EQ(take().size(), 1U);
-
-    ASSERT_EQ(set(pc, {{"PhysAddress", kMacB}}), 0);
-    settle();
-    EXPECT_EQ(take(), (std::vector<Seen>{{"ID-1", kStop, "-", &rule}}));
-    ASSERT_EQ(set(pc, {{"PhysAddress", "01:23:45:67:89:AB"}}), 0);  // written in capitals: still that address
-    settle();
-    EXPECT_EQ(take(), (std::vector<Seen>{{"ID-1", kStart, "10.0.0.1", &rule}}));
-    ASSERT_EQ(set(pc, {{"Tags", "self physical"}}), 0);
-    settle();
-    EXPECT_EQ(take(), (std::vector<Seen>{{"ID-1", kStop, "-", &rule}}));
-}
-
 TEST_F(DeviceMap, ReportsFollowTheOrderOfTheEvents) {
     int first = 0;
     int second = 0;

@@ -1,7 +1,6 @@
 #include "process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,55 +69,6 @@ void reap(pid_t pid, Clock::time_point deadline, Outcome& outcome) {
 
 }  // namespace
 
-Outcome run(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
-    int out_pipe[2];
-    int err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    auto args = c_argv(argv);
-    pid_t pid = fork();
-    if (pid == 0) {
-        become(args, null_fd, out_pipe[1], err_pipe[1]);
-    }
-    close(null_fd);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    Outcome outcome;
-    const auto deadline = Clock::now() + limit;
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&outcome.out, &outcome.err};
-    int open_fds = 2;
-    while (open_fds > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || poll(fds, 2, static_cast<int>(left)) < 0) {
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buf[4096];
-            ssize_t n = read(fds[i].fd, buf, sizeof(buf));
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_fds;
-            }
-        }
-    }
-    for (auto& fd : fds) {
-        if (fd.fd >= 0) {
-            close(fd.fd);
-        }
-    }
-    reap(pid, deadline, outcome);
-    return outcome;
-}
-
 Child::Child(const std::vector<std::string>& argv, std::string out_path, std::string err_path)
     : out_path_(std::move(out_path)), err_path_(std::move(err_path)) {
     int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -180,6 +130,11 @@ Outcome Child::stop(int sig, std::chrono::milliseconds limit) {
 
 std::string Child::out() const { return read_file(out_path_); }
 std::string Child::err() const { return read_file(err_path_); }
+
+Outcome run(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
+    TempDir dir;
+    return Child(argv, dir.file("out"), dir.file("err")).stop(0, limit);
+}
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;

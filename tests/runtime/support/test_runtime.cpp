@@ -13,6 +13,13 @@ std::string service_file(const std::string& name) {
     return std::string(GWTEST_SOURCE_DIR) + "/services/" + name + "/" + name + ".def";
 }
 
+RuntimeSetup module_setup(const std::string& extra) {
+    return {{std::string(GWTEST_SOURCE_DIR) + "/datamodel/networksettings-qk.def"},
+            {service_file("hosts"), service_file("schedules"), service_file("devices")},
+            "",
+            extra};
+}
+
 std::string gwrt_path() { return GWTEST_GWRT; }
 std::string gwctl_path() { return GWTEST_GWCTL; }
 

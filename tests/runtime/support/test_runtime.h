@@ -23,6 +23,9 @@ struct RuntimeSetup {
     std::string extra;  // more lines inside %config { }
 };
 
+// The shipped access-control module with its three services, unprefixed; `extra` as above.
+RuntimeSetup module_setup(const std::string& extra = "");
+
 // A quoted text of the definition language.
 std::string quoted(const std::string& text);
 
