@@ -81,6 +81,45 @@ BENCHMARK(BM_RuleUpdate)
     ->Args({10000, 1}) // 40,000 rules
     ->Unit(benchmark::kMillisecond);
 
+int no_turn_wait(void* /*priv*/) { return 0; }
+
+// A port change of an access control of N sources on one port, as gwrt runs it: the module's
+// callback withdraws every rule and inserts the new ones, and the end of the loop's turn
+// commits their net difference (every rule replaced). The callback holds the loop alone for
+// that long.
+void BM_PortChange(benchmark::State& state) {
+    const int64_t sources = state.range(0);
+    LoadedModule module;
+    fw_backend_hold_removals(&no_turn_wait, nullptr);
+    const std::string group = module.add(std::string(ROOT) + "NetworkObject.", {{"Name", "bench"}});
+    module.add(group + ".Rule.", {{"Type", "IPRange"}, {"SourceIP", "10.0.0.1"}, {"SourceIPRangeMax", range_end(sources)}});
+    const std::string ports = module.add(std::string(ROOT) + "PortForwardingRule.", {{"DestPort", "80"}, {"Protocol", "6"}});
+    const std::string control = module.add(std::string(ROOT) + "AccessControl.",
+                                           {{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ports}});
+    accesscontrol_setting_t* record = module.record(control);
+    if(module.ok() && record != nullptr) {
+        module.update(nullptr, record);
+        fw_backend_apply_held();
+    }
+    if(!module.ok() || record == nullptr || fw_chain_size("filter", FW_CHAIN, false) != static_cast<uint32_t>(sources)) {
+        state.SkipWithError("the module could not be set up");
+        fw_backend_hold_removals(nullptr, nullptr);
+        return;
+    }
+    bool odd = false;
+    for(auto _ : state) {
+        state.PauseTiming();
+        odd = !odd;
+        module.set(ports, "DestPort", odd ? "81" : "80");
+        state.ResumeTiming();
+        module.update(nullptr, record);
+        fw_backend_apply_held();
+    }
+    fw_backend_hold_removals(nullptr, nullptr);
+    per_rule_counters(state, sources);
+}
+BENCHMARK(BM_PortChange)->ArgName("sources")->Arg(10000)->Arg(65535)->Unit(benchmark::kMillisecond);
+
 // The floor under BM_RuleUpdate: the same number of rules inserted with one commit and removed
 // at the front with one commit each, through the firewall library alone.
 void BM_FirewallBaseline(benchmark::State& state) {

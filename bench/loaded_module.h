@@ -90,6 +90,20 @@ public:
         return path;
     }
 
+    // Sets one parameter over the bus and lets the loop deliver what it caused.
+    void set(const std::string& path, const char* name, const char* value) {
+        amxc_var_t values;
+        amxc_var_init(&values);
+        amxc_var_set_type(&values, AMXC_VAR_ID_HTABLE);
+        amxc_var_add_new_key_cstring_t(&values, name, value);
+        if(amxb_set(ctx_, path.c_str(), &values, nullptr, 0) != 0) {
+            ok_ = false;
+        }
+        amxc_var_clean(&values);
+        while(amxp_loop_run_pending() > 0) {
+        }
+    }
+
     // Deletes an instance over the bus and lets the loop deliver what it caused.
     void del(const std::string& path) {
         if(amxb_del(ctx_, path.c_str(), nullptr, 0) != 0) {

@@ -1,9 +1,12 @@
 // The positional chain of the memory backend against a vector doing the same edits: random
 // insertions, removals and reads anywhere, the walk in order, and erased elements put back.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,54 @@ TEST(MemoryBackend, OperationsOutOfStepWithTheChainUndoTheTransaction) {
     EXPECT_EQ(backend.dump(), before);
     EXPECT_FALSE(backend.apply(std::vector{insert(4, "-s 10.0.0.4/32 -j DROP")}));  // one past the end
     EXPECT_EQ(backend.dump(), before);
+}
+
+// A long transaction is applied as one rewrite of each chain: it must end where its
+// operations one by one end, and refuse what they refuse with nothing changed.
+TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
+    using Kind = Operation::Kind;
+    std::mt19937 random(11);
+    MemoryBackend whole;
+    MemoryBackend one_by_one;
+    std::map<ChainKey, std::vector<std::string>> model;
+    for(int round = 0; round < 40; ++round) {
+        auto next = model;
+        std::vector<Operation> transaction;
+        const bool rising = round % 4 != 3;  // as a net difference is; otherwise in any order
+        for(const bool ipv6 : {false, true}) {
+            const ChainKey chain = access_control_chain(ipv6);
+            std::vector<std::string>& rules = next[chain];
+            for(const Kind kind : {Kind::insert, Kind::remove}) {
+                std::size_t at = random() % 2;
+                for(int n = 0; n < 60; ++n, at += (kind == Kind::insert) + random() % 3) {
+                    at = rising ? at : random() % (rules.size() + 1);
+                    if(kind == Kind::insert ? at > rules.size() : at >= rules.size()) {
+                        break;
+                    }
+                    const auto where = rules.begin() + static_cast<std::ptrdiff_t>(at);
+                    std::string rule = kind == Kind::remove ? *where : "-s 10.0." + std::to_string(round) + "." + std::to_string(n) + "/32 -j DROP";
+                    kind == Kind::insert ? (void)rules.insert(where, rule) : (void)rules.erase(where);
+                    transaction.push_back(Operation{kind, chain, static_cast<std::uint32_t>(at + 1), std::move(rule)});
+                }
+            }
+        }
+        if(round % 5 == 4) {
+            const std::size_t bad = random() % transaction.size();
+            Operation& op = transaction[bad];
+            op.kind == Kind::insert ? (void)(op.position += 1000) : (void)(op.rule = "-s 192.0.2.1/32 -j DROP");
+            const std::string before = whole.dump();
+            EXPECT_FALSE(whole.apply(transaction));
+            EXPECT_THAT(std::string(whole.error()), testing::StartsWith("operation " + std::to_string(bad + 1) + ": "));
+            EXPECT_EQ(whole.dump(), before);
+            continue;
+        }
+        ASSERT_TRUE(whole.apply(transaction)) << whole.error();
+        for(const Operation& op : transaction) {
+            ASSERT_TRUE(one_by_one.apply(std::span(&op, 1))) << one_by_one.error();
+        }
+        ASSERT_EQ(whole.dump(), one_by_one.dump());
+        model = std::move(next);
+    }
 }
 
 }  // namespace

@@ -15,7 +15,157 @@ Ruleset start_state() {
 
 Chain::iterator at(Chain& chain, std::size_t index) { return chain.begin() + static_cast<std::ptrdiff_t>(index); }
 
+std::string refusal(std::uint32_t number, std::string_view why) {
+    return "operation " + std::to_string(number) + (why.empty() ? " refused" : ": " + std::string(why));
+}
+
+// A transaction worked out on the chains' order before any of them changes: per chain, the
+// sequence the operations lead to, as numbers of its present rules and of new ones. Operations
+// whose positions rise (as a net difference's do: its insertions, then its removals) each
+// move a cursor forward; one that goes back starts another pass over the sequence, so the
+// plan costs O(passes x n). Planning stops where too many passes would cost more than the
+// operations one by one.
+class RewritePlan {
+public:
+    struct ChainPlan {
+        const ChainKey* key = nullptr;
+        std::vector<const std::string*> present;
+        std::vector<const std::string*> fresh;  // the inserted rules, in order
+        std::vector<std::uint32_t> sequence;   // what the passes before led to
+        std::vector<std::uint32_t> next;       // what this pass leads to, so far
+        std::size_t cursor = 0;                // of `sequence`, taken into `next` up to here
+        std::size_t passes = 1;
+
+        const std::string& rule(std::uint32_t entry) const {
+            return entry < present.size() ? *present[entry] : *fresh[entry - present.size()];
+        }
+        void finish_pass() {
+            next.insert(next.end(), sequence.begin() + static_cast<std::ptrdiff_t>(cursor), sequence.end());
+            sequence.swap(next);
+            next.clear();
+            cursor = 0;
+        }
+    };
+    static constexpr std::size_t max_passes = 4;
+
+    // False with `error` set when an operation does not fit; false with `error` empty when
+    // the plan is not worth it.
+    bool make(const Ruleset& chains, std::span<const Operation> transaction, std::uint32_t refuse, std::string& error) {
+        std::uint32_t number = 0;
+        for(const Operation& op : transaction) {
+            if(++number == refuse || op.position == 0) {
+                error = refusal(number, "");
+                return false;
+            }
+            ChainPlan& plan = plan_of(chains, op.chain);
+            const std::size_t index = op.position - std::size_t{1};
+            if(index < plan.next.size()) {
+                if(++plan.passes > max_passes) {
+                    return false;
+                }
+                plan.finish_pass();
+            }
+            while(plan.next.size() < index && plan.cursor < plan.sequence.size()) {
+                plan.next.push_back(plan.sequence[plan.cursor++]);
+            }
+            if(op.kind == Operation::Kind::insert) {
+                if(plan.next.size() != index) {
+                    error = refusal(number, "no such position");
+                    return false;
+                }
+                plan.fresh.push_back(&op.rule);
+                plan.next.push_back(static_cast<std::uint32_t>(plan.present.size() + plan.fresh.size() - 1));
+            } else {
+                if(plan.next.size() != index || plan.cursor == plan.sequence.size() ||
+                   plan.rule(plan.sequence[plan.cursor]) != op.rule) {
+                    error = refusal(number, "another rule at that position");
+                    return false;
+                }
+                ++plan.cursor;
+            }
+        }
+        for(ChainPlan& plan : plans_) {
+            plan.finish_pass();
+        }
+        return true;
+    }
+
+    std::vector<ChainPlan>& plans() { return plans_; }
+
+private:
+    ChainPlan& plan_of(const Ruleset& chains, const ChainKey& key) {
+        if(!plans_.empty() && *plans_.back().key == key) {
+            return plans_.back();
+        }
+        for(ChainPlan& plan : plans_) {
+            if(*plan.key == key) {
+                return plan;
+            }
+        }
+        ChainPlan& plan = plans_.emplace_back();
+        plan.key = &key;
+        if(auto it = chains.find(key); it != chains.end()) {
+            it->second.for_each(0, it->second.size(), [&](const std::string& rule) { plan.present.push_back(&rule); });
+        }
+        plan.sequence.resize(plan.present.size());
+        for(std::size_t i = 0; i < plan.sequence.size(); ++i) {
+            plan.sequence[i] = static_cast<std::uint32_t>(i);
+        }
+        return plan;
+    }
+
+    std::vector<ChainPlan> plans_;
+};
+
+// Where a transaction rewrites much of its chains, applying it as one rewrite of each costs
+// O(n) where its operations one by one would split and merge the tree each.
+bool worth_a_rewrite(const Ruleset& chains, std::span<const Operation> transaction) {
+    std::size_t rules = 0;
+    for(const auto& [key, chain] : chains) {
+        rules += chain.size();
+    }
+    return transaction.size() * 16 >= rules && transaction.size() >= 64;
+}
+
 }  // namespace
+
+// Every chain's new sequence is worked out and everything allocated before the first one
+// changes, so a refusal or a failed allocation leaves them all as they were.
+bool MemoryBackend::rewrite(std::span<const Operation> transaction, std::uint32_t refuse, bool& done) {
+    done = false;
+    RewritePlan plan;
+    if(!plan.make(chains_, transaction, refuse, error_)) {
+        return error_.empty();
+    }
+    std::vector<Ruleset::iterator> created;
+    std::vector<Chain::Prepared> prepared;
+    try {
+        prepared.reserve(plan.plans().size());
+        created.reserve(plan.plans().size());
+        for(auto& chain_plan : plan.plans()) {
+            auto [it, fresh] = chains_.try_emplace(*chain_plan.key);
+            if(fresh) {
+                created.push_back(it);
+            }
+            std::vector<std::string> rules;
+            rules.reserve(chain_plan.fresh.size());
+            for(const std::string* rule : chain_plan.fresh) {
+                rules.push_back(*rule);
+            }
+            prepared.push_back(it->second.prepare(std::move(rules), chain_plan.sequence.size()));
+        }
+    } catch(const std::bad_alloc&) {
+        for(auto it : created) {
+            chains_.erase(it);
+        }
+        throw;
+    }
+    for(std::size_t i = 0; i < prepared.size(); ++i) {
+        chains_.find(*plan.plans()[i].key)->second.rewrite(prepared[i], plan.plans()[i].sequence);
+    }
+    done = true;
+    return true;
+}
 
 MemoryBackend::MemoryBackend() : chains_(start_state()) {}
 
@@ -41,6 +191,12 @@ bool MemoryBackend::apply(std::span<const Operation> transaction) {
     const std::uint32_t refuse = refuse_op_;
     refuse_op_ = 0;
     error_.clear();
+    if(worth_a_rewrite(chains_, transaction)) {
+        bool done = false;
+        if(!rewrite(transaction, refuse, done) || done) {
+            return done;
+        }
+    }
 
     // In place, with an undo log: a copy of the chain per commit would make each removal
     // cost the whole chain.
@@ -48,7 +204,7 @@ bool MemoryBackend::apply(std::span<const Operation> transaction) {
     std::uint32_t number = 0;
     for(const Operation& op : transaction) {
         if(++number == refuse || op.position == 0) {
-            error_ = "operation " + std::to_string(number) + " refused";
+            error_ = refusal(number, "");
             return false;
         }
         auto chain_it = undo.chain_of(op.chain);
@@ -56,14 +212,14 @@ bool MemoryBackend::apply(std::span<const Operation> transaction) {
         const std::size_t index = op.position - std::size_t{1};
         if(op.kind == Operation::Kind::insert) {
             if(index > chain.size()) {
-                error_ = "operation " + std::to_string(number) + ": no such position";
+                error_ = refusal(number, "no such position");
                 return false;
             }
             chain.insert(at(chain, index), op.rule);
             undo.inserted(chain_it, index);
         } else {
             if(index >= chain.size() || chain[index] != op.rule) {
-                error_ = "operation " + std::to_string(number) + ": another rule at that position";
+                error_ = refusal(number, "another rule at that position");
                 return false;
             }
             std::string rule = std::move(chain[index]);

@@ -29,6 +29,10 @@ public:
     void refuse_next(std::uint32_t op) { refuse_op_ = op; }
 
 private:
+    // The transaction as one rewrite of each chain it touches, when that is worth it: `done`
+    // tells whether it was applied; false is a refusal, with error() set.
+    bool rewrite(std::span<const Operation> transaction, std::uint32_t refuse, bool& done);
+
     Ruleset chains_;
     std::uint32_t refuse_op_ = 0;
     std::string error_;

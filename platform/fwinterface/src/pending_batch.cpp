@@ -110,10 +110,10 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         Kind kind;
         std::size_t first = 0;  // running position (kept), index into went_rules (removed)
         std::size_t count = 0;
-        const std::string* rule = nullptr;  // added
+        std::string* rule = nullptr;  // added
     };
     std::vector<Segment> merged;
-    std::vector<const std::string*> came;
+    std::vector<std::string*> came;  // moved into the net operations at the end
     std::vector<const std::string*> went_rules;  // every gap's running rules, read in one walk each
     auto close_gap = [&](std::size_t went_first, std::size_t went) {
         const std::size_t gone = went_rules.size();
@@ -156,10 +156,16 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
 
     // Insertions first, removals after: a compiled chain's group that loses its members to
     // their own new copies never empties on the way, so it changes by the difference only.
+    std::size_t changes = 0;
+    for(const Segment& segment : merged) {
+        changes += segment.kind == Segment::Kind::kept ? 0 : segment.count;
+    }
+    net.reserve(net.size() + changes);
     std::size_t position = 0;
     for(const Segment& segment : merged) {
         if(segment.kind == Segment::Kind::added) {
-            net.push_back(Operation{Operation::Kind::insert, key, static_cast<std::uint32_t>(position + 1), *segment.rule});
+            net.push_back(Operation{Operation::Kind::insert, key, static_cast<std::uint32_t>(position + 1),
+                                    std::move(*segment.rule)});
         }
         position += segment.count;
     }

@@ -35,7 +35,8 @@ public:
     // What the backend has to do to turn the running chains into the view, per chain: the
     // recorded operations less those that cancel out (a rule inserted and removed again, a
     // rule removed and inserted back alike at the same place), insertions first. A group
-    // withdrawn and built anew so costs its difference only.
+    // withdrawn and built anew so costs its difference only. The inserted rules' texts move
+    // into the result: afterwards only the removals recorded stay readable, until clear().
     std::vector<Operation> net_operations(const Backend& running);
 
 private:

@@ -1,12 +1,15 @@
 #ifndef FWINTERFACE_POSITIONAL_LIST_H
 #define FWINTERFACE_POSITIONAL_LIST_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace fwinterface {
 
@@ -189,6 +192,43 @@ public:
         }
     }
 
+    // What rewrite() needs allocated beforehand: nodes holding the new values, and room for
+    // the tree's. A caller rewriting several lists prepares them all before it changes any.
+    class Prepared {
+        friend class PositionalList;
+        std::vector<Link> fresh_;
+        std::vector<Link> present_;
+        std::vector<Link> result_;
+    };
+
+    // Throws std::bad_alloc with nothing changed.
+    Prepared prepare(std::vector<T> fresh, std::size_t result_size) const {
+        Prepared prepared;
+        prepared.fresh_.reserve(fresh.size());
+        for(T& value : fresh) {
+            prepared.fresh_.push_back(std::make_unique<Node>());
+            prepared.fresh_.back()->value = std::move(value);
+        }
+        prepared.present_.reserve(element_count(root_.get()));
+        prepared.result_.reserve(result_size);
+        return prepared;
+    }
+
+    // Replaces the sequence in O(n), where as many single edits would each split and merge
+    // the tree: element i of the result is the present element number order[i] (its node
+    // kept) when order[i] is below their count, else the prepared new value number
+    // order[i] - count. Each is named at most once; present elements not named are dropped.
+    void rewrite(Prepared& prepared, std::span<const std::uint32_t> order) noexcept {
+        take_nodes(std::move(root_), prepared.present_);
+        const std::size_t present = prepared.present_.size();
+        for(const std::uint32_t from : order) {
+            prepared.result_.push_back(from < present ? std::move(prepared.present_[from])
+                                                      : std::move(prepared.fresh_[from - present]));
+        }
+        root_ = build(prepared.result_, 0, prepared.result_.size(), 0);
+        prepared = Prepared();
+    }
+
 private:
     static std::size_t size_of(const Link& node) { return node == nullptr ? 0 : node->size; }
     static void update(Node& node) { node.size = Weight()(node.value) + size_of(node.left) + size_of(node.right); }
@@ -265,6 +305,41 @@ private:
             index -= own;
             node = node->right.get();
         }
+    }
+
+    static std::size_t element_count(const Node* node) {
+        return node == nullptr ? 0 : 1 + element_count(node->left.get()) + element_count(node->right.get());
+    }
+
+    // The tree's nodes in order, taken apart; recursion as deep as the tree.
+    static void take_nodes(Link node, std::vector<Link>& out) noexcept {
+        if(node == nullptr) {
+            return;
+        }
+        take_nodes(std::move(node->left), out);
+        Link right = std::move(node->right);
+        out.push_back(std::move(node));
+        take_nodes(std::move(right), out);
+    }
+
+    // A balanced tree of nodes[first, last). A random tree of n nodes holds its highest
+    // priorities near the root: level d gets priorities of rank 2^d - 1 to 2^(d+1) - 2 among
+    // n, so the heap order holds and later insertions land as deep as in a random tree.
+    Link build(std::vector<Link>& nodes, std::size_t first, std::size_t last, unsigned depth) noexcept {
+        if(first == last) {
+            return nullptr;
+        }
+        const std::size_t middle = first + (last - first) / 2;
+        Link node = std::move(nodes[middle]);
+        const std::uint64_t count = nodes.size();
+        const std::uint64_t lowest = (std::uint64_t{1} << depth) - 1;
+        const std::uint64_t band = std::min<std::uint64_t>(lowest + 1, count - lowest);
+        const std::uint64_t rank = lowest + next_priority() % band;
+        node->priority = static_cast<std::uint32_t>(UINT32_MAX - rank * UINT32_MAX / count);
+        node->left = build(nodes, first, middle, depth + 1);
+        node->right = build(nodes, middle + 1, last, depth + 1);
+        update(*node);
+        return node;
     }
 
     Link take_spare() {
