@@ -19,13 +19,7 @@
 #include <fwinterface/backend.h>
 #include <fwinterface/interface.h>
 
-#include "dice.h"
-#include "netns.h"
-#include "probe.h"
-#include "probe_choice.h"
-#include "random_rules.h"
 #include "reference_chain.h"
-#include "topology.h"
 
 namespace nfttest {
 namespace {
