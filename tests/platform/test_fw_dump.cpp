@@ -88,7 +88,7 @@ TEST_F(FwDump, UnknownBackendsAreRefusedAndReselectingMemoryKeepsTheRules) {
     EXPECT_NE(fw_backend_select(nullptr), 0);
     EXPECT_EQ(fw_backend_select("memory"), 0);
     EXPECT_STREQ(fw_backend_name(), "memory");
-    EXPECT_EQ(ipv4_sources(), "10.0.0.1");
+    EXPECT_EQ(sources(), "10.0.0.1");
 }
 
 }  // namespace
