@@ -85,9 +85,6 @@ TEST_F(GmapQuery, OpenCopiesTheTextsAndKeepsTheUserData) {
     EXPECT_STREQ(query->expression, "not self and physical and .ClientID matches \"x\"");
     EXPECT_STREQ(query->name, "NetworkObject.2.Rule.3");
     EXPECT_EQ(query->data, &token);
-    EXPECT_EQ(query->fn, &record);
-    EXPECT_EQ(query->refcount, 1U);
-    EXPECT_EQ(query->flags, 0U);
 
     gmap_query_t* second = open_query();
     ASSERT_NE(second, nullptr);
