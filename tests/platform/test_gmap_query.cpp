@@ -103,6 +103,15 @@ TEST_F(GmapQuery, OpenRefusesMissingExpressionOrCallback) {
     gmap_query_close(nullptr);
 }
 
+TEST_F(GmapQuery, AtMostTheLimitIsOpenAndAClosedQueryMakesRoom) {
+    while(open.size() < GMAP_QUERY_MAX) {
+        ASSERT_NE(open_query(), nullptr) << open.size() << " open";
+    }
+    EXPECT_EQ(open_query(), nullptr);
+    close_query(open.back());
+    EXPECT_NE(open_query(), nullptr);
+}
+
 TEST_F(GmapQuery, ReportsArriveOnTheLoopInOrderWithCopiedData) {
     int token = 0;
     gmap_query_t* query = open_query(&token);
