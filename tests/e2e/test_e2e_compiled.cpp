@@ -25,33 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class E2eCompiled : public GatewayTest {
-protected:
-    std::string firewall_options() const override { return "sets = true;"; }
-
-    void SetUp() override {
-        GatewayTest::SetUp();
-        if(IsSkipped() || HasFatalFailure()) {
-            return;
-        }
-        for(const auto& [family, chain] : {std::pair{"ip", "FORWARD_AccessControl_QK"},
-                                           std::pair{"ip6", "FORWARD6_AccessControl_QK"}}) {
-            const std::string table = std::string(family) + " filter";
-            const nfttest::CommandResult made = nfttest::exec_in(
-                net().router(), {"nft", "add chain " + table +
-                                            " gateway_forward { type filter hook forward priority 0; policy accept; }; "
-                                            "add rule " + table + " gateway_forward ct state established,related accept; "
-                                            "add rule " + table + " gateway_forward jump " + chain});
-            ASSERT_EQ(made.status, 0) << made.output;
-        }
-        const nfttest::CommandResult nat = nfttest::exec_in(
-            net().router(), {"nft", "add table ip nat; "
-                                    "add chain ip nat postrouting { type nat hook postrouting priority 100; }; "
-                                    "add rule ip nat postrouting oifname r1 masquerade"});
-        ASSERT_EQ(nat.status, 0) << nat.output;
-    }
-};
-
 // A long TCP transfer between a client socket of this process and socat on the server,
 // either way; counts the bytes the client moves as they go.
 class Transfer {
@@ -121,6 +94,33 @@ private:
     std::thread mover_;
 };
 
+class E2eCompiled : public GatewayTest, public ::testing::WithParamInterface<Transfer::Way> {
+protected:
+    std::string firewall_options() const override { return "sets = true;"; }
+
+    void SetUp() override {
+        GatewayTest::SetUp();
+        if(IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        for(const auto& [family, chain] : {std::pair{"ip", "FORWARD_AccessControl_QK"},
+                                           std::pair{"ip6", "FORWARD6_AccessControl_QK"}}) {
+            const std::string table = std::string(family) + " filter";
+            const nfttest::CommandResult made = nfttest::exec_in(
+                net().router(), {"nft", "add chain " + table +
+                                            " gateway_forward { type filter hook forward priority 0; policy accept; }; "
+                                            "add rule " + table + " gateway_forward ct state established,related accept; "
+                                            "add rule " + table + " gateway_forward jump " + chain});
+            ASSERT_EQ(made.status, 0) << made.output;
+        }
+        const nfttest::CommandResult nat = nfttest::exec_in(
+            net().router(), {"nft", "add table ip nat; "
+                                    "add chain ip nat postrouting { type nat hook postrouting priority 100; }; "
+                                    "add rule ip nat postrouting oifname r1 masquerade"});
+        ASSERT_EQ(nat.status, 0) << nat.output;
+    }
+};
+
 // Blocks the client's TCP port 5001 (while `schedule` is in force, when given) and waits for
 // the access control to become Active.
 void block_port_5001(E2eCompiled& test, Gateway& gw, const std::string& schedule = "") {
@@ -133,15 +133,25 @@ void block_port_5001(E2eCompiled& test, Gateway& gw, const std::string& schedule
     ASSERT_TRUE(gwtest::wait_until([&] { return gw.get(control + "Status") == "Active"; }, 10s));
 }
 
-TEST_F(E2eCompiled, RunningUploadStopsWithinASecondOfItsAccessControlBecomingActive) {
-    Transfer blocked(net(), server_v4, 5001, Transfer::Way::upload);
-    Transfer other_port(net(), server_v4, 5002, Transfer::Way::upload);
+// An upload that runs into its access control becoming active, and a download that runs
+// into its schedule's window opening on the clock (the access control turns Active by
+// itself): each stops within a second, and a transfer to another port goes on.
+TEST_P(E2eCompiled, RunningTransferStopsWithinASecondOfItsRuleComingIntoForce) {
+    const bool scheduled = GetParam() == Transfer::Way::download;
+    Transfer blocked(net(), server_v4, 5001, GetParam());
+    Transfer other_port(net(), server_v4, 5002, GetParam());
     ASSERT_TRUE(blocked.connected() && other_port.connected());
+    std::string schedule;
+    if(scheduled) {
+        gw().set_clock("2026-03-30T20:59:56Z");
+        schedule = gw().add("Schedules.Schedule.", {"Name=bedtime", "TimeZone=UTC"});
+        ASSERT_NE(gw().add(schedule + "Window.", {"Days=Mon", "StartTime=21:00", "EndTime=22:00"}), "");
+    }
     ASSERT_GT(blocked.during(300ms), 0U) << "the transfer does not run even without rules";
 
-    block_port_5001(*this, gw());
+    block_port_5001(*this, gw(), schedule);
     std::this_thread::sleep_for(1s);
-    EXPECT_EQ(blocked.during(1s), 0U) << "the transfer still runs a second after the rule became active";
+    EXPECT_EQ(blocked.during(1s), 0U) << "the transfer still runs a second after the rule came into force";
     EXPECT_GT(other_port.during(300ms), 0U) << "a transfer the rule does not cover must go on";
 
     // The kernel holds one set lookup for it, the module its positional rule.
@@ -151,22 +161,8 @@ TEST_F(E2eCompiled, RunningUploadStopsWithinASecondOfItsAccessControlBecomingAct
     EXPECT_NE(kernel.find("10.99.1.2"), std::string::npos) << kernel;
 }
 
-// The schedule's window opens on the clock while the download runs: the access control turns
-// Active by itself, and the download stops.
-TEST_F(E2eCompiled, RunningDownloadStopsWithinASecondOfItsScheduleWindowOpening) {
-    Transfer blocked(net(), server_v4, 5001, Transfer::Way::download);
-    Transfer other_port(net(), server_v4, 5002, Transfer::Way::download);
-    ASSERT_TRUE(blocked.connected() && other_port.connected());
-    gw().set_clock("2026-03-30T20:59:56Z");
-    const std::string schedule = gw().add("Schedules.Schedule.", {"Name=bedtime", "TimeZone=UTC"});
-    ASSERT_NE(gw().add(schedule + "Window.", {"Days=Mon", "StartTime=21:00", "EndTime=22:00"}), "");
-    ASSERT_GT(blocked.during(300ms), 0U) << "the download does not run before the window";
-
-    block_port_5001(*this, gw(), schedule);
-    std::this_thread::sleep_for(1s);
-    EXPECT_EQ(blocked.during(1s), 0U) << "the download still runs a second after the window opened";
-    EXPECT_GT(other_port.during(300ms), 0U) << "a download the rule does not cover must go on";
-}
+INSTANTIATE_TEST_SUITE_P(Ways, E2eCompiled, ::testing::Values(Transfer::Way::upload, Transfer::Way::download),
+                         [](const auto& way) { return way.param == Transfer::Way::upload ? "upload" : "download"; });
 
 }  // namespace
 }  // namespace e2e

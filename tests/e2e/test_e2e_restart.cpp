@@ -4,25 +4,12 @@
 // state), so the next run starts with no rules.
 
 #include "e2e_fixture.h"
-#include "netns.h"
+#include "kernel_view.h"
 
 namespace e2e {
 namespace {
 
 using E2eRestart = GatewayTest;
-
-// How many jumps the forward-hook chain of a family holds.
-std::size_t hook_jumps(const nfttest::Topology& net, bool ipv6) {
-    const nfttest::CommandResult listed =
-        nfttest::exec_in(net.router(), {"nft", "list", "chain", ipv6 ? "ip6" : "ip", "filter",
-                                        ipv6 ? "FORWARD6_AccessControl_QK_hook" : "FORWARD_AccessControl_QK_hook"});
-    std::size_t count = 0;
-    for(std::size_t at = listed.output.find("jump "); listed.status == 0 && at != std::string::npos;
-        at = listed.output.find("jump ", at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 TEST_F(E2eRestart, NextRunRemovesTheRulesAKilledRunLeft) {
     const std::string lan = network_object({{"Type=IPSubnet", "SourceIP=10.99.1.0", "SourceMask=/24"},
@@ -39,8 +26,8 @@ TEST_F(E2eRestart, NextRunRemovesTheRulesAKilledRunLeft) {
 
     ASSERT_EQ(gw().start(), "");
     EXPECT_EQ(gw().kernel(), dump_of({}));
-    EXPECT_EQ(hook_jumps(net(), false), 1U);
-    EXPECT_EQ(hook_jumps(net(), true), 1U);
+    EXPECT_EQ(nfttest::hook_jumps(net().router(), false), 1U);
+    EXPECT_EQ(nfttest::hook_jumps(net().router(), true), 1U);
     EXPECT_EQ(gw().firewall(), dump_of({}));
     EXPECT_EQ(gw().ctl({"get", root + "AccessControl."}).out, "");
     EXPECT_TRUE(net().tcp(server_v4, 8080));

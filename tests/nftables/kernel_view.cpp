@@ -1,11 +1,14 @@
 #include "kernel_view.h"
 
+#include <array>
 #include <map>
 #include <optional>
 #include <utility>
 
 #include <amxc/amxc_variant.h>
 #include <amxj/amxj.h>
+
+#include "rule_maker.h"
 
 namespace nfttest {
 namespace {
@@ -44,29 +47,15 @@ std::optional<std::int64_t> number_at(const amxc_var_t* var, const char* path) {
     return amxc_var_get_const_int64_t(value);
 }
 
-// The fields of one rule, gathered from its expressions in any order.
-struct Fields {
-    std::string source, destination, mac, sport, dport, icmp_type, icmp_code, target;
-    std::int64_t protocol = 0;
-};
+std::int64_t number(const amxc_var_t* value) { return amxc_var_get_const_int64_t(value); }
 
-// "A/P": nft writes a full-length address without a prefix.
-std::string address_of(const amxc_var_t* right, bool ipv6) {
-    if(const char* plain = amxc_var_get_const_cstring_t(right)) {
-        return std::string(plain) + (ipv6 ? "/128" : "/32");
-    }
-    auto len = number_at(right, "prefix.len");
-    return text_at(right, "prefix.addr") + "/" + (len ? std::to_string(*len) : "?");
-}
-
-// "P" or "P:E".
-std::string ports_of(const amxc_var_t* right) {
+// "P" or a range "P:E" of nft, as first and last port (0: no range).
+std::pair<std::uint32_t, std::uint32_t> ports_of(const amxc_var_t* right) {
     if(amxc_var_type_of(right) == AMXC_VAR_ID_INT64) {
-        return std::to_string(amxc_var_get_const_int64_t(right));
+        return {static_cast<std::uint32_t>(number(right)), 0};
     }
-    auto first = number_at(right, "range.0");
-    auto last = number_at(right, "range.1");
-    return first && last ? std::to_string(*first) + ":" + std::to_string(*last) : "?";
+    return {static_cast<std::uint32_t>(number_at(right, "range.0").value_or(0)),
+            static_cast<std::uint32_t>(number_at(right, "range.1").value_or(0))};
 }
 
 std::int64_t protocol_number(const std::string& name) {
@@ -76,28 +65,39 @@ std::int64_t protocol_number(const std::string& name) {
     return it == numbers.end() ? -1 : it->second;
 }
 
-bool read_match(const amxc_var_t* match, bool ipv6, Fields& fields, std::string& error) {
+// Adds one match of nft's decoding to `rule`. nft writes a full-length address without a
+// prefix; matches on ports or ICMP fields imply their protocol.
+bool read_match(const amxc_var_t* match, bool ipv6, fwtest::RuleMaker& rule, std::array<std::int32_t, 2>& icmp,
+                std::string& error) {
     const amxc_var_t* right = amxc_var_get_key(match, "right", 0);
     if(text_at(match, "op") != "==" || right == nullptr) {
         error = "unexpected comparison";
         return false;
     }
-    if(text_at(match, "left.meta.key") == "l4proto") {
-        fields.protocol = amxc_var_get_const_int64_t(right);
-        return true;
-    }
     const std::string protocol = text_at(match, "left.payload.protocol");
     const std::string field = text_at(match, "left.payload.field");
-    if(protocol == (ipv6 ? "ip6" : "ip") && (field == "saddr" || field == "daddr")) {
-        (field == "saddr" ? fields.source : fields.destination) = address_of(right, ipv6);
-    } else if(protocol == "ether" && field == "saddr") {
-        fields.mac = amxc_var_get_const_cstring_t(right) ? amxc_var_get_const_cstring_t(right) : "?";
+    const char* plain = amxc_var_get_const_cstring_t(right);
+    if(text_at(match, "left.meta.key") == "l4proto") {
+        rule.protocol(static_cast<std::uint32_t>(number(right)));
+    } else if(protocol == (ipv6 ? "ip6" : "ip") && field == "saddr") {
+        const auto length = number_at(right, "prefix.len");
+        rule.source(plain != nullptr ? plain : text_at(right, "prefix.addr").c_str(),
+                    plain != nullptr ? "" : std::to_string(length.value_or(-1)).c_str());
+    } else if(protocol == (ipv6 ? "ip6" : "ip") && field == "daddr" && plain != nullptr) {
+        rule.destination(plain);
+    } else if(protocol == "ether" && field == "saddr" && plain != nullptr) {
+        rule.mac(plain);
     } else if(protocol == "icmp" && (field == "type" || field == "code")) {
-        fields.protocol = 1;
-        (field == "type" ? fields.icmp_type : fields.icmp_code) = std::to_string(amxc_var_get_const_int64_t(right));
+        rule.protocol(1);
+        icmp[field == "type" ? 0 : 1] = static_cast<std::int32_t>(number(right));
     } else if(protocol_number(protocol) > 0 && (field == "sport" || field == "dport")) {
-        fields.protocol = protocol_number(protocol);
-        (field == "sport" ? fields.sport : fields.dport) = ports_of(right);
+        const auto [first, last] = ports_of(right);
+        rule.protocol(static_cast<std::uint32_t>(protocol_number(protocol)));
+        if(field == "sport") {
+            rule.source_ports(first, last);
+        } else {
+            rule.destination_ports(first, last);
+        }
     } else {
         error = "unexpected match on " + protocol + " " + field;
         return false;
@@ -105,76 +105,34 @@ bool read_match(const amxc_var_t* match, bool ipv6, Fields& fields, std::string&
     return true;
 }
 
-std::string protocol_name(std::int64_t protocol) {
-    switch(protocol) {
-    case 1: return "icmp";
-    case 6: return "tcp";
-    case 17: return "udp";
-    case 58: return "ipv6-icmp";
-    default: return std::to_string(protocol);
-    }
-}
-
-std::string port_module(std::int64_t protocol) {
-    switch(protocol) {
-    case 6: return "tcp";
-    case 17: return "udp";
-    case 33: return "dccp";
-    default: return "sctp";
-    }
-}
-
-// The options in the order fw_rule_to_text() writes them.
-std::string rule_text(const Fields& f) {
-    std::string out;
-    auto option = [&out](const std::string& text) { out += (out.empty() ? "" : " ") + text; };
-    if(!f.source.empty()) {
-        option("-s " + f.source);
-    }
-    if(!f.destination.empty()) {
-        option("-d " + f.destination);
-    }
-    if(f.protocol != 0) {
-        option("-p " + protocol_name(f.protocol));
-    }
-    if(!f.mac.empty()) {
-        option("-m mac --mac-source " + f.mac);
-    }
-    if(!f.sport.empty() || !f.dport.empty()) {
-        option("-m " + port_module(f.protocol));
-        if(!f.sport.empty()) {
-            option("--sport " + f.sport);
-        }
-        if(!f.dport.empty()) {
-            option("--dport " + f.dport);
-        }
-    }
-    if(!f.icmp_type.empty()) {
-        option("-m icmp --icmp-type " + f.icmp_type + (f.icmp_code.empty() ? "" : "/" + f.icmp_code));
-    }
-    option("-j " + f.target);
-    return out;
-}
-
 bool read_rule(const amxc_var_t* rule, bool ipv6, std::string& text, std::string& error) {
-    Fields fields;
+    static const std::map<std::string, fw_rule_policy_t> targets{{"drop", FW_RULE_POLICY_DROP},
+                                                                 {"accept", FW_RULE_POLICY_ACCEPT},
+                                                                 {"reject", FW_RULE_POLICY_REJECT},
+                                                                 {"masquerade", FW_RULE_POLICY_MASQUERADE}};
+    fwtest::RuleMaker maker(ipv6);
+    std::array<std::int32_t, 2> icmp{-1, -1};  // type and code
+    bool verdict = false;
     amxc_var_for_each(expression, amxc_var_get_key(rule, "expr", 0)) {
         const amxc_var_t* first = amxc_var_get_first(expression);
         const std::string kind = first == nullptr ? "" : amxc_var_key(first);
         if(kind == "match") {
-            if(!read_match(first, ipv6, fields, error)) {
+            if(!read_match(first, ipv6, maker, icmp, error)) {
                 return false;
             }
-        } else if(kind == "drop" || kind == "accept" || kind == "reject" || kind == "masquerade") {
-            static const std::map<std::string, std::string> targets{
-                {"drop", "DROP"}, {"accept", "ACCEPT"}, {"reject", "REJECT"}, {"masquerade", "MASQUERADE"}};
-            fields.target = targets.at(kind);
+        } else if(targets.contains(kind)) {
+            maker.target(targets.at(kind));
+            verdict = true;
         } else {
             error = "unexpected expression " + kind;
             return false;
         }
     }
-    text = rule_text(fields);
+    if(icmp[0] >= 0 || icmp[1] >= 0) {
+        maker.icmp(icmp[0], icmp[1]);
+    }
+    fwtest::Rule read = maker.make();
+    text = !verdict ? "<no verdict>" : read == nullptr ? "<a rule fwrules refuses>" : fwtest::text_of(read.get());
     return true;
 }
 
@@ -238,6 +196,17 @@ std::string kernel_dump(const std::string& namespace_name, const std::vector<Cha
         }
     }
     return out;
+}
+
+std::size_t hook_jumps(const std::string& namespace_name, bool ipv6) {
+    const CommandResult listed = exec_in(namespace_name, {"nft", "list", "chain", ipv6 ? "ip6" : "ip", "filter",
+                                                          ipv6 ? "FORWARD6_AccessControl_QK_hook" : "FORWARD_AccessControl_QK_hook"});
+    std::size_t count = 0;
+    for(std::size_t at = listed.output.find("jump "); listed.status == 0 && at != std::string::npos;
+        at = listed.output.find("jump ", at + 1)) {
+        ++count;
+    }
+    return count;
 }
 
 }  // namespace nfttest

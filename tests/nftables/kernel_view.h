@@ -38,6 +38,9 @@ inline std::string kernel_dump(const Namespace& ns, const std::vector<ChainName>
     return kernel_dump(ns.name(), chains);
 }
 
+// How many jumps the forward-hook chain of a family holds; 0 when it does not exist.
+std::size_t hook_jumps(const std::string& namespace_name, bool ipv6);
+
 }  // namespace nfttest
 
 #endif  // TESTS_NFTABLES_KERNEL_VIEW_H

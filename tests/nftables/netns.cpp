@@ -1,24 +1,12 @@
 #include "netns.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
-extern char** environ;
+#include "process.h"
 
 namespace nfttest {
-namespace {
-
-constexpr std::size_t output_max = 64 * 1024 * 1024;
-
-}  // namespace
 
 Fd::~Fd() {
     if(fd >= 0) {
@@ -27,77 +15,10 @@ Fd::~Fd() {
 }
 
 CommandResult run_command(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-    CommandResult result;
-    int pipe_fds[2];
-    if(argv.empty() || pipe2(pipe_fds, O_CLOEXEC) != 0) {
-        return result;
-    }
-    Fd reader{pipe_fds[0]};
-    Fd writer{pipe_fds[1]};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, writer.fd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, writer.fd, STDERR_FILENO);
-    std::vector<char*> args;
-    for(const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if(spawned != 0) {
-        result.output = std::string("cannot run ") + argv[0] + ": " + std::strerror(spawned);
-        return result;
-    }
-    close(writer.fd);
-    writer.fd = -1;
-
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool timed_out = false;
-    char buffer[4096];
-    for(;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if(left.count() <= 0) {
-            timed_out = true;
-            break;
-        }
-        pollfd poller{reader.fd, POLLIN, 0};
-        int ready = poll(&poller, 1, static_cast<int>(left.count()));
-        if(ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if(ready <= 0) {
-            timed_out = ready == 0;
-            break;
-        }
-        ssize_t n = read(reader.fd, buffer, sizeof(buffer));
-        if(n <= 0) {
-            break;
-        }
-        if(result.output.size() < output_max) {
-            result.output.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    // The output may end before the program does; it still gets only what is left of the time.
-    int status = 0;
-    pid_t waited = 0;
-    while(!timed_out && (waited = waitpid(pid, &status, WNOHANG)) == 0) {
-        timed_out = std::chrono::steady_clock::now() >= deadline;
-        if(!timed_out) {
-            usleep(2000);
-        }
-    }
-    if(timed_out) {
-        kill(pid, SIGKILL);
-        while(waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        return result;
-    }
-    if(waited == pid && WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    }
-    return result;
+    std::vector<std::string> searched{"/usr/bin/env"};  // finds the program in PATH
+    searched.insert(searched.end(), argv.begin(), argv.end());
+    gwtest::Outcome outcome = gwtest::run(searched, timeout);
+    return CommandResult{outcome.timed_out ? -1 : outcome.exit_code, outcome.out + outcome.err};
 }
 
 std::string unique_prefix() {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,10 +12,11 @@
 
 #include "kernel_view.h"
 #include "netns.h"
-#include "rule_maker.h"
+#include "fw_fixture.h"
 
 namespace nfttest {
 
+using fwtest::dump;
 using fwtest::Rule;
 using fwtest::RuleMaker;
 using fwtest::text_of;
@@ -24,12 +24,11 @@ using fwtest::text_of;
 // Each test runs in a network namespace of its own, with the nftables backend selected in
 // it; afterwards the memory backend is selected again (closing the kernel connection) and
 // the namespace is deleted. Skips where the machine refuses (not root, no nft, no netns).
-class NftablesTest : public ::testing::Test {
+class NftablesTest : public fwtest::FwInterface {
 protected:
     void SetUp() override {
         if(!kernel_backend()) {
-            ASSERT_EQ(fw_backend_select("memory"), 0);
-            fw_reset();
+            FwInterface::SetUp();
             return;
         }
         if(!kernel_tests_refused().empty()) {
@@ -64,13 +63,6 @@ protected:
 
     const Namespace& ns() const { return *ns_; }
 
-    static std::string dump() {
-        char* text = fw_dump();
-        std::string copy = text == nullptr ? "<null>" : text;
-        std::free(text);
-        return copy;
-    }
-
     // The kernel's access-control chains, and `more`, in the form of fw_dump().
     std::string kernel(std::vector<ChainName> more = {}) const {
         if(!ns_) {
@@ -78,24 +70,6 @@ protected:
         }
         more.insert(more.begin(), {access_control_v4, access_control_v6});
         return kernel_dump(*ns_, more);
-    }
-
-    static uint32_t size_v4() { return fw_chain_size("filter", "FORWARD_AccessControl_QK", false); }
-
-    // Inserts an IPv4 drop rule for `source` at `position` and commits it.
-    static void insert_now(const char* source, uint32_t position) {
-        Rule rule = RuleMaker().source(source).make();
-        ASSERT_NE(rule, nullptr);
-        ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK) << source;
-        ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
-    }
-
-    // Removes the IPv4 drop rule for `source` at `position` and commits.
-    static void remove_now(const char* source, uint32_t position) {
-        Rule rule = RuleMaker().source(source).make();
-        ASSERT_NE(rule, nullptr);
-        ASSERT_EQ(fw_delete_rule(rule.get(), position), FW_OK) << source;
-        ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
     }
 
 private:

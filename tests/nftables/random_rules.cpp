@@ -40,30 +40,18 @@ bool narrow(const RuleDraft& rule) {
 
 }  // namespace
 
+// Empty texts, zero and -1 are the setters' own "any".
 Rule RuleDraft::make() const {
-    RuleMaker maker(ipv6);
-    if(!source.empty()) {
-        maker.source(source.c_str(), source_mask.c_str());
-    }
-    if(!destination.empty()) {
-        maker.destination(destination.c_str());
-    }
-    if(!mac.empty()) {
-        maker.mac(mac.c_str());
-    }
-    if(protocol != 0) {
-        maker.protocol(protocol);
-    }
-    if(source_port != 0) {
-        maker.source_ports(source_port, source_port_last);
-    }
-    if(destination_port != 0) {
-        maker.destination_ports(destination_port, destination_port_last);
-    }
-    if(icmp_type >= 0) {
-        maker.icmp(icmp_type, icmp_code);
-    }
-    return maker.target(target).make();
+    return RuleMaker(ipv6)
+        .source(source.c_str(), source_mask.c_str())
+        .destination(destination.c_str())
+        .mac(mac.c_str())
+        .protocol(protocol)
+        .source_ports(source_port, source_port_last)
+        .destination_ports(destination_port, destination_port_last)
+        .icmp(icmp_type, icmp_code)
+        .target(target)
+        .make();
 }
 
 std::string describe(const Operation& operation) {

@@ -1,5 +1,7 @@
 #include "reference_chain.h"
 
+#include <algorithm>
+
 namespace nfttest {
 namespace {
 
@@ -83,6 +85,166 @@ std::vector<std::string> chain_rules(std::string_view dump, std::string_view cha
         dump = end == std::string_view::npos ? std::string_view{} : dump.substr(end + 1);
     }
     return rules;
+}
+
+namespace {
+
+constexpr MacAddress other_mac{0x02, 0x99, 0x01, 0x00, 0x00, 0x03};
+constexpr std::uint16_t common_ports[] = {22, 53, 80, 443, 1000, 1024, 8080};
+
+IpAddress address_of(const AddressMatch& match, bool ipv6) { return IpAddress{ipv6, match.bytes}; }
+
+IpAddress must_parse(const char* text, bool ipv6) { return *parse_ip(text, ipv6); }
+
+// The first and last address of a source match, and the ones just outside it.
+std::vector<IpAddress> edges_of(const AddressMatch& match, bool ipv6) {
+    const IpAddress first = prefix_first(address_of(match, ipv6), match.prefix);
+    const IpAddress last = prefix_last(first, match.prefix);
+    return {first, last, offset(first, -1), offset(last, 1)};
+}
+
+std::uint16_t clamp_port(long port) { return static_cast<std::uint16_t>(std::clamp(port, 1L, 65535L)); }
+
+// On or beside an edge of the range, or inside it.
+std::uint16_t port_near(const PortMatch& match, Dice& dice) {
+    const long first = match.first;
+    const long last = match.last;
+    const long choices[] = {first - 1, first, last, last + 1, dice.between(first, last)};
+    return clamp_port(dice.pick(choices));
+}
+
+std::uint16_t any_port(Dice& dice) {
+    return dice.chance(0.5) ? dice.pick(common_ports) : dice.between<std::uint16_t>(1, 65535);
+}
+
+class ProbeChooser {
+public:
+    ProbeChooser(const ReferenceChain& chain, bool ipv6, Dice& dice) : chain_(chain), ipv6_(ipv6), dice_(dice) {
+        for(const RuleSpec& rule : chain.rules()) {
+            if(rule.source) {
+                for(const IpAddress& edge : edges_of(*rule.source, ipv6)) {
+                    edges_.push_back(edge);
+                }
+            }
+        }
+    }
+
+    Probe choose() {
+        const RuleSpec* rule = !chain_.rules().empty() && dice_.chance(0.85) ? &dice_.pick(chain_.rules()) : nullptr;
+        // Aim a field at the rule's value when the rule has one, mostly.
+        auto aim = [this](bool has) { return has && dice_.chance(0.75); };
+        Probe probe;
+        probe.source = source(rule != nullptr && aim(rule->source.has_value()) ? &*rule->source : nullptr);
+        probe.destination =
+            destination(rule != nullptr && aim(rule->destination.has_value()) ? &*rule->destination : nullptr);
+        probe.source_mac = mac(rule != nullptr && rule->mac ? &*rule->mac : nullptr);
+        probe.protocol = protocol(rule != nullptr && aim(sendable(rule->protocol)) ? rule->protocol : 0);
+        const bool on_rule = rule != nullptr && rule->protocol == probe.protocol;
+        if(probe.protocol == 6 || probe.protocol == 17) {
+            probe.source_port = on_rule && aim(rule->source_port.first != 0)
+                                    ? port_near(rule->source_port, dice_)
+                                    : dice_.between<std::uint16_t>(1024, 65535);
+            probe.destination_port = on_rule && aim(rule->destination_port.first != 0)
+                                         ? port_near(rule->destination_port, dice_)
+                                         : any_port(dice_);
+        } else {
+            icmp(probe, on_rule && aim(rule->icmp_type >= 0) ? rule : nullptr);
+        }
+        return probe;
+    }
+
+private:
+    bool sendable(std::uint8_t protocol) const {
+        return protocol == 6 || protocol == 17 || protocol == (ipv6_ ? 58 : 1);
+    }
+
+    std::uint8_t protocol(std::uint8_t aimed) {
+        if(aimed != 0) {
+            return aimed;
+        }
+        const std::uint8_t protocols[] = {6, 17, static_cast<std::uint8_t>(ipv6_ ? 58 : 1)};
+        return dice_.pick(protocols);
+    }
+
+    // An edge of the aimed source, an edge of any rule's source or an address of the ranges
+    // rules use; the client's own address when none of the tries is forwarded.
+    IpAddress source(const AddressMatch* aimed) {
+        for(int attempt = 0; attempt < 8; ++attempt) {
+            IpAddress candidate;
+            if(aimed != nullptr) {
+                candidate = dice_.chance(0.8) ? dice_.pick(edges_of(*aimed, ipv6_)) : random_inside(*aimed);
+            } else if(!edges_.empty() && dice_.chance(0.5)) {
+                candidate = dice_.pick(edges_);
+            } else {
+                candidate = random_address(dice_, ipv6_);
+            }
+            if(forwardable_source(candidate)) {
+                return candidate;
+            }
+        }
+        return must_parse(ipv6_ ? "fd99:1::2" : "10.99.1.2", ipv6_);
+    }
+
+    IpAddress random_inside(const AddressMatch& match) {
+        const IpAddress first = prefix_first(address_of(match, ipv6_), match.prefix);
+        const unsigned host_bits = first.bits() - match.prefix;
+        const std::int64_t span = host_bits >= 16 ? 0xffff : (std::int64_t{1} << host_bits) - 1;
+        return offset(first, dice_.between<std::int64_t>(0, span));
+    }
+
+    // The rule's MAC or the other one of the two that rules use; mostly the client's own.
+    MacAddress mac(const MacAddress* aimed) {
+        if(aimed == nullptr) {
+            return dice_.chance(0.1) ? other_mac : client_mac;
+        }
+        if(dice_.chance(0.6)) {
+            return *aimed;
+        }
+        return *aimed == client_mac ? other_mac : client_mac;
+    }
+
+    // The aimed destination or its neighbour, the server or an address routed to it.
+    IpAddress destination(const AddressMatch* aimed) {
+        const IpAddress server = must_parse(ipv6_ ? "fd99:2::2" : "10.99.2.2", ipv6_);
+        IpAddress candidate = server;
+        if(aimed != nullptr) {
+            candidate = offset(address_of(*aimed, ipv6_), dice_.chance(0.7) ? 0 : 1);
+        } else if(dice_.chance(0.2)) {
+            candidate = offset(must_parse(ipv6_ ? "fd99:4::" : "10.99.4.0", ipv6_), dice_.between(1, 254));
+        }
+        return reachable_destination(candidate) ? candidate : server;
+    }
+
+    // The aimed rule's ICMP type and code or a near miss; otherwise a common type.
+    void icmp(Probe& probe, const RuleSpec* aimed) {
+        if(aimed != nullptr) {
+            probe.icmp_type = static_cast<std::uint8_t>(aimed->icmp_type + (dice_.chance(0.15) ? 1 : 0));
+            const int code = aimed->icmp_code >= 0 ? aimed->icmp_code + (dice_.chance(0.3) ? 1 : 0)
+                                                   : dice_.between(0, 3);
+            probe.icmp_code = static_cast<std::uint8_t>(code);
+            return;
+        }
+        static constexpr std::uint8_t types_v4[] = {8, 0, 13, 3};
+        static constexpr std::uint8_t types_v6[] = {128, 129, 1, 3};
+        probe.icmp_type = ipv6_ ? dice_.pick(types_v6) : dice_.pick(types_v4);
+        probe.icmp_code = dice_.chance(0.7) ? 0 : dice_.between<std::uint8_t>(1, 3);
+    }
+
+    const ReferenceChain& chain_;
+    const bool ipv6_;
+    Dice& dice_;
+    std::vector<IpAddress> edges_;  // of every rule's source
+};
+
+}  // namespace
+
+std::vector<Probe> choose_probes(const ReferenceChain& chain, bool ipv6, std::size_t count, Dice& dice) {
+    ProbeChooser chooser(chain, ipv6, dice);
+    std::vector<Probe> probes;
+    for(std::size_t i = 0; i < count; ++i) {
+        probes.push_back(chooser.choose());
+    }
+    return probes;
 }
 
 }  // namespace nfttest

@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "probe_frame.h"
+#include "packets.h"
+#include "random_rules.h"
 #include "rule_reader.h"
 
 namespace nfttest {
@@ -36,6 +37,13 @@ private:
 
 // The rule texts of `chain` in a fw_dump() text, in order: what follows "-A <chain> ".
 std::vector<std::string> chain_rules(std::string_view dump, std::string_view chain);
+
+// `count` probes of one family aimed at the rules of `chain`: mostly at one rule each, on
+// and just beside the edges of its source (first and last address, one before, one after)
+// and of its port ranges, with its protocol, ICMP type, destination and MAC or a near miss;
+// the rest anywhere in the ranges rules use. Every probe has a source the router forwards
+// and a destination it routes to the server.
+std::vector<Probe> choose_probes(const ReferenceChain& chain, bool ipv6, std::size_t count, Dice& dice);
 
 }  // namespace nfttest
 

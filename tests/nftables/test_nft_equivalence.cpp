@@ -19,16 +19,13 @@
 #include <fwinterface/backend.h>
 #include <fwinterface/interface.h>
 
-#include "dice.h"
-#include "netns.h"
-#include "probe.h"
-#include "probe_choice.h"
-#include "random_rules.h"
+#include "fw_fixture.h"
 #include "reference_chain.h"
-#include "topology.h"
 
 namespace nfttest {
 namespace {
+
+using fwtest::dump;
 
 constexpr int transactions = 40;
 constexpr std::size_t probes_per_family = 60;
@@ -37,13 +34,6 @@ constexpr const char* chain_names[] = {"FORWARD_AccessControl_QK", "FORWARD6_Acc
 
 // The backend's "sets" option and the seed of the sequence.
 using Case = std::tuple<const char*, std::uint32_t>;
-
-std::string dump() {
-    char* text = fw_dump();
-    std::string copy = text == nullptr ? "<null>" : text;
-    std::free(text);
-    return copy;
-}
 
 // One committed transaction and the positional view it left.
 struct Transaction {

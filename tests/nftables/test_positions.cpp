@@ -13,17 +13,6 @@ class Positions : public NftablesTest, public ::testing::WithParamInterface<bool
 protected:
     bool kernel_backend() const override { return GetParam(); }
 
-    // The sources of the rules of one running access-control chain, in chain order: "10.0.0.1,10.0.0.2".
-    static std::string sources(bool ipv6 = false) {
-        std::string out;
-        const std::string all = dump();
-        const std::string line = ipv6 ? "\n-A FORWARD6_AccessControl_QK -s " : "\n-A FORWARD_AccessControl_QK -s ";
-        for(std::size_t at = all.find(line); at != std::string::npos; at = all.find(line, at + 1)) {
-            const std::size_t begin = at + line.size();
-            out += (out.empty() ? "" : ",") + all.substr(begin, all.find('/', begin) - begin);
-        }
-        return out;
-    }
     static Rule rule(const std::string& source, bool ipv6 = false) { return RuleMaker(ipv6).source(source.c_str()).make(); }
 };
 

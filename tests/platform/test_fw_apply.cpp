@@ -52,7 +52,7 @@ TEST_F(FwApply, RefusedTransactionLeavesTheRunningRulesetAndDropsThePending) {
     EXPECT_EQ(fw_delete_rule(removed.get(), 1), FW_OK);
     // The hook was used up: this commit goes through.
     EXPECT_EQ(fw_apply(), FW_OK);
-    EXPECT_EQ(ipv4_sources(), "10.0.0.2");
+    EXPECT_EQ(sources(), "10.0.0.2");
 }
 
 TEST_F(FwApply, ResetEmptiesTheChainsAndDropsThePending) {
@@ -65,7 +65,7 @@ TEST_F(FwApply, ResetEmptiesTheChainsAndDropsThePending) {
     EXPECT_EQ(fw_apply_count(), 0U);
     EXPECT_EQ(fw_chain_size("filter", "FORWARD_AccessControl_QK", false), 0U);
     insert_now("10.0.0.3", 1);  // the hook was cleared too
-    EXPECT_EQ(ipv4_sources(), "10.0.0.3");
+    EXPECT_EQ(sources(), "10.0.0.3");
 }
 
 }  // namespace

@@ -22,22 +22,9 @@ TEST_F(FwDump, StartStateHasTheTwoEmptyAccessControlChains) {
 }
 
 TEST_F(FwDump, RepresentativeRulesOfBothFamilies) {
-    Rule tcp = RuleMaker().source("192.168.1.10").make();
-    ASSERT_EQ(fw_rule_set_protocol(tcp.get(), 6), 0);
-    ASSERT_EQ(fw_rule_set_source_port(tcp.get(), 53), 0);
-    ASSERT_EQ(fw_rule_set_destination_port(tcp.get(), 80), 0);
-    ASSERT_EQ(fw_rule_set_destination_port_range_max(tcp.get(), 100), 0);
-
-    Rule icmp = RuleMaker().source("10.0.0.0").make();
-    ASSERT_EQ(fw_rule_set_source_mask(icmp.get(), "8"), 0);
-    ASSERT_EQ(fw_rule_set_protocol(icmp.get(), 1), 0);
-    ASSERT_EQ(fw_rule_set_icmp_type(icmp.get(), 8), 0);
-    ASSERT_EQ(fw_rule_set_filtered_icmp_code(icmp.get(), 0), 0);
-
-    Rule udp6 = RuleMaker(true).source("2001:db8::1").make();
-    ASSERT_EQ(fw_rule_set_protocol(udp6.get(), 17), 0);
-    ASSERT_EQ(fw_rule_set_destination_port(udp6.get(), 53), 0);
-
+    Rule tcp = RuleMaker().source("192.168.1.10").protocol(6).source_ports(53).destination_ports(80, 100).make();
+    Rule icmp = RuleMaker().source("10.0.0.0", "8").protocol(1).icmp(8, 0).make();
+    Rule udp6 = RuleMaker(true).source("2001:db8::1").protocol(17).destination_ports(53).make();
     ASSERT_EQ(fw_add_rule(tcp.get(), 1), FW_OK);
     ASSERT_EQ(fw_add_rule(icmp.get(), 2), FW_OK);
     ASSERT_EQ(insert_mac_accept_rule_from_c(3), FW_OK);
@@ -101,7 +88,7 @@ TEST_F(FwDump, UnknownBackendsAreRefusedAndReselectingMemoryKeepsTheRules) {
     EXPECT_NE(fw_backend_select(nullptr), 0);
     EXPECT_EQ(fw_backend_select("memory"), 0);
     EXPECT_STREQ(fw_backend_name(), "memory");
-    EXPECT_EQ(ipv4_sources(), "10.0.0.1");
+    EXPECT_EQ(sources(), "10.0.0.1");
 }
 
 }  // namespace

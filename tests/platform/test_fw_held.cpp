@@ -42,7 +42,7 @@ protected:
 TEST_F(FwHeld, AGroupRebuiltWithOneMoreMemberIsOneCommitOfOneInsertion) {
     const uint32_t commits = fw_apply_count();
     withdraw_all();
-    EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.2,10.0.0.3") << "the withdrawal is held";
+    EXPECT_EQ(sources(), "10.0.0.1,10.0.0.2,10.0.0.3") << "the withdrawal is held";
     EXPECT_EQ(turns_, 1) << "the first held removal asks for the turn's end, once";
     uint32_t position = 1;
     for(const char* source : {"10.0.0.1", "10.0.0.4", "10.0.0.2", "10.0.0.3"}) {
@@ -51,7 +51,7 @@ TEST_F(FwHeld, AGroupRebuiltWithOneMoreMemberIsOneCommitOfOneInsertion) {
     // The backend would refuse a second operation: the net change must be the insertion alone.
     ASSERT_EQ(fw_memory_refuse_next(2), 0);
     ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
-    EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.4,10.0.0.2,10.0.0.3");
+    EXPECT_EQ(sources(), "10.0.0.1,10.0.0.4,10.0.0.2,10.0.0.3");
     EXPECT_EQ(fw_apply_count(), commits + 1);
     EXPECT_EQ(fw_pending_count(), 0U);
     EXPECT_EQ(fw_backend_apply_held(), FW_OK) << "nothing left for the turn's end";
@@ -62,7 +62,7 @@ TEST_F(FwHeld, ARefusedRebuildFailsAndTheWithdrawalReportedAppliedStillLands) {
     add("10.0.0.4", 1);
     ASSERT_EQ(fw_memory_refuse_next(1), 0);
     EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
-    EXPECT_EQ(ipv4_sources(), "");
+    EXPECT_EQ(sources(), "");
     EXPECT_EQ(fw_pending_count(), 0U);
 }
 
@@ -70,10 +70,10 @@ TEST_F(FwHeld, RemovalsAloneLandAtTheTurnsEnd) {
     Rule last = RuleMaker().source("10.0.0.3").make();
     ASSERT_EQ(fw_delete_rule(last.get(), 3), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);
-    EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.2,10.0.0.3");
+    EXPECT_EQ(sources(), "10.0.0.1,10.0.0.2,10.0.0.3");
     EXPECT_EQ(fw_delete_rule(last.get(), 3), FW_ERROR_POSITION) << "the view counts the held removal";
     EXPECT_EQ(fw_backend_apply_held(), FW_OK);
-    EXPECT_EQ(ipv4_sources(), "10.0.0.1,10.0.0.2");
+    EXPECT_EQ(sources(), "10.0.0.1,10.0.0.2");
     Rule first = RuleMaker().source("10.0.0.1").make();
     ASSERT_EQ(fw_delete_rule(first.get(), 1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);

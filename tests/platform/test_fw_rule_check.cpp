@@ -2,26 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fwrules/fw_rule.h>
+#include "rule_maker.h"
 
 namespace {
 
-class FwRuleCheck : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(fw_rule_new(&rule), 0);
-        ASSERT_EQ(fw_rule_set_table(rule, "filter"), 0);
-        ASSERT_EQ(fw_rule_set_chain(rule, "FORWARD_AccessControl_QK"), 0);
-        ASSERT_EQ(fw_rule_set_ipv4(rule, true), 0);
-        ASSERT_EQ(fw_rule_set_target_policy(rule, FW_RULE_POLICY_DROP), 0);
-        ASSERT_EQ(fw_rule_check(rule), FW_RULE_OK);
-    }
-    void TearDown() override { fw_rule_delete(&rule); }
+using fwtest::RuleMaker;
 
-    fw_rule_t* rule = nullptr;
-};
-
-TEST(FwRuleCheckComplete, EachMissingPlacementIsNamed) {
+TEST(FwRuleCheck, EachMissingPlacementIsNamed) {
     fw_rule_t* rule = nullptr;
     ASSERT_EQ(fw_rule_new(&rule), 0);
     EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_NO_TABLE);
@@ -37,60 +24,41 @@ TEST(FwRuleCheckComplete, EachMissingPlacementIsNamed) {
     fw_rule_delete(&rule);
 }
 
-TEST_F(FwRuleCheck, AddressesMustBeOfTheRuleFamily) {
-    ASSERT_EQ(fw_rule_set_source(rule, "2001:db8::1"), 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_ADDRESS_FAMILY);
-    fw_rule_set_ipv6(rule, true);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_OK);
-    ASSERT_EQ(fw_rule_set_destination(rule, "10.0.0.1"), 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_ADDRESS_FAMILY);
-}
-
-TEST_F(FwRuleCheck, MaskNeedsASourceAndMustFitTheFamily) {
-    ASSERT_EQ(fw_rule_set_source_mask(rule, "24"), 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_MASK);  // a mask on "any"
-    ASSERT_EQ(fw_rule_set_source(rule, "10.0.0.0"), 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_OK);
-    ASSERT_EQ(fw_rule_set_source_mask(rule, "33"), 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_MASK);
-
-    ASSERT_EQ(fw_rule_set_source(rule, "2001:db8::"), 0);
-    fw_rule_set_ipv6(rule, true);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_OK);
-    ASSERT_EQ(fw_rule_set_source_mask(rule, "255.255.0.0"), 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_MASK);
-}
-
-TEST_F(FwRuleCheck, PortsNeedAProtocolWithPortsAndAnOrderedRange) {
-    ASSERT_EQ(fw_rule_set_destination_port(rule, 80), 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_PORTS);
-    fw_rule_set_protocol(rule, 1);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_PORTS);
-    for(uint32_t protocol : {6U, 17U, 33U, 132U}) {
-        fw_rule_set_protocol(rule, protocol);
-        EXPECT_EQ(fw_rule_check(rule), FW_RULE_OK) << protocol;
+TEST(FwRuleCheck, FieldsMustFitTogether) {
+    struct {
+        RuleMaker maker;
+        int expected;
+    } cases[] = {
+        // Addresses of the rule's family.
+        {std::move(RuleMaker().source("2001:db8::1")), FW_RULE_ERROR_ADDRESS_FAMILY},
+        {std::move(RuleMaker(true).source("2001:db8::1")), FW_RULE_OK},
+        {std::move(RuleMaker(true).source("2001:db8::1").destination("10.0.0.1")), FW_RULE_ERROR_ADDRESS_FAMILY},
+        // A mask needs a source and must fit the family.
+        {std::move(RuleMaker().source("", "24")), FW_RULE_ERROR_MASK},
+        {std::move(RuleMaker().source("10.0.0.0", "24")), FW_RULE_OK},
+        {std::move(RuleMaker().source("10.0.0.0", "33")), FW_RULE_ERROR_MASK},
+        {std::move(RuleMaker(true).source("2001:db8::", "33")), FW_RULE_OK},
+        {std::move(RuleMaker(true).source("2001:db8::", "255.255.0.0")), FW_RULE_ERROR_MASK},
+        // Ports need a protocol with ports and an ordered range.
+        {std::move(RuleMaker().destination_ports(80)), FW_RULE_ERROR_PORTS},
+        {std::move(RuleMaker().protocol(1).destination_ports(80)), FW_RULE_ERROR_PORTS},
+        {std::move(RuleMaker().protocol(6).destination_ports(80)), FW_RULE_OK},
+        {std::move(RuleMaker().protocol(17).destination_ports(80)), FW_RULE_OK},
+        {std::move(RuleMaker().protocol(33).destination_ports(80)), FW_RULE_OK},
+        {std::move(RuleMaker().protocol(132).destination_ports(80, 80)), FW_RULE_OK},
+        {std::move(RuleMaker().protocol(6).destination_ports(80, 79)), FW_RULE_ERROR_PORTS},
+        {std::move(RuleMaker().protocol(6).source_ports(0, 100)), FW_RULE_ERROR_PORTS},  // an end without a start
+        // ICMP only on IPv4 protocol 1; type -1 with a code is the module's "any type".
+        {std::move(RuleMaker().icmp(8)), FW_RULE_ERROR_ICMP},
+        {std::move(RuleMaker().protocol(1).icmp(8)), FW_RULE_OK},
+        {std::move(RuleMaker(true).protocol(1).icmp(8)), FW_RULE_ERROR_ICMP},
+        {std::move(RuleMaker().protocol(1).icmp(-1, 0)), FW_RULE_OK},
+    };
+    for(auto& c : cases) {
+        fwtest::Rule rule = c.maker.make();
+        ASSERT_NE(rule, nullptr);
+        EXPECT_EQ(fw_rule_check(rule.get()), c.expected) << fwtest::text_of(rule.get());
     }
-    fw_rule_set_destination_port_range_max(rule, 79);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_PORTS);
-    fw_rule_set_destination_port_range_max(rule, 80);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_OK);
-    fw_rule_set_source_port_range_max(rule, 100);  // a range end without its start
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_PORTS);
-}
-
-TEST_F(FwRuleCheck, IcmpOnlyOnIpv4Protocol1) {
-    ASSERT_EQ(fw_rule_set_icmp_type(rule, 8), 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_ICMP);
-    fw_rule_set_protocol(rule, 1);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_OK);
-    fw_rule_set_ipv6(rule, true);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_ERROR_ICMP);
-
-    // The pair the module sends for "any type": type -1 with a code.
-    fw_rule_set_ipv4(rule, true);
-    fw_rule_set_icmp_type(rule, -1);
-    fw_rule_set_filtered_icmp_code(rule, 0);
-    EXPECT_EQ(fw_rule_check(rule), FW_RULE_OK);
 }
 
 }  // namespace

@@ -3,139 +3,93 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
-#include <fwrules/fw_rule.h>
+#include "rule_maker.h"
 
 namespace {
 
-class FwRuleText : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(fw_rule_new(&rule), 0);
-        ASSERT_EQ(fw_rule_set_table(rule, "filter"), 0);
-        ASSERT_EQ(fw_rule_set_chain(rule, "FORWARD_AccessControl_QK"), 0);
-        ASSERT_EQ(fw_rule_set_ipv4(rule, true), 0);
-        ASSERT_EQ(fw_rule_set_target_policy(rule, FW_RULE_POLICY_DROP), 0);
+using fwtest::RuleMaker;
+
+// The text of the rule, checking that the returned length is the text's.
+std::string text(RuleMaker&& maker) {
+    fwtest::Rule rule = maker.make();
+    if(rule == nullptr) {
+        return "<refused>";
     }
-    void TearDown() override { fw_rule_delete(&rule); }
-
-    std::string text() const {
-        char buf[FW_RULE_TEXT_MAX];
-        int length = fw_rule_to_text(rule, buf, sizeof(buf));
-        if(length < 0) {
-            return "<invalid>";
-        }
-        EXPECT_EQ(static_cast<size_t>(length), std::string(buf).size());
-        return buf;
+    char buf[FW_RULE_TEXT_MAX];
+    const int length = fw_rule_to_text(rule.get(), buf, sizeof(buf));
+    if(length < 0) {
+        return "<invalid>";
     }
-    void ipv6() const { ASSERT_EQ(fw_rule_set_ipv6(rule, true), 0); }
-
-    fw_rule_t* rule = nullptr;
-};
-
-TEST_F(FwRuleText, BareRuleIsOnlyItsTarget) {
-    EXPECT_EQ(text(), "-j DROP");
-    fw_rule_set_target_policy(rule, FW_RULE_POLICY_MASQUERADE);
-    EXPECT_EQ(text(), "-j MASQUERADE");
+    EXPECT_EQ(static_cast<size_t>(length), std::strlen(buf));
+    return buf;
 }
 
-TEST_F(FwRuleText, PortRangeOnlyWhenItsMaxIsAboveThePort) {
-    fw_rule_set_protocol(rule, 6);
-    fw_rule_set_destination_port(rule, 80);
-    fw_rule_set_destination_port_range_max(rule, 80);
-    EXPECT_EQ(text(), "-p tcp -m tcp --dport 80 -j DROP");
-    fw_rule_set_destination_port_range_max(rule, 81);
-    EXPECT_EQ(text(), "-p tcp -m tcp --dport 80:81 -j DROP");
+TEST(FwRuleText, CanonicalForms) {
+    struct {
+        RuleMaker maker;
+        const char* expected;
+    } cases[] = {
+        {RuleMaker(), "-j DROP"},
+        {std::move(RuleMaker().target(FW_RULE_POLICY_MASQUERADE)), "-j MASQUERADE"},
+        // A range only when its end is above the port.
+        {std::move(RuleMaker().protocol(6).destination_ports(80, 80)), "-p tcp -m tcp --dport 80 -j DROP"},
+        {std::move(RuleMaker().protocol(6).destination_ports(80, 81)), "-p tcp -m tcp --dport 80:81 -j DROP"},
+        // A masked source keeps only the network, its first host bit cleared too.
+        {std::move(RuleMaker().source("10.1.2.3", "8")), "-s 10.0.0.0/8 -j DROP"},
+        {std::move(RuleMaker().source("10.1.2.3", "255.255.255.0")), "-s 10.1.2.0/24 -j DROP"},
+        {std::move(RuleMaker().source("10.128.0.1", "8")), "-s 10.0.0.0/8 -j DROP"},
+        {std::move(RuleMaker().source("10.1.2.128", "24")), "-s 10.1.2.0/24 -j DROP"},
+        {std::move(RuleMaker().source("10.1.2.128", "0")), "-j DROP"},  // every address: no match at all
+        // An ICMP code only with a type.
+        {std::move(RuleMaker().protocol(1).icmp(8)), "-p icmp -m icmp --icmp-type 8 -j DROP"},
+        {std::move(RuleMaker().protocol(1).icmp(-1, 3)), "-p icmp -j DROP"},
+        {std::move(RuleMaker(true).source("2001:DB8:0:0::1")), "-s 2001:db8::1/128 -j DROP"},
+        {std::move(RuleMaker(true).source("2001:DB8:0:0::1", "32")), "-s 2001:db8::/32 -j DROP"},
+        {std::move(RuleMaker().mac("AA:BB:CC:DD:EE:0F")), "-m mac --mac-source aa:bb:cc:dd:ee:0f -j DROP"},
+        {std::move(RuleMaker().destination("1.2.3.4").protocol(47)), "-d 1.2.3.4/32 -p 47 -j DROP"},
+        {std::move(RuleMaker().destination("1.2.3.4").protocol(58)), "-d 1.2.3.4/32 -p ipv6-icmp -j DROP"},
+        {std::move(RuleMaker().protocol(132).destination_ports(9)), "-p 132 -m sctp --dport 9 -j DROP"},
+        // Every match, in its fixed order.
+        {std::move(RuleMaker().destination("10.9.9.9").mac("aa:bb:cc:dd:ee:ff").protocol(17).source_ports(1000, 2000)
+                       .source("192.168.0.0", "16")),
+         "-s 192.168.0.0/16 -d 10.9.9.9/32 -p udp -m mac --mac-source aa:bb:cc:dd:ee:ff -m udp --sport 1000:2000 -j DROP"},
+    };
+    for(auto& c : cases) {
+        EXPECT_EQ(text(std::move(c.maker)), c.expected);
+    }
 }
 
-TEST_F(FwRuleText, MaskedSourceKeepsOnlyTheNetwork) {
-    fw_rule_set_source(rule, "10.1.2.3");
-    fw_rule_set_source_mask(rule, "8");
-    EXPECT_EQ(text(), "-s 10.0.0.0/8 -j DROP");
-    fw_rule_set_source_mask(rule, "255.255.255.0");
-    EXPECT_EQ(text(), "-s 10.1.2.0/24 -j DROP");
-    // the first host bit under the prefix is cleared too
-    fw_rule_set_source(rule, "10.128.0.1");
-    fw_rule_set_source_mask(rule, "8");
-    EXPECT_EQ(text(), "-s 10.0.0.0/8 -j DROP");
-    fw_rule_set_source(rule, "10.1.2.128");
-    fw_rule_set_source_mask(rule, "24");
-    EXPECT_EQ(text(), "-s 10.1.2.0/24 -j DROP");
-    fw_rule_set_source_mask(rule, "0");  // matches every address: no source match at all
-    EXPECT_EQ(text(), "-j DROP");
-}
-
-TEST_F(FwRuleText, IcmpCodeOnlyWithAType) {
-    fw_rule_set_protocol(rule, 1);
-    fw_rule_set_icmp_type(rule, 8);
-    EXPECT_EQ(text(), "-p icmp -m icmp --icmp-type 8 -j DROP");
-    fw_rule_set_icmp_type(rule, -1);
-    fw_rule_set_filtered_icmp_code(rule, 3);
-    EXPECT_EQ(text(), "-p icmp -j DROP");
-}
-
-TEST_F(FwRuleText, Ipv6AddressesAreCanonical) {
-    ipv6();
-    fw_rule_set_chain(rule, "FORWARD6_AccessControl_QK");
-    fw_rule_set_source(rule, "2001:DB8:0:0::1");
-    EXPECT_EQ(text(), "-s 2001:db8::1/128 -j DROP");
-    fw_rule_set_source_mask(rule, "32");
-    EXPECT_EQ(text(), "-s 2001:db8::/32 -j DROP");
-}
-
-TEST_F(FwRuleText, ProtocolNamesAndNumbers) {
-    fw_rule_set_destination(rule, "1.2.3.4");
-    fw_rule_set_protocol(rule, 47);
-    EXPECT_EQ(text(), "-d 1.2.3.4/32 -p 47 -j DROP");
-    fw_rule_set_protocol(rule, 58);
-    EXPECT_EQ(text(), "-d 1.2.3.4/32 -p ipv6-icmp -j DROP");
-    fw_rule_set_protocol(rule, 132);
-    fw_rule_set_destination_port(rule, 9);
-    EXPECT_EQ(text(), "-d 1.2.3.4/32 -p 132 -m sctp --dport 9 -j DROP");
-}
-
-TEST_F(FwRuleText, AllMatchesInTheirFixedOrder) {
-    fw_rule_set_destination(rule, "10.9.9.9");
-    fw_rule_set_source_mac_address(rule, "aa:bb:cc:dd:ee:ff");
-    fw_rule_set_protocol(rule, 17);
-    fw_rule_set_source_port(rule, 1000);
-    fw_rule_set_source_port_range_max(rule, 2000);
-    fw_rule_set_source(rule, "192.168.0.0");
-    fw_rule_set_source_mask(rule, "16");
-    EXPECT_EQ(text(),
-              "-s 192.168.0.0/16 -d 10.9.9.9/32 -p udp -m mac --mac-source aa:bb:cc:dd:ee:ff -m udp --sport 1000:2000 "
-              "-j DROP");
-}
-
-// The longest text any rule can have: longest canonical addresses, every match, the longest
-// protocol and target names.
-TEST_F(FwRuleText, LongestRuleFitsTheDocumentedBuffer) {
-    ipv6();
-    fw_rule_set_source(rule, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:fffe");
-    fw_rule_set_destination(rule, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:fffe");
-    fw_rule_set_source_mac_address(rule, "ff:ff:ff:ff:ff:ff");
-    fw_rule_set_protocol(rule, 132);
-    fw_rule_set_source_port(rule, 65534);
-    fw_rule_set_source_port_range_max(rule, 65535);
-    fw_rule_set_destination_port(rule, 65534);
-    fw_rule_set_destination_port_range_max(rule, 65535);
-    fw_rule_set_target_policy(rule, FW_RULE_POLICY_MASQUERADE);
-    int length = fw_rule_to_text(rule, nullptr, 0);
+// The longest text any rule can have (longest canonical addresses, every match, the longest
+// protocol and target names) fits the documented buffer; a short buffer gets a cut text but
+// the full length.
+TEST(FwRuleText, LengthsAndBuffers) {
+    fwtest::Rule longest = RuleMaker(true)
+                               .source("ffff:ffff:ffff:ffff:ffff:ffff:ffff:fffe")
+                               .destination("ffff:ffff:ffff:ffff:ffff:ffff:ffff:fffe")
+                               .mac("ff:ff:ff:ff:ff:ff")
+                               .protocol(132)
+                               .source_ports(65534, 65535)
+                               .destination_ports(65534, 65535)
+                               .target(FW_RULE_POLICY_MASQUERADE)
+                               .make();
+    const int length = fw_rule_to_text(longest.get(), nullptr, 0);
     EXPECT_EQ(length, 200);
     EXPECT_LT(length, FW_RULE_TEXT_MAX);
-}
 
-TEST_F(FwRuleText, ShortBufferIsCutButTheFullLengthIsReturned) {
+    fwtest::Rule bare = RuleMaker().make();
     char buf[5] = "xxxx";
-    EXPECT_EQ(fw_rule_to_text(rule, buf, sizeof(buf)), 7);
+    EXPECT_EQ(fw_rule_to_text(bare.get(), buf, sizeof(buf)), 7);
     EXPECT_STREQ(buf, "-j D");
 }
 
-TEST_F(FwRuleText, InconsistentRuleHasNoText) {
+TEST(FwRuleText, InconsistentRuleHasNoText) {
     char buf[FW_RULE_TEXT_MAX] = "stale";
-    fw_rule_set_source(rule, "2001:db8::1");  // IPv6 source on an IPv4 rule
-    EXPECT_EQ(fw_rule_to_text(rule, buf, sizeof(buf)), -1);
+    fwtest::Rule rule = RuleMaker().make();
+    ASSERT_EQ(fw_rule_set_source(rule.get(), "2001:db8::1"), 0);  // IPv6 source on an IPv4 rule
+    EXPECT_EQ(fw_rule_to_text(rule.get(), buf, sizeof(buf)), -1);
     EXPECT_STREQ(buf, "");
     EXPECT_EQ(fw_rule_to_text(nullptr, buf, sizeof(buf)), -1);
 }

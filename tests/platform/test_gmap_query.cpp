@@ -85,9 +85,6 @@ TEST_F(GmapQuery, OpenCopiesTheTextsAndKeepsTheUserData) {
     EXPECT_STREQ(query->expression, "not self and physical and .ClientID matches \"x\"");
     EXPECT_STREQ(query->name, "NetworkObject.2.Rule.3");
     EXPECT_EQ(query->data, &token);
-    EXPECT_EQ(query->fn, &record);
-    EXPECT_EQ(query->refcount, 1U);
-    EXPECT_EQ(query->flags, 0U);
 
     gmap_query_t* second = open_query();
     ASSERT_NE(second, nullptr);
@@ -104,6 +101,15 @@ TEST_F(GmapQuery, OpenRefusesMissingExpressionOrCallback) {
     EXPECT_EQ(unnamed->name, nullptr);
     gmap_query_close(unnamed);
     gmap_query_close(nullptr);
+}
+
+TEST_F(GmapQuery, AtMostTheLimitIsOpenAndAClosedQueryMakesRoom) {
+    while(open.size() < GMAP_QUERY_MAX) {
+        ASSERT_NE(open_query(), nullptr) << open.size() << " open";
+    }
+    EXPECT_EQ(open_query(), nullptr);
+    close_query(open.back());
+    EXPECT_NE(open_query(), nullptr);
 }
 
 TEST_F(GmapQuery, ReportsArriveOnTheLoopInOrderWithCopiedData) {
