@@ -150,6 +150,9 @@ TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
     ok(runtime, {"add", "Schedules.Schedule.2.Window.", "Days=Mon,Tue,Wed,Thu,Fri,Sat,Sun", "StartTime=06:00", "EndTime=06:00"});
     ok(runtime, {"add", "Schedules.Schedule.", "--name", "manual", "Status=Active"});
     ok(runtime, {"del", "Schedules.Schedule.1."});
+    // A table whose only index, 1, is gone: its counter is all that remembers it.
+    ok(runtime, {"add", "Schedules.Schedule.3.Window.", "Days=Mon", "StartTime=06:00", "EndTime=07:00"});
+    ok(runtime, {"del", "Schedules.Schedule.3.Window.1."});
     ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "1"});
     ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "2", "PortForwardingRuleRef=" + pfr + "2"});
     ok(runtime, {"add", ac, "Enable=true", "NetworkGroupRef=" + no + "3", "PortForwardingRuleRef=" + pfr + "2," + pfr + "3",
@@ -184,6 +187,8 @@ TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
     // New instances continue after every index given before the stop.
     EXPECT_EQ(runtime.ctl({"add", no}).out, no + "5.\n");
     EXPECT_EQ(runtime.ctl({"add", no + "2.Rule."}).out, no + "2.Rule.3.\n");
+    EXPECT_EQ(runtime.ctl({"add", "Schedules.Schedule.3.Window.", "Days=Mon", "StartTime=06:00", "EndTime=07:00"}).out,
+              "Schedules.Schedule.3.Window.2.\n");
     Outcome stop = runtime.stop();
     EXPECT_EQ(stop.exit_code, 0) << stop.err;
     EXPECT_FALSE(gwtest::sanitizer_report(stop.err)) << stop.err;
