@@ -131,19 +131,21 @@ bool worth_a_rewrite(const Ruleset& chains, std::span<const Operation> transacti
 
 // Every chain's new sequence is worked out and everything allocated before the first one
 // changes, so a refusal or a failed allocation leaves them all as they were.
-bool MemoryBackend::rewrite(std::span<const Operation> transaction, std::uint32_t refuse, bool& done) {
-    done = false;
+std::optional<bool> MemoryBackend::rewrite(std::span<const Operation> transaction, std::uint32_t refuse) {
     RewritePlan plan;
     if(!plan.make(chains_, transaction, refuse, error_)) {
-        return error_.empty();
+        return error_.empty() ? std::nullopt : std::optional<bool>(false);
     }
+    std::vector<Ruleset::iterator> chains;
     std::vector<Ruleset::iterator> created;
     std::vector<Chain::Prepared> prepared;
     try {
+        chains.reserve(plan.plans().size());
         prepared.reserve(plan.plans().size());
         created.reserve(plan.plans().size());
         for(auto& chain_plan : plan.plans()) {
             auto [it, fresh] = chains_.try_emplace(*chain_plan.key);
+            chains.push_back(it);
             if(fresh) {
                 created.push_back(it);
             }
@@ -161,9 +163,8 @@ bool MemoryBackend::rewrite(std::span<const Operation> transaction, std::uint32_
         throw;
     }
     for(std::size_t i = 0; i < prepared.size(); ++i) {
-        chains_.find(*plan.plans()[i].key)->second.rewrite(prepared[i], plan.plans()[i].sequence);
+        chains[i]->second.rewrite(prepared[i], plan.plans()[i].sequence);
     }
-    done = true;
     return true;
 }
 
@@ -192,9 +193,8 @@ bool MemoryBackend::apply(std::span<const Operation> transaction) {
     refuse_op_ = 0;
     error_.clear();
     if(worth_a_rewrite(chains_, transaction)) {
-        bool done = false;
-        if(!rewrite(transaction, refuse, done) || done) {
-            return done;
+        if(const std::optional<bool> rewritten = rewrite(transaction, refuse)) {
+            return *rewritten;
         }
     }
 

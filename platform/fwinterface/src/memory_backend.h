@@ -2,6 +2,7 @@
 #define FWINTERFACE_MEMORY_BACKEND_H
 
 #include <cstdint>
+#include <optional>
 
 #include "ruleset_backend.h"
 
@@ -29,9 +30,9 @@ public:
     void refuse_next(std::uint32_t op) { refuse_op_ = op; }
 
 private:
-    // The transaction as one rewrite of each chain it touches, when that is worth it: `done`
-    // tells whether it was applied; false is a refusal, with error() set.
-    bool rewrite(std::span<const Operation> transaction, std::uint32_t refuse, bool& done);
+    // The transaction as one rewrite of each chain it touches: apply()'s result, or nullopt
+    // when the plan is not worth it and the operations go one by one.
+    std::optional<bool> rewrite(std::span<const Operation> transaction, std::uint32_t refuse);
 
     Ruleset chains_;
     std::uint32_t refuse_op_ = 0;
