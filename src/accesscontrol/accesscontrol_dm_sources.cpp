@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -79,6 +80,16 @@ exit:
     amxc_string_clean(&query);
     amxc_var_clean(&reply);
     return rv;
+}
+
+// Dotted text of an address in host byte order, into `text` (INET_ADDRSTRLEN bytes) by hand:
+// inet_ntop formats through printf, a tenth of a rebuild of a range of 65,536 addresses.
+void format_ipv4(uint32_t address, char* text) {
+    char* end = text;
+    for(int shift = 24; shift >= 0; shift -= 8) {
+        end = std::to_chars(end, text + INET_ADDRSTRLEN - 1, (address >> shift) & 0xFFU).ptr;
+        *end++ = shift > 0 ? '.' : '\0';
+    }
 }
 
 // Addresses in host byte order, from dotted text.
@@ -223,10 +234,8 @@ bool convert_ip_range_to_csv(amxc_var_t* ret, const char* ip_start, const char* 
     add_source(ret, ip_start, nullptr);
     for(uint32_t address = first; address != last;) {
         address++;
-        struct in_addr addr {};
-        addr.s_addr = htonl(address);
         char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &addr, text, sizeof(text));
+        format_ipv4(address, text);
         add_source(ret, text, nullptr);
     }
     return true;

@@ -143,13 +143,19 @@ void firewall_entry_delete(entry_rule_t* entry, RemovedPositions& family) {
     }
 }
 
-// The set's positions of one family, as they stand before its deletion.
-std::vector<int> positions_of(firewall_rule_t* set, bool ipv6) {
-    std::vector<int> positions;
+// The set's positions per family, as they stand before its deletion, in one walk: the
+// entries lie scattered in memory, and a walk per family cost a fifth of a rebuild.
+struct SetPositions {
+    std::vector<int> ipv4;
+    std::vector<int> ipv6;
+};
+
+SetPositions positions_of(firewall_rule_t* set) {
+    SetPositions positions;
     amxc_llist_iterate(it, &set->folder) {
         const entry_rule_t* entry = entry_of(it);
-        if((entry->index > 0) && (fw_rule_get_ipv6(entry->rule) == ipv6)) {
-            positions.push_back(entry->index);
+        if(entry->index > 0) {
+            (fw_rule_get_ipv6(entry->rule) ? positions.ipv6 : positions.ipv4).push_back(entry->index);
         }
     }
     return positions;
@@ -158,8 +164,9 @@ std::vector<int> positions_of(firewall_rule_t* set, bool ipv6) {
 // Removes the set's rules one commit each, first entry first, as if every removal moved every
 // rule above it up one place; the other sets' positions are brought up to date once at the end.
 void firewall_entries_delete(firewall_rule_t* set) {
-    RemovedPositions ipv4(positions_of(set, false));
-    RemovedPositions ipv6(positions_of(set, true));
+    SetPositions positions = positions_of(set);
+    RemovedPositions ipv4(std::move(positions.ipv4));
+    RemovedPositions ipv6(std::move(positions.ipv6));
     amxc_llist_for_each(it, &set->folder) {
         entry_rule_t* entry = entry_of(it);
         firewall_entry_delete(entry, fw_rule_get_ipv6(entry->rule) ? ipv6 : ipv4);

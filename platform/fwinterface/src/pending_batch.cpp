@@ -66,8 +66,7 @@ fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint3
     return FW_OK;
 }
 
-fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint32_t position,
-                                const std::string& rule) {
+fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint32_t position, std::string rule) {
     if(operations_.size() >= FW_PENDING_MAX) {
         return FW_ERROR_FULL;
     }
@@ -81,7 +80,7 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
     }
     cut(view, position - 1);
     cut(view, position);
-    operations_.push_back(Operation{Operation::Kind::remove, std::move(key), position, rule});
+    operations_.push_back(Operation{Operation::Kind::remove, std::move(key), position, std::move(rule)});
     view.erase(view.begin() + static_cast<std::ptrdiff_t>(position - 1));
     return FW_OK;
 }

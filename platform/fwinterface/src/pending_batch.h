@@ -25,7 +25,7 @@ class PendingBatch {
 public:
     // Each returns FW_OK or the fw_error_t of the refusal; a refused operation is not recorded.
     fw_error_t insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule);
-    fw_error_t remove(const Backend& running, ChainKey key, std::uint32_t position, const std::string& rule);
+    fw_error_t remove(const Backend& running, ChainKey key, std::uint32_t position, std::string rule);
 
     std::span<const Operation> operations() const { return operations_; }
     bool empty() const { return operations_.empty(); }
