@@ -385,11 +385,13 @@ uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6) {
     if(table == nullptr || chain == nullptr) {
         return 0;
     }
-    try {
-        return static_cast<uint32_t>(state().backend->chain_size(fwinterface::ChainKey{ipv6, table, chain}));
-    } catch(const std::bad_alloc&) {
+    // A name nothing was ever given is no chain; looking it up must not keep it.
+    const auto table_name = fwinterface::InternedName::find(table);
+    const auto chain_name = fwinterface::InternedName::find(chain);
+    if(!table_name || !chain_name) {
         return 0;
     }
+    return static_cast<uint32_t>(state().backend->chain_size(fwinterface::ChainKey{ipv6, *table_name, *chain_name}));
 }
 
 uint32_t fw_apply_count(void) { return state().commits; }

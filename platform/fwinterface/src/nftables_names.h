@@ -10,7 +10,7 @@
 namespace fwinterface {
 
 // The base chain on the forward hook that jumps to an access-control chain.
-inline std::string hook_chain_of(const ChainKey& chain) { return chain.chain + "_hook"; }
+inline std::string hook_chain_of(const ChainKey& chain) { return chain.chain.str() + "_hook"; }
 
 inline bool is_access_control(const ChainKey& key) {
     return key == access_control_chain(false) || key == access_control_chain(true);
@@ -20,7 +20,7 @@ inline TableRef table_of(const ChainKey& key) { return TableRef{key.ipv6, key.ta
 
 // As nft names it: "ip filter FORWARD_AccessControl_QK".
 inline std::string chain_name(const ChainKey& key) {
-    return std::string(key.ipv6 ? "ip6 " : "ip ") + key.table + ' ' + key.chain;
+    return std::string(key.ipv6 ? "ip6 " : "ip ") + key.table.str() + ' ' + key.chain.str();
 }
 
 // Sets named like the ones compiled chains create ("acqk_<n>").

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "interned_name.h"
 #include "positional_list.h"
 
 namespace fwinterface {
@@ -17,8 +18,8 @@ namespace fwinterface {
 // is the order of the dump.
 struct ChainKey {
     bool ipv6 = false;
-    std::string table;
-    std::string chain;
+    InternedName table;
+    InternedName chain;
 
     auto operator<=>(const ChainKey&) const = default;
 };
