@@ -11,11 +11,19 @@
 
 namespace {
 
-constexpr size_t min_capacity = 8;
+// Tables of up to this many items have no bucket array: a lookup walks the
+// insertion order. Most tables are that small (a variant's members, one per
+// address of a large group), and the array cost each an allocation.
+constexpr size_t linear_items = 8;
+constexpr size_t min_capacity = 16;
 
-// Smallest power of two (at least min_capacity) that holds `items` at a
-// load of 3/4; 0 when that would overflow.
+// 0 for a table of linear_items or fewer, else the smallest power of two (at
+// least min_capacity) that holds `items` at a load of 3/4; 0 when that would
+// overflow.
 size_t capacity_for(size_t items) {
+    if(items <= linear_items) {
+        return 0;
+    }
     size_t capacity = min_capacity;
     while(capacity / 4 * 3 < items) {
         if(capacity > SIZE_MAX / 2) {
@@ -35,7 +43,8 @@ amxc_htable_it_t* it_of(amxc_llist_it_t* link) {
 }
 
 // Moves every item into a bigger bucket array. A failed allocation only
-// leaves the chains longer, so insertion never fails because of it.
+// leaves the chains longer (or the table without buckets), so insertion never
+// fails because of it.
 void grow(amxc_htable_t* ht, size_t wanted_items) {
     size_t capacity = capacity_for(wanted_items);
     if(capacity <= ht->capacity) {
@@ -56,7 +65,7 @@ void grow(amxc_htable_t* ht, size_t wanted_items) {
     ht->capacity = capacity;
 }
 
-// Slot that points at `it` in its bucket chain.
+// Slot that points at `it` in its bucket chain; the table has buckets.
 amxc_htable_it_t** slot_of(amxc_htable_it_t* it) {
     amxc_htable_t* ht = it->ht;
     amxc_htable_it_t** slot = &ht->table[bucket_of(it->key, ht->capacity)];
@@ -80,7 +89,15 @@ char* copy_key(const char* key) {
 namespace amxc {
 
 amxc_htable_it_t* find_key(const amxc_htable_t* ht, std::string_view key) {
-    if(ht == nullptr || ht->capacity == 0) {
+    if(ht == nullptr) {
+        return nullptr;
+    }
+    if(ht->capacity == 0) {
+        for(amxc_llist_it_t* link = ht->order.head; link != nullptr; link = link->next) {
+            if(key == it_of(link)->key) {
+                return it_of(link);
+            }
+        }
         return nullptr;
     }
     for(amxc_htable_it_t* it = ht->table[bucket_of(key, ht->capacity)]; it != nullptr; it = it->next) {
@@ -132,7 +149,7 @@ int amxc_htable_init(amxc_htable_t* ht, size_t reserve) {
         return 0;
     }
     grow(ht, reserve);
-    return ht->capacity == 0 ? -1 : 0;
+    return ht->capacity == 0 && capacity_for(reserve) != 0 ? -1 : 0;
 }
 
 void amxc_htable_clean(amxc_htable_t* ht, amxc_htable_it_delete_t func) {
@@ -171,17 +188,15 @@ int amxc_htable_insert(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it)
         return -1;
     }
     grow(ht, ht->items + 1);
-    if(ht->capacity == 0) {
-        std::free(copy);
-        return -1;
-    }
     amxc_htable_it_take(it);
     std::free(it->key);
     it->key = copy;
     it->ht = ht;
-    size_t bucket = bucket_of(copy, ht->capacity);
-    it->next = ht->table[bucket];
-    ht->table[bucket] = it;
+    if(ht->capacity > 0) {
+        size_t bucket = bucket_of(copy, ht->capacity);
+        it->next = ht->table[bucket];
+        ht->table[bucket] = it;
+    }
     amxc_llist_append(&ht->order, &it->ait);
     ++ht->items;
     return 0;
@@ -245,8 +260,9 @@ void amxc_htable_it_take(amxc_htable_it_t* it) {
     if(it == nullptr || it->ht == nullptr) {
         return;
     }
-    amxc_htable_it_t** slot = slot_of(it);
-    *slot = it->next;
+    if(it->ht->capacity > 0) {
+        *slot_of(it) = it->next;
+    }
     amxc_llist_it_take(&it->ait);
     --it->ht->items;
     it->next = nullptr;
@@ -259,8 +275,9 @@ int amxc_htable_it_replace(amxc_htable_it_t* old_it, amxc_htable_it_t* new_it) {
     }
     amxc_htable_it_take(new_it);
     std::free(new_it->key);
-    amxc_htable_it_t** slot = slot_of(old_it);
-    *slot = new_it;
+    if(old_it->ht->capacity > 0) {
+        *slot_of(old_it) = new_it;
+    }
     new_it->next = old_it->next;
     new_it->key = old_it->key;
     new_it->ht = old_it->ht;

@@ -32,7 +32,8 @@ typedef struct _amxc_htable_it {
 } amxc_htable_it_t;
 
 /* A table. order: items in insertion order; table: bucket array of
- * `capacity` entries (NULL while capacity is 0); items: number of items. */
+ * `capacity` entries (NULL while capacity is 0: a small table has none, and a
+ * lookup walks `order`); items: number of items. */
 typedef struct _amxc_htable {
     amxc_llist_t order;
     amxc_htable_it_t** table;
@@ -55,7 +56,7 @@ int amxc_htable_new(amxc_htable_t** ht, size_t reserve);
 void amxc_htable_delete(amxc_htable_t** ht, amxc_htable_it_delete_t func);
 
 /* Makes `ht` an empty table, without looking at its old content, with room
- * for `reserve` items (0 allocates nothing). 0, or non-zero on a NULL
+ * for `reserve` items (a few allocate nothing). 0, or non-zero on a NULL
  * argument or when memory runs out (ht is then an empty table of capacity 0). */
 int amxc_htable_init(amxc_htable_t* ht, size_t reserve);
 
