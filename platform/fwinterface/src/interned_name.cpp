@@ -1,5 +1,6 @@
 #include "interned_name.h"
 
+#include <array>
 #include <functional>
 #include <mutex>
 #include <unordered_set>
@@ -16,8 +17,8 @@ struct TextHash {
 struct Names {
     std::mutex lock;
     std::unordered_set<std::string, TextHash, std::equal_to<>> texts;  // nodes stay put: names point into them
-    // The name looked up last: a transaction names the same chain operation after operation.
-    const std::string* last = nullptr;
+    // The names made last: each operation of a transaction names the same table and chain.
+    std::array<const std::string*, 2> recent{};
 };
 
 // Never destroyed: names may be used by whatever runs at exit.
@@ -31,10 +32,18 @@ Names& names() {
 InternedName::InternedName(std::string_view text) {
     Names& all = names();
     const std::lock_guard<std::mutex> hold(all.lock);
-    if(all.last == nullptr || *all.last != text) {
-        all.last = &*all.texts.emplace(text).first;
+    for(const std::string* name : all.recent) {
+        if(name != nullptr && *name == text) {
+            text_ = name;
+            return;
+        }
     }
-    text_ = all.last;
+    auto it = all.texts.find(text);  // before emplace, which would build a string to compare
+    if(it == all.texts.end()) {
+        it = all.texts.emplace(text).first;
+    }
+    text_ = &*it;
+    all.recent = {text_, all.recent[0]};
 }
 
 std::optional<InternedName> InternedName::find(std::string_view text) {
