@@ -17,8 +17,10 @@ struct TextHash {
 struct Names {
     std::mutex lock;
     std::unordered_set<std::string, TextHash, std::equal_to<>> texts;  // nodes stay put: names point into them
-    // The names made last: each operation of a transaction names the same table and chain.
-    std::array<const std::string*, 2> recent{};
+    // The names made last: each operation of a transaction names the same table and chain,
+    // and a backend the access-control chains of both families between them.
+    std::array<const std::string*, 4> recent{};
+    std::size_t oldest = 0;
 };
 
 // Never destroyed: names may be used by whatever runs at exit.
@@ -43,7 +45,8 @@ InternedName::InternedName(std::string_view text) {
         it = all.texts.emplace(text).first;
     }
     text_ = &*it;
-    all.recent = {text_, all.recent[0]};
+    all.recent[all.oldest] = text_;
+    all.oldest = (all.oldest + 1) % all.recent.size();
 }
 
 std::optional<InternedName> InternedName::find(std::string_view text) {
