@@ -38,15 +38,6 @@ void PendingBatch::cut(ChainView& view, std::size_t boundary) {
     view.insert(view.begin() + static_cast<std::ptrdiff_t>(boundary), Piece{whole.first + offset, whole.count - offset});
 }
 
-const std::string* PendingBatch::rule_at(const Backend& running, const ChainKey& key, ChainView& view,
-                                         std::size_t position) {
-    auto [piece, offset] = view.locate(position - 1);
-    if(piece->count == 0) {
-        return &operations_[piece->first].rule;
-    }
-    return running.rule_at(key, piece->first + offset);
-}
-
 fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule) {
     if(operations_.size() >= FW_PENDING_MAX) {
         return FW_ERROR_FULL;
@@ -74,9 +65,21 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
     if(position == 0 || position > view.size()) {
         return FW_ERROR_POSITION;
     }
-    const std::string* standing = rule_at(running, key, view, position);
+    auto [piece, offset] = view.locate(position - 1);
+    const std::string* standing =
+        piece->count == 0 ? &operations_[piece->first].rule : running.rule_at(key, piece->first + offset);
     if(standing == nullptr || *standing != rule) {
         return FW_ERROR_MISMATCH;
+    }
+    // A running rule at either end of its stretch: the stretch shrinks in place. A group is
+    // withdrawn so, one rule after another from its front.
+    if(piece->count > 1 && (offset == 0 || offset + 1 == piece->count)) {
+        operations_.push_back(Operation{Operation::Kind::remove, std::move(key), position, std::move(rule)});
+        view.reweigh(position - 1, [front = offset == 0](Piece& stretch) {
+            stretch.first += front ? 1 : 0;
+            --stretch.count;
+        });
+        return FW_OK;
     }
     cut(view, position - 1);
     cut(view, position);

@@ -53,8 +53,6 @@ private:
 
     ChainView& view_of(const Backend& running, const ChainKey& key);
     static void cut(ChainView& view, std::size_t boundary);
-    const std::string* rule_at(const Backend& running, const ChainKey& key, ChainView& view,
-                               std::size_t position);
 
     void net_of_chain(const Backend& running, const ChainKey& key, ChainView& view, std::vector<Operation>& net);
 
