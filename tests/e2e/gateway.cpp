@@ -23,14 +23,6 @@ std::string without_line_end(std::string text) {
     return text;
 }
 
-const std::string& ip_program() {
-    static const std::string path = [] {
-        nfttest::CommandResult found = nfttest::run_command({"sh", "-c", "command -v ip"});
-        return found.status == 0 ? without_line_end(found.output) : std::string();
-    }();
-    return path;
-}
-
 std::string config_text(const std::string& socket, const std::string& clock, const std::string& firewall_options) {
     using gwtest::quoted;
     using gwtest::service_file;
@@ -56,16 +48,7 @@ std::string joined(const std::vector<std::string>& lines) {
 }  // namespace
 
 const std::string& machine_refuses() {
-    static const std::string reason = [] {
-        if(!nfttest::kernel_tests_refused().empty()) {
-            return nfttest::kernel_tests_refused();
-        }
-        if(!nfttest::packet_tools_missing().empty()) {
-            return nfttest::packet_tools_missing();
-        }
-        return ip_program().empty() ? std::string("ip is not installed") : std::string();
-    }();
-    return reason;
+    return !nfttest::kernel_tests_refused().empty() ? nfttest::kernel_tests_refused() : nfttest::packet_tools_missing();
 }
 
 void PrintTo(const Chains& chains, std::ostream* out) { *out << "\n" << dump_of(chains); }
@@ -103,13 +86,13 @@ Gateway::~Gateway() {
 }
 
 std::string Gateway::start() {
-    std::vector<std::string> argv{ip_program(), "netns", "exec", topology_->router()};
+    std::vector<std::string> argv{"/usr/bin/env", "ip", "netns", "exec", topology_->router()};
     const std::string preload = E2E_GWRT_PRELOAD;
     if(!preload.empty()) {
         argv.insert(argv.end(), {"env", "LD_PRELOAD=" + preload});
     }
     argv.insert(argv.end(), {gwtest::gwrt_path(), "--config", config_});
-    // `ip netns exec` and `env` replace themselves with gwrt: the child is gwrt itself.
+    // `env`, `ip netns exec` and `env` replace themselves with gwrt: the child is gwrt itself.
     gwrt_ = std::make_unique<gwtest::Child>(argv, dir_.file("gwrt.out"), dir_.file("gwrt.err"));
     const bool up = gwtest::wait_until(
         [this] { return !gwrt_->running() || ctl({"get", "Device.NetworkSettings."}).exit_code == 0; }, 20s);

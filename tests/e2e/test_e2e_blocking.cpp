@@ -61,25 +61,5 @@ TEST_F(E2eBlocking, IcmpRuleStopsEchoRequestsOnly) {
     EXPECT_EQ(gw().get(control + "Status"), "Active");
 }
 
-// Without port forwarding rules every packet of the object's sources is dropped; sources
-// added to the object later are blocked as well.
-TEST_F(E2eBlocking, WholeNetworkObjectIsBlocked) {
-    const std::string group = network_object({{"Type=IPSubnet", "SourceIP=10.99.3.0", "SourceMask=/24"}});
-    const std::string control = gw().add(root + "AccessControl.", {"Enable=true", "NetworkGroupRef=" + ref(group)});
-    ASSERT_EQ(gw().settle({{"-s 10.99.3.0/24 -j DROP"}, {}}), "");
-    EXPECT_TRUE(net().tcp(server_v4, 8080)) << "another subnet is not ours";
-    EXPECT_TRUE(net().ping(server_v4));
-
-    ASSERT_NE(gw().add(group + "Rule.", {"Type=IPSubnet", "SourceIP=10.99.1.0", "SourceMask=/24"}), "");
-    ASSERT_NE(gw().add(group + "Rule.", {"Type=IPAddress", "SourceIP=" + client_v6}), "");
-    ASSERT_EQ(gw().settle({{"-s 10.99.1.0/24 -j DROP", "-s 10.99.3.0/24 -j DROP"}, {"-s fd99:1::2/128 -j DROP"}}), "");
-    EXPECT_EQ(gw().get(control + "Status"), "Active");
-    EXPECT_FALSE(net().tcp(server_v4, 8080));
-    EXPECT_FALSE(net().tcp(server_v4, 22));
-    EXPECT_FALSE(net().ping(server_v4));
-    EXPECT_FALSE(net().tcp(server_v6, 8080));
-    EXPECT_FALSE(net().ping(server_v6));
-}
-
 }  // namespace
 }  // namespace e2e

@@ -150,20 +150,6 @@ TEST_P(Positions, DisabledIncompleteOrInconsistentRulesAreNotInserted) {
     EXPECT_EQ(fw_chain_size(nullptr, "FORWARD_AccessControl_QK", false), 0U);
 }
 
-// Two rule sets of the module, A at 1-2 and B at 3-4; deleting A removes position 1 twice,
-// one commit per removal, and leaves B at 1-2.
-TEST_P(Positions, DeletingASetAtItsLowestPositionLeavesTheNextSetInFront) {
-    for(const char* source : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}) {
-        insert_now(source, size_v4() + 1);
-    }
-    const uint32_t commits = fw_apply_count();
-    remove_now("10.0.0.1", 1);
-    remove_now("10.0.0.2", 1);
-    EXPECT_EQ(sources(), "10.0.0.3,10.0.0.4");
-    EXPECT_EQ(fw_apply_count(), commits + 2);
-    EXPECT_EQ(kernel(), dump());
-}
-
 using NftPositions = NftablesTest;
 
 // nft decodes what the kernel holds on its own; every field must come back as written.

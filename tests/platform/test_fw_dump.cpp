@@ -9,18 +9,6 @@ namespace {
 
 using FwDump = FwInterface;
 
-TEST_F(FwDump, StartStateHasTheTwoEmptyAccessControlChains) {
-    EXPECT_EQ(dump(),
-              "# ipv4\n"
-              "*filter\n"
-              ":FORWARD_AccessControl_QK - [0:0]\n"
-              "COMMIT\n"
-              "# ipv6\n"
-              "*filter\n"
-              ":FORWARD6_AccessControl_QK - [0:0]\n"
-              "COMMIT\n");
-}
-
 TEST_F(FwDump, RepresentativeRulesOfBothFamilies) {
     Rule tcp = RuleMaker().source("192.168.1.10").protocol(6).source_ports(53).destination_ports(80, 100).make();
     Rule icmp = RuleMaker().source("10.0.0.0", "8").protocol(1).icmp(8, 0).make();
