@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <memory>
-#include <ostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,9 +29,7 @@ inline const std::string server_v6 = "fd99:2::2";
 struct Chains {
     std::vector<std::string> v4;
     std::vector<std::string> v6;
-    bool operator==(const Chains&) const = default;
 };
-void PrintTo(const Chains& chains, std::ostream* out);
 
 // An instance path as a reference parameter holds it: without the trailing dot.
 std::string ref(const std::string& path);
@@ -78,7 +75,6 @@ public:
     // The module's view (`gwctl firewall`) and the kernel's (nft listing in the router).
     std::string firewall();
     std::string kernel() const;
-    Chains kernel_chains() const;
 
     // Waits until the kernel's chains hold `expected`, `gwctl firewall` says the same, and the
     // module's commit delay has passed since the last change (so that no rebuild is still due).

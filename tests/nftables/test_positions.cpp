@@ -42,7 +42,8 @@ TEST_P(Positions, InsertionsShiftLaterRulesDownAndRemovalsMoveThemUp) {
     EXPECT_EQ(kernel(), dump());
 }
 
-TEST_P(Positions, PositionsOutsideTheChainAndOtherRulesAreRefused) {
+// Positions outside the chain, other rules, and disabled, incomplete or inconsistent rules.
+TEST_P(Positions, RefusedOperationsLeaveNothingPending) {
     insert_now("10.0.0.1", 1);
     Rule same = rule("10.0.0.1");
     EXPECT_EQ(fw_add_rule(same.get(), 0), FW_ERROR_POSITION);
@@ -51,7 +52,22 @@ TEST_P(Positions, PositionsOutsideTheChainAndOtherRulesAreRefused) {
     EXPECT_EQ(fw_delete_rule(same.get(), 2), FW_ERROR_POSITION);
     EXPECT_EQ(fw_delete_rule(rule("2001:db8::1", true).get(), 1), FW_ERROR_POSITION);  // IPv6 chain is empty
     EXPECT_EQ(fw_delete_rule(rule("10.0.0.9").get(), 1), FW_ERROR_MISMATCH);
+    Rule disabled = rule("10.0.0.1");
+    ASSERT_EQ(fw_rule_set_enabled(disabled.get(), false), 0);
+    EXPECT_EQ(fw_add_rule(disabled.get(), 1), FW_ERROR_DISABLED);
+    Rule mask33 = rule("10.0.0.0");
+    ASSERT_EQ(fw_rule_set_source_mask(mask33.get(), "33"), 0);  // fine for IPv6, not here
+    EXPECT_EQ(fw_add_rule(mask33.get(), 1), FW_ERROR_RULE);
+    fw_rule_t* raw = nullptr;
+    ASSERT_EQ(fw_rule_new(&raw), 0);
+    Rule bare(raw);
+    ASSERT_EQ(fw_rule_set_enabled(raw, true), 0);
+    EXPECT_EQ(fw_add_rule(raw, 1), FW_ERROR_RULE);
+    EXPECT_EQ(fw_add_rule(nullptr, 1), FW_ERROR_ARGUMENT);
+    EXPECT_EQ(fw_delete_rule(nullptr, 1), FW_ERROR_ARGUMENT);
     EXPECT_EQ(fw_pending_count(), 0U);
+    EXPECT_STRNE(fw_error_text(FW_ERROR_RULE), fw_error_text(FW_ERROR_POSITION));
+    EXPECT_EQ(fw_chain_size(nullptr, "FORWARD_AccessControl_QK", false), 0U);
 
     // The same matches written differently are the same rule; the enabled flag is ignored.
     ASSERT_EQ(fw_rule_set_source_mask(same.get(), "255.255.255.255"), 0);
@@ -128,40 +144,6 @@ TEST_P(Positions, RandomWalkFollowsAModel) {
         }
         ASSERT_EQ(kernel(), dump()) << "round " << round;
     }
-}
-
-TEST_P(Positions, DisabledIncompleteOrInconsistentRulesAreNotInserted) {
-    Rule disabled = rule("10.0.0.1");
-    ASSERT_EQ(fw_rule_set_enabled(disabled.get(), false), 0);
-    EXPECT_EQ(fw_add_rule(disabled.get(), 1), FW_ERROR_DISABLED);
-    Rule mask33 = rule("10.0.0.0");
-    ASSERT_EQ(fw_rule_set_source_mask(mask33.get(), "33"), 0);  // fine for IPv6, not here
-    EXPECT_EQ(fw_add_rule(mask33.get(), 1), FW_ERROR_RULE);
-    fw_rule_t* raw = nullptr;
-    ASSERT_EQ(fw_rule_new(&raw), 0);
-    Rule bare(raw);
-    ASSERT_EQ(fw_rule_set_enabled(raw, true), 0);
-    EXPECT_EQ(fw_add_rule(raw, 1), FW_ERROR_RULE);
-    EXPECT_EQ(fw_add_rule(nullptr, 1), FW_ERROR_ARGUMENT);
-    EXPECT_EQ(fw_delete_rule(nullptr, 1), FW_ERROR_ARGUMENT);
-    EXPECT_EQ(fw_pending_count(), 0U);
-    EXPECT_STRNE(fw_error_text(FW_ERROR_RULE), fw_error_text(FW_ERROR_POSITION));
-    EXPECT_EQ(fw_chain_size("filter", "FORWARD6_AccessControl_QK", false), 0U);
-    EXPECT_EQ(fw_chain_size(nullptr, "FORWARD_AccessControl_QK", false), 0U);
-}
-
-// Two rule sets of the module, A at 1-2 and B at 3-4; deleting A removes position 1 twice,
-// one commit per removal, and leaves B at 1-2.
-TEST_P(Positions, DeletingASetAtItsLowestPositionLeavesTheNextSetInFront) {
-    for(const char* source : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}) {
-        insert_now(source, size_v4() + 1);
-    }
-    const uint32_t commits = fw_apply_count();
-    remove_now("10.0.0.1", 1);
-    remove_now("10.0.0.2", 1);
-    EXPECT_EQ(sources(), "10.0.0.3,10.0.0.4");
-    EXPECT_EQ(fw_apply_count(), commits + 2);
-    EXPECT_EQ(kernel(), dump());
 }
 
 using NftPositions = NftablesTest;

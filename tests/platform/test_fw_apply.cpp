@@ -14,17 +14,6 @@ TEST_F(FwApply, NothingPendingDoesNotTouchTheBackend) {
     EXPECT_EQ(fw_apply_count(), 1U);
 }
 
-TEST_F(FwApply, ManyOperationsLandAsOneCommit) {
-    Rule rule = RuleMaker().source("10.0.0.1").make();
-    for(uint32_t position = 1; position <= 5; ++position) {
-        ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK);
-    }
-    EXPECT_EQ(fw_chain_size("filter", "FORWARD_AccessControl_QK", false), 0U);
-    ASSERT_EQ(fw_apply(), FW_OK);
-    EXPECT_EQ(fw_chain_size("filter", "FORWARD_AccessControl_QK", false), 5U);
-    EXPECT_EQ(fw_apply_count(), 1U);
-}
-
 // The first two operations change the running chains when applied (a removal, a new chain);
 // the backend refuses the third, so both must be taken back.
 TEST_F(FwApply, RefusedTransactionLeavesTheRunningRulesetAndDropsThePending) {

