@@ -121,12 +121,8 @@ void ModuleTest::bind_api() {
     bind(handle_, "firewall_rule_apply", api_.firewall_rule_apply);
     bind(handle_, "check_is_valid_ip", api_.check_is_valid_ip);
     bind(handle_, "check_is_valid_macaddr", api_.check_is_valid_macaddr);
-    bind(handle_, "_networksettings_main", api_.main);
-    bind(handle_, "networksettings_get_dm", api_.get_dm);
-    bind(handle_, "networksettings_get_parser", api_.get_parser);
     bind(handle_, "networksettings_get_ctx", api_.get_ctx);
     bind(handle_, "networksettings_get_root", api_.get_root);
-    bind(handle_, "networksettings_get_vendor_prefix", api_.get_vendor_prefix);
     bind(handle_, "convert_ip_range_to_csv", api_.convert_ip_range);
 }
 
@@ -290,7 +286,6 @@ std::vector<TraceLine> ModuleTest::lines() const {
         }
         entry.mark = line[open + 4];
         entry.message = line.substr(open + 6, tail - (open + 6));
-        entry.function = line.substr(tail + 3, line.find('(', tail) - (tail + 3));
         parsed.push_back(entry);
     }
     return parsed;
