@@ -252,15 +252,6 @@ TEST_F(Gwctl, MonitorRefusesABadExpression) {
     EXPECT_THAT(refused({"monitor", "Device.X_Test.", "notification =="}, 4), StartsWith("gwctl: "));
 }
 
-// A socket file nobody listens on (a missing one is a golden case).
-TEST(GwctlAlone, StaleSocketMeansNotRunning) {
-    gwtest::TempDir dir;
-    { gwtest::UnixSocket bound(dir.file("stale.sock"), false); }
-    Outcome outcome = gwtest::run({gwtest::gwctl_path(), "--socket", dir.file("stale.sock"), "firewall"});
-    EXPECT_EQ(outcome.exit_code, 5);
-    EXPECT_EQ(outcome.err, "gwctl: gwrt is not running (nobody serves " + dir.file("stale.sock") + ")\n");
-}
-
 TEST(GwctlAlone, ServerThatNeverAnswersTimesOut) {
     gwtest::TempDir dir;
     // Listening, so connecting works, but nobody ever reads or answers.

@@ -269,12 +269,4 @@ TEST(ControlSocketUsers, TheSocketsGroupReachesItAndReloadedUsersAreServed) {
     expect_clean_stop(runtime);
 }
 
-TEST(ControlSocketUsers, UnknownUserNamesAreRefusedAtStart) {
-    RuntimeSetup setup;
-    setup.extra = "    socket-users = [ \"no-such-user-here\" ];\n";
-    TestRuntime runtime(setup);
-    EXPECT_FALSE(runtime.start());
-    EXPECT_THAT(runtime.outcome().err, HasSubstr("'socket-users': no user named 'no-such-user-here'"));
-}
-
 }  // namespace
