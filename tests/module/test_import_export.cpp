@@ -1,5 +1,6 @@
 // Configuration restore (_Import), called over the bus as the configuration manager calls it;
 // the round trip with _Export and the shapes a saved tree may take are golden cases.
+#include <amxc/amxc_scoped_var.h>
 #include <amxj/amxj.h>
 
 #include "module_fixture.h"
@@ -12,12 +13,10 @@ protected:
     int import(const std::string& settings, const std::string& prefix = "", amxc_var_t* ret = nullptr) {
         const std::string json =
             R"({"data": {"set": {"hgwconfig": {")" + prefix + R"(NetworkSettings": )" + settings + "}}}}";
-        amxc_var_t args;
-        amxc_var_init(&args);
+        amxc::ScopedVar args;
         char error[128] = "";
-        EXPECT_EQ(amxj_read(&args, json.data(), json.size(), error, sizeof(error)), 0) << error;
-        const int rc = call(root(), "_Import", &args, ret);
-        amxc_var_clean(&args);
+        EXPECT_EQ(amxj_read(args.get(), json.data(), json.size(), error, sizeof(error)), 0) << error;
+        const int rc = call(root(), "_Import", args.get(), ret);
         settle();
         return rc;
     }
@@ -29,8 +28,7 @@ protected:
 // index; a value that cannot be written is reported and its instance withdrawn, since without
 // it the instance would block more.
 TEST_F(ImportExport, RefusedValuesAreReportedAndNeverWiden) {
-    amxc_var_t ret;
-    amxc_var_init(&ret);
+    amxc::ScopedVar ret;
     EXPECT_EQ(import(R"({"NetworkObject": [{"kids": {"Name": "Kids", "Rule": [
                            {"r": {"Type": "IPAddress", "SourceIP": "192.168.1.10"}}]}}],
                          "PortForwardingRule": [{"web": {"DestPort": "http", "Protocol": "6"}},
@@ -39,17 +37,16 @@ TEST_F(ImportExport, RefusedValuesAreReportedAndNeverWiden) {
                          "AccessControl": [{"a": {"Enable": true, "Bogus": 1}},
                                            {"b": {"Enable": true, "NetworkGroupRef": "Device.NetworkSettings.NetworkObject.kids",
                                                   "PortForwardingRuleRef": "Device.NetworkSettings.PortForwardingRule.4"}}]})",
-                     "", &ret),
+                     "", ret.get()),
               0);
     EXPECT_TRUE(traced('x', "fail to restore web.DestPort "));
     amxc_string_t text;
     amxc_string_init(&text, 0);
-    amxj_write(&ret, &text, false);
+    amxj_write(ret.get(), &text, false);
     EXPECT_STREQ(amxc_string_get(&text, 0),
                  R"({"refused":[{"path":"Device.NetworkSettings.PortForwardingRule.5.DestPort","value":"http"},)"
                  R"({"path":"Device.NetworkSettings.AccessControl.1.Bogus","value":1}]})");
     amxc_string_clean(&text);
-    amxc_var_clean(&ret);
     EXPECT_FALSE(exists(path("PortForwardingRule.web")));
     EXPECT_FALSE(exists(path("AccessControl.a")));
     EXPECT_EQ(get(path("PortForwardingRule.4."), "DestPort"), "80,81,82,443");

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxj/amxj.h>
 
 #include "support/test_runtime.h"
@@ -53,23 +54,21 @@ protected:
 class Json {
 public:
     explicit Json(const std::string& text) {
-        amxc_var_init(&var_);
         char error[128] = "";
-        valid_ = amxj_read(&var_, text.data(), text.size(), error, sizeof(error)) == 0;
+        valid_ = amxj_read(var_.get(), text.data(), text.size(), error, sizeof(error)) == 0;
         error_ = error;
     }
-    ~Json() { amxc_var_clean(&var_); }
     bool valid() const { return valid_; }
     const std::string& error() const { return error_; }
     std::string text(const char* path) const {
-        const char* text = amxc_var_get_const_cstring_t(amxc_var_get_path(&var_, path, AMXC_VAR_FLAG_DEFAULT));
+        const char* text = amxc_var_get_const_cstring_t(amxc_var_get_path(var_.get(), path, AMXC_VAR_FLAG_DEFAULT));
         return text != nullptr ? text : "<none>";
     }
-    int64_t number(const char* path) const { return amxc_var_get_int64_t(amxc_var_get_path(&var_, path, AMXC_VAR_FLAG_DEFAULT)); }
-    const amxc_var_t* at(const char* path) const { return amxc_var_get_path(&var_, path, AMXC_VAR_FLAG_DEFAULT); }
+    int64_t number(const char* path) const { return amxc_var_get_int64_t(amxc_var_get_path(var_.get(), path, AMXC_VAR_FLAG_DEFAULT)); }
+    const amxc_var_t* at(const char* path) const { return amxc_var_get_path(var_.get(), path, AMXC_VAR_FLAG_DEFAULT); }
 
 private:
-    amxc_var_t var_;
+    amxc::ScopedVar var_;
     bool valid_ = false;
     std::string error_;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <amxb/amxb.h>
+#include <amxc/amxc_scoped_var.h>
 #include <amxj/amxj.h>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -36,35 +37,26 @@ RuntimeSetup saving_setup(unsigned delay_ms) {
 
 std::string state_file(const TestRuntime& runtime) { return runtime.dir().file("state/gwrt-state.json"); }
 
-std::string compact(const std::string& json) {
-    amxc_var_t var;
-    amxc_var_init(&var);
+std::string json_of(const amxc_var_t* var) {
     amxc_string_t text;
     amxc_string_init(&text, 0);
-    std::string out;
-    if (amxj_read(&var, json.data(), json.size(), nullptr, 0) == 0 && amxj_write(&var, &text, false) == 0) {
-        out = amxc_string_get(&text, 0);
-    }
+    std::string out = amxj_write(var, &text, false) == 0 ? amxc_string_get(&text, 0) : "";
     amxc_string_clean(&text);
-    amxc_var_clean(&var);
     return out;
+}
+
+std::string compact(const std::string& json) {
+    amxc::ScopedVar var;
+    return amxj_read(var.get(), json.data(), json.size(), nullptr, 0) == 0 ? json_of(var.get()) : "";
 }
 
 // The export tree of the state file as compact JSON; "" when the file does not read as good.
 std::string saved_export(const TestRuntime& runtime) {
-    amxc_var_t state;
-    amxc_var_init(&state);
+    amxc::ScopedVar state;
     std::string error;
-    std::string out;
-    if (gw::decode_state_file(gwtest::read_file(state_file(runtime)), &state, error)) {
-        amxc_string_t text;
-        amxc_string_init(&text, 0);
-        amxj_write(amxc_var_get_key(&state, "export", AMXC_VAR_FLAG_DEFAULT), &text, false);
-        out = amxc_string_get(&text, 0);
-        amxc_string_clean(&text);
-    }
-    amxc_var_clean(&state);
-    return out;
+    return gw::decode_state_file(gwtest::read_file(state_file(runtime)), state.get(), error)
+               ? json_of(amxc_var_get_key(state.get(), "export", AMXC_VAR_FLAG_DEFAULT))
+               : "";
 }
 
 // Waits until the state file holds what the module exports now.
@@ -324,12 +316,10 @@ TEST(Persistence, DamagedStateIsSetAsideAndTheLastGoodCopyUsed) {
 
 // A file with a sound checksum that the module does not take.
 void write_unrestorable(const TestRuntime& runtime, const std::string& name) {
-    amxc_var_t state;
-    amxc_var_init(&state);
+    amxc::ScopedVar state;
     const std::string text = R"({"instances":{},"export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":{"a":{}}}}}}}})";
-    ASSERT_EQ(amxj_read(&state, text.data(), text.size(), nullptr, 0), 0);
-    runtime.dir().write("state/" + name, gw::encode_state_file(&state));
-    amxc_var_clean(&state);
+    ASSERT_EQ(amxj_read(state.get(), text.data(), text.size(), nullptr, 0), 0);
+    runtime.dir().write("state/" + name, gw::encode_state_file(state.get()));
 }
 
 TEST(Persistence, ARestoreThatFailsFallsBackAndOtherwiseHoldsSaving) {
