@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <amxb/amxb.h>
 #include <amxc/amxc_scoped_var.h>
 #include <amxj/amxj.h>
 #include <dirent.h>
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "state_file.h"
+#include "support/raw_client.h"
 #include "support/test_runtime.h"
 
 namespace {
@@ -198,35 +198,6 @@ TEST(Persistence, CleanStopWritesAPendingSave) {
     runtime.stop();
 }
 
-// A client of its own, so that a burst is not slowed down by starting a process per change.
-class BusClient {
-public:
-    explicit BusClient(const std::string& socket) { amxb_connect(&ctx_, ("unix:" + socket).c_str()); }
-    ~BusClient() { amxb_free(&ctx_); }
-    bool connected() const { return ctx_ != nullptr; }
-    int set_text(const std::string& path, const char* param, const std::string& value) {
-        amxc_var_t values;
-        amxc_var_init(&values);
-        amxc_var_set_type(&values, AMXC_VAR_ID_HTABLE);
-        amxc_var_add_key(cstring_t, &values, param, value.c_str());
-        int rc = amxb_set(ctx_, path.c_str(), &values, nullptr, 5);
-        amxc_var_clean(&values);
-        return rc;
-    }
-    int add_text(const std::string& path, const char* param, const std::string& value) {
-        amxc_var_t values;
-        amxc_var_init(&values);
-        amxc_var_set_type(&values, AMXC_VAR_ID_HTABLE);
-        amxc_var_add_key(cstring_t, &values, param, value.c_str());
-        int rc = amxb_add(ctx_, path.c_str(), 0, nullptr, &values, nullptr, 5);
-        amxc_var_clean(&values);
-        return rc;
-    }
-
-private:
-    amxb_bus_ctx_t* ctx_ = nullptr;
-};
-
 TEST(Persistence, KillDuringABurstLeavesTheLastGoodState) {
     const std::string pfr = kRoot + "PortForwardingRule.", ac = kRoot + "AccessControl.";
     for (int kill_at : {347, 600}) {
@@ -234,17 +205,21 @@ TEST(Persistence, KillDuringABurstLeavesTheLastGoodState) {
         ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
         ok(runtime, {"add", pfr, "Description=d-0"});
         {
-            BusClient client(runtime.socket());
+            // A client of its own, so that a burst is not slowed down by starting a process per change.
+            gwtest::RawClient client(runtime.socket());
             ASSERT_TRUE(client.connected());
             // Change k (1..1000): every tenth adds an access control "b-k", the others rename the rule "d-k".
             for (int k = 1; k <= 1000; ++k) {
-                int rc = k % 10 == 0 ? client.add_text(ac, "Alias", "b-" + std::to_string(k))
-                                     : client.set_text(pfr + "1.", "Description", "d-" + std::to_string(k));
+                const std::string n = std::to_string(k);
+                const std::string request =
+                    k % 10 == 0 ? R"({"id": 1, "op": "add", "path": ")" + ac + R"(", "index": 0, "name": "", "values": {"Alias": "b-)" + n + "\"}}"
+                                : R"({"id": 1, "op": "set", "path": ")" + pfr + R"(1.", "values": {"Description": "d-)" + n + "\"}}";
+                const std::string reply = client.send_frame(request) ? client.read_frame() : "";
                 if (k == kill_at) {
                     runtime.signal(SIGKILL);
                 }
-                if (rc != 0) {
-                    ASSERT_GT(k, kill_at) << "change " << k << " refused: " << rc;
+                if (reply.find("\"status\":0") == std::string::npos) {
+                    ASSERT_GT(k, kill_at) << "change " << k << " refused: " << reply;
                     break;
                 }
             }
