@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 
-#include "socket_path.h"
 #include "support/test_runtime.h"
 
 namespace {
@@ -92,33 +91,6 @@ TEST(GwrtLifecycle, SeveralDefinitionsShareTheMainModel) {
     Outcome get = runtime.ctl({"get", "Extra."});
     EXPECT_EQ(get.out, "Extra.Note=extra\n") << get.err;
     expect_clean_exit(runtime.stop());
-}
-
-TEST(GwrtConfiguration, ShippedDefaultConfigurationRuns) {
-    gwtest::TempDir dir;
-    std::string socket = dir.file("gwrt.sock");
-    // Its saved configuration goes to the test's folder, not to the machine's state folder.
-    gwtest::Child gwrt({gwtest::gwrt_path(), "--socket", socket, "--state-dir", dir.file("state")}, dir.file("out"),
-                       dir.file("err"));
-    std::string reason;
-    ASSERT_TRUE(gwtest::wait_until([&] {
-        return !gwrt.running() || gw::probe_socket(socket, reason) == gw::SocketProbe::live;
-    }));
-    ASSERT_TRUE(gwrt.running()) << gwrt.err();
-    auto ctl = [&](const std::vector<std::string>& args) {
-        std::vector<std::string> argv {gwtest::gwctl_path(), "--socket", socket};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return gwtest::run(argv);
-    };
-    // The access-control module, without vendor prefix, and the services.
-    for (const char* root : {"Device.NetworkSettings.", "Devices."}) {
-        Outcome get = ctl({"get", root});
-        EXPECT_EQ(get.exit_code, 0) << root << ": " << get.err;
-    }
-    EXPECT_EQ(ctl({"add", "Hosts.Host.", "Name=pc"}).out, "Hosts.Host.1.\n");
-    EXPECT_EQ(ctl({"add", "Schedules.Schedule."}).out, "Schedules.Schedule.1.\n");
-    EXPECT_EQ(ctl({"firewall"}).exit_code, 0);
-    expect_clean_exit(gwrt.stop(SIGTERM));
 }
 
 TEST(GwrtConfiguration, CommandLineWinsOverTheFile) {
