@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -274,18 +275,12 @@ std::vector<TraceLine> ModuleTest::lines() const {
 }
 
 int ModuleTest::count(const std::string& message) const {
-    int n = 0;
-    for(const TraceLine& line : lines()) {
-        n += line.message == message ? 1 : 0;
-    }
-    return n;
+    const std::vector<TraceLine> parsed = lines();
+    return static_cast<int>(std::count_if(parsed.begin(), parsed.end(), [&](const TraceLine& line) { return line.message == message; }));
 }
 
 bool ModuleTest::traced(char mark, const std::string& message) const {
-    for(const TraceLine& line : lines()) {
-        if(line.mark == mark && line.message == message) {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<TraceLine> parsed = lines();
+    return std::any_of(parsed.begin(), parsed.end(),
+                       [&](const TraceLine& line) { return line.mark == mark && line.message == message; });
 }

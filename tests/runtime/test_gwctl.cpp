@@ -93,16 +93,6 @@ TEST_F(Gwctl, GetPrintsEveryObjectBelowInTreeOrder) {
     EXPECT_THAT(all, HasSubstr("Device.X_Test.Item.10.Count=0\n"));
 }
 
-TEST_F(Gwctl, GetJsonPrintsTheReply) {
-    Json reply(ok({"--json", "get", "Device.X_Test.Item.2."}));
-    ASSERT_TRUE(reply.valid()) << reply.error();
-    const amxc_var_t* objects = reply.at("");
-    ASSERT_EQ(amxc_var_size(objects), 1u);
-    EXPECT_STREQ(amxc_var_key(amxc_var_get_first(objects)), "Device.X_Test.Item.2.");
-    const amxc_var_t* params = amxc_var_get_first(objects);
-    EXPECT_STREQ(amxc_var_get_const_cstring_t(amxc_var_get_key(params, "Name", AMXC_VAR_FLAG_DEFAULT)), "second");
-}
-
 TEST_F(Gwctl, SetWritesOneObjectPerTransactionInBothForms) {
     EXPECT_EQ(ok({"set", "Device.X_Test.Name=box", "Device.X_Test.Count=+7"}),
               "Device.X_Test.Name=box\nDevice.X_Test.Count=7\n");
@@ -113,7 +103,7 @@ TEST_F(Gwctl, SetWritesOneObjectPerTransactionInBothForms) {
     EXPECT_EQ(get("Device.X_Test.Item.2.Name"), "Device.X_Test.Item.2.Name=\n");
 }
 
-TEST_F(Gwctl, RefusedWritesChangeNothing) {
+TEST_F(Gwctl, RefusedWritesChangeNothingAndMissingPathsAreNamed) {
     std::string read_only = refused({"set", "Device.X_Test.Status=Busy"}, 6);
     EXPECT_THAT(read_only, StartsWith("gwctl: Device.X_Test."));
     EXPECT_THAT(read_only, HasSubstr("read-only"));
@@ -135,9 +125,7 @@ TEST_F(Gwctl, RefusedWritesChangeNothing) {
                 HasSubstr("Device.X_Test.Item.99."));
     EXPECT_EQ(get("Device.X_Test.Item.1.Name"), "Device.X_Test.Item.1.Name=first\n");
     EXPECT_THAT(refused({"set", "Device.X_Test.NoSuchParam=1"}, 3), HasSubstr("NoSuchParam"));
-}
-
-TEST_F(Gwctl, MissingPathsAreReported) {
+    // Missing paths, whatever the command.
     EXPECT_THAT(refused({"get", "Device.Nope."}, 3), HasSubstr("Device.Nope."));
     EXPECT_THAT(refused({"get", "Nowhere."}, 3), HasSubstr("Nowhere."));
     EXPECT_THAT(refused({"del", "Device.X_Test.Item.99."}, 3), HasSubstr("Device.X_Test.Item.99."));
@@ -161,7 +149,7 @@ TEST_F(Gwctl, AddPrintsTheNewInstanceAndDelRemovesIt) {
     refused({"add", "Device.X_Test.", "Name=x"}, 4);
 }
 
-TEST_F(Gwctl, CallPrintsTheReturnValueAsJson) {
+TEST_F(Gwctl, CallAndGetJsonPrintTheReply) {
     Json echo(ok({"call", "Device.X_Test.", "_Echo", R"({"data": {"a": 1, "b": "two"}})"}));
     ASSERT_TRUE(echo.valid()) << echo.error();
     EXPECT_EQ(echo.number("data.a"), 1);
@@ -170,6 +158,14 @@ TEST_F(Gwctl, CallPrintsTheReturnValueAsJson) {
     refused({"call", "Device.X_Test.", "NoSuchMethod"}, 3);
     EXPECT_THAT(refused({"call", "Device.X_Test.", "_Echo", "{bad json"}, 2), StartsWith("gwctl: arguments are not JSON: 1:"));
     EXPECT_THAT(refused({"call", "Device.X_Test.", "_Echo", "[1]"}, 2), HasSubstr("JSON object"));
+
+    Json reply(ok({"--json", "get", "Device.X_Test.Item.2."}));
+    ASSERT_TRUE(reply.valid()) << reply.error();
+    const amxc_var_t* objects = reply.at("");
+    ASSERT_EQ(amxc_var_size(objects), 1u);
+    EXPECT_STREQ(amxc_var_key(amxc_var_get_first(objects)), "Device.X_Test.Item.2.");
+    const amxc_var_t* params = amxc_var_get_first(objects);
+    EXPECT_STREQ(amxc_var_get_const_cstring_t(amxc_var_get_key(params, "Name", AMXC_VAR_FLAG_DEFAULT)), "second");
 }
 
 TEST_F(Gwctl, FirewallPrintsTheRunningRules) {

@@ -5,10 +5,10 @@
 
 #include <amxc/amxc_scoped_var.h>
 #include <amxj/amxj.h>
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -72,13 +72,8 @@ void ok(const TestRuntime& runtime, const std::vector<std::string>& args) {
 
 std::vector<std::string> files_in(const std::string& dir) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            if (entry->d_name[0] != '.') {
-                names.emplace_back(entry->d_name);
-            }
-        }
-        closedir(d);
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename());
     }
     std::sort(names.begin(), names.end());
     return names;
