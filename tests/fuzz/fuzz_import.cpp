@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <amxb/amxb.h>
+#include <amxc/amxc_scoped_var.h>
 #include <amxd/amxd_dm.h>
 #include <amxd/amxd_object.h>
 #include <amxj/amxj.h>
@@ -22,7 +23,12 @@
 namespace {
 
 constexpr const char* ROOT = "Device.NetworkSettings.";
-constexpr const char* KINDS[] = {"AccessControl", "PortForwardingRule", "NetworkObject"};
+
+void require(bool holds) {
+    if(!holds) {
+        __builtin_trap();
+    }
+}
 
 // One definition loaded into a data model of its own, served on the bus. Kept for the life
 // of the process: the module stays loaded, so its coverage stays known to the fuzzer.
@@ -34,23 +40,18 @@ struct Loaded {
 
 Loaded load(const char* definition) {
     Loaded loaded;
-    if(amxd_dm_new(&loaded.dm) != amxd_status_ok || amxo_parser_new(&loaded.parser) != 0 ||
-       amxo_parser_add_import_dir(loaded.parser, FUZZ_SERVICE_MODULE_DIR) != 0 ||
-       amxo_parser_parse_file(loaded.parser, definition, amxd_dm_get_root(loaded.dm)) != 0 ||
-       amxb_register_dm(&loaded.ctx, loaded.dm) != 0 ||
-       amxo_parser_invoke_entry_points(loaded.parser, loaded.dm, 0) != 0) {
-        __builtin_trap();
-    }
+    require(amxd_dm_new(&loaded.dm) == amxd_status_ok && amxo_parser_new(&loaded.parser) == 0 &&
+            amxo_parser_add_import_dir(loaded.parser, FUZZ_SERVICE_MODULE_DIR) == 0 &&
+            amxo_parser_parse_file(loaded.parser, definition, amxd_dm_get_root(loaded.dm)) == 0 &&
+            amxb_register_dm(&loaded.ctx, loaded.dm) == 0 &&
+            amxo_parser_invoke_entry_points(loaded.parser, loaded.dm, 0) == 0);
     return loaded;
 }
 
 // Bounded: work that keeps re-queueing itself is a hang the fuzzer must see as a crash.
 void settle() {
-    int round = 0;
-    while(amxp_loop_run_pending() > 0) {
-        if(++round == 10000) {
-            __builtin_trap();
-        }
+    for(int round = 0; amxp_loop_run_pending() > 0; ++round) {
+        require(round < 10000);
     }
 }
 
@@ -60,54 +61,41 @@ void let_time_pass() {
     settle();
 }
 
-void delete_instances(amxb_bus_ctx_t* ctx, amxd_dm_t* dm) {
-    for(const char* kind : KINDS) {
+void delete_instances(const Loaded& module) {
+    for(const char* kind : {"AccessControl", "PortForwardingRule", "NetworkObject"}) {
         const std::string table = std::string(ROOT) + kind + ".";
-        amxd_object_t* templ = amxd_dm_findf(dm, "%s", table.c_str());
+        amxd_object_t* templ = amxd_dm_findf(module.dm, "%s", table.c_str());
         std::vector<uint32_t> indexes;
         amxd_object_for_each_instance(instance, templ) {
             indexes.push_back(amxd_object_get_index(instance));
         }
         for(const uint32_t index : indexes) {
-            if(amxb_del(ctx, (table + std::to_string(index) + ".").c_str(), nullptr, 0) != 0) {
-                __builtin_trap();
-            }
+            require(amxb_del(module.ctx, (table + std::to_string(index) + ".").c_str(), nullptr, 0) == 0);
         }
         settle();
     }
 }
 
-void unload(Loaded& loaded) {
-    amxo_parser_invoke_entry_points(loaded.parser, loaded.dm, 1);
-    amxb_free(&loaded.ctx);
-    amxd_dm_delete(&loaded.dm);
-    amxo_parser_delete(&loaded.parser);
-}
-
-std::vector<Loaded>& everything() {
-    static std::vector<Loaded> loaded;
-    return loaded;
-}
-
 // The services first: the module looks for them when it starts. All are stopped at exit,
 // module first, so that the leak check sees what stopping leaves behind.
 const Loaded& module() {
-    std::vector<Loaded>& loaded = everything();
+    static std::vector<Loaded> loaded;
     if(loaded.empty()) {
         zebtrace_set_quiet(true);
         amxp_clock_set_manual(true);
-        if(fw_backend_select("memory") != 0) {
-            __builtin_trap();
-        }
+        require(fw_backend_select("memory") == 0);
         for(const char* definition : {FUZZ_HOSTS_DEF, FUZZ_SCHEDULES_DEF, FUZZ_DEVICES_DEF, FUZZ_MODULE_DEF}) {
             loaded.push_back(load(definition));
         }
         std::atexit([] {
-            for(auto it = everything().rbegin(); it != everything().rend(); ++it) {
-                unload(*it);
+            for(auto it = loaded.rbegin(); it != loaded.rend(); ++it) {
+                amxo_parser_invoke_entry_points(it->parser, it->dm, 1);
+                amxb_free(&it->ctx);
+                amxd_dm_delete(&it->dm);
+                amxo_parser_delete(&it->parser);
             }
             settle();
-            everything().clear();
+            loaded.clear();
         });
     }
     return loaded.back();
@@ -117,22 +105,17 @@ const Loaded& module() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Loaded& loaded = module();
-    amxc_var_t args;
-    amxc_var_init(&args);
+    amxc::ScopedVar args;
     char error[128];
-    if(amxj_read(&args, reinterpret_cast<const char*>(data), size, error, sizeof(error)) == 0) {
-        amxc_var_t ret;
-        amxc_var_init(&ret);
-        amxb_call(loaded.ctx, ROOT, "_Import", &args, &ret, 0);
-        amxc_var_clean(&ret);
+    if(amxj_read(args.get(), reinterpret_cast<const char*>(data), size, error, sizeof(error)) == 0) {
+        amxc::ScopedVar ret;
+        amxb_call(loaded.ctx, ROOT, "_Import", args.get(), ret.get(), 0);
         let_time_pass();
-        delete_instances(loaded.ctx, loaded.dm);
+        delete_instances(loaded);
         let_time_pass();
-        if(fw_chain_size("filter", "FORWARD_AccessControl_QK", false) != 0 ||
-           fw_chain_size("filter", "FORWARD6_AccessControl_QK", true) != 0) {
-            __builtin_trap();  // rules outlived every instance that made them
-        }
+        // Rules that outlived every instance that made them.
+        require(fw_chain_size("filter", "FORWARD_AccessControl_QK", false) == 0 &&
+                fw_chain_size("filter", "FORWARD6_AccessControl_QK", true) == 0);
     }
-    amxc_var_clean(&args);
     return 0;
 }

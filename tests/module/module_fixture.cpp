@@ -2,9 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxp/amxp_clock.h>
 #include <amxp/amxp_loop.h>
 #include <fwinterface/backend.h>
@@ -98,11 +100,9 @@ void ModuleTest::start(const std::string& prefix, const std::string& definition)
     ASSERT_EQ(amxo_parser_new(&parser_), 0);
     ASSERT_EQ(amxo_parser_add_import_dir(parser_, NS_MODULE_DIR), 0);
     if(!prefix.empty()) {
-        amxc_var_t value;
-        amxc_var_init(&value);
-        amxc_var_set_cstring_t(&value, prefix.c_str());
-        ASSERT_EQ(amxo_parser_set_config(parser_, "prefix_", &value), 0);
-        amxc_var_clean(&value);
+        amxc::ScopedVar value;
+        amxc_var_set_cstring_t(value.get(), prefix.c_str());
+        ASSERT_EQ(amxo_parser_set_config(parser_, "prefix_", value.get()), 0);
     }
     ASSERT_EQ(amxo_parser_parse_file(parser_, definition.c_str(), amxd_dm_get_root(dm_)), 0)
         << amxo_parser_get_message(parser_);
@@ -121,12 +121,8 @@ void ModuleTest::bind_api() {
     bind(handle_, "firewall_rule_apply", api_.firewall_rule_apply);
     bind(handle_, "check_is_valid_ip", api_.check_is_valid_ip);
     bind(handle_, "check_is_valid_macaddr", api_.check_is_valid_macaddr);
-    bind(handle_, "_networksettings_main", api_.main);
-    bind(handle_, "networksettings_get_dm", api_.get_dm);
-    bind(handle_, "networksettings_get_parser", api_.get_parser);
     bind(handle_, "networksettings_get_ctx", api_.get_ctx);
     bind(handle_, "networksettings_get_root", api_.get_root);
-    bind(handle_, "networksettings_get_vendor_prefix", api_.get_vendor_prefix);
     bind(handle_, "convert_ip_range_to_csv", api_.convert_ip_range);
 }
 
@@ -146,26 +142,19 @@ void ModuleTest::unload() {
 }
 
 int ModuleTest::add(const std::string& table, const Params& values, const std::string& name, uint32_t* index) {
-    amxc_var_t args;
-    amxc_var_t ret;
-    amxc_var_init(&args);
-    amxc_var_init(&ret);
-    const int rc = amxb_add(amxb_be_who_has(table.c_str()), table.c_str(), 0, name.c_str(), table_of(&args, values),
-                            &ret, 0);
+    amxc::ScopedVar args;
+    amxc::ScopedVar ret;
+    const int rc = amxb_add(amxb_be_who_has(table.c_str()), table.c_str(), 0, name.c_str(), table_of(args.get(), values),
+                            ret.get(), 0);
     if(index != nullptr) {
-        *index = rc == 0 ? amxc_var_get_uint32_t(amxc_var_get_key(&ret, "index", AMXC_VAR_FLAG_DEFAULT)) : 0;
+        *index = rc == 0 ? amxc_var_get_uint32_t(amxc_var_get_key(ret.get(), "index", AMXC_VAR_FLAG_DEFAULT)) : 0;
     }
-    amxc_var_clean(&args);
-    amxc_var_clean(&ret);
     return rc;
 }
 
 int ModuleTest::set(const std::string& object, const Params& values) {
-    amxc_var_t args;
-    amxc_var_init(&args);
-    const int rc = amxb_set(amxb_be_who_has(object.c_str()), object.c_str(), table_of(&args, values), nullptr, 0);
-    amxc_var_clean(&args);
-    return rc;
+    amxc::ScopedVar args;
+    return amxb_set(amxb_be_who_has(object.c_str()), object.c_str(), table_of(args.get(), values), nullptr, 0);
 }
 
 int ModuleTest::del(const std::string& instance) {
@@ -176,18 +165,10 @@ int ModuleTest::call(const std::string& object, const std::string& method, amxc_
     return amxb_call(amxb_be_who_has(object.c_str()), object.c_str(), method.c_str(), args, ret, 0);
 }
 
-namespace {
-
-std::string instance_path(const std::string& table, uint32_t index) {
-    return table + std::to_string(index);
-}
-
-}  // namespace
-
 std::string ModuleTest::network_object(const std::vector<Params>& rules, const std::string& name) {
     uint32_t index = 0;
     EXPECT_EQ(add(path("NetworkObject."), {{"Name", name}}, name, &index), 0);
-    const std::string object = instance_path(path("NetworkObject."), index);
+    const std::string object = path("NetworkObject.") + std::to_string(index);
     for(const Params& rule : rules) {
         EXPECT_EQ(add(object + ".Rule.", rule), 0);
     }
@@ -199,20 +180,20 @@ std::string ModuleTest::port_rule(const Params& values) {
     uint32_t index = 0;
     EXPECT_EQ(add(path("PortForwardingRule."), values, "", &index), 0);
     settle();
-    return instance_path(path("PortForwardingRule."), index);
+    return path("PortForwardingRule.") + std::to_string(index);
 }
 
 std::string ModuleTest::access_control(const Params& values) {
     uint32_t index = 0;
     EXPECT_EQ(add(path("AccessControl."), values, "", &index), 0);
     settle();
-    return instance_path(path("AccessControl."), index) + ".";
+    return path("AccessControl.") + std::to_string(index) + ".";
 }
 
 std::string ModuleTest::host(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6) {
     uint32_t index = 0;
     EXPECT_EQ(add("Hosts.Host.", {}, "", &index), 0);
-    const std::string host = instance_path("Hosts.Host.", index);
+    const std::string host = "Hosts.Host." + std::to_string(index);
     for(const std::string& address : ipv4) {
         EXPECT_EQ(add(host + ".IPv4Address.", {{"IPAddress", address}}), 0);
     }
@@ -228,23 +209,21 @@ std::string ModuleTest::schedule(const std::string& status, bool inverse) {
     EXPECT_EQ(add("Schedules.Schedule.", {{"Status", status}, {"InverseMode", inverse ? "true" : "false"}}, "", &index),
               0);
     settle();
-    return instance_path("Schedules.Schedule.", index);
+    return "Schedules.Schedule." + std::to_string(index);
 }
 
 std::string ModuleTest::get(const std::string& object, const std::string& param) const {
-    amxc_var_t ret;
-    amxc_var_init(&ret);
+    amxc::ScopedVar ret;
     std::string value = "<absent>";
     const std::string full = object + param;
-    if(amxb_get(amxb_be_who_has(object.c_str()), full.c_str(), 0, &ret, 0) == 0) {
-        const amxc_var_t* params = amxc_var_get_first(amxc_var_get_index(&ret, 0, AMXC_VAR_FLAG_DEFAULT));
+    if(amxb_get(amxb_be_who_has(object.c_str()), full.c_str(), 0, ret.get(), 0) == 0) {
+        const amxc_var_t* params = amxc_var_get_first(amxc_var_get_index(ret.get(), 0, AMXC_VAR_FLAG_DEFAULT));
         char* text = amxc_var_get_cstring_t(amxc_var_get_key(params, param.c_str(), AMXC_VAR_FLAG_DEFAULT));
         if(text != nullptr) {
             value = text;
             free(text);
         }
     }
-    amxc_var_clean(&ret);
     return value;
 }
 
@@ -290,25 +269,18 @@ std::vector<TraceLine> ModuleTest::lines() const {
         }
         entry.mark = line[open + 4];
         entry.message = line.substr(open + 6, tail - (open + 6));
-        entry.function = line.substr(tail + 3, line.find('(', tail) - (tail + 3));
         parsed.push_back(entry);
     }
     return parsed;
 }
 
 int ModuleTest::count(const std::string& message) const {
-    int n = 0;
-    for(const TraceLine& line : lines()) {
-        n += line.message == message ? 1 : 0;
-    }
-    return n;
+    const std::vector<TraceLine> parsed = lines();
+    return static_cast<int>(std::count_if(parsed.begin(), parsed.end(), [&](const TraceLine& line) { return line.message == message; }));
 }
 
 bool ModuleTest::traced(char mark, const std::string& message) const {
-    for(const TraceLine& line : lines()) {
-        if(line.mark == mark && line.message == message) {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<TraceLine> parsed = lines();
+    return std::any_of(parsed.begin(), parsed.end(),
+                       [&](const TraceLine& line) { return line.mark == mark && line.message == message; });
 }

@@ -26,7 +26,6 @@ struct TraceLine {
     std::string zone;     // as written: cut or padded to 7 characters, then trimmed
     char mark = '?';
     std::string message;
-    std::string function;
 };
 
 // The module's exported functions that no definition binds, taken from the loaded module
@@ -40,12 +39,8 @@ struct ModuleApi {
     amxd_status_t (*firewall_rule_apply)(firewall_rule_t*) = nullptr;
     int (*check_is_valid_ip)(const char*) = nullptr;
     bool (*check_is_valid_macaddr)(const char*) = nullptr;
-    int (*main)(int, amxd_dm_t*, amxo_parser_t*) = nullptr;
-    amxd_dm_t* (*get_dm)(void) = nullptr;
-    amxo_parser_t* (*get_parser)(void) = nullptr;
     amxb_bus_ctx_t* (*get_ctx)(void) = nullptr;
     amxd_object_t* (*get_root)(void) = nullptr;
-    const char* (*get_vendor_prefix)(void) = nullptr;
     bool (*convert_ip_range)(amxc_var_t*, const char*, const char*) = nullptr;
 };
 

@@ -1,5 +1,6 @@
 // Access controls from the inside: failures of the firewall, the commit delay, events that race
 // a deletion and the range bound; the paths that work are golden cases.
+#include <amxc/amxc_scoped_var.h>
 #include <fwinterface/backend.h>
 
 #include "module_fixture.h"
@@ -95,23 +96,22 @@ TEST_F(AccessControl, AControlDeletedBeforeItWasSetUpIsDeleted) {
 }
 
 TEST_F(AccessControl, RangeExpansionNeverGoesPastItsEnd) {
-    amxc_var_t sources;
-    amxc_var_init(&sources);
-    amxc_var_set_type(&sources, AMXC_VAR_ID_LIST);
-    EXPECT_FALSE(api_.convert_ip_range(&sources, "10.0.0.9", "10.0.0.1"));
+    amxc::ScopedVar scoped;
+    amxc_var_t* sources = scoped.get();
+    amxc_var_set_type(sources, AMXC_VAR_ID_LIST);
+    EXPECT_FALSE(api_.convert_ip_range(sources, "10.0.0.9", "10.0.0.1"));
     EXPECT_TRUE(traced('!', "IPRange:10.0.0.9-10.0.0.1 ends before it starts"));
-    EXPECT_FALSE(api_.convert_ip_range(&sources, "10.0.0.1", "2001:db8::1"));
-    EXPECT_EQ(amxc_var_size(&sources), 0u);
+    EXPECT_FALSE(api_.convert_ip_range(sources, "10.0.0.1", "2001:db8::1"));
+    EXPECT_EQ(amxc_var_size(sources), 0u);
 
     // The largest range allowed, and one address more.
-    EXPECT_TRUE(api_.convert_ip_range(&sources, "10.0.0.0", "10.0.255.255"));
-    EXPECT_EQ(amxc_var_size(&sources), 65536u);
-    EXPECT_STREQ(amxc_var_get_const_cstring_t(amxc_var_get_key(amxc_var_get_last(&sources), "SourceIP",
+    EXPECT_TRUE(api_.convert_ip_range(sources, "10.0.0.0", "10.0.255.255"));
+    EXPECT_EQ(amxc_var_size(sources), 65536u);
+    EXPECT_STREQ(amxc_var_get_const_cstring_t(amxc_var_get_key(amxc_var_get_last(sources), "SourceIP",
                                                                 AMXC_VAR_FLAG_DEFAULT)),
                  "10.0.255.255");
-    EXPECT_FALSE(api_.convert_ip_range(&sources, "10.0.0.0", "10.1.0.0"));
-    EXPECT_EQ(amxc_var_size(&sources), 65536u);
-    amxc_var_clean(&sources);
+    EXPECT_FALSE(api_.convert_ip_range(sources, "10.0.0.0", "10.1.0.0"));
+    EXPECT_EQ(amxc_var_size(sources), 65536u);
 }
 
 }  // namespace

@@ -20,13 +20,11 @@ TEST_F(Checks, AddressesAreClassifiedByFamily) {
 }
 
 TEST_F(Checks, MacAddressesAreSixColonSeparatedPairs) {
-    EXPECT_TRUE(api_.check_is_valid_macaddr("01:23:45:67:89:ab"));
-    EXPECT_TRUE(api_.check_is_valid_macaddr("01:23:45:67:89:AB"));
-    EXPECT_FALSE(api_.check_is_valid_macaddr("01-23-45-67-89-ab"));
-    EXPECT_FALSE(api_.check_is_valid_macaddr("01:23:45:67:89"));
-    EXPECT_FALSE(api_.check_is_valid_macaddr("01:23:45:67:89:ab:cd"));
-    EXPECT_FALSE(api_.check_is_valid_macaddr(""));
-    EXPECT_FALSE(api_.check_is_valid_macaddr(nullptr));
+    for(const auto& [text, valid] : std::vector<std::pair<const char*, bool>>{
+            {"01:23:45:67:89:ab", true}, {"01:23:45:67:89:AB", true}, {"01-23-45-67-89-ab", false},
+            {"01:23:45:67:89", false}, {"01:23:45:67:89:ab:cd", false}, {"", false}, {nullptr, false}}) {
+        EXPECT_EQ(api_.check_is_valid_macaddr(text), valid) << (text == nullptr ? "(null)" : text);
+    }
 }
 
 }  // namespace

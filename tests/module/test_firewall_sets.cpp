@@ -1,6 +1,7 @@
 // Rule sets whose rules the firewall refuses, driven through the module's own firewall
 // functions and seen through the memory firewall's dump: the positions they leave behind must
 // still match the chains (the golden cases cover sets that go in and out cleanly).
+#include <amxc/amxc_scoped_var.h>
 #include <fwinterface/backend.h>
 
 #include "module_fixture.h"
@@ -21,26 +22,14 @@ protected:
     firewall_rule_t* make_set() { return api_.firewall_rule_create("", false); }
 
     amxd_status_t program(firewall_rule_t* set, const Request& request) {
-        amxc_var_t dest;
-        amxc_var_t src;
-        amxc_var_t protocols;
-        amxc_var_init(&dest);
-        amxc_var_init(&src);
-        amxc_var_init(&protocols);
-        auto text = [](amxc_var_t* var, const char* value) {
-            if(value == nullptr) {
-                return static_cast<amxc_var_t*>(nullptr);
-            }
-            amxc_var_set_cstring_t(var, value);
-            return var;
+        amxc::ScopedVar dest;
+        amxc::ScopedVar src;
+        amxc::ScopedVar protocols;
+        auto text = [](amxc::ScopedVar& var, const char* value) {
+            return value == nullptr ? nullptr : (amxc_var_set_cstring_t(var.get(), value), var.get());
         };
-        const amxd_status_t status = api_.firewall_rule_set(
-            set, request.source, nullptr, nullptr, nullptr, false, text(&dest, request.dest_ports), 0,
-            text(&src, request.src_ports), request.src_end, text(&protocols, request.protocols), 0, 0);
-        amxc_var_clean(&dest);
-        amxc_var_clean(&src);
-        amxc_var_clean(&protocols);
-        return status;
+        return api_.firewall_rule_set(set, request.source, nullptr, nullptr, nullptr, false, text(dest, request.dest_ports), 0,
+                                      text(src, request.src_ports), request.src_end, text(protocols, request.protocols), 0, 0);
     }
 
     std::vector<std::string> firewall_info() const {

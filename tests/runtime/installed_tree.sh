@@ -34,6 +34,9 @@ ctl add Device.NetworkSettings.AccessControl. Enable=true \
     NetworkGroupRef=Device.NetworkSettings.NetworkObject.1 > /dev/null || fail "add AccessControl"
 for _ in $(seq 50); do ctl firewall | grep -q -- "-s 192.168.1.20/32 -j DROP" && break; sleep 0.1; done
 ctl firewall | grep -q -- "-A FORWARD_AccessControl_QK -s 192.168.1.20/32 -j DROP" || fail "no DROP rule"
+for table in Hosts.Host. Schedules.Schedule. Devices.Device.; do
+    [ "$(ctl add $table)" = "${table}1." ] || fail "the service of $table"
+done
 
 MAPPED=$(grep -F "$SOURCE" "/proc/$PID/maps" || true)
 [ -z "$MAPPED" ] || fail "gwrt maps files of the source or build tree: $MAPPED"

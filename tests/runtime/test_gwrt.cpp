@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 
-#include "socket_path.h"
 #include "support/test_runtime.h"
 
 namespace {
@@ -94,49 +93,16 @@ TEST(GwrtLifecycle, SeveralDefinitionsShareTheMainModel) {
     expect_clean_exit(runtime.stop());
 }
 
-TEST(GwrtConfiguration, ShippedDefaultConfigurationRuns) {
-    gwtest::TempDir dir;
-    std::string socket = dir.file("gwrt.sock");
-    // Its saved configuration goes to the test's folder, not to the machine's state folder.
-    gwtest::Child gwrt({gwtest::gwrt_path(), "--socket", socket, "--state-dir", dir.file("state")}, dir.file("out"),
-                       dir.file("err"));
-    std::string reason;
-    ASSERT_TRUE(gwtest::wait_until([&] {
-        return !gwrt.running() || gw::probe_socket(socket, reason) == gw::SocketProbe::live;
-    }));
-    ASSERT_TRUE(gwrt.running()) << gwrt.err();
-    auto ctl = [&](const std::vector<std::string>& args) {
-        std::vector<std::string> argv {gwtest::gwctl_path(), "--socket", socket};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return gwtest::run(argv);
-    };
-    // The access-control module, without vendor prefix, and the services.
-    for (const char* root : {"Device.NetworkSettings.", "Devices."}) {
-        Outcome get = ctl({"get", root});
-        EXPECT_EQ(get.exit_code, 0) << root << ": " << get.err;
-    }
-    EXPECT_EQ(ctl({"add", "Hosts.Host.", "Name=pc"}).out, "Hosts.Host.1.\n");
-    EXPECT_EQ(ctl({"add", "Schedules.Schedule."}).out, "Schedules.Schedule.1.\n");
-    EXPECT_EQ(ctl({"firewall"}).exit_code, 0);
-    expect_clean_exit(gwrt.stop(SIGTERM));
-}
-
 TEST(GwrtConfiguration, CommandLineWinsOverTheFile) {
     TestRuntime runtime;
-    ASSERT_TRUE(runtime.start({"--prefix", "Y_", "--trace", "default=100"})) << runtime.stderr_text();
-    EXPECT_EQ(runtime.log().at(0), "start a prefix=Y_ services=distinct");
-    EXPECT_EQ(runtime.ctl({"get", "Device.Y_Test.Status"}).out, "Device.Y_Test.Status=Idle\n");
-    EXPECT_NE(runtime.ctl({"get", "Device.X_Test."}).exit_code, 0);
-    expect_clean_exit(runtime.stop());
-}
-
-TEST(GwrtConfiguration, SocketFromCommandLineWins) {
-    TestRuntime runtime;
     std::string configured = runtime.socket();
-    ASSERT_TRUE(runtime.start({"--socket", runtime.dir().file("other.sock")})) << runtime.stderr_text();
+    ASSERT_TRUE(runtime.start({"--prefix", "Y_", "--trace", "default=100", "--socket", runtime.dir().file("other.sock")}))
+        << runtime.stderr_text();
+    EXPECT_EQ(runtime.log().at(0), "start a prefix=Y_ services=distinct");
     EXPECT_EQ(runtime.socket(), runtime.dir().file("other.sock"));
     EXPECT_NE(access(configured.c_str(), F_OK), 0);
-    EXPECT_EQ(runtime.ctl({"get", "Device.X_Test.Status"}).out, "Device.X_Test.Status=Idle\n");
+    EXPECT_EQ(runtime.ctl({"get", "Device.Y_Test.Status"}).out, "Device.Y_Test.Status=Idle\n");
+    EXPECT_NE(runtime.ctl({"get", "Device.X_Test."}).exit_code, 0);
     expect_clean_exit(runtime.stop());
 }
 
@@ -159,6 +125,7 @@ TEST(GwrtConfiguration, RefusesBadConfigurations) {
         {"%config { trace-output = \"journal\"; }", "'trace-output' must be \"stderr\" or \"syslog\""},
         {"%config { socket-mode = \"0755\"; }", "'socket-mode' must be octal read/write bits"},
         {"%config { socket-group = \"no-such-group-here\"; }", "'socket-group': no group named 'no-such-group-here'"},
+        {"%config { socket-users = [ \"no-such-user-here\" ]; }", "'socket-users': no user named 'no-such-user-here'"},
     };
     for (const Case& c : cases) {
         TestRuntime runtime;
@@ -182,15 +149,13 @@ TEST(GwrtConfiguration, RefusesBadConfigurations) {
 }
 
 TEST(GwrtConfiguration, UsageErrors) {
-    Outcome outcome = gwtest::run({gwtest::gwrt_path(), "--bogus"});
-    EXPECT_EQ(outcome.exit_code, 2);
-    EXPECT_THAT(outcome.err, StartsWith("gwrt: unknown option --bogus\n"));
-    outcome = gwtest::run({gwtest::gwrt_path(), "--config"});
-    EXPECT_EQ(outcome.exit_code, 2);
-    EXPECT_THAT(outcome.err, StartsWith("gwrt: --config needs a value\n"));
-    outcome = gwtest::run({gwtest::gwrt_path(), "--help"});
+    for (const auto& [option, message] : {std::pair {"--bogus", "gwrt: unknown option --bogus\n"}, {"--config", "gwrt: --config needs a value\n"}}) {
+        Outcome outcome = gwtest::run({gwtest::gwrt_path(), option});
+        EXPECT_EQ(outcome.exit_code, 2);
+        EXPECT_THAT(outcome.err, StartsWith(message));
+    }
+    Outcome outcome = gwtest::run({gwtest::gwrt_path(), "--help"});
     EXPECT_EQ(outcome.exit_code, 0);
-    EXPECT_THAT(outcome.out, HasSubstr("usage: gwrt"));
     EXPECT_THAT(outcome.out, HasSubstr("memory (default) or nftables"));
 }
 
@@ -204,34 +169,27 @@ TEST(GwrtLoadFailure, UnknownFunctionNamesFileAndLine) {
     EXPECT_NE(access(runtime.socket().c_str(), F_OK), 0) << "socket created by a failed start";
 }
 
-TEST(GwrtLoadFailure, MissingDefinitionOrServiceFile) {
-    {
+// Files that are missing, and top-level objects claimed twice: named in the one line.
+TEST(GwrtLoadFailure, MissingFilesAndDoubleClaimsAreNamed) {
+    struct Case {
+        std::vector<std::string> definitions;
+        std::vector<std::string> services;
+        std::string message;
+        bool in_folder = false;  // a path relative to the runtime's folder, named in full
+    };
+    const std::string hosts = gwtest::service_file("hosts");
+    const Case cases[] = {
+        {{gwtest::data_file("test.def"), "missing.def"}, {}, "missing.def", true},
+        {{gwtest::data_file("test.def")}, {"nosuch/service.def"}, "nosuch/service.def", true},
+        {{gwtest::data_file("test.def")}, {hosts, hosts}, "gwrt: Hosts. is declared by both " + hosts + " and " + hosts},
+        {{gwtest::data_file("test.def"), gwtest::data_file("firewall.def")}, {hosts}, "Firewall. is served by the runtime itself"},
+    };
+    for (const Case& c : cases) {
         RuntimeSetup setup;
-        setup.definitions = {gwtest::data_file("test.def"), "missing.def"};
+        setup.definitions = c.definitions;
+        setup.services = c.services;
         TestRuntime runtime(setup);
-        EXPECT_THAT(expect_refused_start(runtime), HasSubstr(runtime.dir().file("missing.def")));
-    }
-    {
-        RuntimeSetup setup;
-        setup.services = {"nosuch/service.def"};
-        TestRuntime runtime(setup);
-        EXPECT_THAT(expect_refused_start(runtime), HasSubstr(runtime.dir().file("nosuch/service.def")));
-    }
-}
-
-TEST(GwrtLoadFailure, TopLevelObjectsBelongToOneDataModel) {
-    {
-        RuntimeSetup setup;
-        setup.services.push_back(gwtest::service_file("hosts"));
-        TestRuntime runtime(setup);
-        EXPECT_EQ(expect_refused_start(runtime), "gwrt: Hosts. is declared by both " + gwtest::service_file("hosts") +
-                                                     " and " + gwtest::service_file("hosts"));
-    }
-    {
-        RuntimeSetup setup;
-        setup.definitions.push_back(gwtest::data_file("firewall.def"));
-        TestRuntime runtime(setup);
-        EXPECT_THAT(expect_refused_start(runtime), HasSubstr("Firewall. is served by the runtime itself"));
+        EXPECT_THAT(expect_refused_start(runtime), HasSubstr(c.in_folder ? runtime.dir().file(c.message) : c.message));
     }
 }
 

@@ -3,16 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <amxb/amxb.h>
+#include <amxc/amxc_scoped_var.h>
 #include <amxj/amxj.h>
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "state_file.h"
+#include "support/raw_client.h"
 #include "support/test_runtime.h"
 
 namespace {
@@ -36,35 +37,26 @@ RuntimeSetup saving_setup(unsigned delay_ms) {
 
 std::string state_file(const TestRuntime& runtime) { return runtime.dir().file("state/gwrt-state.json"); }
 
-std::string compact(const std::string& json) {
-    amxc_var_t var;
-    amxc_var_init(&var);
+std::string json_of(const amxc_var_t* var) {
     amxc_string_t text;
     amxc_string_init(&text, 0);
-    std::string out;
-    if (amxj_read(&var, json.data(), json.size(), nullptr, 0) == 0 && amxj_write(&var, &text, false) == 0) {
-        out = amxc_string_get(&text, 0);
-    }
+    std::string out = amxj_write(var, &text, false) == 0 ? amxc_string_get(&text, 0) : "";
     amxc_string_clean(&text);
-    amxc_var_clean(&var);
     return out;
+}
+
+std::string compact(const std::string& json) {
+    amxc::ScopedVar var;
+    return amxj_read(var.get(), json.data(), json.size(), nullptr, 0) == 0 ? json_of(var.get()) : "";
 }
 
 // The export tree of the state file as compact JSON; "" when the file does not read as good.
 std::string saved_export(const TestRuntime& runtime) {
-    amxc_var_t state;
-    amxc_var_init(&state);
+    amxc::ScopedVar state;
     std::string error;
-    std::string out;
-    if (gw::decode_state_file(gwtest::read_file(state_file(runtime)), &state, error)) {
-        amxc_string_t text;
-        amxc_string_init(&text, 0);
-        amxj_write(amxc_var_get_key(&state, "export", AMXC_VAR_FLAG_DEFAULT), &text, false);
-        out = amxc_string_get(&text, 0);
-        amxc_string_clean(&text);
-    }
-    amxc_var_clean(&state);
-    return out;
+    return gw::decode_state_file(gwtest::read_file(state_file(runtime)), state.get(), error)
+               ? json_of(amxc_var_get_key(state.get(), "export", AMXC_VAR_FLAG_DEFAULT))
+               : "";
 }
 
 // Waits until the state file holds what the module exports now.
@@ -80,13 +72,8 @@ void ok(const TestRuntime& runtime, const std::vector<std::string>& args) {
 
 std::vector<std::string> files_in(const std::string& dir) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            if (entry->d_name[0] != '.') {
-                names.emplace_back(entry->d_name);
-            }
-        }
-        closedir(d);
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -206,35 +193,6 @@ TEST(Persistence, CleanStopWritesAPendingSave) {
     runtime.stop();
 }
 
-// A client of its own, so that a burst is not slowed down by starting a process per change.
-class BusClient {
-public:
-    explicit BusClient(const std::string& socket) { amxb_connect(&ctx_, ("unix:" + socket).c_str()); }
-    ~BusClient() { amxb_free(&ctx_); }
-    bool connected() const { return ctx_ != nullptr; }
-    int set_text(const std::string& path, const char* param, const std::string& value) {
-        amxc_var_t values;
-        amxc_var_init(&values);
-        amxc_var_set_type(&values, AMXC_VAR_ID_HTABLE);
-        amxc_var_add_key(cstring_t, &values, param, value.c_str());
-        int rc = amxb_set(ctx_, path.c_str(), &values, nullptr, 5);
-        amxc_var_clean(&values);
-        return rc;
-    }
-    int add_text(const std::string& path, const char* param, const std::string& value) {
-        amxc_var_t values;
-        amxc_var_init(&values);
-        amxc_var_set_type(&values, AMXC_VAR_ID_HTABLE);
-        amxc_var_add_key(cstring_t, &values, param, value.c_str());
-        int rc = amxb_add(ctx_, path.c_str(), 0, nullptr, &values, nullptr, 5);
-        amxc_var_clean(&values);
-        return rc;
-    }
-
-private:
-    amxb_bus_ctx_t* ctx_ = nullptr;
-};
-
 TEST(Persistence, KillDuringABurstLeavesTheLastGoodState) {
     const std::string pfr = kRoot + "PortForwardingRule.", ac = kRoot + "AccessControl.";
     for (int kill_at : {347, 600}) {
@@ -242,17 +200,21 @@ TEST(Persistence, KillDuringABurstLeavesTheLastGoodState) {
         ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
         ok(runtime, {"add", pfr, "Description=d-0"});
         {
-            BusClient client(runtime.socket());
+            // A client of its own, so that a burst is not slowed down by starting a process per change.
+            gwtest::RawClient client(runtime.socket());
             ASSERT_TRUE(client.connected());
             // Change k (1..1000): every tenth adds an access control "b-k", the others rename the rule "d-k".
             for (int k = 1; k <= 1000; ++k) {
-                int rc = k % 10 == 0 ? client.add_text(ac, "Alias", "b-" + std::to_string(k))
-                                     : client.set_text(pfr + "1.", "Description", "d-" + std::to_string(k));
+                const std::string n = std::to_string(k);
+                const std::string request =
+                    k % 10 == 0 ? R"({"id": 1, "op": "add", "path": ")" + ac + R"(", "index": 0, "name": "", "values": {"Alias": "b-)" + n + "\"}}"
+                                : R"({"id": 1, "op": "set", "path": ")" + pfr + R"(1.", "values": {"Description": "d-)" + n + "\"}}";
+                const std::string reply = client.send_frame(request) ? client.read_frame() : "";
                 if (k == kill_at) {
                     runtime.signal(SIGKILL);
                 }
-                if (rc != 0) {
-                    ASSERT_GT(k, kill_at) << "change " << k << " refused: " << rc;
+                if (reply.find("\"status\":0") == std::string::npos) {
+                    ASSERT_GT(k, kill_at) << "change " << k << " refused: " << reply;
                     break;
                 }
             }
@@ -324,12 +286,10 @@ TEST(Persistence, DamagedStateIsSetAsideAndTheLastGoodCopyUsed) {
 
 // A file with a sound checksum that the module does not take.
 void write_unrestorable(const TestRuntime& runtime, const std::string& name) {
-    amxc_var_t state;
-    amxc_var_init(&state);
+    amxc::ScopedVar state;
     const std::string text = R"({"instances":{},"export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":{"a":{}}}}}}}})";
-    ASSERT_EQ(amxj_read(&state, text.data(), text.size(), nullptr, 0), 0);
-    runtime.dir().write("state/" + name, gw::encode_state_file(&state));
-    amxc_var_clean(&state);
+    ASSERT_EQ(amxj_read(state.get(), text.data(), text.size(), nullptr, 0), 0);
+    runtime.dir().write("state/" + name, gw::encode_state_file(state.get()));
 }
 
 TEST(Persistence, ARestoreThatFailsFallsBackAndOtherwiseHoldsSaving) {

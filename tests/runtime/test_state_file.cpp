@@ -2,6 +2,7 @@
 // told from it.
 #include <gtest/gtest.h>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxj/amxj.h>
 
 #include <string>
@@ -10,12 +11,6 @@
 #include "state_file.h"
 
 namespace {
-
-struct Var {
-    Var() { amxc_var_init(&v); }
-    ~Var() { amxc_var_clean(&v); }
-    amxc_var_t v;
-};
 
 void parse(amxc_var_t* var, const std::string& json) {
     ASSERT_EQ(amxj_read(var, json.data(), json.size(), nullptr, 0), 0) << json;
@@ -45,34 +40,34 @@ TEST(Sha256, KnownDigests) {
 }
 
 TEST(StateFile, RoundTripKeepsStateExactly) {
-    Var state;
-    parse(&state.v, kState);
-    std::string file = gw::encode_state_file(&state.v);
+    amxc::ScopedVar state;
+    parse(state.get(), kState);
+    std::string file = gw::encode_state_file(state.get());
     ASSERT_FALSE(file.empty());
-    Var back;
+    amxc::ScopedVar back;
     std::string error;
-    ASSERT_TRUE(gw::decode_state_file(file, &back.v, error)) << error;
-    EXPECT_EQ(to_json(&back.v), kState);
+    ASSERT_TRUE(gw::decode_state_file(file, back.get(), error)) << error;
+    EXPECT_EQ(to_json(back.get()), kState);
     // Layout does not matter: the same file pretty-printed still checks out.
-    Var whole;
-    parse(&whole.v, file);
+    amxc::ScopedVar whole;
+    parse(whole.get(), file);
     amxc_string_t pretty;
     amxc_string_init(&pretty, 0);
-    amxj_write(&whole.v, &pretty, true);
-    EXPECT_TRUE(gw::decode_state_file(amxc_string_get(&pretty, 0), &back.v, error)) << error;
+    amxj_write(whole.get(), &pretty, true);
+    EXPECT_TRUE(gw::decode_state_file(amxc_string_get(&pretty, 0), back.get(), error)) << error;
     amxc_string_clean(&pretty);
 }
 
 TEST(StateFile, DamageIsRefusedAndLeavesTheOutputAlone) {
-    Var state;
-    parse(&state.v, kState);
-    const std::string good = gw::encode_state_file(&state.v);
+    amxc::ScopedVar state;
+    parse(state.get(), kState);
+    const std::string good = gw::encode_state_file(state.get());
     auto refused = [](const std::string& bytes) {
-        Var out;
-        amxc_var_set_cstring_t(&out.v, "untouched");
+        amxc::ScopedVar out;
+        amxc_var_set_cstring_t(out.get(), "untouched");
         std::string error;
-        bool ok = gw::decode_state_file(bytes, &out.v, error);
-        EXPECT_STREQ(amxc_var_get_const_cstring_t(&out.v), "untouched");
+        bool ok = gw::decode_state_file(bytes, out.get(), error);
+        EXPECT_STREQ(amxc_var_get_const_cstring_t(out.get()), "untouched");
         EXPECT_FALSE(ok || error.empty());
         return error;
     };
@@ -103,13 +98,13 @@ TEST(StateFile, StateShapeIsChecked) {
     // Well-formed envelopes around bad states, each one with a matching checksum; version 1
     // files (indices as ascending lists) are still read.
     auto decoded = [](const std::string& json, const char* version) {
-        Var state;
-        parse(&state.v, json);
-        std::string file = gw::encode_state_file(&state.v);
+        amxc::ScopedVar state;
+        parse(state.get(), json);
+        std::string file = gw::encode_state_file(state.get());
         file.replace(file.find("\"version\":2"), 11, std::string("\"version\":") + version);
-        Var out;
+        amxc::ScopedVar out;
         std::string error;
-        bool ok = gw::decode_state_file(file, &out.v, error);
+        bool ok = gw::decode_state_file(file, out.get(), error);
         EXPECT_NE(ok, !error.empty()) << json;
         return ok;
     };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxp/amxp_loop.h>
 #include <zebtrace/zebtrace.h>
 
@@ -70,24 +71,16 @@ void DeviceMap::TearDown() {
 }
 
 uint32_t DeviceMap::add(const std::map<std::string, std::string>& values) {
-    amxc_var_t args;
-    amxc_var_t ret;
-    amxc_var_init(&args);
-    amxc_var_init(&ret);
-    const int rc = amxb_add(ctx_, "Devices.Device.", 0, nullptr, table_of(&args, values), &ret, 0);
-    const uint32_t index = rc == 0 ? amxc_var_get_uint32_t(amxc_var_get_key(&ret, "index", AMXC_VAR_FLAG_DEFAULT)) : 0;
-    amxc_var_clean(&args);
-    amxc_var_clean(&ret);
-    return index;
+    amxc::ScopedVar args;
+    amxc::ScopedVar ret;
+    const int rc = amxb_add(ctx_, "Devices.Device.", 0, nullptr, table_of(args.get(), values), ret.get(), 0);
+    return rc == 0 ? amxc_var_get_uint32_t(amxc_var_get_key(ret.get(), "index", AMXC_VAR_FLAG_DEFAULT)) : 0;
 }
 
 int DeviceMap::set(uint32_t index, const std::map<std::string, std::string>& values) {
-    amxc_var_t args;
-    amxc_var_init(&args);
+    amxc::ScopedVar args;
     const std::string path = "Devices.Device." + std::to_string(index) + ".";
-    const int rc = amxb_set(ctx_, path.c_str(), table_of(&args, values), nullptr, 0);
-    amxc_var_clean(&args);
-    return rc;
+    return amxb_set(ctx_, path.c_str(), table_of(args.get(), values), nullptr, 0);
 }
 
 int DeviceMap::del(uint32_t index) {

@@ -50,7 +50,6 @@ protected:
     std::vector<Seen> take();
 
     // Trace lines written since SetUp, one per element.
-    const std::vector<std::string>& traces() const { return traces_; }
     bool traced(const std::string& part) const;
 
     amxd_dm_t* dm_ = nullptr;

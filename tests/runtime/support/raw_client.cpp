@@ -45,8 +45,6 @@ bool RawClient::send_frame(const std::string& json) {
     return send_bytes(prefix + json);
 }
 
-void RawClient::shutdown_sending() { shutdown(fd_, SHUT_WR); }
-
 bool RawClient::read_exact(char* out, std::size_t size, std::chrono::steady_clock::time_point deadline) {
     std::size_t done = 0;
     while (done < size) {
@@ -89,10 +87,6 @@ bool RawClient::closed_by_peer(std::chrono::milliseconds limit) {
             return true;
         }
     }
-}
-
-std::string get_request(int id, const std::string& path) {
-    return "{\"id\":" + std::to_string(id) + ",\"op\":\"get\",\"path\":\"" + path + "\",\"depth\":-1}";
 }
 
 }  // namespace gwtest

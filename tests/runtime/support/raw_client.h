@@ -21,8 +21,6 @@ public:
     bool send_bytes(const std::string& bytes);
     // Sends `json` behind its 4-byte big-endian length.
     bool send_frame(const std::string& json);
-    // Ends the sending side (the runtime sees end of input).
-    void shutdown_sending();
 
     // The next frame's text; "" when none came within `limit` or the connection closed.
     std::string read_frame(std::chrono::milliseconds limit = std::chrono::seconds(10));
@@ -34,8 +32,5 @@ private:
 
     int fd_ = -1;
 };
-
-// A request frame body: {"id": id, "op": "get", "path": path, "depth": -1}.
-std::string get_request(int id, const std::string& path);
 
 }  // namespace gwtest
