@@ -99,24 +99,17 @@ void declare(amxd_dm_t* dm) {
 void fill(amxd_dm_t* dm) {
     amxd_trans_t trans;
     amxd_trans_init(&trans);
-    amxd_trans_select_pathf(&trans, "Hosts.Host.");
-    amxd_trans_add_inst(&trans, 1, "alpha");
-    amxd_trans_set_cstring_t(&trans, "HostName", "alpha");
-    amxd_trans_select_pathf(&trans, "Hosts.Host.1.IPv4Address.");
-    amxd_trans_add_inst(&trans, 1, nullptr);
-    amxd_trans_set_cstring_t(&trans, "IPAddress", "192.168.1.10");
-    amxd_trans_select_pathf(&trans, "Hosts.Host.1.IPv4Address.");
-    amxd_trans_add_inst(&trans, 2, nullptr);
-    amxd_trans_set_cstring_t(&trans, "IPAddress", "192.168.1.11");
-    amxd_trans_select_pathf(&trans, "Hosts.Host.1.IPv6Address.");
-    amxd_trans_add_inst(&trans, 1, nullptr);
-    amxd_trans_set_cstring_t(&trans, "IPAddress", "fe80::1");
-    amxd_trans_select_pathf(&trans, "Hosts.Host.");
-    amxd_trans_add_inst(&trans, 2, "beta");
-    amxd_trans_set_cstring_t(&trans, "HostName", "beta");
-    amxd_trans_select_pathf(&trans, "Schedules.Schedule.");
-    amxd_trans_add_inst(&trans, 1, nullptr);
-    amxd_trans_set_cstring_t(&trans, "Status", "Active");
+    const auto add = [&trans](const char* templ, uint32_t index, const char* name, const char* param, const char* value) {
+        amxd_trans_select_pathf(&trans, "%s", templ);
+        amxd_trans_add_inst(&trans, index, name);
+        amxd_trans_set_cstring_t(&trans, param, value);
+    };
+    add("Hosts.Host.", 1, "alpha", "HostName", "alpha");
+    add("Hosts.Host.1.IPv4Address.", 1, nullptr, "IPAddress", "192.168.1.10");
+    add("Hosts.Host.1.IPv4Address.", 2, nullptr, "IPAddress", "192.168.1.11");
+    add("Hosts.Host.1.IPv6Address.", 1, nullptr, "IPAddress", "fe80::1");
+    add("Hosts.Host.", 2, "beta", "HostName", "beta");
+    add("Schedules.Schedule.", 1, nullptr, "Status", "Active");
     require(amxd_trans_apply(&trans, dm) == amxd_status_ok);
     amxd_trans_clean(&trans);
 }

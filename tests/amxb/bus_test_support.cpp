@@ -43,6 +43,17 @@ bool read_exact(int fd, char* buffer, size_t length, Clock::time_point deadline)
 
 }  // namespace
 
+void EventRecorder::record(const char* /*sig_name*/, const amxc_var_t* data, void* priv) {
+    auto* self = static_cast<EventRecorder*>(priv);
+    amxc_var_t* copy = nullptr;
+    amxc_var_new(&copy);
+    amxc_var_copy(copy, data);
+    self->events.emplace_back(copy, [](amxc_var_t* var) { amxc_var_delete(&var); });
+    if(self->on_event) {
+        self->on_event();
+    }
+}
+
 std::vector<std::string> keys_of(const amxc_var_t* table) {
     std::vector<std::string> keys;
     amxc_var_for_each(member, table) {

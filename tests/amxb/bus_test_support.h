@@ -1,5 +1,5 @@
-// Helpers shared by the bus tests: variant handles, loop waits, raw frames on a socket, and a
-// bus server in a child process.
+// Helpers shared by the bus tests: variant handles, a subscriber, loop waits, raw frames on a
+// socket, and a bus server in a child process.
 #ifndef BUS_TEST_SUPPORT_H
 #define BUS_TEST_SUPPORT_H
 
@@ -7,18 +7,22 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <amxc/amxc_variant.h>
+#include <amxc/amxc_scoped_var.h>
 
-struct Var {
-    Var() { amxc_var_init(&v); }
-    ~Var() { amxc_var_clean(&v); }
-    Var(const Var&) = delete;
-    Var& operator=(const Var&) = delete;
-    amxc_var_t v;
+using Var = amxc::ScopedVar;
+
+// A subscriber that keeps a copy of each event's data.
+struct EventRecorder {
+    std::vector<std::shared_ptr<amxc_var_t>> events;
+    std::function<void()> on_event;  // runs after recording, e.g. to free the context
+
+    // The amxp_slot_fn_t to subscribe with; priv is the recorder.
+    static void record(const char* sig_name, const amxc_var_t* data, void* priv);
 };
 
 // Keys of a table variant in order.

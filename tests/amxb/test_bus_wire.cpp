@@ -13,7 +13,6 @@
 #include <amxj/amxj.h>
 #include <amxp/amxp_loop.h>
 
-#include "event_recorder.h"
 #include "socket_fixture.h"
 
 namespace {
@@ -27,12 +26,12 @@ struct Reply {
 Reply parse_reply(const std::optional<std::string>& text) {
     Reply reply;
     Var message;
-    if(!text || amxj_read(&message.v, text->data(), text->size(), nullptr, 0) != 0) {
+    if(!text || amxj_read(message.get(), text->data(), text->size(), nullptr, 0) != 0) {
         return reply;
     }
-    reply.id = amxc_var_get_int64_t(amxc_var_get_key(&message.v, "id", 0));
-    reply.status = amxc_var_get_int64_t(amxc_var_get_key(&message.v, "status", 0));
-    reply.error = text_of(&message.v, "error");
+    reply.id = amxc_var_get_int64_t(amxc_var_get_key(message.get(), "id", 0));
+    reply.status = amxc_var_get_int64_t(amxc_var_get_key(message.get(), "status", 0));
+    reply.error = text_of(message.get(), "error");
     return reply;
 }
 
@@ -96,7 +95,7 @@ TEST_F(WireFaults, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
         }
     }
     Var reply;
-    EXPECT_EQ(amxb_get(client, "Hosts.Host.2.", 0, &reply.v, 5), 0) << "other clients are not disturbed";
+    EXPECT_EQ(amxb_get(client, "Hosts.Host.2.", 0, reply.get(), 5), 0) << "other clients are not disturbed";
 }
 
 TEST_F(WireFaults, OversizedFrameIsAnsweredThenTheConnectionCloses) {
@@ -108,7 +107,7 @@ TEST_F(WireFaults, OversizedFrameIsAnsweredThenTheConnectionCloses) {
     EXPECT_NE(reply.error.find("frame limit"), std::string::npos) << reply.error;
     EXPECT_TRUE(raw_wait_closed(raw.fd));
     Var answer;
-    EXPECT_EQ(amxb_get(client, "Hosts.", 0, &answer.v, 5), 0);
+    EXPECT_EQ(amxb_get(client, "Hosts.", 0, answer.get(), 5), 0);
 }
 
 TEST_F(WireFaults, ClientThatStopsReadingIsDisconnected) {
@@ -126,7 +125,7 @@ TEST_F(WireFaults, ClientThatStopsReadingIsDisconnected) {
     raw_send(raw.fd, burst);  // may fail part-way once the server has hung up
     EXPECT_TRUE(raw_wait_closed(raw.fd, 20000));
     Var answer;
-    EXPECT_EQ(amxb_get(client, "Hosts.", 0, &answer.v, 5), 0) << "the server kept serving the others";
+    EXPECT_EQ(amxb_get(client, "Hosts.", 0, answer.get(), 5), 0) << "the server kept serving the others";
 }
 
 TEST_F(WireFaults, SubscriptionIdsBelongToTheirConnection) {
@@ -138,21 +137,21 @@ TEST_F(WireFaults, SubscriptionIdsBelongToTheirConnection) {
     EXPECT_EQ(first.ask(subscribe).status, amxd_status_invalid_arg) << "sid 1 is taken on this connection";
 
     Var values;
-    make_table(&values.v, {{"HostName", "evented"}});
-    ASSERT_EQ(amxb_set(client, "Hosts.Host.1.", &values.v, nullptr, 5), 0);
+    make_table(values.get(), {{"HostName", "evented"}});
+    ASSERT_EQ(amxb_set(client, "Hosts.Host.1.", values.get(), nullptr, 5), 0);
     for(RawClient* raw : {&first, &second}) {
         Var event;
         const std::optional<std::string> text = raw_read_frame(raw->fd);
         ASSERT_TRUE(text.has_value());
-        ASSERT_EQ(amxj_read(&event.v, text->data(), text->size(), nullptr, 0), 0);
-        EXPECT_EQ(amxc_var_get_int64_t(amxc_var_get_key(&event.v, "sid", 0)), 1);
-        EXPECT_EQ(text_of(&event.v, "event"), "dm:object-changed");
-        EXPECT_EQ(text_of(amxc_var_get_key(&event.v, "data", 0), "path"), "Hosts.Host.1.");
+        ASSERT_EQ(amxj_read(event.get(), text->data(), text->size(), nullptr, 0), 0);
+        EXPECT_EQ(amxc_var_get_int64_t(amxc_var_get_key(event.get(), "sid", 0)), 1);
+        EXPECT_EQ(text_of(event.get(), "event"), "dm:object-changed");
+        EXPECT_EQ(text_of(amxc_var_get_key(event.get(), "data", 0), "path"), "Hosts.Host.1.");
     }
     // A client that leaves with subscriptions open is cleaned up after.
     close(first.fd);
     first.fd = -1;
-    EXPECT_EQ(amxb_set(client, "Hosts.Host.1.", &values.v, nullptr, 5), 0);
+    EXPECT_EQ(amxb_set(client, "Hosts.Host.1.", values.get(), nullptr, 5), 0);
 }
 
 // ---- a scripted server against the client --------------------------------------------------
@@ -200,10 +199,10 @@ Request next_request(int fd) {
     Request request;
     const std::optional<std::string> text = raw_read_frame(fd, 10000);
     Var message;
-    if(text && amxj_read(&message.v, text->data(), text->size(), nullptr, 0) == 0) {
-        request.id = amxc_var_get_int64_t(amxc_var_get_key(&message.v, "id", 0));
-        request.op = text_of(&message.v, "op");
-        const amxc_var_t* sid = amxc_var_get_key(&message.v, "sid", 0);
+    if(text && amxj_read(message.get(), text->data(), text->size(), nullptr, 0) == 0) {
+        request.id = amxc_var_get_int64_t(amxc_var_get_key(message.get(), "id", 0));
+        request.op = text_of(message.get(), "op");
+        const amxc_var_t* sid = amxc_var_get_key(message.get(), "sid", 0);
         request.sid = sid == nullptr ? -1 : amxc_var_get_int64_t(sid);
     }
     return request;
@@ -240,10 +239,10 @@ TEST_F(ScriptedBus, GetTimesOutAndItsLateReplyIsNotTakenForTheNext) {
     });
     ASSERT_EQ(amxb_connect(&client, ("unix:" + path).c_str()), 0);
     Var reply;
-    EXPECT_EQ(amxb_get(client, "Hosts.", 0, &reply.v, 1), amxd_status_timeout);
+    EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 1), amxd_status_timeout);
     EXPECT_NE(std::string(amxb_last_error(client)).find("no answer"), std::string::npos);
-    ASSERT_EQ(amxb_get(client, "Hosts.", 0, &reply.v, 5), 0) << amxb_last_error(client);
-    EXPECT_EQ(keys_of(amxc_var_get_first(&reply.v)), (std::vector<std::string>{"fresh."}));
+    ASSERT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), 0) << amxb_last_error(client);
+    EXPECT_EQ(keys_of(amxc_var_get_first(reply.get())), (std::vector<std::string>{"fresh."}));
     amxb_free(&client);
 }
 
@@ -267,10 +266,10 @@ TEST_P(BrokenServer, BreaksOnlyThatConnectionWithAClearError) {
     });
     ASSERT_EQ(amxb_connect(&client, ("unix:" + path).c_str()), 0);
     Var reply;
-    EXPECT_EQ(amxb_get(client, "Hosts.", 0, &reply.v, 5), amxd_status_unknown_error);
+    EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), amxd_status_unknown_error);
     EXPECT_NE(std::string(amxb_last_error(client)).find(GetParam().why), std::string::npos) << amxb_last_error(client);
     EXPECT_EQ(amxb_be_who_has("Hosts."), nullptr);
-    EXPECT_EQ(amxb_get(client, "Hosts.", 0, &reply.v, 5), amxd_status_unknown_error);
+    EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), amxd_status_unknown_error);
     amxb_free(&client);  // lets the script see the end of the stream
 }
 
@@ -306,7 +305,7 @@ TEST(ListenerSocket, CreatedPrivateAndRemovedOnFree) {
     EXPECT_GE(amxb_get_fd(listener), 0);
     EXPECT_EQ(amxb_be_who_has("Hosts."), nullptr) << "a listener serves nothing by itself";
     Var reply;
-    EXPECT_EQ(amxb_get(listener, "Hosts.", 0, &reply.v, 1), amxd_status_not_supported);
+    EXPECT_EQ(amxb_get(listener, "Hosts.", 0, reply.get(), 1), amxd_status_not_supported);
 
     amxb_bus_ctx_t* second = nullptr;
     EXPECT_NE(amxb_listen(&second, path.c_str()), 0) << "a live socket is not taken over";

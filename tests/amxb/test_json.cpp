@@ -25,9 +25,9 @@ Outcome read(amxc_var_t* var, const std::string& text) {
 
 std::string first_string(const std::string& json) {
     Var v;
-    const Outcome outcome = read(&v.v, json);
+    const Outcome outcome = read(v.get(), json);
     EXPECT_EQ(outcome.rc, 0) << outcome.error;
-    const char* text = amxc_var_get_const_cstring_t(&v.v);
+    const char* text = amxc_var_get_const_cstring_t(v.get());
     return text == nullptr ? "<not a text>" : text;
 }
 
@@ -40,9 +40,9 @@ TEST(JsonRead, EscapesDecodeToUtf8) {
 
 TEST(JsonRead, RepeatedKeyKeepsFirstPositionAndLastValue) {
     Var v;
-    ASSERT_EQ(read(&v.v, R"({"a": 1, "b": 2, "a": {"x": 3}})").rc, 0);
-    ASSERT_EQ(amxc_var_size(&v.v), 2u);
-    const amxc_var_t* first = amxc_var_get_first(&v.v);
+    ASSERT_EQ(read(v.get(), R"({"a": 1, "b": 2, "a": {"x": 3}})").rc, 0);
+    ASSERT_EQ(amxc_var_size(v.get()), 2u);
+    const amxc_var_t* first = amxc_var_get_first(v.get());
     EXPECT_STREQ(amxc_var_key(first), "a");
     EXPECT_EQ(amxc_var_type_of(first), AMXC_VAR_ID_HTABLE);
     EXPECT_EQ(amxc_var_get_const_int64_t(amxc_var_get_key(first, "x", 0)), 3);
@@ -57,11 +57,11 @@ class JsonRefusal : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(JsonRefusal, GivesPositionAndLeavesTargetUntouched) {
     Var v;
-    amxc_var_set(cstring_t, &v.v, "before");
-    const Outcome outcome = read(&v.v, GetParam().text);
+    amxc_var_set(cstring_t, v.get(), "before");
+    const Outcome outcome = read(v.get(), GetParam().text);
     EXPECT_NE(outcome.rc, 0);
     EXPECT_EQ(outcome.error, GetParam().error);
-    EXPECT_STREQ(amxc_var_get_const_cstring_t(&v.v), "before");
+    EXPECT_STREQ(amxc_var_get_const_cstring_t(v.get()), "before");
 }
 
 INSTANTIATE_TEST_SUITE_P(Text, JsonRefusal, ::testing::Values(
@@ -108,18 +108,18 @@ INSTANTIATE_TEST_SUITE_P(Text, JsonRefusal, ::testing::Values(
 TEST(JsonRead, NulByteInsideTheGivenLengthIsRefused) {
     Var v;
     const std::string text("[1,\0 2]", 7);
-    EXPECT_EQ(read(&v.v, text).error, "1:4: unexpected character, a value was expected");
+    EXPECT_EQ(read(v.get(), text).error, "1:4: unexpected character, a value was expected");
     const std::string in_string("\"a\0b\"", 5);
-    EXPECT_EQ(read(&v.v, in_string).error, "1:3: control character in string");
+    EXPECT_EQ(read(v.get(), in_string).error, "1:3: control character in string");
 }
 
 TEST(JsonRead, ReadsOnlyTheGivenLength) {
     Var v;
     const char text[] = "[1, 2] trailing garbage that must not be looked at";
-    ASSERT_EQ(amxj_read(&v.v, text, 6, NULL, 0), 0);
-    EXPECT_EQ(amxc_var_size(&v.v), 2u);
+    ASSERT_EQ(amxj_read(v.get(), text, 6, NULL, 0), 0);
+    EXPECT_EQ(amxc_var_size(v.get()), 2u);
     // Cut inside a value: the parser must not run past the length.
-    EXPECT_NE(amxj_read(&v.v, text, 4, NULL, 0), 0);
+    EXPECT_NE(amxj_read(v.get(), text, 4, NULL, 0), 0);
 }
 
 TEST(JsonRead, DepthIsCapped) {
@@ -127,15 +127,15 @@ TEST(JsonRead, DepthIsCapped) {
         return std::string(static_cast<size_t>(depth), '[') + std::string(static_cast<size_t>(depth), ']');
     };
     Var v;
-    EXPECT_EQ(read(&v.v, nested(AMXJ_MAX_DEPTH)).rc, 0);
-    const Outcome too_deep = read(&v.v, nested(AMXJ_MAX_DEPTH + 1));
+    EXPECT_EQ(read(v.get(), nested(AMXJ_MAX_DEPTH)).rc, 0);
+    const Outcome too_deep = read(v.get(), nested(AMXJ_MAX_DEPTH + 1));
     EXPECT_EQ(too_deep.error, "1:129: nesting too deep");
     // Far deeper than any stack could recurse: refused just the same.
     std::string objects;
     for(int i = 0; i < 100000; ++i) {
         objects += "{\"a\":";
     }
-    EXPECT_NE(read(&v.v, objects).rc, 0);
+    EXPECT_NE(read(v.get(), objects).rc, 0);
 }
 
 struct Text {
@@ -153,13 +153,13 @@ std::string write(const amxc_var_t* var, bool pretty = false) {
 
 TEST(JsonWrite, EscapesControlCharactersAndKeepsUtf8) {
     Var text;
-    amxc_var_set(cstring_t, &text.v, "q\"b\\n\n\t\x01\x1f/\x7f caf\xc3\xa9 \xf0\x9f\x98\x80");
-    EXPECT_EQ(write(&text.v), "\"q\\\"b\\\\n\\n\\t\\u0001\\u001f/\x7f caf\xc3\xa9 \xf0\x9f\x98\x80\"");
+    amxc_var_set(cstring_t, text.get(), "q\"b\\n\n\t\x01\x1f/\x7f caf\xc3\xa9 \xf0\x9f\x98\x80");
+    EXPECT_EQ(write(text.get()), "\"q\\\"b\\\\n\\n\\t\\u0001\\u001f/\x7f caf\xc3\xa9 \xf0\x9f\x98\x80\"");
 
     Var key;
-    amxc_var_set_type(&key.v, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_key(int32_t, &key.v, "a\"b", 1);
-    EXPECT_EQ(write(&key.v), "{\"a\\\"b\":1}");
+    amxc_var_set_type(key.get(), AMXC_VAR_ID_HTABLE);
+    amxc_var_add_key(int32_t, key.get(), "a\"b", 1);
+    EXPECT_EQ(write(key.get()), "{\"a\\\"b\":1}");
 }
 
 TEST(JsonWrite, RefusesWhatCouldNotBeReadBack) {
@@ -167,30 +167,30 @@ TEST(JsonWrite, RefusesWhatCouldNotBeReadBack) {
     amxc_string_set(&out.s, "untouched");
 
     Var bad_text;  // a lone continuation byte, then an overlong '/'
-    amxc_var_set(cstring_t, &bad_text.v, "ok\x80");
-    EXPECT_NE(amxj_write(&bad_text.v, &out.s, false), 0);
-    amxc_var_set(cstring_t, &bad_text.v, "\xc0\xaf");
-    EXPECT_NE(amxj_write(&bad_text.v, &out.s, false), 0);
+    amxc_var_set(cstring_t, bad_text.get(), "ok\x80");
+    EXPECT_NE(amxj_write(bad_text.get(), &out.s, false), 0);
+    amxc_var_set(cstring_t, bad_text.get(), "\xc0\xaf");
+    EXPECT_NE(amxj_write(bad_text.get(), &out.s, false), 0);
 
     Var bad_key;
-    amxc_var_set_type(&bad_key.v, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_key(int32_t, &bad_key.v, "\xed\xa0\x80", 1);  // an encoded surrogate
-    EXPECT_NE(amxj_write(&bad_key.v, &out.s, false), 0);
+    amxc_var_set_type(bad_key.get(), AMXC_VAR_ID_HTABLE);
+    amxc_var_add_key(int32_t, bad_key.get(), "\xed\xa0\x80", 1);  // an encoded surrogate
+    EXPECT_NE(amxj_write(bad_key.get(), &out.s, false), 0);
 
     Var deep;
-    amxc_var_set_type(&deep.v, AMXC_VAR_ID_LIST);
-    amxc_var_t* inner = &deep.v;
+    amxc_var_set_type(deep.get(), AMXC_VAR_ID_LIST);
+    amxc_var_t* inner = deep.get();
     for(int depth = 1; depth < AMXJ_MAX_DEPTH; ++depth) {
         inner = amxc_var_add_new_list(inner);
     }
-    EXPECT_EQ(amxj_write(&deep.v, &out.s, false), 0) << "exactly the maximum depth is fine";
+    EXPECT_EQ(amxj_write(deep.get(), &out.s, false), 0) << "exactly the maximum depth is fine";
     amxc_var_add_new_list(inner);
     amxc_string_set(&out.s, "untouched");
-    EXPECT_NE(amxj_write(&deep.v, &out.s, false), 0);
+    EXPECT_NE(amxj_write(deep.get(), &out.s, false), 0);
 
     EXPECT_EQ(out.str(), "untouched");
     EXPECT_NE(amxj_write(NULL, &out.s, false), 0);
-    EXPECT_NE(amxj_write(&deep.v, NULL, false), 0);
+    EXPECT_NE(amxj_write(deep.get(), NULL, false), 0);
 }
 
 }  // namespace

@@ -2,26 +2,18 @@
 // (types included) to compare whole trees in one assertion.
 #pragma once
 
-#include <amxc/amxc_variant.h>
+#include <amxc/amxc_scoped_var.h>
 
 #include <string>
 #include <utility>
 
 namespace amxc_test {
 
-class Var {
-public:
-    Var() { amxc_var_init(&var_); }
+// A scoped variant that a function may fill on construction.
+struct Var : amxc::ScopedVar {
+    Var() = default;
     template<typename Fill>
-    explicit Var(Fill&& fill) : Var() { std::forward<Fill>(fill)(&var_); }
-    ~Var() { amxc_var_clean(&var_); }
-    Var(const Var&) = delete;
-    Var& operator=(const Var&) = delete;
-    amxc_var_t* get() { return &var_; }
-    const amxc_var_t* get() const { return &var_; }
-
-private:
-    amxc_var_t var_;
+    explicit Var(Fill&& fill) { std::forward<Fill>(fill)(get()); }
 };
 
 inline Var text(const char* value) {

@@ -43,27 +43,10 @@ inline amxd_object_t* add_object(amxd_object_t* parent, amxd_object_type_t type,
     return object;
 }
 
-// A heap table {"min": min, "max": max}, as a definition gives to a validate action.
-inline amxc_var_t* range_data(int32_t min, int32_t max) {
-    amxc_var_t* data = nullptr;
-    amxc_var_new(&data);
-    amxc_var_set_type(data, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_key(int32_t, data, "min", min);
-    amxc_var_add_key(int32_t, data, "max", max);
-    return data;
-}
-
-// Refuses a uint32 candidate outside the "min"/"max" of its action data.
-inline amxd_status_t check_range(amxd_object_t*, amxd_param_t*, amxd_action_t reason, const amxc_var_t* const args,
-                                 amxc_var_t* const, void* priv) {
-    if(reason != action_param_validate) {
-        return amxd_status_function_not_implemented;
-    }
-    const auto* range = static_cast<const amxc_var_t*>(priv);
-    int64_t value = amxc_var_get_int64_t(args);
-    int64_t min = amxc_var_get_int32_t(amxc_var_get_key(range, "min", AMXC_VAR_FLAG_DEFAULT));
-    int64_t max = amxc_var_get_int32_t(amxc_var_get_key(range, "max", AMXC_VAR_FLAG_DEFAULT));
-    return (value < min) || (value > max) ? amxd_status_invalid_value : amxd_status_ok;
+// Refuses a port above 65535.
+inline amxd_status_t port_in_range(amxd_object_t*, amxd_param_t*, amxd_action_t, const amxc_var_t* const args,
+                                   amxc_var_t* const, void*) {
+    return amxc_var_get_uint64_t(args) > 65535 ? amxd_status_invalid_value : amxd_status_ok;
 }
 
 // Device.X.{AccessControl[], PortForwardingRule[] > ICMP, NetworkObject[] > Rule[]}
@@ -84,7 +67,7 @@ protected:
         pfr = add_object(x, amxd_object_template, "PortForwardingRule");
         add_param(pfr, "Protocol", AMXC_VAR_ID_CSTRING);
         amxd_param_t* port = add_param(pfr, "DestPortEndRange", AMXC_VAR_ID_UINT32, "0");
-        amxd_param_add_action_cb(port, action_param_validate, check_range, range_data(0, 65535));
+        amxd_param_add_action_cb(port, action_param_validate, port_in_range, nullptr);
         amxd_object_t* icmp = add_object(pfr, amxd_object_singleton, "ICMP");
         add_param(icmp, "Type", AMXC_VAR_ID_UINT32, "0");
 

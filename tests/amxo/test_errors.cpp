@@ -1,69 +1,24 @@
-// Every file under data/errors/ is one refused load: its second line gives the exact message.
-// Each is loaded on top of data/baseline.def, and afterwards the data model, the configuration,
-// the entry points and the loaded modules must be exactly as the baseline left them.
-#include <dirent.h>
-
+// Refused loads. Each is tried on top of data/baseline.def, and afterwards the data model, the
+// configuration, the entry points and the loaded modules must be exactly as the baseline left
+// them, and the parser must still load a good text.
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
-#include <cstdio>
 #include <fstream>
 #include <string>
-#include <vector>
-
-#include <amxp/amxp_loop.h>
 
 #include "amxo_fixture.h"
 
 namespace {
 
-const std::string kErrorsDir = std::string(AMXO_TEST_DATA) + "/errors";
-
-struct ErrorCase {
-    std::string file;
-    std::string expected;
-};
-
-std::string replace_all(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
-std::vector<ErrorCase> error_cases() {
-    std::vector<ErrorCase> cases;
-    DIR* dir = opendir(kErrorsDir.c_str());
-    if (dir == nullptr) {
-        return cases;
-    }
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.size() < 5 || name.substr(name.size() - 4) != ".def") {
-            continue;
-        }
-        std::ifstream in(kErrorsDir + "/" + name);
-        std::string line;
-        std::getline(in, line);
-        std::getline(in, line);
-        const std::string tag = "# expect: ";
-        const std::string expected = line.rfind(tag, 0) == 0 ? line.substr(tag.size()) : "(no expect line)";
-        cases.push_back(ErrorCase{name, kErrorsDir + "/" + replace_all(expected, "ERRORS", kErrorsDir)});
-    }
-    closedir(dir);
-    std::sort(cases.begin(), cases.end(), [](const ErrorCase& a, const ErrorCase& b) { return a.file < b.file; });
-    return cases;
-}
-
-class RefusedLoad : public AmxoTest, public ::testing::WithParamInterface<ErrorCase> {
+class OnBaseline : public AmxoTest {
 protected:
     void SetUp() override {
         AmxoTest::SetUp();
         ASSERT_EQ(parse_file(data("baseline.def")), 0) << message();
         run_loop();
         take_records();
+        before_ = state();
     }
 
     // Configuration, entry points and tree in one text.
@@ -79,40 +34,89 @@ protected:
         }
         return out;
     }
+
+    void expect_refused(int rc, const std::string& expected, const std::string& what) {
+        EXPECT_NE(rc, 0) << what;
+        EXPECT_EQ(message(), expected) << what;
+        run_loop();
+        // Validate actions may have run while the refused transaction was tried; nothing else of
+        // the failed load may: no event handler, no destroy action, no entry point.
+        for (const std::string& record : take_records()) {
+            EXPECT_NE(record.find(": refuse 8 "), std::string::npos) << record;
+        }
+        EXPECT_FALSE(module_loaded("b")) << what << ": the failed load's imports must be closed";
+        EXPECT_EQ(state(), before_) << what;
+    }
+
+    void expect_still_usable() {
+        EXPECT_EQ(parse("%define { object Device { object AfterFailure { string A; } } }"), 0) << message();
+        EXPECT_STREQ(amxo_parser_get_message(parser_), "");
+    }
+
+    std::string before_;
 };
 
-TEST_P(RefusedLoad, LeavesEverythingAsBefore) {
-    const ErrorCase& c = GetParam();
-    const std::string before = state();
-
-    EXPECT_NE(parse_file(kErrorsDir + "/" + c.file), 0);
-    EXPECT_EQ(message(), c.expected);
-
-    run_loop();
-    // Validate actions may have run while the refused transaction was tried; nothing else of
-    // the failed file may: no event handler, no destroy action, no entry point.
-    for (const std::string& record : take_records()) {
-        EXPECT_NE(record.find(": refuse 8 "), std::string::npos) << record;
+TEST_F(OnBaseline, RefusedTextsNameTheLineAndWhatWasFound) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"%define {\n object A {\n string B = ;\n }\n}", "<string>:3: expected a value, found ';'"},
+        {"%define { object A[ { } }", "<string>:1: expected ']' after '[' of a multi-instance object, found '{'"},
+        {"%define { object A {\n string B\n string C; } }", "<string>:3: expected '{' or ';' after the parameter, found 'string'"},
+        {"import test.so;", "<string>:1: expected a module file name in quotes, found 'test'"},
+        {"%config { a = 1 }", "<string>:1: expected ';' after the value of 'a', found '}'"},
+        {"%config { a = [1 2]; }", "<string>:1: expected ']' or ',' in list, found '2'"},
+        {"%config { a = 12abc; }", "<string>:1: malformed number"},
+        {"%config { a = \"\\q\"; }", "<string>:1: unknown escape \\q"},
+        {"%config { a = \"${}\"; }", "<string>:1: malformed ${...} reference"},
+        {"%config { a = 99999999999999999999; }", "<string>:1: integer 99999999999999999999 out of range"},
+        {"%config { a = 1; a = 2; }", "<string>:1: duplicate key 'a'"},
+        {"%config { t = { x = 1; x = 2; }; }", "<string>:1: duplicate key 'x'"},
+        {"%define { object A { on action validate call; } }", "<string>:1: expected a function name, found ';'"},
+        {"%define { object A { %secret string B; } }", "<string>:1: unknown parameter attribute '%secret'"},
+        {"%define { object A { %read-only object B { } } }", "<string>:1: attribute '%read-only' does not apply here"},
+        {"%define {\n object A {", "<string>:2: expected a declaration or '}', found end of file"},
+        {"object A { }", "<string>:1: expected a section or a statement, found 'object'"},
+        {"%define { object A {\n string B = \"no end;\n } }", "<string>:2: unterminated string"},
+        {"%define { object A { string B; } }\n/* runs to\n the end", "<string>:2: unterminated comment"},
+        {"%define { object A { strng B; } }", "<string>:1: unknown type 'strng'"},
+        {"%define { object A { object T { } object T { } } }", "<string>:1: duplicate object 'T'"},
+        {"import \"test-module-b.so\" as \"b\";\n%define { object A { string N; bool N; } }",
+         "<string>:2: duplicate parameter 'N'"},
+        {"import \"test-module-b.so\" as \"b\";\n%define { object A { uint32 C = \"many\"; } }",
+         "<string>:2: default \"many\" of 'C' is not a valid uint32"},
+        {"%define { object A { uint32 C = -1; } }", "<string>:1: default -1 of 'C' is not a valid uint32"},
+        {"import \"test-module-b.so\" as \"b\";\nimport \"no-such-module.so\" as \"nope\";",
+         "<string>:2: module 'no-such-module.so' not found"},
+        {"import \"test-module-b.so\" as \"b\";\n%define { object A { on action destroy call _no_such_function; } }",
+         "<string>:2: unknown function '_no_such_function'"},
+        // Only the module's own symbols bind, not those of the libraries below it.
+        {"import \"test-module-b.so\" as \"b\";\n%define { object A { on action destroy call free; } }",
+         "<string>:2: unknown function 'free'"},
+        {"%config { p = \"a.b\"; } %define { object \"${p}\" { } }", "<string>:1: invalid object name 'a.b'"},
+        {"%define { object \"9lives\" { } }", "<string>:1: invalid object name '9lives'"},
+        {"%define { object A { string \"\"; } }", "<string>:1: invalid parameter name ''"},
+        {"%define { object A { string P; object P { } } }", "<string>:1: object 'P' has the name of a parameter"},
+    };
+    for (const auto& [text, expected] : cases) {
+        expect_refused(parse(text), expected, text);
     }
-    EXPECT_FALSE(module_loaded("b")) << "the failed file's imports must be closed";
-    EXPECT_EQ(state(), before);
-
-    // The parser stays usable and a later good load still succeeds.
-    EXPECT_EQ(parse("%define { object Device { object AfterFailure { string A; } } }"), 0) << message();
-    EXPECT_STREQ(amxo_parser_get_message(parser_), "");
+    expect_still_usable();
 }
 
-std::string case_name(const ::testing::TestParamInfo<ErrorCase>& param_info) {
-    std::string name = param_info.param.file.substr(0, param_info.param.file.size() - 4);
-    std::replace_if(name.begin(), name.end(), [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) == 0; }, '_');
-    return name;
+// Files whose failure comes late, after imports, definitions and populated instances.
+class RefusedFile : public OnBaseline, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RefusedFile, LeavesEverythingAsBefore) {
+    const std::string path = data(std::string("errors/") + GetParam());
+    std::ifstream in(path);
+    std::string expected;
+    std::getline(in, expected);
+    std::getline(in, expected);  // "# expect: <message>", the place relative to data/errors
+    expect_refused(parse_file(path), data("errors/") + expected.substr(std::string("# expect: ").size()), path);
+    expect_still_usable();
 }
 
-INSTANTIATE_TEST_SUITE_P(DataErrors, RefusedLoad, ::testing::ValuesIn(error_cases()), case_name);
-
-TEST(ErrorCases, AreThere) {
-    EXPECT_GE(error_cases().size(), 13u);
-}
+INSTANTIATE_TEST_SUITE_P(Data, RefusedFile, ::testing::Values("include_loop.def", "late_failure.def", "populate_refused.def"),
+                         [](const auto& param) { return std::string(param.param).substr(0, std::string(param.param).find('.')); });
 
 // Input shaped to exhaust the loader: each must end in a clear refusal, not a crash or a hang.
 class HostileInput : public AmxoTest {};

@@ -1,7 +1,6 @@
-// Loading as a whole: configuration, imports, includes, syntax errors and names.
+// Loading as a whole: configuration, imports and includes.
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -87,48 +86,10 @@ TEST_F(Loading, AConfinedParserReadsNoOtherFileAndImportsOnlyFromItsFolders) {
     EXPECT_EQ(take_records(), (Records{"a: main 0 prefix=(none)"}));
 }
 
-TEST_F(Loading, SyntaxErrorsNameTheLineAndWhatWasFound) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"%define {\n object A {\n string B = ;\n }\n}", "<string>:3: expected a value, found ';'"},
-        {"%define { object A[ { } }", "<string>:1: expected ']' after '[' of a multi-instance object, found '{'"},
-        {"import test.so;", "<string>:1: expected a module file name in quotes, found 'test'"},
-        {"%config { a = 1 }", "<string>:1: expected ';' after the value of 'a', found '}'"},
-        {"%config { a = [1 2]; }", "<string>:1: expected ']' or ',' in list, found '2'"},
-        {"%config { a = 12abc; }", "<string>:1: malformed number"},
-        {"%config { a = \"\\q\"; }", "<string>:1: unknown escape \\q"},
-        {"%config { a = \"${}\"; }", "<string>:1: malformed ${...} reference"},
-        {"%config { a = 99999999999999999999; }", "<string>:1: integer 99999999999999999999 out of range"},
-        {"%config { a = 1; a = 2; }", "<string>:1: duplicate key 'a'"},
-        {"%config { t = { x = 1; x = 2; }; }", "<string>:1: duplicate key 'x'"},
-        {"%define { object A { on action validate call; } }", "<string>:1: expected a function name, found ';'"},
-        {"%define { object A { %secret string B; } }", "<string>:1: unknown parameter attribute '%secret'"},
-        {"%define { object A { %read-only object B { } } }", "<string>:1: attribute '%read-only' does not apply here"},
-        {"%define {\n object A {", "<string>:2: expected a declaration or '}', found end of file"},
-        {"object A { }", "<string>:1: expected a section or a statement, found 'object'"},
-    };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_NE(parse(text), 0) << text;
-        EXPECT_EQ(message(), expected) << text;
-    }
-    EXPECT_EQ(dump(), "");
-}
-
 TEST_F(Loading, TextsKeepEscapesAndSingleQuotesKeepEverything) {
     ASSERT_EQ(parse(R"(%config { v = "x"; a = "\${v} \"${v}\"\t"; b = '${v} \d'; })"), 0) << message();
     EXPECT_EQ(config_text("a"), "${v} \"x\"\t");
     EXPECT_EQ(config_text("b"), "${v} \\d");
-}
-
-TEST_F(Loading, NamesAreChecked) {
-    EXPECT_NE(parse("%config { p = \"a.b\"; } %define { object \"${p}\" { } }"), 0);
-    EXPECT_EQ(message(), "<string>:1: invalid object name 'a.b'");
-    EXPECT_NE(parse("%define { object \"9lives\" { } }"), 0);
-    EXPECT_EQ(message(), "<string>:1: invalid object name '9lives'");
-    EXPECT_NE(parse("%define { object A { string \"\"; } }"), 0);
-    EXPECT_EQ(message(), "<string>:1: invalid parameter name ''");
-    EXPECT_NE(parse("%define { object A { string P; object P { } } }"), 0);
-    EXPECT_EQ(message(), "<string>:1: object 'P' has the name of a parameter");
-    EXPECT_EQ(dump(), "");
 }
 
 }  // namespace

@@ -2,13 +2,6 @@
 
 #include <gtest/gtest.h>
 
-Table::Table() {
-    amxc_var_init(&var_);
-    amxc_var_set_type(&var_, AMXC_VAR_ID_HTABLE);
-}
-
-Table::~Table() { amxc_var_clean(&var_); }
-
 Event::Event(const char* notification, const char* path) {
     amxc_var_add_key(cstring_t, data_.get(), "notification", notification);
     amxc_var_add_key(cstring_t, data_.get(), "path", path);

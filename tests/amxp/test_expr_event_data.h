@@ -3,21 +3,13 @@
 
 #include <string>
 
-#include <amxc/amxc_variant.h>
+#include <amxc/amxc_scoped_var.h>
 #include <amxp/amxp_expr.h>
 
 // A table variant on the stack, freed at scope end.
-class Table {
-public:
-    Table();
-    ~Table();
-    Table(const Table&) = delete;
-    Table& operator=(const Table&) = delete;
-    amxc_var_t* get() { return &var_; }
-    operator const amxc_var_t*() const { return &var_; }
-
-private:
-    amxc_var_t var_;
+struct Table : amxc::ScopedVar {
+    Table() { amxc_var_set_type(get(), AMXC_VAR_ID_HTABLE); }
+    operator const amxc_var_t*() const { return get(); }
 };
 
 // Event data as the bus delivers it: {"notification": ..., "path": ..., "parameters": {...}}.

@@ -1,13 +1,9 @@
 #include "test_amxp_fixture.h"
 
-#include <amxp/amxp_timer.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -24,14 +20,8 @@ struct Pipe {
         wr = fds[1];
     }
     ~Pipe() {
-        close_writer();
+        close(wr);
         close(rd);
-    }
-    void close_writer() {
-        if(wr >= 0) {
-            close(wr);
-        }
-        wr = -1;
     }
     void put(const char* text) const { EXPECT_GT(write(wr, text, strlen(text)), 0); }
 };

@@ -23,13 +23,8 @@ void* tag(const char* t) {
     return const_cast<char*>(t);
 }
 
-struct Text {
-    amxc_var_t var;
-    explicit Text(const char* value) {
-        amxc_var_init(&var);
-        amxc_var_set_cstring_t(&var, value);
-    }
-    ~Text() { amxc_var_clean(&var); }
+struct Text : amxc::ScopedVar {
+    explicit Text(const char* value) { amxc_var_set_cstring_t(get(), value); }
 };
 
 struct Mngr {
@@ -44,8 +39,8 @@ TEST_F(SignalTest, EmissionsAreDeliveredOnTheLoopInOrderToSlotsInConnectionOrder
     ASSERT_EQ(amxp_slot_connect(mngr.m, "*", nullptr, log_slot, tag("a")), 0);
     Text one("1");
     Text two("2");
-    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "changed", &one.var), 0);
-    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "other", &two.var), 0);
+    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "changed", one.get()), 0);
+    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "other", two.get()), 0);
     ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "changed", nullptr), 0);
     EXPECT_TRUE(g_log.empty());
     EXPECT_EQ(amxp_loop_run_pending(), 3);
@@ -57,9 +52,9 @@ TEST_F(SignalTest, FullQueueRefusesTheEmitAndKeepsWhatWasQueued) {
     amxp_slot_connect(mngr.m, "s", nullptr, log_slot, tag("a"));
     Text data("d");
     for(int i = 0; i < AMXP_LOOP_QUEUE_MAX; ++i) {
-        ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "s", &data.var), 0);
+        ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "s", data.get()), 0);
     }
-    EXPECT_EQ(amxp_sigmngr_emit(mngr.m, "s", &data.var), -ENOSPC);
+    EXPECT_EQ(amxp_sigmngr_emit(mngr.m, "s", data.get()), -ENOSPC);
     EXPECT_EQ(amxp_loop_run_pending(), AMXP_LOOP_QUEUE_MAX);
     EXPECT_EQ(g_log.size(), static_cast<std::size_t>(AMXP_LOOP_QUEUE_MAX));
 }
@@ -86,10 +81,10 @@ TEST_F(SignalTest, DeletedManagerCallsNoFurtherSlotsAndDropsItsPendingEmissions)
     Text data("x");
     amxp_sigmngr_new(&g_mngr);
     amxp_slot_connect(g_mngr, "s", nullptr, log_slot, tag("gone"));
-    amxp_sigmngr_emit(g_mngr, "s", &data.var);
-    amxp_sigmngr_emit(survivor.m, "s", &data.var);
+    amxp_sigmngr_emit(g_mngr, "s", data.get());
+    amxp_sigmngr_emit(survivor.m, "s", data.get());
     amxp_loop_reset(); // drops both, frees the copies
-    amxp_sigmngr_emit(g_mngr, "s", &data.var);
+    amxp_sigmngr_emit(g_mngr, "s", data.get());
     amxp_sigmngr_delete(&g_mngr);
     EXPECT_EQ(amxp_loop_run_pending(), 0);
     EXPECT_EQ(g_log.size(), 2u);

@@ -1,6 +1,8 @@
-// Per-zone levels, the default level, and that a dropped line costs no argument evaluation.
+// Per-zone levels, the default level, the configuration text that sets them, and that a dropped
+// line costs no argument evaluation.
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -21,10 +23,8 @@ const char* counted(const char* text) {
 
 using Filtering = TraceTest;
 
-TEST_F(Filtering, ZoneLevelOverridesDefaultUntilCleared) {
-    ASSERT_EQ(zebtrace_set_level("firewall_rule", TRACE_LEVEL_DEBUG), 0);
-    ASSERT_EQ(zebtrace_set_level("networksettings", TRACE_LEVEL_NOTICE), 0);
-
+TEST_F(Filtering, ZoneLevelsOverrideTheDefaultUntilCleared) {
+    ASSERT_EQ(zebtrace_configure("firewall_rule=500,networksettings=300"), 0);
     zebTraceZ(TRACE_LEVEL_DEBUG, "firewall_rule", "fw debug");
     zebTraceZ(TRACE_LEVEL_DEBUG, "other", "other debug");
     zebTraceZ(TRACE_LEVEL_INFO, "networksettings", "ns info");
@@ -37,11 +37,50 @@ TEST_F(Filtering, ZoneLevelOverridesDefaultUntilCleared) {
     EXPECT_EQ(zebtrace_get_level("firewall_rule2"), TRACE_LEVEL_INFO);
     EXPECT_EQ(zebtrace_get_level("firewall"), TRACE_LEVEL_INFO);
 
+    // A later text keeps the zones it does not name.
+    ASSERT_EQ(zebtrace_configure("default=300,portmapping=100"), 0);
+    EXPECT_EQ(zebtrace_get_level(nullptr), 300);
+    EXPECT_EQ(zebtrace_get_level("other"), 300);
+    EXPECT_EQ(zebtrace_get_level("portmapping"), 100);
+    EXPECT_EQ(zebtrace_get_level("firewall_rule"), 500);
+
     zebtrace_clear_level("firewall_rule");
-    EXPECT_EQ(zebtrace_get_level("firewall_rule"), TRACE_LEVEL_INFO);
+    EXPECT_EQ(zebtrace_get_level("firewall_rule"), 300);
     EXPECT_FALSE(zebtrace_is_enabled(TRACE_LEVEL_DEBUG, "firewall_rule"));
     zebtrace_clear_level("never-set");
     zebtrace_clear_level(nullptr);
+}
+
+TEST_F(Filtering, MalformedConfigurationIsRefusedAndChangesNothing) {
+    ASSERT_EQ(zebtrace_configure("kept=123,default=450"), 0);
+    const char* const refused[] = {
+        "default",             // no '='
+        "a=",                  // no level
+        "=5",                  // no name
+        "a=5,",                // empty item at the end
+        ",a=5",                // empty item at the start
+        "a=5,,b=6",            // empty item inside
+        "a=5,a=6",             // name given twice
+        "default=1,default=2", // default given twice
+        "a b=5",               // blank inside a name
+        "a=5x",                // trailing garbage
+        "a=+5",                // only '-' is a sign
+        "a=0x10",              // decimal only
+        "a=99999999999",       // out of int range
+        "a=5;b=6",             // wrong separator
+        "z\xc3\xa9=1",         // non-ASCII name
+        "kept=1,bad",          // a good item before a bad one must not be applied
+    };
+    for (const char* text : refused) {
+        EXPECT_EQ(zebtrace_configure(text), -1) << text;
+    }
+    EXPECT_EQ(zebtrace_configure((std::string(65, 'z') + "=1").c_str()), -1);
+    EXPECT_EQ(zebtrace_configure((std::string(64, 'z') + "=1").c_str()), 0);
+    EXPECT_EQ(zebtrace_configure(nullptr), -1);
+
+    EXPECT_EQ(zebtrace_get_level("kept"), 123);
+    EXPECT_EQ(zebtrace_get_level(nullptr), 450);
+    EXPECT_EQ(zebtrace_get_level("a"), 450);
 }
 
 TEST_F(Filtering, DroppedLineDoesNotEvaluateItsArguments) {

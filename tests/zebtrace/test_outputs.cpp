@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,26 +15,19 @@
 
 namespace {
 
+// A fresh file under /tmp, removed at the end.
 class TempFile {
 public:
-    TempFile() {
-        char name[] = "/tmp/zebtrace-test-XXXXXX";
-        const int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        if (fd >= 0) close(fd);
-        path_ = name;
-    }
-    ~TempFile() { std::remove(path_.c_str()); }
+    TempFile() { close(mkstemp(path_.data())); }
+    ~TempFile() { std::remove(path()); }
     const char* path() const { return path_.c_str(); }
     std::string read() const {
         std::ifstream in(path_);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
+        return {std::istreambuf_iterator<char>(in), {}};
     }
 
 private:
-    std::string path_;
+    std::string path_ = "/tmp/zebtrace-test-XXXXXX";
 };
 
 }  // namespace

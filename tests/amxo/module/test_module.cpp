@@ -5,7 +5,6 @@
 #include <string>
 
 #include <amxc/amxc_variant.h>
-#include <amxd/amxd_function.h>
 #include <amxd/amxd_object.h>
 #include <amxd/amxd_parameter.h>
 #include <amxo/amxo.h>
@@ -52,7 +51,7 @@ extern "C" {
 int _test_main(int reason, amxd_dm_t* /*dm*/, amxo_parser_t* parser) {
     const char* prefix = amxc_var_get_const_cstring_t(amxo_parser_get_config(parser, "prefix_"));
     record("main " + std::to_string(reason) + " prefix=" + (prefix != nullptr ? prefix : "(none)"));
-    return reason == 9 ? 1 : 0;
+    return 0;
 }
 
 amxd_status_t _test_action(amxd_object_t* object, amxd_param_t* param, amxd_action_t reason,
@@ -93,13 +92,6 @@ void _test_event(const char* const event, const amxc_var_t* const data, void* co
     record("event " + std::string(event) + " " +
            text_of(amxc_var_get_key(data, "path", AMXC_VAR_FLAG_DEFAULT)) + " priv=" +
            path_of(static_cast<const amxd_object_t*>(priv)));
-}
-
-amxd_status_t _test_method(amxd_object_t* object, amxd_function_t* func, amxc_var_t* args, amxc_var_t* ret) {
-    const std::string reply = std::string(MODULE_TAG) + " " + amxd_function_get_name(func) + " on " + path_of(object) +
-                              " data=" + text_of(amxc_var_get_key(args, "data", AMXC_VAR_FLAG_DEFAULT));
-    amxc_var_set_cstring_t(ret, reply.c_str());
-    return amxd_status_ok;
 }
 
 }  // extern "C"
