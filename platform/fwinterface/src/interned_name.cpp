@@ -1,8 +1,6 @@
 #include "interned_name.h"
 
-#include <array>
 #include <functional>
-#include <mutex>
 #include <unordered_set>
 
 namespace fwinterface {
@@ -14,16 +12,10 @@ struct TextHash {
     std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
 };
 
-struct Names {
-    std::mutex lock;
-    std::unordered_set<std::string, TextHash, std::equal_to<>> texts;  // nodes stay put: names point into them
-    // The names made last: each operation of a transaction names the same table and chain,
-    // and a backend the access-control chains of both families between them.
-    std::array<const std::string*, 4> recent{};
-    std::size_t oldest = 0;
-};
+using Names = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 
-// Never destroyed: names may be used by whatever runs at exit.
+// Never destroyed: names may be used by whatever runs at exit. Its nodes stay put, so names
+// point into them. Like the rest of this library's state, it is used from one thread.
 Names& names() {
     static Names* const instance = new Names();
     return *instance;
@@ -33,27 +25,17 @@ Names& names() {
 
 InternedName::InternedName(std::string_view text) {
     Names& all = names();
-    const std::lock_guard<std::mutex> hold(all.lock);
-    for(const std::string* name : all.recent) {
-        if(name != nullptr && *name == text) {
-            text_ = name;
-            return;
-        }
-    }
-    auto it = all.texts.find(text);  // before emplace, which would build a string to compare
-    if(it == all.texts.end()) {
-        it = all.texts.emplace(text).first;
+    auto it = all.find(text);  // before emplace, which would build a string to compare
+    if(it == all.end()) {
+        it = all.emplace(text).first;
     }
     text_ = &*it;
-    all.recent[all.oldest] = text_;
-    all.oldest = (all.oldest + 1) % all.recent.size();
 }
 
 std::optional<InternedName> InternedName::find(std::string_view text) {
-    Names& all = names();
-    const std::lock_guard<std::mutex> hold(all.lock);
-    const auto it = all.texts.find(text);
-    if(it == all.texts.end()) {
+    const Names& all = names();
+    const auto it = all.find(text);
+    if(it == all.end()) {
         return std::nullopt;
     }
     return InternedName(&*it);
