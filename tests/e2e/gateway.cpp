@@ -118,8 +118,6 @@ std::string Gateway::add(const std::string& table, const std::vector<std::string
     return path.back() == '.' ? path : path + '.';
 }
 
-bool Gateway::set(const std::string& assignment) { return ctl({"set", assignment}).exit_code == 0; }
-
 std::string Gateway::get(const std::string& parameter) {
     gwtest::Outcome outcome = ctl({"get", parameter});
     const std::string prefix = parameter + "=";

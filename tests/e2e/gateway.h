@@ -65,8 +65,6 @@ public:
     gwtest::Outcome ctl(const std::vector<std::string>& args);
     // `gwctl add`; the new instance's path, ending in a dot, "" when refused.
     std::string add(const std::string& table, const std::vector<std::string>& values);
-    // `gwctl set` of one parameter; whether it was accepted.
-    bool set(const std::string& assignment);
     // Sets the schedules' clock ("2026-03-30T21:00:00Z"); it runs on from there.
     void set_clock(const std::string& utc);
     // The value of one parameter, "" when it cannot be read.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxc/amxc_variant.h>
 #include <amxj/amxj.h>
 
@@ -12,27 +13,6 @@
 
 namespace nfttest {
 namespace {
-
-// A JSON document as variants, freed with the object.
-class Json {
-public:
-    Json() { amxc_var_init(&var_); }
-    ~Json() { amxc_var_clean(&var_); }
-    Json(const Json&) = delete;
-    Json& operator=(const Json&) = delete;
-    bool read(const std::string& text, std::string& error) {
-        char why[128] = {};
-        if(amxj_read(&var_, text.data(), text.size(), why, sizeof(why)) != 0) {
-            error = std::string("nft printed no JSON: ") + why;
-            return false;
-        }
-        return true;
-    }
-    const amxc_var_t* get() const { return &var_; }
-
-private:
-    amxc_var_t var_;
-};
 
 std::string text_at(const amxc_var_t* var, const char* path) {
     const char* text = amxc_var_get_const_cstring_t(amxc_var_get_path(var, path, 0));
@@ -146,8 +126,10 @@ KernelChain read_chain(const std::string& namespace_name, const ChainName& chain
         return result;  // no such chain
     }
     result.exists = true;
-    Json json;
-    if(!json.read(listed.output, result.error)) {
+    amxc::ScopedVar json;
+    char why[128] = {};
+    if(amxj_read(json.get(), listed.output.data(), listed.output.size(), why, sizeof(why)) != 0) {
+        result.error = std::string("nft printed no JSON: ") + why;
         return result;
     }
     amxc_var_for_each(item, amxc_var_get_key(json.get(), "nftables", 0)) {

@@ -34,29 +34,25 @@ down() {
 up() {
   local prefix=$1 c=$1-client r=$1-router s=$1-server
   trap 'down "$prefix"' ERR
-  local ns
+  local ns dev v4 v6
   for ns in "$c" "$r" "$s"; do
     ip netns add "$ns"
+    ip -n "$ns" link set lo up
     # No duplicate address detection: link-local addresses are usable at once.
     ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0
   done
   ip link add c0 address 02:99:01:00:00:02 netns "$c" type veth peer name r0 netns "$r"
   ip link add s0 address 02:99:02:00:00:02 netns "$s" type veth peer name r1 netns "$r"
-  ip -n "$c" link set lo up
-  ip -n "$r" link set lo up
-  ip -n "$s" link set lo up
-  ip -n "$c" addr add 10.99.1.2/24 dev c0
-  ip -n "$c" addr add fd99:1::2/64 dev c0
-  ip -n "$r" addr add 10.99.1.1/24 dev r0
-  ip -n "$r" addr add fd99:1::1/64 dev r0
-  ip -n "$r" addr add 10.99.2.1/24 dev r1
-  ip -n "$r" addr add fd99:2::1/64 dev r1
-  ip -n "$s" addr add 10.99.2.2/24 dev s0
-  ip -n "$s" addr add fd99:2::2/64 dev s0
-  ip -n "$c" link set c0 up
-  ip -n "$r" link set r0 up
-  ip -n "$r" link set r1 up
-  ip -n "$s" link set s0 up
+  while read -r ns dev v4 v6; do
+    ip -n "$ns" addr add "$v4" dev "$dev"
+    ip -n "$ns" addr add "$v6" dev "$dev"
+    ip -n "$ns" link set "$dev" up
+  done <<END
+$c c0 10.99.1.2/24 fd99:1::2/64
+$r r0 10.99.1.1/24 fd99:1::1/64
+$r r1 10.99.2.1/24 fd99:2::1/64
+$s s0 10.99.2.2/24 fd99:2::2/64
+END
   ip -n "$c" route add default via 10.99.1.1
   ip -n "$c" -6 route add default via fd99:1::1
   ip -n "$s" route add default via 10.99.2.1

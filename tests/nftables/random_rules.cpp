@@ -10,9 +10,6 @@ namespace {
 constexpr std::uint32_t most_operations = 4;
 constexpr std::size_t crowded_chain = 60;
 
-// A few ports shared by many rules, so that their ranges meet and overlap.
-constexpr std::uint32_t common_ports[] = {22, 53, 80, 443, 1000, 1024, 8080};
-
 // A port match one port wider at its top; false when there is none or it ends at 65535.
 bool widen_by_one(std::uint32_t first, std::uint32_t& last) {
     if(first == 0 || first >= 65535) {

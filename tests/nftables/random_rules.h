@@ -39,6 +39,9 @@ private:
     std::mt19937 engine_;
 };
 
+// A few ports shared by many rules and probes, so that ranges meet and overlap.
+inline constexpr std::uint16_t common_ports[] = {22, 53, 80, 443, 1000, 1024, 8080};
+
 using fwtest::Rule;
 using fwtest::RuleMaker;
 using fwtest::text_of;

@@ -90,7 +90,6 @@ std::vector<std::string> chain_rules(std::string_view dump, std::string_view cha
 namespace {
 
 constexpr MacAddress other_mac{0x02, 0x99, 0x01, 0x00, 0x00, 0x03};
-constexpr std::uint16_t common_ports[] = {22, 53, 80, 443, 1000, 1024, 8080};
 
 IpAddress address_of(const AddressMatch& match, bool ipv6) { return IpAddress{ipv6, match.bytes}; }
 

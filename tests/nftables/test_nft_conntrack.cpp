@@ -3,8 +3,6 @@
 // connection then meets the DROP rule behind "ct state established accept" is shown with a
 // running transfer through gwrt, tests/e2e.)
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -40,18 +38,12 @@ RuleSpec rule(std::string_view text, bool ipv6 = false) {
     return spec;
 }
 
-std::array<std::uint8_t, 16> address(const std::string& text) {
-    std::array<std::uint8_t, 16> bytes{};
-    const bool ipv6 = text.find(':') != std::string::npos;
-    EXPECT_EQ(inet_pton(ipv6 ? AF_INET6 : AF_INET, text.c_str(), bytes.data()), 1) << text;
-    return bytes;
-}
-
 FlowTuple flow(const std::string& source, const std::string& destination, std::uint8_t protocol,
                std::uint16_t source_port = 0, std::uint16_t destination_port = 0) {
+    const bool ipv6 = source.find(':') != std::string::npos;
     FlowTuple tuple;
-    tuple.source = address(source);
-    tuple.destination = address(destination);
+    tuple.source = parse_ip(source, ipv6).value().bytes;
+    tuple.destination = parse_ip(destination, ipv6).value().bytes;
     tuple.protocol = protocol;
     if(source_port != 0) {
         tuple.source_port = source_port;

@@ -75,36 +75,9 @@ TEST_P(Positions, RefusedOperationsLeaveNothingPending) {
     EXPECT_EQ(fw_delete_rule(same.get(), 1), FW_OK);
 }
 
-// Rules added earlier in the same commit have no kernel handle yet: later operations of
-// that commit must still find them, to insert next to them or to remove them.
-TEST_P(Positions, PendingOperationsCountInTheViewAndLandInOneCommit) {
-    insert_now("10.0.0.1", 1);
-    insert_now("10.0.0.2", 2);
-    const uint32_t commits = fw_apply_count();
-    Rule x = rule("10.0.0.10");
-    Rule a = rule("10.0.0.1");
-    ASSERT_EQ(fw_add_rule(x.get(), 1), FW_OK);                      // x a b
-    ASSERT_EQ(fw_add_rule(rule("10.0.0.11").get(), 2), FW_OK);      // x y a b: after a pending rule
-    ASSERT_EQ(fw_add_rule(rule("10.0.0.12").get(), 1), FW_OK);      // z x y a b: before a pending rule
-    EXPECT_EQ(fw_add_rule(x.get(), 7), FW_ERROR_POSITION);
-    EXPECT_EQ(fw_delete_rule(x.get(), 3), FW_ERROR_MISMATCH);       // y stands there
-    ASSERT_EQ(fw_delete_rule(x.get(), 2), FW_OK);                   // z y a b: a pending rule removed
-    ASSERT_EQ(fw_delete_rule(a.get(), 3), FW_OK);                   // z y b
-    ASSERT_EQ(fw_add_rule(x.get(), 4), FW_OK);                      // z y b x: after a running rule
-    ASSERT_EQ(fw_add_rule(rule("fd99::1", true).get(), 1), FW_OK);  // the caller frees its rules before the commit
-    EXPECT_EQ(fw_chain_size("filter", "FORWARD_AccessControl_QK", false), 2U);
-    EXPECT_EQ(fw_pending_count(), 7U);
-    ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
-
-    EXPECT_EQ(fw_apply_count(), commits + 1);
-    EXPECT_EQ(fw_pending_count(), 0U);
-    EXPECT_EQ(sources(), "10.0.0.12,10.0.0.11,10.0.0.2,10.0.0.10");
-    EXPECT_EQ(sources(true), "fd99::1");
-    EXPECT_EQ(kernel(), dump());
-}
-
 // Random batches of insertions and removals in both families, a quarter of the removals naming
 // another rule; each decision and each committed chain compared with vectors doing the same.
+// Within a batch, operations land next to rules still pending, which have no kernel handle yet.
 TEST_P(Positions, RandomWalkFollowsAModel) {
     std::mt19937 random(20240611);
     std::vector<std::string> model[2];
