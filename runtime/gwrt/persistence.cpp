@@ -9,8 +9,10 @@
 #include <malloc.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include <amxc/amxc_scoped_var.h>
+#include "sha256.h"
 #include "state_file.h"
 
 namespace gwrt {
@@ -19,6 +21,13 @@ namespace {
 constexpr const char* kZone = "gwrt";
 constexpr unsigned int kFirstRetryMs = 1000;
 constexpr unsigned int kLastRetryMs = 60000;
+
+// Replies of a save (Persistence::attempt): one letter, then its detail.
+constexpr char kUnchanged = 'U';      // the state equals the file last written
+constexpr char kWritten = 'W';        // "<sha256> <bytes>"
+constexpr char kExportFailed = 'X';   // why; nothing written, to be tried again
+constexpr char kUnencodable = 'J';    // why; nothing written, nor worth retrying unchanged
+constexpr char kWriteFailed = 'F';    // why; the files are as before
 
 std::string owned_text(char* text) {
     std::string copy = text == nullptr ? "" : text;
@@ -98,6 +107,7 @@ Persistence::Persistence(StateConfig config, amxd_dm_t* dm)
     : config_(std::move(config)), dm_(dm), store_(config_.dir, config_.file) {}
 
 Persistence::~Persistence() {
+    saver_.wait();
     if (watching_) {
         amxp_slot_disconnect_with_priv(amxd_dm_get_sigmngr(dm_), on_event, this);
     }
@@ -151,7 +161,7 @@ bool Persistence::restore() {
         restore_text_ = "restored from " + path;
         zebTraceZ(TRACE_LEVEL_NOTICE, kZone, "state: %s", restore_text_.c_str());
         if (path == store_.current_path()) {
-            last_written_ = loaded.bytes;  // what was just read needs no rewrite
+            last_written_sum_ = gw::sha256_hex(loaded.bytes);  // what was just read needs no rewrite
             // Nor do the import's own events call for a save: exporting a large tree only to
             // find the bytes unchanged costs as much as a good part of the restore.
             restoring_ = true;
@@ -336,12 +346,30 @@ void Persistence::on_event(const char* sig_name, const amxc_var_t* data, void* p
 
 void Persistence::on_timer(amxp_timer_t* /*timer*/, void* priv) {
     auto* self = static_cast<Persistence*>(priv);
-    if (!self->save() && self->dirty_ && !self->held_) {
-        self->schedule_retry();
+    // A save still running re-arms the timer when it ends, if changes came meanwhile.
+    if (!self->held_ && !self->saver_.running()) {
+        self->save_in_background();
+    }
+}
+
+void Persistence::save_in_background() {
+    const auto started = std::chrono::steady_clock::now();
+    dirty_ = false;  // changes from here on arm the timer again
+    auto done = [this, started](std::optional<std::string> reply) {
+        if (!conclude(reply.value_or(""), started) && dirty_ && !held_) {
+            schedule_retry();
+        } else if (dirty_ && !held_ && amxp_timer_get_state(timer_) != amxp_timer_started) {
+            amxp_timer_start(timer_, config_.delay_ms);
+        }
+    };
+    if (!saver_.start([this] { return attempt(); }, done)) {
+        zebTraceZ(TRACE_LEVEL_WARNING, kZone, "state: no process to save in (%s); saving in the loop", std::strerror(errno));
+        done(attempt());
     }
 }
 
 bool Persistence::flush() {
+    saver_.wait();
     if (timer_ != nullptr) {
         amxp_timer_stop(timer_);
     }
@@ -353,8 +381,8 @@ bool Persistence::flush() {
     }
     // The files must stay; the running configuration is kept beside them instead.
     amxc::ScopedVar state;
-    std::string bytes = build_state(state.get()) ? gw::encode_state_file(state.get()) : "";
     std::string error;
+    std::string bytes = build_state(state.get(), error) ? gw::encode_state_file(state.get()) : "";
     std::string kept = bytes.empty() ? "" : store_.keep_copy(bytes, "unsaved", error);
     if (kept.empty()) {
         zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: saving is held and the running configuration could not be kept: %s",
@@ -365,15 +393,14 @@ bool Persistence::flush() {
     return true;
 }
 
-bool Persistence::build_state(amxc_var_t* state) {
+bool Persistence::build_state(amxc_var_t* state, std::string& error) const {
     amxc_var_set_type(state, AMXC_VAR_ID_HTABLE);
     collect_instances(export_object_, amxc_var_add_new_key_htable(state, "instances"));
     collect_counters(export_object_, amxc_var_add_new_key_htable(state, "counters"));
     amxc_var_t* tree = amxc_var_add_new_key(state, "export");
     amxd_status_t status = amxd_object_invoke_function(export_object_, export_method_.c_str(), nullptr, tree);
     if (status != amxd_status_ok || amxc_var_type_of(tree) != AMXC_VAR_ID_HTABLE) {
-        error_text_ = config_.export_path + " failed (" + amxd_status_string(status) + ")";
-        zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s; nothing saved", error_text_.c_str());
+        error = config_.export_path + " failed (" + amxd_status_string(status) + ")";
         return false;
     }
     return true;
@@ -385,27 +412,44 @@ void Persistence::schedule_retry() {
     amxp_timer_start(timer_, retry_ms_);
 }
 
-bool Persistence::save() {
-    if (held_) {
-        return false;
-    }
-    auto start = std::chrono::steady_clock::now();
+std::string Persistence::attempt() const {
     amxc::ScopedVar state;
-    if (!build_state(state.get())) {
-        return false;
+    std::string error;
+    if (!build_state(state.get(), error)) {
+        return kExportFailed + error;
     }
-    dirty_ = false;  // changes from here on arm the timer again
     std::string bytes = gw::encode_state_file(state.get());
     if (bytes.empty()) {
-        error_text_ = "the configuration cannot be written as JSON";
+        return kUnencodable + std::string("the configuration cannot be written as JSON");
+    }
+    std::string sum = gw::sha256_hex(bytes);
+    if (sum == last_written_sum_) {
+        return std::string(1, kUnchanged);
+    }
+    if (!store_.save(bytes, error)) {
+        return kWriteFailed + error;
+    }
+    return kWritten + sum + " " + std::to_string(bytes.size());
+}
+
+bool Persistence::conclude(std::string_view reply, std::chrono::steady_clock::time_point started) {
+    const char kind = reply.empty() ? '\0' : reply.front();
+    const std::string detail(reply.empty() ? reply : reply.substr(1));
+    switch (kind) {
+    case kUnchanged:
+        return true;
+    case kWritten:
+        break;
+    case kExportFailed:
+        dirty_ = true;
+        [[fallthrough]];
+    case kUnencodable:
+        error_text_ = detail;
         zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s; nothing saved", error_text_.c_str());
         return false;
-    }
-    if (bytes == last_written_) {
-        return true;
-    }
-    if (!store_.save(bytes, error_text_)) {
+    default:
         dirty_ = true;
+        error_text_ = kind == kWriteFailed ? detail : "the process saving the configuration ended without a word";
         zebTraceZ(TRACE_LEVEL_ERROR, kZone, "state: %s", error_text_.c_str());
         return false;
     }
@@ -414,16 +458,27 @@ bool Persistence::save() {
     }
     retry_ms_ = 0;
     error_text_.clear();
-    last_written_ = std::move(bytes);
-    last_save_duration_ = std::chrono::steady_clock::now() - start;
-    zebTraceZ(TRACE_LEVEL_DEBUG, kZone, "state: saved %zu bytes in %lld us", last_written_.size(),
-              static_cast<long long>(last_save_duration_.count() / 1000));
+    const std::size_t space = detail.find(' ');
+    last_written_sum_ = detail.substr(0, space);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    zebTraceZ(TRACE_LEVEL_DEBUG, kZone, "state: saved %s bytes in %lld us",
+              space == std::string::npos ? "?" : detail.c_str() + space + 1, static_cast<long long>(took.count()));
     return true;
+}
+
+bool Persistence::save() {
+    saver_.wait();
+    if (held_) {
+        return false;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    dirty_ = false;  // changes from here on arm the timer again
+    return conclude(attempt(), started);
 }
 
 bool Persistence::accept(std::string& error) {
     held_ = false;
-    last_written_.clear();  // written even when it equals what was last written
+    last_written_sum_.clear();  // written even when it equals what was last written
     if (!save()) {
         error = error_text_;
         if (dirty_) {
@@ -436,6 +491,7 @@ bool Persistence::accept(std::string& error) {
 }
 
 bool Persistence::restore_again(std::string& error) {
+    saver_.wait();
     amxp_timer_stop(timer_);
     clear_tree();
     held_ = false;
@@ -452,7 +508,7 @@ bool Persistence::restore_again(std::string& error) {
 
 void Persistence::status(amxc_var_t* out) const {
     amxc_var_set_type(out, AMXC_VAR_ID_HTABLE);
-    const char* saving = held_ ? "held" : retry_ms_ != 0 ? "retrying" : dirty_ ? "pending" : "saved";
+    const char* saving = held_ ? "held" : retry_ms_ != 0 ? "retrying" : dirty_ || saver_.running() ? "pending" : "saved";
     amxc_var_add_key(cstring_t, out, "Saving", saving);
     amxc_var_add_key(cstring_t, out, "Restore", restore_text_.c_str());
     amxc_var_add_key(cstring_t, out, "Error", error_text_.c_str());

@@ -11,6 +11,10 @@
 // saving is held (the files stay as they are) until a client says what to do: Save() keeps the
 // running configuration, Restore() tries the files again. A failing save is retried with
 // back-off. Status() tells clients all of it.
+//
+// Saves after changes run in a child process (see child_task.h), so that exporting and writing
+// a large tree holds no client waiting; one save runs at a time, and every save made in the
+// loop (a clean stop, Save(), Restore()) first waits for it, so two writers never race.
 #pragma once
 
 #include <amxc/amxc_variant.h>
@@ -24,6 +28,7 @@
 #include <set>
 #include <string>
 
+#include "child_task.h"
 #include "state_store.h"
 
 namespace gwrt {
@@ -60,8 +65,8 @@ public:
     // saving is held and the unsaved configuration could not be kept aside.
     bool flush();
 
-    // Exports and writes the state unless it equals the last one written. False when it
-    // could not be written (said through the trace library; retried with back-off).
+    // Exports and writes the state unless it equals the last one written, in the loop. False
+    // when it could not be written (said through the trace library; retried with back-off).
     bool save();
 
     // Client commands: keep the running configuration (ends a hold), or clear the tree and
@@ -72,8 +77,6 @@ public:
     // {"Saving": "off|saved|pending|retrying|held", "Restore": text, "Error": text, "File": path}
     void status(amxc_var_t* out) const;
 
-    // Time taken by the last save() that wrote, for measurements.
-    std::chrono::nanoseconds last_save_duration() const { return last_save_duration_; }
     const gw::StateStore& store() const { return store_; }
 
 private:
@@ -87,7 +90,13 @@ private:
     static uint32_t saved_index(const amxd_object_t* templ, const char* name, uint32_t requested, void* priv);
 
     bool relevant(const char* sig_name, const amxc_var_t* data) const;
-    bool build_state(amxc_var_t* state);
+    bool build_state(amxc_var_t* state, std::string& error) const;
+    // One save, from the export to the renamed file, told as a reply (see persistence.cpp):
+    // it may run in the child, so it changes nothing here.
+    std::string attempt() const;
+    // Takes a reply in: the status, the traces, the next try. False when nothing was saved.
+    bool conclude(std::string_view reply, std::chrono::steady_clock::time_point started);
+    void save_in_background();
     void plan_indices(const amxc_var_t* state);
     Outcome import(amxc_var_t* state, std::string& why);
     void clear_tree();
@@ -110,11 +119,11 @@ private:
     unsigned int retry_ms_ = 0;      // back-off of the next retry; 0 while saves succeed
     std::string restore_text_ = "not run";
     std::string error_text_;
-    std::string last_written_;
+    std::string last_written_sum_;   // SHA-256 of the file last written or restored
     // Index plan of the running restore, per template path: by name (version 2) or in order (1).
     std::map<std::string, std::map<std::string, uint32_t>> by_name_;
     std::map<std::string, std::deque<uint32_t>> in_order_;
-    std::chrono::nanoseconds last_save_duration_ {0};
+    ChildTask saver_;
 };
 
 }  // namespace gwrt
