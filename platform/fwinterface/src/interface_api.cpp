@@ -61,12 +61,23 @@ struct Placed {
     std::string text;
 };
 
+// The name of `text`: a large transaction names one table and chain rule after rule, so the
+// last one is compared before the name table is searched.
+InternedName name_of(const char* text, InternedName& last) {
+    if(last != std::string_view(text)) {
+        last = InternedName(text);
+    }
+    return last;
+}
+
 fw_error_t place(const fw_rule_t* rule, Placed& placed) {
     char text[FW_RULE_TEXT_MAX];
     if(fw_rule_to_text(rule, text, sizeof(text)) < 0) {
         return FW_ERROR_RULE;
     }
-    placed.key = ChainKey{fw_rule_get_ipv6(rule), fw_rule_get_table(rule), fw_rule_get_chain(rule)};
+    static InternedName last_table;
+    static InternedName last_chain;
+    placed.key = ChainKey{fw_rule_get_ipv6(rule), name_of(fw_rule_get_table(rule), last_table), name_of(fw_rule_get_chain(rule), last_chain)};
     placed.text = text;
     return FW_OK;
 }

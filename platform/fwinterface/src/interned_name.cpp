@@ -23,6 +23,12 @@ Names& names() {
 
 }  // namespace
 
+// Every default key of an operation starts as this name: kept at hand, not looked up.
+InternedName::InternedName() {
+    static const std::string* const empty = &*names().emplace().first;
+    text_ = empty;
+}
+
 InternedName::InternedName(std::string_view text) {
     Names& all = names();
     auto it = all.find(text);  // before emplace, which would build a string to compare

@@ -14,7 +14,7 @@ namespace fwinterface {
 // and this library create), so they are never freed.
 class InternedName {
 public:
-    InternedName() : InternedName(std::string_view()) {}
+    InternedName();  // the empty name, without a lookup
     InternedName(std::string_view text);  // NOLINT: a name converts from its text
     InternedName(const char* text) : InternedName(std::string_view(text)) {}
     InternedName(const std::string& text) : InternedName(std::string_view(text)) {}
