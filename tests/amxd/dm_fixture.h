@@ -62,7 +62,6 @@ protected:
         add_param(access, "Alias", AMXC_VAR_ID_CSTRING);
         add_param(access, "Enable", AMXC_VAR_ID_BOOL, "false");
         add_param(access, "NetworkGroupRef", AMXC_VAR_ID_CSTRING);
-        amxd_param_set_attr(add_param(access, "Status", AMXC_VAR_ID_CSTRING, "Inactive"), amxd_pattr_read_only, true);
 
         pfr = add_object(x, amxd_object_template, "PortForwardingRule");
         add_param(pfr, "Protocol", AMXC_VAR_ID_CSTRING);
@@ -110,6 +109,20 @@ protected:
         });
         EXPECT_EQ(status, amxd_status_ok) << last_error;
         return amxd_dm_findf(dm, "%s", last_added.c_str());
+    }
+
+    // One addition, or one parameter written as text, in a transaction of its own.
+    amxd_status_t add_at(amxd_object_t* templ, uint32_t index, const char* name) {
+        return apply([&](amxd_trans_t* t) {
+            amxd_trans_select_object(t, templ);
+            amxd_trans_add_inst(t, index, name);
+        });
+    }
+    amxd_status_t set(amxd_object_t* object, const char* param, const char* value) {
+        return apply([&](amxd_trans_t* t) {
+            amxd_trans_select_object(t, object);
+            amxd_trans_set_cstring_t(t, param, value);
+        });
     }
 
     std::string text_of(const amxd_object_t* object, const char* param) {

@@ -9,10 +9,7 @@ TEST_F(TransTest, FailureOnTheThirdOperationUndoesTheFirstTwo) {
     amxd_object_t* acl = add_instance(access, "a1", {{"Enable", "false"}});
     amxd_object_t* web = add_instance(pfr, "web", {{"Protocol", "6"}, {"DestPortEndRange", "80"}});
     amxd_object_t* web_icmp = amxd_object_get_child(web, "ICMP");
-    ASSERT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, web_icmp);
-        amxd_trans_set_uint32_t(t, "Type", 8);
-    }), amxd_status_ok);
+    ASSERT_EQ(set(web_icmp, "Type", "8"), amxd_status_ok);
     amxp_loop_run_pending();
     EventLog events(dm);
 
@@ -65,11 +62,7 @@ TEST_F(TransTest, IndexHookPlacesAdditions) {
     amxd_dm_set_index_hook(dm, keep_seven, &asked);
     EXPECT_EQ(amxd_object_get_index(add_instance(access, "kept")), 7u);
     EXPECT_EQ(amxd_object_get_index(add_instance(access, nullptr)), 8u) << "the counter follows the placed index";
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-                  amxd_trans_select_object(t, access);
-                  amxd_trans_add_inst(t, 3, "other");
-              }),
-              amxd_status_ok);
+    EXPECT_EQ(add_at(access, 3, "other"), amxd_status_ok);
     EXPECT_EQ(asked, (std::vector<std::string>{"AccessControl/kept/0", "AccessControl//0", "AccessControl/other/3"}));
     // A placed index that is taken is refused like any duplicate.
     EXPECT_EQ(apply([&](amxd_trans_t* t) {
