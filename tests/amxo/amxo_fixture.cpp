@@ -11,9 +11,9 @@ namespace {
 
 std::vector<std::string> g_records;
 
-std::string text_of(const amxc_var_t* var) {
+std::string text_of(const amxc_var_t* var, const char* none = "?") {
     char* s = amxc_var_get_cstring_t(var);
-    std::string out = s != nullptr ? s : "?";
+    std::string out = s != nullptr ? s : none;
     std::free(s);
     return out;
 }
@@ -74,6 +74,18 @@ int AmxoTest::parse_file_text(const std::string& text) {
     const int rc = written ? parse_file(path) : -2;
     unlink(path);
     return rc;
+}
+
+std::string AmxoTest::config_text(const char* path) {
+    return text_of(amxo_parser_get_config(parser_, path), "(absent)");
+}
+
+void AmxoTest::set_text(const char* path, const char* value) {
+    amxc_var_t v;
+    amxc_var_init(&v);
+    amxc_var_set_cstring_t(&v, value);
+    ASSERT_EQ(amxo_parser_set_config(parser_, path, &v), 0);
+    amxc_var_clean(&v);
 }
 
 void AmxoTest::run_loop() {

@@ -1,9 +1,7 @@
 // Refused loads. Each is tried on top of data/baseline.def, and afterwards the data model, the
 // configuration, the entry points and the loaded modules must be exactly as the baseline left
 // them, and the parser must still load a good text.
-#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -24,9 +22,7 @@ protected:
     // Configuration, entry points and tree in one text.
     std::string state() {
         std::string out = dump();
-        char* config = amxc_var_get_cstring_t(amxo_parser_get_config(parser_, "prefix_"));
-        out += std::string("prefix_=") + (config != nullptr ? config : "(none)") + "\n";
-        std::free(config);
+        out += "prefix_=" + config_text("prefix_") + "\n";
         out += std::string("extra ") + (amxo_parser_get_config(parser_, "extra") != nullptr ? "set" : "unset") + "\n";
         out += "entry point failures " + std::to_string(amxo_parser_invoke_entry_points(parser_, dm_, 5)) + "\n";
         for (const std::string& r : take_records()) {
