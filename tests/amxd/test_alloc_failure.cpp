@@ -107,13 +107,11 @@ TEST_F(AllocFailure, CopyingAndStoringInTables) {
 // Every object with its parameters, as text, depth first.
 std::string dump(const amxd_object_t* object) {
     std::string text = take_text(amxd_object_get_path(object, AMXD_OBJECT_NAMED | AMXD_OBJECT_TERMINATE)) + "\n";
-    amxc_var_t params;
-    amxc_var_init(&params);
-    amxd_object_get_params(object, &params);
-    amxc_var_for_each(value, &params) {
+    amxc::ScopedVar params;
+    amxd_object_get_params(object, params.get());
+    amxc_var_for_each(value, params.get()) {
         text += "  " + std::string(amxc_var_key(value)) + "=" + take_text(amxc_var_get_cstring_t(value)) + "\n";
     }
-    amxc_var_clean(&params);
     amxd_object_for_each_child(child, object) {
         text += dump(child);
     }

@@ -83,13 +83,11 @@ TEST_F(TreeTest, TextsLongerThanTheirBoundAreRefused) {
     EXPECT_EQ(text_of(acl, "Alias"), std::string(AMXD_PARAM_MAX_LENGTH, 'a'));
     EXPECT_EQ(text_of(rule, "SourceIP"), "10.0.0.1");
 
-    amxc_var_t value;
-    amxc_var_init(&value);
-    amxc_var_set_cstring_t(&value, "too long!");
-    EXPECT_EQ(amxd_param_set_value(source_ip, &value), amxd_status_invalid_value);
+    amxc::ScopedVar value;
+    amxc_var_set_cstring_t(value.get(), "too long!");
+    EXPECT_EQ(amxd_param_set_value(source_ip, value.get()), amxd_status_invalid_value);
     EXPECT_EQ(amxd_param_set_max_length(amxd_object_get_param_def(acl, "Alias"), 10), amxd_status_invalid_value);
     EXPECT_EQ(amxd_param_set_max_length(amxd_object_get_param_def(acl, "Enable"), 10), amxd_status_invalid_type);
-    amxc_var_clean(&value);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxp/amxp_loop.h>
 
 namespace {
@@ -23,16 +24,14 @@ void dump_object(const amxd_object_t* object, std::string& out) {
     out += std::string(path != nullptr ? path : "?") + " type=" + std::to_string(amxd_object_get_type(object));
     out += " name=" + std::string(amxd_object_get_name(object, AMXD_OBJECT_NAMED)) + "\n";
     std::free(path);
-    amxc_var_t params;
-    amxc_var_init(&params);
-    amxd_object_get_params(object, &params);
-    amxc_var_for_each(value, &params) {
+    amxc::ScopedVar params;
+    amxd_object_get_params(object, params.get());
+    amxc_var_for_each(value, params.get()) {
         const char* name = amxc_var_key(value);
         const amxd_param_t* def = amxd_object_get_param_def(object, name);
         out += std::string("  ") + name + ":" + amxc_var_get_type_name_from_id(amxd_param_get_type(def)) + "=" +
                text_of(value) + (amxd_param_is_attr_set(def, amxd_pattr_read_only) ? " ro" : "") + "\n";
     }
-    amxc_var_clean(&params);
     amxd_object_for_each_child(child, object) {
         dump_object(child, out);
     }
@@ -81,11 +80,9 @@ std::string AmxoTest::config_text(const char* path) {
 }
 
 void AmxoTest::set_text(const char* path, const char* value) {
-    amxc_var_t v;
-    amxc_var_init(&v);
-    amxc_var_set_cstring_t(&v, value);
-    ASSERT_EQ(amxo_parser_set_config(parser_, path, &v), 0);
-    amxc_var_clean(&v);
+    amxc::ScopedVar v;
+    amxc_var_set_cstring_t(v.get(), value);
+    ASSERT_EQ(amxo_parser_set_config(parser_, path, v.get()), 0);
 }
 
 void AmxoTest::run_loop() {
