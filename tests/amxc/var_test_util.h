@@ -30,7 +30,16 @@ inline std::string dump(const amxc_var_t* var) {
     if(var == nullptr) {
         return "<nullptr>";
     }
-    switch(amxc_var_type_of(var)) {
+    const uint32_t type = amxc_var_type_of(var);
+    if(type == AMXC_VAR_ID_LIST || type == AMXC_VAR_ID_HTABLE) {
+        const bool list = type == AMXC_VAR_ID_LIST;
+        std::string out = list ? "[" : "{";
+        amxc_var_for_each(member, var) {
+            out += (out.size() > 1 ? ", " : "") + (list ? "" : std::string(amxc_var_key(member)) + ": ") + dump(member);
+        }
+        return out + (list ? "]" : "}");
+    }
+    switch(type) {
     case AMXC_VAR_ID_NULL:
         return "null";
     case AMXC_VAR_ID_CSTRING:
@@ -47,20 +56,6 @@ inline std::string dump(const amxc_var_t* var) {
         return "i64:" + std::to_string(amxc_var_constcast(int64_t, var));
     case AMXC_VAR_ID_UINT64:
         return "u64:" + std::to_string(amxc_var_constcast(uint64_t, var));
-    case AMXC_VAR_ID_LIST: {
-        std::string out = "[";
-        amxc_var_for_each(element, var) {
-            out += (out.size() > 1 ? ", " : "") + dump(element);
-        }
-        return out + "]";
-    }
-    case AMXC_VAR_ID_HTABLE: {
-        std::string out = "{";
-        amxc_var_for_each(member, var) {
-            out += (out.size() > 1 ? ", " : "") + std::string(amxc_var_key(member)) + ": " + dump(member);
-        }
-        return out + "}";
-    }
     default:
         return "?";
     }
