@@ -85,10 +85,6 @@ void AmxoTest::set_text(const char* path, const char* value) {
     ASSERT_EQ(amxo_parser_set_config(parser_, path, v.get()), 0);
 }
 
-void AmxoTest::run_loop() {
-    amxp_loop_run_pending();
-}
-
 std::vector<std::string> AmxoTest::take_records() {
     std::vector<std::string> taken;
     taken.swap(g_records);

@@ -9,6 +9,7 @@
 
 #include <amxd/amxd.h>
 #include <amxo/amxo.h>
+#include <amxp/amxp_loop.h>
 
 class AmxoTest : public ::testing::Test {
 protected:
@@ -27,7 +28,7 @@ protected:
     void set_text(const char* path, const char* value);
 
     // Delivers the events queued on the loop.
-    void run_loop();
+    void run_loop() { amxp_loop_run_pending(); }
 
     // The calls the modules recorded since the last take, oldest first.
     std::vector<std::string> take_records();
