@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <type_traits>
 
 #include "var_test_util.h"
 
@@ -11,15 +10,10 @@ namespace {
 
 using amxc_test::csv;
 using amxc_test::dump;
+using amxc_test::of;
 using amxc_test::text;
 using amxc_test::typed;
 using amxc_test::Var;
-
-// A variant set by one of the typed setters.
-template <typename Value>
-Var of(int (*set)(amxc_var_t*, Value), std::type_identity_t<Value> value) {
-    return Var([set, value](amxc_var_t* v) { set(v, value); });
-}
 
 // The converted value rendered with its type, or "FAIL". A failure must
 // leave the destination NULL-typed, whatever it held before.

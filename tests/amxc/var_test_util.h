@@ -5,6 +5,7 @@
 #include <amxc/amxc_scoped_var.h>
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace amxc_test {
@@ -16,15 +17,15 @@ struct Var : amxc::ScopedVar {
     explicit Var(Fill&& fill) { std::forward<Fill>(fill)(get()); }
 };
 
-inline Var text(const char* value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_cstring_t(v, value); });
+// A variant set by one of the typed setters.
+template <typename Value>
+Var of(int (*set)(amxc_var_t*, Value), std::type_identity_t<Value> value) {
+    return Var([set, value](amxc_var_t* v) { set(v, value); });
 }
-inline Var csv(const char* value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_csv_string_t(v, value); });
-}
-inline Var typed(uint32_t type_id) {
-    return Var([type_id](amxc_var_t* v) { amxc_var_set_type(v, type_id); });
-}
+
+inline Var text(const char* value) { return of(amxc_var_set_cstring_t, value); }
+inline Var csv(const char* value) { return of(amxc_var_set_csv_string_t, value); }
+inline Var typed(uint32_t type_id) { return of(amxc_var_set_type, type_id); }
 
 inline std::string dump(const amxc_var_t* var) {
     if(var == nullptr) {

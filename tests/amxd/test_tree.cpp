@@ -94,13 +94,7 @@ namespace {
 
 std::vector<std::string> calls;
 
-class ActionTest : public DmTest {
-protected:
-    void SetUp() override {
-        DmTest::SetUp();
-        calls.clear();
-    }
-};
+using ActionTest = DmTest;
 
 amxd_dm_t* busy_dm = nullptr;
 amxd_status_t try_to_restructure(amxd_object_t* object, amxd_param_t*, amxd_action_t, const amxc_var_t* const,
@@ -128,6 +122,7 @@ amxd_status_t try_to_restructure(amxd_object_t* object, amxd_param_t*, amxd_acti
 } // namespace
 
 TEST_F(ActionTest, ActionsCannotRestructureTheTree) {
+    calls.clear();
     busy_dm = dm;
     amxd_object_add_action_cb(access, action_object_validate, try_to_restructure, nullptr);
     add_instance(access, nullptr, {{"Enable", "true"}});

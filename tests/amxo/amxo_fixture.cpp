@@ -102,9 +102,8 @@ std::string AmxoTest::dump() {
 bool AmxoTest::module_loaded(const std::string& tag) {
     const std::string path = std::string(AMXO_TEST_MODULES) + "/test-module-" + tag + ".so";
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle == nullptr) {
-        return false;
+    if (handle != nullptr) {
+        dlclose(handle);
     }
-    dlclose(handle);
-    return true;
+    return handle != nullptr;
 }

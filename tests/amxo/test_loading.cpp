@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <amxc/amxc_scoped_var.h>
+
 #include "amxo_fixture.h"
 
 namespace {
@@ -24,16 +26,15 @@ TEST_F(Loading, ValuesSetFromOutsideWinWhateverTheOrder) {
     set_text("firewall.trace", "9");
     EXPECT_EQ(config_text("firewall.trace"), "9");
 
-    amxc_var_t v;
-    amxc_var_init(&v);
-    EXPECT_NE(amxo_parser_set_config(parser_, "prefix_.deeper", &v), 0) << "prefix_ is a text, not a table";
-    EXPECT_NE(amxo_parser_set_config(parser_, "", &v), 0);
-    EXPECT_NE(amxo_parser_set_config(parser_, "a..b", &v), 0);
+    amxc::ScopedVar v;
+    EXPECT_NE(amxo_parser_set_config(parser_, "prefix_.deeper", v.get()), 0) << "prefix_ is a text, not a table";
+    EXPECT_NE(amxo_parser_set_config(parser_, "", v.get()), 0);
+    EXPECT_NE(amxo_parser_set_config(parser_, "a..b", v.get()), 0);
     std::string deep = "a";
     for (int i = 0; i < 100; ++i) {
         deep += ".a";
     }
-    EXPECT_NE(amxo_parser_set_config(parser_, deep.c_str(), &v), 0);
+    EXPECT_NE(amxo_parser_set_config(parser_, deep.c_str(), v.get()), 0);
     EXPECT_EQ(config_text("prefix_"), "CLI_");
 }
 
