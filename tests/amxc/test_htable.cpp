@@ -30,18 +30,13 @@ void delete_entry(const char* key, amxc_htable_it_t* it) {
     delete entry_of(it);
 }
 
-Entry* new_entry(int value) {
-    auto* entry = new Entry{value, {}};
-    amxc_htable_it_init(&entry->hit);
-    return entry;
-}
-
 class HtableTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(amxc_htable_init(&ht, 0), 0); }
     void TearDown() override { amxc_htable_clean(&ht, delete_entry); }
     Entry* insert(const std::string& key, int value) {
-        Entry* entry = new_entry(value);
+        auto* entry = new Entry{value, {}};
+        amxc_htable_it_init(&entry->hit);
         EXPECT_EQ(amxc_htable_insert(&ht, key.c_str(), &entry->hit), 0);
         return entry;
     }
@@ -70,7 +65,8 @@ TEST_F(HtableTest, ManyKeysSurviveRehashInInsertionOrder) {
 
 TEST_F(HtableTest, DuplicateKeyIsRefusedAndATakenItemMayGoUnderAnotherKey) {
     Entry* first = insert("a", 1);
-    Entry* second = new_entry(2);
+    auto* second = new Entry{2, {}};
+    amxc_htable_it_init(&second->hit);
     EXPECT_NE(amxc_htable_insert(&ht, "a", &second->hit), 0);
     EXPECT_NE(amxc_htable_insert(&ht, nullptr, &second->hit), 0);
     EXPECT_EQ(second->hit.ht, nullptr);

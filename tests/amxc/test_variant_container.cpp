@@ -10,13 +10,6 @@ using amxc_test::dump;
 using amxc_test::typed;
 using amxc_test::Var;
 
-amxc_var_t* heap_text(const char* value) {
-    amxc_var_t* var = nullptr;
-    EXPECT_EQ(amxc_var_new(&var), 0);
-    amxc_var_set(cstring_t, var, value);
-    return var;
-}
-
 class TableTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -28,7 +21,9 @@ protected:
 };
 
 TEST_F(TableTest, ExistingKeyIsReplacedOnlyWithUpdate) {
-    amxc_var_t* data = heap_text("X");
+    amxc_var_t* data = nullptr;
+    ASSERT_EQ(amxc_var_new(&data), 0);
+    amxc_var_set(cstring_t, data, "X");
     EXPECT_NE(amxc_var_set_key(table.get(), "b", data, AMXC_VAR_FLAG_DEFAULT), 0);
     EXPECT_NE(amxc_var_set_key(table.get(), "b", data, AMXC_VAR_FLAG_COPY), 0);
     EXPECT_EQ(amxc_var_get_parent(data), nullptr);

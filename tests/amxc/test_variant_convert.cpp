@@ -10,25 +10,10 @@ namespace {
 
 using amxc_test::csv;
 using amxc_test::dump;
+using amxc_test::of;
 using amxc_test::text;
 using amxc_test::typed;
 using amxc_test::Var;
-
-Var i32(int32_t value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_int32_t(v, value); });
-}
-Var u32(uint32_t value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_uint32_t(v, value); });
-}
-Var i64(int64_t value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_int64_t(v, value); });
-}
-Var u64(uint64_t value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_uint64_t(v, value); });
-}
-Var boolean(bool value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_bool(v, value); });
-}
 
 // The converted value rendered with its type, or "FAIL". A failure must
 // leave the destination NULL-typed, whatever it held before.
@@ -81,23 +66,23 @@ TEST(VariantConversion, TextConvertsAsAWholeOrFails) {
 }
 
 TEST(VariantConversion, NumbersAndBooleansAreRangeChecked) {
-    EXPECT_EQ(conv(i32(-1), kU32), "FAIL");
-    EXPECT_EQ(conv(i32(-1), kI64), "i64:-1");
-    EXPECT_EQ(conv(u32(4294967295U), kI32), "FAIL");
-    EXPECT_EQ(conv(u32(4294967295U), kI64), "i64:4294967295");
-    EXPECT_EQ(conv(i64(INT64_MIN), kI32), "FAIL");
-    EXPECT_EQ(conv(i64(INT64_MIN), AMXC_VAR_ID_CSTRING), "'-9223372036854775808'");
-    EXPECT_EQ(conv(i64(5), kU32), "u32:5");
-    EXPECT_EQ(conv(u64(UINT64_MAX), kI64), "FAIL");
-    EXPECT_EQ(conv(u64(UINT64_MAX), AMXC_VAR_ID_CSTRING), "'18446744073709551615'");
-    EXPECT_EQ(conv(i32(-12), AMXC_VAR_ID_CSV_STRING), "csv'-12'");
-    EXPECT_EQ(conv(boolean(true), kI32), "i32:1");
-    EXPECT_EQ(conv(boolean(false), kU64), "u64:0");
-    EXPECT_EQ(conv(boolean(false), AMXC_VAR_ID_CSTRING), "'false'");
-    EXPECT_EQ(conv(u64(1), kBool), "true");
-    EXPECT_EQ(conv(i32(0), kBool), "false");
-    EXPECT_EQ(conv(u64(2), kBool), "FAIL");
-    EXPECT_EQ(conv(i32(-1), kBool), "FAIL");
+    EXPECT_EQ(conv(of(amxc_var_set_int32_t, -1), kU32), "FAIL");
+    EXPECT_EQ(conv(of(amxc_var_set_int32_t, -1), kI64), "i64:-1");
+    EXPECT_EQ(conv(of(amxc_var_set_uint32_t, 4294967295U), kI32), "FAIL");
+    EXPECT_EQ(conv(of(amxc_var_set_uint32_t, 4294967295U), kI64), "i64:4294967295");
+    EXPECT_EQ(conv(of(amxc_var_set_int64_t, INT64_MIN), kI32), "FAIL");
+    EXPECT_EQ(conv(of(amxc_var_set_int64_t, INT64_MIN), AMXC_VAR_ID_CSTRING), "'-9223372036854775808'");
+    EXPECT_EQ(conv(of(amxc_var_set_int64_t, 5), kU32), "u32:5");
+    EXPECT_EQ(conv(of(amxc_var_set_uint64_t, UINT64_MAX), kI64), "FAIL");
+    EXPECT_EQ(conv(of(amxc_var_set_uint64_t, UINT64_MAX), AMXC_VAR_ID_CSTRING), "'18446744073709551615'");
+    EXPECT_EQ(conv(of(amxc_var_set_int32_t, -12), AMXC_VAR_ID_CSV_STRING), "csv'-12'");
+    EXPECT_EQ(conv(of(amxc_var_set_bool, true), kI32), "i32:1");
+    EXPECT_EQ(conv(of(amxc_var_set_bool, false), kU64), "u64:0");
+    EXPECT_EQ(conv(of(amxc_var_set_bool, false), AMXC_VAR_ID_CSTRING), "'false'");
+    EXPECT_EQ(conv(of(amxc_var_set_uint64_t, 1), kBool), "true");
+    EXPECT_EQ(conv(of(amxc_var_set_int32_t, 0), kBool), "false");
+    EXPECT_EQ(conv(of(amxc_var_set_uint64_t, 2), kBool), "FAIL");
+    EXPECT_EQ(conv(of(amxc_var_set_int32_t, -1), kBool), "FAIL");
 }
 
 TEST(VariantConversion, Containers) {
@@ -120,7 +105,7 @@ TEST(VariantConversion, Containers) {
     EXPECT_EQ(conv(table, AMXC_VAR_ID_CSTRING), "FAIL");
     EXPECT_EQ(conv(table, kBool), "FAIL");
     EXPECT_EQ(conv(table, AMXC_VAR_ID_HTABLE), "{z: 'first', a: u32:2}");
-    EXPECT_EQ(conv(i32(5), kList), "[i32:5]");
+    EXPECT_EQ(conv(of(amxc_var_set_int32_t, 5), kList), "[i32:5]");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <amxc/amxc_scoped_var.h>
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace amxc_test {
@@ -16,21 +17,30 @@ struct Var : amxc::ScopedVar {
     explicit Var(Fill&& fill) { std::forward<Fill>(fill)(get()); }
 };
 
-inline Var text(const char* value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_cstring_t(v, value); });
+// A variant set by one of the typed setters.
+template <typename Value>
+Var of(int (*set)(amxc_var_t*, Value), std::type_identity_t<Value> value) {
+    return Var([set, value](amxc_var_t* v) { set(v, value); });
 }
-inline Var csv(const char* value) {
-    return Var([value](amxc_var_t* v) { amxc_var_set_csv_string_t(v, value); });
-}
-inline Var typed(uint32_t type_id) {
-    return Var([type_id](amxc_var_t* v) { amxc_var_set_type(v, type_id); });
-}
+
+inline Var text(const char* value) { return of(amxc_var_set_cstring_t, value); }
+inline Var csv(const char* value) { return of(amxc_var_set_csv_string_t, value); }
+inline Var typed(uint32_t type_id) { return of(amxc_var_set_type, type_id); }
 
 inline std::string dump(const amxc_var_t* var) {
     if(var == nullptr) {
         return "<nullptr>";
     }
-    switch(amxc_var_type_of(var)) {
+    const uint32_t type = amxc_var_type_of(var);
+    if(type == AMXC_VAR_ID_LIST || type == AMXC_VAR_ID_HTABLE) {
+        const bool list = type == AMXC_VAR_ID_LIST;
+        std::string out = list ? "[" : "{";
+        amxc_var_for_each(member, var) {
+            out += (out.size() > 1 ? ", " : "") + (list ? "" : std::string(amxc_var_key(member)) + ": ") + dump(member);
+        }
+        return out + (list ? "]" : "}");
+    }
+    switch(type) {
     case AMXC_VAR_ID_NULL:
         return "null";
     case AMXC_VAR_ID_CSTRING:
@@ -47,20 +57,6 @@ inline std::string dump(const amxc_var_t* var) {
         return "i64:" + std::to_string(amxc_var_constcast(int64_t, var));
     case AMXC_VAR_ID_UINT64:
         return "u64:" + std::to_string(amxc_var_constcast(uint64_t, var));
-    case AMXC_VAR_ID_LIST: {
-        std::string out = "[";
-        amxc_var_for_each(element, var) {
-            out += (out.size() > 1 ? ", " : "") + dump(element);
-        }
-        return out + "]";
-    }
-    case AMXC_VAR_ID_HTABLE: {
-        std::string out = "{";
-        amxc_var_for_each(member, var) {
-            out += (out.size() > 1 ? ", " : "") + std::string(amxc_var_key(member)) + ": " + dump(member);
-        }
-        return out + "}";
-    }
     default:
         return "?";
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxc/amxc_variant.h>
 #include <amxd/amxd.h>
 #include <amxp/amxp_loop.h>
@@ -26,11 +27,9 @@ inline amxd_param_t* add_param(amxd_object_t* object, const char* name, uint32_t
     amxd_param_t* param = nullptr;
     EXPECT_EQ(amxd_param_new(&param, name, type), amxd_status_ok);
     if(initial != nullptr) {
-        amxc_var_t value;
-        amxc_var_init(&value);
-        amxc_var_set_cstring_t(&value, initial);
-        EXPECT_EQ(amxd_param_set_value(param, &value), amxd_status_ok);
-        amxc_var_clean(&value);
+        amxc::ScopedVar value;
+        amxc_var_set_cstring_t(value.get(), initial);
+        EXPECT_EQ(amxd_param_set_value(param, value.get()), amxd_status_ok);
     }
     EXPECT_EQ(amxd_object_add_param(object, param), amxd_status_ok);
     return param;
@@ -62,7 +61,6 @@ protected:
         add_param(access, "Alias", AMXC_VAR_ID_CSTRING);
         add_param(access, "Enable", AMXC_VAR_ID_BOOL, "false");
         add_param(access, "NetworkGroupRef", AMXC_VAR_ID_CSTRING);
-        amxd_param_set_attr(add_param(access, "Status", AMXC_VAR_ID_CSTRING, "Inactive"), amxd_pattr_read_only, true);
 
         pfr = add_object(x, amxd_object_template, "PortForwardingRule");
         add_param(pfr, "Protocol", AMXC_VAR_ID_CSTRING);
@@ -112,6 +110,20 @@ protected:
         return amxd_dm_findf(dm, "%s", last_added.c_str());
     }
 
+    // One addition, or one parameter written as text, in a transaction of its own.
+    amxd_status_t add_at(amxd_object_t* templ, uint32_t index, const char* name) {
+        return apply([&](amxd_trans_t* t) {
+            amxd_trans_select_object(t, templ);
+            amxd_trans_add_inst(t, index, name);
+        });
+    }
+    amxd_status_t set(amxd_object_t* object, const char* param, const char* value) {
+        return apply([&](amxd_trans_t* t) {
+            amxd_trans_select_object(t, object);
+            amxd_trans_set_cstring_t(t, param, value);
+        });
+    }
+
     std::string text_of(const amxd_object_t* object, const char* param) {
         return take_text(amxd_object_get_cstring_t(object, param, nullptr));
     }
@@ -128,39 +140,29 @@ protected:
 // Every event of a data model, in delivery order, as copies.
 class EventLog {
 public:
-    explicit EventLog(amxd_dm_t* dm) : mngr_(amxd_dm_get_sigmngr(dm)) {
-        EXPECT_EQ(amxp_slot_connect(mngr_, "*", nullptr, &EventLog::slot, this), 0);
+    explicit EventLog(amxd_dm_t* dm) {
+        amxc_var_set_type(events_.get(), AMXC_VAR_ID_LIST);
+        EXPECT_EQ(amxp_slot_connect(amxd_dm_get_sigmngr(dm), "*", nullptr, &EventLog::slot, this), 0);
     }
-    ~EventLog() {
-        for(amxc_var_t* event : events_) {
-            amxc_var_delete(&event);
-        }
-    }
-    EventLog(const EventLog&) = delete;
-    EventLog& operator=(const EventLog&) = delete;
 
-    std::size_t size() const { return events_.size(); }
-    const amxc_var_t* at(std::size_t i) const { return events_.at(i); }
+    std::size_t size() const { return names_.size(); }
     const std::string& name(std::size_t i) const { return names_.at(i); }
-    std::string text(std::size_t i, const char* path) const {
-        return take_text(amxc_var_get_cstring_t(amxc_var_get_path(events_.at(i), path, AMXC_VAR_FLAG_DEFAULT)));
+    const amxc_var_t* at(std::size_t i) const {
+        return amxc_var_get_index(events_.get(), static_cast<int64_t>(i), AMXC_VAR_FLAG_DEFAULT);
     }
     const amxc_var_t* get(std::size_t i, const char* path) const {
-        return amxc_var_get_path(events_.at(i), path, AMXC_VAR_FLAG_DEFAULT);
+        return amxc_var_get_path(at(i), path, AMXC_VAR_FLAG_DEFAULT);
     }
+    std::string text(std::size_t i, const char* path) const { return take_text(amxc_var_get_cstring_t(get(i, path))); }
 
 private:
     static void slot(const char* const sig_name, const amxc_var_t* const data, void* const priv) {
         auto* self = static_cast<EventLog*>(priv);
-        amxc_var_t* copy = nullptr;
-        amxc_var_new(&copy);
-        amxc_var_copy(copy, data);
-        self->events_.push_back(copy);
+        EXPECT_EQ(amxc_var_copy(amxc_var_add_new(self->events_.get()), data), 0);
         self->names_.push_back(sig_name);
     }
 
-    amxp_signal_mngr_t* mngr_;
-    std::vector<amxc_var_t*> events_;
+    amxc::ScopedVar events_;
     std::vector<std::string> names_;
 };
 

@@ -1,4 +1,5 @@
-// The object tree: malformed paths, instance indexes and names.
+// The object tree: malformed paths, instance indexes and names, parameter bounds, and actions
+// that may not restructure the tree they run on.
 #include "dm_fixture.h"
 
 using namespace amxd_test;
@@ -31,46 +32,101 @@ TEST_F(TreeTest, IndexesAreNeverReused) {
     EXPECT_EQ(amxd_object_get_index(next), 4u);
 
     // An explicit index is taken as given when free, and later automatic ones go above it.
-    ASSERT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, access);
-        amxd_trans_add_inst(t, 10, nullptr);
-    }), amxd_status_ok);
+    ASSERT_EQ(add_at(access, 10, nullptr), amxd_status_ok);
     EXPECT_EQ(last_added, "Device.X.AccessControl.10.");
     EXPECT_EQ(amxd_object_get_index(add_instance(access, nullptr)), 11u);
-    auto add_at = [&](uint32_t index, const char* name) {
-        return apply([&](amxd_trans_t* t) {
-            amxd_trans_select_object(t, access);
-            amxd_trans_add_inst(t, index, name);
-        });
-    };
-    EXPECT_EQ(add_at(10, nullptr), amxd_status_duplicate);
+    EXPECT_EQ(add_at(access, 10, nullptr), amxd_status_duplicate);
 
     // Indices stop at a bound; at it, the counter goes on from the lowest free index.
-    EXPECT_EQ(add_at(AMXD_MAX_INDEX + 1u, nullptr), amxd_status_invalid_value);
+    EXPECT_EQ(add_at(access, AMXD_MAX_INDEX + 1u, nullptr), amxd_status_invalid_value);
     EXPECT_NE(last_error.find("above the highest allowed"), std::string::npos) << last_error;
-    ASSERT_EQ(add_at(AMXD_MAX_INDEX, nullptr), amxd_status_ok);
+    ASSERT_EQ(add_at(access, AMXD_MAX_INDEX, nullptr), amxd_status_ok);
     EXPECT_EQ(amxd_object_get_index(add_instance(access, nullptr)), 2u);
     EXPECT_EQ(amxd_object_get_index(add_instance(access, nullptr)), 3u);
 
     // "AccessControl-<n>" is how exports name the unnamed instance n: no other may take it.
-    EXPECT_EQ(add_at(0, "AccessControl-4"), amxd_status_duplicate);
+    EXPECT_EQ(add_at(access, 0, "AccessControl-4"), amxd_status_duplicate);
     EXPECT_NE(last_error.find("the name AccessControl-4 stands for Device.X.AccessControl.4"), std::string::npos)
         << last_error;
-    EXPECT_EQ(add_at(5, "AccessControl-5"), amxd_status_ok);
-    EXPECT_EQ(add_at(0, "AccessControl-05"), amxd_status_ok);
+    EXPECT_EQ(add_at(access, 5, "AccessControl-5"), amxd_status_ok);
+    EXPECT_EQ(add_at(access, 0, "AccessControl-05"), amxd_status_ok);
 }
 
 TEST_F(TreeTest, InstanceNamesMustBeUsableInPaths) {
     for(const char* name : {"123", "a.b", "a b", "x/y"}) {
-        EXPECT_EQ(apply([&](amxd_trans_t* t) {
-            amxd_trans_select_object(t, access);
-            amxd_trans_add_inst(t, 0, name);
-        }), amxd_status_invalid_name) << name;
+        EXPECT_EQ(add_at(access, 0, name), amxd_status_invalid_name) << name;
     }
     add_instance(access, "dup");
-    EXPECT_EQ(apply([&](amxd_trans_t* t) {
-        amxd_trans_select_object(t, access);
-        amxd_trans_add_inst(t, 0, "dup");
-    }), amxd_status_duplicate);
+    EXPECT_EQ(add_at(access, 0, "dup"), amxd_status_duplicate);
     EXPECT_EQ(amxd_object_get_instance_count(access), 1u);
+}
+
+// Texts longer than their parameter's bound are refused, in transactions as in direct writes;
+// the bound is per parameter and copied to instances.
+TEST_F(TreeTest, TextsLongerThanTheirBoundAreRefused) {
+    amxd_param_t* source_ip = amxd_object_get_param_def(amxd_object_get_child(netobj, "Rule"), "SourceIP");
+    ASSERT_EQ(amxd_param_set_max_length(source_ip, 8), amxd_status_ok);
+    amxd_object_t* rule = add_instance(amxd_object_get_child(add_instance(netobj, nullptr), "Rule"), nullptr);
+    amxd_object_t* acl = add_instance(access, nullptr);
+    struct Case {
+        amxd_object_t* object;
+        const char* param;
+        std::string value;
+        amxd_status_t status;
+    };
+    for(const Case& c : {Case{acl, "Alias", std::string(AMXD_PARAM_MAX_LENGTH, 'a'), amxd_status_ok},
+                         Case{acl, "Alias", std::string(AMXD_PARAM_MAX_LENGTH + 1, 'b'), amxd_status_invalid_value},
+                         Case{rule, "SourceIP", "10.0.0.1", amxd_status_ok}, Case{rule, "SourceIP", "10.0.0.10", amxd_status_invalid_value}}) {
+        EXPECT_EQ(set(c.object, c.param, c.value.c_str()), c.status) << c.param << "=" << c.value;
+    }
+    EXPECT_EQ(last_error, "Device.X.NetworkObject.1.Rule.1.SourceIP is longer than 8 bytes");
+    EXPECT_EQ(text_of(acl, "Alias"), std::string(AMXD_PARAM_MAX_LENGTH, 'a'));
+    EXPECT_EQ(text_of(rule, "SourceIP"), "10.0.0.1");
+
+    amxc::ScopedVar value;
+    amxc_var_set_cstring_t(value.get(), "too long!");
+    EXPECT_EQ(amxd_param_set_value(source_ip, value.get()), amxd_status_invalid_value);
+    EXPECT_EQ(amxd_param_set_max_length(amxd_object_get_param_def(acl, "Alias"), 10), amxd_status_invalid_value);
+    EXPECT_EQ(amxd_param_set_max_length(amxd_object_get_param_def(acl, "Enable"), 10), amxd_status_invalid_type);
+}
+
+namespace {
+
+std::vector<std::string> calls;
+
+using ActionTest = DmTest;
+
+amxd_dm_t* busy_dm = nullptr;
+amxd_status_t try_to_restructure(amxd_object_t* object, amxd_param_t*, amxd_action_t, const amxc_var_t* const,
+                                 amxc_var_t* const, void*) {
+    // Reads are fine.
+    calls.push_back("reads Enable=" + take_text(amxd_object_get_cstring_t(object, "Enable", nullptr)));
+    amxd_trans_t trans;
+    amxd_trans_init(&trans);
+    amxd_trans_select_object(&trans, object);
+    amxd_trans_set_bool(&trans, "Enable", false);
+    calls.push_back("nested apply " + std::string(amxd_status_string(amxd_trans_apply(&trans, busy_dm))));
+    amxd_trans_clean(&trans);
+    amxd_object_t* victim = object;
+    amxd_object_delete(&victim);
+    calls.push_back(victim == object ? "delete refused" : "deleted");
+    amxd_object_t* orphan = nullptr;
+    amxd_object_new(&orphan, amxd_object_singleton, "Orphan");
+    calls.push_back("add " + std::string(amxd_status_string(amxd_object_add_object(object, orphan))));
+    amxd_object_delete(&orphan);
+    amxd_dm_t* dm = busy_dm;
+    amxd_dm_delete(&dm);
+    calls.push_back(dm == busy_dm ? "dm delete refused" : "dm deleted");
+    return amxd_status_ok;
+}
+} // namespace
+
+TEST_F(ActionTest, ActionsCannotRestructureTheTree) {
+    calls.clear();
+    busy_dm = dm;
+    amxd_object_add_action_cb(access, action_object_validate, try_to_restructure, nullptr);
+    add_instance(access, nullptr, {{"Enable", "true"}});
+    EXPECT_EQ(calls, (std::vector<std::string>{"reads Enable=true", "nested apply recursion", "delete refused",
+                                               "add recursion", "dm delete refused"}));
+    EXPECT_TRUE(amxd_object_get_bool(amxd_dm_findf(dm, "Device.X.AccessControl.1"), "Enable", nullptr));
 }

@@ -5,15 +5,16 @@
 
 #include <cstdlib>
 
+#include <amxc/amxc_scoped_var.h>
 #include <amxp/amxp_loop.h>
 
 namespace {
 
 std::vector<std::string> g_records;
 
-std::string text_of(const amxc_var_t* var) {
+std::string text_of(const amxc_var_t* var, const char* none = "?") {
     char* s = amxc_var_get_cstring_t(var);
-    std::string out = s != nullptr ? s : "?";
+    std::string out = s != nullptr ? s : none;
     std::free(s);
     return out;
 }
@@ -23,16 +24,14 @@ void dump_object(const amxd_object_t* object, std::string& out) {
     out += std::string(path != nullptr ? path : "?") + " type=" + std::to_string(amxd_object_get_type(object));
     out += " name=" + std::string(amxd_object_get_name(object, AMXD_OBJECT_NAMED)) + "\n";
     std::free(path);
-    amxc_var_t params;
-    amxc_var_init(&params);
-    amxd_object_get_params(object, &params);
-    amxc_var_for_each(value, &params) {
+    amxc::ScopedVar params;
+    amxd_object_get_params(object, params.get());
+    amxc_var_for_each(value, params.get()) {
         const char* name = amxc_var_key(value);
         const amxd_param_t* def = amxd_object_get_param_def(object, name);
         out += std::string("  ") + name + ":" + amxc_var_get_type_name_from_id(amxd_param_get_type(def)) + "=" +
                text_of(value) + (amxd_param_is_attr_set(def, amxd_pattr_read_only) ? " ro" : "") + "\n";
     }
-    amxc_var_clean(&params);
     amxd_object_for_each_child(child, object) {
         dump_object(child, out);
     }
@@ -76,8 +75,14 @@ int AmxoTest::parse_file_text(const std::string& text) {
     return rc;
 }
 
-void AmxoTest::run_loop() {
-    amxp_loop_run_pending();
+std::string AmxoTest::config_text(const char* path) {
+    return text_of(amxo_parser_get_config(parser_, path), "(absent)");
+}
+
+void AmxoTest::set_text(const char* path, const char* value) {
+    amxc::ScopedVar v;
+    amxc_var_set_cstring_t(v.get(), value);
+    ASSERT_EQ(amxo_parser_set_config(parser_, path, v.get()), 0);
 }
 
 std::vector<std::string> AmxoTest::take_records() {
@@ -97,9 +102,8 @@ std::string AmxoTest::dump() {
 bool AmxoTest::module_loaded(const std::string& tag) {
     const std::string path = std::string(AMXO_TEST_MODULES) + "/test-module-" + tag + ".so";
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle == nullptr) {
-        return false;
+    if (handle != nullptr) {
+        dlclose(handle);
     }
-    dlclose(handle);
-    return true;
+    return handle != nullptr;
 }

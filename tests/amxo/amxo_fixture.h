@@ -9,6 +9,7 @@
 
 #include <amxd/amxd.h>
 #include <amxo/amxo.h>
+#include <amxp/amxp_loop.h>
 
 class AmxoTest : public ::testing::Test {
 protected:
@@ -22,9 +23,12 @@ protected:
     int parse_file_text(const std::string& text);
     std::string message() const { return amxo_parser_get_message(parser_); }
     amxd_object_t* find(const std::string& path) { return amxd_dm_findf(dm_, "%s", path.c_str()); }
+    // A configuration value as text, "(absent)" when there is none; and one set from outside.
+    std::string config_text(const char* path);
+    void set_text(const char* path, const char* value);
 
     // Delivers the events queued on the loop.
-    void run_loop();
+    void run_loop() { amxp_loop_run_pending(); }
 
     // The calls the modules recorded since the last take, oldest first.
     std::vector<std::string> take_records();

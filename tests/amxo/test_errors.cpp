@@ -1,9 +1,7 @@
 // Refused loads. Each is tried on top of data/baseline.def, and afterwards the data model, the
 // configuration, the entry points and the loaded modules must be exactly as the baseline left
 // them, and the parser must still load a good text.
-#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -24,10 +22,7 @@ protected:
     // Configuration, entry points and tree in one text.
     std::string state() {
         std::string out = dump();
-        char* config = amxc_var_get_cstring_t(amxo_parser_get_config(parser_, "prefix_"));
-        out += std::string("prefix_=") + (config != nullptr ? config : "(none)") + "\n";
-        std::free(config);
-        out += std::string("extra ") + (amxo_parser_get_config(parser_, "extra") != nullptr ? "set" : "unset") + "\n";
+        out += "prefix_=" + config_text("prefix_") + " extra=" + config_text("extra") + "\n";
         out += "entry point failures " + std::to_string(amxo_parser_invoke_entry_points(parser_, dm_, 5)) + "\n";
         for (const std::string& r : take_records()) {
             out += r + "\n";
@@ -42,7 +37,8 @@ protected:
         // Validate actions may have run while the refused transaction was tried; nothing else of
         // the failed load may: no event handler, no destroy action, no entry point.
         for (const std::string& record : take_records()) {
-            EXPECT_NE(record.find(": refuse 8 "), std::string::npos) << record;
+            EXPECT_TRUE(record.find(": refuse 8 ") != std::string::npos || record.find(": range ") != std::string::npos)
+                << record;
         }
         EXPECT_FALSE(module_loaded("b")) << what << ": the failed load's imports must be closed";
         EXPECT_EQ(state(), before_) << what;
@@ -95,6 +91,22 @@ TEST_F(OnBaseline, RefusedTextsNameTheLineAndWhatWasFound) {
         {"%define { object \"9lives\" { } }", "<string>:1: invalid object name '9lives'"},
         {"%define { object A { string \"\"; } }", "<string>:1: invalid parameter name ''"},
         {"%define { object A { string P; object P { } } }", "<string>:1: object 'P' has the name of a parameter"},
+        // %populate: what cannot apply is refused before anything changes.
+        {"%populate { object Device.Table { parameter Name = \"1\"; } }",
+         "<string>:1: 'Device.Table.' is a multi-instance object; set parameters on its instances"},
+        {"%populate { object Device.Base { instance add(); } }", "<string>:1: 'Device.Base.' is not a multi-instance object"},
+        {"%populate { object Device.Table { instance add(0, \"a\") { parameter Port = \"many\"; } } }",
+         "<string>:1: value 'many' is not valid for 'Port' (uint32_t)"},
+        {"%populate { object Device.Table { instance add(0, \"a\"); instance add(0, \"a\"); } }",
+         "<string>:1: instance 'a' of 'Device.Table.' already exists"},
+        {"%populate { object Device.Table { instance add(4); instance add(4); } }",
+         "<string>:1: instance 4 of 'Device.Table.' already exists"},
+        {"%populate { object Device.Table.nothing { } }", "<string>:1: no instance 'nothing' in 'Device.Table.'"},
+        {"%populate { object Device.Table { instance add(0, \"123\"); } }", "<string>:1: invalid instance name '123'"},
+        {"%populate { object Device..X { } }", "<string>:1: expected an object path, found '.'"},
+        {"%populate { object \"Device..X\" { } }", "<string>:1: invalid object path 'Device..X'"},
+        {"%populate { object Device.Table { instance add(0, \"a\") { parameter Port = 5000; } } }",
+         "<string>:1: populate refused: invalid value for Device.Table.2.Port"},
     };
     for (const auto& [text, expected] : cases) {
         expect_refused(parse(text), expected, text);
@@ -103,36 +115,38 @@ TEST_F(OnBaseline, RefusedTextsNameTheLineAndWhatWasFound) {
 }
 
 // Files whose failure comes late, after imports, definitions and populated instances.
-class RefusedFile : public OnBaseline, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(RefusedFile, LeavesEverythingAsBefore) {
-    const std::string path = data(std::string("errors/") + GetParam());
-    std::ifstream in(path);
-    std::string expected;
-    std::getline(in, expected);
-    std::getline(in, expected);  // "# expect: <message>", the place relative to data/errors
-    expect_refused(parse_file(path), data("errors/") + expected.substr(std::string("# expect: ").size()), path);
+TEST_F(OnBaseline, RefusedFilesLeaveEverythingAsBefore) {
+    for (const char* name : {"include_loop.def", "late_failure.def", "populate_refused.def"}) {
+        const std::string path = data(std::string("errors/") + name);
+        std::ifstream in(path);
+        std::string expected;
+        std::getline(in, expected);
+        std::getline(in, expected);  // "# expect: <message>", the place relative to data/errors
+        expect_refused(parse_file(path), data("errors/") + expected.substr(std::string("# expect: ").size()), path);
+    }
     expect_still_usable();
 }
 
-INSTANTIATE_TEST_SUITE_P(Data, RefusedFile, ::testing::Values("include_loop.def", "late_failure.def", "populate_refused.def"),
-                         [](const auto& param) { return std::string(param.param).substr(0, std::string(param.param).find('.')); });
-
 // Input shaped to exhaust the loader: each must end in a clear refusal, not a crash or a hang.
-class HostileInput : public AmxoTest {};
+using HostileInput = AmxoTest;
 
-TEST_F(HostileInput, DeepNestingOverlongTokensAndRunawayExpansionAreRefused) {
-    std::string deep_objects = "%define {";
-    for (int i = 0; i < 10000; ++i) {
-        deep_objects += " object O" + std::to_string(i) + " {";
+// A definition opening `depth` nested objects O0, O1, ... and closing none.
+std::string nested_objects(int depth) {
+    std::string text = "%define {";
+    for (int i = 0; i < depth; ++i) {
+        text += " object O" + std::to_string(i) + " {";
     }
+    return text;
+}
+
+TEST_F(HostileInput, DeepNestingOverlongTokensAndRunawayExpansionAreRefusedAtTheirCaps) {
     // Each value doubles the one before; without a cap this reaches gigabytes.
     std::string doubling = "%config { v0 = \"" + std::string(1000, 'x') + "\";";
     for (int i = 1; i < 40; ++i) {
         doubling += " v" + std::to_string(i) + " = \"${v" + std::to_string(i - 1) + "}${v" + std::to_string(i - 1) + "}\";";
     }
     const std::pair<std::string, std::string> cases[] = {
-        {deep_objects, "<string>:1: blocks nested deeper than 32 levels"},
+        {nested_objects(10000), "<string>:1: blocks nested deeper than 32 levels"},
         {"%config { deep = " + std::string(10000, '['), "<string>:1: blocks nested deeper than 32 levels"},
         {"%config { a = \"" + std::string(70000, 'x') + "\"; }", "<string>:1: token longer than 65536 bytes"},
         {"%define { object " + std::string(70000, 'x') + " { } }", "<string>:1: token longer than 65536 bytes"},
@@ -144,16 +158,9 @@ TEST_F(HostileInput, DeepNestingOverlongTokensAndRunawayExpansionAreRefused) {
     }
     EXPECT_EQ(dump(), "");
     EXPECT_EQ(amxo_parser_get_config(parser_, "v0"), nullptr) << "a refused %config changes nothing";
-}
 
-TEST_F(HostileInput, NestingUpToTheCapLoads) {
     // %define counts as one level; 31 objects fit below it.
-    std::string text = "%define {";
-    for (int i = 0; i < 31; ++i) {
-        text += " object O" + std::to_string(i) + " {";
-    }
-    text += std::string(31, '}') + " }";
-    EXPECT_EQ(parse(text), 0) << message();
+    EXPECT_EQ(parse(nested_objects(31) + std::string(31, '}') + " }"), 0) << message();
     EXPECT_NE(find("O0.O1.O2.O3.O4.O5.O6.O7.O8.O9.O10.O11.O12.O13.O14.O15.O16.O17.O18.O19.O20.O21.O22.O23.O24.O25.O26.O27.O28.O29.O30"), nullptr);
 }
 
@@ -166,18 +173,8 @@ TEST_F(HostileInput, NulBytesAndControlCharactersAreRefused) {
 }
 
 TEST_F(HostileInput, OversizedAndSpecialFilesAreRefused) {
-    char path[] = "/tmp/amxo-big-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    const std::string chunk(1 << 20, '#');
-    for (int i = 0; i < 5; ++i) {
-        ASSERT_EQ(write(fd, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
-    }
-    close(fd);
-    EXPECT_NE(parse_file(path), 0);
-    EXPECT_EQ(message(), std::string(path) + ": '" + path + "' is larger than 4194304 bytes");
-    unlink(path);
-
+    EXPECT_NE(parse_file_text(std::string(5 << 20, '#')), 0);
+    EXPECT_NE(message().find("' is larger than 4194304 bytes"), std::string::npos) << message();
     EXPECT_NE(parse_file("/tmp"), 0);
     EXPECT_EQ(message(), "/tmp: '/tmp' is not a regular file");
     EXPECT_NE(parse_file("/dev/zero"), 0);

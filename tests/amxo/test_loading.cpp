@@ -1,32 +1,15 @@
 // Loading as a whole: configuration, imports and includes.
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <amxc/amxc_scoped_var.h>
 
 #include "amxo_fixture.h"
 
 namespace {
 
-using Records = std::vector<std::string>;
-
-class Loading : public AmxoTest {
-protected:
-    std::string config_text(const char* path) {
-        char* s = amxc_var_get_cstring_t(amxo_parser_get_config(parser_, path));
-        std::string out = s != nullptr ? s : "(absent)";
-        std::free(s);
-        return out;
-    }
-    void set_text(const char* path, const char* value) {
-        amxc_var_t v;
-        amxc_var_init(&v);
-        amxc_var_set_cstring_t(&v, value);
-        ASSERT_EQ(amxo_parser_set_config(parser_, path, &v), 0);
-        amxc_var_clean(&v);
-    }
-};
+using Loading = AmxoTest;
 
 TEST_F(Loading, ValuesSetFromOutsideWinWhateverTheOrder) {
     set_text("prefix_", "CLI_");
@@ -43,28 +26,23 @@ TEST_F(Loading, ValuesSetFromOutsideWinWhateverTheOrder) {
     set_text("firewall.trace", "9");
     EXPECT_EQ(config_text("firewall.trace"), "9");
 
-    amxc_var_t v;
-    amxc_var_init(&v);
-    EXPECT_NE(amxo_parser_set_config(parser_, "prefix_.deeper", &v), 0) << "prefix_ is a text, not a table";
-    EXPECT_NE(amxo_parser_set_config(parser_, "", &v), 0);
-    EXPECT_NE(amxo_parser_set_config(parser_, "a..b", &v), 0);
+    amxc::ScopedVar v;
+    EXPECT_NE(amxo_parser_set_config(parser_, "prefix_.deeper", v.get()), 0) << "prefix_ is a text, not a table";
+    EXPECT_NE(amxo_parser_set_config(parser_, "", v.get()), 0);
+    EXPECT_NE(amxo_parser_set_config(parser_, "a..b", v.get()), 0);
     std::string deep = "a";
     for (int i = 0; i < 100; ++i) {
         deep += ".a";
     }
-    EXPECT_NE(amxo_parser_set_config(parser_, deep.c_str(), &v), 0);
+    EXPECT_NE(amxo_parser_set_config(parser_, deep.c_str(), v.get()), 0);
     EXPECT_EQ(config_text("prefix_"), "CLI_");
 }
 
 TEST_F(Loading, IncludesAreRelativeToTheIncludingFile) {
     ASSERT_EQ(parse_file(data("include/main.def")), 0) << message();
-    EXPECT_NE(find("First"), nullptr);
-    char* where = amxd_object_get_cstring_t(find("Second"), "Where", nullptr);
-    EXPECT_STREQ(where, "parts");
-    std::free(where);
-    char* part = amxd_object_get_cstring_t(find("Main"), "FromMain", nullptr);
-    EXPECT_STREQ(part, "first") << "configuration set in an included file holds after it";
-    std::free(part);
+    // Main's value was set in an included file: configuration from an include holds after it.
+    EXPECT_EQ(dump(), "Second type=1 name=Second\n  Where:cstring_t=parts\nFirst type=1 name=First\n"
+                      "Main type=1 name=Main\n  FromMain:cstring_t=first\n");
 }
 
 // Text from an untrusted source must not reach other files: the fuzzed loader depends on it.
@@ -83,7 +61,7 @@ TEST_F(Loading, AConfinedParserReadsNoOtherFileAndImportsOnlyFromItsFolders) {
 
     ASSERT_EQ(parse("import \"test-module-a.so\" as \"a\";\nentry-point a._test_main;"), 0) << message();
     EXPECT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 0), 0);
-    EXPECT_EQ(take_records(), (Records{"a: main 0 prefix=(none)"}));
+    EXPECT_EQ(take_records(), std::vector<std::string>{"a: main 0 prefix=(none)"});
 }
 
 TEST_F(Loading, TextsKeepEscapesAndSingleQuotesKeepEverything) {
