@@ -88,8 +88,7 @@ protected:
     }
 
     // The firewall options of gwrt's configuration. By default gwrt hooks its chains on the
-    // forward path and the kernel holds one rule per rule, so that settle() can compare the
-    // kernel's chains with the module's rule by rule.
+    // forward path and the kernel holds one rule per rule.
     virtual std::string firewall_options() const { return "jump = true; sets = false;"; }
 
 public:
@@ -105,20 +104,16 @@ public:
         // `env`, `ip netns exec` and `env` replace themselves with gwrt: the child is gwrt itself.
         gwrt_ = std::make_unique<gwtest::Child>(argv, dir_.file("gwrt.out"), dir_.file("gwrt.err"));
         const bool up = gwtest::wait_until([this] { return !running() || ctl({"get", root}).exit_code == 0; });
-        last_change_ = Clock::now();
         return up && running() ? "" : "gwrt did not come up: " + gwrt_->err();
     }
     // SIGKILL: gwrt gets no chance to clean up.
     void kill_hard() { gwrt_->stop(SIGKILL); }
     bool running() { return gwrt_ && gwrt_->running(); }
 
-    // gwctl against this gateway; a command that changes the tree counts as the last change.
+    // gwctl against this gateway.
     gwtest::Outcome ctl(const std::vector<std::string>& args) {
         std::vector<std::string> argv{gwtest::gwctl_path(), "--socket", socket_};
         argv.insert(argv.end(), args.begin(), args.end());
-        if(args[0] == "add" || args[0] == "set" || args[0] == "del") {
-            last_change_ = Clock::now();
-        }
         return gwtest::run(argv);
     }
     // `gwctl add`; the new instance's path, ending in a dot, "" when refused.
@@ -149,26 +144,6 @@ public:
         return nfttest::kernel_dump(net().router(), {nfttest::access_control_v4, nfttest::access_control_v6});
     }
 
-    // Waits until the kernel's chains hold `expected`, `gwctl firewall` says the same, and the
-    // module's commit delay (with a margin) has passed since the last change, so that no
-    // rebuild is still due. "" when they did within 15 s, else the last views.
-    std::string settle(const Chains& expected) {
-        std::string kernel_text;
-        std::string module_text;
-        const bool held = gwtest::wait_until(
-            [&] {
-                if(Clock::now() - last_change_ < 1200ms) {
-                    return false;
-                }
-                kernel_text = kernel();
-                module_text = firewall();
-                return kernel_text == dump_of(expected) && module_text == kernel_text;
-            },
-            15s);
-        return held ? "" : "expected:\n" + dump_of(expected) + "the kernel holds:\n" + kernel_text + "gwctl firewall:\n" +
-                               module_text;
-    }
-
     // A network object holding one rule per (Type, SourceIP[, SourceMask]) entry.
     std::string network_object(const std::vector<std::vector<std::string>>& rules) {
         const std::string object = add(root + "NetworkObject.", {"Name=e2e"});
@@ -179,14 +154,11 @@ public:
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     std::optional<nfttest::Topology> topology_;
     gwtest::TempDir dir_;
     std::string socket_ = dir_.file("gwrt.sock");
     std::string config_;
     std::unique_ptr<gwtest::Child> gwrt_;
-    Clock::time_point last_change_ = Clock::now();
 };
 
 }  // namespace e2e
