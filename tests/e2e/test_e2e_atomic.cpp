@@ -5,13 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "e2e_fixture.h"
-#include "kernel_view.h"
-#include "netns.h"
 
 namespace e2e {
 namespace {
@@ -56,12 +53,9 @@ Echoes ping_until(const std::string& client, const std::atomic<bool>& stop) {
 TEST_F(E2eAtomic, AGroupOfTenThousandSourcesStaysWholeInTheKernelWhileAMemberJoinsAndLeaves) {
     const std::string object = network_object({{"Type=IPRange", "SourceIP=10.98.0.1", "SourceIPRangeMax=10.98.39.16"},
                                                {"Type=IPAddress", "SourceIP=" + client_v4}});
-    ASSERT_NE(gw().add(root + "AccessControl.", {"Enable=true", "NetworkGroupRef=" + ref(object)}), "");
+    ASSERT_NE(add(root + "AccessControl.", {"Enable=true", "NetworkGroupRef=" + ref(object)}), "");
     auto wait_for = [this](std::size_t rules) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while(kernel_rules(net().router()) != rules && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        gwtest::wait_until([&] { return kernel_rules(net().router()) == rules; }, 60s);
         return kernel_rules(net().router());
     };
     ASSERT_EQ(wait_for(group), group);
@@ -75,9 +69,9 @@ TEST_F(E2eAtomic, AGroupOfTenThousandSourcesStaysWholeInTheKernelWhileAMemberJoi
     });
     Echoes echoes;
     std::thread pinger([&] { echoes = ping_until(net().client(), stop); });
-    const std::string joined = gw().add(object + "Rule.", {"Type=IPAddress", "SourceIP=10.99.1.3"});
+    const std::string joined = add(object + "Rule.", {"Type=IPAddress", "SourceIP=10.99.1.3"});
     const std::size_t after_join = wait_for(group + 1);
-    const int left = gw().ctl({"del", joined}).exit_code;
+    const int left = ctl({"del", joined}).exit_code;
     const std::size_t after_leave = wait_for(group);
     stop = true;
     reader.join();

@@ -1,14 +1,11 @@
 // Other programs change the kernel's ruleset behind gwrt's back: an administrator's nft, a
 // firewall reload, an iptables-nft save and restore. gwrt puts its chains back from the
 // module's rules, the client's blocked packets are dropped again, `gwctl firewall --check`
-// finds nothing, and no AccessControl turns to "Error".
+// finds nothing, and no AccessControl turns to "Error". Then gwrt is killed and started again.
 
 #include <regex>
-#include <sstream>
 
 #include "e2e_fixture.h"
-#include "netns.h"
-#include "process.h"
 
 namespace e2e {
 namespace {
@@ -32,14 +29,14 @@ protected:
     std::string block_client() {
         const std::string client = network_object({{"Type=IPAddress", "SourceIP=" + client_v4},
                                                    {"Type=IPAddress", "SourceIP=" + client_v6}});
-        const std::string port = gw().add(root + "PortForwardingRule.", {"DestPort=8080", "Protocol=6"});
-        const std::string control = gw().add(root + "AccessControl.", {"Enable=true", "NetworkGroupRef=" + ref(client),
+        const std::string port = add(root + "PortForwardingRule.", {"DestPort=8080", "Protocol=6"});
+        const std::string control = add(root + "AccessControl.", {"Enable=true", "NetworkGroupRef=" + ref(client),
                                                                        "PortForwardingRuleRef=" + ref(port)});
-        EXPECT_TRUE(gwtest::wait_until([&] { return gw().get(control + "Status") == "Active" && clean(); }));
+        EXPECT_TRUE(gwtest::wait_until([&] { return get(control + "Status") == "Active" && clean(); }));
         return control;
     }
 
-    bool clean() { return gw().ctl({"firewall", "--check"}).exit_code == 0; }
+    bool clean() { return ctl({"firewall", "--check"}).exit_code == 0; }
 
     // Runs `script` in the router; "" or what went wrong.
     std::string tamper(const std::string& script) {
@@ -64,8 +61,7 @@ TEST_P(E2eTamper, ChainsComeBackAfterEachTampering) {
     ASSERT_EQ(tamper("iptables-nft -A FORWARD -j FORWARD_AccessControl_QK"), "");
     const std::string saved = nfttest::exec_in(net().router(), {"iptables-nft-save"}).output;
     std::string ours;
-    std::istringstream lines(saved);
-    for(std::string line; std::getline(lines, line);) {
+    for(const std::string& line : gwtest::lines(saved)) {
         ours += line.starts_with("-A FORWARD_AccessControl_QK ") ? line + '\n' : "";
     }
     EXPECT_EQ(ours, GetParam() ? "-A FORWARD_AccessControl_QK -m mark --mark 0x10000000/0x30000000 -j DROP\n"
@@ -105,23 +101,41 @@ TEST_P(E2eTamper, ChainsComeBackAfterEachTampering) {
         SCOPED_TRACE(what);
         ASSERT_EQ(tamper(script()), "");
         EXPECT_TRUE(gwtest::wait_until([&] { return clean(); }, std::chrono::seconds(5)))
-            << gw().ctl({"firewall", "--check"}).out;
+            << ctl({"firewall", "--check"}).out;
         EXPECT_FALSE(net().tcp(server_v4, 8080));
         EXPECT_FALSE(net().tcp(server_v6, 8080));
         EXPECT_TRUE(net().tcp(server_v4, 8081));
     }
-    EXPECT_EQ(gw().get(control + "Status"), "Active");
-    EXPECT_EQ(gw().firewall(), dump_of({{blocked_v4}, {blocked_v6}}));
+    EXPECT_EQ(get(control + "Status"), "Active");
+    EXPECT_EQ(firewall(), dump_of({{blocked_v4}, {blocked_v6}}));
 
     // A reload flushes everything just as changes come in: they all land.
     ASSERT_EQ(tamper("nft flush ruleset"), "");
-    const std::string port = gw().add(root + "PortForwardingRule.", {"DestPort=8081", "Protocol=6"});
-    const std::string later = gw().add(root + "AccessControl.", {"Enable=true", "NetworkGroupRef=Device.NetworkSettings.NetworkObject.1",
+    const std::string port = add(root + "PortForwardingRule.", {"DestPort=8081", "Protocol=6"});
+    const std::string later = add(root + "AccessControl.", {"Enable=true", "NetworkGroupRef=Device.NetworkSettings.NetworkObject.1",
                                                                  "PortForwardingRuleRef=" + ref(port)});
-    EXPECT_TRUE(gwtest::wait_until([&] { return gw().get(later + "Status") == "Active" && clean(); }));
-    EXPECT_EQ(gw().get(control + "Status"), "Active");
+    EXPECT_TRUE(gwtest::wait_until([&] { return get(later + "Status") == "Active" && clean(); }));
+    EXPECT_EQ(get(control + "Status"), "Active");
     EXPECT_FALSE(net().tcp(server_v4, 8081));
     EXPECT_FALSE(net().tcp(server_v4, 8080));
+
+    // A gwrt killed with SIGKILL cannot take its rules out: they keep dropping packets until
+    // the next run takes the chains over and empties them. The gateway's configuration keeps
+    // no state, so the next run starts with no rules, and counts its positions from 1 again.
+    kill_hard();
+    EXPECT_FALSE(net().tcp(server_v4, 8081));
+    EXPECT_FALSE(net().tcp(server_v6, 8080));
+    ASSERT_EQ(start(), "");
+    EXPECT_EQ(firewall(), dump_of({}));
+    EXPECT_EQ(nfttest::hook_jumps(net().router(), false), 1U);
+    EXPECT_EQ(nfttest::hook_jumps(net().router(), true), 1U);
+    EXPECT_EQ(ctl({"get", root + "AccessControl."}).out, "");
+    EXPECT_TRUE(net().tcp(server_v4, 8080));
+    EXPECT_TRUE(net().tcp(server_v6, 8080));
+    block_client();
+    EXPECT_EQ(firewall(), dump_of({{blocked_v4}, {blocked_v6}}));
+    EXPECT_FALSE(net().tcp(server_v4, 8080));
+    EXPECT_TRUE(net().tcp(server_v4, 8081));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, E2eTamper, ::testing::Bool(),

@@ -9,16 +9,9 @@ namespace {
 
 using FwDump = FwInterface;
 
-// The public headers compile as C11, and a rule made there lands in its canonical form. (The
-// dump of the access-control chains is shown by every golden case of the module.)
-TEST_F(FwDump, RuleInsertedFromCIsDumpedInItsCanonicalForm) {
-    ASSERT_EQ(insert_mac_accept_rule_from_c(1), FW_OK);
-    ASSERT_EQ(fw_apply(), FW_OK);
-    EXPECT_NE(dump().find("\n-A FORWARD_AccessControl_QK -m mac --mac-source 01:23:45:67:89:ab -j ACCEPT\n"),
-              std::string::npos)
-        << dump();
-}
-
+// Tables and chains sorted, new chains kept when emptied, and a rule made in C (so that the
+// public headers compile as C11) in its canonical form. (The dump of the access-control chains
+// is shown by every golden case of the module.)
 TEST_F(FwDump, TablesAndChainsAreSortedAndNewChainsStayWhenEmptied) {
     auto rule_in = [](const char* table, const char* chain) {
         Rule rule = RuleMaker().source("").make();
@@ -33,6 +26,7 @@ TEST_F(FwDump, TablesAndChainsAreSortedAndNewChainsStayWhenEmptied) {
     ASSERT_EQ(fw_add_rule(nat.get(), 1), FW_OK);
     ASSERT_EQ(fw_add_rule(zeta.get(), 1), FW_OK);
     ASSERT_EQ(fw_add_rule(alpha.get(), 1), FW_OK);
+    ASSERT_EQ(insert_mac_accept_rule_from_c(1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);
     ASSERT_EQ(fw_delete_rule(zeta.get(), 1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);
@@ -44,6 +38,7 @@ TEST_F(FwDump, TablesAndChainsAreSortedAndNewChainsStayWhenEmptied) {
               ":FORWARD_AccessControl_QK - [0:0]\n"
               ":zeta - [0:0]\n"
               "-A Alpha -j DROP\n"
+              "-A FORWARD_AccessControl_QK -m mac --mac-source 01:23:45:67:89:ab -j ACCEPT\n"
               "COMMIT\n"
               "*nat\n"
               ":POSTROUTING_x - [0:0]\n"

@@ -11,7 +11,6 @@
 #include <gmap/gmap_query.h>
 #include <gmap/gmap_query_report.h>
 
-extern "C" int count_from_c(gmap_query_t** out);
 extern "C" int report_unknown_action_from_c(uint32_t id);
 
 namespace {
@@ -77,14 +76,6 @@ TEST_F(GmapQuery, BadReportsAreRefused) {
     EXPECT_NE(report_unknown_action_from_c(query->id), 0);
     EXPECT_EQ(amxp_loop_run_pending(), 0);
     EXPECT_EQ(reports, 0);
-}
-
-TEST_F(GmapQuery, UsableFromC) {
-    gmap_query_t* query = nullptr;
-    ASSERT_EQ(count_from_c(&query), 0);
-    open.push_back(query);
-    amxp_loop_run_pending();
-    EXPECT_EQ(*static_cast<int*>(query->data), 1);
 }
 
 }  // namespace

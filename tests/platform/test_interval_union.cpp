@@ -22,17 +22,12 @@ Address128 at(std::uint64_t offset, bool top) { return Address128{0, top ? UINT3
 // The maximal runs of covered addresses, from counts per address of the window.
 Merged runs(const std::vector<int>& covered, bool top) {
     Merged merged;
-    for(std::size_t i = 0; i < covered.size();) {
-        if(covered[i] == 0) {
-            ++i;
-            continue;
+    for(std::size_t i = 0; i < covered.size(); ++i) {
+        if(covered[i] > 0 && i > 0 && covered[i - 1] > 0) {
+            std::prev(merged.end())->second = at(i, top);
+        } else if(covered[i] > 0) {
+            merged.emplace(at(i, top), at(i, top));
         }
-        std::size_t j = i;
-        while(j + 1 < covered.size() && covered[j + 1] > 0) {
-            ++j;
-        }
-        merged.emplace(at(i, top), at(j, top));
-        i = j + 1;
     }
     return merged;
 }
