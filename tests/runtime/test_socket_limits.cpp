@@ -63,13 +63,6 @@ std::string why_no_other_user() {
     return probe.exit_code == 0 ? "" : "uid 65534 cannot run " + gwtest::gwctl_path() + ": " + probe.err;
 }
 
-// The test folder and socket opened to everyone, so that only the credentials check remains.
-void open_up(const TestRuntime& runtime) {
-    chmod(runtime.dir().path().c_str(), 0711);
-    chmod(runtime.dir().file("run").c_str(), 0711);
-    chmod(runtime.socket().c_str(), 0666);
-}
-
 TEST(ControlSocketLimits, AnIdleCrowdLocksNoOneOutAndIdleConnectionsWithoutSubscriptionsGo) {
     RuntimeSetup setup;
     setup.extra = "    socket-idle-timeout = 2;\n";
@@ -121,7 +114,10 @@ TEST(ControlSocketLimits, AUserPastItsShareIsRefusedAndEachRefusalLoggedOnce) {
     setup.extra = "    socket-users = [ " + std::to_string(kNobody) + " ];\n    socket-max-per-user = 4;\n";
     TestRuntime runtime(setup);
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    open_up(runtime);
+    // The test folder and socket opened to everyone, so that only the credentials check remains.
+    chmod(runtime.dir().path().c_str(), 0711);
+    chmod(runtime.dir().file("run").c_str(), 0711);
+    chmod(runtime.socket().c_str(), 0666);
     EXPECT_EQ(refused_as_nobody(runtime, 7), 3);
     EXPECT_TRUE(gwtest::wait_until([&] { return count(runtime.stderr_text(), "uid 65534: refused") >= 3; }));
     EXPECT_EQ(count(runtime.stderr_text(), "uid 65534: refused: this user has 4 connections open, the most allowed"), 3u);
