@@ -310,6 +310,27 @@ TEST(Persistence, BadStateIsSetAsideAndTheLastGoodCopyUsed) {
     runtime.stop();
 }
 
+// A change that comes while a save runs is saved once that save ends, with no later change.
+TEST(Persistence, AChangeDuringASaveIsSavedAfterIt) {
+    TestRuntime runtime(saving_setup(0));
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    gwtest::RawClient client(runtime.socket());
+    // About 750 KB of names, so that a save takes longer than the next request.
+    std::string objects;
+    for (int i = 1; i <= 250; ++i) {
+        objects += std::string(i > 1 ? "," : "") + R"({"o)" + std::to_string(i) + R"(":{"Name":")" + std::string(3000, 'n') + "\"}}";
+    }
+    ASSERT_TRUE(client.send_frame(R"({"id": 1, "op": "call", "path": ")" + kRoot + R"(", "method": "_Import", "args": )"
+                                  R"({"data":{"set":{"hgwconfig":{"NetworkSettings":{"NetworkObject":[)" + objects + "]}}}}}}"));
+    ASSERT_THAT(client.read_frame(), HasSubstr("\"status\":0"));
+    ASSERT_TRUE(wait_saved(runtime));
+    for (const char* name : {"first", "second"}) {
+        ASSERT_TRUE(client.send_frame(R"({"id": 1, "op": "set", "path": ")" + kRoot + R"(NetworkObject.1.", "values": {"Name": ")" + name + "\"}}"));
+        ASSERT_THAT(client.read_frame(), HasSubstr("\"status\":0"));
+    }
+    EXPECT_TRUE(wait_saved(runtime));
+}
+
 TEST(Persistence, AFailingSaveIsRetriedAndAStopThatCannotSaveFails) {
     TestRuntime runtime(saving_setup(0));
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
