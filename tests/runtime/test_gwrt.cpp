@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include "support/test_runtime.h"
 
 namespace {
@@ -24,19 +23,20 @@ void expect_clean_exit(const Outcome& outcome) {
     EXPECT_FALSE(gwtest::sanitizer_report(outcome.err)) << outcome.err;
 }
 
-// A start that must fail: exit 1 with exactly one line on stderr, nothing started.
+// A start that must fail: exit 1 with exactly one line on stderr, nothing started, no socket.
 std::string expect_refused_start(TestRuntime& runtime, const std::vector<std::string>& args = {}) {
     EXPECT_FALSE(runtime.start(args));
     Outcome outcome = runtime.outcome();
     EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
     EXPECT_FALSE(gwtest::sanitizer_report(outcome.err)) << outcome.err;
-    auto err_lines = gwtest::lines(outcome.err);
-    EXPECT_EQ(err_lines.size(), 1u) << outcome.err;
+    EXPECT_THAT(outcome.err, StartsWith("gwrt: "));
+    EXPECT_EQ(gwtest::lines(outcome.err).size(), 1u) << outcome.err;
     EXPECT_TRUE(runtime.log().empty()) << "an entry point ran";
-    return err_lines.empty() ? "" : err_lines[0];
+    EXPECT_NE(access(runtime.socket().c_str(), F_OK), 0) << "socket created by a failed start";
+    return outcome.err;
 }
 
-TEST(GwrtLifecycle, SigtermRunsStopSequenceInOrder) {
+TEST(GwrtLifecycle, ServesAloneAndSigtermRunsTheStopSequenceInOrder) {
     TestRuntime runtime;
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
     EXPECT_THAT(runtime.log(), ElementsAre("start a prefix=X_ services=distinct", "start b prefix=X_ services=distinct"));
@@ -47,6 +47,11 @@ TEST(GwrtLifecycle, SigtermRunsStopSequenceInOrder) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(stat(runtime.dir().file("run").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // A second runtime on the same socket is refused before it loads anything.
+    Outcome second = gwtest::run({gwtest::gwrt_path(), "--config", runtime.config()});
+    EXPECT_EQ(second.exit_code, 1);
+    EXPECT_EQ(second.err, "gwrt: " + runtime.socket() + " is already served by a running gwrt\n");
+    EXPECT_EQ(runtime.ctl({"get", "Device.X_Test.Status"}).out, "Device.X_Test.Status=Idle\n");
 
     expect_clean_exit(runtime.stop(SIGTERM));
     // Entry points stop in reverse order, then the tree is torn down with its destroy actions.
@@ -83,18 +88,11 @@ TEST(GwrtLifecycle, SighupReloadsTheTraceLevelsAndSigintStops) {
     EXPECT_EQ(runtime.log().at(2), "stop b");
 }
 
-TEST(GwrtLifecycle, SeveralDefinitionsShareTheMainModel) {
+// Also: a second definition file adds its own top-level object beside the main model.
+TEST(GwrtConfiguration, CommandLineWinsOverTheFile) {
     RuntimeSetup setup;
     setup.definitions.push_back(gwtest::data_file("extra.def"));
     TestRuntime runtime(setup);
-    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    Outcome get = runtime.ctl({"get", "Extra."});
-    EXPECT_EQ(get.out, "Extra.Note=extra\n") << get.err;
-    expect_clean_exit(runtime.stop());
-}
-
-TEST(GwrtConfiguration, CommandLineWinsOverTheFile) {
-    TestRuntime runtime;
     std::string configured = runtime.socket();
     ASSERT_TRUE(runtime.start({"--prefix", "Y_", "--trace", "default=100", "--socket", runtime.dir().file("other.sock")}))
         << runtime.stderr_text();
@@ -103,13 +101,15 @@ TEST(GwrtConfiguration, CommandLineWinsOverTheFile) {
     EXPECT_NE(access(configured.c_str(), F_OK), 0);
     EXPECT_EQ(runtime.ctl({"get", "Device.Y_Test.Status"}).out, "Device.Y_Test.Status=Idle\n");
     EXPECT_NE(runtime.ctl({"get", "Device.X_Test."}).exit_code, 0);
+    EXPECT_EQ(runtime.ctl({"get", "Extra."}).out, "Extra.Note=extra\n");
     expect_clean_exit(runtime.stop());
 }
 
 TEST(GwrtConfiguration, RefusesBadConfigurations) {
     struct Case {
-        const char* config;
+        const char* config;  // "": the test's own configuration
         const char* message;
+        std::vector<std::string> args = {};
     };
     const Case cases[] = {
         {"%config { definitions = 5; }", "'definitions' must be a list of non-empty texts"},
@@ -126,25 +126,17 @@ TEST(GwrtConfiguration, RefusesBadConfigurations) {
         {"%config { socket-mode = \"0755\"; }", "'socket-mode' must be octal read/write bits"},
         {"%config { socket-group = \"no-such-group-here\"; }", "'socket-group': no group named 'no-such-group-here'"},
         {"%config { socket-users = [ \"no-such-user-here\" ]; }", "'socket-users': no user named 'no-such-user-here'"},
+        {"%config { }\n%define { object Stray { } }\n", "holds only %config"},
+        {"%config {\n    socket = ;\n}\n", "case.conf:2"},
+        {"", "unknown firewall backend \"nosuch\" (valid: memory, nftables)", {"--firewall", "nosuch"}},
     };
     for (const Case& c : cases) {
         TestRuntime runtime;
-        std::string conf = runtime.dir().write("case.conf", c.config);
-        EXPECT_THAT(expect_refused_start(runtime, {"--config", conf}), HasSubstr(c.message)) << c.config;
-    }
-    {
-        TestRuntime runtime;
-        EXPECT_THAT(expect_refused_start(runtime, {"--firewall", "nosuch"}), HasSubstr("unknown firewall backend \"nosuch\" (valid: memory, nftables)"));
-    }
-    {
-        TestRuntime runtime;
-        std::string conf = runtime.dir().write("objects.conf", "%config { }\n%define { object Stray { } }\n");
-        EXPECT_THAT(expect_refused_start(runtime, {"--config", conf}), HasSubstr("holds only %config"));
-    }
-    {
-        TestRuntime runtime;
-        std::string conf = runtime.dir().write("syntax.conf", "%config {\n    socket = ;\n}\n");
-        EXPECT_THAT(expect_refused_start(runtime, {"--config", conf}), StartsWith("gwrt: " + conf + ":2"));
+        std::vector<std::string> args = c.args;
+        if (c.config[0] != '\0') {
+            args = {"--config", runtime.dir().write("case.conf", c.config)};
+        }
+        EXPECT_THAT(expect_refused_start(runtime, args), HasSubstr(c.message)) << c.config;
     }
 }
 
@@ -159,26 +151,17 @@ TEST(GwrtConfiguration, UsageErrors) {
     EXPECT_THAT(outcome.out, HasSubstr("memory (default) or nftables"));
 }
 
-TEST(GwrtLoadFailure, UnknownFunctionNamesFileAndLine) {
-    RuntimeSetup setup;
-    setup.definitions = {gwtest::data_file("unknown_function.def")};
-    TestRuntime runtime(setup);
-    std::string line = expect_refused_start(runtime);
-    EXPECT_THAT(line, StartsWith("gwrt: " + gwtest::data_file("unknown_function.def") + ":9: "));
-    EXPECT_THAT(line, HasSubstr("_no_such_function"));
-    EXPECT_NE(access(runtime.socket().c_str(), F_OK), 0) << "socket created by a failed start";
-}
-
-// Files that are missing, and top-level objects claimed twice: named in the one line.
-TEST(GwrtLoadFailure, MissingFilesAndDoubleClaimsAreNamed) {
+// Unknown functions, missing files and top-level objects claimed twice: named in the one line.
+TEST(GwrtLoadFailure, FaultsAreNamedWithTheirFile) {
     struct Case {
         std::vector<std::string> definitions;
         std::vector<std::string> services;
         std::string message;
         bool in_folder = false;  // a path relative to the runtime's folder, named in full
     };
-    const std::string hosts = gwtest::service_file("hosts");
+    const std::string hosts = gwtest::service_file("hosts"), unknown = gwtest::data_file("unknown_function.def");
     const Case cases[] = {
+        {{unknown}, {}, "gwrt: " + unknown + ":9: unknown function '_no_such_function'"},
         {{gwtest::data_file("test.def"), "missing.def"}, {}, "missing.def", true},
         {{gwtest::data_file("test.def")}, {"nosuch/service.def"}, "nosuch/service.def", true},
         {{gwtest::data_file("test.def")}, {hosts, hosts}, "gwrt: Hosts. is declared by both " + hosts + " and " + hosts},
@@ -205,17 +188,6 @@ TEST(GwrtLoadFailure, FailedEntryPointStopsWhatStarted) {
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[2], "stop b");
     EXPECT_EQ(log[3], "stop a");
-}
-
-TEST(GwrtSocket, SecondRuntimeOnTheSameSocketIsRefused) {
-    TestRuntime first;
-    ASSERT_TRUE(first.start()) << first.stderr_text();
-    Outcome second = gwtest::run({gwtest::gwrt_path(), "--config", first.config()});
-    EXPECT_EQ(second.exit_code, 1);
-    EXPECT_EQ(second.err, "gwrt: " + first.socket() + " is already served by a running gwrt\n");
-    // The first one still serves.
-    EXPECT_EQ(first.ctl({"get", "Device.X_Test.Status"}).out, "Device.X_Test.Status=Idle\n");
-    expect_clean_exit(first.stop());
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <amxc/amxc_scoped_var.h>
 #include <amxj/amxj.h>
 #include <sys/stat.h>
 
@@ -14,6 +13,7 @@
 
 #include "socket_path.h"
 #include "state_file.h"
+#include "support/json_text.h"
 #include "support/raw_client.h"
 #include "support/test_runtime.h"
 
@@ -38,31 +38,18 @@ RuntimeSetup saving_setup(unsigned delay_ms) {
 
 std::string state_file(const TestRuntime& runtime) { return runtime.dir().file("state/gwrt-state.json"); }
 
-std::string json_of(const amxc_var_t* var) {
-    amxc_string_t text;
-    amxc_string_init(&text, 0);
-    std::string out = amxj_write(var, &text, false) == 0 ? amxc_string_get(&text, 0) : "";
-    amxc_string_clean(&text);
-    return out;
-}
-
-std::string compact(const std::string& json) {
-    amxc::ScopedVar var;
-    return amxj_read(var.get(), json.data(), json.size(), nullptr, 0) == 0 ? json_of(var.get()) : "";
-}
-
 // The export tree of the state file as compact JSON; "" when the file does not read as good.
 std::string saved_export(const TestRuntime& runtime) {
     amxc::ScopedVar state;
     std::string error;
     return gw::decode_state_file(gwtest::read_file(state_file(runtime)), state.get(), error)
-               ? json_of(amxc_var_get_key(state.get(), "export", AMXC_VAR_FLAG_DEFAULT))
+               ? gwtest::json_text(amxc_var_get_key(state.get(), "export", AMXC_VAR_FLAG_DEFAULT))
                : "";
 }
 
 // Waits until the state file holds what the module exports now.
 bool wait_saved(const TestRuntime& runtime) {
-    std::string now = compact(runtime.ctl({"call", kRoot, "_Export"}).out);
+    std::string now = gwtest::compact_json(runtime.ctl({"call", kRoot, "_Export"}).out);
     return !now.empty() && gwtest::wait_until([&] { return saved_export(runtime) == now; });
 }
 
@@ -80,15 +67,10 @@ std::vector<std::string> files_in(const std::string& dir) {
     return names;
 }
 
-// Everything a client sees: the whole tree (computed values included) and the firewall.
-struct Snapshot {
-    std::string tree;
-    std::string firewall;
-    bool operator==(const Snapshot&) const = default;
-};
-// A network object's Alias is not part of the module's export (only its Name and rules are),
-// so it is left out.
-Snapshot snapshot(const TestRuntime& runtime) {
+// Everything a client sees: the whole tree (computed values included) and the firewall. A
+// network object's Alias is not part of the module's export (only its Name and rules are), so
+// it is left out.
+std::string snapshot(const TestRuntime& runtime) {
     std::string tree;
     for (const std::string& line : gwtest::lines(runtime.ctl({"get", kRoot}).out + runtime.ctl({"get", "Schedules."}).out)) {
         bool object_alias = line.find(".Rule.") == std::string::npos && line.find("NetworkObject.") != std::string::npos &&
@@ -97,13 +79,7 @@ Snapshot snapshot(const TestRuntime& runtime) {
     }
     // Rules land in a chain in the order their access controls were last rebuilt, which a
     // restore cannot replay; all are independent drops, so the set of rules is what counts.
-    std::vector<std::string> rules = gwtest::lines(runtime.ctl({"firewall"}).out);
-    std::sort(rules.begin(), rules.end());
-    std::string firewall;
-    for (const std::string& rule : rules) {
-        firewall += rule + "\n";
-    }
-    return {tree, firewall};
+    return tree + gwtest::sorted_lines(runtime.ctl({"firewall"}).out);
 }
 
 std::vector<std::string> values_of(const std::string& get_output, const std::string& param) {
@@ -161,16 +137,16 @@ TEST(Persistence, RestartKeepsPathsReferencesAndTheFirewall) {
     ASSERT_TRUE(wait_saved(runtime));
     // Rebuilds still due would change the firewall after the snapshot: wait them out.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const Snapshot before = snapshot(runtime);
-    ASSERT_THAT(before.firewall, HasSubstr("192.168.1.11/32 -p tcp -m tcp --dport 443 -j DROP"));
-    ASSERT_THAT(before.firewall, HasSubstr("2001:db8::5/128 -p udp -m udp --dport 53 -j DROP"));
+    const std::string before = snapshot(runtime);
+    ASSERT_THAT(before, HasSubstr("192.168.1.11/32 -p tcp -m tcp --dport 443 -j DROP"));
+    ASSERT_THAT(before, HasSubstr("2001:db8::5/128 -p udp -m udp --dport 53 -j DROP"));
 
     // A crash after the save: what was saved comes back, computed values and rules included.
     runtime.signal(SIGKILL);
     runtime.outcome();
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
     EXPECT_TRUE(gwtest::wait_until([&] { return snapshot(runtime) == before; }))
-        << "before:\n" << before.tree << before.firewall << "after:\n" << snapshot(runtime).tree << snapshot(runtime).firewall;
+        << "before:\n" << before << "after:\n" << snapshot(runtime);
     EXPECT_THAT(runtime.stderr_text(), Not(HasSubstr("state:")));
     // New instances continue after every index given before the stop.
     EXPECT_EQ(runtime.ctl({"add", no}).out, no + "5.\n");
@@ -280,13 +256,23 @@ void damage(const std::string& path, bool truncate) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-TEST(Persistence, DamagedStateIsSetAsideAndTheLastGoodCopyUsed) {
+// A file with a sound checksum that the module does not take.
+void write_unrestorable(const TestRuntime& runtime, const std::string& name) {
+    amxc::ScopedVar state;
+    const std::string text = R"({"instances":{},"export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":{"a":{}}}}}}}})";
+    ASSERT_EQ(amxj_read(state.get(), text.data(), text.size(), nullptr, 0), 0);
+    runtime.dir().write("state/" + name, gw::encode_state_file(state.get()));
+}
+
+// A damaged copy, or one that does not restore, is set aside for the last good one; with
+// none left, gwrt starts empty and says so, and holds saving when a copy may still be mended.
+TEST(Persistence, BadStateIsSetAsideAndTheLastGoodCopyUsed) {
     TestRuntime runtime(saving_setup(0));
     ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=first"});
-    ASSERT_TRUE(wait_saved(runtime));
-    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=second"});
-    ASSERT_TRUE(wait_saved(runtime));
+    for (const char* name : {"Name=first", "Name=second"}) {  // the previous copy holds "first"
+        ok(runtime, {"add", kRoot + "NetworkObject.", name});
+        ASSERT_TRUE(wait_saved(runtime));
+    }
     runtime.stop();
 
     damage(state_file(runtime), false);
@@ -296,35 +282,6 @@ TEST(Persistence, DamagedStateIsSetAsideAndTheLastGoodCopyUsed) {
     EXPECT_EQ(values_of(runtime.ctl({"get", kRoot + "NetworkObject."}).out, "Name"), std::vector<std::string> {"first"})
         << "the previous copy, restored";
     // The restored copy is written back as the current file.
-    ASSERT_TRUE(wait_saved(runtime));
-    runtime.stop();
-
-    // Both copies damaged (one torn): set aside, and the runtime starts empty and says so.
-    damage(state_file(runtime), true);
-    damage(state_file(runtime) + ".prev", false);
-    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    EXPECT_THAT(runtime.stderr_text(), HasSubstr("no saved configuration in " + state_file(runtime) + "; starting empty"));
-    EXPECT_EQ(runtime.ctl({"get", kRoot + "NetworkObject."}).out, "");
-    std::vector<std::string> files = files_in(runtime.dir().file("state"));
-    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.find(".corrupt-") != std::string::npos; }), 3)
-        << ::testing::PrintToString(files);
-    runtime.stop();
-}
-
-// A file with a sound checksum that the module does not take.
-void write_unrestorable(const TestRuntime& runtime, const std::string& name) {
-    amxc::ScopedVar state;
-    const std::string text = R"({"instances":{},"export":{"data":{"set":{"hgwconfig":{"NetworkSettings":{"AccessControl":{"a":{}}}}}}}})";
-    ASSERT_EQ(amxj_read(state.get(), text.data(), text.size(), nullptr, 0), 0);
-    runtime.dir().write("state/" + name, gw::encode_state_file(state.get()));
-}
-
-TEST(Persistence, ARestoreThatFailsFallsBackAndOtherwiseHoldsSaving) {
-    TestRuntime runtime(saving_setup(0));
-    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
-    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=first"});
-    ASSERT_TRUE(wait_saved(runtime));
-    ok(runtime, {"add", kRoot + "NetworkObject.", "Name=second"});
     ASSERT_TRUE(wait_saved(runtime));
     runtime.stop();
 
@@ -359,8 +316,40 @@ TEST(Persistence, ARestoreThatFailsFallsBackAndOtherwiseHoldsSaving) {
     ok(runtime, {"add", kRoot + "NetworkObject.", "Name=kept"});
     ok(runtime, {"call", "State.", "Save"});
     EXPECT_THAT(runtime.ctl({"call", "State.", "Status"}).out, HasSubstr("\"Saving\":\"saved\""));
-    EXPECT_TRUE(wait_saved(runtime));
+    ASSERT_TRUE(wait_saved(runtime));
     runtime.stop();
+
+    // Both copies damaged (one torn): set aside, and the runtime starts empty and says so.
+    damage(state_file(runtime), true);
+    damage(state_file(runtime) + ".prev", false);
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    EXPECT_THAT(runtime.stderr_text(), HasSubstr("no saved configuration in " + state_file(runtime) + "; starting empty"));
+    EXPECT_EQ(runtime.ctl({"get", kRoot + "NetworkObject."}).out, "");
+    std::vector<std::string> files = files_in(runtime.dir().file("state"));
+    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.find(".corrupt-") != std::string::npos; }), 3)
+        << ::testing::PrintToString(files);
+    runtime.stop();
+}
+
+// A change that comes while a save runs is saved once that save ends, with no later change.
+TEST(Persistence, AChangeDuringASaveIsSavedAfterIt) {
+    TestRuntime runtime(saving_setup(0));
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    gwtest::RawClient client(runtime.socket());
+    // About 750 KB of names, so that a save takes longer than the next request.
+    std::string objects;
+    for (int i = 1; i <= 250; ++i) {
+        objects += std::string(i > 1 ? "," : "") + R"({"o)" + std::to_string(i) + R"(":{"Name":")" + std::string(3000, 'n') + "\"}}";
+    }
+    ASSERT_TRUE(client.send_frame(R"({"id": 1, "op": "call", "path": ")" + kRoot + R"(", "method": "_Import", "args": )"
+                                  R"({"data":{"set":{"hgwconfig":{"NetworkSettings":{"NetworkObject":[)" + objects + "]}}}}}}"));
+    ASSERT_THAT(client.read_frame(), HasSubstr("\"status\":0"));
+    ASSERT_TRUE(wait_saved(runtime));
+    for (const char* name : {"first", "second"}) {
+        ASSERT_TRUE(client.send_frame(R"({"id": 1, "op": "set", "path": ")" + kRoot + R"(NetworkObject.1.", "values": {"Name": ")" + name + "\"}}"));
+        ASSERT_THAT(client.read_frame(), HasSubstr("\"status\":0"));
+    }
+    EXPECT_TRUE(wait_saved(runtime));
 }
 
 TEST(Persistence, AFailingSaveIsRetriedAndAStopThatCannotSaveFails) {

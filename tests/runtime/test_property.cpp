@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -35,18 +34,13 @@ RuntimeSetup setup() {
 // What the runtime blocks: the firewall's rules (as a set: the order of independent drops
 // follows rebuild order) and the Status and StatusInfo of every access control.
 std::string blocked(const TestRuntime& runtime) {
-    std::vector<std::string> lines = gwtest::lines(runtime.ctl({"firewall"}).out);
+    std::string text = runtime.ctl({"firewall"}).out;
     for (const std::string& line : gwtest::lines(runtime.ctl({"get", kRoot + "AccessControl."}).out)) {
         if (line.find(".Status=") != std::string::npos || line.find(".StatusInfo=") != std::string::npos) {
-            lines.push_back(line);
+            text += line + "\n";
         }
     }
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line + "\n";
-    }
-    return text;
+    return gwtest::sorted_lines(text);
 }
 
 class Scenario {

@@ -38,36 +38,29 @@ TEST(ProbeSocket, TellsAbsentStaleLiveAndOtherFiles) {
     EXPECT_EQ(gw::probe_socket(dir.write("plain", "x"), error), SocketProbe::not_a_socket);
 }
 
-TEST(PrepareSocketFolder, CreatesMissingFoldersPrivate) {
+TEST(PrepareSocketFolder, CreatesMissingFoldersPrivateAndRefusesUnsafeOnes) {
     gwtest::TempDir dir;
     std::string error;
     std::string socket = dir.path() + "/a/b/gwrt.sock";
     ASSERT_TRUE(gw::prepare_socket_folder(socket, error)) << error;
-    struct stat st {};
-    ASSERT_EQ(stat((dir.path() + "/a/b").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ASSERT_EQ(stat((dir.path() + "/a").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    for (const char* folder : {"/a", "/a/b"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((dir.path() + folder).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
     // Again: an existing private folder is fine.
     EXPECT_TRUE(gw::prepare_socket_folder(socket, error)) << error;
-}
-
-TEST(PrepareSocketFolder, RefusesUnsafeOrWrongFolders) {
-    gwtest::TempDir dir;
-    std::string error;
 
     std::string open_folder = dir.path() + "/open";
     ASSERT_EQ(mkdir(open_folder.c_str(), 0700), 0);
     ASSERT_EQ(chmod(open_folder.c_str(), 0777), 0);
     EXPECT_FALSE(gw::prepare_socket_folder(open_folder + "/gwrt.sock", error));
     EXPECT_NE(error.find("writable by other users"), std::string::npos) << error;
-
     // Sticky like /tmp: others cannot remove what we create there.
     ASSERT_EQ(chmod(open_folder.c_str(), 01777), 0);
     EXPECT_TRUE(gw::prepare_socket_folder(open_folder + "/gwrt.sock", error)) << error;
 
-    std::string file = dir.write("file", "");
-    EXPECT_FALSE(gw::prepare_socket_folder(file + "/gwrt.sock", error));
+    EXPECT_FALSE(gw::prepare_socket_folder(dir.write("file", "") + "/gwrt.sock", error));
     EXPECT_NE(error.find("not a directory"), std::string::npos) << error;
 }
 

@@ -41,22 +41,18 @@ long failing_allocator_live_blocks(void) {
     return live;
 }
 
-void* malloc(size_t size) {
-    if(should_fail()) {
-        return NULL;
-    }
-    void* ptr = __libc_malloc(size);
+/* Counts a block the C library handed out. */
+static void* counted(void* ptr) {
     live += ptr != NULL ? 1 : 0;
     return ptr;
 }
 
+void* malloc(size_t size) {
+    return should_fail() ? NULL : counted(__libc_malloc(size));
+}
+
 void* calloc(size_t count, size_t size) {
-    if(should_fail()) {
-        return NULL;
-    }
-    void* ptr = __libc_calloc(count, size);
-    live += ptr != NULL ? 1 : 0;
-    return ptr;
+    return should_fail() ? NULL : counted(__libc_calloc(count, size));
 }
 
 void* realloc(void* old, size_t size) {

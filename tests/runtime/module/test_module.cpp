@@ -5,10 +5,9 @@
 #include <amxb/amxb.h>
 #include <amxd/amxd.h>
 #include <amxo/amxo.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -16,17 +15,9 @@ namespace {
 std::string log_path;
 
 void log_line(const std::string& line) {
-    if (log_path.empty()) {
-        return;
+    if (!log_path.empty()) {
+        std::ofstream(log_path, std::ios::app) << line << "\n";
     }
-    int fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return;
-    }
-    std::string text = line + "\n";
-    ssize_t written = write(fd, text.data(), text.size());
-    (void) written;
-    close(fd);
 }
 
 std::string config_text(amxo_parser_t* parser, const char* key) {

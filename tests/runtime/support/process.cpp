@@ -14,8 +14,6 @@
 namespace gwtest {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     std::vector<char*> out;
     for (const auto& word : argv) {
@@ -23,48 +21,6 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     }
     out.push_back(nullptr);
     return out;
-}
-
-// In the child: wire the descriptors and become the program. Only async-signal-safe calls.
-[[noreturn]] void become(const std::vector<char*>& argv, int in_fd, int out_fd, int err_fd) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
-    dup2(in_fd, STDIN_FILENO);
-    dup2(out_fd, STDOUT_FILENO);
-    dup2(err_fd, STDERR_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-}
-
-void record_status(int status, Outcome& outcome) {
-    if (WIFEXITED(status)) {
-        outcome.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        outcome.term_signal = WTERMSIG(status);
-    }
-}
-
-// Waits for `pid` until `deadline`; kills it when the deadline passes.
-void reap(pid_t pid, Clock::time_point deadline, Outcome& outcome) {
-    int status = 0;
-    while (true) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            record_status(status, outcome);
-            return;
-        }
-        if (done < 0) {
-            return;
-        }
-        if (Clock::now() >= deadline) {
-            outcome.timed_out = true;
-            kill(pid, SIGKILL);
-            if (waitpid(pid, &status, 0) == pid) {
-                record_status(status, outcome);
-            }
-            return;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
 }
 
 }  // namespace
@@ -79,8 +35,13 @@ Child::Child(const std::vector<std::string>& argv, std::string out_path, std::st
     }
     auto args = c_argv(argv);
     pid_ = fork();
-    if (pid_ == 0) {
-        become(args, null_fd, out_fd, err_fd);
+    if (pid_ == 0) {  // only async-signal-safe calls from here
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
+        dup2(null_fd, STDIN_FILENO);
+        dup2(out_fd, STDOUT_FILENO);
+        dup2(err_fd, STDERR_FILENO);
+        execv(args[0], args.data());
+        _exit(127);
     }
     close(null_fd);
     close(out_fd);
@@ -102,7 +63,8 @@ bool Child::running() {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
         reaped_ = true;
-        record_status(status, outcome_);
+        outcome_.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        outcome_.term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         return false;
     }
     return true;
@@ -115,12 +77,13 @@ void Child::signal(int sig) const {
 }
 
 Outcome Child::stop(int sig, std::chrono::milliseconds limit) {
-    if (running()) {
-        if (sig != 0) {
-            kill(pid_, sig);
-        }
-        reap(pid_, Clock::now() + limit, outcome_);
-        reaped_ = true;
+    if (running() && sig != 0) {
+        kill(pid_, sig);
+    }
+    if (!wait_until([this] { return !running(); }, limit)) {
+        outcome_.timed_out = true;
+        kill(pid_, SIGKILL);
+        wait_until([this] { return !running(); });
     }
     Outcome result = outcome_;
     result.out = out();
@@ -137,9 +100,9 @@ Outcome run(const std::vector<std::string>& argv, std::chrono::milliseconds limi
 }
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
-        if (Clock::now() >= deadline) {
+        if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
         std::this_thread::sleep_for(10ms);

@@ -35,7 +35,6 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    pid_t pid() const { return pid_; }
     bool running();
     void signal(int sig) const;
 

@@ -27,8 +27,7 @@ RawClient::~RawClient() {
 }
 
 bool RawClient::send_bytes(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
         ssize_t sent = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (sent <= 0) {
             return false;
@@ -45,15 +44,16 @@ bool RawClient::send_frame(const std::string& json) {
     return send_bytes(prefix + json);
 }
 
+// Waits for bytes (or the end) to read until `deadline`; false when none came in time.
+bool RawClient::readable(std::chrono::steady_clock::time_point deadline) const {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd entry {fd_, POLLIN, 0};
+    return left.count() > 0 && poll(&entry, 1, static_cast<int>(left.count())) > 0;
+}
+
 bool RawClient::read_exact(char* out, std::size_t size, std::chrono::steady_clock::time_point deadline) {
-    std::size_t done = 0;
-    while (done < size) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd entry {fd_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-            return false;
-        }
-        ssize_t got = recv(fd_, out + done, size - done, 0);
+    for (std::size_t done = 0; done < size;) {
+        ssize_t got = readable(deadline) ? recv(fd_, out + done, size - done, 0) : -1;
         if (got <= 0) {
             return false;
         }
@@ -76,17 +76,12 @@ std::string RawClient::read_frame(std::chrono::milliseconds limit) {
 bool RawClient::closed_by_peer(std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     char buffer[65536];
-    while (true) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd entry {fd_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-            return false;
-        }
-        ssize_t got = recv(fd_, buffer, sizeof(buffer), 0);
-        if (got <= 0) {
+    while (readable(deadline)) {
+        if (recv(fd_, buffer, sizeof(buffer), 0) <= 0) {
             return true;
         }
     }
+    return false;
 }
 
 }  // namespace gwtest

@@ -28,6 +28,7 @@ public:
     bool closed_by_peer(std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 private:
+    bool readable(std::chrono::steady_clock::time_point deadline) const;
     bool read_exact(char* out, std::size_t size, std::chrono::steady_clock::time_point deadline);
 
     int fd_ = -1;

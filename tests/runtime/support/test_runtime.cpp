@@ -103,4 +103,14 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+std::string sorted_lines(const std::string& text) {
+    std::vector<std::string> sorted = lines(text);
+    std::sort(sorted.begin(), sorted.end());
+    std::string out;
+    for (const std::string& line : sorted) {
+        out += line + "\n";
+    }
+    return out;
+}
+
 }  // namespace gwtest

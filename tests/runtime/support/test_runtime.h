@@ -45,7 +45,6 @@ public:
     // What the last start or stop ended with, when gwrt is no longer running.
     Outcome outcome();
 
-    bool running() { return child_ && child_->running(); }
     void signal(int sig) { child_->signal(sig); }
 
     // Runs gwctl against this runtime's socket.
@@ -75,5 +74,7 @@ bool sanitizer_report(const std::string& err);
 
 // The non-empty lines of a text.
 std::vector<std::string> lines(const std::string& text);
+// Those lines sorted, each ending in a line break: for sets of rules whose order does not count.
+std::string sorted_lines(const std::string& text);
 
 }  // namespace gwtest
