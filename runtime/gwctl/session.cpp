@@ -49,37 +49,45 @@ amxb_bus_ctx_t* Session::ctx() {
     if (ctx_ != nullptr) {
         return ctx_;
     }
-    // Tell the usual reasons apart before trying, so the message says what is wrong.
+    int rc = amxb_connect(&ctx_, ("unix:" + socket_path_).c_str());
+    if (rc == 0 && ctx_ != nullptr) {
+        return ctx_;
+    }
+    amxb_free(&ctx_);
+    const std::string why = amxb_last_error(nullptr);
+    const std::string failure = "cannot reach gwrt on " + socket_path_ + ": " + (why.empty() ? amxd_status_string(static_cast<amxd_status_t>(rc)) : why);
+    const int failure_exit = exit_status(rc, why);
+    if (failure_exit == kExitRefused) {
+        // gwrt answered; a probe would take one more of the user's connections and be refused again.
+        unreachable_ = failure_exit;
+        fail(failure);
+        return nullptr;
+    }
+    // Tell the usual reasons apart, so the message says what is wrong.
     std::string reason;
     unreachable_ = kExitNotRunning;
     const gw::SocketProbe status_of_probe = gw::probe_socket(socket_path_, reason);
     switch (status_of_probe) {
     case gw::SocketProbe::absent:
         fail("gwrt is not running (no socket " + socket_path_ + ")");
-        return nullptr;
+        break;
     case gw::SocketProbe::stale:
         fail("gwrt is not running (nobody serves " + socket_path_ + ")");
-        return nullptr;
+        break;
     case gw::SocketProbe::not_a_socket:
         fail(socket_path_ + " is not a socket");
-        return nullptr;
+        break;
     case gw::SocketProbe::unreachable:
     case gw::SocketProbe::forbidden:
         unreachable_ = status_of_probe == gw::SocketProbe::forbidden ? kExitRefused : kExitFailure;
         fail("cannot reach gwrt on " + socket_path_ + ": " + reason);
-        return nullptr;
+        break;
     case gw::SocketProbe::live:
+        unreachable_ = failure_exit;
+        fail(failure);
         break;
     }
-    int rc = amxb_connect(&ctx_, ("unix:" + socket_path_).c_str());
-    if (rc != 0 || ctx_ == nullptr) {
-        amxb_free(&ctx_);
-        const std::string why = amxb_last_error(nullptr);
-        unreachable_ = exit_status(rc, why);
-        fail("cannot reach gwrt on " + socket_path_ + ": " + (why.empty() ? amxd_status_string(static_cast<amxd_status_t>(rc)) : why));
-        return nullptr;
-    }
-    return ctx_;
+    return nullptr;
 }
 
 int Session::report(int status, const std::string& subject) const {
