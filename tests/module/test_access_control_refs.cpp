@@ -14,7 +14,7 @@ using References = ModuleTest;
 // A control follows what each reference names now: after a switch (of one reference, or of
 // several in one change) or a clear, changes of the former objects reach nothing.
 TEST_F(References, SwitchedAndClearedReferencesAreNoLongerFollowed) {
-    const std::string host_path = host({"192.168.1.20"});
+    const std::string host_path = host("192.168.1.20");
     const std::string group = network_object({ADDRESS_10});
     const std::string web = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
     const std::string dns = port_rule({{"DestPort", "53"}, {"Protocol", "17"}});
@@ -89,7 +89,7 @@ TEST_F(References, DeletedControlsAreNoLongerReached) {
     const std::string group = network_object({ADDRESS_10});
     const std::string other = network_object({ADDRESS_11});
     const std::string ports = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
-    const std::string host_path = host({"192.168.1.30"});
+    const std::string host_path = host("192.168.1.30");
     const std::string plan = schedule("Active");
     const std::string off = schedule("Inactive");
     const std::vector<std::string> controls = {
@@ -118,7 +118,7 @@ TEST_F(References, DeletedControlsAreNoLongerReached) {
 }
 
 TEST_F(References, ControlsTornDownWithTheTreeLetGoOfTheServices) {
-    const std::string host_path = host({"192.168.1.30"});
+    const std::string host_path = host("192.168.1.30");
     const std::string plan = schedule("Active");
     access_control({{"Enable", "true"}, {"NetworkGroupRef", host_path}, {"ScheduleRef", plan}});
     tick(1000);
