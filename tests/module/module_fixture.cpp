@@ -50,9 +50,9 @@ void ModuleTest::SetUp() {
     ASSERT_EQ(fw_backend_select("memory"), 0);
     fw_reset();
 
-    load_service(hosts_, NS_HOSTS_DEF);
-    load_service(schedules_, NS_SCHEDULES_DEF);
-    load_service(devices_, NS_DEVICES_DEF);
+    load(hosts_, NS_HOSTS_DEF);
+    load(schedules_, NS_SCHEDULES_DEF);
+    load(devices_, NS_DEVICES_DEF);
     if(autostart_) {
         start();
     }
@@ -63,79 +63,67 @@ void ModuleTest::TearDown() {
     // The client forgets the device map before its context goes, so that a context of the
     // next test at the same address is not taken for this one.
     gmap_client_init(nullptr);
-    unload_service(devices_);
-    unload_service(schedules_);
-    unload_service(hosts_);
+    unload(devices_);
+    unload(schedules_);
+    unload(hosts_);
     amxp_loop_reset();
     amxp_clock_set_manual(false);
     fw_reset();
     zebtrace_reset();
 }
 
-void ModuleTest::load_service(Service& service, const char* definition) {
-    ASSERT_EQ(amxd_dm_new(&service.dm), amxd_status_ok);
-    ASSERT_EQ(amxo_parser_new(&service.parser), 0);
-    ASSERT_EQ(amxo_parser_add_import_dir(service.parser, NS_MODULE_DIR), 0);
-    ASSERT_EQ(amxo_parser_parse_file(service.parser, definition, amxd_dm_get_root(service.dm)), 0)
-        << amxo_parser_get_message(service.parser);
-    ASSERT_EQ(amxb_register_dm(&service.ctx, service.dm), 0);
-    ASSERT_EQ(amxo_parser_invoke_entry_points(service.parser, service.dm, 0), 0);
-}
-
-void ModuleTest::unload_service(Service& service) {
-    if(service.parser != nullptr) {
-        amxo_parser_invoke_entry_points(service.parser, service.dm, 1);
-    }
-    amxb_free(&service.ctx);
-    amxd_dm_delete(&service.dm);
-    amxo_parser_delete(&service.parser);
-}
-
-// Same order as the runtime: the tree is loaded and served on the bus before the module's
-// entry point runs, so that the module finds its root and the context serving it.
-void ModuleTest::start(const std::string& prefix, const std::string& definition) {
-    prefix_ = prefix;
-    ASSERT_EQ(amxd_dm_new(&dm_), amxd_status_ok);
-    ASSERT_EQ(amxo_parser_new(&parser_), 0);
-    ASSERT_EQ(amxo_parser_add_import_dir(parser_, NS_MODULE_DIR), 0);
+// Same order as the runtime: the tree is loaded and served on the bus before the entry
+// points run, so that a module finds its root and the context serving it.
+void ModuleTest::load(Loaded& loaded, const char* definition, const std::string& prefix) {
+    ASSERT_EQ(amxd_dm_new(&loaded.dm), amxd_status_ok);
+    ASSERT_EQ(amxo_parser_new(&loaded.parser), 0);
+    ASSERT_EQ(amxo_parser_add_import_dir(loaded.parser, NS_MODULE_DIR), 0);
     if(!prefix.empty()) {
         amxc::ScopedVar value;
         amxc_var_set_cstring_t(value.get(), prefix.c_str());
-        ASSERT_EQ(amxo_parser_set_config(parser_, "prefix_", value.get()), 0);
+        ASSERT_EQ(amxo_parser_set_config(loaded.parser, "prefix_", value.get()), 0);
     }
-    ASSERT_EQ(amxo_parser_parse_file(parser_, definition.c_str(), amxd_dm_get_root(dm_)), 0)
-        << amxo_parser_get_message(parser_);
-    ASSERT_EQ(amxb_register_dm(&ctx_, dm_), 0);
+    ASSERT_EQ(amxo_parser_parse_file(loaded.parser, definition, amxd_dm_get_root(loaded.dm)), 0)
+        << amxo_parser_get_message(loaded.parser);
+    ASSERT_EQ(amxb_register_dm(&loaded.ctx, loaded.dm), 0);
+    ASSERT_EQ(amxo_parser_invoke_entry_points(loaded.parser, loaded.dm, 0), 0);
+}
+
+void ModuleTest::unload(Loaded& loaded) {
+    if(loaded.parser != nullptr) {
+        amxo_parser_invoke_entry_points(loaded.parser, loaded.dm, 1);
+    }
+    amxb_free(&loaded.ctx);
+    amxd_dm_delete(&loaded.dm);
+    amxo_parser_delete(&loaded.parser);
+}
+
+void ModuleTest::start(const std::string& prefix, const std::string& definition) {
+    prefix_ = prefix;
+    load(module_, definition.c_str(), prefix);
     bind_api();
-    ASSERT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 0), 0);
     settle();
 }
 
+// The parser keeps the module loaded until it is deleted: the handle is only for the look-up.
 void ModuleTest::bind_api() {
-    handle_ = dlopen(NS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(handle_, nullptr) << dlerror();
-    bind(handle_, "firewall_rule_create", api_.rule_create);
-    bind(handle_, "firewall_rule_delete", api_.rule_delete);
-    bind(handle_, "firewall_rule_set", api_.rule_set);
-    bind(handle_, "firewall_rule_apply", api_.rule_apply);
-    bind(handle_, "networksettings_get_ctx", api_.get_ctx);
-    bind(handle_, "networksettings_get_root", api_.get_root);
-    bind(handle_, "convert_ip_range_to_csv", api_.convert_ip_range);
+    void* handle = dlopen(NS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    bind(handle, "firewall_rule_create", api_.rule_create);
+    bind(handle, "firewall_rule_delete", api_.rule_delete);
+    bind(handle, "firewall_rule_set", api_.rule_set);
+    bind(handle, "firewall_rule_apply", api_.rule_apply);
+    bind(handle, "networksettings_get_ctx", api_.get_ctx);
+    bind(handle, "networksettings_get_root", api_.get_root);
+    bind(handle, "convert_ip_range_to_csv", api_.convert_ip_range);
+    dlclose(handle);
 }
 
 void ModuleTest::unload() {
-    if(parser_ == nullptr) {
-        return;
+    if(module_.parser != nullptr) {
+        unload(module_);
+        api_ = ModuleApi{};
     }
-    amxo_parser_invoke_entry_points(parser_, dm_, 1);
-    amxb_free(&ctx_);
-    amxd_dm_delete(&dm_);
-    if(handle_ != nullptr) {
-        dlclose(handle_);
-        handle_ = nullptr;
-    }
-    api_ = ModuleApi{};
-    amxo_parser_delete(&parser_);
 }
 
 int ModuleTest::add(const std::string& table, const Params& values, const std::string& name, uint32_t* index) {

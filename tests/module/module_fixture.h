@@ -99,28 +99,27 @@ protected:
     bool traced(char mark, const std::string& message) const;
     void clear_traces() { captured_.clear(); }
 
-    amxd_dm_t* dm_ = nullptr;
-    amxo_parser_t* parser_ = nullptr;
-    amxb_bus_ctx_t* ctx_ = nullptr;
+    // A definition loaded into a data model of its own and served on a bus context.
+    struct Loaded {
+        amxd_dm_t* dm = nullptr;
+        amxo_parser_t* parser = nullptr;
+        amxb_bus_ctx_t* ctx = nullptr;
+    };
+
+    Loaded module_;
     ModuleApi api_;
     bool autostart_ = true;
     std::string prefix_;
     std::vector<TraceLine> captured_;
 
 private:
-    struct Service {
-        amxd_dm_t* dm = nullptr;
-        amxo_parser_t* parser = nullptr;
-        amxb_bus_ctx_t* ctx = nullptr;
-    };
-    void load_service(Service& service, const char* definition);
-    static void unload_service(Service& service);
+    void load(Loaded& loaded, const char* definition, const std::string& prefix = "");
+    static void unload(Loaded& loaded);
     void bind_api();
 
-    Service hosts_;
-    Service schedules_;
-    Service devices_;
-    void* handle_ = nullptr;
+    Loaded hosts_;
+    Loaded schedules_;
+    Loaded devices_;
 };
 
 #endif  // TESTS_MODULE_MODULE_FIXTURE_H

@@ -41,7 +41,7 @@ TEST_F(ModuleStartManual, ADefinitionWithoutTheRootStillStarts) {
     std::remove(path);
 
     EXPECT_EQ(api_.get_root(), nullptr);
-    EXPECT_EQ(api_.get_ctx(), ctx_) << "the context serving Device. is found all the same";
+    EXPECT_EQ(api_.get_ctx(), module_.ctx) << "the context serving Device. is found all the same";
     EXPECT_EQ(count("*        networksettings service started      *"), 1);
 }
 
