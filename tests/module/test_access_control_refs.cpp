@@ -117,12 +117,14 @@ TEST_F(References, DeletedControlsAreNoLongerReached) {
     EXPECT_EQ(dump(), expected_dump({}));
 }
 
-TEST_F(References, ControlsTornDownWithTheTreeLetGoOfTheServices) {
+TEST_F(References, ControlsTornDownWithTheTreeWithdrawTheirRulesAndLetGoOfTheServices) {
     const std::string host_path = host("192.168.1.30");
     const std::string plan = schedule("Active");
     access_control({{"Enable", "true"}, {"NetworkGroupRef", host_path}, {"ScheduleRef", plan}});
     tick(1000);
+    ASSERT_EQ(dump(), expected_dump({"-s 192.168.1.30/32 -j DROP"}));
     unload();
+    EXPECT_EQ(dump(), expected_dump({})) << "stop withdraws every rule";
     // The services outlive the module's tree: their events must find nobody.
     ASSERT_EQ(add(host_path + ".IPv4Address.", {{"IPAddress", "192.168.1.31"}}), 0);
     ASSERT_EQ(set(plan + ".", {{"Status", "Inactive"}}), 0);
