@@ -83,8 +83,8 @@ protected:
     }
 
     void TearDown() override {
-        for(gmap_query_t* query : open_) {
-            gmap_query_close(query);
+        while(!open_.empty()) {
+            close(open_.back());
         }
         // Told before the context goes, so that a context of the next test at the same
         // address is not taken for this one.
@@ -93,8 +93,8 @@ protected:
         amxb_free(&ctx_);
         amxd_dm_delete(&dm_);
         amxo_parser_delete(&parser_);
-        amxp_loop_reset();
         zebtrace_reset();
+        amxp_loop_reset();
     }
 
     // Adds a device over the bus with these parameters; returns its index (0 on refusal).
