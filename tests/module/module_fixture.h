@@ -23,6 +23,10 @@
 // Parameters in the order they are written; values are texts that the data model converts.
 using Params = std::vector<std::pair<std::string, std::string>>;
 
+// Rules of one address, for the groups tests make.
+inline const Params ADDRESS_10 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}};
+inline const Params ADDRESS_11 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.11"}};
+
 // One trace line, split into its parts.
 struct TraceLine {
     std::string zone;

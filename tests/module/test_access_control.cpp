@@ -7,9 +7,6 @@
 
 namespace {
 
-const Params ADDRESS_10 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}};
-const Params ADDRESS_11 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.11"}};
-
 class AccessControl : public ModuleTest {
 protected:
     // An enabled control of a group of one address, programmed.

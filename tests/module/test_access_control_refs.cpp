@@ -4,8 +4,6 @@
 
 namespace {
 
-const Params ADDRESS_10 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}};
-const Params ADDRESS_11 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.11"}};
 const std::string RECEIVED = "Received event: dm:object-changed";
 const std::string ADDED = "Received event: dm:instance-added";
 

@@ -68,7 +68,7 @@ protected:
 TEST_F(ImportExportPrefixed, TheVendorPrefixNamesTheTreeAndTheSavedTree) {
     start("X_");
     EXPECT_EQ(amxd_dm_findf(module_.dm, "Device.NetworkSettings."), nullptr);
-    const std::string group = network_object({{{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}}});
+    const std::string group = network_object({ADDRESS_10});
     const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
     tick(1000);
     EXPECT_EQ(get(control, "Status"), "Active");
