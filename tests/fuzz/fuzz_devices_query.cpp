@@ -1,41 +1,34 @@
 // Device-map query expressions (openQuery's argument, from any bus client) on arbitrary bytes:
-// parsed, then evaluated against two fixed devices.
+// parsed, then evaluated against two fixed devices: a laptop and the gateway itself.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "expression.h"
 
 namespace {
 
-devices::DeviceFields laptop() {
-    devices::DeviceFields device;
-    device.set_tags("physical lan wifi-5g");
-    device.set("Key", "ID-1");
-    device.set("PhysAddress", "01:23:45:67:89:AB");
-    device.set("IPAddress", "192.168.1.20");
-    device.set("Name", "Laptop \"office\" \\ one");
-    device.set("VendorClassID", "MSFT 5.0");
-    device.set("Active", "1");
-    return device;
-}
-
-devices::DeviceFields gateway() {
-    devices::DeviceFields device;
-    device.set_tags("self");
-    device.set("Key", "gateway");
-    device.set("Name", "");
-    device.set("ClientID", std::string(300, 'a'));
-    return device;
+devices::DeviceFields device(const char* tags, const std::vector<std::pair<std::string, std::string>>& params) {
+    devices::DeviceFields fields;
+    fields.set_tags(tags);
+    for(const auto& [name, value] : params) {
+        fields.set(name, value);
+    }
+    return fields;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const devices::DeviceFields first = laptop();
-    static const devices::DeviceFields second = gateway();
+    static const devices::DeviceFields first =
+        device("physical lan wifi-5g", {{"Key", "ID-1"}, {"PhysAddress", "01:23:45:67:89:AB"}, {"IPAddress", "192.168.1.20"},
+                                        {"Name", "Laptop \"office\" \\ one"}, {"VendorClassID", "MSFT 5.0"}, {"Active", "1"}});
+    static const devices::DeviceFields second =
+        device("self", {{"Key", "gateway"}, {"Name", ""}, {"ClientID", std::string(300, 'a')}});
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     devices::ParseError error;
     const std::unique_ptr<devices::Expression> expression = devices::Expression::parse(text, error);

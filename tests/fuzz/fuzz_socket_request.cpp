@@ -24,40 +24,30 @@ namespace {
 
 constexpr int MAX_ROUNDS = 1000;  // loop iterations of 50 ms at most: a hang, not a slow input
 
-struct Server {
-    std::string folder;
-    std::string path;
-    amxb_bus_ctx_t* listener = nullptr;
-};
-
-Server start_server() {
-    Server s;
-    char folder[] = "/tmp/fuzz-socket-XXXXXX";
-    if(mkdtemp(folder) == nullptr) {
+void require(bool holds) {
+    if(!holds) {
         __builtin_trap();
     }
-    s.folder = folder;
-    s.path = s.folder + "/bus";
-    if(amxb_listen(&s.listener, s.path.c_str()) != 0) {
-        __builtin_trap();
+}
+
+// One listener for the whole run, in a folder of its own. Freed at exit (which removes its
+// socket file), before the folder goes; the handler is registered after the statics it uses.
+const std::string& socket_path() {
+    static std::string folder;
+    static std::string path;
+    static amxb_bus_ctx_t* listener = nullptr;
+    if(listener == nullptr) {
+        char name[] = "/tmp/fuzz-socket-XXXXXX";
+        require(mkdtemp(name) != nullptr);
+        folder = name;
+        path = folder + "/bus";
+        require(amxb_listen(&listener, path.c_str()) == 0);
+        std::atexit([] {
+            amxb_free(&listener);
+            rmdir(folder.c_str());
+        });
     }
-    return s;
-}
-
-Server& server();
-
-// The listener removes its socket file when freed; the folder goes after it.
-void stop_server() {
-    amxb_free(&server().listener);
-    rmdir(server().folder.c_str());
-}
-
-Server& server() {
-    static Server started = start_server();
-    // Registered once `started` exists, so it runs before `started` is destroyed.
-    static const bool stop_registered = std::atexit(stop_server) == 0;
-    (void)stop_registered;
-    return started;
+    return path;
 }
 
 int connect_client(const std::string& path) {
@@ -65,9 +55,7 @@ int connect_client(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    if(fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        __builtin_trap();
-    }
+    require(fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0);
     return fd;
 }
 
@@ -113,14 +101,12 @@ void converse(int fd, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const Server& s = server();
+    const std::string& path = socket_path();
     amxd_dm_t* dm = bus_test_dm_new();
     amxb_bus_ctx_t* ctx = nullptr;
-    if(amxb_register_dm(&ctx, dm) != 0) {
-        __builtin_trap();
-    }
+    require(amxb_register_dm(&ctx, dm) == 0);
     amxp_loop_run_pending();  // the filling's events, before anyone subscribes
-    const int fd = connect_client(s.path);
+    const int fd = connect_client(path);
     converse(fd, data, size);
     close(fd);
     amxp_loop_run_pending();  // the listener frees the closed connection

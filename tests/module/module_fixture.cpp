@@ -15,8 +15,14 @@
 
 namespace {
 
-void capture(int /*level*/, const char* /*zone*/, const char* line, void* priv) {
-    static_cast<std::vector<std::string>*>(priv)->push_back(line);
+// "zone    - [m]message - function(file@line)"; entry and exit lines carry no mark.
+void capture(int /*level*/, const char* zone, const char* line, void* priv) {
+    const std::string text = line;
+    const size_t open = text.find(" - [");
+    const size_t tail = text.rfind(" - ");
+    if(open != std::string::npos && tail != std::string::npos && tail >= open + 5) {
+        static_cast<std::vector<TraceLine>*>(priv)->push_back({zone, text[open + 4], text.substr(open + 6, tail - (open + 6))});
+    }
 }
 
 amxc_var_t* table_of(amxc_var_t* var, const Params& values) {
@@ -25,13 +31,6 @@ amxc_var_t* table_of(amxc_var_t* var, const Params& values) {
         amxc_var_add_new_key_cstring_t(var, name.c_str(), value.c_str());
     }
     return var;
-}
-
-std::string trim(std::string text) {
-    while(!text.empty() && text.back() == ' ') {
-        text.pop_back();
-    }
-    return text;
 }
 
 template<typename Fn>
@@ -51,9 +50,9 @@ void ModuleTest::SetUp() {
     ASSERT_EQ(fw_backend_select("memory"), 0);
     fw_reset();
 
-    load_service(hosts_, NS_HOSTS_DEF);
-    load_service(schedules_, NS_SCHEDULES_DEF);
-    load_service(devices_, NS_DEVICES_DEF);
+    load(hosts_, NS_HOSTS_DEF);
+    load(schedules_, NS_SCHEDULES_DEF);
+    load(devices_, NS_DEVICES_DEF);
     if(autostart_) {
         start();
     }
@@ -64,81 +63,67 @@ void ModuleTest::TearDown() {
     // The client forgets the device map before its context goes, so that a context of the
     // next test at the same address is not taken for this one.
     gmap_client_init(nullptr);
-    unload_service(devices_);
-    unload_service(schedules_);
-    unload_service(hosts_);
+    unload(devices_);
+    unload(schedules_);
+    unload(hosts_);
     amxp_loop_reset();
     amxp_clock_set_manual(false);
     fw_reset();
     zebtrace_reset();
 }
 
-void ModuleTest::load_service(Service& service, const char* definition) {
-    ASSERT_EQ(amxd_dm_new(&service.dm), amxd_status_ok);
-    ASSERT_EQ(amxo_parser_new(&service.parser), 0);
-    ASSERT_EQ(amxo_parser_add_import_dir(service.parser, NS_MODULE_DIR), 0);
-    ASSERT_EQ(amxo_parser_parse_file(service.parser, definition, amxd_dm_get_root(service.dm)), 0)
-        << amxo_parser_get_message(service.parser);
-    ASSERT_EQ(amxb_register_dm(&service.ctx, service.dm), 0);
-    ASSERT_EQ(amxo_parser_invoke_entry_points(service.parser, service.dm, 0), 0);
-}
-
-void ModuleTest::unload_service(Service& service) {
-    if(service.parser != nullptr) {
-        amxo_parser_invoke_entry_points(service.parser, service.dm, 1);
-    }
-    amxb_free(&service.ctx);
-    amxd_dm_delete(&service.dm);
-    amxo_parser_delete(&service.parser);
-}
-
-// Same order as the runtime: the tree is loaded and served on the bus before the module's
-// entry point runs, so that the module finds its root and the context serving it.
-void ModuleTest::start(const std::string& prefix, const std::string& definition) {
-    prefix_ = prefix;
-    ASSERT_EQ(amxd_dm_new(&dm_), amxd_status_ok);
-    ASSERT_EQ(amxo_parser_new(&parser_), 0);
-    ASSERT_EQ(amxo_parser_add_import_dir(parser_, NS_MODULE_DIR), 0);
+// Same order as the runtime: the tree is loaded and served on the bus before the entry
+// points run, so that a module finds its root and the context serving it.
+void ModuleTest::load(Loaded& loaded, const char* definition, const std::string& prefix) {
+    ASSERT_EQ(amxd_dm_new(&loaded.dm), amxd_status_ok);
+    ASSERT_EQ(amxo_parser_new(&loaded.parser), 0);
+    ASSERT_EQ(amxo_parser_add_import_dir(loaded.parser, NS_MODULE_DIR), 0);
     if(!prefix.empty()) {
         amxc::ScopedVar value;
         amxc_var_set_cstring_t(value.get(), prefix.c_str());
-        ASSERT_EQ(amxo_parser_set_config(parser_, "prefix_", value.get()), 0);
+        ASSERT_EQ(amxo_parser_set_config(loaded.parser, "prefix_", value.get()), 0);
     }
-    ASSERT_EQ(amxo_parser_parse_file(parser_, definition.c_str(), amxd_dm_get_root(dm_)), 0)
-        << amxo_parser_get_message(parser_);
-    ASSERT_EQ(amxb_register_dm(&ctx_, dm_), 0);
+    ASSERT_EQ(amxo_parser_parse_file(loaded.parser, definition, amxd_dm_get_root(loaded.dm)), 0)
+        << amxo_parser_get_message(loaded.parser);
+    ASSERT_EQ(amxb_register_dm(&loaded.ctx, loaded.dm), 0);
+    ASSERT_EQ(amxo_parser_invoke_entry_points(loaded.parser, loaded.dm, 0), 0);
+}
+
+void ModuleTest::unload(Loaded& loaded) {
+    if(loaded.parser != nullptr) {
+        amxo_parser_invoke_entry_points(loaded.parser, loaded.dm, 1);
+    }
+    amxb_free(&loaded.ctx);
+    amxd_dm_delete(&loaded.dm);
+    amxo_parser_delete(&loaded.parser);
+}
+
+void ModuleTest::start(const std::string& prefix, const std::string& definition) {
+    prefix_ = prefix;
+    load(module_, definition.c_str(), prefix);
     bind_api();
-    ASSERT_EQ(amxo_parser_invoke_entry_points(parser_, dm_, 0), 0);
     settle();
 }
 
+// The parser keeps the module loaded until it is deleted: the handle is only for the look-up.
 void ModuleTest::bind_api() {
-    handle_ = dlopen(NS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(handle_, nullptr) << dlerror();
-    bind(handle_, "firewall_rule_create", api_.firewall_rule_create);
-    bind(handle_, "firewall_rule_delete", api_.firewall_rule_delete);
-    bind(handle_, "firewall_rule_set", api_.firewall_rule_set);
-    bind(handle_, "firewall_rule_apply", api_.firewall_rule_apply);
-    bind(handle_, "check_is_valid_ip", api_.check_is_valid_ip);
-    bind(handle_, "check_is_valid_macaddr", api_.check_is_valid_macaddr);
-    bind(handle_, "networksettings_get_ctx", api_.get_ctx);
-    bind(handle_, "networksettings_get_root", api_.get_root);
-    bind(handle_, "convert_ip_range_to_csv", api_.convert_ip_range);
+    void* handle = dlopen(NS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    bind(handle, "firewall_rule_create", api_.rule_create);
+    bind(handle, "firewall_rule_delete", api_.rule_delete);
+    bind(handle, "firewall_rule_set", api_.rule_set);
+    bind(handle, "firewall_rule_apply", api_.rule_apply);
+    bind(handle, "networksettings_get_ctx", api_.get_ctx);
+    bind(handle, "networksettings_get_root", api_.get_root);
+    bind(handle, "convert_ip_range_to_csv", api_.convert_ip_range);
+    dlclose(handle);
 }
 
 void ModuleTest::unload() {
-    if(parser_ == nullptr) {
-        return;
+    if(module_.parser != nullptr) {
+        unload(module_);
+        api_ = ModuleApi{};
     }
-    amxo_parser_invoke_entry_points(parser_, dm_, 1);
-    amxb_free(&ctx_);
-    amxd_dm_delete(&dm_);
-    if(handle_ != nullptr) {
-        dlclose(handle_);
-        handle_ = nullptr;
-    }
-    api_ = ModuleApi{};
-    amxo_parser_delete(&parser_);
 }
 
 int ModuleTest::add(const std::string& table, const Params& values, const std::string& name, uint32_t* index) {
@@ -157,59 +142,25 @@ int ModuleTest::set(const std::string& object, const Params& values) {
     return amxb_set(amxb_be_who_has(object.c_str()), object.c_str(), table_of(args.get(), values), nullptr, 0);
 }
 
-int ModuleTest::del(const std::string& instance) {
-    return amxb_del(amxb_be_who_has(instance.c_str()), instance.c_str(), nullptr, 0);
-}
-
-int ModuleTest::call(const std::string& object, const std::string& method, amxc_var_t* args, amxc_var_t* ret) {
-    return amxb_call(amxb_be_who_has(object.c_str()), object.c_str(), method.c_str(), args, ret, 0);
+std::string ModuleTest::added(const std::string& table, const Params& values, const std::string& name) {
+    uint32_t index = 0;
+    EXPECT_EQ(add(table, values, name, &index), 0) << table;
+    settle();
+    return table + std::to_string(index);
 }
 
 std::string ModuleTest::network_object(const std::vector<Params>& rules, const std::string& name) {
-    uint32_t index = 0;
-    EXPECT_EQ(add(path("NetworkObject."), {{"Name", name}}, name, &index), 0);
-    const std::string object = path("NetworkObject.") + std::to_string(index);
+    const std::string object = added(path("NetworkObject."), {{"Name", name}}, name);
     for(const Params& rule : rules) {
-        EXPECT_EQ(add(object + ".Rule.", rule), 0);
+        added(object + ".Rule.", rule);
     }
-    settle();
     return object;
 }
 
-std::string ModuleTest::port_rule(const Params& values) {
-    uint32_t index = 0;
-    EXPECT_EQ(add(path("PortForwardingRule."), values, "", &index), 0);
-    settle();
-    return path("PortForwardingRule.") + std::to_string(index);
-}
-
-std::string ModuleTest::access_control(const Params& values) {
-    uint32_t index = 0;
-    EXPECT_EQ(add(path("AccessControl."), values, "", &index), 0);
-    settle();
-    return path("AccessControl.") + std::to_string(index) + ".";
-}
-
-std::string ModuleTest::host(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6) {
-    uint32_t index = 0;
-    EXPECT_EQ(add("Hosts.Host.", {}, "", &index), 0);
-    const std::string host = "Hosts.Host." + std::to_string(index);
-    for(const std::string& address : ipv4) {
-        EXPECT_EQ(add(host + ".IPv4Address.", {{"IPAddress", address}}), 0);
-    }
-    for(const std::string& address : ipv6) {
-        EXPECT_EQ(add(host + ".IPv6Address.", {{"IPAddress", address}}), 0);
-    }
-    settle();
+std::string ModuleTest::host(const std::string& ipv4) {
+    const std::string host = added("Hosts.Host.", {});
+    added(host + ".IPv4Address.", {{"IPAddress", ipv4}});
     return host;
-}
-
-std::string ModuleTest::schedule(const std::string& status, bool inverse) {
-    uint32_t index = 0;
-    EXPECT_EQ(add("Schedules.Schedule.", {{"Status", status}, {"InverseMode", inverse ? "true" : "false"}}, "", &index),
-              0);
-    settle();
-    return "Schedules.Schedule." + std::to_string(index);
 }
 
 std::string ModuleTest::get(const std::string& object, const std::string& param) const {
@@ -244,43 +195,19 @@ std::string ModuleTest::dump() {
     return text ? text.get() : "";
 }
 
-std::string ModuleTest::expected_dump(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6) {
+std::string ModuleTest::expected_dump(const std::vector<std::string>& ipv4) {
     std::string text = "# ipv4\n*filter\n:FORWARD_AccessControl_QK - [0:0]\n";
     for(const std::string& rule : ipv4) {
         text += "-A FORWARD_AccessControl_QK " + rule + "\n";
     }
-    text += "COMMIT\n# ipv6\n*filter\n:FORWARD6_AccessControl_QK - [0:0]\n";
-    for(const std::string& rule : ipv6) {
-        text += "-A FORWARD6_AccessControl_QK " + rule + "\n";
-    }
-    return text + "COMMIT\n";
-}
-
-// "zone    - [m]message - function(file@line)"
-std::vector<TraceLine> ModuleTest::lines() const {
-    std::vector<TraceLine> parsed;
-    for(const std::string& line : captured_) {
-        TraceLine entry;
-        entry.zone = trim(line.substr(0, 7));
-        const size_t open = line.find(" - [");
-        const size_t tail = line.rfind(" - ");
-        if(open == std::string::npos || tail == std::string::npos || tail < open + 5) {
-            continue;  // entry and exit lines carry no mark
-        }
-        entry.mark = line[open + 4];
-        entry.message = line.substr(open + 6, tail - (open + 6));
-        parsed.push_back(entry);
-    }
-    return parsed;
+    return text + "COMMIT\n# ipv6\n*filter\n:FORWARD6_AccessControl_QK - [0:0]\nCOMMIT\n";
 }
 
 int ModuleTest::count(const std::string& message) const {
-    const std::vector<TraceLine> parsed = lines();
-    return static_cast<int>(std::count_if(parsed.begin(), parsed.end(), [&](const TraceLine& line) { return line.message == message; }));
+    return static_cast<int>(std::count_if(captured_.begin(), captured_.end(), [&](const TraceLine& line) { return line.message == message; }));
 }
 
 bool ModuleTest::traced(char mark, const std::string& message) const {
-    const std::vector<TraceLine> parsed = lines();
-    return std::any_of(parsed.begin(), parsed.end(),
+    return std::any_of(captured_.begin(), captured_.end(),
                        [&](const TraceLine& line) { return line.mark == mark && line.message == message; });
 }

@@ -16,14 +16,20 @@
 #include <amxo/amxo.h>
 #include <amxp/amxp_timer.h>
 
+#include "accesscontrol/accesscontrol_dm.h"
 #include "accesscontrol/accesscontrol_fw.h"
+#include "networksettings-qk.h"
 
 // Parameters in the order they are written; values are texts that the data model converts.
 using Params = std::vector<std::pair<std::string, std::string>>;
 
+// Rules of one address, for the groups tests make.
+inline const Params ADDRESS_10 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}};
+inline const Params ADDRESS_11 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.11"}};
+
 // One trace line, split into its parts.
 struct TraceLine {
-    std::string zone;     // as written: cut or padded to 7 characters, then trimmed
+    std::string zone;
     char mark = '?';
     std::string message;
 };
@@ -31,17 +37,13 @@ struct TraceLine {
 // The module's exported functions that no definition binds, taken from the loaded module
 // itself so that tests and the module share one state.
 struct ModuleApi {
-    firewall_rule_t* (*firewall_rule_create)(const char*, bool) = nullptr;
-    void (*firewall_rule_delete)(firewall_rule_t**) = nullptr;
-    amxd_status_t (*firewall_rule_set)(firewall_rule_t*, const char*, const char*, const char*, const char*, bool,
-                                       amxc_var_t*, uint32_t, amxc_var_t*, uint32_t, amxc_var_t*, uint32_t,
-                                       uint32_t) = nullptr;
-    amxd_status_t (*firewall_rule_apply)(firewall_rule_t*) = nullptr;
-    int (*check_is_valid_ip)(const char*) = nullptr;
-    bool (*check_is_valid_macaddr)(const char*) = nullptr;
-    amxb_bus_ctx_t* (*get_ctx)(void) = nullptr;
-    amxd_object_t* (*get_root)(void) = nullptr;
-    bool (*convert_ip_range)(amxc_var_t*, const char*, const char*) = nullptr;
+    decltype(&::firewall_rule_create) rule_create = nullptr;
+    decltype(&::firewall_rule_delete) rule_delete = nullptr;
+    decltype(&::firewall_rule_set) rule_set = nullptr;
+    decltype(&::firewall_rule_apply) rule_apply = nullptr;
+    decltype(&::networksettings_get_ctx) get_ctx = nullptr;
+    decltype(&::networksettings_get_root) get_root = nullptr;
+    decltype(&::convert_ip_range_to_csv) convert_ip_range = nullptr;
 };
 
 class ModuleTest : public ::testing::Test {
@@ -60,17 +62,23 @@ protected:
     int add(const std::string& table, const Params& values = {}, const std::string& name = "",
             uint32_t* index = nullptr);
     int set(const std::string& object, const Params& values);
-    int del(const std::string& instance);
-    int call(const std::string& object, const std::string& method, amxc_var_t* args, amxc_var_t* ret);
+    int del(const std::string& instance) {
+        return amxb_del(amxb_be_who_has(instance.c_str()), instance.c_str(), nullptr, 0);
+    }
+    int call(const std::string& object, const std::string& method, amxc_var_t* args, amxc_var_t* ret) {
+        return amxb_call(amxb_be_who_has(object.c_str()), object.c_str(), method.c_str(), args, ret, 0);
+    }
 
-    // Scenes. Each adds an instance over the bus (failing the test when refused) and returns
-    // its path: without trailing dot for the objects references name, with one for the
-    // access control whose Status is read.
+    // Adds an instance over the bus (failing the test when refused) and returns its path.
+    std::string added(const std::string& table, const Params& values, const std::string& name = "");
+
+    // Scenes, made with added(): paths without trailing dot for the objects references name,
+    // with one for the access control whose Status is read.
     std::string network_object(const std::vector<Params>& rules, const std::string& name = "");
-    std::string port_rule(const Params& values);
-    std::string access_control(const Params& values);
-    std::string host(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6 = {});
-    std::string schedule(const std::string& status, bool inverse = false);
+    std::string port_rule(const Params& values) { return added(path("PortForwardingRule."), values); }
+    std::string access_control(const Params& values) { return added(path("AccessControl."), values) + "."; }
+    std::string host(const std::string& ipv4);
+    std::string schedule(const std::string& status) { return added("Schedules.Schedule.", {{"Status", status}}); }
 
     // A parameter read from the data model that serves the path; "<absent>" when missing.
     std::string get(const std::string& object, const std::string& param) const;
@@ -79,43 +87,43 @@ protected:
     static void settle();
     static void tick(uint64_t ms);
 
-    // The running firewall as fw_dump() writes it, and that text for the given rule lines.
+    // The running firewall as fw_dump() writes it, and that text for the given IPv4 rule lines
+    // (the IPv6 chain empty).
     static std::string dump();
-    static std::string expected_dump(const std::vector<std::string>& ipv4, const std::vector<std::string>& ipv6 = {});
+    static std::string expected_dump(const std::vector<std::string>& ipv4);
 
     // The module's root path ("Device.NetworkSettings.") and paths below it.
     std::string root() const { return "Device." + prefix_ + "NetworkSettings."; }
     std::string path(const std::string& below) const { return root() + below; }
 
     // Trace lines captured since SetUp or the last clear.
-    std::vector<TraceLine> lines() const;
+    const std::vector<TraceLine>& lines() const { return captured_; }
     int count(const std::string& message) const;
     bool traced(const std::string& message) const { return count(message) > 0; }
     bool traced(char mark, const std::string& message) const;
     void clear_traces() { captured_.clear(); }
 
-    amxd_dm_t* dm_ = nullptr;
-    amxo_parser_t* parser_ = nullptr;
-    amxb_bus_ctx_t* ctx_ = nullptr;
-    ModuleApi api_;
-    bool autostart_ = true;
-    std::string prefix_;
-    std::vector<std::string> captured_;
-
-private:
-    struct Service {
+    // A definition loaded into a data model of its own and served on a bus context.
+    struct Loaded {
         amxd_dm_t* dm = nullptr;
         amxo_parser_t* parser = nullptr;
         amxb_bus_ctx_t* ctx = nullptr;
     };
-    void load_service(Service& service, const char* definition);
-    static void unload_service(Service& service);
+
+    Loaded module_;
+    ModuleApi api_;
+    bool autostart_ = true;
+    std::string prefix_;
+    std::vector<TraceLine> captured_;
+
+private:
+    void load(Loaded& loaded, const char* definition, const std::string& prefix = "");
+    static void unload(Loaded& loaded);
     void bind_api();
 
-    Service hosts_;
-    Service schedules_;
-    Service devices_;
-    void* handle_ = nullptr;
+    Loaded hosts_;
+    Loaded schedules_;
+    Loaded devices_;
 };
 
 #endif  // TESTS_MODULE_MODULE_FIXTURE_H

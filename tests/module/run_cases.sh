@@ -14,6 +14,8 @@
 #                           from there, and each setting is a jump of the clock
 #   == status               then Path.Param=value lines, up to an empty line: values expected
 #   == firewall             then the exact "gwctl firewall" output, up to an empty line
+#   == rules                then its rule lines ("-A ..."), in order, up to an empty line (an
+#                           empty block: no rule at all)
 #   == gwctl ARGS...        then its exact output (stdout and stderr), and "exit N" when it
 #                           fails, up to an empty line; it may run more than once, so it is
 #                           for commands that change nothing
@@ -105,20 +107,27 @@ status_holds() {
     return $ok
 }
 
-firewall_holds() {
-    local expected=$1
-    ctl firewall > "$WORK/actual" 2>&1
-    printf '%s\n' "$expected" > "$WORK/expected"
+# Whether $WORK/actual is the expected text (none for an empty block); the diff goes to $WORK/diff.
+same_as() {
+    if [ -n "$1" ]; then printf '%s\n' "$1"; fi > "$WORK/expected"
     diff -u "$WORK/expected" "$WORK/actual" > "$WORK/diff"
 }
 
+firewall_holds() {
+    ctl firewall > "$WORK/actual" 2>&1
+    same_as "$1"
+}
+
+rules_holds() {
+    ctl firewall 2>&1 | grep -v '^# \|^\*filter$\|^:FORWARD6\?_AccessControl_QK - \[0:0\]$\|^COMMIT$' > "$WORK/actual"
+    same_as "$1"
+}
+
 output_holds() {
-    local expected=$1
     eval "ctl $OUTPUT_ARGS" > "$WORK/actual" 2>&1 < /dev/null
     local rc=$?
     [ $rc -eq 0 ] || echo "exit $rc" >> "$WORK/actual"
-    printf '%s\n' "$expected" > "$WORK/expected"
-    diff -u "$WORK/expected" "$WORK/actual" > "$WORK/diff"
+    same_as "$1"
 }
 
 # Waits until the check holds, no sooner than SETTLE_MS after the last change.
@@ -193,6 +202,7 @@ run_case() {
         "#"*) [ -z "$description" ] && description=${line#\# } && echo "  $description" ;;
         "== status") kind=status; block="" ;;
         "== firewall") kind=firewall; block="" ;;
+        "== rules") kind=rules; block="" ;;
         "== gwctl "*) kind=output; OUTPUT_ARGS=${line#== gwctl }; block="" ;;
         *) run_command "$line" || return 1 ;;
         esac

@@ -7,9 +7,6 @@
 
 namespace {
 
-const Params ADDRESS_10 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}};
-const Params ADDRESS_11 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.11"}};
-
 class AccessControl : public ModuleTest {
 protected:
     // An enabled control of a group of one address, programmed.
@@ -87,7 +84,7 @@ TEST_F(AccessControl, AControlDeletedBeforeItWasSetUpIsDeleted) {
     ASSERT_EQ(add(path("AccessControl."), {{"Enable", "true"}, {"NetworkGroupRef", group}}, "", &index), 0);
     EXPECT_EQ(del(path("AccessControl." + std::to_string(index) + ".")), 0);
     tick(1000);
-    EXPECT_EQ(amxd_object_get_instance_count(amxd_dm_findf(dm_, "%s", path("AccessControl.").c_str())), 0u);
+    EXPECT_EQ(amxd_object_get_instance_count(amxd_dm_findf(module_.dm, "%s", path("AccessControl.").c_str())), 0u);
     EXPECT_EQ(dump(), expected_dump({}));
     clear_traces();
     ASSERT_EQ(set(group + ".Rule.1.", {{"SourceIP", "192.168.1.12"}}), 0);

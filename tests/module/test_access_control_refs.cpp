@@ -4,8 +4,6 @@
 
 namespace {
 
-const Params ADDRESS_10 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}};
-const Params ADDRESS_11 = {{"Type", "IPAddress"}, {"SourceIP", "192.168.1.11"}};
 const std::string RECEIVED = "Received event: dm:object-changed";
 const std::string ADDED = "Received event: dm:instance-added";
 
@@ -14,7 +12,7 @@ using References = ModuleTest;
 // A control follows what each reference names now: after a switch (of one reference, or of
 // several in one change) or a clear, changes of the former objects reach nothing.
 TEST_F(References, SwitchedAndClearedReferencesAreNoLongerFollowed) {
-    const std::string host_path = host({"192.168.1.20"});
+    const std::string host_path = host("192.168.1.20");
     const std::string group = network_object({ADDRESS_10});
     const std::string web = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
     const std::string dns = port_rule({{"DestPort", "53"}, {"Protocol", "17"}});
@@ -89,7 +87,7 @@ TEST_F(References, DeletedControlsAreNoLongerReached) {
     const std::string group = network_object({ADDRESS_10});
     const std::string other = network_object({ADDRESS_11});
     const std::string ports = port_rule({{"DestPort", "80"}, {"Protocol", "6"}});
-    const std::string host_path = host({"192.168.1.30"});
+    const std::string host_path = host("192.168.1.30");
     const std::string plan = schedule("Active");
     const std::string off = schedule("Inactive");
     const std::vector<std::string> controls = {
@@ -117,12 +115,14 @@ TEST_F(References, DeletedControlsAreNoLongerReached) {
     EXPECT_EQ(dump(), expected_dump({}));
 }
 
-TEST_F(References, ControlsTornDownWithTheTreeLetGoOfTheServices) {
-    const std::string host_path = host({"192.168.1.30"});
+TEST_F(References, ControlsTornDownWithTheTreeWithdrawTheirRulesAndLetGoOfTheServices) {
+    const std::string host_path = host("192.168.1.30");
     const std::string plan = schedule("Active");
     access_control({{"Enable", "true"}, {"NetworkGroupRef", host_path}, {"ScheduleRef", plan}});
     tick(1000);
+    ASSERT_EQ(dump(), expected_dump({"-s 192.168.1.30/32 -j DROP"}));
     unload();
+    EXPECT_EQ(dump(), expected_dump({})) << "stop withdraws every rule";
     // The services outlive the module's tree: their events must find nobody.
     ASSERT_EQ(add(host_path + ".IPv4Address.", {{"IPAddress", "192.168.1.31"}}), 0);
     ASSERT_EQ(set(plan + ".", {{"Status", "Inactive"}}), 0);

@@ -21,7 +21,7 @@ protected:
         return rc;
     }
 
-    bool exists(const std::string& object) const { return amxd_dm_findf(dm_, "%s", object.c_str()) != nullptr; }
+    bool exists(const std::string& object) const { return amxd_dm_findf(module_.dm, "%s", object.c_str()) != nullptr; }
 };
 
 // Port ranges come back as every port of them; only "<Template>-<n>" written plainly is an
@@ -67,8 +67,8 @@ protected:
 
 TEST_F(ImportExportPrefixed, TheVendorPrefixNamesTheTreeAndTheSavedTree) {
     start("X_");
-    EXPECT_EQ(amxd_dm_findf(dm_, "Device.NetworkSettings."), nullptr);
-    const std::string group = network_object({{{"Type", "IPAddress"}, {"SourceIP", "192.168.1.10"}}});
+    EXPECT_EQ(amxd_dm_findf(module_.dm, "Device.NetworkSettings."), nullptr);
+    const std::string group = network_object({ADDRESS_10});
     const std::string control = access_control({{"Enable", "true"}, {"NetworkGroupRef", group}});
     tick(1000);
     EXPECT_EQ(get(control, "Status"), "Active");

@@ -15,12 +15,7 @@ protected:
     }
 
     // Adds a rule and returns its path with a trailing dot.
-    std::string rule(const Params& values) {
-        uint32_t index = 0;
-        EXPECT_EQ(add(rules_, values, "", &index), 0);
-        settle();
-        return rules_ + std::to_string(index) + ".";
-    }
+    std::string rule(const Params& values) { return added(rules_, values) + "."; }
     std::string rule_list(const std::string& rule_path) const { return get(rule_path, "RuleIPList"); }
     std::string object_list() const { return get(object_ + ".", "NetworkObjectIPList"); }
 
@@ -28,10 +23,7 @@ protected:
     std::string device(const Params& values) {
         Params all = {{"Tags", "physical lan"}};
         all.insert(all.end(), values.begin(), values.end());
-        uint32_t index = 0;
-        EXPECT_EQ(add("Devices.Device.", all, "", &index), 0);
-        settle();
-        return "Devices.Device." + std::to_string(index) + ".";
+        return added("Devices.Device.", all) + ".";
     }
 
     std::string object_;

@@ -40,7 +40,8 @@ ParseError refusal(const std::string& text) {
 
 // Tags are whole words of the tag list; not binds tighter than and, and than or; matches
 // searches with an extended regular expression, case aside; == and != compare the whole text,
-// and a parameter the device lacks equals nothing.
+// and a parameter the device lacks equals nothing. (The gateway itself and devices that are not
+// physical are left out of module rules in the golden case of network object rules.)
 TEST(QueryExpression, SelectsWhatItSays) {
     const std::string module_rule = "not self and physical and .PhysAddress matches \"01:23:45:67:89:ab\"";
     const struct {
@@ -65,8 +66,6 @@ TEST(QueryExpression, SelectsWhatItSays) {
         {"not (a or b)", "b", {}, false},
         {module_rule, "physical lan", {{"PhysAddress", "01:23:45:67:89:ab"}}, true},
         {module_rule, "physical", {{"PhysAddress", "01:23:45:67:89:AB"}}, true},
-        {module_rule, "self physical", {{"PhysAddress", "01:23:45:67:89:ab"}}, false},
-        {module_rule, "lan", {{"PhysAddress", "01:23:45:67:89:ab"}}, false},
         {module_rule, "physical", {{"PhysAddress", "01:23:45:67:89:ac"}}, false},
         {module_rule, "physical", {}, false},
         {".Name matches \"laptop\"", "", {{"Name", "office-laptop.lan"}}, true},
@@ -172,14 +171,9 @@ TEST(QueryExpression, HostileSizesAreBounded) {
     EXPECT_FALSE(selects(chain, device("t500")));
 }
 
-// Any client opens queries (refusals: amxp's tests): patterns a backtracking engine spends
-// seconds on per device are matched like any other, case aside.
-TEST(QueryExpression, PatternsAreMatchedInOnePass) {
-    const DeviceFields long_name = device("", {{"Name", std::string(1500, 'a')}});
-    EXPECT_FALSE(selects(".Name matches \"(.?){255}(.?){255}(.?){255}(.?){250}z\"", long_name));
-    EXPECT_TRUE(selects(".Name matches \"(.?){255}(.?){255}(.?){255}(.?){250}A$\"", long_name));
-    EXPECT_TRUE(selects(".Name matches \"^A+$\"", long_name));
-    // Braces inside a bracket expression or escaped are no repetition; bracket classes hold.
+// Braces inside a bracket expression or escaped are no repetition; bracket classes hold.
+// (Patterns that backtrack for minutes are a golden case: hostile patterns and values.)
+TEST(QueryExpression, BracketsAndEscapedBracesAreNoRepetition) {
     EXPECT_TRUE(selects(".Name matches \"[{]a\\{1,999}\"", device("", {{"Name", "{a{1,999}"}})));
     EXPECT_TRUE(selects(".Name matches \"^[[:alpha:]]+-[[:digit:]]$\"", device("", {{"Name", "Pc-1"}})));
 }
@@ -200,16 +194,6 @@ TEST(QueryExpression, PlainPatternsAnswerLikeTheEngine) {
             EXPECT_EQ(fast->search(text), engine->search(text)) << pattern << " in " << text;
         }
     }
-}
-
-TEST(QueryExpression, FieldsAreListedInTextOrderWithTheirPositions) {
-    ParseError error;
-    auto expression = Expression::parse("physical and (.Name == \"x\" or not .PhysAddress matches \"y\")", error);
-    ASSERT_NE(expression, nullptr);
-    std::vector<std::pair<std::string, std::size_t>> fields;
-    expression->for_each_field([&](const std::string& name, std::size_t at) { fields.emplace_back(name, at); });
-    const std::vector<std::pair<std::string, std::size_t>> expected = {{"Name", 14}, {"PhysAddress", 34}};
-    EXPECT_EQ(fields, expected);
 }
 
 }  // namespace
