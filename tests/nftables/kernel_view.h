@@ -29,14 +29,10 @@ struct KernelChain {
 };
 
 KernelChain read_chain(const std::string& namespace_name, const ChainName& chain);
-inline KernelChain read_chain(const Namespace& ns, const ChainName& chain) { return read_chain(ns.name(), chain); }
 
 // The chains as the kernel holds them, in the form of fw_dump() (chains that do not exist
 // are left out), or "error: ..." when one cannot be read.
 std::string kernel_dump(const std::string& namespace_name, const std::vector<ChainName>& chains);
-inline std::string kernel_dump(const Namespace& ns, const std::vector<ChainName>& chains) {
-    return kernel_dump(ns.name(), chains);
-}
 
 // How many jumps the forward-hook chain of a family holds; 0 when it does not exist.
 std::size_t hook_jumps(const std::string& namespace_name, bool ipv6);

@@ -5,7 +5,6 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -31,6 +30,8 @@ constexpr std::size_t ipv6_header = 40;
 // Ends every probe's payload, followed by the tag.
 constexpr std::array<std::uint8_t, 4> marker{'p', 'r', 'b', 0x5a};
 constexpr std::size_t trailer = marker.size() + 4;
+// The router's r0 (netns-topology.sh).
+constexpr MacAddress router_mac{0x02, 0x99, 0x01, 0x00, 0x00, 0x01};
 
 // The bits of byte `index` that a prefix of `length` bits covers.
 std::uint8_t prefix_mask(std::size_t index, unsigned length) {
@@ -72,13 +73,13 @@ std::uint16_t fold(std::uint32_t sum) {
 
 std::span<const std::uint8_t> bytes_of(const IpAddress& address) { return std::span(address.bytes).first(address.size()); }
 
-// The Ethernet frame of `probe` to `destination_mac`, checksums filled in, with `tag` at the
+// The Ethernet frame of `probe` to the router, checksums filled in, with `tag` at the
 // end of its payload so that the frame is recognised wherever it arrives.
-std::vector<std::uint8_t> probe_frame(const Probe& probe, const MacAddress& destination_mac, std::uint32_t tag) {
+std::vector<std::uint8_t> probe_frame(const Probe& probe, std::uint32_t tag) {
     // tcp: 20 bytes of header; udp: 8; icmp: type, code, checksum and a 4-byte rest.
     const std::size_t length = (probe.protocol == 6 ? 20 : 8) + trailer;
     std::vector<std::uint8_t> out;
-    put(out, destination_mac);
+    put(out, router_mac);
     put(out, probe.source_mac);
     put16(out, probe.ipv6() ? 0x86dd : 0x0800);
     if(probe.ipv6()) {
@@ -265,37 +266,12 @@ bool reachable_destination(const IpAddress& destination) {
 }
 
 Prober::Prober(const Topology& net) {
-    // Probes come from addresses the router has no route back to over r0.
-    CommandResult sysctl = exec_in(net.router(), {"sysctl", "-qw", "net.ipv4.conf.all.rp_filter=0",
-                                                  "net.ipv4.conf.default.rp_filter=0", "net.ipv4.conf.r0.rp_filter=0"});
-    if(sysctl.status != 0) {
-        fail("cannot turn the reverse-path filter off: " + sysctl.output);
-        return;
-    }
-    for(auto [prefix, via] : {std::pair{"10.99.4.0/24", "10.99.2.2"}, std::pair{"fd99:4::/64", "fd99:2::2"}}) {
-        CommandResult route = exec_in(net.router(), {"ip", "route", "add", prefix, "via", via});
-        if(route.status != 0) {
-            fail(std::string("cannot route ") + prefix + ": " + route.output);
-            return;
-        }
-    }
-    {
-        Inside inside(net.router());
-        Fd socket_fd{socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
-        ifreq request{};
-        std::strncpy(request.ifr_name, "r0", IFNAMSIZ - 1);
-        if(!inside.ok() || socket_fd.fd < 0 || ioctl(socket_fd.fd, SIOCGIFHWADDR, &request) != 0) {
-            fail(errno_text("cannot read the MAC of r0"));
-            return;
-        }
-        std::memcpy(router_mac_.data(), request.ifr_hwaddr.sa_data, router_mac_.size());
-    }
     {
         Inside inside(net.client());
         sender_.fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
         client_ifindex_ = static_cast<int>(if_nametoindex("c0"));
         if(!inside.ok() || sender_.fd < 0 || client_ifindex_ == 0) {
-            fail(errno_text("cannot open a packet socket on c0"));
+            error_ = errno_text("cannot open a packet socket on c0");
             return;
         }
     }
@@ -307,17 +283,10 @@ Prober::Prober(const Topology& net) {
     address.sll_ifindex = static_cast<int>(if_nametoindex("s0"));
     if(!inside.ok() || capture_.fd < 0 || address.sll_ifindex == 0 ||
        bind(capture_.fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        fail(errno_text("cannot capture on s0"));
+        error_ = errno_text("cannot capture on s0");
     } else if(setsockopt(capture_.fd, SOL_SOCKET, SO_RCVBUFFORCE, &capture_buffer, sizeof(capture_buffer)) != 0) {
-        fail(errno_text("cannot enlarge the capture buffer"));  // a burst must fit in its queue
+        error_ = errno_text("cannot enlarge the capture buffer");  // a burst must fit in its queue
     }
-}
-
-bool Prober::fail(const std::string& what) {
-    if(error_.empty()) {
-        error_ = what;
-    }
-    return false;
 }
 
 std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expected_arrivals) {
@@ -330,10 +299,10 @@ std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expect
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
     to.sll_ifindex = client_ifindex_;
-    to.sll_halen = static_cast<unsigned char>(router_mac_.size());
-    std::memcpy(to.sll_addr, router_mac_.data(), router_mac_.size());
+    to.sll_halen = static_cast<unsigned char>(router_mac.size());
+    std::memcpy(to.sll_addr, router_mac.data(), router_mac.size());
     for(std::size_t i = 0; ok() && i < probes.size(); ++i) {
-        const std::vector<std::uint8_t> sent = probe_frame(probes[i], router_mac_, first_tag + static_cast<std::uint32_t>(i));
+        const std::vector<std::uint8_t> sent = probe_frame(probes[i], first_tag + static_cast<std::uint32_t>(i));
         ssize_t size = -1;
         for(int attempt = 0; attempt < 100 && size < 0 && (attempt == 0 || errno == ENOBUFS || errno == EAGAIN); ++attempt) {
             if(attempt > 0) {
@@ -342,7 +311,7 @@ std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expect
             size = sendto(sender_.fd, sent.data(), sent.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
         }
         if(size != static_cast<ssize_t>(sent.size())) {
-            fail(errno_text("cannot send probe " + std::to_string(i)));
+            error_ = errno_text("cannot send probe " + std::to_string(i));
         }
     }
     if(!ok()) {

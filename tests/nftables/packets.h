@@ -71,8 +71,6 @@ bool reachable_destination(const IpAddress& destination);
 // sockets opened in those namespaces.
 class Prober {
 public:
-    // Lets the router forward any source (no reverse-path filter) and route the extra
-    // prefixes to the server, then opens the sockets.
     explicit Prober(const Topology& net);
 
     bool ok() const { return error_.empty(); }
@@ -84,9 +82,6 @@ public:
     std::vector<bool> send(std::span<const Probe> probes, std::size_t expected_arrivals);
 
 private:
-    bool fail(const std::string& what);
-
-    MacAddress router_mac_{};
     int client_ifindex_ = 0;
     Fd sender_;
     Fd capture_;

@@ -40,7 +40,7 @@ std::string error_text() { return fw_backend_error(); }
 // kept the old rules, and the commit fails without a trace.
 TEST_F(NftTransactionsWithJump, RefusedCommitWithLostAnswersIsReadBackAsNotLanded) {
     insert_now("10.0.0.1", 1);
-    const KernelChain before = read_chain(ns(), access_control_v4);
+    const KernelChain before = chain(access_control_v4);
     std::vector<Rule> rules;
     for(int n = 0; n < 100; ++n) {
         rules.push_back(RuleMaker().source(("10.3.0." + std::to_string(n)).c_str()).make());
@@ -53,7 +53,7 @@ TEST_F(NftTransactionsWithJump, RefusedCommitWithLostAnswersIsReadBackAsNotLande
     EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
     EXPECT_NE(error_text().find("lost the kernel's answer; the transaction did not land"), std::string::npos)
         << error_text();
-    EXPECT_EQ(read_chain(ns(), access_control_v4).handles, before.handles);
+    EXPECT_EQ(chain(access_control_v4).handles, before.handles);
     insert_now("10.0.0.2", 2);
     EXPECT_EQ(kernel(), dump());
 }
@@ -106,7 +106,7 @@ TEST_F(NftTransactions, WithoutNetAdminSelectionFailsAndTheMemoryBackendStays) {
 TEST_F(NftTransactions, SelectingTheBackendInUseChangesNothing) {
     insert_now("10.0.0.1", 1);
     ASSERT_EQ(fw_backend_select("nftables"), 0);
-    EXPECT_EQ(read_chain(ns(), access_control_v4).rules.size(), 1U);
+    EXPECT_EQ(chain(access_control_v4).rules.size(), 1U);
     EXPECT_EQ(kernel(), dump());
 
     EXPECT_NE(fw_backend_select("iptables"), 0);
@@ -119,7 +119,7 @@ TEST_F(NftTransactions, SelectingTheBackendInUseChangesNothing) {
 // That the hook chains pass forwarded packets through the rules is proven with packets by the
 // equivalence and end-to-end tests, which use the option.
 TEST_F(NftTransactions, JumpOptionCreatesAndRemovesTheForwardHookChains) {
-    const auto jumps = [this] { return std::pair{hook_jumps(ns().name(), false), hook_jumps(ns().name(), true)}; };
+    const auto jumps = [this] { return std::pair{hook_jumps(ns(), false), hook_jumps(ns(), true)}; };
     EXPECT_EQ(jumps(), std::pair(0UL, 0UL)) << "off by default";
     insert_now("10.0.0.1", 1);
     ASSERT_EQ(fw_backend_set_option("jump", "1"), 0) << fw_backend_error();

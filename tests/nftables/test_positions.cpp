@@ -23,13 +23,13 @@ TEST_P(Positions, InsertionsShiftLaterRulesDownAndRemovalsMoveThemUp) {
     insert_now("10.0.0.1", 1);
     insert_now("10.0.0.2", 2);  // size + 1: the end
     insert_now("10.0.0.3", 1);  // the front
-    KernelChain before = GetParam() ? read_chain(ns(), access_control_v4) : KernelChain{};
+    KernelChain before = GetParam() ? chain(access_control_v4) : KernelChain{};
     insert_now("10.0.0.4", 3);  // the middle
     EXPECT_EQ(sources(), "10.0.0.3,10.0.0.1,10.0.0.4,10.0.0.2");
     EXPECT_EQ(kernel(), dump());
     if(GetParam()) {
         // The rules around the new one are the same kernel rules: nothing was rewritten.
-        KernelChain after = read_chain(ns(), access_control_v4);
+        KernelChain after = chain(access_control_v4);
         ASSERT_EQ(before.handles.size(), 3U);
         ASSERT_EQ(after.handles.size(), 4U);
         EXPECT_EQ(after.handles[0], before.handles[0]);
@@ -154,12 +154,12 @@ TEST_F(NftPositions, OtherChainsAreCreatedAtTheirFirstInsertionAndEmptiedByReset
     Rule rule = RuleMaker().chain("AccessControl_Extra").source("10.0.0.7").make();
     ASSERT_EQ(fw_add_rule(rule.get(), 1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
-    EXPECT_EQ(read_chain(ns(), extra).rules, std::vector<std::string>{"-s 10.0.0.7/32 -j DROP"});
+    EXPECT_EQ(chain(extra).rules, std::vector<std::string>{"-s 10.0.0.7/32 -j DROP"});
     EXPECT_EQ(kernel({extra}), dump());
 
     fw_reset();
     EXPECT_EQ(fw_backend_error(), std::string());
-    KernelChain emptied = read_chain(ns(), extra);
+    KernelChain emptied = chain(extra);
     EXPECT_TRUE(emptied.exists);
     EXPECT_TRUE(emptied.rules.empty());
     EXPECT_EQ(dump().find("AccessControl_Extra"), std::string::npos);
@@ -168,8 +168,7 @@ TEST_F(NftPositions, OtherChainsAreCreatedAtTheirFirstInsertionAndEmptiedByReset
 // Rules the backend did not write would shift every position, and emptying them would lose
 // them: a chain that holds some is refused, and so is the whole commit.
 TEST_F(NftPositions, ChainHoldingSomebodyElsesRulesIsRefused) {
-    ASSERT_EQ(ns().exec({"nft", "add chain ip filter Foreign; add rule ip filter Foreign ip saddr 10.5.5.5 accept"}).status,
-              0);
+    ASSERT_EQ(nft("add chain ip filter Foreign; add rule ip filter Foreign ip saddr 10.5.5.5 accept").status, 0);
     Rule ours = RuleMaker().source("10.0.0.1").make();
     Rule foreign = RuleMaker().chain("Foreign").source("10.0.0.2").make();
     ASSERT_EQ(fw_add_rule(ours.get(), 1), FW_OK);
@@ -178,7 +177,7 @@ TEST_F(NftPositions, ChainHoldingSomebodyElsesRulesIsRefused) {
     EXPECT_NE(std::string(fw_backend_error()).find("ip filter Foreign holds rules"), std::string::npos)
         << fw_backend_error();
 
-    EXPECT_EQ(read_chain(ns(), {false, "Foreign"}).rules, std::vector<std::string>{"-s 10.5.5.5/32 -j ACCEPT"});
+    EXPECT_EQ(chain({false, "Foreign"}).rules, std::vector<std::string>{"-s 10.5.5.5/32 -j ACCEPT"});
     EXPECT_EQ(size_v4(), 0U);
     EXPECT_EQ(kernel(), dump());
 }
