@@ -3,7 +3,8 @@
 // Seeded random transactions through the C API; after each, crafted packets from the client
 // namespace (any source address, IPv4 and IPv6, tcp, udp, icmp) go through the router, and
 // each must reach the server exactly when the rule texts say it passes. The positional view,
-// fw_dump(), must stay what the memory backend makes of the same operations.
+// fw_dump(), must hold the rules where the operations put them, and stay what the memory
+// backend makes of the same operations; one rule per rule, the kernel holds that view.
 
 #include <algorithm>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <fwinterface/interface.h>
 
 #include "fw_fixture.h"
+#include "kernel_view.h"
 #include "reference_chain.h"
 
 namespace nfttest {
@@ -90,13 +92,20 @@ protected:
 
     // Probes both chains of the view `view` and returns a line for each probe whose fate
     // differs from the reference's verdict, the first few of them ("" when none does).
-    std::string probe_view(const std::string& view, Dice& dice) {
+    std::string probe_view(const std::string& view, ChainModel& model, Dice& dice) {
         std::vector<Probe> probes;
         std::vector<std::string> texts[2];
         std::optional<ReferenceChain> chains[2];
         for(bool ipv6 : {false, true}) {
             const int family = ipv6 ? 1 : 0;
             texts[family] = chain_rules(view, chain_names[family]);
+            std::vector<std::string> placed;
+            for(const RuleDraft& rule : model.of(ipv6)) {
+                placed.push_back(text_of(rule.make().get()));
+            }
+            if(texts[family] != placed) {
+                return "the view is not where the operations put the rules\n";
+            }
             std::string error;
             chains[family] = ReferenceChain::read(texts[family], ipv6, error);
             if(!chains[family]) {
@@ -157,7 +166,10 @@ TEST_P(NftEquivalence, EveryPacketGetsTheVerdictOfThePositionalChain) {
         }
         ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error() << '\n' << history(done);
         transaction.view = dump();
-        const std::string mismatches = probe_view(transaction.view, dice);
+        if(std::get<0>(GetParam()) == std::string("0")) {
+            ASSERT_EQ(kernel_dump(topology_->router(), {access_control_v4, access_control_v6}), transaction.view);
+        }
+        const std::string mismatches = probe_view(transaction.view, model, dice);
         ASSERT_TRUE(mismatches.empty()) << "after transaction " << n << ":\n"
                                         << mismatches << history(done) << "view:\n"
                                         << transaction.view;

@@ -1,8 +1,7 @@
 // Positional insertion and removal, checked against running + pending as the module's
 // bookkeeping relies on it, on both backends: the memory one, and the kernel one in a
 // namespace of its own, where after every commit the kernel must hold what the dump says.
-
-#include <random>
+// (Random transactions against a model of the chains are in test_nft_equivalence.cpp.)
 
 #include "nft_fixture.h"
 
@@ -73,50 +72,6 @@ TEST_P(Positions, RefusedOperationsLeaveNothingPending) {
     ASSERT_EQ(fw_rule_set_source_mask(same.get(), "255.255.255.255"), 0);
     ASSERT_EQ(fw_rule_set_enabled(same.get(), false), 0);
     EXPECT_EQ(fw_delete_rule(same.get(), 1), FW_OK);
-}
-
-// Random batches of insertions and removals in both families, a quarter of the removals naming
-// another rule; each decision and each committed chain compared with vectors doing the same.
-// Within a batch, operations land next to rules still pending, which have no kernel handle yet.
-TEST_P(Positions, RandomWalkFollowsAModel) {
-    std::mt19937 random(20240611);
-    std::vector<std::string> model[2];
-    unsigned next = 1;
-    auto source = [&](bool ipv6) {
-        ++next;
-        return ipv6 ? "fd99::" + std::to_string(next) : "10.1." + std::to_string(next / 250) + "." + std::to_string(next % 250);
-    };
-    for(int round = 0; round < 25; ++round) {
-        std::vector<std::string> view[2] = {model[0], model[1]};
-        for(int n = 1 + static_cast<int>(random() % 6); n > 0; --n) {
-            const bool ipv6 = random() % 3 == 0;
-            std::vector<std::string>& rules = view[ipv6];
-            if(!rules.empty() && random() % 3 == 0) {
-                const std::size_t at = random() % rules.size();
-                const bool right = random() % 4 != 0;
-                Rule removed = rule(right ? rules[at] : source(ipv6), ipv6);
-                ASSERT_EQ(fw_delete_rule(removed.get(), static_cast<uint32_t>(at + 1)), right ? FW_OK : FW_ERROR_MISMATCH);
-                if(right) {
-                    rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(at));
-                }
-            } else {
-                const std::size_t at = random() % (rules.size() + 1);
-                const std::string added = source(ipv6);
-                ASSERT_EQ(fw_add_rule(rule(added, ipv6).get(), static_cast<uint32_t>(at + 1)), FW_OK);
-                rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(at), added);
-            }
-        }
-        ASSERT_EQ(fw_apply(), FW_OK) << "round " << round << ": " << fw_backend_error();
-        for(bool ipv6 : {false, true}) {
-            model[ipv6] = view[ipv6];
-            std::string expected;
-            for(const std::string& item : model[ipv6]) {
-                expected += (expected.empty() ? "" : ",") + item;
-            }
-            ASSERT_EQ(sources(ipv6), expected) << "round " << round;
-        }
-        ASSERT_EQ(kernel(), dump()) << "round " << round;
-    }
 }
 
 using NftPositions = NftablesTest;
