@@ -92,12 +92,16 @@ RuleDraft RandomRules::random_shape(bool ipv6) {
         rule.protocol = 0;
     } else if(protocol < 60) {
         rule.protocol = 6;
-    } else if(protocol < 80) {
+    } else if(protocol < 75) {
         rule.protocol = 17;
+    } else if(protocol < 80) {
+        // dccp, sctp and gre: no probe has them, but the kernel must hold them as written.
+        static constexpr std::uint32_t rare[] = {33, 132, 47};
+        rule.protocol = dice_.pick(rare);
     } else {
         rule.protocol = ipv6 ? 58 : 1;
     }
-    if(rule.protocol == 6 || rule.protocol == 17) {
+    if(rule.protocol != 0 && rule.protocol != 47 && rule.protocol != 1 && rule.protocol != 58) {
         const int ports = dice_.between(0, 99);
         if(ports >= 30) {
             random_ports(dice_, rule.destination_port, rule.destination_port_last);

@@ -76,34 +76,6 @@ TEST_P(Positions, RefusedOperationsLeaveNothingPending) {
 
 using NftPositions = NftablesTest;
 
-// nft decodes what the kernel holds on its own; every field must come back as written.
-TEST_F(NftPositions, EveryKindOfMatchReachesTheKernelAsWritten) {
-    std::vector<Rule> rules;
-    rules.push_back(RuleMaker().source("192.168.1.10").protocol(6).source_ports(53).destination_ports(80, 100).make());
-    rules.push_back(RuleMaker().source("10.1.2.3", "255.255.0.0").destination("10.9.9.9").protocol(17)
-                        .destination_ports(53).target(FW_RULE_POLICY_REJECT).make());
-    rules.push_back(RuleMaker().source("10.0.0.0", "8").protocol(1).icmp(8, 0).make());
-    rules.push_back(RuleMaker().protocol(1).icmp(3).make());
-    rules.push_back(RuleMaker().protocol(1).make());
-    rules.push_back(RuleMaker().mac("01:23:45:67:89:AB").target(FW_RULE_POLICY_ACCEPT).make());
-    rules.push_back(RuleMaker().protocol(47).make());
-    rules.push_back(RuleMaker().protocol(33).destination_ports(5000, 5001).make());
-    rules.push_back(RuleMaker().protocol(132).source_ports(7).make());
-    rules.push_back(RuleMaker().source("0.0.0.0", "0").destination("10.9.9.8").make());
-    rules.push_back(RuleMaker(true).source("fd99:1::", "64").destination("fd99:2::2").protocol(17)
-                        .destination_ports(53).make());
-    rules.push_back(RuleMaker(true).source("2001:db8::1").protocol(58).target(FW_RULE_POLICY_REJECT).make());
-    rules.push_back(RuleMaker(true).mac("02:00:00:00:00:01").protocol(6).destination_ports(1, 65535).make());
-    uint32_t v4 = 0;
-    uint32_t v6 = 0;
-    for(const Rule& rule : rules) {
-        ASSERT_NE(rule, nullptr);
-        ASSERT_EQ(fw_add_rule(rule.get(), fw_rule_get_ipv6(rule.get()) ? ++v6 : ++v4), FW_OK) << text_of(rule.get());
-    }
-    ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
-    EXPECT_EQ(kernel(), dump());
-}
-
 TEST_F(NftPositions, OtherChainsAreCreatedAtTheirFirstInsertionAndEmptiedByReset) {
     const ChainName extra{false, "AccessControl_Extra"};
     Rule rule = RuleMaker().chain("AccessControl_Extra").source("10.0.0.7").make();
