@@ -230,22 +230,17 @@ bool in_prefix(const IpAddress& address, const IpAddress& network, unsigned leng
 }
 
 std::string describe(const Probe& probe) {
-    const bool ports = probe.protocol == 6 || probe.protocol == 17;
-    auto endpoint = [&](const IpAddress& address, std::uint16_t port) {
-        const std::string text = to_text(address);
-        return !ports ? text : (probe.ipv6() ? "[" + text + "]" : text) + ":" + std::to_string(port);
-    };
-    const char* name = probe.protocol == 6 ? "tcp" : probe.protocol == 17 ? "udp" : probe.ipv6() ? "ipv6-icmp" : "icmp";
-    std::string text = std::string(name) + " " + endpoint(probe.source, probe.source_port) + " > " +
-                       endpoint(probe.destination, probe.destination_port);
-    if(!ports) {
-        text += " type " + std::to_string(probe.icmp_type) + "/" + std::to_string(probe.icmp_code);
-    }
-    char mac[18];
     const MacAddress& m = probe.source_mac;
+    char mac[18];
     std::snprintf(mac, sizeof(mac), "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
-    return text + " from " + mac;
+    const bool ports = probe.protocol == 6 || probe.protocol == 17;
+    return "protocol " + std::to_string(probe.protocol) + " " + to_text(probe.source) + " > " +
+           to_text(probe.destination) +
+           (ports ? " ports " + std::to_string(probe.source_port) + " > " + std::to_string(probe.destination_port)
+                  : " type " + std::to_string(probe.icmp_type) + "/" + std::to_string(probe.icmp_code)) +
+           " from " + mac;
 }
+
 bool forwardable_source(const IpAddress& source) {
     static constexpr Prefix refused_v4[] = {
         {"0.0.0.0", 8},     {"127.0.0.0", 8},    {"169.254.0.0", 16}, {"224.0.0.0", 3},

@@ -54,7 +54,8 @@ struct Probe {
     bool ipv6() const { return source.ipv6; }
 };
 
-// "udp 10.99.1.7:1000 > 10.99.2.2:53 from 02:99:01:00:00:02", for failure messages.
+// "protocol 17 10.99.1.7 > 10.99.2.2 ports 1000 > 53 from 02:99:01:00:00:02", for failure
+// messages.
 std::string describe(const Probe& probe);
 
 // Whether the router forwards a packet from `source` once the Prober prepared it: not from
