@@ -18,7 +18,7 @@ struct ChainName {
 inline const ChainName access_control_v4{false, "FORWARD_AccessControl_QK"};
 inline const ChainName access_control_v6{true, "FORWARD6_AccessControl_QK"};
 
-// A chain as the kernel holds it, read with `nft -j -n list chain` inside a namespace: nft
+// A chain as the kernel holds it, read with `nft -n -a list chain` inside a namespace: nft
 // decodes the kernel's expressions independently of the backend that encoded them, and each
 // rule is translated back into the text fw_rule_to_text() would give it.
 struct KernelChain {
