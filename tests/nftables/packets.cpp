@@ -178,13 +178,8 @@ std::string errno_text(const std::string& what) { return what + ": " + std::stre
 }  // namespace
 
 std::optional<IpAddress> parse_ip(std::string_view text, bool ipv6) {
-    char buffer[INET6_ADDRSTRLEN] = {};
     IpAddress address{ipv6, {}};
-    if(text.size() >= sizeof(buffer)) {
-        return std::nullopt;
-    }
-    text.copy(buffer, text.size());
-    if(inet_pton(ipv6 ? AF_INET6 : AF_INET, buffer, address.bytes.data()) != 1) {
+    if(inet_pton(ipv6 ? AF_INET6 : AF_INET, std::string(text).c_str(), address.bytes.data()) != 1) {
         return std::nullopt;
     }
     return address;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <regex>
 #include <sstream>
 
@@ -52,11 +53,8 @@ protected:
         for(std::size_t at = table.find("elements = {"); at != std::string::npos; at = table.find("elements = {", at)) {
             const std::size_t end = table.find('}', at);
             std::string set = "{ ";
-            std::istringstream items(table.substr(at + 12, end - at - 12));
-            for(std::string item; std::getline(items, item, ',');) {
-                item.erase(0, item.find_first_not_of(" \t\n"));
-                item.erase(item.find_last_not_of(" \t\n") + 1);
-                set += (set.size() > 2 ? ", " : "") + item;
+            for(const char c : table.substr(at + 12, end - at - 12)) {
+                set += c == ',' ? ", " : std::isspace(static_cast<unsigned char>(c)) ? "" : std::string(1, c);
             }
             sets.push_back(set + " }\n");
             at = end;
