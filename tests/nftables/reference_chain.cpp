@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <sstream>
 
 namespace nfttest {
 namespace {
@@ -22,23 +23,12 @@ bool port_matches(const PortMatch& match, std::uint16_t port) {
 // Ports and ICMP fields are only read for the protocol the rule names, which the probe then
 // has too: the rule reader refuses them without it.
 bool matches(const RuleSpec& rule, const Probe& probe) {
-    if(!address_matches(rule.source, probe.source) || !address_matches(rule.destination, probe.destination)) {
-        return false;
-    }
-    if(rule.protocol != 0 && rule.protocol != probe.protocol) {
-        return false;
-    }
-    if(rule.mac && *rule.mac != probe.source_mac) {
-        return false;
-    }
-    if(!port_matches(rule.source_port, probe.source_port) ||
-       !port_matches(rule.destination_port, probe.destination_port)) {
-        return false;
-    }
-    if(rule.icmp_type >= 0 && rule.icmp_type != probe.icmp_type) {
-        return false;
-    }
-    return rule.icmp_code < 0 || rule.icmp_code == probe.icmp_code;
+    return address_matches(rule.source, probe.source) && address_matches(rule.destination, probe.destination) &&
+           (rule.protocol == 0 || rule.protocol == probe.protocol) && (!rule.mac || *rule.mac == probe.source_mac) &&
+           port_matches(rule.source_port, probe.source_port) &&
+           port_matches(rule.destination_port, probe.destination_port) &&
+           (rule.icmp_type < 0 || rule.icmp_type == probe.icmp_type) &&
+           (rule.icmp_code < 0 || rule.icmp_code == probe.icmp_code);
 }
 
 }  // namespace
@@ -77,13 +67,11 @@ bool ReferenceChain::passes(const Probe& probe) const {
 std::vector<std::string> chain_rules(std::string_view dump, std::string_view chain) {
     const std::string lead = "-A " + std::string(chain) + " ";
     std::vector<std::string> rules;
-    while(!dump.empty()) {
-        const std::size_t end = dump.find('\n');
-        const std::string_view line = dump.substr(0, end);
+    std::istringstream lines{std::string(dump)};
+    for(std::string line; std::getline(lines, line);) {
         if(line.starts_with(lead)) {
-            rules.emplace_back(line.substr(lead.size()));
+            rules.push_back(line.substr(lead.size()));
         }
-        dump = end == std::string_view::npos ? std::string_view{} : dump.substr(end + 1);
     }
     return rules;
 }
