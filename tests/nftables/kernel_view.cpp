@@ -1,110 +1,63 @@
 #include "kernel_view.h"
 
-#include <array>
+#include <cstdlib>
 #include <map>
-#include <optional>
+#include <sstream>
 #include <utility>
-
-#include <amxc/amxc_scoped_var.h>
-#include <amxc/amxc_variant.h>
-#include <amxj/amxj.h>
 
 #include "rule_maker.h"
 
 namespace nfttest {
 namespace {
 
-std::string text_at(const amxc_var_t* var, const char* path) {
-    const char* text = amxc_var_get_const_cstring_t(amxc_var_get_path(var, path, 0));
-    return text == nullptr ? "" : text;
-}
+std::uint32_t number(const std::string& text) { return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10)); }
 
-std::optional<std::int64_t> number_at(const amxc_var_t* var, const char* path) {
-    const amxc_var_t* value = amxc_var_get_path(var, path, 0);
-    if(value == nullptr || amxc_var_type_of(value) != AMXC_VAR_ID_INT64) {
-        return std::nullopt;
-    }
-    return amxc_var_get_const_int64_t(value);
-}
-
-std::int64_t number(const amxc_var_t* value) { return amxc_var_get_const_int64_t(value); }
-
-// "P" or a range "P:E" of nft, as first and last port (0: no range).
-std::pair<std::uint32_t, std::uint32_t> ports_of(const amxc_var_t* right) {
-    if(amxc_var_type_of(right) == AMXC_VAR_ID_INT64) {
-        return {static_cast<std::uint32_t>(number(right)), 0};
-    }
-    return {static_cast<std::uint32_t>(number_at(right, "range.0").value_or(0)),
-            static_cast<std::uint32_t>(number_at(right, "range.1").value_or(0))};
-}
-
-std::int64_t protocol_number(const std::string& name) {
-    static const std::map<std::string, std::int64_t> numbers{
-        {"icmp", 1}, {"tcp", 6}, {"udp", 17}, {"dccp", 33}, {"sctp", 132}};
-    auto it = numbers.find(name);
-    return it == numbers.end() ? -1 : it->second;
-}
-
-// Adds one match of nft's decoding to `rule`. nft writes a full-length address without a
-// prefix; matches on ports or ICMP fields imply their protocol.
-bool read_match(const amxc_var_t* match, bool ipv6, fwtest::RuleMaker& rule, std::array<std::int32_t, 2>& icmp,
-                std::string& error) {
-    const amxc_var_t* right = amxc_var_get_key(match, "right", 0);
-    if(text_at(match, "op") != "==" || right == nullptr) {
-        error = "unexpected comparison";
-        return false;
-    }
-    const std::string protocol = text_at(match, "left.payload.protocol");
-    const std::string field = text_at(match, "left.payload.field");
-    const char* plain = amxc_var_get_const_cstring_t(right);
-    if(text_at(match, "left.meta.key") == "l4proto") {
-        rule.protocol(static_cast<std::uint32_t>(number(right)));
-    } else if(protocol == (ipv6 ? "ip6" : "ip") && field == "saddr") {
-        const auto length = number_at(right, "prefix.len");
-        rule.source(plain != nullptr ? plain : text_at(right, "prefix.addr").c_str(),
-                    plain != nullptr ? "" : std::to_string(length.value_or(-1)).c_str());
-    } else if(protocol == (ipv6 ? "ip6" : "ip") && field == "daddr" && plain != nullptr) {
-        rule.destination(plain);
-    } else if(protocol == "ether" && field == "saddr" && plain != nullptr) {
-        rule.mac(plain);
-    } else if(protocol == "icmp" && (field == "type" || field == "code")) {
-        rule.protocol(1);
-        icmp[field == "type" ? 0 : 1] = static_cast<std::int32_t>(number(right));
-    } else if(protocol_number(protocol) > 0 && (field == "sport" || field == "dport")) {
-        const auto [first, last] = ports_of(right);
-        rule.protocol(static_cast<std::uint32_t>(protocol_number(protocol)));
-        if(field == "sport") {
-            rule.source_ports(first, last);
-        } else {
-            rule.destination_ports(first, last);
-        }
-    } else {
-        error = "unexpected match on " + protocol + " " + field;
-        return false;
-    }
-    return true;
-}
-
-bool read_rule(const amxc_var_t* rule, bool ipv6, std::string& text, std::string& error) {
+// Translates one rule as `nft -n list chain` prints it ("ip saddr 10.0.0.0/8 tcp dport 80-100
+// drop") into the text fw_rule_to_text() gives it; false, with `error` set, for a match it does
+// not know. Matches on ports or ICMP fields imply their protocol.
+bool read_rule(const std::string& line, bool ipv6, std::string& text, std::string& error) {
+    static const std::map<std::string, std::uint32_t> protocols{{"tcp", 6}, {"udp", 17}, {"dccp", 33}, {"sctp", 132}};
     static const std::map<std::string, fw_rule_policy_t> targets{{"drop", FW_RULE_POLICY_DROP},
                                                                  {"accept", FW_RULE_POLICY_ACCEPT},
                                                                  {"reject", FW_RULE_POLICY_REJECT},
                                                                  {"masquerade", FW_RULE_POLICY_MASQUERADE}};
     fwtest::RuleMaker maker(ipv6);
-    std::array<std::int32_t, 2> icmp{-1, -1};  // type and code
+    std::int32_t icmp[2] = {-1, -1};  // type and code
     bool verdict = false;
-    amxc_var_for_each(expression, amxc_var_get_key(rule, "expr", 0)) {
-        const amxc_var_t* first = amxc_var_get_first(expression);
-        const std::string kind = first == nullptr ? "" : amxc_var_key(first);
-        if(kind == "match") {
-            if(!read_match(first, ipv6, maker, icmp, error)) {
-                return false;
-            }
-        } else if(targets.contains(kind)) {
+    std::istringstream words(line);
+    // What follows a verdict ("reject with ...") is a detail of it.
+    for(std::string kind; !verdict && words >> kind;) {
+        verdict = targets.contains(kind);
+        if(verdict) {
             maker.target(targets.at(kind));
-            verdict = true;
+            continue;
+        }
+        std::string field;
+        std::string value;
+        words >> field >> value;
+        const std::size_t slash = value.find('/');
+        const std::size_t dash = value.find('-');
+        if(kind == "meta" && field == "l4proto") {
+            maker.protocol(number(value));
+        } else if(kind == (ipv6 ? "ip6" : "ip") && field == "saddr") {
+            maker.source(value.substr(0, slash).c_str(), slash == std::string::npos ? "" : value.c_str() + slash + 1);
+        } else if(kind == (ipv6 ? "ip6" : "ip") && field == "daddr" && slash == std::string::npos) {
+            maker.destination(value.c_str());
+        } else if(kind == "ether" && field == "saddr") {
+            maker.mac(value.c_str());
+        } else if(kind == "icmp" && (field == "type" || field == "code")) {
+            maker.protocol(1);
+            icmp[field == "type" ? 0 : 1] = static_cast<std::int32_t>(number(value));
+        } else if(protocols.contains(kind) && (field == "sport" || field == "dport")) {
+            const std::uint32_t last = dash == std::string::npos ? 0 : number(value.substr(dash + 1));
+            maker.protocol(protocols.at(kind));
+            if(field == "sport") {
+                maker.source_ports(number(value), last);
+            } else {
+                maker.destination_ports(number(value), last);
+            }
         } else {
-            error = "unexpected expression " + kind;
+            error = "unexpected match \"" + kind + " " + field + "\" in \"" + line + "\"";
             return false;
         }
     }
@@ -120,29 +73,20 @@ bool read_rule(const amxc_var_t* rule, bool ipv6, std::string& text, std::string
 
 KernelChain read_chain(const std::string& namespace_name, const ChainName& chain) {
     KernelChain result;
-    CommandResult listed =
-        exec_in(namespace_name, {"nft", "-j", "-n", "list", "chain", chain.ipv6 ? "ip6" : "ip", "filter", chain.chain});
-    if(listed.status != 0) {
-        return result;  // no such chain
-    }
-    result.exists = true;
-    amxc::ScopedVar json;
-    char why[128] = {};
-    if(amxj_read(json.get(), listed.output.data(), listed.output.size(), why, sizeof(why)) != 0) {
-        result.error = std::string("nft printed no JSON: ") + why;
-        return result;
-    }
-    amxc_var_for_each(item, amxc_var_get_key(json.get(), "nftables", 0)) {
-        const amxc_var_t* rule = amxc_var_get_key(item, "rule", 0);
-        if(rule == nullptr) {
-            continue;
+    const CommandResult listed = exec_in(
+        namespace_name, {"nft", "-n", "-a", "list", "chain", chain.ipv6 ? "ip6" : "ip", "filter", chain.chain});
+    result.exists = listed.status == 0;  // else no such chain
+    std::istringstream lines(listed.output);
+    for(std::string line; result.exists && std::getline(lines, line);) {
+        const std::size_t handle = line.rfind(" # handle ");
+        if(handle == std::string::npos || line.find('{') != std::string::npos) {
+            continue;  // the table's and the chain's own lines
         }
         std::string text;
-        if(!read_rule(rule, chain.ipv6, text, result.error)) {
+        if(!read_rule(line.substr(0, handle), chain.ipv6, text, result.error)) {
             return result;
         }
-        auto handle = number_at(rule, "handle");
-        result.handles.push_back(handle ? static_cast<std::uint64_t>(*handle) : 0);
+        result.handles.push_back(std::strtoull(line.c_str() + handle + 10, nullptr, 10));
         result.rules.push_back(text);
     }
     return result;

@@ -18,7 +18,7 @@ struct ChainName {
 inline const ChainName access_control_v4{false, "FORWARD_AccessControl_QK"};
 inline const ChainName access_control_v6{true, "FORWARD6_AccessControl_QK"};
 
-// A chain as the kernel holds it, read with `nft -j -n list chain` inside a namespace: nft
+// A chain as the kernel holds it, read with `nft -n -a list chain` inside a namespace: nft
 // decodes the kernel's expressions independently of the backend that encoded them, and each
 // rule is translated back into the text fw_rule_to_text() would give it.
 struct KernelChain {
@@ -29,14 +29,10 @@ struct KernelChain {
 };
 
 KernelChain read_chain(const std::string& namespace_name, const ChainName& chain);
-inline KernelChain read_chain(const Namespace& ns, const ChainName& chain) { return read_chain(ns.name(), chain); }
 
 // The chains as the kernel holds them, in the form of fw_dump() (chains that do not exist
 // are left out), or "error: ..." when one cannot be read.
 std::string kernel_dump(const std::string& namespace_name, const std::vector<ChainName>& chains);
-inline std::string kernel_dump(const Namespace& ns, const std::vector<ChainName>& chains) {
-    return kernel_dump(ns.name(), chains);
-}
 
 // How many jumps the forward-hook chain of a family holds; 0 when it does not exist.
 std::size_t hook_jumps(const std::string& namespace_name, bool ipv6);

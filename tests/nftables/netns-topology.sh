@@ -3,8 +3,9 @@
 # that forwards between them, IPv4 and IPv6. Every address exists only inside them.
 #
 #   PREFIX-client  c0  10.99.1.2/24  fd99:1::2/64   MAC 02:99:01:00:00:02, default via router
-#   PREFIX-router  r0  10.99.1.1/24  fd99:1::1/64   (towards the client)
-#                  r1  10.99.2.1/24  fd99:2::1/64   (towards the server), forwarding on
+#   PREFIX-router  r0  10.99.1.1/24  fd99:1::1/64   MAC 02:99:01:00:00:01 (towards the client)
+#                  r1  10.99.2.1/24  fd99:2::1/64   (towards the server), forwarding on,
+#                  no reverse-path filter, 10.99.4.0/24 and fd99:4::/64 routed to the server
 #   PREFIX-server  s0  10.99.2.2/24  fd99:2::2/64   default via router
 #
 # Usage:
@@ -41,7 +42,7 @@ up() {
     # No duplicate address detection: link-local addresses are usable at once.
     ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0
   done
-  ip link add c0 address 02:99:01:00:00:02 netns "$c" type veth peer name r0 netns "$r"
+  ip link add c0 address 02:99:01:00:00:02 netns "$c" type veth peer name r0 address 02:99:01:00:00:01 netns "$r"
   ip link add s0 address 02:99:02:00:00:02 netns "$s" type veth peer name r1 netns "$r"
   while read -r ns dev v4 v6; do
     ip -n "$ns" addr add "$v4" dev "$dev"
@@ -58,6 +59,10 @@ END
   ip -n "$s" route add default via 10.99.2.1
   ip -n "$s" -6 route add default via fd99:2::1
   ip netns exec "$r" sysctl -qw net.ipv4.ip_forward=1 net.ipv6.conf.all.forwarding=1
+  # Probes come from any source, to prefixes behind the server.
+  ip netns exec "$r" sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.r0.rp_filter=0
+  ip -n "$r" route add 10.99.4.0/24 via 10.99.2.2
+  ip -n "$r" -6 route add fd99:4::/64 via fd99:2::2
   # Resolve every neighbour once, so that no probe's first packet waits for it.
   local address
   for address in 10.99.2.2 fd99:2::2; do

@@ -47,10 +47,6 @@ CommandResult exec_in(const std::string& namespace_name, const std::vector<std::
     return run_command(full, timeout);
 }
 
-CommandResult Namespace::exec(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) const {
-    return exec_in(name_, argv, timeout);
-}
-
 Inside::Inside(const std::string& namespace_name) {
     home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     int target = open(("/run/netns/" + namespace_name).c_str(), O_RDONLY | O_CLOEXEC);
@@ -85,7 +81,7 @@ const std::string& kernel_tests_refused() {
         if(!inside.ok()) {
             return std::string("cannot enter a network namespace");
         }
-        if(probe.exec({"nft", "list", "ruleset"}).status != 0) {
+        if(exec_in(probe.name(), {"nft", "list", "ruleset"}).status != 0) {
             return std::string("nf_tables refused in a network namespace");
         }
         return std::string();

@@ -44,10 +44,6 @@ public:
     const std::string& name() const { return name_; }
     const std::string& error() const { return error_; }
 
-    // Runs a program inside the namespace.
-    CommandResult exec(const std::vector<std::string>& argv,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-
 private:
     std::string name_;
     std::string error_;

@@ -61,7 +61,10 @@ protected:
     // holds one rule per rule, so that tests can compare it with the positional chain.
     virtual bool sets() const { return false; }
 
-    const Namespace& ns() const { return *ns_; }
+    const std::string& ns() const { return ns_->name(); }
+    // Runs nft in the test's namespace: nft("list ruleset").
+    CommandResult nft(const std::string& command) const { return exec_in(ns(), {"nft", command}); }
+    KernelChain chain(const ChainName& name) const { return read_chain(ns(), name); }
 
     // The kernel's access-control chains, and `more`, in the form of fw_dump().
     std::string kernel(std::vector<ChainName> more = {}) const {
@@ -69,7 +72,7 @@ protected:
             return dump();
         }
         more.insert(more.begin(), {access_control_v4, access_control_v6});
-        return kernel_dump(*ns_, more);
+        return kernel_dump(ns(), more);
     }
 
 private:

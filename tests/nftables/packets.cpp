@@ -5,7 +5,6 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -31,6 +30,8 @@ constexpr std::size_t ipv6_header = 40;
 // Ends every probe's payload, followed by the tag.
 constexpr std::array<std::uint8_t, 4> marker{'p', 'r', 'b', 0x5a};
 constexpr std::size_t trailer = marker.size() + 4;
+// The router's r0 (netns-topology.sh).
+constexpr MacAddress router_mac{0x02, 0x99, 0x01, 0x00, 0x00, 0x01};
 
 // The bits of byte `index` that a prefix of `length` bits covers.
 std::uint8_t prefix_mask(std::size_t index, unsigned length) {
@@ -72,13 +73,13 @@ std::uint16_t fold(std::uint32_t sum) {
 
 std::span<const std::uint8_t> bytes_of(const IpAddress& address) { return std::span(address.bytes).first(address.size()); }
 
-// The Ethernet frame of `probe` to `destination_mac`, checksums filled in, with `tag` at the
+// The Ethernet frame of `probe` to the router, checksums filled in, with `tag` at the
 // end of its payload so that the frame is recognised wherever it arrives.
-std::vector<std::uint8_t> probe_frame(const Probe& probe, const MacAddress& destination_mac, std::uint32_t tag) {
+std::vector<std::uint8_t> probe_frame(const Probe& probe, std::uint32_t tag) {
     // tcp: 20 bytes of header; udp: 8; icmp: type, code, checksum and a 4-byte rest.
     const std::size_t length = (probe.protocol == 6 ? 20 : 8) + trailer;
     std::vector<std::uint8_t> out;
-    put(out, destination_mac);
+    put(out, router_mac);
     put(out, probe.source_mac);
     put16(out, probe.ipv6() ? 0x86dd : 0x0800);
     if(probe.ipv6()) {
@@ -177,13 +178,8 @@ std::string errno_text(const std::string& what) { return what + ": " + std::stre
 }  // namespace
 
 std::optional<IpAddress> parse_ip(std::string_view text, bool ipv6) {
-    char buffer[INET6_ADDRSTRLEN] = {};
     IpAddress address{ipv6, {}};
-    if(text.size() >= sizeof(buffer)) {
-        return std::nullopt;
-    }
-    text.copy(buffer, text.size());
-    if(inet_pton(ipv6 ? AF_INET6 : AF_INET, buffer, address.bytes.data()) != 1) {
+    if(inet_pton(ipv6 ? AF_INET6 : AF_INET, std::string(text).c_str(), address.bytes.data()) != 1) {
         return std::nullopt;
     }
     return address;
@@ -229,22 +225,17 @@ bool in_prefix(const IpAddress& address, const IpAddress& network, unsigned leng
 }
 
 std::string describe(const Probe& probe) {
-    const bool ports = probe.protocol == 6 || probe.protocol == 17;
-    auto endpoint = [&](const IpAddress& address, std::uint16_t port) {
-        const std::string text = to_text(address);
-        return !ports ? text : (probe.ipv6() ? "[" + text + "]" : text) + ":" + std::to_string(port);
-    };
-    const char* name = probe.protocol == 6 ? "tcp" : probe.protocol == 17 ? "udp" : probe.ipv6() ? "ipv6-icmp" : "icmp";
-    std::string text = std::string(name) + " " + endpoint(probe.source, probe.source_port) + " > " +
-                       endpoint(probe.destination, probe.destination_port);
-    if(!ports) {
-        text += " type " + std::to_string(probe.icmp_type) + "/" + std::to_string(probe.icmp_code);
-    }
-    char mac[18];
     const MacAddress& m = probe.source_mac;
+    char mac[18];
     std::snprintf(mac, sizeof(mac), "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
-    return text + " from " + mac;
+    const bool ports = probe.protocol == 6 || probe.protocol == 17;
+    return "protocol " + std::to_string(probe.protocol) + " " + to_text(probe.source) + " > " +
+           to_text(probe.destination) +
+           (ports ? " ports " + std::to_string(probe.source_port) + " > " + std::to_string(probe.destination_port)
+                  : " type " + std::to_string(probe.icmp_type) + "/" + std::to_string(probe.icmp_code)) +
+           " from " + mac;
 }
+
 bool forwardable_source(const IpAddress& source) {
     static constexpr Prefix refused_v4[] = {
         {"0.0.0.0", 8},     {"127.0.0.0", 8},    {"169.254.0.0", 16}, {"224.0.0.0", 3},
@@ -265,37 +256,12 @@ bool reachable_destination(const IpAddress& destination) {
 }
 
 Prober::Prober(const Topology& net) {
-    // Probes come from addresses the router has no route back to over r0.
-    CommandResult sysctl = exec_in(net.router(), {"sysctl", "-qw", "net.ipv4.conf.all.rp_filter=0",
-                                                  "net.ipv4.conf.default.rp_filter=0", "net.ipv4.conf.r0.rp_filter=0"});
-    if(sysctl.status != 0) {
-        fail("cannot turn the reverse-path filter off: " + sysctl.output);
-        return;
-    }
-    for(auto [prefix, via] : {std::pair{"10.99.4.0/24", "10.99.2.2"}, std::pair{"fd99:4::/64", "fd99:2::2"}}) {
-        CommandResult route = exec_in(net.router(), {"ip", "route", "add", prefix, "via", via});
-        if(route.status != 0) {
-            fail(std::string("cannot route ") + prefix + ": " + route.output);
-            return;
-        }
-    }
-    {
-        Inside inside(net.router());
-        Fd socket_fd{socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
-        ifreq request{};
-        std::strncpy(request.ifr_name, "r0", IFNAMSIZ - 1);
-        if(!inside.ok() || socket_fd.fd < 0 || ioctl(socket_fd.fd, SIOCGIFHWADDR, &request) != 0) {
-            fail(errno_text("cannot read the MAC of r0"));
-            return;
-        }
-        std::memcpy(router_mac_.data(), request.ifr_hwaddr.sa_data, router_mac_.size());
-    }
     {
         Inside inside(net.client());
         sender_.fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
         client_ifindex_ = static_cast<int>(if_nametoindex("c0"));
         if(!inside.ok() || sender_.fd < 0 || client_ifindex_ == 0) {
-            fail(errno_text("cannot open a packet socket on c0"));
+            error_ = errno_text("cannot open a packet socket on c0");
             return;
         }
     }
@@ -307,17 +273,10 @@ Prober::Prober(const Topology& net) {
     address.sll_ifindex = static_cast<int>(if_nametoindex("s0"));
     if(!inside.ok() || capture_.fd < 0 || address.sll_ifindex == 0 ||
        bind(capture_.fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        fail(errno_text("cannot capture on s0"));
+        error_ = errno_text("cannot capture on s0");
     } else if(setsockopt(capture_.fd, SOL_SOCKET, SO_RCVBUFFORCE, &capture_buffer, sizeof(capture_buffer)) != 0) {
-        fail(errno_text("cannot enlarge the capture buffer"));  // a burst must fit in its queue
+        error_ = errno_text("cannot enlarge the capture buffer");  // a burst must fit in its queue
     }
-}
-
-bool Prober::fail(const std::string& what) {
-    if(error_.empty()) {
-        error_ = what;
-    }
-    return false;
 }
 
 std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expected_arrivals) {
@@ -330,10 +289,10 @@ std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expect
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
     to.sll_ifindex = client_ifindex_;
-    to.sll_halen = static_cast<unsigned char>(router_mac_.size());
-    std::memcpy(to.sll_addr, router_mac_.data(), router_mac_.size());
+    to.sll_halen = static_cast<unsigned char>(router_mac.size());
+    std::memcpy(to.sll_addr, router_mac.data(), router_mac.size());
     for(std::size_t i = 0; ok() && i < probes.size(); ++i) {
-        const std::vector<std::uint8_t> sent = probe_frame(probes[i], router_mac_, first_tag + static_cast<std::uint32_t>(i));
+        const std::vector<std::uint8_t> sent = probe_frame(probes[i], first_tag + static_cast<std::uint32_t>(i));
         ssize_t size = -1;
         for(int attempt = 0; attempt < 100 && size < 0 && (attempt == 0 || errno == ENOBUFS || errno == EAGAIN); ++attempt) {
             if(attempt > 0) {
@@ -342,7 +301,7 @@ std::vector<bool> Prober::send(std::span<const Probe> probes, std::size_t expect
             size = sendto(sender_.fd, sent.data(), sent.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
         }
         if(size != static_cast<ssize_t>(sent.size())) {
-            fail(errno_text("cannot send probe " + std::to_string(i)));
+            error_ = errno_text("cannot send probe " + std::to_string(i));
         }
     }
     if(!ok()) {

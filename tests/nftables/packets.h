@@ -54,7 +54,8 @@ struct Probe {
     bool ipv6() const { return source.ipv6; }
 };
 
-// "udp 10.99.1.7:1000 > 10.99.2.2:53 from 02:99:01:00:00:02", for failure messages.
+// "protocol 17 10.99.1.7 > 10.99.2.2 ports 1000 > 53 from 02:99:01:00:00:02", for failure
+// messages.
 std::string describe(const Probe& probe);
 
 // Whether the router forwards a packet from `source` once the Prober prepared it: not from
@@ -71,8 +72,6 @@ bool reachable_destination(const IpAddress& destination);
 // sockets opened in those namespaces.
 class Prober {
 public:
-    // Lets the router forward any source (no reverse-path filter) and route the extra
-    // prefixes to the server, then opens the sockets.
     explicit Prober(const Topology& net);
 
     bool ok() const { return error_.empty(); }
@@ -84,9 +83,6 @@ public:
     std::vector<bool> send(std::span<const Probe> probes, std::size_t expected_arrivals);
 
 private:
-    bool fail(const std::string& what);
-
-    MacAddress router_mac_{};
     int client_ifindex_ = 0;
     Fd sender_;
     Fd capture_;

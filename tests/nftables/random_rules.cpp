@@ -92,12 +92,16 @@ RuleDraft RandomRules::random_shape(bool ipv6) {
         rule.protocol = 0;
     } else if(protocol < 60) {
         rule.protocol = 6;
-    } else if(protocol < 80) {
+    } else if(protocol < 75) {
         rule.protocol = 17;
+    } else if(protocol < 80) {
+        // dccp, sctp and gre: no probe has them, but the kernel must hold them as written.
+        static constexpr std::uint32_t rare[] = {33, 132, 47};
+        rule.protocol = dice_.pick(rare);
     } else {
         rule.protocol = ipv6 ? 58 : 1;
     }
-    if(rule.protocol == 6 || rule.protocol == 17) {
+    if(rule.protocol != 0 && rule.protocol != 47 && rule.protocol != 1 && rule.protocol != 58) {
         const int ports = dice_.between(0, 99);
         if(ports >= 30) {
             random_ports(dice_, rule.destination_port, rule.destination_port_last);
@@ -175,45 +179,25 @@ std::vector<RuleDraft> RandomRules::random_rules(const std::vector<RuleDraft>& c
 // `rule` with one field other than the source changed: MAC, destination, protocol, a port
 // range's end, ICMP type or code, or the target.
 RuleDraft RandomRules::one_field_changed(RuleDraft rule) {
-    const bool has_ports = rule.protocol == 6 || rule.protocol == 17;
     for(;;) {
-        switch(dice_.between(0, 6)) {
-        case 0:
+        const int field = dice_.between(0, 6);
+        if(field == 0) {
             rule.mac = rule.mac == "02:99:01:00:00:02" ? "02:99:01:00:00:03" : "02:99:01:00:00:02";
-            return rule;
-        case 1:
+        } else if(field == 1) {
             rule.destination = !rule.destination.empty() ? "" : rule.ipv6 ? "fd99:4::7" : "10.99.4.7";
-            return rule;
-        case 2:
-            if(has_ports) {
-                rule.protocol = rule.protocol == 6 ? 17 : 6;
-                return rule;
-            }
-            break;
-        case 3:
-            if(widen_by_one(rule.destination_port, rule.destination_port_last)) {
-                return rule;
-            }
-            break;
-        case 4:
-            if(widen_by_one(rule.source_port, rule.source_port_last)) {
-                return rule;
-            }
-            break;
-        case 5:
-            if(rule.icmp_type >= 0) {
-                if(dice_.chance(0.5)) {
-                    rule.icmp_code = rule.icmp_code < 0 ? 0 : rule.icmp_code == 0 ? -1 : rule.icmp_code - 1;
-                } else {
-                    rule.icmp_type = rule.icmp_type == 8 ? 0 : 8;
-                }
-                return rule;
-            }
-            break;
-        default:
+        } else if(field == 2 && (rule.protocol == 6 || rule.protocol == 17)) {
+            rule.protocol = rule.protocol == 6 ? 17 : 6;
+        } else if(field == 5 && rule.icmp_type >= 0 && dice_.chance(0.5)) {
+            rule.icmp_code = rule.icmp_code < 0 ? 0 : rule.icmp_code == 0 ? -1 : rule.icmp_code - 1;
+        } else if(field == 5 && rule.icmp_type >= 0) {
+            rule.icmp_type = rule.icmp_type == 8 ? 0 : 8;
+        } else if(field == 6) {
             rule.target = rule.target == FW_RULE_POLICY_ACCEPT ? FW_RULE_POLICY_DROP : FW_RULE_POLICY_ACCEPT;
-            return rule;
+        } else if(!(field == 3 && widen_by_one(rule.destination_port, rule.destination_port_last)) &&
+                  !(field == 4 && widen_by_one(rule.source_port, rule.source_port_last))) {
+            continue;
         }
+        return rule;
     }
 }
 

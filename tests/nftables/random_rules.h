@@ -91,7 +91,8 @@ IpAddress random_address(Dice& dice, bool ipv6);
 // Random transactions on both access-control chains: mostly drop rules, with accept and
 // reject rules between them; rules that share everything but the source, often inserted
 // next to each other (a range of addresses expanded into one rule per address); single
-// addresses, subnets and no source; some with ports, ICMP types, destination or MAC.
+// addresses, subnets and no source; some with ports, ICMP types, destination or MAC; a few
+// of the protocols no probe has.
 class RandomRules {
 public:
     explicit RandomRules(Dice& dice);

@@ -1,6 +1,8 @@
 #include "reference_chain.h"
 
 #include <algorithm>
+#include <iterator>
+#include <sstream>
 
 namespace nfttest {
 namespace {
@@ -21,23 +23,12 @@ bool port_matches(const PortMatch& match, std::uint16_t port) {
 // Ports and ICMP fields are only read for the protocol the rule names, which the probe then
 // has too: the rule reader refuses them without it.
 bool matches(const RuleSpec& rule, const Probe& probe) {
-    if(!address_matches(rule.source, probe.source) || !address_matches(rule.destination, probe.destination)) {
-        return false;
-    }
-    if(rule.protocol != 0 && rule.protocol != probe.protocol) {
-        return false;
-    }
-    if(rule.mac && *rule.mac != probe.source_mac) {
-        return false;
-    }
-    if(!port_matches(rule.source_port, probe.source_port) ||
-       !port_matches(rule.destination_port, probe.destination_port)) {
-        return false;
-    }
-    if(rule.icmp_type >= 0 && rule.icmp_type != probe.icmp_type) {
-        return false;
-    }
-    return rule.icmp_code < 0 || rule.icmp_code == probe.icmp_code;
+    return address_matches(rule.source, probe.source) && address_matches(rule.destination, probe.destination) &&
+           (rule.protocol == 0 || rule.protocol == probe.protocol) && (!rule.mac || *rule.mac == probe.source_mac) &&
+           port_matches(rule.source_port, probe.source_port) &&
+           port_matches(rule.destination_port, probe.destination_port) &&
+           (rule.icmp_type < 0 || rule.icmp_type == probe.icmp_type) &&
+           (rule.icmp_code < 0 || rule.icmp_code == probe.icmp_code);
 }
 
 }  // namespace
@@ -76,13 +67,11 @@ bool ReferenceChain::passes(const Probe& probe) const {
 std::vector<std::string> chain_rules(std::string_view dump, std::string_view chain) {
     const std::string lead = "-A " + std::string(chain) + " ";
     std::vector<std::string> rules;
-    while(!dump.empty()) {
-        const std::size_t end = dump.find('\n');
-        const std::string_view line = dump.substr(0, end);
+    std::istringstream lines{std::string(dump)};
+    for(std::string line; std::getline(lines, line);) {
         if(line.starts_with(lead)) {
-            rules.emplace_back(line.substr(lead.size()));
+            rules.push_back(line.substr(lead.size()));
         }
-        dump = end == std::string_view::npos ? std::string_view{} : dump.substr(end + 1);
     }
     return rules;
 }
@@ -102,18 +91,12 @@ std::vector<IpAddress> edges_of(const AddressMatch& match, bool ipv6) {
     return {first, last, offset(first, -1), offset(last, 1)};
 }
 
-std::uint16_t clamp_port(long port) { return static_cast<std::uint16_t>(std::clamp(port, 1L, 65535L)); }
-
 // On or beside an edge of the range, or inside it.
 std::uint16_t port_near(const PortMatch& match, Dice& dice) {
     const long first = match.first;
     const long last = match.last;
     const long choices[] = {first - 1, first, last, last + 1, dice.between(first, last)};
-    return clamp_port(dice.pick(choices));
-}
-
-std::uint16_t any_port(Dice& dice) {
-    return dice.chance(0.5) ? dice.pick(common_ports) : dice.between<std::uint16_t>(1, 65535);
+    return static_cast<std::uint16_t>(std::clamp(dice.pick(choices), 1L, 65535L));
 }
 
 class ProbeChooser {
@@ -121,9 +104,7 @@ public:
     ProbeChooser(const ReferenceChain& chain, bool ipv6, Dice& dice) : chain_(chain), ipv6_(ipv6), dice_(dice) {
         for(const RuleSpec& rule : chain.rules()) {
             if(rule.source) {
-                for(const IpAddress& edge : edges_of(*rule.source, ipv6)) {
-                    edges_.push_back(edge);
-                }
+                std::ranges::copy(edges_of(*rule.source, ipv6), std::back_inserter(edges_));
             }
         }
     }
@@ -137,7 +118,9 @@ public:
         probe.destination =
             destination(rule != nullptr && aim(rule->destination.has_value()) ? &*rule->destination : nullptr);
         probe.source_mac = mac(rule != nullptr && rule->mac ? &*rule->mac : nullptr);
-        probe.protocol = protocol(rule != nullptr && aim(sendable(rule->protocol)) ? rule->protocol : 0);
+        const std::uint8_t protocols[] = {6, 17, static_cast<std::uint8_t>(ipv6_ ? 58 : 1)};
+        const bool sendable = rule != nullptr && std::ranges::find(protocols, rule->protocol) != std::end(protocols);
+        probe.protocol = aim(sendable) ? rule->protocol : dice_.pick(protocols);
         const bool on_rule = rule != nullptr && rule->protocol == probe.protocol;
         if(probe.protocol == 6 || probe.protocol == 17) {
             probe.source_port = on_rule && aim(rule->source_port.first != 0)
@@ -145,7 +128,8 @@ public:
                                     : dice_.between<std::uint16_t>(1024, 65535);
             probe.destination_port = on_rule && aim(rule->destination_port.first != 0)
                                          ? port_near(rule->destination_port, dice_)
-                                         : any_port(dice_);
+                                         : dice_.chance(0.5) ? dice_.pick(common_ports)
+                                                             : dice_.between<std::uint16_t>(1, 65535);
         } else {
             icmp(probe, on_rule && aim(rule->icmp_type >= 0) ? rule : nullptr);
         }
@@ -153,18 +137,6 @@ public:
     }
 
 private:
-    bool sendable(std::uint8_t protocol) const {
-        return protocol == 6 || protocol == 17 || protocol == (ipv6_ ? 58 : 1);
-    }
-
-    std::uint8_t protocol(std::uint8_t aimed) {
-        if(aimed != 0) {
-            return aimed;
-        }
-        const std::uint8_t protocols[] = {6, 17, static_cast<std::uint8_t>(ipv6_ ? 58 : 1)};
-        return dice_.pick(protocols);
-    }
-
     // An edge of the aimed source, an edge of any rule's source or an address of the ranges
     // rules use; the client's own address when none of the tries is forwarded.
     IpAddress source(const AddressMatch* aimed) {
@@ -196,10 +168,7 @@ private:
         if(aimed == nullptr) {
             return dice_.chance(0.1) ? other_mac : client_mac;
         }
-        if(dice_.chance(0.6)) {
-            return *aimed;
-        }
-        return *aimed == client_mac ? other_mac : client_mac;
+        return dice_.chance(0.6) ? *aimed : *aimed == client_mac ? other_mac : client_mac;
     }
 
     // The aimed destination or its neighbour, the server or an address routed to it.

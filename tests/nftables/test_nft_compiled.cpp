@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <regex>
 #include <sstream>
 
@@ -22,6 +23,49 @@ const std::string accepts = "meta mark set meta mark | 0x30000000 return";
 class NftCompiled : public NftablesTest {
 protected:
     bool sets() const override { return true; }
+
+    // The rules of a chain as `nft list chain` prints them, one trimmed line each: by default
+    // the IPv4 compiled chain.
+    std::vector<std::string> rules(const ChainName& chain = access_control_v4, const char* table = compiled) const {
+        std::istringstream lines(nft(std::string("list chain ") + (chain.ipv6 ? "ip6 " : "ip ") + table + " " + chain.chain).output);
+        std::vector<std::string> rules;
+        for(std::string line; std::getline(lines, line);) {
+            line.erase(0, line.find_first_not_of(" \t"));
+            if(!line.empty() && line != "}" && !line.starts_with("table ") && !line.starts_with("chain ") && line[0] != '#') {
+                rules.push_back(line);
+            }
+        }
+        return rules;
+    }
+
+    // Both tables of a family with handles: what must not change when a commit fails.
+    std::string tables(bool ipv6) const {
+        const char* family = ipv6 ? "ip6" : "ip";
+        return exec_in(ns(), {"nft", "-a", "list", "table", family, "filter"}).output +
+               exec_in(ns(), {"nft", "-a", "list", "table", family, compiled}).output;
+    }
+
+    // The elements of every IPv4 set, one line per set ("{ a, b }"), the sets sorted (their
+    // names are not predictable); nft may spread a long list over several lines.
+    std::string elements() const {
+        const std::string table = nft(std::string("list table ip ") + compiled).output;
+        std::vector<std::string> sets;
+        for(std::size_t at = table.find("elements = {"); at != std::string::npos; at = table.find("elements = {", at)) {
+            const std::size_t end = table.find('}', at);
+            std::string set = "{ ";
+            for(const char c : table.substr(at + 12, end - at - 12)) {
+                set += c == ',' ? ", " : std::isspace(static_cast<unsigned char>(c)) ? "" : std::string(1, c);
+            }
+            sets.push_back(set + " }\n");
+            at = end;
+        }
+        std::sort(sets.begin(), sets.end());
+        std::string all;
+        for(const std::string& set : sets) {
+            all += set;
+        }
+        return all;
+    }
 };
 
 class NftCompiledWithJump : public NftCompiled {
@@ -29,67 +73,28 @@ protected:
     bool jump() const override { return true; }
 };
 
-// The rules of a chain as `nft list chain` prints them, one trimmed line each: by default the
-// compiled chain.
-std::vector<std::string> kernel_rules(const Namespace& ns, const ChainName& chain, const char* table = compiled) {
-    const CommandResult listed = ns.exec({"nft", "list", "chain", chain.ipv6 ? "ip6" : "ip", table, chain.chain});
-    std::vector<std::string> rules;
-    std::istringstream lines(listed.output);
-    for(std::string line; std::getline(lines, line);) {
-        line.erase(0, line.find_first_not_of(" \t"));
-        if(!line.empty() && line != "}" && !line.starts_with("table ") && !line.starts_with("chain ") && line[0] != '#') {
-            rules.push_back(line);
-        }
-    }
-    return rules;
-}
-
-// The whole table with handles: what must not change when a commit fails.
-std::string table_with_handles(const Namespace& ns, bool ipv6) {
-    return ns.exec({"nft", "-a", "list", "table", ipv6 ? "ip6" : "ip", "filter"}).output +
-           ns.exec({"nft", "-a", "list", "table", ipv6 ? "ip6" : "ip", compiled}).output;
-}
-
-// The elements of every set of the table, one line per set ("{ a, b }"), the sets sorted (their
-// names are not predictable); nft may spread a long list over several lines.
-std::string set_elements(const Namespace& ns, bool ipv6) {
-    const std::string table = ns.exec({"nft", "list", "table", ipv6 ? "ip6" : "ip", compiled}).output;
-    std::vector<std::string> sets;
-    for(std::size_t at = table.find("elements = {"); at != std::string::npos; at = table.find("elements = {", at)) {
-        const std::size_t end = table.find('}', at);
-        std::string elements = "{ ";
-        std::istringstream items(table.substr(at + 12, end - at - 12));
-        for(std::string item; std::getline(items, item, ',');) {
-            item.erase(0, item.find_first_not_of(" \t\n"));
-            item.erase(item.find_last_not_of(" \t\n") + 1);
-            elements += (elements.size() > 2 ? ", " : "") + item;
-        }
-        sets.push_back(elements + " }\n");
-        at = end;
-    }
-    std::sort(sets.begin(), sets.end());
-    std::string all;
-    for(const std::string& set : sets) {
-        all += set;
-    }
-    return all;
-}
+std::string address(int last_byte) { return "10.1.0." + std::to_string(last_byte); }
 
 // "{ 10.1.0.<first>, ..., 10.1.0.<last> }" without the numbers in `without`.
 std::string addresses(int first, int last, std::vector<int> without = {}) {
     std::string list = "{ ";
     for(int i = first; i <= last; ++i) {
         if(std::find(without.begin(), without.end(), i) == without.end()) {
-            list += (list.size() > 2 ? ", " : "") + ("10.1.0." + std::to_string(i));
+            list += (list.size() > 2 ? ", " : "") + address(i);
         }
     }
     return list + " }\n";
 }
 
+// The drop rule for TCP from 10.1.0.<host> to `port`.
+Rule blocked(int host, uint32_t port) {
+    return RuleMaker().source(address(host).c_str()).protocol(6).destination_ports(port).make();
+}
+
 void commit() { ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error(); }
 // A rule fwrules refuses reaches these as null, which the firewall refuses too.
-void add(RuleMaker&& maker, uint32_t position) { ASSERT_EQ(fw_add_rule(maker.make().get(), position), FW_OK); }
-void del(RuleMaker&& maker, uint32_t position) { ASSERT_EQ(fw_delete_rule(maker.make().get(), position), FW_OK); }
+void add(const Rule& rule, uint32_t position) { ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK); }
+void del(const Rule& rule, uint32_t position) { ASSERT_EQ(fw_delete_rule(rule.get(), position), FW_OK); }
 
 // What fw_check() finds wrong in the kernel: "" when nothing.
 std::string check() {
@@ -99,15 +104,12 @@ std::string check() {
     return text;
 }
 
-std::string address(int last_byte) { return "10.1.0." + std::to_string(last_byte); }
-
-// 200 sources, each with ports 80 and 443, as the module lays them out: source by source.
+// Sources with ports 80 and 443 each, as the module lays them out: source by source.
 void install_two_ports(int sources) {
     uint32_t position = 1;
     for(int i = 1; i <= sources; ++i) {
-        for(uint32_t port : {80U, 443U}) {
-            add(std::move(RuleMaker().source(address(i).c_str()).protocol(6).destination_ports(port)), position++);
-        }
+        add(blocked(i, 80), position++);
+        add(blocked(i, 443), position++);
     }
     commit();
 }
@@ -115,73 +117,73 @@ void install_two_ports(int sources) {
 TEST_F(NftCompiled, AlikeRulesShareOneKernelRuleWithTheirSourcesInASet) {
     install_two_ports(200);
     EXPECT_EQ(size_v4(), 400U);
-    const std::vector<std::string> rules = kernel_rules(ns(), access_control_v4);
-    ASSERT_EQ(rules.size(), 2U) << ::testing::PrintToString(rules);
-    EXPECT_NE(rules[0].find("ip saddr @acqk_"), std::string::npos) << rules[0];
-    EXPECT_NE(rules[0].find("tcp dport 80 " + drops), std::string::npos) << rules[0];
-    EXPECT_NE(rules[1].find("tcp dport 443 " + drops), std::string::npos) << rules[1];
+    const std::vector<std::string> run = rules();
+    ASSERT_EQ(run.size(), 2U) << ::testing::PrintToString(run);
+    EXPECT_NE(run[0].find("ip saddr @acqk_"), std::string::npos) << run[0];
+    EXPECT_NE(run[0].find("tcp dport 80 " + drops), std::string::npos) << run[0];
+    EXPECT_NE(run[1].find("tcp dport 443 " + drops), std::string::npos) << run[1];
     std::smatch set;
-    ASSERT_TRUE(std::regex_search(rules[0], set, std::regex("@acqk_[0-9]+ ")));
-    EXPECT_NE(rules[1].find(set.str()), std::string::npos) << "one set for both ports: " << rules[1];
-    EXPECT_EQ(set_elements(ns(), false), addresses(1, 200));
+    ASSERT_TRUE(std::regex_search(run[0], set, std::regex("@acqk_[0-9]+ ")));
+    EXPECT_NE(run[1].find(set.str()), std::string::npos) << "one set for both ports: " << run[1];
+    EXPECT_EQ(elements(), addresses(1, 200));
 
     // Removing a source in the middle of the run (both its rules) takes it out of both sets.
-    del(std::move(RuleMaker().source(address(100).c_str()).protocol(6).destination_ports(80)), 199);
-    del(std::move(RuleMaker().source(address(100).c_str()).protocol(6).destination_ports(443)), 199);
+    del(blocked(100, 80), 199);
+    del(blocked(100, 443), 199);
     commit();
     EXPECT_EQ(size_v4(), 398U);
-    EXPECT_EQ(set_elements(ns(), false), addresses(1, 200, {100}));
-    EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), 2U);
+    EXPECT_EQ(elements(), addresses(1, 200, {100}));
+    EXPECT_EQ(rules().size(), 2U);
 }
 
 // Subnets go into an interval set, merged where they touch; single addresses into a hash set
 // beside it; an address that two rules hold stays until both are gone.
 TEST_F(NftCompiled, SubnetsAreMergedAndAddressesCountedUntilTheLastRuleGoes) {
-    add(std::move(RuleMaker().source("10.2.0.0", "255.255.255.0")), 1);
-    add(std::move(RuleMaker().source("10.2.0.7")), 2);
-    add(std::move(RuleMaker().source("10.2.0.7")), 3);
-    add(std::move(RuleMaker().source("10.2.1.0", "255.255.255.0")), 4);
+    add(RuleMaker().source("10.2.0.0", "255.255.255.0").make(), 1);
+    add(RuleMaker().source("10.2.0.7").make(), 2);
+    add(RuleMaker().source("10.2.0.7").make(), 3);
+    add(RuleMaker().source("10.2.1.0", "255.255.255.0").make(), 4);
     commit();
-    EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), 2U);
-    EXPECT_EQ(set_elements(ns(), false), "{ 10.2.0.0/23 }\n{ 10.2.0.7 }\n");
-    del(std::move(RuleMaker().source("10.2.0.0", "255.255.255.0")), 1);
+    EXPECT_EQ(rules().size(), 2U);
+    EXPECT_EQ(elements(), "{ 10.2.0.0/23 }\n{ 10.2.0.7 }\n");
+    del(RuleMaker().source("10.2.0.0", "255.255.255.0").make(), 1);
     commit();
-    EXPECT_EQ(set_elements(ns(), false), "{ 10.2.0.7 }\n{ 10.2.1.0/24 }\n");
-    del(std::move(RuleMaker().source("10.2.0.7")), 1);
+    EXPECT_EQ(elements(), "{ 10.2.0.7 }\n{ 10.2.1.0/24 }\n");
+    del(RuleMaker().source("10.2.0.7").make(), 1);
     commit();
-    EXPECT_EQ(set_elements(ns(), false), "{ 10.2.0.7 }\n{ 10.2.1.0/24 }\n");
-    del(std::move(RuleMaker().source("10.2.0.7")), 1);
+    EXPECT_EQ(elements(), "{ 10.2.0.7 }\n{ 10.2.1.0/24 }\n");
+    del(RuleMaker().source("10.2.0.7").make(), 1);
     commit();
-    EXPECT_EQ(set_elements(ns(), false), "{ 10.2.1.0/24 }\n") << "the set goes with its rule";
-    EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), 1U);
-    del(std::move(RuleMaker().source("10.2.1.0", "255.255.255.0")), 1);
+    EXPECT_EQ(elements(), "{ 10.2.1.0/24 }\n") << "the set goes with its rule";
+    EXPECT_EQ(rules().size(), 1U);
+    del(RuleMaker().source("10.2.1.0", "255.255.255.0").make(), 1);
     commit();
-    EXPECT_TRUE(kernel_rules(ns(), access_control_v4).empty());
-    EXPECT_TRUE(kernel_rules(ns(), access_control_v4, "filter").empty()) << "no verdict rules for an empty chain";
-    EXPECT_EQ(set_elements(ns(), false), "");
+    EXPECT_TRUE(rules().empty());
+    EXPECT_TRUE(rules(access_control_v4, "filter").empty()) << "no verdict rules for an empty chain";
+    EXPECT_EQ(elements(), "");
 }
 
 TEST_F(NftCompiled, RuleOfAnotherTargetSplitsTheRunAndItsRemovalJoinsIt) {
     for(uint32_t i = 1; i <= 6; ++i) {
-        add(std::move(RuleMaker().source(address(static_cast<int>(i)).c_str())), i);
+        add(RuleMaker().source(address(static_cast<int>(i)).c_str()).make(), i);
     }
     commit();
-    EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), 1U);
+    EXPECT_EQ(rules().size(), 1U);
 
     // An exception for 10.1.0.4 in front of its drop: 1-3 | accept 4 | 4-6.
-    add(std::move(RuleMaker().source(address(4).c_str()).target(FW_RULE_POLICY_ACCEPT)), 4);
+    add(RuleMaker().source(address(4).c_str()).target(FW_RULE_POLICY_ACCEPT).make(), 4);
     commit();
-    std::vector<std::string> rules = kernel_rules(ns(), access_control_v4);
-    ASSERT_EQ(rules.size(), 3U) << ::testing::PrintToString(rules);
-    EXPECT_NE(rules[0].find(drops), std::string::npos);
-    EXPECT_NE(rules[1].find(accepts), std::string::npos) << rules[1];
-    EXPECT_NE(rules[2].find(drops), std::string::npos);
-    EXPECT_EQ(set_elements(ns(), false), addresses(1, 3) + addresses(4, 4) + addresses(4, 6));
+    const std::vector<std::string> split = rules();
+    ASSERT_EQ(split.size(), 3U) << ::testing::PrintToString(split);
+    EXPECT_NE(split[0].find(drops), std::string::npos);
+    EXPECT_NE(split[1].find(accepts), std::string::npos) << split[1];
+    EXPECT_NE(split[2].find(drops), std::string::npos);
+    EXPECT_EQ(elements(), addresses(1, 3) + addresses(4, 4) + addresses(4, 6));
 
-    del(std::move(RuleMaker().source(address(4).c_str()).target(FW_RULE_POLICY_ACCEPT)), 4);
+    del(RuleMaker().source(address(4).c_str()).target(FW_RULE_POLICY_ACCEPT).make(), 4);
     commit();
-    EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), 1U);
-    EXPECT_EQ(set_elements(ns(), false), addresses(1, 6));
+    EXPECT_EQ(rules().size(), 1U);
+    EXPECT_EQ(elements(), addresses(1, 6));
 }
 
 // Either kernel form, with the forward hooks owned: a masquerade target has no place in a
@@ -197,21 +199,21 @@ INSTANTIATE_TEST_SUITE_P(Forms, NftRefused, ::testing::Bool(),
 
 TEST_P(NftRefused, RefusedCommitLeavesKernelAndBookkeepingExactlyAsTheyWere) {
     install_two_ports(20);
-    add(std::move(RuleMaker(true).source("fd00::1")), 1);
+    add(RuleMaker(true).source("fd00::1").make(), 1);
     commit();
-    const std::string v4 = table_with_handles(ns(), false);
-    const std::string v6 = table_with_handles(ns(), true);
+    const std::string v4 = tables(false);
+    const std::string v6 = tables(true);
     const std::string dumped = dump();
     const auto changes = [] {
-        del(std::move(RuleMaker().source(address(1).c_str()).protocol(6).destination_ports(80)), 1);
-        add(std::move(RuleMaker().source("10.9.0.1").target(FW_RULE_POLICY_ACCEPT)), 5);
-        add(std::move(RuleMaker(true).source("fd00::2")), 2);
+        del(blocked(1, 80), 1);
+        add(RuleMaker().source("10.9.0.1").target(FW_RULE_POLICY_ACCEPT).make(), 5);
+        add(RuleMaker(true).source("fd00::2").make(), 2);
     };
     changes();
-    add(std::move(RuleMaker().target(FW_RULE_POLICY_MASQUERADE)), 10);
+    add(RuleMaker().target(FW_RULE_POLICY_MASQUERADE).make(), 10);
     EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
-    EXPECT_EQ(table_with_handles(ns(), false), v4);
-    EXPECT_EQ(table_with_handles(ns(), true), v6);
+    EXPECT_EQ(tables(false), v4);
+    EXPECT_EQ(tables(true), v6);
     EXPECT_EQ(dump(), dumped);
     EXPECT_EQ(fw_pending_count(), 0U);
 
@@ -220,8 +222,7 @@ TEST_P(NftRefused, RefusedCommitLeavesKernelAndBookkeepingExactlyAsTheyWere) {
     commit();
     EXPECT_EQ(check(), "");
     if(GetParam()) {
-        EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), 8U)
-            << "sources by their ports: drop 443 | 80, 443 | 80, accept, drop 443 | 80, 443";
+        EXPECT_EQ(rules().size(), 8U) << "sources by their ports: drop 443 | 80, 443 | 80, accept, drop 443 | 80, 443";
     } else {
         EXPECT_EQ(kernel(), dump());
     }
@@ -230,51 +231,50 @@ TEST_P(NftRefused, RefusedCommitLeavesKernelAndBookkeepingExactlyAsTheyWere) {
 TEST_F(NftCompiled, LostAnswersTakeTheTransactionBackAndLeaveAnEquivalentKernel) {
     install_two_ports(10);
     const std::string dumped = dump();
-    const std::string elements = set_elements(ns(), false);
+    const std::string sets = elements();
     ASSERT_EQ(fw_nftables_lose_answers_next(), 0);
     // New kernel rules (echoed back) and elements: more answers than the starved buffer holds.
     for(uint32_t port = 1000; port < 1040; ++port) {
-        add(std::move(RuleMaker().source(address(50).c_str()).protocol(6).destination_ports(port)), 1);
+        add(blocked(50, port), 1);
     }
     EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
     EXPECT_NE(std::string(fw_backend_error()).find("taken back"), std::string::npos) << fw_backend_error();
     EXPECT_EQ(dump(), dumped);
-    EXPECT_EQ(set_elements(ns(), false), elements);
-    EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), 2U);
-    add(std::move(RuleMaker().source(address(11).c_str()).protocol(6).destination_ports(80)), 21);
+    EXPECT_EQ(elements(), sets);
+    EXPECT_EQ(rules().size(), 2U);
+    add(blocked(11, 80), 21);
     commit();
-    EXPECT_EQ(set_elements(ns(), false), addresses(1, 10) + addresses(11, 11)) << "11 has other ports: a set of its own";
+    EXPECT_EQ(elements(), addresses(1, 10) + addresses(11, 11)) << "11 has other ports: a set of its own";
 }
 
 TEST_F(NftCompiled, NextRunDeletesTheSetsAnEarlierRunLeft) {
     install_two_ports(5);
     ASSERT_EQ(fw_backend_select("memory"), 0);  // closes without touching the kernel, like a crash
-    ASSERT_NE(set_elements(ns(), false), "");
-    ASSERT_EQ(ns().exec({"nft", "add", "set", "ip", "filter", "someone_else", "{ type ipv4_addr; }"}).status, 0);
+    ASSERT_NE(elements(), "");
+    ASSERT_EQ(nft("add set ip filter someone_else { type ipv4_addr; }").status, 0);
     ASSERT_EQ(fw_backend_select("nftables"), 0) << fw_backend_error();
-    const std::string table = ns().exec({"nft", "list", "table", "ip", compiled}).output;
+    const std::string table = nft(std::string("list table ip ") + compiled).output;
     EXPECT_EQ(table.find("acqk_"), std::string::npos) << table;
-    EXPECT_NE(ns().exec({"nft", "list", "table", "ip", "filter"}).output.find("someone_else"), std::string::npos)
-        << "sets of others stay";
-    EXPECT_TRUE(kernel_rules(ns(), access_control_v4).empty());
+    EXPECT_NE(nft("list table ip filter").output.find("someone_else"), std::string::npos) << "sets of others stay";
+    EXPECT_TRUE(rules().empty());
 }
 
 TEST_F(NftCompiled, SwitchingCompilationRewritesTheChainsWithTheSameRules) {
     install_two_ports(3);
-    add(std::move(RuleMaker(true).source("fd00::1").protocol(17).destination_ports(53)), 1);
+    add(RuleMaker(true).source("fd00::1").protocol(17).destination_ports(53).make(), 1);
     commit();
     const std::string dumped = dump();
     ASSERT_EQ(fw_backend_set_option("sets", "0"), 0) << fw_backend_error();
     EXPECT_EQ(kernel(), dumped) << "one kernel rule per rule";
-    EXPECT_EQ(set_elements(ns(), false), "");
+    EXPECT_EQ(elements(), "");
     ASSERT_EQ(fw_backend_set_option("sets", "1"), 0) << fw_backend_error();
     EXPECT_EQ(dump(), dumped);
-    EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), 2U);
-    EXPECT_EQ(kernel_rules(ns(), access_control_v6).size(), 1U);
+    EXPECT_EQ(rules().size(), 2U);
+    EXPECT_EQ(rules(access_control_v6).size(), 1U);
     // Positions keep working after the rewrite.
-    del(std::move(RuleMaker().source(address(1).c_str()).protocol(6).destination_ports(80)), 1);
+    del(blocked(1, 80), 1);
     commit();
-    EXPECT_EQ(set_elements(ns(), false), addresses(1, 1) + addresses(2, 3));
+    EXPECT_EQ(elements(), addresses(1, 1) + addresses(2, 3));
 }
 
 // What someone else does to the chains and sets shows in the check until the backend reads
@@ -282,11 +282,11 @@ TEST_F(NftCompiled, SwitchingCompilationRewritesTheChainsWithTheSameRules) {
 // names, so the set is flushed first).
 TEST_F(NftCompiledWithJump, CheckSeesTamperingAndTheRepairUndoesIt) {
     install_two_ports(3);
-    const std::string table = table_with_handles(ns(), false);
+    const std::string table = tables(false);
     std::smatch set;
     ASSERT_TRUE(std::regex_search(table, set, std::regex("acqk_[0-9]+")));
-    const std::string elements = set_elements(ns(), false);
-    const std::vector<std::string> rules = kernel_rules(ns(), access_control_v4);
+    const std::string sets = elements();
+    const std::size_t kept = rules().size();
     const std::string dumped = dump();
     const std::pair<std::string, std::string> tamperings[] = {
         {"flush set ip AccessControl_QK " + set.str(), "set " + set.str() + " holds 0 element(s) where 3 are expected"},
@@ -301,7 +301,7 @@ TEST_F(NftCompiledWithJump, CheckSeesTamperingAndTheRepairUndoesIt) {
     };
     for(const auto& [command, seen] : tamperings) {
         SCOPED_TRACE(command);
-        ASSERT_EQ(ns().exec({"nft", command}).status, 0);
+        ASSERT_EQ(nft(command).status, 0);
         const std::string differences = check();
         EXPECT_NE(differences.find(seen), std::string::npos) << differences;
         // As the event loop does: again after the delay it asks for (repairs are spaced).
@@ -311,16 +311,16 @@ TEST_F(NftCompiledWithJump, CheckSeesTamperingAndTheRepairUndoesIt) {
         }
         EXPECT_EQ(delay, -1);
         EXPECT_EQ(check(), "");
-        EXPECT_EQ(set_elements(ns(), false), elements);
-        EXPECT_EQ(kernel_rules(ns(), access_control_v4).size(), rules.size());
+        EXPECT_EQ(elements(), sets);
+        EXPECT_EQ(rules().size(), kept);
         EXPECT_EQ(dump(), dumped);
     }
     // A commit right after a flushed ruleset lands on the chains written anew.
-    ASSERT_EQ(ns().exec({"nft", "flush ruleset"}).status, 0);
-    add(std::move(RuleMaker().source(address(4).c_str()).protocol(6).destination_ports(80)), 1);
+    ASSERT_EQ(nft("flush ruleset").status, 0);
+    add(blocked(4, 80), 1);
     commit();
     EXPECT_EQ(check(), "");
-    EXPECT_EQ(set_elements(ns(), false), addresses(1, 3) + addresses(4, 4));
+    EXPECT_EQ(elements(), addresses(1, 3) + addresses(4, 4));
 }
 
 }  // namespace

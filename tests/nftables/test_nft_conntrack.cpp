@@ -29,6 +29,7 @@ using fwinterface::RuleSpec;
 
 constexpr std::uint8_t tcp = 6;
 constexpr std::uint8_t udp = 17;
+constexpr std::uint8_t icmp = 1;
 
 // A rule of a chain of the given family, read from its text as fwrules writes it.
 RuleSpec rule(std::string_view text, bool ipv6 = false) {
@@ -38,25 +39,21 @@ RuleSpec rule(std::string_view text, bool ipv6 = false) {
     return spec;
 }
 
-FlowTuple flow(const std::string& source, const std::string& destination, std::uint8_t protocol,
-               std::uint16_t source_port = 0, std::uint16_t destination_port = 0) {
+// A flow with ports, or with ICMP type and code for icmp and ipv6-icmp.
+FlowTuple flow(const std::string& source, const std::string& destination, std::uint8_t protocol, std::uint16_t first,
+               std::uint16_t second) {
     const bool ipv6 = source.find(':') != std::string::npos;
     FlowTuple tuple;
     tuple.source = parse_ip(source, ipv6).value().bytes;
     tuple.destination = parse_ip(destination, ipv6).value().bytes;
     tuple.protocol = protocol;
-    if(source_port != 0) {
-        tuple.source_port = source_port;
-        tuple.destination_port = destination_port;
+    if(protocol == icmp || protocol == 58) {
+        tuple.icmp_type = first;
+        tuple.icmp_code = second;
+    } else {
+        tuple.source_port = first;
+        tuple.destination_port = second;
     }
-    return tuple;
-}
-
-FlowTuple icmp_flow(const std::string& source, const std::string& destination, int type, int code,
-                    std::uint8_t protocol = 1) {
-    FlowTuple tuple = flow(source, destination, protocol);
-    tuple.icmp_type = type;
-    tuple.icmp_code = code;
     return tuple;
 }
 
@@ -64,7 +61,7 @@ FlowTuple icmp_flow(const std::string& source, const std::string& destination, i
 // and code must all match when given; only DROP and REJECT rules without a MAC match cut.
 TEST(ConntrackMatch, ARuleCoversTheFlowsItWouldStop) {
     const FlowTuple client = flow("10.99.1.2", "10.99.2.2", tcp, 40000, 80);
-    const FlowTuple echo = icmp_flow("10.99.1.2", "10.99.2.2", 8, 0);
+    const FlowTuple echo = flow("10.99.1.2", "10.99.2.2", icmp, 8, 0);
     const struct {
         const char* rule;
         FlowTuple flow;
@@ -92,10 +89,10 @@ TEST(ConntrackMatch, ARuleCoversTheFlowsItWouldStop) {
         {"-s 10.99.1.2/32 -p udp -m udp --sport 53 --dport 1000:2000 -j DROP", flow("10.99.1.2", "10.99.2.2", udp, 54, 1500), false},
         {"-s 10.99.1.2/32 -j DROP", echo, true},
         {"-p icmp -m icmp --icmp-type 8 -j DROP", echo, true},
-        {"-p icmp -m icmp --icmp-type 8 -j DROP", icmp_flow("10.99.1.2", "10.99.2.2", 13, 0), false},
+        {"-p icmp -m icmp --icmp-type 8 -j DROP", flow("10.99.1.2", "10.99.2.2", icmp, 13, 0), false},
         {"-p icmp -m icmp --icmp-type 8 -j DROP", flow("10.99.1.2", "10.99.2.2", tcp, 8, 8), false},
         {"-p icmp -m icmp --icmp-type 8/1 -j DROP", echo, false},
-        {"-p ipv6-icmp -j DROP", icmp_flow("fd99:1::2", "fd99:2::2", 128, 0, 58), true, true},
+        {"-p ipv6-icmp -j DROP", flow("fd99:1::2", "fd99:2::2", 58, 128, 0), true, true},
         {"-s 10.99.1.2/32 -j REJECT", client, true},
         {"-s 10.99.1.2/32 -j ACCEPT", client, false},
         {"-s 10.99.1.2/32 -j MASQUERADE", client, false},
@@ -128,9 +125,9 @@ TEST(ConntrackCut, RulesNoChainCanHoldAreRefusedBeforeAnythingIsCut) {
     RuleSpec backwards = rule("-p udp -m udp --dport 5000 -j DROP");
     backwards.destination_port.last = 4000;
     EXPECT_EQ(refused(backwards, false), "a rule with a port range from 5000 down to 4000");
-    RuleSpec icmp = rule("-p icmp -m icmp --icmp-type 8 -j DROP");
-    icmp.icmp_code = 256;
-    EXPECT_EQ(refused(icmp, false), "a rule with an ICMP type or code above 255");
+    RuleSpec large_code = rule("-p icmp -m icmp --icmp-type 8 -j DROP");
+    large_code.icmp_code = 256;
+    EXPECT_EQ(refused(large_code, false), "a rule with an ICMP type or code above 255");
 }
 
 // --- In the kernel ---------------------------------------------------------------------------

@@ -3,7 +3,8 @@
 // Seeded random transactions through the C API; after each, crafted packets from the client
 // namespace (any source address, IPv4 and IPv6, tcp, udp, icmp) go through the router, and
 // each must reach the server exactly when the rule texts say it passes. The positional view,
-// fw_dump(), must stay what the memory backend makes of the same operations.
+// fw_dump(), must hold the rules where the operations put them, and stay what the memory
+// backend makes of the same operations; one rule per rule, the kernel holds that view.
 
 #include <algorithm>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <fwinterface/interface.h>
 
 #include "fw_fixture.h"
+#include "kernel_view.h"
 #include "reference_chain.h"
 
 namespace nfttest {
@@ -30,7 +32,6 @@ using fwtest::dump;
 constexpr int transactions = 40;
 constexpr std::size_t probes_per_family = 60;
 constexpr std::size_t most_mismatches_shown = 20;
-constexpr const char* chain_names[] = {"FORWARD_AccessControl_QK", "FORWARD6_AccessControl_QK"};
 
 // The backend's "sets" option and the seed of the sequence.
 using Case = std::tuple<const char*, std::uint32_t>;
@@ -90,24 +91,28 @@ protected:
 
     // Probes both chains of the view `view` and returns a line for each probe whose fate
     // differs from the reference's verdict, the first few of them ("" when none does).
-    std::string probe_view(const std::string& view, Dice& dice) {
+    std::string probe_view(const std::string& view, ChainModel& model, Dice& dice) {
         std::vector<Probe> probes;
-        std::vector<std::string> texts[2];
+        std::vector<bool> expected;
         std::optional<ReferenceChain> chains[2];
         for(bool ipv6 : {false, true}) {
-            const int family = ipv6 ? 1 : 0;
-            texts[family] = chain_rules(view, chain_names[family]);
+            const std::vector<std::string> texts = chain_rules(view, (ipv6 ? access_control_v6 : access_control_v4).chain);
+            std::vector<std::string> placed;
+            for(const RuleDraft& rule : model.of(ipv6)) {
+                placed.push_back(text_of(rule.make().get()));
+            }
+            if(texts != placed) {
+                return "the view is not where the operations put the rules\n";
+            }
             std::string error;
-            chains[family] = ReferenceChain::read(texts[family], ipv6, error);
-            if(!chains[family]) {
+            std::optional<ReferenceChain>& chain = chains[ipv6] = ReferenceChain::read(texts, ipv6, error);
+            if(!chain) {
                 return "the reference cannot read the view: " + error + '\n';
             }
-            const std::vector<Probe> chosen = choose_probes(*chains[family], ipv6, probes_per_family, dice);
-            probes.insert(probes.end(), chosen.begin(), chosen.end());
-        }
-        std::vector<bool> expected;
-        for(const Probe& probe : probes) {
-            expected.push_back(chains[probe.ipv6() ? 1 : 0]->passes(probe));
+            for(const Probe& probe : choose_probes(*chain, ipv6, probes_per_family, dice)) {
+                probes.push_back(probe);
+                expected.push_back(chain->passes(probe));
+            }
         }
         const std::vector<bool> arrived =
             prober_->send(probes, static_cast<std::size_t>(std::count(expected.begin(), expected.end(), true)));
@@ -115,22 +120,11 @@ protected:
             return "the prober failed: " + prober_->error() + '\n';
         }
         std::ostringstream out;
-        std::size_t shown = 0;
-        for(std::size_t i = 0; i < probes.size(); ++i) {
-            if(arrived[i] == expected[i]) {
-                continue;
-            }
-            if(++shown > most_mismatches_shown) {
-                out << "(and more)\n";
-                break;
-            }
-            const int family = probes[i].ipv6() ? 1 : 0;
-            const std::size_t rule = chains[family]->deciding_rule(probes[i]);
-            out << describe(probes[i]) << ": " << (arrived[i] ? "arrived" : "did not arrive") << ", but ";
-            if(rule == 0) {
-                out << "no rule matches\n";
-            } else {
-                out << "rule " << rule << " decides (" << texts[family][rule - 1] << ")\n";
+        for(std::size_t i = 0, shown = 0; i < probes.size() && shown < most_mismatches_shown; ++i) {
+            if(arrived[i] != expected[i]) {
+                ++shown;
+                out << describe(probes[i]) << (arrived[i] ? ": arrived" : ": did not arrive") << ", the deciding rule is "
+                    << chains[probes[i].ipv6()]->deciding_rule(probes[i]) << " of its chain (0: none)\n";
             }
         }
         return out.str();
@@ -157,7 +151,10 @@ TEST_P(NftEquivalence, EveryPacketGetsTheVerdictOfThePositionalChain) {
         }
         ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error() << '\n' << history(done);
         transaction.view = dump();
-        const std::string mismatches = probe_view(transaction.view, dice);
+        if(std::get<0>(GetParam()) == std::string("0")) {
+            ASSERT_EQ(kernel_dump(topology_->router(), {access_control_v4, access_control_v6}), transaction.view);
+        }
+        const std::string mismatches = probe_view(transaction.view, model, dice);
         ASSERT_TRUE(mismatches.empty()) << "after transaction " << n << ":\n"
                                         << mismatches << history(done) << "view:\n"
                                         << transaction.view;

@@ -1,8 +1,7 @@
 // Positional insertion and removal, checked against running + pending as the module's
 // bookkeeping relies on it, on both backends: the memory one, and the kernel one in a
 // namespace of its own, where after every commit the kernel must hold what the dump says.
-
-#include <random>
+// (Random transactions against a model of the chains are in test_nft_equivalence.cpp.)
 
 #include "nft_fixture.h"
 
@@ -23,13 +22,13 @@ TEST_P(Positions, InsertionsShiftLaterRulesDownAndRemovalsMoveThemUp) {
     insert_now("10.0.0.1", 1);
     insert_now("10.0.0.2", 2);  // size + 1: the end
     insert_now("10.0.0.3", 1);  // the front
-    KernelChain before = GetParam() ? read_chain(ns(), access_control_v4) : KernelChain{};
+    KernelChain before = GetParam() ? chain(access_control_v4) : KernelChain{};
     insert_now("10.0.0.4", 3);  // the middle
     EXPECT_EQ(sources(), "10.0.0.3,10.0.0.1,10.0.0.4,10.0.0.2");
     EXPECT_EQ(kernel(), dump());
     if(GetParam()) {
         // The rules around the new one are the same kernel rules: nothing was rewritten.
-        KernelChain after = read_chain(ns(), access_control_v4);
+        KernelChain after = chain(access_control_v4);
         ASSERT_EQ(before.handles.size(), 3U);
         ASSERT_EQ(after.handles.size(), 4U);
         EXPECT_EQ(after.handles[0], before.handles[0]);
@@ -75,91 +74,19 @@ TEST_P(Positions, RefusedOperationsLeaveNothingPending) {
     EXPECT_EQ(fw_delete_rule(same.get(), 1), FW_OK);
 }
 
-// Random batches of insertions and removals in both families, a quarter of the removals naming
-// another rule; each decision and each committed chain compared with vectors doing the same.
-// Within a batch, operations land next to rules still pending, which have no kernel handle yet.
-TEST_P(Positions, RandomWalkFollowsAModel) {
-    std::mt19937 random(20240611);
-    std::vector<std::string> model[2];
-    unsigned next = 1;
-    auto source = [&](bool ipv6) {
-        ++next;
-        return ipv6 ? "fd99::" + std::to_string(next) : "10.1." + std::to_string(next / 250) + "." + std::to_string(next % 250);
-    };
-    for(int round = 0; round < 25; ++round) {
-        std::vector<std::string> view[2] = {model[0], model[1]};
-        for(int n = 1 + static_cast<int>(random() % 6); n > 0; --n) {
-            const bool ipv6 = random() % 3 == 0;
-            std::vector<std::string>& rules = view[ipv6];
-            if(!rules.empty() && random() % 3 == 0) {
-                const std::size_t at = random() % rules.size();
-                const bool right = random() % 4 != 0;
-                Rule removed = rule(right ? rules[at] : source(ipv6), ipv6);
-                ASSERT_EQ(fw_delete_rule(removed.get(), static_cast<uint32_t>(at + 1)), right ? FW_OK : FW_ERROR_MISMATCH);
-                if(right) {
-                    rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(at));
-                }
-            } else {
-                const std::size_t at = random() % (rules.size() + 1);
-                const std::string added = source(ipv6);
-                ASSERT_EQ(fw_add_rule(rule(added, ipv6).get(), static_cast<uint32_t>(at + 1)), FW_OK);
-                rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(at), added);
-            }
-        }
-        ASSERT_EQ(fw_apply(), FW_OK) << "round " << round << ": " << fw_backend_error();
-        for(bool ipv6 : {false, true}) {
-            model[ipv6] = view[ipv6];
-            std::string expected;
-            for(const std::string& item : model[ipv6]) {
-                expected += (expected.empty() ? "" : ",") + item;
-            }
-            ASSERT_EQ(sources(ipv6), expected) << "round " << round;
-        }
-        ASSERT_EQ(kernel(), dump()) << "round " << round;
-    }
-}
-
 using NftPositions = NftablesTest;
-
-// nft decodes what the kernel holds on its own; every field must come back as written.
-TEST_F(NftPositions, EveryKindOfMatchReachesTheKernelAsWritten) {
-    std::vector<Rule> rules;
-    rules.push_back(RuleMaker().source("192.168.1.10").protocol(6).source_ports(53).destination_ports(80, 100).make());
-    rules.push_back(RuleMaker().source("10.1.2.3", "255.255.0.0").destination("10.9.9.9").protocol(17)
-                        .destination_ports(53).target(FW_RULE_POLICY_REJECT).make());
-    rules.push_back(RuleMaker().source("10.0.0.0", "8").protocol(1).icmp(8, 0).make());
-    rules.push_back(RuleMaker().protocol(1).icmp(3).make());
-    rules.push_back(RuleMaker().protocol(1).make());
-    rules.push_back(RuleMaker().mac("01:23:45:67:89:AB").target(FW_RULE_POLICY_ACCEPT).make());
-    rules.push_back(RuleMaker().protocol(47).make());
-    rules.push_back(RuleMaker().protocol(33).destination_ports(5000, 5001).make());
-    rules.push_back(RuleMaker().protocol(132).source_ports(7).make());
-    rules.push_back(RuleMaker().source("0.0.0.0", "0").destination("10.9.9.8").make());
-    rules.push_back(RuleMaker(true).source("fd99:1::", "64").destination("fd99:2::2").protocol(17)
-                        .destination_ports(53).make());
-    rules.push_back(RuleMaker(true).source("2001:db8::1").protocol(58).target(FW_RULE_POLICY_REJECT).make());
-    rules.push_back(RuleMaker(true).mac("02:00:00:00:00:01").protocol(6).destination_ports(1, 65535).make());
-    uint32_t v4 = 0;
-    uint32_t v6 = 0;
-    for(const Rule& rule : rules) {
-        ASSERT_NE(rule, nullptr);
-        ASSERT_EQ(fw_add_rule(rule.get(), fw_rule_get_ipv6(rule.get()) ? ++v6 : ++v4), FW_OK) << text_of(rule.get());
-    }
-    ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
-    EXPECT_EQ(kernel(), dump());
-}
 
 TEST_F(NftPositions, OtherChainsAreCreatedAtTheirFirstInsertionAndEmptiedByReset) {
     const ChainName extra{false, "AccessControl_Extra"};
     Rule rule = RuleMaker().chain("AccessControl_Extra").source("10.0.0.7").make();
     ASSERT_EQ(fw_add_rule(rule.get(), 1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
-    EXPECT_EQ(read_chain(ns(), extra).rules, std::vector<std::string>{"-s 10.0.0.7/32 -j DROP"});
+    EXPECT_EQ(chain(extra).rules, std::vector<std::string>{"-s 10.0.0.7/32 -j DROP"});
     EXPECT_EQ(kernel({extra}), dump());
 
     fw_reset();
     EXPECT_EQ(fw_backend_error(), std::string());
-    KernelChain emptied = read_chain(ns(), extra);
+    KernelChain emptied = chain(extra);
     EXPECT_TRUE(emptied.exists);
     EXPECT_TRUE(emptied.rules.empty());
     EXPECT_EQ(dump().find("AccessControl_Extra"), std::string::npos);
@@ -168,8 +95,7 @@ TEST_F(NftPositions, OtherChainsAreCreatedAtTheirFirstInsertionAndEmptiedByReset
 // Rules the backend did not write would shift every position, and emptying them would lose
 // them: a chain that holds some is refused, and so is the whole commit.
 TEST_F(NftPositions, ChainHoldingSomebodyElsesRulesIsRefused) {
-    ASSERT_EQ(ns().exec({"nft", "add chain ip filter Foreign; add rule ip filter Foreign ip saddr 10.5.5.5 accept"}).status,
-              0);
+    ASSERT_EQ(nft("add chain ip filter Foreign; add rule ip filter Foreign ip saddr 10.5.5.5 accept").status, 0);
     Rule ours = RuleMaker().source("10.0.0.1").make();
     Rule foreign = RuleMaker().chain("Foreign").source("10.0.0.2").make();
     ASSERT_EQ(fw_add_rule(ours.get(), 1), FW_OK);
@@ -178,7 +104,7 @@ TEST_F(NftPositions, ChainHoldingSomebodyElsesRulesIsRefused) {
     EXPECT_NE(std::string(fw_backend_error()).find("ip filter Foreign holds rules"), std::string::npos)
         << fw_backend_error();
 
-    EXPECT_EQ(read_chain(ns(), {false, "Foreign"}).rules, std::vector<std::string>{"-s 10.5.5.5/32 -j ACCEPT"});
+    EXPECT_EQ(chain({false, "Foreign"}).rules, std::vector<std::string>{"-s 10.5.5.5/32 -j ACCEPT"});
     EXPECT_EQ(size_v4(), 0U);
     EXPECT_EQ(kernel(), dump());
 }
