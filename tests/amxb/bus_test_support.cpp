@@ -1,5 +1,6 @@
 #include "bus_test_support.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -23,20 +24,28 @@ int left_ms(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-bool read_exact(int fd, char* buffer, size_t length, Clock::time_point deadline) {
-    size_t done = 0;
-    while(done < length) {
+// Waits for data until `deadline`, then reads what is there: the byte count, 0 at the end of
+// the stream (or a reset), -1 when nothing came in time.
+ssize_t recv_within(int fd, char* buffer, size_t length, Clock::time_point deadline) {
+    while(true) {
         pollfd entry {fd, POLLIN, 0};
         if(poll(&entry, 1, left_ms(deadline)) <= 0) {
+            return -1;
+        }
+        const ssize_t got = recv(fd, buffer, length, MSG_DONTWAIT);
+        if(got >= 0 || errno == ECONNRESET) {
+            return got < 0 ? 0 : got;
+        }
+    }
+}
+
+bool read_exact(int fd, char* buffer, size_t length, Clock::time_point deadline) {
+    for(size_t done = 0; done < length;) {
+        const ssize_t got = recv_within(fd, buffer + done, length - done, deadline);
+        if(got <= 0) {
             return false;
         }
-        const ssize_t got = recv(fd, buffer + done, length - done, MSG_DONTWAIT);
-        if(got == 0) {
-            return false;
-        }
-        if(got > 0) {
-            done += static_cast<size_t>(got);
-        }
+        done += static_cast<size_t>(got);
     }
     return true;
 }
@@ -148,16 +157,11 @@ std::optional<std::string> raw_read_frame(int fd, int limit_ms) {
 bool raw_wait_closed(int fd, int limit_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
     char buffer[65536];
-    while(true) {
-        pollfd entry {fd, POLLIN, 0};
-        if(poll(&entry, 1, left_ms(deadline)) <= 0) {
-            return false;
-        }
-        const ssize_t got = recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
-        if(got == 0 || (got < 0 && errno == ECONNRESET)) {
-            return true;
-        }
+    ssize_t got = 1;
+    while(got > 0) {
+        got = recv_within(fd, buffer, sizeof(buffer), deadline);
     }
+    return got == 0;
 }
 
 ServerProcess::ServerProcess(const std::string& socket_path) {

@@ -1,5 +1,5 @@
 // Helpers shared by the bus tests: variant handles, a subscriber, loop waits, raw frames on a
-// socket, and a bus server in a child process.
+// socket, and a bus server in a child process with a client on it.
 #ifndef BUS_TEST_SUPPORT_H
 #define BUS_TEST_SUPPORT_H
 
@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <amxb/amxb.h>
 #include <amxc/amxc_scoped_var.h>
 
 using Var = amxc::ScopedVar;
@@ -71,6 +74,29 @@ public:
 
 private:
     pid_t pid_ = -1;
+};
+
+// The test data model served by a bus server child process, and a client context on it.
+class SocketBus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_unique<ServerProcess>(socket_path);
+        ASSERT_TRUE(server->ready());
+        ASSERT_EQ(amxb_connect(&client, uri.c_str()), 0);
+    }
+
+    void TearDown() override {
+        amxb_free(&client);
+        if(server->ready()) {
+            EXPECT_EQ(server->stop(), 0) << "the server must exit cleanly";
+        }
+    }
+
+    TempDir dir;
+    const std::string socket_path = dir.path("bus.sock");
+    const std::string uri = "unix:" + socket_path;
+    std::unique_ptr<ServerProcess> server;
+    amxb_bus_ctx_t* client = nullptr;
 };
 
 #endif

@@ -13,7 +13,7 @@
 #include <amxj/amxj.h>
 #include <amxp/amxp_loop.h>
 
-#include "socket_fixture.h"
+#include "bus_test_support.h"
 
 namespace {
 
@@ -189,23 +189,9 @@ private:
     std::thread thread_;
 };
 
-struct Request {
-    int64_t id = -1;
-    std::string op;
-    int64_t sid = -1;
-};
-
-Request next_request(int fd) {
-    Request request;
-    const std::optional<std::string> text = raw_read_frame(fd, 10000);
-    Var message;
-    if(text && amxj_read(message.get(), text->data(), text->size(), nullptr, 0) == 0) {
-        request.id = amxc_var_get_int64_t(amxc_var_get_key(message.get(), "id", 0));
-        request.op = text_of(message.get(), "op");
-        const amxc_var_t* sid = amxc_var_get_key(message.get(), "sid", 0);
-        request.sid = sid == nullptr ? -1 : amxc_var_get_int64_t(sid);
-    }
-    return request;
+// The id of the next request, -1 when none came.
+int64_t next_request(int fd) {
+    return parse_reply(raw_read_frame(fd, 10000)).id;
 }
 
 void answer(int fd, int64_t id, const std::string& result_json) {
@@ -213,8 +199,7 @@ void answer(int fd, int64_t id, const std::string& result_json) {
 }
 
 void answer_roots(int fd) {
-    const Request roots = next_request(fd);
-    answer(fd, roots.id, R"(["Hosts."])");
+    answer(fd, next_request(fd), R"(["Hosts."])");
 }
 
 class ScriptedBus : public ::testing::Test {
@@ -231,10 +216,10 @@ protected:
 TEST_F(ScriptedBus, GetTimesOutAndItsLateReplyIsNotTakenForTheNext) {
     ScriptedServer server(path, [](int fd) {
         answer_roots(fd);
-        const Request ignored = next_request(fd);
-        const Request next = next_request(fd);  // sent once the first one timed out
-        answer(fd, ignored.id, R"([{"late.": {}}])");
-        answer(fd, next.id, R"([{"fresh.": {}}])");
+        const int64_t ignored = next_request(fd);
+        const int64_t next = next_request(fd);  // sent once the first one timed out
+        answer(fd, ignored, R"([{"late.": {}}])");
+        answer(fd, next, R"([{"fresh.": {}}])");
         next_request(fd);  // hold the connection until the client leaves
     });
     ASSERT_EQ(amxb_connect(&client, ("unix:" + path).c_str()), 0);
@@ -268,7 +253,8 @@ TEST_P(BrokenServer, BreaksOnlyThatConnectionWithAClearError) {
     Var reply;
     EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), amxd_status_unknown_error);
     EXPECT_NE(std::string(amxb_last_error(client)).find(GetParam().why), std::string::npos) << amxb_last_error(client);
-    EXPECT_EQ(amxb_be_who_has("Hosts."), nullptr);
+    EXPECT_EQ(amxb_be_who_has("Hosts."), nullptr) << "a broken connection serves nothing";
+    EXPECT_EQ(amxb_get_fd(client), -1);
     EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), amxd_status_unknown_error);
     amxb_free(&client);  // lets the script see the end of the stream
 }
@@ -283,8 +269,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, BrokenServer, ::testing::Values(
 
 TEST_F(ScriptedBus, InvalidRootsRefuseTheConnection) {
     ScriptedServer server(path, [](int fd) {
-        const Request roots = next_request(fd);
-        answer(fd, roots.id, R"(["Hosts.Host."])");
+        answer(fd, next_request(fd), R"(["Hosts.Host."])");
         raw_wait_closed(fd, 10000);
     });
     EXPECT_NE(amxb_connect(&client, ("unix:" + path).c_str()), 0);
@@ -293,9 +278,12 @@ TEST_F(ScriptedBus, InvalidRootsRefuseTheConnection) {
 
 // ---- the socket file -------------------------------------------------------------------------
 
-TEST(ListenerSocket, CreatedPrivateAndRemovedOnFree) {
+TEST(ListenerSocket, StaleFileReplacedPrivateLiveOneAndOtherFilesKept) {
     TempDir dir;
     const std::string path = dir.path("bus.sock");
+    {
+        ScriptedServer crashed(path, nullptr);  // bound and listening, then closed: a stale file
+    }
     amxb_bus_ctx_t* listener = nullptr;
     ASSERT_EQ(amxb_listen(&listener, path.c_str()), 0);
     struct stat info {};
@@ -312,17 +300,6 @@ TEST(ListenerSocket, CreatedPrivateAndRemovedOnFree) {
     EXPECT_EQ(second, nullptr);
     amxb_free(&listener);
     EXPECT_NE(stat(path.c_str(), &info), 0);
-}
-
-TEST(ListenerSocket, StaleSocketIsReplacedOtherFilesAreNot) {
-    TempDir dir;
-    const std::string stale = dir.path("stale.sock");
-    {
-        ScriptedServer crashed(stale, nullptr);  // bound and listening, then closed: a stale file
-    }
-    amxb_bus_ctx_t* listener = nullptr;
-    ASSERT_EQ(amxb_listen(&listener, stale.c_str()), 0);
-    amxb_free(&listener);
 
     const std::string file = dir.path("notes.txt");
     std::ofstream(file) << "keep me";

@@ -9,13 +9,9 @@ Event::Event(const char* notification, const char* path) {
     amxc_var_add_new_key_htable(data_.get(), "parameters");
 }
 
-amxc_var_t* Event::parameter(const char* name) {
-    amxc_var_t* const parameters = amxc_var_get_key(data_, "parameters", AMXC_VAR_FLAG_DEFAULT);
-    return amxc_var_add_new_key_htable(parameters, name);
-}
-
 Event& Event::changed(const char* name, const char* from, const char* to) {
-    amxc_var_t* const change = parameter(name);
+    amxc_var_t* const parameters = amxc_var_get_key(data_, "parameters", AMXC_VAR_FLAG_DEFAULT);
+    amxc_var_t* const change = amxc_var_add_new_key_htable(parameters, name);
     amxc_var_add_key(cstring_t, change, "from", from);
     amxc_var_add_key(cstring_t, change, "to", to);
     return *this;

@@ -21,7 +21,6 @@ public:
     operator const amxc_var_t*() const { return data_; }
 
 private:
-    amxc_var_t* parameter(const char* name);
     Table data_;
 };
 
