@@ -54,9 +54,7 @@ public:
 
 // ---- hostile clients against the listener ------------------------------------------------
 
-using WireFaults = SocketBus;
-
-TEST_F(WireFaults, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
+TEST_F(SocketBus, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
     struct Case {
         std::string text;
         int64_t id;
@@ -98,7 +96,7 @@ TEST_F(WireFaults, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
     EXPECT_EQ(amxb_get(client, "Hosts.Host.2.", 0, reply.get(), 5), 0) << "other clients are not disturbed";
 }
 
-TEST_F(WireFaults, OversizedFrameIsAnsweredThenTheConnectionCloses) {
+TEST_F(SocketBus, OversizedFrameIsAnsweredThenTheConnectionCloses) {
     RawClient raw(socket_path);
     ASSERT_TRUE(raw_send(raw.fd, frame_prefix(AMXB_MAX_FRAME_SIZE + 1) + std::string(1000, '{')));
     const Reply reply = parse_reply(raw_read_frame(raw.fd));
@@ -110,7 +108,7 @@ TEST_F(WireFaults, OversizedFrameIsAnsweredThenTheConnectionCloses) {
     EXPECT_EQ(amxb_get(client, "Hosts.", 0, answer.get(), 5), 0);
 }
 
-TEST_F(WireFaults, ClientThatStopsReadingIsDisconnected) {
+TEST_F(SocketBus, ClientThatStopsReadingIsDisconnected) {
     RawClient raw(socket_path);
     const std::string request = frame_of(R"({"id": 1, "op": "get", "path": "Hosts.", "depth": -1})");
     const std::optional<std::string> one = (raw_send(raw.fd, request), raw_read_frame(raw.fd));
@@ -128,7 +126,7 @@ TEST_F(WireFaults, ClientThatStopsReadingIsDisconnected) {
     EXPECT_EQ(amxb_get(client, "Hosts.", 0, answer.get(), 5), 0) << "the server kept serving the others";
 }
 
-TEST_F(WireFaults, SubscriptionIdsBelongToTheirConnection) {
+TEST_F(SocketBus, SubscriptionIdsBelongToTheirConnection) {
     RawClient first(socket_path);
     RawClient second(socket_path);
     const std::string subscribe = R"({"id": 1, "op": "subscribe", "path": "Hosts.Host.1.", "sid": 1, "expression": null})";
