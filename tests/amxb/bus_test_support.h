@@ -244,7 +244,7 @@ protected:
     void SetUp() override {
         server = std::make_unique<ServerProcess>(socket_path);
         ASSERT_TRUE(server->ready());
-        ASSERT_EQ(amxb_connect(&client, uri.c_str()), 0);
+        ASSERT_EQ(amxb_connect(&client, ("unix:" + socket_path).c_str()), 0);
     }
 
     void TearDown() override {
@@ -256,7 +256,6 @@ protected:
 
     TempDir dir;
     const std::string socket_path = dir.path("bus.sock");
-    const std::string uri = "unix:" + socket_path;
     std::unique_ptr<ServerProcess> server;
     amxb_bus_ctx_t* client = nullptr;
 };
