@@ -64,8 +64,6 @@ TEST_F(SocketBus, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
         {"not json", 0, amxd_status_invalid_arg},
         {"", 0, amxd_status_invalid_arg},
         {"[1, 2]", 0, amxd_status_invalid_arg},
-        {std::string(200, '['), 0, amxd_status_invalid_arg},
-        {"\"\xff\"", 0, amxd_status_invalid_arg},
         {R"({"op": "get"})", 0, amxd_status_invalid_arg},
         {R"({"id": -1, "op": "get"})", 0, amxd_status_invalid_arg},
         {R"({"id": 5, "op": "fly", "path": "Hosts."})", 5, amxd_status_invalid_arg},
@@ -204,7 +202,6 @@ class ScriptedBus : public ::testing::Test {
 protected:
     void TearDown() override {
         amxb_free(&client);
-        amxb_set_default_timeout(0);
     }
     TempDir dir;
     const std::string path = dir.path("scripted.sock");
