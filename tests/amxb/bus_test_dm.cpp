@@ -74,26 +74,16 @@ void declare(amxd_dm_t* dm) {
     // Wide enough for a value larger than one part of a reply.
     require(amxd_param_set_max_length(add_param(host, "HostName", AMXC_VAR_ID_CSTRING), 512 * 1024) == amxd_status_ok);
     add_param(add_object(host, amxd_object_template, "IPv4Address"), "IPAddress", AMXC_VAR_ID_CSTRING);
-    add_param(add_object(host, amxd_object_template, "IPv6Address"), "IPAddress", AMXC_VAR_ID_CSTRING);
 
     amxd_object_t* test = add_object(add_object(root, amxd_object_singleton, "Device"), amxd_object_singleton, "Test");
     add_param(test, "Name", AMXC_VAR_ID_CSTRING);
     require(amxd_param_set_attr(add_param(test, "Status", AMXC_VAR_ID_CSTRING), amxd_pattr_read_only, true) == amxd_status_ok);
     amxd_param_t* port = add_param(test, "Port", AMXC_VAR_ID_UINT32);
-    amxc_var_t initial;
-    amxc_var_init(&initial);
-    amxc_var_set(uint32_t, &initial, 80);
-    require(amxd_param_set_value(port, &initial) == amxd_status_ok);
-    amxc_var_clean(&initial);
     require(amxd_param_add_action_cb(port, action_param_validate, port_in_range, nullptr) == amxd_status_ok);
     add_param(test, "Enable", AMXC_VAR_ID_BOOL);
     add_function(test, "Echo", echo);
     add_function(test, "Fail", fail);
     add_function(test, "Flood", flood);
-
-    amxd_object_t* schedule = add_object(add_object(root, amxd_object_singleton, "Schedules"), amxd_object_template, "Schedule");
-    add_param(schedule, "Status", AMXC_VAR_ID_CSTRING);
-    add_param(schedule, "InverseMode", AMXC_VAR_ID_BOOL);
 }
 
 void fill(amxd_dm_t* dm) {
@@ -107,9 +97,9 @@ void fill(amxd_dm_t* dm) {
     add("Hosts.Host.", 1, "alpha", "HostName", "alpha");
     add("Hosts.Host.1.IPv4Address.", 1, nullptr, "IPAddress", "192.168.1.10");
     add("Hosts.Host.1.IPv4Address.", 2, nullptr, "IPAddress", "192.168.1.11");
-    add("Hosts.Host.1.IPv6Address.", 1, nullptr, "IPAddress", "fe80::1");
     add("Hosts.Host.", 2, "beta", "HostName", "beta");
-    add("Schedules.Schedule.", 1, nullptr, "Status", "Active");
+    amxd_trans_select_pathf(&trans, "Device.Test.");
+    amxd_trans_set_uint32_t(&trans, "Port", 80);
     require(amxd_trans_apply(&trans, dm) == amxd_status_ok);
     amxd_trans_clean(&trans);
 }

@@ -1,14 +1,11 @@
 // The data model the bus tests and benchmarks run against, in-process or in a server child:
 //   Hosts.Host.{i}            HostName
 //     IPv4Address.{i}         IPAddress
-//     IPv6Address.{i}         IPAddress
 //   Device.Test               Name, Status (read-only), Port (uint32, 1..65535), Enable (bool)
 //                             methods Echo(any args) -> args, Fail() -> invalid value,
 //                             Flood(count) -> sets Port count times (at most 10000), one
 //                             transaction each
-//   Schedules.Schedule.{i}    Status, InverseMode (bool)
-// Filled with Host.1 "alpha" (IPv4 192.168.1.10 and .11, IPv6 fe80::1), Host.2 "beta" (no
-// addresses) and Schedule.1 (Status "Active").
+// Filled with Host.1 "alpha" (IPv4 192.168.1.10 and .11) and Host.2 "beta" (no addresses).
 #ifndef BUS_TEST_DM_H
 #define BUS_TEST_DM_H
 

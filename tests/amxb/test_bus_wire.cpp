@@ -13,7 +13,7 @@
 #include <amxj/amxj.h>
 #include <amxp/amxp_loop.h>
 
-#include "socket_fixture.h"
+#include "bus_test_support.h"
 
 namespace {
 
@@ -54,9 +54,7 @@ public:
 
 // ---- hostile clients against the listener ------------------------------------------------
 
-using WireFaults = SocketBus;
-
-TEST_F(WireFaults, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
+TEST_F(SocketBus, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
     struct Case {
         std::string text;
         int64_t id;
@@ -66,8 +64,6 @@ TEST_F(WireFaults, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
         {"not json", 0, amxd_status_invalid_arg},
         {"", 0, amxd_status_invalid_arg},
         {"[1, 2]", 0, amxd_status_invalid_arg},
-        {std::string(200, '['), 0, amxd_status_invalid_arg},
-        {"\"\xff\"", 0, amxd_status_invalid_arg},
         {R"({"op": "get"})", 0, amxd_status_invalid_arg},
         {R"({"id": -1, "op": "get"})", 0, amxd_status_invalid_arg},
         {R"({"id": 5, "op": "fly", "path": "Hosts."})", 5, amxd_status_invalid_arg},
@@ -98,7 +94,7 @@ TEST_F(WireFaults, MalformedRequestsGetErrorRepliesAndTheConnectionLivesOn) {
     EXPECT_EQ(amxb_get(client, "Hosts.Host.2.", 0, reply.get(), 5), 0) << "other clients are not disturbed";
 }
 
-TEST_F(WireFaults, OversizedFrameIsAnsweredThenTheConnectionCloses) {
+TEST_F(SocketBus, OversizedFrameIsAnsweredThenTheConnectionCloses) {
     RawClient raw(socket_path);
     ASSERT_TRUE(raw_send(raw.fd, frame_prefix(AMXB_MAX_FRAME_SIZE + 1) + std::string(1000, '{')));
     const Reply reply = parse_reply(raw_read_frame(raw.fd));
@@ -110,7 +106,7 @@ TEST_F(WireFaults, OversizedFrameIsAnsweredThenTheConnectionCloses) {
     EXPECT_EQ(amxb_get(client, "Hosts.", 0, answer.get(), 5), 0);
 }
 
-TEST_F(WireFaults, ClientThatStopsReadingIsDisconnected) {
+TEST_F(SocketBus, ClientThatStopsReadingIsDisconnected) {
     RawClient raw(socket_path);
     const std::string request = frame_of(R"({"id": 1, "op": "get", "path": "Hosts.", "depth": -1})");
     const std::optional<std::string> one = (raw_send(raw.fd, request), raw_read_frame(raw.fd));
@@ -128,7 +124,7 @@ TEST_F(WireFaults, ClientThatStopsReadingIsDisconnected) {
     EXPECT_EQ(amxb_get(client, "Hosts.", 0, answer.get(), 5), 0) << "the server kept serving the others";
 }
 
-TEST_F(WireFaults, SubscriptionIdsBelongToTheirConnection) {
+TEST_F(SocketBus, SubscriptionIdsBelongToTheirConnection) {
     RawClient first(socket_path);
     RawClient second(socket_path);
     const std::string subscribe = R"({"id": 1, "op": "subscribe", "path": "Hosts.Host.1.", "sid": 1, "expression": null})";
@@ -189,23 +185,9 @@ private:
     std::thread thread_;
 };
 
-struct Request {
-    int64_t id = -1;
-    std::string op;
-    int64_t sid = -1;
-};
-
-Request next_request(int fd) {
-    Request request;
-    const std::optional<std::string> text = raw_read_frame(fd, 10000);
-    Var message;
-    if(text && amxj_read(message.get(), text->data(), text->size(), nullptr, 0) == 0) {
-        request.id = amxc_var_get_int64_t(amxc_var_get_key(message.get(), "id", 0));
-        request.op = text_of(message.get(), "op");
-        const amxc_var_t* sid = amxc_var_get_key(message.get(), "sid", 0);
-        request.sid = sid == nullptr ? -1 : amxc_var_get_int64_t(sid);
-    }
-    return request;
+// The id of the next request, -1 when none came.
+int64_t next_request(int fd) {
+    return parse_reply(raw_read_frame(fd, 10000)).id;
 }
 
 void answer(int fd, int64_t id, const std::string& result_json) {
@@ -213,15 +195,13 @@ void answer(int fd, int64_t id, const std::string& result_json) {
 }
 
 void answer_roots(int fd) {
-    const Request roots = next_request(fd);
-    answer(fd, roots.id, R"(["Hosts."])");
+    answer(fd, next_request(fd), R"(["Hosts."])");
 }
 
 class ScriptedBus : public ::testing::Test {
 protected:
     void TearDown() override {
         amxb_free(&client);
-        amxb_set_default_timeout(0);
     }
     TempDir dir;
     const std::string path = dir.path("scripted.sock");
@@ -231,10 +211,10 @@ protected:
 TEST_F(ScriptedBus, GetTimesOutAndItsLateReplyIsNotTakenForTheNext) {
     ScriptedServer server(path, [](int fd) {
         answer_roots(fd);
-        const Request ignored = next_request(fd);
-        const Request next = next_request(fd);  // sent once the first one timed out
-        answer(fd, ignored.id, R"([{"late.": {}}])");
-        answer(fd, next.id, R"([{"fresh.": {}}])");
+        const int64_t ignored = next_request(fd);
+        const int64_t next = next_request(fd);  // sent once the first one timed out
+        answer(fd, ignored, R"([{"late.": {}}])");
+        answer(fd, next, R"([{"fresh.": {}}])");
         next_request(fd);  // hold the connection until the client leaves
     });
     ASSERT_EQ(amxb_connect(&client, ("unix:" + path).c_str()), 0);
@@ -246,45 +226,44 @@ TEST_F(ScriptedBus, GetTimesOutAndItsLateReplyIsNotTakenForTheNext) {
     amxb_free(&client);
 }
 
-struct BrokenReply {
-    const char* name;
-    std::string bytes;
-    const char* why;
-};
-
-class BrokenServer : public ScriptedBus, public ::testing::WithParamInterface<BrokenReply> {};
-
-TEST_P(BrokenServer, BreaksOnlyThatConnectionWithAClearError) {
-    const std::string bytes = GetParam().bytes;
-    ScriptedServer server(path, [bytes](int fd) {
-        answer_roots(fd);
-        next_request(fd);
-        if(!bytes.empty()) {  // nothing to send: hang up at once
-            raw_send(fd, bytes);
-            raw_wait_closed(fd, 10000);
-        }
-    });
-    ASSERT_EQ(amxb_connect(&client, ("unix:" + path).c_str()), 0);
-    Var reply;
-    EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), amxd_status_unknown_error);
-    EXPECT_NE(std::string(amxb_last_error(client)).find(GetParam().why), std::string::npos) << amxb_last_error(client);
-    EXPECT_EQ(amxb_be_who_has("Hosts."), nullptr);
-    EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), amxd_status_unknown_error);
-    amxb_free(&client);  // lets the script see the end of the stream
+// A server that answers garbage, too much, a message without a status or of no known kind, or
+// that hangs up: only that connection breaks, with a clear error.
+TEST_F(ScriptedBus, BrokenServerBreaksOnlyThatConnectionWithAClearError) {
+    const struct {
+        std::string bytes;  // none: hang up at once
+        const char* why;
+    } cases[] = {
+        {frame_of("garbage"), "malformed message"},
+        {frame_prefix(AMXB_MAX_FRAME_SIZE + 1), "oversized"},
+        {frame_of(R"({"id": 2})"), "valid status"},
+        {frame_of(R"({"hello": 1})"), "neither"},
+        {std::string(), "closed"},
+    };
+    for(const auto& c : cases) {
+        const std::string bytes = c.bytes;
+        const std::string socket = dir.path(c.why);
+        ScriptedServer server(socket, [bytes](int fd) {
+            answer_roots(fd);
+            next_request(fd);
+            if(!bytes.empty()) {
+                raw_send(fd, bytes);
+                raw_wait_closed(fd, 10000);
+            }
+        });
+        ASSERT_EQ(amxb_connect(&client, ("unix:" + socket).c_str()), 0);
+        Var reply;
+        EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), amxd_status_unknown_error) << c.why;
+        EXPECT_NE(std::string(amxb_last_error(client)).find(c.why), std::string::npos) << amxb_last_error(client);
+        EXPECT_EQ(amxb_be_who_has("Hosts."), nullptr) << "a broken connection serves nothing";
+        EXPECT_EQ(amxb_get_fd(client), -1) << c.why;
+        EXPECT_EQ(amxb_get(client, "Hosts.", 0, reply.get(), 5), amxd_status_unknown_error) << c.why;
+        amxb_free(&client);  // lets the script see the end of the stream
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Replies, BrokenServer, ::testing::Values(
-    BrokenReply{"Garbage", frame_of("garbage"), "malformed message"},
-    BrokenReply{"Oversized", frame_prefix(AMXB_MAX_FRAME_SIZE + 1), "oversized"},
-    BrokenReply{"NoStatus", frame_of(R"({"id": 2})"), "valid status"},
-    BrokenReply{"NeitherReplyNorEvent", frame_of(R"({"hello": 1})"), "neither"},
-    BrokenReply{"HangUp", std::string(), "closed"}),
-    [](const ::testing::TestParamInfo<BrokenReply>& param) { return std::string(param.param.name); });
 
 TEST_F(ScriptedBus, InvalidRootsRefuseTheConnection) {
     ScriptedServer server(path, [](int fd) {
-        const Request roots = next_request(fd);
-        answer(fd, roots.id, R"(["Hosts.Host."])");
+        answer(fd, next_request(fd), R"(["Hosts.Host."])");
         raw_wait_closed(fd, 10000);
     });
     EXPECT_NE(amxb_connect(&client, ("unix:" + path).c_str()), 0);
@@ -293,9 +272,12 @@ TEST_F(ScriptedBus, InvalidRootsRefuseTheConnection) {
 
 // ---- the socket file -------------------------------------------------------------------------
 
-TEST(ListenerSocket, CreatedPrivateAndRemovedOnFree) {
+TEST(ListenerSocket, StaleFileReplacedPrivateLiveOneAndOtherFilesKept) {
     TempDir dir;
     const std::string path = dir.path("bus.sock");
+    {
+        ScriptedServer crashed(path, nullptr);  // bound and listening, then closed: a stale file
+    }
     amxb_bus_ctx_t* listener = nullptr;
     ASSERT_EQ(amxb_listen(&listener, path.c_str()), 0);
     struct stat info {};
@@ -312,17 +294,6 @@ TEST(ListenerSocket, CreatedPrivateAndRemovedOnFree) {
     EXPECT_EQ(second, nullptr);
     amxb_free(&listener);
     EXPECT_NE(stat(path.c_str(), &info), 0);
-}
-
-TEST(ListenerSocket, StaleSocketIsReplacedOtherFilesAreNot) {
-    TempDir dir;
-    const std::string stale = dir.path("stale.sock");
-    {
-        ScriptedServer crashed(stale, nullptr);  // bound and listening, then closed: a stale file
-    }
-    amxb_bus_ctx_t* listener = nullptr;
-    ASSERT_EQ(amxb_listen(&listener, stale.c_str()), 0);
-    amxb_free(&listener);
 
     const std::string file = dir.path("notes.txt");
     std::ofstream(file) << "keep me";

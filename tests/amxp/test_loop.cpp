@@ -1,14 +1,54 @@
-#include "test_amxp_fixture.h"
+// The event loop: file descriptors, deferred work, run and stop, timers, and signals with
+// their slots. Every test starts on an empty loop with the manual clock.
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <amxp/amxp_clock.h>
+#include <amxp/amxp_loop.h>
+#include <amxp/amxp_signal.h>
+#include <amxp/amxp_slot.h>
+#include <amxp/amxp_timer.h>
+
+#include "test_expr_event_data.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
+
+// What callbacks saw, in order; callbacks are plain functions, so the log is global.
+std::vector<std::string> g_log;
+
+class LoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        amxp_loop_reset();
+        amxp_clock_set_manual(true);
+        g_log.clear();
+    }
+    void TearDown() override {
+        amxp_loop_reset();
+        amxp_clock_set_manual(false);
+    }
+    static void advance_and_run(uint64_t ms) {
+        amxp_clock_advance(ms);
+        amxp_loop_run_pending();
+    }
+};
+
+// A text to pass as a callback's private data.
+void* tag(const char* t) {
+    return const_cast<char*>(t);
+}
 
 struct Pipe {
     int rd = -1;
@@ -80,10 +120,6 @@ void log_text(void* priv) {
     g_log.emplace_back(static_cast<const char*>(priv));
 }
 
-void* text(const char* t) {
-    return const_cast<char*>(t);
-}
-
 void defer_again(void*) {
     g_log.emplace_back("again");
     amxp_loop_defer(defer_again, nullptr);
@@ -94,16 +130,7 @@ TEST_F(DeferTest, QueueAndDrainsAreBounded) {
     // Two drains per pass, each running its one queued entry plus the extra allowance.
     EXPECT_EQ(amxp_loop_run_pending(), 2 * (1 + AMXP_LOOP_DRAIN_EXTRA_MAX));
     EXPECT_GT(amxp_loop_run_once(-1), 0); // still queued: an unbounded wait returns at once
-    amxp_loop_reset();
-
-    for(int i = 0; i < AMXP_LOOP_QUEUE_MAX; ++i) {
-        ASSERT_EQ(amxp_loop_defer(log_text, text("x")), 0);
-    }
-    EXPECT_EQ(amxp_loop_defer(log_text, text("refused")), -ENOSPC);
     EXPECT_EQ(amxp_loop_defer(nullptr, nullptr), -EINVAL);
-    g_log.clear();
-    EXPECT_EQ(amxp_loop_run_pending(), AMXP_LOOP_QUEUE_MAX);
-    EXPECT_EQ(std::count(g_log.begin(), g_log.end(), "x"), AMXP_LOOP_QUEUE_MAX);
 }
 
 using RunTest = LoopTest;
@@ -123,6 +150,227 @@ TEST_F(RunTest, StopFromACallbackEndsRunAndNestedRunIsRefused) {
     EXPECT_FALSE(amxp_loop_is_running());
     EXPECT_EQ(g_log, Strings{"stop"});
     amxp_loop_remove_fd(p.rd);
+}
+
+// ---- timers ---------------------------------------------------------------------------------
+
+using TimerTest = LoopTest;
+
+// Logs the name given as private data.
+void log_name(amxp_timer_t*, void* priv) {
+    g_log.emplace_back(static_cast<const char*>(priv));
+}
+
+// Timers that act on themselves or on the others from their callbacks.
+struct Crowd {
+    amxp_timer_t* self_deleting = nullptr;
+    amxp_timer_t* deleter = nullptr;
+    amxp_timer_t* deleted = nullptr;
+    amxp_timer_t* stopped = nullptr;
+    amxp_timer_t* rearming = nullptr;
+};
+Crowd g_crowd;
+
+TEST_F(TimerTest, CallbacksMayDeleteStopAndRestartTimersIncludingTheirOwn) {
+    Crowd& c = g_crowd;
+    amxp_timer_new(&c.self_deleting, [](amxp_timer_t* timer, void*) {
+        g_log.emplace_back("self");
+        amxp_timer_delete(&g_crowd.self_deleting);
+        // Still readable inside the callback: freed only when it returns.
+        EXPECT_EQ(amxp_timer_get_state(timer), amxp_timer_deleted);
+        EXPECT_EQ(amxp_timer_start(timer, 1), -EINVAL);
+    }, nullptr);
+    amxp_timer_set_interval(c.self_deleting, 10); // re-armed before its callback: delete disarms
+    amxp_timer_new(&c.deleter, [](amxp_timer_t*, void*) {
+        g_log.emplace_back("deleter");
+        amxp_timer_delete(&g_crowd.deleted);
+        amxp_timer_stop(g_crowd.stopped);
+    }, nullptr);
+    amxp_timer_new(&c.deleted, log_name, tag("deleted"));
+    amxp_timer_new(&c.stopped, log_name, tag("stopped"));
+    amxp_timer_new(&c.rearming, [](amxp_timer_t* timer, void*) {
+        g_log.emplace_back("rearm");
+        amxp_timer_start(timer, 0); // due again at once, but not within this pass
+    }, nullptr);
+    for(amxp_timer_t* timer : {c.self_deleting, c.deleter, c.deleted, c.stopped, c.rearming}) {
+        amxp_timer_start(timer, 10);
+    }
+    advance_and_run(10);
+    EXPECT_EQ(g_log, (Strings{"self", "deleter", "rearm"}));
+    EXPECT_EQ(c.self_deleting, nullptr);
+    EXPECT_EQ(c.deleted, nullptr);
+    EXPECT_EQ(amxp_timer_get_state(c.stopped), amxp_timer_off);
+    EXPECT_EQ(amxp_loop_run_pending(), 1); // only the re-armed one, once
+    EXPECT_EQ(g_log.back(), "rearm");
+    amxp_timer_delete(&c.deleter);
+    amxp_timer_delete(&c.stopped);
+    amxp_timer_delete(&c.rearming);
+}
+
+TEST_F(TimerTest, IntervalTimerRepeatsAndDoesNotCatchUpMissedExpiries) {
+    amxp_timer_t* timer = nullptr;
+    amxp_timer_new(&timer, log_name, tag("i"));
+    amxp_timer_set_interval(timer, 300);
+    amxp_timer_start(timer, 1000);
+    advance_and_run(1000);
+    EXPECT_EQ(amxp_timer_get_state(timer), amxp_timer_running);
+    advance_and_run(300);
+    advance_and_run(300);
+    EXPECT_EQ(g_log.size(), 3u);
+    advance_and_run(1300); // 1000 ms late: one expiry, the period restarts from now
+    EXPECT_EQ(g_log.size(), 4u);
+    EXPECT_EQ(amxp_timer_remaining_time(timer), 300u);
+    advance_and_run(600); // exactly one period late: still one expiry
+    EXPECT_EQ(g_log.size(), 5u);
+    EXPECT_EQ(amxp_timer_remaining_time(timer), 300u);
+    amxp_timer_set_interval(timer, 0);
+    advance_and_run(300);
+    advance_and_run(1000);
+    EXPECT_EQ(g_log.size(), 6u);
+    EXPECT_EQ(amxp_timer_get_state(timer), amxp_timer_expired);
+    amxp_timer_delete(&timer);
+}
+
+TEST_F(TimerTest, ManyTimersWithRandomRestartsAndStopsExpireOnceInDueOrder) {
+    constexpr int count = 2000;
+    std::mt19937 rng(12345);
+    std::vector<amxp_timer_t*> timers(count, nullptr);
+    std::vector<std::string> names(count);
+    std::vector<std::tuple<unsigned, int, std::string>> expected(count); // (due, start order, name)
+    int seq = 0;
+    for(int round = 0; round < 3; ++round) {
+        for(int i = 0; i < count; ++i) {
+            if(round == 0) {
+                names[i] = std::to_string(i);
+                amxp_timer_new(&timers[i], log_name, names[i].data());
+            }
+            if(round == 0 || rng() % 2 == 0) {
+                const unsigned delay = rng() % 5001;
+                amxp_timer_start(timers[i], delay);
+                expected[i] = {delay, seq++, names[i]};
+            }
+        }
+    }
+    for(int i = 0; i < count; i += 4) {
+        amxp_timer_stop(timers[i]);
+        std::get<2>(expected[i]).clear();
+    }
+    std::erase_if(expected, [](const auto& e) { return std::get<2>(e).empty(); });
+    std::sort(expected.begin(), expected.end());
+    for(int step = 0; step <= 5000; step += 7) {
+        advance_and_run(7);
+    }
+    ASSERT_EQ(g_log.size(), expected.size());
+    for(std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(g_log[i], std::get<2>(expected[i])) << "at " << i;
+    }
+    for(amxp_timer_t*& timer : timers) {
+        amxp_timer_delete(&timer);
+    }
+}
+
+// ---- signals and slots ----------------------------------------------------------------------
+
+using SignalTest = LoopTest;
+
+// Logs "<priv>/<signal>:<data text or ->".
+void log_slot(const char* const name, const amxc_var_t* const data, void* const priv) {
+    const char* value = data != nullptr ? amxc_var_get_const_cstring_t(data) : nullptr;
+    std::string entry(static_cast<const char*>(priv));
+    entry.append("/").append(name).append(":").append(value != nullptr ? value : "-");
+    g_log.push_back(std::move(entry));
+}
+
+struct Text : amxc::ScopedVar {
+    explicit Text(const char* value) { amxc_var_set_cstring_t(get(), value); }
+};
+
+struct Mngr {
+    amxp_signal_mngr_t* m = nullptr;
+    Mngr() { EXPECT_EQ(amxp_sigmngr_new(&m), 0); }
+    ~Mngr() { amxp_sigmngr_delete(&m); }
+};
+
+TEST_F(SignalTest, EmissionsAreDeliveredOnTheLoopInOrderToSlotsInConnectionOrder) {
+    Mngr mngr;
+    ASSERT_EQ(amxp_slot_connect(mngr.m, "changed", nullptr, log_slot, tag("b")), 0);
+    ASSERT_EQ(amxp_slot_connect(mngr.m, "*", nullptr, log_slot, tag("a")), 0);
+    Text one("1");
+    Text two("2");
+    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "changed", one.get()), 0);
+    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "other", two.get()), 0);
+    ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "changed", nullptr), 0);
+    EXPECT_TRUE(g_log.empty());
+    EXPECT_EQ(amxp_loop_run_pending(), 3);
+    EXPECT_EQ(g_log, (Strings{"b/changed:1", "a/changed:1", "a/other:2", "b/changed:-", "a/changed:-"}));
+}
+
+// Emissions and deferred work share the loop's one bounded queue.
+TEST_F(SignalTest, FullQueueRefusesEmitsAndDeferredWorkAndKeepsWhatWasQueued) {
+    Mngr mngr;
+    amxp_slot_connect(mngr.m, "s", nullptr, log_slot, tag("a"));
+    Text data("d");
+    for(int i = 0; i < AMXP_LOOP_QUEUE_MAX; ++i) {
+        ASSERT_EQ(amxp_sigmngr_emit(mngr.m, "s", data.get()), 0);
+    }
+    EXPECT_EQ(amxp_sigmngr_emit(mngr.m, "s", data.get()), -ENOSPC);
+    EXPECT_EQ(amxp_loop_defer(log_text, tag("refused")), -ENOSPC);
+    EXPECT_EQ(amxp_loop_run_pending(), AMXP_LOOP_QUEUE_MAX);
+    EXPECT_EQ(g_log.size(), static_cast<std::size_t>(AMXP_LOOP_QUEUE_MAX));
+}
+
+amxp_signal_mngr_t* g_mngr = nullptr;
+
+TEST_F(SignalTest, DeletedManagerCallsNoFurtherSlotsAndDropsItsPendingEmissions) {
+    Mngr survivor;
+    amxp_sigmngr_new(&g_mngr);
+    amxp_slot_connect(g_mngr, "s", nullptr, [](const char* const, const amxc_var_t* const, void* const) {
+        g_log.emplace_back("deleting");
+        amxp_sigmngr_delete(&g_mngr);
+    }, nullptr);
+    amxp_slot_connect(g_mngr, "s", nullptr, log_slot, tag("after-delete"));
+    amxp_slot_connect(survivor.m, "s", nullptr, log_slot, tag("survivor"));
+    amxp_sigmngr_emit(g_mngr, "s", nullptr);
+    amxp_sigmngr_emit(g_mngr, "s", nullptr); // pending when the manager goes
+    amxp_sigmngr_emit(survivor.m, "s", nullptr);
+    amxp_loop_run_pending();
+    EXPECT_EQ(g_log, (Strings{"deleting", "survivor/s:-"}));
+    EXPECT_EQ(g_mngr, nullptr);
+
+    // Deleted outside any delivery, and after a loop reset: the same.
+    Text data("x");
+    amxp_sigmngr_new(&g_mngr);
+    amxp_slot_connect(g_mngr, "s", nullptr, log_slot, tag("gone"));
+    amxp_sigmngr_emit(g_mngr, "s", data.get());
+    amxp_sigmngr_emit(survivor.m, "s", data.get());
+    amxp_loop_reset(); // drops both, frees the copies
+    amxp_sigmngr_emit(g_mngr, "s", data.get());
+    amxp_sigmngr_delete(&g_mngr);
+    EXPECT_EQ(amxp_loop_run_pending(), 0);
+    EXPECT_EQ(g_log.size(), 2u);
+}
+
+TEST_F(SignalTest, FilteredSlotGetsOnlyMatchingDataAndAMalformedFilterIsRefused) {
+    Mngr mngr;
+    ASSERT_EQ(amxp_slot_connect(mngr.m, "dm:object-changed",
+                                "(notification == 'dm:object-changed') && contains('parameters.NetworkObjectIPList')",
+                                log_slot, tag("filtered")),
+              0);
+    for(const char* bad : {"(notification == 'x'", "", "path matches '('"}) {
+        EXPECT_EQ(amxp_slot_connect(mngr.m, "dm:object-changed", bad, log_slot, tag("bad")), -EINVAL) << bad;
+    }
+    EXPECT_EQ(amxp_slot_connect(mngr.m, "s", nullptr, nullptr, nullptr), -EINVAL);
+    EXPECT_EQ(amxp_slot_connect(mngr.m, "", nullptr, log_slot, tag("bad")), -EINVAL);
+
+    Event matching("dm:object-changed", "Device.X.NetworkObject.1.");
+    Event other_parameter("dm:object-changed", "Device.X.NetworkObject.1.");
+    matching.changed("NetworkObjectIPList", "", "new");
+    other_parameter.changed("Alias", "", "new");
+    amxp_sigmngr_emit(mngr.m, "dm:object-changed", matching);
+    amxp_sigmngr_emit(mngr.m, "dm:object-changed", other_parameter);
+    amxp_sigmngr_emit(mngr.m, "dm:object-changed", nullptr); // no fields: the filter fails
+    EXPECT_EQ(amxp_loop_run_pending(), 3);
+    EXPECT_EQ(g_log, Strings{"filtered/dm:object-changed:-"});
 }
 
 } // namespace
