@@ -28,28 +28,20 @@ inline const std::string client_v6 = "fd99:1::2";
 inline const std::string server_v4 = "10.99.2.2";
 inline const std::string server_v6 = "fd99:2::2";
 
-// The rules of both access-control chains, as rule texts in chain order.
-struct Chains {
-    std::vector<std::string> v4;
-    std::vector<std::string> v6;
-};
-
 // An instance path as a reference parameter holds it: without the trailing dot.
 inline std::string ref(const std::string& path) {
     return !path.empty() && path.back() == '.' ? path.substr(0, path.size() - 1) : path;
 }
 
-// The dump of the access-control chains (the form of `gwctl firewall`) holding these rules.
-inline std::string dump_of(const Chains& chains) {
-    std::string out = "# ipv4\n*filter\n:FORWARD_AccessControl_QK - [0:0]\n";
-    for(const std::string& rule : chains.v4) {
-        out += "-A FORWARD_AccessControl_QK " + rule + "\n";
-    }
-    out += "COMMIT\n# ipv6\n*filter\n:FORWARD6_AccessControl_QK - [0:0]\n";
-    for(const std::string& rule : chains.v6) {
-        out += "-A FORWARD6_AccessControl_QK " + rule + "\n";
-    }
-    return out + "COMMIT\n";
+// The dump of the access-control chains (the form of `gwctl firewall`) holding at most one
+// rule each, given as its text after the chain name.
+inline std::string dump_of(const std::string& v4 = "", const std::string& v6 = "") {
+    const auto rule = [](const std::string& chain, const std::string& text) {
+        return text.empty() ? "" : "-A " + chain + " " + text + "\n";
+    };
+    return "# ipv4\n*filter\n:FORWARD_AccessControl_QK - [0:0]\n" + rule("FORWARD_AccessControl_QK", v4) +
+           "COMMIT\n# ipv6\n*filter\n:FORWARD6_AccessControl_QK - [0:0]\n" + rule("FORWARD6_AccessControl_QK", v6) +
+           "COMMIT\n";
 }
 
 class GatewayTest : public ::testing::Test {
@@ -82,7 +74,7 @@ protected:
             gwtest::Outcome end = gwrt_->stop(SIGTERM);
             EXPECT_EQ(end.exit_code, 0) << end.err;
             EXPECT_FALSE(gwtest::sanitizer_report(end.err)) << end.err;
-            EXPECT_EQ(kernel(), dump_of({})) << "a clean stop leaves no rule behind";
+            EXPECT_EQ(kernel(), dump_of()) << "a clean stop leaves no rule behind";
         }
         gwrt_.reset();  // gwrt goes before its namespaces
     }

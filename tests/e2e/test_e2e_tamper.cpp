@@ -107,7 +107,7 @@ TEST_P(E2eTamper, ChainsComeBackAfterEachTampering) {
         EXPECT_TRUE(net().tcp(server_v4, 8081));
     }
     EXPECT_EQ(get(control + "Status"), "Active");
-    EXPECT_EQ(firewall(), dump_of({{blocked_v4}, {blocked_v6}}));
+    EXPECT_EQ(firewall(), dump_of(blocked_v4, blocked_v6));
 
     // A reload flushes everything just as changes come in: they all land.
     ASSERT_EQ(tamper("nft flush ruleset"), "");
@@ -126,14 +126,14 @@ TEST_P(E2eTamper, ChainsComeBackAfterEachTampering) {
     EXPECT_FALSE(net().tcp(server_v4, 8081));
     EXPECT_FALSE(net().tcp(server_v6, 8080));
     ASSERT_EQ(start(), "");
-    EXPECT_EQ(firewall(), dump_of({}));
+    EXPECT_EQ(firewall(), dump_of());
     EXPECT_EQ(nfttest::hook_jumps(net().router(), false), 1U);
     EXPECT_EQ(nfttest::hook_jumps(net().router(), true), 1U);
     EXPECT_EQ(ctl({"get", root + "AccessControl."}).out, "");
     EXPECT_TRUE(net().tcp(server_v4, 8080));
     EXPECT_TRUE(net().tcp(server_v6, 8080));
     block_client();
-    EXPECT_EQ(firewall(), dump_of({{blocked_v4}, {blocked_v6}}));
+    EXPECT_EQ(firewall(), dump_of(blocked_v4, blocked_v6));
     EXPECT_FALSE(net().tcp(server_v4, 8080));
     EXPECT_TRUE(net().tcp(server_v4, 8081));
 }
