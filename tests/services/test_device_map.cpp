@@ -283,28 +283,4 @@ TEST_F(DeviceMap, StoppingTheServiceEndsItsQueriesWithAnError) {
     EXPECT_EQ(open(mac_rule(kMacA)), nullptr);
 }
 
-TEST_F(DeviceMap, TheMethodsAnswerBusClientsDirectly) {
-    amxc::ScopedVar scoped_args;
-    amxc::ScopedVar scoped_ret;
-    amxc_var_t* args = scoped_args.get();
-    amxc_var_t* ret = scoped_ret.get();
-    amxc_var_set_type(args, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_new_key_cstring_t(args, "expression", ".Active == \"true\"");
-    ASSERT_EQ(amxb_call(ctx_, "Devices.", "openQuery", args, ret, 0), 0);
-    const uint32_t index = amxc_var_get_uint32_t(ret);
-    EXPECT_NE(index, 0U);
-    ASSERT_EQ(amxb_call(ctx_, "Devices.", "openQuery", args, ret, 0), 0);
-    EXPECT_GT(amxc_var_get_uint32_t(ret), index);
-
-    amxc_var_set_type(args, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_new_key_cstring_t(args, "expression", "(physical");
-    EXPECT_EQ(amxb_call(ctx_, "Devices.", "openQuery", args, ret, 0), amxd_status_invalid_expr);
-    EXPECT_TRUE(traced("expected ')', found the end at position 9"));
-
-    amxc_var_set_type(args, AMXC_VAR_ID_HTABLE);
-    amxc_var_add_new_key_uint32_t(args, "index", index);
-    EXPECT_EQ(amxb_call(ctx_, "Devices.", "closeQuery", args, nullptr, 0), 0);
-    EXPECT_EQ(amxb_call(ctx_, "Devices.", "closeQuery", args, nullptr, 0), amxd_status_object_not_found);
-}
-
 }  // namespace
