@@ -18,7 +18,7 @@ protected:
         amxc::ScopedVar args;
         char error[128] = "";
         EXPECT_EQ(amxj_read(args.get(), json.data(), json.size(), error, sizeof(error)), 0) << error;
-        const int rc = call(root(), "_Import", args.get(), nullptr);
+        const int rc = amxb_call(module_.ctx, root().c_str(), "_Import", args.get(), nullptr, 0);
         settle();
         return rc;
     }
