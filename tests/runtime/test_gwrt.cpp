@@ -128,6 +128,10 @@ TEST(GwrtConfiguration, RefusesBadConfigurations) {
         {"%config { socket-users = [ \"no-such-user-here\" ]; }", "'socket-users': no user named 'no-such-user-here'"},
         {"%config { }\n%define { object Stray { } }\n", "holds only %config"},
         {"%config {\n    socket = ;\n}\n", "case.conf:2"},
+        {"%config { state = { export = \"A.B\"; }; }", "'state.import' name the methods"},
+        {"%config { state = { export = \"_Export\"; import = \"A.B\"; }; }", "is not Object.Path.Method"},
+        {"%config { state = { export = \"A.B\"; import = \"A.B\"; delay = \"soon\"; }; }", "'state.delay' must be a number"},
+        {"%config { state = { export = \"A.B\"; import = \"A.B\"; ignore = \"Status\"; }; }", "'state.ignore' must be a list"},
         {"", "unknown firewall backend \"nosuch\" (valid: memory, nftables)", {"--firewall", "nosuch"}},
     };
     for (const Case& c : cases) {
