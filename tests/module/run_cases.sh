@@ -19,7 +19,8 @@
 #   == gwctl ARGS...        then its exact output (stdout and stderr), and "exit N" when it
 #                           fails, up to an empty line; it may run more than once, so it is
 #                           for commands that change nothing
-#   => gwctl ARGS...        the same for a command that changes state: it runs once, here
+#   => gwctl ARGS...        the same for a command that may change state: it runs once, where
+#                           it stands, and its output is then what the block compares
 # A check block waits until what it expects holds, but never accepts a state younger than the
 # module's one-second commit delay (so a rebuild still due cannot slip past), and fails after
 # a deadline with a diff.

@@ -245,9 +245,9 @@ TEST_F(DeviceMap, WithoutADeviceMapOpensGiveNullAndClosesAreSafe) {
     EXPECT_EQ(open(mac_rule(kMacA)), nullptr);
 }
 
-// Devices that match when a query opens are reported on the loop, under their key. (Which
-// devices a rule selects, the gateway itself and devices not physical aside, is a golden case:
-// network object rules.)
+// Devices that match when a query opens are reported on the loop, under their key. (Golden
+// cases: which devices a rule selects, the gateway itself and devices not physical aside, in
+// network object rules; keys taken or empty and texts over their bound in hostile patterns.)
 TEST_F(DeviceMap, MatchesAtOpenAreReportedOnTheLoopUnderTheirUniqueKey) {
     const uint32_t pc = add({{"Key", "pc-1"}, {"PhysAddress", kMacA}, {"IPAddress", "10.0.0.1"}, {"Tags", "physical"}});
     ASSERT_NE(pc, 0U);
@@ -263,12 +263,6 @@ TEST_F(DeviceMap, MatchesAtOpenAreReportedOnTheLoopUnderTheirUniqueKey) {
     ASSERT_EQ(set(pc, {{"Key", "pc-2"}}), 0);
     settle();
     EXPECT_EQ(take(), (std::vector<Seen>{{"pc-1", kStop, "-", &rule}, {"pc-2", kStart, "10.0.0.1", &rule}}));
-
-    EXPECT_EQ(add({{"Key", "pc-2"}}), 0U);  // keys are unique
-    EXPECT_NE(set(pc, {{"Key", ""}}), 0);    // and never empty
-    EXPECT_EQ(set(pc, {{"Name", std::string(1024, 'n')}}), 0);  // texts are bounded
-    EXPECT_NE(set(pc, {{"Name", std::string(1025, 'n')}}), 0);
-    EXPECT_EQ(add({{"UserClassID", std::string(2000, 'u')}}), 0U);
 }
 
 TEST_F(DeviceMap, StoppingTheServiceEndsItsQueriesWithAnError) {
