@@ -9,19 +9,13 @@
 
 namespace {
 
+using gwtest::expect_clean_exit;
 using gwtest::Outcome;
 using gwtest::RuntimeSetup;
 using gwtest::TestRuntime;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-void expect_clean_exit(const Outcome& outcome) {
-    EXPECT_FALSE(outcome.timed_out);
-    EXPECT_EQ(outcome.term_signal, 0);
-    EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
-    EXPECT_FALSE(gwtest::sanitizer_report(outcome.err)) << outcome.err;
-}
 
 // A start that must fail: exit 1 with exactly one line on stderr, nothing started, no socket.
 std::string expect_refused_start(TestRuntime& runtime, const std::vector<std::string>& args = {}) {
