@@ -144,7 +144,8 @@ TEST(GwrtConfiguration, UsageErrors) {
         EXPECT_EQ(outcome.exit_code, 2);
         EXPECT_THAT(outcome.err, StartsWith(message));
     }
-    Outcome outcome = gwtest::run({gwtest::gwrt_path(), "--help"});
+    // An empty value after '=' is a value where one may be empty, not a missing one.
+    Outcome outcome = gwtest::run({gwtest::gwrt_path(), "--prefix=", "--help"});
     EXPECT_EQ(outcome.exit_code, 0);
     EXPECT_THAT(outcome.out, HasSubstr("memory (default) or nftables"));
 }
