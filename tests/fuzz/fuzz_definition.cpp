@@ -11,15 +11,15 @@
 #include <amxo/amxo.h>
 #include <amxp/amxp_loop.h>
 
+#include "fuzz_require.h"
+
 // The test module reports what it is called with; nothing to record here.
 extern "C" void amxo_test_record(const char* /*line*/) {}
 
 // Kept loaded for the whole run, so that a parser unloading it never unmaps code whose
 // coverage counters the fuzzer still reads.
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    if(dlopen(FUZZ_TEST_MODULE_DIR "/test-module-a.so", RTLD_NOW) == nullptr) {
-        __builtin_trap();
-    }
+    require(dlopen(FUZZ_TEST_MODULE_DIR "/test-module-a.so", RTLD_NOW) != nullptr);
     return 0;
 }
 
@@ -27,16 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     amxd_dm_t* dm = nullptr;
     amxo_parser_t* parser = nullptr;
-    if(amxd_dm_new(&dm) != amxd_status_ok || amxo_parser_new(&parser) != 0 || amxo_parser_confine(parser) != 0 ||
-       amxo_parser_add_import_dir(parser, FUZZ_TEST_MODULE_DIR) != 0) {
-        __builtin_trap();
-    }
+    require(amxd_dm_new(&dm) == amxd_status_ok && amxo_parser_new(&parser) == 0 && amxo_parser_confine(parser) == 0 &&
+            amxo_parser_add_import_dir(parser, FUZZ_TEST_MODULE_DIR) == 0);
     if(amxo_parser_parse_string(parser, text.c_str(), amxd_dm_get_root(dm)) == 0) {
         amxo_parser_invoke_entry_points(parser, dm, 0);
         amxp_loop_run_pending();  // %populate events reach their handlers
         amxo_parser_invoke_entry_points(parser, dm, 1);
-    } else if(*amxo_parser_get_message(parser) == '\0') {
-        __builtin_trap();  // a refusal must say why
+    } else {
+        require(*amxo_parser_get_message(parser) != '\0');  // a refusal must say why
     }
     amxd_dm_delete(&dm);
     amxo_parser_delete(&parser);

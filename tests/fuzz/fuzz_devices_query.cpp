@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "expression.h"
+#include "fuzz_require.h"
 
 namespace {
 
@@ -33,17 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     devices::ParseError error;
     const std::unique_ptr<devices::Expression> expression = devices::Expression::parse(text, error);
     if(expression == nullptr) {
-        if(error.message.empty() || error.position > size) {
-            __builtin_trap();  // a refusal must say why and where
-        }
+        require(!error.message.empty() && error.position <= size);  // a refusal must say why and where
         return 0;
     }
     expression->matches(first);
     expression->matches(second);
     expression->for_each_field([size](const std::string& name, std::size_t position) {
-        if(name.empty() || position >= size) {
-            __builtin_trap();
-        }
+        require(!name.empty() && position < size);
     });
     return 0;
 }

@@ -7,6 +7,8 @@
 #include <amxc/amxc_variant.h>
 #include <amxp/amxp_expr.h>
 
+#include "fuzz_require.h"
+
 namespace {
 
 // An event of the shape the data model emits, with a value of every kind.
@@ -44,21 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const amxp_expr_status_t compiled = amxp_expr_new(&expr, text.c_str());
     char message[128];
     size_t position = 0;
-    if(amxp_expr_check(text.c_str(), message, sizeof(message), &position) != compiled) {
-        __builtin_trap();
-    }
+    require(amxp_expr_check(text.c_str(), message, sizeof(message), &position) == compiled);
     if(compiled == amxp_expr_status_ok) {
         amxp_expr_status_t status = amxp_expr_status_unknown_error;
         const bool on_event = amxp_expr_eval_var(expr, event, &status);
-        if(status != amxp_expr_status_ok && status != amxp_expr_status_unknown_error) {
-            __builtin_trap();
-        }
+        require(status == amxp_expr_status_ok || status == amxp_expr_status_unknown_error);
         amxp_expr_eval_var(expr, nullptr, &status);
-        if(amxp_expr_matches(text.c_str(), event) != on_event) {
-            __builtin_trap();
-        }
-    } else if(expr != nullptr) {
-        __builtin_trap();
+        require(amxp_expr_matches(text.c_str(), event) == on_event);
+    } else {
+        require(expr == nullptr);
     }
     amxp_expr_delete(&expr);
     return 0;

@@ -20,15 +20,11 @@
 #include <fwinterface/backend.h>
 #include <zebtrace/zebtrace.h>
 
+#include "fuzz_require.h"
+
 namespace {
 
 constexpr const char* ROOT = "Device.NetworkSettings.";
-
-void require(bool holds) {
-    if(!holds) {
-        __builtin_trap();
-    }
-}
 
 // One definition loaded into a data model of its own, served on the bus. Kept for the life
 // of the process: the module stays loaded, so its coverage stays known to the fuzzer.

@@ -8,14 +8,14 @@
 #include <amxc/amxc_variant.h>
 #include <amxj/amxj.h>
 
+#include "fuzz_require.h"
+
 namespace {
 
 std::string written(const amxc_var_t* value, bool pretty) {
     amxc_string_t text;
     amxc_string_init(&text, 0);
-    if(amxj_write(value, &text, pretty) != 0) {
-        __builtin_trap();  // a value the reader made that the writer refuses
-    }
+    require(amxj_write(value, &text, pretty) == 0);  // the writer takes every value the reader made
     std::string out(amxc_string_get(&text, 0), amxc_string_text_length(&text));
     amxc_string_clean(&text);
     return out;
@@ -32,13 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if(amxj_read(&value, reinterpret_cast<const char*>(data), size, error, sizeof(error)) == 0) {
         for(const bool pretty : {false, true}) {
             const std::string text = written(&value, pretty);
-            if(amxj_read(&again, text.data(), text.size(), error, sizeof(error)) != 0) {
-                __builtin_trap();  // written but not readable
-            }
+            require(amxj_read(&again, text.data(), text.size(), error, sizeof(error)) == 0);  // readable
             int order = 1;
-            if(amxc_var_compare(&value, &again, &order) != 0 || order != 0 || written(&again, pretty) != text) {
-                __builtin_trap();  // read back as another value
-            }
+            // Read back as the same value.
+            require(amxc_var_compare(&value, &again, &order) == 0 && order == 0 && written(&again, pretty) == text);
         }
     }
     amxc_var_clean(&again);

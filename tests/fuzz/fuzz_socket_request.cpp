@@ -19,16 +19,11 @@
 #include <amxp/amxp_loop.h>
 
 #include "bus_test_dm.h"
+#include "fuzz_require.h"
 
 namespace {
 
 constexpr int MAX_ROUNDS = 1000;  // loop iterations of 50 ms at most: a hang, not a slow input
-
-void require(bool holds) {
-    if(!holds) {
-        __builtin_trap();
-    }
-}
 
 // One listener for the whole run, in a folder of its own. Freed at exit (which removes its
 // socket file), before the folder goes; the handler is registered after the statics it uses.

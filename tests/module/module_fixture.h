@@ -65,9 +65,6 @@ protected:
     int del(const std::string& instance) {
         return amxb_del(amxb_be_who_has(instance.c_str()), instance.c_str(), nullptr, 0);
     }
-    int call(const std::string& object, const std::string& method, amxc_var_t* args, amxc_var_t* ret) {
-        return amxb_call(amxb_be_who_has(object.c_str()), object.c_str(), method.c_str(), args, ret, 0);
-    }
 
     // Adds an instance over the bus (failing the test when refused) and returns its path.
     std::string added(const std::string& table, const Params& values, const std::string& name = "");

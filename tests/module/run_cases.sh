@@ -19,6 +19,8 @@
 #   == gwctl ARGS...        then its exact output (stdout and stderr), and "exit N" when it
 #                           fails, up to an empty line; it may run more than once, so it is
 #                           for commands that change nothing
+#   => gwctl ARGS...        the same for a command that may change state: it runs once, where
+#                           it stands, and its output is then what the block compares
 # A check block waits until what it expects holds, but never accepts a state younger than the
 # module's one-second commit delay (so a rebuild still due cannot slip past), and fails after
 # a deadline with a diff.
@@ -123,10 +125,19 @@ rules_holds() {
     same_as "$1"
 }
 
-output_holds() {
-    eval "ctl $OUTPUT_ARGS" > "$WORK/actual" 2>&1 < /dev/null
+run_output() {
+    eval "ctl $OUTPUT_ARGS" > "$1" 2>&1 < /dev/null
     local rc=$?
-    [ $rc -eq 0 ] || echo "exit $rc" >> "$WORK/actual"
+    [ $rc -eq 0 ] || echo "exit $rc" >> "$1"
+}
+
+output_holds() {
+    run_output "$WORK/actual"
+    same_as "$1"
+}
+
+ran_holds() {
+    cp "$WORK/ran" "$WORK/actual"
     same_as "$1"
 }
 
@@ -204,6 +215,11 @@ run_case() {
         "== firewall") kind=firewall; block="" ;;
         "== rules") kind=rules; block="" ;;
         "== gwctl "*) kind=output; OUTPUT_ARGS=${line#== gwctl }; block="" ;;
+        "=> gwctl "*)
+            kind=ran; OUTPUT_ARGS=${line#=> gwctl }; block=""
+            LAST_CHANGE=$(now_ms)
+            run_output "$WORK/ran"
+            ;;
         *) run_command "$line" || return 1 ;;
         esac
     done < "$file"

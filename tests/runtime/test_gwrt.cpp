@@ -9,19 +9,13 @@
 
 namespace {
 
+using gwtest::expect_clean_exit;
 using gwtest::Outcome;
 using gwtest::RuntimeSetup;
 using gwtest::TestRuntime;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-void expect_clean_exit(const Outcome& outcome) {
-    EXPECT_FALSE(outcome.timed_out);
-    EXPECT_EQ(outcome.term_signal, 0);
-    EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
-    EXPECT_FALSE(gwtest::sanitizer_report(outcome.err)) << outcome.err;
-}
 
 // A start that must fail: exit 1 with exactly one line on stderr, nothing started, no socket.
 std::string expect_refused_start(TestRuntime& runtime, const std::vector<std::string>& args = {}) {
@@ -128,6 +122,10 @@ TEST(GwrtConfiguration, RefusesBadConfigurations) {
         {"%config { socket-users = [ \"no-such-user-here\" ]; }", "'socket-users': no user named 'no-such-user-here'"},
         {"%config { }\n%define { object Stray { } }\n", "holds only %config"},
         {"%config {\n    socket = ;\n}\n", "case.conf:2"},
+        {"%config { state = { export = \"A.B\"; }; }", "'state.import' name the methods"},
+        {"%config { state = { export = \"_Export\"; import = \"A.B\"; }; }", "is not Object.Path.Method"},
+        {"%config { state = { export = \"A.B\"; import = \"A.B\"; delay = \"soon\"; }; }", "'state.delay' must be a number"},
+        {"%config { state = { export = \"A.B\"; import = \"A.B\"; ignore = \"Status\"; }; }", "'state.ignore' must be a list"},
         {"", "unknown firewall backend \"nosuch\" (valid: memory, nftables)", {"--firewall", "nosuch"}},
     };
     for (const Case& c : cases) {
@@ -146,7 +144,8 @@ TEST(GwrtConfiguration, UsageErrors) {
         EXPECT_EQ(outcome.exit_code, 2);
         EXPECT_THAT(outcome.err, StartsWith(message));
     }
-    Outcome outcome = gwtest::run({gwtest::gwrt_path(), "--help"});
+    // An empty value after '=' is a value where one may be empty, not a missing one.
+    Outcome outcome = gwtest::run({gwtest::gwrt_path(), "--prefix=", "--help"});
     EXPECT_EQ(outcome.exit_code, 0);
     EXPECT_THAT(outcome.out, HasSubstr("memory (default) or nftables"));
 }

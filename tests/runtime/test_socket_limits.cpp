@@ -229,9 +229,7 @@ TEST(ControlSocketUsers, AnotherUserIsKeptOutUntilAllowedByAReload) {
     EXPECT_EQ(served.out, "Device.X_Test.Status=Idle\n") << served.err;
     ASSERT_EQ(stat(runtime.socket().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666u);
-    Outcome stop = runtime.stop();
-    EXPECT_EQ(stop.exit_code, 0) << stop.err;
-    EXPECT_FALSE(gwtest::sanitizer_report(stop.err)) << stop.err;
+    gwtest::expect_clean_exit(runtime.stop());
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "test_runtime.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <sstream>
 
@@ -90,6 +92,13 @@ std::vector<std::string> TestRuntime::log() const { return lines(read_file(dir_.
 
 bool sanitizer_report(const std::string& err) {
     return err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos;
+}
+
+void expect_clean_exit(const Outcome& outcome) {
+    EXPECT_FALSE(outcome.timed_out);
+    EXPECT_EQ(outcome.term_signal, 0);
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+    EXPECT_FALSE(sanitizer_report(outcome.err)) << outcome.err;
 }
 
 std::vector<std::string> lines(const std::string& text) {

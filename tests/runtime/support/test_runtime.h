@@ -71,6 +71,9 @@ std::string gwctl_path();
 
 // Whether a sanitizer reported something in this stderr text.
 bool sanitizer_report(const std::string& err);
+// Expects a process that ended by itself (or on a signal it handles): exit 0, in time, and no
+// sanitizer report.
+void expect_clean_exit(const Outcome& outcome);
 
 // The non-empty lines of a text.
 std::vector<std::string> lines(const std::string& text);
