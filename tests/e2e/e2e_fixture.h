@@ -71,9 +71,7 @@ protected:
     }
     void TearDown() override {
         if(running()) {
-            gwtest::Outcome end = gwrt_->stop(SIGTERM);
-            EXPECT_EQ(end.exit_code, 0) << end.err;
-            EXPECT_FALSE(gwtest::sanitizer_report(end.err)) << end.err;
+            gwtest::expect_clean_exit(gwrt_->stop(SIGTERM));
             EXPECT_EQ(kernel(), dump_of()) << "a clean stop leaves no rule behind";
         }
         gwrt_.reset();  // gwrt goes before its namespaces
