@@ -11,6 +11,14 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   add_compile_options(-Wno-restrict)
 endif()
 
+# Fuzzing (clang) needs the sanitizers: a fuzz target stops on the first report.
+if(GW_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "GW_FUZZ needs clang: configure with CC=clang CXX=clang++")
+  endif()
+  set(GW_SANITIZE ON)
+endif()
+
 if(GW_SANITIZE)
   set(GW_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_compile_options(${GW_SANITIZER_FLAGS})
@@ -27,15 +35,11 @@ if(GW_SANITIZE)
   endif()
 endif()
 
-# Fuzzing (clang): everything is instrumented for libFuzzer; only the fuzz targets link its
-# driver (tests/fuzz).
+# Fuzzing: everything is instrumented with libFuzzer's coverage counters (the sanitizer runtime
+# gives the tests and programs no-op counters); only the fuzz targets link its driver
+# (tests/fuzz).
 if(GW_FUZZ)
-  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    message(FATAL_ERROR "GW_FUZZ needs clang: configure with CC=clang CXX=clang++")
-  endif()
-  set(GW_FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  add_compile_options(-fsanitize=fuzzer-no-link ${GW_FUZZ_SANITIZERS})
-  add_link_options(${GW_FUZZ_SANITIZERS})
+  add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
 # gw_add_library(<name> SOURCES ... [DEPENDS ...] [PRIVATE_DEPENDS ...] [INTERNALS])

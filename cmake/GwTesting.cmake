@@ -59,6 +59,18 @@ function(gw_add_test name)
   set_tests_properties(${tests} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
+# gw_asan_runtime(<out_var>): the shared ASan runtime a sanitized GCC build loads, which must
+# come first in an LD_PRELOAD; "" when there is none (no sanitizers, or clang, which links the
+# runtime into each program).
+function(gw_asan_runtime out_var)
+  set(runtime "")
+  if(GW_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                    OUTPUT_VARIABLE runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+  set(${out_var} "${runtime}" PARENT_SCOPE)
+endfunction()
+
 # gw_gwrt_preload(<out_var>): what gwrt must preload when a test starts it as a process in a
 # sanitized build, "" otherwise. The device-map client keeps a heap singleton for the life of
 # the process; loaded only through the module, it is unloaded with it and the leak checker
@@ -66,9 +78,11 @@ endfunction()
 function(gw_gwrt_preload out_var)
   set(preload "")
   if(GW_SANITIZE AND TARGET gmap-client)
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
-                    OUTPUT_VARIABLE asan_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
-    set(preload "${asan_runtime}:$<TARGET_FILE:gmap-client>")
+    gw_asan_runtime(asan_runtime)
+    set(preload "$<TARGET_FILE:gmap-client>")
+    if(asan_runtime)
+      set(preload "${asan_runtime}:${preload}")
+    endif()
   endif()
   set(${out_var} "${preload}" PARENT_SCOPE)
 endfunction()

@@ -222,7 +222,7 @@ std::vector<Operation> RandomRules::next_transaction(ChainModel& model) {
         if(insert) {
             auto position = dice_.between<std::uint32_t>(1, static_cast<std::uint32_t>(chain.size() + 1));
             for(RuleDraft& rule : random_rules(chain, ipv6)) {
-                chain.insert(chain.begin() + position - 1, rule);
+                chain.insert(chain.begin() + (position - 1), rule);
                 operations.push_back(Operation{true, position++, std::move(rule)});
             }
             continue;
@@ -232,7 +232,7 @@ std::vector<Operation> RandomRules::next_transaction(ChainModel& model) {
         const std::uint32_t block = dice_.chance(0.2) ? dice_.between<std::uint32_t>(2, 3) : 1;
         for(std::uint32_t i = 0; i < block && position <= chain.size(); ++i) {
             operations.push_back(Operation{false, position, chain[position - 1]});
-            chain.erase(chain.begin() + position - 1);
+            chain.erase(chain.begin() + (position - 1));
         }
     }
     return operations;

@@ -2,9 +2,9 @@
 # The installed tree on its own: `cmake --install` into a scratch root, then the installed gwrt
 # started on its installed configuration, driven by the installed gwctl, with nothing of the
 # source or build tree named by any installed file or mapped into the running process.
-#   installed_tree.sh SOURCE_DIR BUILD_DIR PREFIX LIBDIR VERSION [ASAN_RUNTIME]
+#   installed_tree.sh SOURCE_DIR BUILD_DIR PREFIX LIBDIR VERSION [sanitized [ASAN_RUNTIME]]
 set -eu
-SOURCE=$1 BUILD=$2 PREFIX=$3 LIBDIR=$4 VERSION=$5 ASAN=${6:-}
+SOURCE=$1 BUILD=$2 PREFIX=$3 LIBDIR=$4 VERSION=$5 SANITIZED=${6:-} ASAN=${7:-}
 ROOT=$(mktemp -d "${TMPDIR:-/tmp}/gw-installed.XXXXXX")
 PID=""
 trap '[ -z "$PID" ] || kill "$PID" 2> /dev/null; rm -rf "$ROOT"' EXIT
@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*"; [ ! -f "$ROOT/err" ] || cat "$ROOT/err"; exit 1; }
 DESTDIR=$ROOT cmake --install "$BUILD" --strip > /dev/null || fail "cmake --install"
 BIN=$ROOT$PREFIX/bin
 # A sanitized build keeps its source names in the instrumentation's reports, by design.
-if [ -z "$ASAN" ]; then
+if [ -z "$SANITIZED" ]; then
     LEAKS=$(grep -rlF "$SOURCE" "$ROOT" || true)
     [ -z "$LEAKS" ] || fail "installed files naming the source or build tree: $LEAKS"
 fi
@@ -21,8 +21,9 @@ for program in gwrt gwctl; do
     [ "$("$BIN/$program" --version)" = "$program $VERSION" ] || fail "$program --version"
 done
 
-# The sanitizer runtime first, and the device-map client kept resident (see gw_gwrt_preload).
-PRELOAD=${ASAN:+$ASAN:$ROOT$LIBDIR/libgmap-client.so.${VERSION%%.*}}
+# The sanitizer runtime first (GCC's), and the device-map client kept resident (see
+# gw_gwrt_preload).
+PRELOAD=${SANITIZED:+${ASAN:+$ASAN:}$ROOT$LIBDIR/libgmap-client.so.${VERSION%%.*}}
 LD_PRELOAD=$PRELOAD "$BIN/gwrt" --socket "$ROOT/gwrt.sock" --state-dir "$ROOT/state" 2> "$ROOT/err" &
 PID=$!
 ctl() { "$BIN/gwctl" --socket "$ROOT/gwrt.sock" "$@"; }

@@ -1,5 +1,8 @@
 // The C API of the device-map client.
 
+#include <cstring>
+#include <type_traits>
+
 #include <gmap/gmap_main.h>
 #include <gmap/gmap_query.h>
 #include <gmap/gmap_query_report.h>
@@ -33,8 +36,11 @@ void gmap_query_close(gmap_query_t* query) {
 }
 
 int gmap_query_report(uint32_t id, const char* key, amxc_var_t* device, gmap_query_action_t action) {
-    // The enum may hold any int that a C caller casts into it: compare as unsigned.
-    if(static_cast<unsigned>(action) > static_cast<unsigned>(gmap_query_error)) {
+    // A C caller may pass any int as the enum. Reading such a value as the enum is undefined in
+    // C++, so its bytes are read as the underlying integer and compared as unsigned.
+    std::underlying_type_t<gmap_query_action_t> raw = 0;
+    std::memcpy(&raw, &action, sizeof raw);
+    if(static_cast<unsigned>(raw) > static_cast<unsigned>(gmap_query_error)) {
         return -1;
     }
     gmap_query_t* query = gmap::registry().find(id);
