@@ -2,13 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
-
-#include <amxc/amxc_common.h>
+#include <new>
 
 namespace gmap {
 namespace {
-
-gmap_query_t* query_of(amxc_llist_it_t* it) { return amxc_container_of(it, gmap_query_t, it); }
 
 void free_query(gmap_query_t* query) {
     std::free(query->expression);
@@ -30,7 +27,7 @@ std::uint32_t QueryRegistry::unused_id() {
 }
 
 gmap_query_t* QueryRegistry::open(const char* expression, const char* name, gmap_query_cb_t fn, void* data) {
-    if(expression == nullptr || expression[0] == '\0' || fn == nullptr || count_ >= GMAP_QUERY_MAX) {
+    if(expression == nullptr || expression[0] == '\0' || fn == nullptr || by_id_.size() >= GMAP_QUERY_MAX) {
         return nullptr;
     }
     auto* query = static_cast<gmap_query_t*>(std::calloc(1, sizeof(gmap_query_t)));
@@ -47,25 +44,26 @@ gmap_query_t* QueryRegistry::open(const char* expression, const char* name, gmap
     query->fn = fn;
     query->data = data;
     query->refcount = 1;
+    try {
+        by_id_.emplace(query->id, query);
+    } catch(const std::bad_alloc&) {
+        free_query(query);
+        return nullptr;
+    }
     amxc_llist_it_init(&query->it);
     amxc_llist_append(&open_, &query->it);
-    ++count_;
     return query;
 }
 
 void QueryRegistry::close(gmap_query_t* query) {
     amxc_llist_it_take(&query->it);
-    --count_;
+    by_id_.erase(query->id);
     release(query);
 }
 
 gmap_query_t* QueryRegistry::find(std::uint32_t id) const {
-    amxc_llist_iterate(it, &open_) {
-        if(query_of(it)->id == id) {
-            return query_of(it);
-        }
-    }
-    return nullptr;
+    const auto found = by_id_.find(id);
+    return found == by_id_.end() ? nullptr : found->second;
 }
 
 void QueryRegistry::release(gmap_query_t* query) {

@@ -3,12 +3,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 
 #include <gmap/gmap_query.h>
 
 namespace gmap {
 
-// The open queries, linked through their `it` field, and their ids. A handle lives while its
+// The open queries, linked through their `it` field in opening order and indexed by id (a report
+// and every open look an id up, among up to GMAP_QUERY_MAX queries). A handle lives while its
 // reference count is above 0: the registry holds one reference while the query is open, and
 // each running callback one more, so a callback may close its own query.
 class QueryRegistry {
@@ -29,7 +31,7 @@ private:
     std::uint32_t unused_id();
 
     amxc_llist_t open_{};
-    std::size_t count_ = 0;
+    std::unordered_map<std::uint32_t, gmap_query_t*> by_id_;
     std::uint32_t next_id_ = 1;
 };
 
