@@ -125,14 +125,15 @@ TEST(MemoryBackend, OperationsOutOfStepWithTheChainUndoTheTransaction) {
     MemoryBackend backend;
     const ChainKey chain = access_control_chain(false);
     const auto insert = [&](std::uint32_t at, const char* rule) { return Operation{Operation::Kind::insert, chain, at, rule}; };
-    ASSERT_TRUE(backend.apply(std::vector{insert(1, "-s 10.0.0.1/32 -j DROP"), insert(2, "-s 10.0.0.2/32 -j DROP")}));
+    const auto apply = [&](std::vector<Operation> transaction) { return backend.apply(transaction); };
+    ASSERT_TRUE(apply({insert(1, "-s 10.0.0.1/32 -j DROP"), insert(2, "-s 10.0.0.2/32 -j DROP")}));
     const std::string before = backend.dump();
 
     const Operation other{Operation::Kind::remove, chain, 1, "-s 10.0.0.2/32 -j DROP"};
-    EXPECT_FALSE(backend.apply(std::vector{insert(3, "-s 10.0.0.3/32 -j DROP"), other}));
+    EXPECT_FALSE(apply({insert(3, "-s 10.0.0.3/32 -j DROP"), other}));
     EXPECT_EQ(backend.error(), "operation 2: another rule at that position");
     EXPECT_EQ(backend.dump(), before);
-    EXPECT_FALSE(backend.apply(std::vector{insert(4, "-s 10.0.0.4/32 -j DROP")}));  // one past the end
+    EXPECT_FALSE(apply({insert(4, "-s 10.0.0.4/32 -j DROP")}));  // one past the end
     EXPECT_EQ(backend.dump(), before);
 }
 
@@ -175,10 +176,10 @@ TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
             EXPECT_EQ(whole.dump(), before);
             continue;
         }
-        ASSERT_TRUE(whole.apply(transaction)) << whole.error();
-        for(const Operation& op : transaction) {
+        for(Operation op : transaction) {
             ASSERT_TRUE(one_by_one.apply(std::span(&op, 1))) << one_by_one.error();
         }
+        ASSERT_TRUE(whole.apply(transaction)) << whole.error();
         ASSERT_EQ(whole.dump(), one_by_one.dump());
         model = std::move(next);
     }

@@ -30,7 +30,7 @@ public:
     struct ChainPlan {
         const ChainKey* key = nullptr;
         std::vector<const std::string*> present;
-        std::vector<const std::string*> fresh;  // the inserted rules, in order
+        std::vector<std::string*> fresh;  // the inserted rules, in order (moved into the chain)
         std::vector<std::uint32_t> sequence;   // what the passes before led to
         std::vector<std::uint32_t> next;       // what this pass leads to, so far
         std::size_t cursor = 0;                // of `sequence`, taken into `next` up to here
@@ -50,9 +50,9 @@ public:
 
     // False with `error` set when an operation does not fit; false with `error` empty when
     // the plan is not worth it.
-    bool make(const Ruleset& chains, std::span<const Operation> transaction, std::uint32_t refuse, std::string& error) {
+    bool make(const Ruleset& chains, std::span<Operation> transaction, std::uint32_t refuse, std::string& error) {
         std::uint32_t number = 0;
-        for(const Operation& op : transaction) {
+        for(Operation& op : transaction) {
             if(++number == refuse || op.position == 0) {
                 error = refusal(number, "");
                 return false;
@@ -131,7 +131,7 @@ bool worth_a_rewrite(const Ruleset& chains, std::span<const Operation> transacti
 
 // Every chain's new sequence is worked out and everything allocated before the first one
 // changes, so a refusal or a failed allocation leaves them all as they were.
-std::optional<bool> MemoryBackend::rewrite(std::span<const Operation> transaction, std::uint32_t refuse) {
+std::optional<bool> MemoryBackend::rewrite(std::span<Operation> transaction, std::uint32_t refuse) {
     RewritePlan plan;
     if(!plan.make(chains_, transaction, refuse, error_)) {
         return error_.empty() ? std::nullopt : std::optional<bool>(false);
@@ -151,8 +151,9 @@ std::optional<bool> MemoryBackend::rewrite(std::span<const Operation> transactio
             }
             std::vector<std::string> rules;
             rules.reserve(chain_plan.fresh.size());
-            for(const std::string* rule : chain_plan.fresh) {
-                rules.push_back(*rule);
+            // Moved, not copied: a large rebuild would otherwise hold every new text twice.
+            for(std::string* rule : chain_plan.fresh) {
+                rules.push_back(std::move(*rule));
             }
             prepared.push_back(it->second.prepare(std::move(rules), chain_plan.sequence.size()));
         }
@@ -188,7 +189,7 @@ void MemoryBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t
     chains_.at(key).for_each(first - 1, count, [&](const std::string& rule) { out.push_back(&rule); });
 }
 
-bool MemoryBackend::apply(std::span<const Operation> transaction) {
+bool MemoryBackend::apply(std::span<Operation> transaction) {
     const std::uint32_t refuse = refuse_op_;
     refuse_op_ = 0;
     error_.clear();

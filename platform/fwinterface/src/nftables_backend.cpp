@@ -397,7 +397,7 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
     return true;
 }
 
-bool NftablesBackend::apply(std::span<const Operation> transaction) {
+bool NftablesBackend::apply(std::span<Operation> transaction) {
     error_.clear();
     if(out_of_step_) {
         error_ = out_of_step_text;

@@ -69,7 +69,7 @@ public:
     const std::string* rule_at(const ChainKey& key, std::size_t position) const override;
     void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
                   std::vector<const std::string*>& out) const override;
-    bool apply(std::span<const Operation> transaction) override;
+    bool apply(std::span<Operation> transaction) override;
     std::string_view error() const override { return error_; }
     std::string dump() const override;
     // The access-control tables as the kernel holds them, in nft syntax; false, with the

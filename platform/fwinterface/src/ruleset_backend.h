@@ -69,8 +69,9 @@ public:
                           std::vector<const std::string*>& out) const = 0;
 
     // Applies every operation or none: false, with the running ruleset unchanged, when one
-    // of them is impossible. May throw std::bad_alloc, also with nothing changed.
-    virtual bool apply(std::span<const Operation> transaction) = 0;
+    // of them is impossible. May throw std::bad_alloc, also with nothing changed. The inserted
+    // rules' texts may be moved out of the operations: a transaction is applied once.
+    virtual bool apply(std::span<Operation> transaction) = 0;
 
     // Why the last apply() or reset() failed, in a few English words ("" after a success).
     virtual std::string_view error() const = 0;
