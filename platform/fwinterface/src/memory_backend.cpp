@@ -30,7 +30,7 @@ public:
     struct ChainPlan {
         const ChainKey* key = nullptr;
         std::vector<const std::string*> present;
-        std::vector<std::string*> fresh;  // the inserted rules, in order (moved into the chain)
+        std::vector<std::string*> fresh;       // the inserted rules, in order
         std::vector<std::uint32_t> sequence;   // what the passes before led to
         std::vector<std::uint32_t> next;       // what this pass leads to, so far
         std::size_t cursor = 0;                // of `sequence`, taken into `next` up to here
