@@ -20,6 +20,7 @@
 #include <zebtrace/zebtrace.h>
 
 #include "accesscontrol/accesscontrol_dm.h"
+#include "heap_policy.h"
 
 namespace modbench {
 
@@ -30,6 +31,7 @@ class LoadedModule {
 public:
     // On the firewall backend `backend` (selected in the calling thread's network namespace).
     explicit LoadedModule(const char* backend = "memory") {
+        gw::set_heap_policy();
         zebtrace_set_level(nullptr, TRACE_LEVEL_WARNING);
         amxp_clock_set_manual(true);  // commit timers never fire: updates are run directly
         ok_ = fw_backend_select(backend) == 0;

@@ -3,7 +3,7 @@
 # as the runtime loads it.
 if(TARGET networksettings-qk AND TARGET amxo AND TARGET amxb AND TARGET fwinterface)
   gw_add_bench(bench_module SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_module.cpp ${CMAKE_CURRENT_LIST_DIR}/bench_restore.cpp
-    LIBS amxb amxo amxd amxp amxc zebtrace fwrules fwinterface ${CMAKE_DL_LIBS})
+    LIBS amxb amxo amxd amxp amxc zebtrace fwrules fwinterface gw_runtime_common ${CMAKE_DL_LIBS})
   target_include_directories(bench_module PRIVATE ${PROJECT_SOURCE_DIR}/include_priv)
   target_compile_definitions(bench_module PRIVATE
     NS_MODULE_DEF="${PROJECT_SOURCE_DIR}/datamodel/networksettings-qk.def"

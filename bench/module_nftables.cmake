@@ -6,7 +6,7 @@ if(TARGET networksettings-qk AND TARGET amxo AND TARGET amxb AND TARGET fwinterf
   pkg_check_modules(NFTABLES QUIET IMPORTED_TARGET libnftables)
   if(NFTABLES_FOUND)
     gw_add_bench(bench_module_nftables SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_module_nftables.cpp
-      LIBS amxb amxo amxd amxp amxc zebtrace fwrules fwinterface PkgConfig::NFTABLES ${CMAKE_DL_LIBS})
+      LIBS amxb amxo amxd amxp amxc zebtrace fwrules fwinterface gw_runtime_common PkgConfig::NFTABLES ${CMAKE_DL_LIBS})
     target_include_directories(bench_module_nftables PRIVATE ${PROJECT_SOURCE_DIR}/include_priv)
     target_compile_definitions(bench_module_nftables PRIVATE
       NS_MODULE_DEF="${PROJECT_SOURCE_DIR}/datamodel/networksettings-qk.def"
@@ -14,7 +14,7 @@ if(TARGET networksettings-qk AND TARGET amxo AND TARGET amxb AND TARGET fwinterf
       NS_MODULE_DIR="$<TARGET_FILE_DIR:networksettings-qk>")
     add_dependencies(bench_module_nftables networksettings-qk)
     gw_add_bench(bench_group_change SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_group_change.cpp
-      LIBS amxb amxo amxd amxp amxc zebtrace fwrules fwinterface PkgConfig::NFTABLES ${CMAKE_DL_LIBS})
+      LIBS amxb amxo amxd amxp amxc zebtrace fwrules fwinterface gw_runtime_common PkgConfig::NFTABLES ${CMAKE_DL_LIBS})
     target_include_directories(bench_group_change PRIVATE ${PROJECT_SOURCE_DIR}/include_priv)
     target_compile_definitions(bench_group_change PRIVATE
       NS_MODULE_DEF="${PROJECT_SOURCE_DIR}/datamodel/networksettings-qk.def"

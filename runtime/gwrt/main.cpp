@@ -11,6 +11,7 @@
 #include <span>
 
 #include "firewall_watch.h"
+#include "heap_policy.h"
 #include "options.h"
 #include "runtime.h"
 #include "runtime_config.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
         std::printf("gwrt %s\n", gw::project_version());
         return 0;
     }
+    gw::set_heap_policy();
     // First, so that a stop request arriving during start waits on the signalfd.
     gw::SignalWatch signals({SIGTERM, SIGINT}, {SIGHUP});
     if (!signals.ok()) {

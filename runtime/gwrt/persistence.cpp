@@ -29,6 +29,12 @@ constexpr char kExportFailed = 'X';   // why; nothing written, to be tried again
 constexpr char kUnencodable = 'J';    // why; nothing written, nor worth retrying unchanged
 constexpr char kWriteFailed = 'F';    // why; the files are as before
 
+// A tree of up to this many instances is exported on the loop (well under a millisecond) and
+// only written in a thread; a larger one is exported and written in a forked child. The fork
+// costs in proportion to gwrt's memory, not the tree's: with a large firewall held, it and
+// the copy-on-write faults after it cost the next rebuild more than a small export does.
+constexpr std::size_t kExportedOnLoop = 200;
+
 std::string owned_text(char* text) {
     std::string copy = text == nullptr ? "" : text;
     std::free(text);
@@ -50,6 +56,24 @@ bool resolve_method(amxd_dm_t* dm, const std::string& path, amxd_object_t*& obje
         return false;
     }
     return true;
+}
+
+// Whether the tree below `object` holds more than `limit` instances, counted no further.
+bool more_instances_than(const amxd_object_t* object, std::size_t& limit) {
+    amxd_object_for_each_child(child, object) {
+        if (amxd_object_get_type(child) != amxd_object_template) {
+            if (more_instances_than(child, limit)) {
+                return true;
+            }
+            continue;
+        }
+        amxd_object_for_each_instance(instance, child) {
+            if (limit == 0 || more_instances_than(instance, --limit)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // Per template path below `object`, each instance's index and name.
@@ -362,7 +386,18 @@ void Persistence::save_in_background() {
             amxp_timer_start(timer_, config_.delay_ms);
         }
     };
-    if (!saver_.start([this] { return attempt(); }, done)) {
+    std::size_t limit = kExportedOnLoop;
+    if (!more_instances_than(export_object_, limit)) {
+        Prepared prepared = prepare();
+        if (!prepared.reply.empty()) {
+            done(std::move(prepared.reply));
+        } else if (!saver_.start_in_thread([this, prepared = std::move(prepared)] { return write(prepared); }, done)) {
+            zebTraceZ(TRACE_LEVEL_WARNING, kZone, "state: no thread to save in (%s); saving in the loop", std::strerror(errno));
+            done(write(prepared));
+        }
+        return;
+    }
+    if (!saver_.start_in_child([this] { return attempt(); }, done)) {
         zebTraceZ(TRACE_LEVEL_WARNING, kZone, "state: no process to save in (%s); saving in the loop", std::strerror(errno));
         done(attempt());
     }
@@ -412,24 +447,34 @@ void Persistence::schedule_retry() {
     amxp_timer_start(timer_, retry_ms_);
 }
 
-std::string Persistence::attempt() const {
+Persistence::Prepared Persistence::prepare() const {
     amxc::ScopedVar state;
     std::string error;
     if (!build_state(state.get(), error)) {
-        return kExportFailed + error;
+        return {kExportFailed + error, "", ""};
     }
     std::string bytes = gw::encode_state_file(state.get());
     if (bytes.empty()) {
-        return kUnencodable + std::string("the configuration cannot be written as JSON");
+        return {kUnencodable + std::string("the configuration cannot be written as JSON"), "", ""};
     }
     std::string sum = gw::sha256_hex(bytes);
     if (sum == last_written_sum_) {
-        return std::string(1, kUnchanged);
+        return {std::string(1, kUnchanged), "", ""};
     }
-    if (!store_.save(bytes, error)) {
+    return {"", std::move(bytes), std::move(sum)};
+}
+
+std::string Persistence::write(const Prepared& prepared) const {
+    std::string error;
+    if (!store_.save(prepared.bytes, error)) {
         return kWriteFailed + error;
     }
-    return kWritten + sum + " " + std::to_string(bytes.size());
+    return kWritten + prepared.sum + " " + std::to_string(prepared.bytes.size());
+}
+
+std::string Persistence::attempt() const {
+    Prepared prepared = prepare();
+    return prepared.reply.empty() ? write(prepared) : prepared.reply;
 }
 
 bool Persistence::conclude(std::string_view reply, std::chrono::steady_clock::time_point started) {

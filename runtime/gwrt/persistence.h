@@ -12,9 +12,11 @@
 // running configuration, Restore() tries the files again. A failing save is retried with
 // back-off. Status() tells clients all of it.
 //
-// Saves after changes run in a child process (see child_task.h), so that exporting and writing
-// a large tree holds no client waiting; one save runs at a time, and every save made in the
-// loop (a clean stop, Save(), Restore()) first waits for it, so two writers never race.
+// Saves after changes run beside the loop (see background_task.h), so that exporting and
+// writing a large tree holds no client waiting: a small tree is exported on the loop and
+// written in a thread, a large one exported and written in a child process. One save runs at
+// a time, and every save made in the loop (a clean stop, Save(), Restore()) first waits for
+// it, so two writers never race.
 #pragma once
 
 #include <amxc/amxc_variant.h>
@@ -28,7 +30,7 @@
 #include <set>
 #include <string>
 
-#include "child_task.h"
+#include "background_task.h"
 #include "state_store.h"
 
 namespace gwrt {
@@ -91,8 +93,16 @@ private:
 
     bool relevant(const char* sig_name, const amxc_var_t* data) const;
     bool build_state(amxc_var_t* state, std::string& error) const;
-    // One save, from the export to the renamed file, told as a reply (see persistence.cpp):
-    // it may run in the child, so it changes nothing here.
+    // A save in two steps, each told as a reply (see persistence.cpp). Neither changes
+    // anything here: the export may run in a child, the write in a child or a thread.
+    struct Prepared {
+        std::string reply;  // set when there is nothing to write: why, or "unchanged"
+        std::string bytes;  // the file to write, and its SHA-256
+        std::string sum;
+    };
+    Prepared prepare() const;
+    std::string write(const Prepared& prepared) const;
+    // Both, from the export to the renamed file.
     std::string attempt() const;
     // Takes a reply in: the status, the traces, the next try. False when nothing was saved.
     bool conclude(std::string_view reply, std::chrono::steady_clock::time_point started);
@@ -123,7 +133,7 @@ private:
     // Index plan of the running restore, per template path: by name (version 2) or in order (1).
     std::map<std::string, std::map<std::string, uint32_t>> by_name_;
     std::map<std::string, std::deque<uint32_t>> in_order_;
-    ChildTask saver_;
+    BackgroundTask saver_;
 };
 
 }  // namespace gwrt

@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,13 +73,14 @@ InternedName name_of(const char* text, InternedName& last) {
 
 fw_error_t place(const fw_rule_t* rule, Placed& placed) {
     char text[FW_RULE_TEXT_MAX];
-    if(fw_rule_to_text(rule, text, sizeof(text)) < 0) {
+    const int length = fw_rule_to_text(rule, text, sizeof(text));
+    if(length < 0) {
         return FW_ERROR_RULE;
     }
     static InternedName last_table;
     static InternedName last_chain;
     placed.key = ChainKey{fw_rule_get_ipv6(rule), name_of(fw_rule_get_table(rule), last_table), name_of(fw_rule_get_chain(rule), last_chain)};
-    placed.text = text;
+    placed.text.assign(text, std::min(static_cast<std::size_t>(length), sizeof(text) - 1));
     return FW_OK;
 }
 

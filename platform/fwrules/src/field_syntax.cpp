@@ -10,10 +10,18 @@
 namespace fwrules {
 namespace {
 
-bool is_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '-';
-}
+// Looked up, not compared range by range: every rule a module builds has its table and chain
+// name checked, tens of thousands of times in one rebuild.
+constexpr std::array<bool, 256> name_chars = [] {
+    std::array<bool, 256> table{};
+    for(int c = 0; c < 256; ++c) {
+        table[static_cast<std::size_t>(c)] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                             (c >= '0' && c <= '9') || c == '_' || c == '-';
+    }
+    return table;
+}();
+
+bool is_name_char(char c) { return name_chars[static_cast<unsigned char>(c)]; }
 
 bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 

@@ -16,8 +16,9 @@
 namespace fwrules {
 namespace {
 
-// Appends into a fixed buffer: writing a rule never allocates. FW_RULE_TEXT_MAX is above
-// the longest possible text, so the buffer never fills up.
+// Appends into a fixed buffer: writing a rule never allocates, nor clears the buffer first
+// (only what was written is read). FW_RULE_TEXT_MAX is above the longest possible text, so
+// the buffer never fills up.
 class TextBuilder {
 public:
     void add(std::string_view text) {
@@ -43,7 +44,7 @@ public:
     std::string_view view() const { return {chars_.data(), size_}; }
 
 private:
-    std::array<char, FW_RULE_TEXT_MAX> chars_{};
+    std::array<char, FW_RULE_TEXT_MAX> chars_;
     std::size_t size_ = 0;
 };
 

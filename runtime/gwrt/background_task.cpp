@@ -1,4 +1,4 @@
-#include "child_task.h"
+#include "background_task.h"
 
 #include <amxp/amxp_loop.h>
 #include <dirent.h>
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <system_error>
 #include <vector>
 
 namespace gwrt {
@@ -64,9 +65,9 @@ void drop_sockets(int keep) {
 
 }  // namespace
 
-ChildTask::~ChildTask() { wait(); }
+BackgroundTask::~BackgroundTask() { wait(); }
 
-bool ChildTask::start(const std::function<std::string()>& work, Done done) {
+bool BackgroundTask::open_pipe(gw::Fd& write_end) {
     if (running()) {
         errno = EBUSY;
         return false;
@@ -75,34 +76,69 @@ bool ChildTask::start(const std::function<std::string()>& work, Done done) {
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return false;
     }
-    gw::Fd read_end(fds[0]);
-    gw::Fd write_end(fds[1]);
+    reply_fd_.reset(fds[0]);
+    write_end.reset(fds[1]);
+    return true;
+}
+
+void BackgroundTask::follow(Done done) {
+    reply_.clear();
+    done_ = std::move(done);
+    // Without a watch the reply is read at once: slower for the loop, but never lost.
+    if (fcntl(reply_fd_.get(), F_SETFL, O_NONBLOCK) != 0 ||
+        amxp_loop_add_fd(reply_fd_.get(), AMXP_FD_READ, &BackgroundTask::on_readable, this) != 0) {
+        wait();
+    }
+}
+
+bool BackgroundTask::start_in_child(const std::function<std::string()>& work, Done done) {
+    gw::Fd write_end;
+    if (!open_pipe(write_end)) {
+        return false;
+    }
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         const int error = errno;
-        read_end.reset();
-        write_end.reset();
+        reply_fd_.reset();
         errno = error;
         return false;
     }
     if (pid == 0) {
         run_child(parent, write_end.get(), work);
     }
-    write_end.reset();
     pid_ = pid;
-    reply_.clear();
-    done_ = std::move(done);
-    reply_fd_.reset(read_end.release());
-    // Without a watch the reply is read at once: slower for the loop, but never lost.
-    if (fcntl(reply_fd_.get(), F_SETFL, O_NONBLOCK) != 0 ||
-        amxp_loop_add_fd(reply_fd_.get(), AMXP_FD_READ, &ChildTask::on_readable, this) != 0) {
-        wait();
-    }
+    write_end.reset();
+    follow(std::move(done));
     return true;
 }
 
-bool ChildTask::read_some() {
+bool BackgroundTask::start_in_thread(std::function<std::string()> work, Done done) {
+    gw::Fd write_end;
+    if (!open_pipe(write_end)) {
+        return false;
+    }
+    const int out = write_end.release();
+    try {
+        // The write end closes when the work is done, which ends the reply.
+        thread_ = std::thread([work = std::move(work), out] {
+            gw::Fd end(out);
+            try {
+                gw::write_all(end.get(), work());
+            } catch (...) {
+            }
+        });
+    } catch (const std::system_error& error) {
+        close(out);
+        reply_fd_.reset();
+        errno = error.code().value();
+        return false;
+    }
+    follow(std::move(done));
+    return true;
+}
+
+bool BackgroundTask::read_some() {
     char buffer[4096];
     for (;;) {
         ssize_t got = read(reply_fd_.get(), buffer, sizeof buffer);
@@ -118,14 +154,14 @@ bool ChildTask::read_some() {
     }
 }
 
-void ChildTask::on_readable(int /*fd*/, unsigned int /*events*/, void* priv) {
-    auto* self = static_cast<ChildTask*>(priv);
+void BackgroundTask::on_readable(int /*fd*/, unsigned int /*events*/, void* priv) {
+    auto* self = static_cast<BackgroundTask*>(priv);
     if (self->read_some()) {
         self->finish();
     }
 }
 
-void ChildTask::wait() {
+void BackgroundTask::wait() {
     if (!running()) {
         return;
     }
@@ -134,14 +170,19 @@ void ChildTask::wait() {
     finish();
 }
 
-void ChildTask::finish() {
+void BackgroundTask::finish() {
     amxp_loop_remove_fd(reply_fd_.get());
     reply_fd_.reset();
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    bool replied = !reply_.empty();
+    if (thread_.joinable()) {
+        thread_.join();
+    } else {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        replied = replied && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
-    pid_ = -1;
-    const bool replied = WIFEXITED(status) && WEXITSTATUS(status) == 0 && !reply_.empty();
     Done done = std::move(done_);
     done_ = nullptr;
     if (done) {
