@@ -21,20 +21,31 @@ namespace {
 // the buffer never fills up.
 class TextBuilder {
 public:
+    // Pieces are a few characters each: copied in place, where a call to memcpy cost more
+    // than the copy (a rule's text is rebuilt at every insertion and removal).
     void add(std::string_view text) {
-        std::size_t n = std::min(text.size(), chars_.size() - size_);
-        std::memcpy(chars_.data() + size_, text.data(), n);
+        const std::size_t n = std::min(text.size(), chars_.size() - size_);
+        for(std::size_t i = 0; i < n; ++i) {
+            chars_[size_ + i] = text[i];
+        }
         size_ += n;
     }
+    void add(char c) {
+        if(size_ < chars_.size()) {
+            chars_[size_++] = c;
+        }
+    }
+    // Written straight into the buffer; a number that does not fit is left out whole.
     void add_number(long value) {
-        std::array<char, 24> digits{};
-        auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-        add(std::string_view(digits.data(), static_cast<std::size_t>(result.ptr - digits.data())));
+        auto result = std::to_chars(chars_.data() + size_, chars_.data() + chars_.size(), value);
+        if(result.ec == std::errc()) {
+            size_ = static_cast<std::size_t>(result.ptr - chars_.data());
+        }
     }
     // Options are separated by one blank; the text starts without one.
     void separate() {
         if(size_ != 0) {
-            add(" ");
+            add(' ');
         }
     }
     void option(std::string_view text) {
@@ -64,7 +75,7 @@ void add_address(TextBuilder& out, std::string_view option, Address address, uns
         // text when tens of thousands of source rules are written at once.
         for(std::size_t i = 0; i < 4; ++i) {
             if(i > 0) {
-                out.add(".");
+                out.add('.');
             }
             out.add_number(address.bytes[i]);
         }
@@ -73,7 +84,7 @@ void add_address(TextBuilder& out, std::string_view option, Address address, uns
         inet_ntop(AF_INET6, address.bytes.data(), text, sizeof(text));
         out.add(text);
     }
-    out.add("/");
+    out.add('/');
     out.add_number(prefix);
 }
 
@@ -105,7 +116,7 @@ void add_port(TextBuilder& out, std::string_view option, std::uint32_t port, std
     out.separate();
     out.add_number(port);
     if(max > port) {
-        out.add(":");
+        out.add(':');
         out.add_number(max);
     }
 }
@@ -114,8 +125,7 @@ void add_mac(TextBuilder& out, std::string_view mac) {
     out.option("-m mac --mac-source");
     out.separate();
     for(char c : mac) {
-        char lower = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
-        out.add(std::string_view(&lower, 1));
+        out.add((c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c);
     }
 }
 
@@ -152,7 +162,7 @@ void write(TextBuilder& out, const Fields& rule) {
         out.separate();
         out.add_number(rule.icmp_type);
         if(rule.icmp_code != -1) {
-            out.add("/");
+            out.add('/');
             out.add_number(rule.icmp_code);
         }
     }
