@@ -4,20 +4,42 @@
 
 namespace fwinterface {
 
-PendingBatch::ChainView& PendingBatch::view_of(const Backend& running, const ChainKey& key) {
-    auto [it, fresh] = views_.try_emplace(key);
+namespace {
+
+constexpr std::size_t read_ahead = 64;
+
+}  // namespace
+
+PendingBatch::ChainState& PendingBatch::state_of(const Backend& running, const ChainKey& key) {
+    auto [it, fresh] = chains_.try_emplace(key);
     if(fresh) {
         try {
             const std::size_t size = running.chain_size(key);
             if(size > 0) {
-                it->second.insert(it->second.end(), Piece{1, size});
+                it->second.view.insert(it->second.view.end(), Piece{1, size});
             }
         } catch(...) {
-            views_.erase(it);
+            chains_.erase(it);
             throw;
         }
     }
     return it->second;
+}
+
+// The running rules stay as they are while operations are pending, so what was read ahead
+// stays valid until clear().
+const std::string* PendingBatch::running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
+                                              std::size_t position) {
+    if(position < ahead.first || position - ahead.first >= ahead.rules.size()) {
+        const std::size_t size = running.chain_size(key);
+        if(position == 0 || position > size) {
+            return nullptr;
+        }
+        ahead.rules.clear();
+        running.rules_at(key, position, std::min(read_ahead, size + 1 - position), ahead.rules);
+        ahead.first = position;
+    }
+    return ahead.rules[position - ahead.first];
 }
 
 // Makes `boundary` (0-based, a count of positions) the start of a piece, splitting the stretch
@@ -42,7 +64,7 @@ fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint3
     if(operations_.size() >= FW_PENDING_MAX) {
         return FW_ERROR_FULL;
     }
-    ChainView& view = view_of(running, key);
+    ChainView& view = state_of(running, key).view;
     if(position == 0 || position > view.size() + 1) {
         return FW_ERROR_POSITION;
     }
@@ -61,13 +83,14 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
     if(operations_.size() >= FW_PENDING_MAX) {
         return FW_ERROR_FULL;
     }
-    ChainView& view = view_of(running, key);
+    ChainState& chain = state_of(running, key);
+    ChainView& view = chain.view;
     if(position == 0 || position > view.size()) {
         return FW_ERROR_POSITION;
     }
     auto [piece, offset] = view.locate(position - 1);
-    const std::string* standing =
-        piece->count == 0 ? &operations_[piece->first].rule : running.rule_at(key, piece->first + offset);
+    const std::string* standing = piece->count == 0 ? &operations_[piece->first].rule
+                                                    : running_rule(running, key, chain.ahead, piece->first + offset);
     if(standing == nullptr || *standing != rule) {
         return FW_ERROR_MISMATCH;
     }
@@ -90,14 +113,14 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
 
 void PendingBatch::clear() {
     operations_.clear();
-    views_.clear();
+    chains_.clear();
     insertions_ = 0;
 }
 
 std::vector<Operation> PendingBatch::net_operations(const Backend& running) {
     std::vector<Operation> net;
-    for(auto& [key, view] : views_) {
-        net_of_chain(running, key, view, net);
+    for(auto& [key, chain] : chains_) {
+        net_of_chain(running, key, chain.view, net);
     }
     return net;
 }
@@ -141,19 +164,16 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         came.clear();
     };
     std::size_t next_running = 1;
-    for(std::size_t position = 0; position < view.size();) {
-        auto [piece, offset] = view.locate(position);
-        if(piece->count == 0) {
-            came.push_back(&operations_[piece->first].rule);
-            ++position;
-            continue;
+    // One walk in order, not a descent per position.
+    view.for_each(0, view.size(), [&](const Piece& piece) {
+        if(piece.count == 0) {
+            came.push_back(&operations_[piece.first].rule);
+            return;
         }
-        close_gap(next_running, piece->first + offset - next_running);
-        const std::size_t stretch = piece->count - offset;
-        merged.push_back(Segment{Segment::Kind::kept, piece->first + offset, stretch});
-        next_running = piece->first + offset + stretch;
-        position += stretch;
-    }
+        close_gap(next_running, piece.first - next_running);
+        merged.push_back(Segment{Segment::Kind::kept, piece.first, piece.count});
+        next_running = piece.first + piece.count;
+    });
     close_gap(next_running, running.chain_size(key) + 1 - next_running);
 
     // Insertions first, removals after: a compiled chain's group that loses its members to

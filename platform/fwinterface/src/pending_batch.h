@@ -50,14 +50,27 @@ private:
         std::size_t operator()(const Piece& piece) const { return piece.count == 0 ? 1 : piece.count; }
     };
     using ChainView = PositionalList<Piece, PieceWeight>;
+    // Running rules read ahead, from running position `first`: a group is withdrawn rule after
+    // rule in running order, and a descent from the chain's root per rule, each a cache miss
+    // at its deeper levels, cost as much as the rest of the removal.
+    struct ReadAhead {
+        std::size_t first = 0;
+        std::vector<const std::string*> rules;
+    };
+    struct ChainState {
+        ChainView view;
+        ReadAhead ahead;
+    };
 
-    ChainView& view_of(const Backend& running, const ChainKey& key);
+    ChainState& state_of(const Backend& running, const ChainKey& key);
+    static const std::string* running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
+                                           std::size_t position);
     static void cut(ChainView& view, std::size_t boundary);
 
     void net_of_chain(const Backend& running, const ChainKey& key, ChainView& view, std::vector<Operation>& net);
 
     std::vector<Operation> operations_;
-    std::map<ChainKey, ChainView> views_;
+    std::map<ChainKey, ChainState> chains_;
     std::size_t insertions_ = 0;
 };
 
