@@ -46,6 +46,8 @@ namespace {
 
 struct entry_rule_t {
     int index;                // 1-based position in its family's chain, 0 while not inserted
+    bool ipv6;                // the chain `index` counts in, set with it: the walks over a
+                              // set's positions need not read every rule
     fw_rule_t* rule;
     amxc_llist_it_t it;
 };
@@ -118,7 +120,7 @@ private:
 };
 
 void firewall_entry_delete(entry_rule_t* entry, RemovedPositions& family) {
-    const bool ipv6 = fw_rule_get_ipv6(entry->rule);
+    const bool ipv6 = entry->ipv6;
     const int original = entry->index;
     // A rule that never reached its chain has no position to remove: removing "position 0"
     // would shift every other rule's bookkeeping away from the chain's real contents.
@@ -155,7 +157,7 @@ SetPositions positions_of(firewall_rule_t* set) {
     amxc_llist_iterate(it, &set->folder) {
         const entry_rule_t* entry = entry_of(it);
         if(entry->index > 0) {
-            (fw_rule_get_ipv6(entry->rule) ? positions.ipv6 : positions.ipv4).push_back(entry->index);
+            (entry->ipv6 ? positions.ipv6 : positions.ipv4).push_back(entry->index);
         }
     }
     return positions;
@@ -169,13 +171,13 @@ void firewall_entries_delete(firewall_rule_t* set) {
     RemovedPositions ipv6(std::move(positions.ipv6));
     amxc_llist_for_each(it, &set->folder) {
         entry_rule_t* entry = entry_of(it);
-        firewall_entry_delete(entry, fw_rule_get_ipv6(entry->rule) ? ipv6 : ipv4);
+        firewall_entry_delete(entry, entry->ipv6 ? ipv6 : ipv4);
     }
     amxc_llist_iterate(set_it, &accesscontrol_fw_rules) {
         amxc_llist_iterate(entry_it, &set_of(set_it)->folder) {
             entry_rule_t* entry = entry_of(entry_it);
             if(entry->index > 0) {
-                entry->index = (fw_rule_get_ipv6(entry->rule) ? ipv6 : ipv4).after_all(entry->index);
+                entry->index = (entry->ipv6 ? ipv6 : ipv4).after_all(entry->index);
             }
         }
     }
@@ -515,7 +517,8 @@ amxd_status_t firewall_rule_apply(firewall_rule_t* c) {
     amxc_llist_iterate(it, &c->folder) {
         entry_rule_t* entry = entry_of(it);
         fw_rule_set_enabled(entry->rule, true);
-        if(!fw_rule_get_ipv6(entry->rule)) {
+        entry->ipv6 = fw_rule_get_ipv6(entry->rule);
+        if(!entry->ipv6) {
             when_failed_trace(fw_add_rule(entry->rule, static_cast<uint32_t>(rule_index)), exit, TRACE_LEVEL_ERROR,
                               "Fail to apply rule index %d", rule_index);
             entry->index = rule_index++;
