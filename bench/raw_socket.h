@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace rawsock {
@@ -36,6 +37,23 @@ inline double cpu_ms(pid_t pid) {
     double ns = -1;
     schedstat >> ns;
     return ns < 0 ? -1 : ns / 1e6;
+}
+
+// Page faults `pid` has taken that needed no reading from disk (/proc/PID/stat, field 10):
+// each one a pass through the kernel, such as a write to a page shared with a forked child;
+// -1 when it cannot be read.
+inline long minor_faults(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // Fields after the command name, which sits in parentheses and may hold blanks.
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    std::string field;
+    for(int n = 3; n < 10 && fields >> field; ++n) {
+    }
+    long faults = -1;
+    fields >> faults;
+    return faults;
 }
 
 // A non-blocking connection to the Unix socket `path`; -1 when refused.
