@@ -92,7 +92,9 @@ int copy_table(amxc_var_t* dest, const amxc_var_t* src, int depth) {
 }  // namespace
 
 amxc_var_t* allocate_var() {
-    auto* var = static_cast<amxc_var_t*>(std::calloc(1, sizeof(amxc_var_t)));
+    // Not cleared first: amxc_var_init sets every field, and a group of thousands of sources
+    // allocates two variants per address.
+    auto* var = static_cast<amxc_var_t*>(std::malloc(sizeof(amxc_var_t)));
     if(var != nullptr) {
         amxc_var_init(var);
     }
