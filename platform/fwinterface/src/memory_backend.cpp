@@ -77,7 +77,7 @@ public:
                 plan.next.push_back(static_cast<std::uint32_t>(plan.present.size() + plan.fresh.size() - 1));
             } else {
                 if(plan.next.size() != index || plan.cursor == plan.sequence.size() ||
-                   plan.rule(plan.sequence[plan.cursor]) != op.rule) {
+                   (!op.rule.empty() && plan.rule(plan.sequence[plan.cursor]) != op.rule)) {
                     error = refusal(number, "another rule at that position");
                     return false;
                 }
@@ -219,7 +219,7 @@ bool MemoryBackend::apply(std::span<Operation> transaction) {
             chain.insert(at(chain, index), op.rule);
             undo.inserted(chain_it, index);
         } else {
-            if(index >= chain.size() || chain[index] != op.rule) {
+            if(index >= chain.size() || (!op.rule.empty() && chain[index] != op.rule)) {
                 error_ = refusal(number, "another rule at that position");
                 return false;
             }

@@ -375,7 +375,7 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
         rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index), std::move(rule));
         undo.inserted(chain, index);
     } else {
-        if(op.position == 0 || index >= rules.size() || rules[index]->text != op.rule) {
+        if(op.position == 0 || index >= rules.size() || (!op.rule.empty() && rules[index]->text != op.rule)) {
             return refuse("another rule at that position");
         }
         if(is_compiled(op.chain)) {

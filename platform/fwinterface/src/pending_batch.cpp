@@ -198,8 +198,8 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
             continue;
         }
         for(std::size_t i = 0; i < segment.count; ++i) {
-            net.push_back(Operation{Operation::Kind::remove, key, static_cast<std::uint32_t>(position + 1),
-                                    *went_rules[segment.first + i]});
+            // The running rule's own place: nothing to check it against, nor a copy to make.
+            net.push_back(Operation{Operation::Kind::remove, key, static_cast<std::uint32_t>(position + 1), {}});
         }
     }
 }

@@ -37,7 +37,8 @@ using Ruleset = std::map<ChainKey, Chain>;
 
 // One step of a transaction. Positions are 1-based and refer to the chain as left by the
 // steps before it in the same transaction. A removal names the rule expected at the
-// position, so a backend can refuse to remove another one.
+// position, so a backend can refuse to remove another one; one with an empty text (no rule
+// has one) removes the rule standing there: the net change of operations checked before.
 struct Operation {
     enum class Kind : std::uint8_t { insert, remove };
 
