@@ -162,6 +162,9 @@ TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
                     const auto where = rules.begin() + static_cast<std::ptrdiff_t>(at);
                     std::string rule = kind == Kind::remove ? *where : "-s 10.0." + std::to_string(round) + "." + std::to_string(n) + "/32 -j DROP";
                     kind == Kind::insert ? (void)rules.insert(where, rule) : (void)rules.erase(where);
+                    if(kind == Kind::remove && n % 2 == 1) {
+                        rule.clear();  // as a net difference names them: the rule standing there
+                    }
                     transaction.push_back(Operation{kind, chain, static_cast<std::uint32_t>(at + 1), std::move(rule)});
                 }
             }

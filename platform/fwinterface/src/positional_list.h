@@ -200,24 +200,28 @@ public:
         }
     }
 
-    // What rewrite() needs allocated beforehand: nodes holding the new values, and room for
-    // the tree's. A caller rewriting several lists prepares them all before it changes any.
+    // What rewrite() needs allocated beforehand: nodes for the new values that the dropped
+    // elements' nodes cannot hold, and room for the tree's. A caller rewriting several lists
+    // prepares them all before it changes any.
     class Prepared {
         friend class PositionalList;
-        std::vector<Link> fresh_;
+        std::vector<T> values_;   // the new values, in order
+        std::vector<Link> fresh_;  // spare nodes, one per new value beyond the dropped elements
         std::vector<Link> present_;
         std::vector<Link> result_;
     };
 
-    // Throws std::bad_alloc with nothing changed.
+    // `result_size`: the rewrite's result, so that the dropped elements are counted (present
+    // elements + new values - result). Throws std::bad_alloc with nothing changed.
     Prepared prepare(std::vector<T> fresh, std::size_t result_size) const {
         Prepared prepared;
-        prepared.fresh_.reserve(fresh.size());
-        for(T& value : fresh) {
+        const std::size_t present = element_count(root_.get());
+        const std::size_t dropped = present + fresh.size() - std::min(result_size, present + fresh.size());
+        for(std::size_t n = dropped; n < fresh.size(); ++n) {
             prepared.fresh_.push_back(std::make_unique<Node>());
-            prepared.fresh_.back()->value = std::move(value);
         }
-        prepared.present_.reserve(element_count(root_.get()));
+        prepared.values_ = std::move(fresh);
+        prepared.present_.reserve(present);
         prepared.result_.reserve(result_size);
         return prepared;
     }
@@ -225,13 +229,32 @@ public:
     // Replaces the sequence in O(n), where as many single edits would each split and merge
     // the tree: element i of the result is the present element number order[i] (its node
     // kept) when order[i] is below their count, else the prepared new value number
-    // order[i] - count. Each is named at most once; present elements not named are dropped.
+    // order[i] - count. Each is named at most once; present elements not named are dropped,
+    // their nodes taking new values: a group replaced by its new rules allocates no node.
     void rewrite(Prepared& prepared, std::span<const std::uint32_t> order) noexcept {
         take_nodes(std::move(root_), prepared.present_);
         const std::size_t present = prepared.present_.size();
         for(const std::uint32_t from : order) {
-            prepared.result_.push_back(from < present ? std::move(prepared.present_[from])
-                                                      : std::move(prepared.fresh_[from - present]));
+            prepared.result_.push_back(from < present ? std::move(prepared.present_[from]) : nullptr);
+        }
+        // The present nodes left are the dropped ones: each takes a new value, then the spares.
+        auto dropped = prepared.present_.begin();
+        auto node_for_new = [&]() -> Link {
+            while(dropped != prepared.present_.end() && *dropped == nullptr) {
+                ++dropped;
+            }
+            if(dropped != prepared.present_.end()) {
+                return std::move(*dropped++);
+            }
+            Link spare = std::move(prepared.fresh_.back());
+            prepared.fresh_.pop_back();
+            return spare;
+        };
+        for(std::size_t i = 0; i < order.size(); ++i) {
+            if(order[i] >= present) {
+                prepared.result_[i] = node_for_new();
+                prepared.result_[i]->value = std::move(prepared.values_[order[i] - present]);
+            }
         }
         root_ = build(prepared.result_, 0, prepared.result_.size(), 0);
         prepared = Prepared();
