@@ -11,9 +11,6 @@ constexpr std::size_t read_ahead = 64;
 }  // namespace
 
 PendingBatch::ChainState& PendingBatch::state_of(const Backend& running, const ChainKey& key) {
-    if(last_.state != nullptr && *last_.key == key) {
-        return *last_.state;
-    }
     auto [it, fresh] = chains_.try_emplace(key);
     if(fresh) {
         try {
@@ -26,8 +23,6 @@ PendingBatch::ChainState& PendingBatch::state_of(const Backend& running, const C
             throw;
         }
     }
-    last_.key = &it->first;
-    last_.state = &it->second;
     return it->second;
 }
 
@@ -119,7 +114,6 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
 void PendingBatch::clear() {
     operations_.clear();
     chains_.clear();
-    last_ = LastChain();
     insertions_ = 0;
 }
 

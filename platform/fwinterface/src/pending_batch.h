@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <fwinterface/interface.h>
@@ -72,22 +71,6 @@ private:
 
     std::vector<Operation> operations_;
     std::map<ChainKey, ChainState> chains_;
-    // The chain of the last operation: a large transaction works on one chain throughout. It
-    // points into chains_, whose nodes a move hands over: the batch moved from forgets it.
-    struct LastChain {
-        const ChainKey* key = nullptr;
-        ChainState* state = nullptr;
-
-        LastChain() = default;
-        LastChain(LastChain&& other) noexcept
-            : key(std::exchange(other.key, nullptr)), state(std::exchange(other.state, nullptr)) {}
-        LastChain& operator=(LastChain&& other) noexcept {
-            key = std::exchange(other.key, nullptr);
-            state = std::exchange(other.state, nullptr);
-            return *this;
-        }
-    };
-    LastChain last_;
     std::size_t insertions_ = 0;
 };
 
