@@ -42,15 +42,15 @@ TEST_F(FwRuleSetters, TextsAreTakenOnlyInTheirDocumentedForm) {
         std::vector<const char*> good;  // the last one is kept
         std::vector<const char*> bad;
     } setters[] = {
+        {fw_rule_set_source_mask,
+         fw_rule_get_source_mask,
+         {"0", "8", "32", "128", "255.255.255.0", "0.0.0.0", "255.255.255.255", "", "24", "255.128.0.0"},
+         {"129", "-1", "+8", "08", "24 ", "/24", "abc", "1.2.3", "255.0.255.0", "0.255.255.255", "255.255.255.0/24",
+          "ffff::", "1000", nullptr}},
         {fw_rule_set_chain, fw_rule_get_chain, {"FORWARD6_AccessControl_QK", longest_name.c_str(), "keep-me_1"}, bad_names},
         {fw_rule_set_table, fw_rule_get_table, {"filter"}, bad_names},
         {fw_rule_set_source, fw_rule_get_source, good_addresses, bad_addresses},
         {fw_rule_set_destination, fw_rule_get_destination, good_addresses, bad_addresses},
-        {fw_rule_set_source_mask,
-         fw_rule_get_source_mask,
-         {"0", "8", "32", "128", "255.255.255.0", "0.0.0.0", "255.255.255.255", "255.128.0.0", "", "24"},
-         {"129", "-1", "+8", "08", "24 ", "/24", "abc", "1.2.3", "255.0.255.0", "0.255.255.255", "255.255.255.0/24",
-          "ffff::", "1000", nullptr}},
         {fw_rule_set_source_mac_address,
          fw_rule_get_source_mac_address,
          {"", "01:23:45:67:89:AB", "01:23:45:67:89:ab"},
@@ -66,6 +66,16 @@ TEST_F(FwRuleSetters, TextsAreTakenOnlyInTheirDocumentedForm) {
         }
         EXPECT_STREQ(setter.get(rule), setter.good.back());
     }
+}
+
+// A rule keeps its values parsed; the getters still lend each text as it was written, whether
+// a getter or a text in another form came first.
+TEST_F(FwRuleSetters, GettersLendTheTextsAsWritten) {
+    ASSERT_EQ(fw_rule_set_source(rule, "2001:DB8:0::1"), 0);
+    ASSERT_EQ(fw_rule_set_source_mac_address(rule, "AA:bb:CC:dd:EE:0f"), 0);
+    EXPECT_STREQ(fw_rule_get_source(rule), "2001:DB8:0::1");
+    EXPECT_STREQ(fw_rule_get_source_mac_address(rule), "AA:bb:CC:dd:EE:0f");
+    EXPECT_STREQ(fw_rule_get_destination(rule), "");
 }
 
 TEST_F(FwRuleSetters, NumbersStayInTheirRanges) {
@@ -100,6 +110,7 @@ TEST_F(FwRuleSetters, NullRulesAreRefusedAndDeleteClearsThePointer) {
     EXPECT_NE(fw_rule_set_source(nullptr, ""), 0);
     EXPECT_NE(fw_rule_set_target_policy(nullptr, FW_RULE_POLICY_DROP), 0);
     EXPECT_STREQ(fw_rule_get_chain(nullptr), "");
+    EXPECT_STREQ(fw_rule_get_source(nullptr), "");
     EXPECT_EQ(fw_rule_check(nullptr), FW_RULE_ERROR_NULL);
     EXPECT_EQ(fw_rule_delete(&rule), 0);
     EXPECT_EQ(rule, nullptr);

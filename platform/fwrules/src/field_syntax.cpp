@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <bit>
+#include <charconv>
 #include <cstring>
 
 #include <fwrules/fw_rule.h>
@@ -23,7 +24,48 @@ constexpr std::array<bool, 256> name_chars = [] {
 
 bool is_name_char(char c) { return name_chars[static_cast<unsigned char>(c)]; }
 
-bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+// The value of a hex digit, or -1.
+int hex_value(char c) {
+    if(c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if(c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if(c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Fills a text piece by piece; the pieces of each canonical text fit its capacity.
+template <std::size_t N>
+class TextFiller {
+public:
+    void add(char c) { chars_[size_++] = c; }
+    void add_number(unsigned value) {
+        size_ = static_cast<std::size_t>(std::to_chars(chars_ + size_, chars_ + N, value).ptr - chars_);
+    }
+    FixedText<N> text() const {
+        FixedText<N> text;
+        text.assign({chars_, size_});
+        return text;
+    }
+
+private:
+    char chars_[N] = {};
+    std::size_t size_ = 0;
+};
+
+template <std::size_t N>
+void add_dotted_quad(TextFiller<N>& out, const std::uint8_t* bytes) {
+    for(std::size_t i = 0; i < 4; ++i) {
+        if(i > 0) {
+            out.add('.');
+        }
+        out.add_number(bytes[i]);
+    }
+}
 
 }  // namespace
 
@@ -76,7 +118,7 @@ std::optional<Mask> parse_mask(std::string_view text) {
         if((host & (host + 1U)) != 0) {
             return std::nullopt;
         }
-        return Mask{static_cast<unsigned>(std::popcount(bits)), true};
+        return Mask{static_cast<std::uint8_t>(std::popcount(bits)), true};
     }
     if(text.size() > 3 || (text.size() > 1 && text.front() == '0')) {
         return std::nullopt;
@@ -91,21 +133,65 @@ std::optional<Mask> parse_mask(std::string_view text) {
     if(prefix > 128U) {
         return std::nullopt;
     }
-    return Mask{prefix, false};
+    return Mask{static_cast<std::uint8_t>(prefix), false};
 }
 
-bool is_mac(std::string_view text) {
+std::optional<Mac> parse_mac(std::string_view text) {
     constexpr std::size_t mac_length = 17;  // "xx:xx:xx:xx:xx:xx"
     if(text.size() != mac_length) {
-        return false;
+        return std::nullopt;
     }
-    for(std::size_t i = 0; i < mac_length; ++i) {
-        bool separator = (i % 3) == 2;
-        if(separator ? text[i] != ':' : !is_hex(text[i])) {
-            return false;
+    Mac mac{};
+    for(std::size_t i = 0; i < mac_length; i += 3) {
+        const int high = hex_value(text[i]);
+        const int low = hex_value(text[i + 1]);
+        if(high < 0 || low < 0 || (i + 2 < mac_length && text[i + 2] != ':')) {
+            return std::nullopt;
         }
+        mac[i / 3] = static_cast<std::uint8_t>((high << 4) | low);
     }
-    return true;
+    return mac;
+}
+
+FixedText<address_text_max> address_text(const Address& address) {
+    if(address.family == Family::ipv4) {
+        // By hand: inet_ntop formats an IPv4 address through printf, the main cost of a rule's
+        // text when tens of thousands of source rules are written at once.
+        TextFiller<address_text_max> out;
+        add_dotted_quad(out, address.bytes.data());
+        return out.text();
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, address.bytes.data(), text, sizeof(text));
+    FixedText<address_text_max> result;
+    result.assign(text);
+    return result;
+}
+
+FixedText<mask_text_max> mask_text(const Mask& mask) {
+    TextFiller<mask_text_max> out;
+    if(!mask.dotted) {
+        out.add_number(mask.prefix);
+        return out.text();
+    }
+    const std::uint32_t bits = mask.prefix == 0 ? 0 : ~std::uint32_t{0} << (32U - mask.prefix);
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(bits >> 24), static_cast<std::uint8_t>(bits >> 16),
+                                   static_cast<std::uint8_t>(bits >> 8), static_cast<std::uint8_t>(bits)};
+    add_dotted_quad(out, bytes);
+    return out.text();
+}
+
+FixedText<mac_text_max> mac_text(const Mac& mac) {
+    constexpr char digits[] = "0123456789abcdef";
+    TextFiller<mac_text_max> out;
+    for(std::size_t i = 0; i < mac.size(); ++i) {
+        if(i > 0) {
+            out.add(':');
+        }
+        out.add(digits[mac[i] >> 4]);
+        out.add(digits[mac[i] & 0xFU]);
+    }
+    return out.text();
 }
 
 }  // namespace fwrules

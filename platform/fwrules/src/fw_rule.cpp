@@ -2,7 +2,9 @@
 // touches the rule, so a refused value leaves the rule as it was.
 
 #include <cstring>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include <fwrules/fw_rule.h>
@@ -13,6 +15,8 @@
 namespace {
 
 using fwrules::Family;
+using fwrules::FixedText;
+using fwrules::GivenTexts;
 
 constexpr int ok = 0;
 constexpr int refused = -1;
@@ -29,32 +33,95 @@ std::optional<std::string_view> bounded(const char* text, std::size_t limit) {
     return std::string_view(text, strnlen(text, limit + 1));
 }
 
-template <std::size_t N>
-int set_name(fwrules::FixedText<N>& field, const char* text) {
-    auto name = bounded(text, N);
+int set_name(fwrules::RuleName& field, const char* text) {
+    auto name = bounded(text, FW_RULE_NAME_MAX);
     if(!name || !fwrules::is_name(*name)) {
         return refused;
     }
-    field.assign(*name);
+    try {
+        field.assign(*name);
+    } catch(const std::bad_alloc&) {
+        return refused;
+    }
     return ok;
 }
 
-int set_address(fwrules::FixedText<fwrules::address_text_max>& text_field,
-                std::optional<fwrules::Address>& parsed_field, const char* text) {
-    auto address_text = bounded(text, fwrules::address_text_max);
-    if(!address_text || address_text->size() > fwrules::address_text_max) {
+// The canonical text of a field's value; empty while it is not set.
+template <typename Value, std::size_t N>
+FixedText<N> canonical(const std::optional<Value>& value, FixedText<N> (*text_of)(const Value&)) {
+    return value ? text_of(*value) : FixedText<N>{};
+}
+
+FixedText<fwrules::address_text_max> canonical(const std::optional<fwrules::Address>& value) {
+    return canonical(value, fwrules::address_text);
+}
+
+FixedText<fwrules::mask_text_max> canonical(const std::optional<fwrules::Mask>& value) {
+    return canonical(value, fwrules::mask_text);
+}
+
+FixedText<fwrules::mac_text_max> canonical(const std::optional<fwrules::Mac>& value) {
+    return canonical(value, fwrules::mac_text);
+}
+
+// The rule's given texts, made from its values when it has none yet. Throws std::bad_alloc.
+GivenTexts& given_texts(const fwrules::Fields& rule) {
+    if(!rule.given) {
+        auto given = std::make_unique<GivenTexts>();
+        given->source = canonical(rule.source);
+        given->destination = canonical(rule.destination);
+        given->mask = canonical(rule.mask);
+        given->mac = canonical(rule.mac);
+        rule.given = std::move(given);
+    }
+    return *rule.given;
+}
+
+// Stores a text field's parsed value, and its text where the rule keeps given texts or where
+// the text is not the canonical one.
+template <typename Value, std::size_t N>
+int store(fw_rule_t* rule, std::optional<Value> fwrules::Fields::*field, FixedText<N> GivenTexts::*given,
+          std::string_view text, const std::optional<Value>& value) {
+    try {
+        if(rule->given || canonical(value).view() != text) {
+            (given_texts(*rule).*given).assign(text);
+        }
+    } catch(const std::bad_alloc&) {
         return refused;
     }
-    std::optional<fwrules::Address> parsed;
-    if(!address_text->empty()) {
-        parsed = fwrules::parse_address(*address_text);
-        if(!parsed) {
+    rule->*field = value;
+    return ok;
+}
+
+// A text field's setter: NULL, too long, or not read by `parse` as a value is refused; ""
+// clears the field.
+template <typename Value, std::size_t N>
+int set_text(fw_rule_t* rule, std::optional<Value> fwrules::Fields::*field, FixedText<N> GivenTexts::*given,
+             const char* text, std::optional<Value> (*parse)(std::string_view)) {
+    auto bounded_text = bounded(text, N);
+    if(rule == nullptr || !bounded_text || bounded_text->size() > N) {
+        return refused;
+    }
+    std::optional<Value> value;
+    if(!bounded_text->empty()) {
+        value = parse(*bounded_text);
+        if(!value) {
             return refused;
         }
     }
-    text_field.assign(*address_text);
-    parsed_field = parsed;
-    return ok;
+    return store(rule, field, given, *bounded_text, value);
+}
+
+template <std::size_t N>
+const char* given_text(const fw_rule_t* rule, FixedText<N> GivenTexts::*given) {
+    if(rule == nullptr) {
+        return "";
+    }
+    try {
+        return (given_texts(*rule).*given).c_str();
+    } catch(const std::bad_alloc&) {
+        return "";
+    }
 }
 
 int set_family(fw_rule_t* rule, Family family, bool chosen) {
@@ -69,19 +136,20 @@ int set_family(fw_rule_t* rule, Family family, bool chosen) {
     return ok;
 }
 
-int set_number(std::uint32_t& field, std::uint32_t value, std::uint32_t max) {
-    if(value > max) {
+template <typename Field>
+int set_number(fw_rule_t* rule, Field fwrules::Fields::*field, std::uint32_t value, std::uint32_t max) {
+    if(rule == nullptr || value > max) {
         return refused;
     }
-    field = value;
+    rule->*field = static_cast<Field>(value);
     return ok;
 }
 
-int set_icmp(std::int32_t& field, std::int32_t value) {
-    if(value < -1 || value > icmp_max) {
+int set_icmp(fw_rule_t* rule, std::int16_t fwrules::Fields::*field, std::int32_t value) {
+    if(rule == nullptr || value < -1 || value > icmp_max) {
         return refused;
     }
-    field = value;
+    rule->*field = static_cast<std::int16_t>(value);
     return ok;
 }
 
@@ -122,65 +190,45 @@ int fw_rule_set_ipv4(fw_rule_t* rule, bool ipv4) { return set_family(rule, Famil
 int fw_rule_set_ipv6(fw_rule_t* rule, bool ipv6) { return set_family(rule, Family::ipv6, ipv6); }
 
 int fw_rule_set_source(fw_rule_t* rule, const char* address) {
-    return rule == nullptr ? refused : set_address(rule->source_text, rule->source, address);
+    return set_text(rule, &fwrules::Fields::source, &GivenTexts::source, address, fwrules::parse_address);
 }
 
 int fw_rule_set_destination(fw_rule_t* rule, const char* address) {
-    return rule == nullptr ? refused : set_address(rule->destination_text, rule->destination, address);
+    return set_text(rule, &fwrules::Fields::destination, &GivenTexts::destination, address, fwrules::parse_address);
 }
 
 int fw_rule_set_source_mask(fw_rule_t* rule, const char* mask) {
-    auto text = bounded(mask, fwrules::mask_text_max);
-    if(rule == nullptr || !text || text->size() > fwrules::mask_text_max) {
-        return refused;
-    }
-    std::optional<fwrules::Mask> parsed;
-    if(!text->empty()) {
-        parsed = fwrules::parse_mask(*text);
-        if(!parsed) {
-            return refused;
-        }
-    }
-    rule->mask_text.assign(*text);
-    rule->mask = parsed;
-    return ok;
+    return set_text(rule, &fwrules::Fields::mask, &GivenTexts::mask, mask, fwrules::parse_mask);
 }
 
 int fw_rule_set_source_mac_address(fw_rule_t* rule, const char* mac) {
-    auto text = bounded(mac, fwrules::mac_text_max);
-    if(rule == nullptr || !text || (!text->empty() && !fwrules::is_mac(*text))) {
-        return refused;
-    }
-    rule->mac.assign(*text);
-    return ok;
+    return set_text(rule, &fwrules::Fields::mac, &GivenTexts::mac, mac, fwrules::parse_mac);
 }
 
 int fw_rule_set_protocol(fw_rule_t* rule, uint32_t protocol) {
-    return rule == nullptr ? refused : set_number(rule->protocol, protocol, protocol_max);
+    return set_number(rule, &fwrules::Fields::protocol, protocol, protocol_max);
 }
 
 int fw_rule_set_source_port(fw_rule_t* rule, uint32_t port) {
-    return rule == nullptr ? refused : set_number(rule->source_port, port, port_max);
+    return set_number(rule, &fwrules::Fields::source_port, port, port_max);
 }
 
 int fw_rule_set_source_port_range_max(fw_rule_t* rule, uint32_t port) {
-    return rule == nullptr ? refused : set_number(rule->source_port_max, port, port_max);
+    return set_number(rule, &fwrules::Fields::source_port_max, port, port_max);
 }
 
 int fw_rule_set_destination_port(fw_rule_t* rule, uint32_t port) {
-    return rule == nullptr ? refused : set_number(rule->destination_port, port, port_max);
+    return set_number(rule, &fwrules::Fields::destination_port, port, port_max);
 }
 
 int fw_rule_set_destination_port_range_max(fw_rule_t* rule, uint32_t port) {
-    return rule == nullptr ? refused : set_number(rule->destination_port_max, port, port_max);
+    return set_number(rule, &fwrules::Fields::destination_port_max, port, port_max);
 }
 
-int fw_rule_set_icmp_type(fw_rule_t* rule, int32_t type) {
-    return rule == nullptr ? refused : set_icmp(rule->icmp_type, type);
-}
+int fw_rule_set_icmp_type(fw_rule_t* rule, int32_t type) { return set_icmp(rule, &fwrules::Fields::icmp_type, type); }
 
 int fw_rule_set_filtered_icmp_code(fw_rule_t* rule, int32_t code) {
-    return rule == nullptr ? refused : set_icmp(rule->icmp_code, code);
+    return set_icmp(rule, &fwrules::Fields::icmp_code, code);
 }
 
 int fw_rule_set_target_policy(fw_rule_t* rule, fw_rule_policy_t policy) {
@@ -188,7 +236,7 @@ int fw_rule_set_target_policy(fw_rule_t* rule, fw_rule_policy_t policy) {
     if(rule == nullptr || static_cast<unsigned>(policy) >= static_cast<unsigned>(FW_RULE_POLICY_LAST)) {
         return refused;
     }
-    rule->policy = policy;
+    rule->policy = static_cast<std::uint8_t>(policy);
     return ok;
 }
 
@@ -213,19 +261,19 @@ bool fw_rule_get_ipv4(const fw_rule_t* rule) { return fields_of(rule).family == 
 bool fw_rule_get_ipv6(const fw_rule_t* rule) { return fields_of(rule).family == Family::ipv6; }
 
 const char* fw_rule_get_source(const fw_rule_t* rule) {
-    return fields_of(rule).source_text.c_str();
+    return given_text(rule, &GivenTexts::source);
 }
 
 const char* fw_rule_get_source_mask(const fw_rule_t* rule) {
-    return fields_of(rule).mask_text.c_str();
+    return given_text(rule, &GivenTexts::mask);
 }
 
 const char* fw_rule_get_destination(const fw_rule_t* rule) {
-    return fields_of(rule).destination_text.c_str();
+    return given_text(rule, &GivenTexts::destination);
 }
 
 const char* fw_rule_get_source_mac_address(const fw_rule_t* rule) {
-    return fields_of(rule).mac.c_str();
+    return given_text(rule, &GivenTexts::mac);
 }
 
 uint32_t fw_rule_get_protocol(const fw_rule_t* rule) { return fields_of(rule).protocol; }
@@ -244,7 +292,9 @@ int32_t fw_rule_get_icmp_type(const fw_rule_t* rule) { return fields_of(rule).ic
 
 int32_t fw_rule_get_filtered_icmp_code(const fw_rule_t* rule) { return fields_of(rule).icmp_code; }
 
-fw_rule_policy_t fw_rule_get_target_policy(const fw_rule_t* rule) { return fields_of(rule).policy; }
+fw_rule_policy_t fw_rule_get_target_policy(const fw_rule_t* rule) {
+    return static_cast<fw_rule_policy_t>(fields_of(rule).policy);
+}
 
 bool fw_rule_get_enabled(const fw_rule_t* rule) { return fields_of(rule).enabled; }
 

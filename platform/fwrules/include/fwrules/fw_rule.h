@@ -124,6 +124,8 @@ int fw_rule_set_target_policy(fw_rule_t* rule, fw_rule_policy_t policy);
 int fw_rule_set_enabled(fw_rule_t* rule, bool enabled);
 
 /* ---- Getters (a NULL rule reads as "" for texts and as the defaults) -------- */
+/* A rule keeps its values parsed and makes its texts on the first text getter; when memory
+ * runs out for them, a text getter returns "". */
 
 const char* fw_rule_get_table(const fw_rule_t* rule);
 const char* fw_rule_get_chain(const fw_rule_t* rule);
