@@ -26,6 +26,20 @@ namespace modbench {
 
 using Params = std::vector<std::pair<std::string, std::string>>;
 
+// While it lives, the firewall holds removals to the end of the loop's turn, which runs when
+// the loop drains, as in gwrt.
+class TurnEnds {
+public:
+    TurnEnds() { fw_backend_hold_removals(&defer, nullptr); }
+    ~TurnEnds() { fw_backend_hold_removals(nullptr, nullptr); }
+    TurnEnds(const TurnEnds&) = delete;
+    TurnEnds& operator=(const TurnEnds&) = delete;
+
+private:
+    static void end(void* /*priv*/) { fw_backend_apply_held(); }
+    static int defer(void* /*priv*/) { return amxp_loop_defer(&end, nullptr); }
+};
+
 // The module in its data model, for the life of one benchmark.
 class LoadedModule {
 public:

@@ -38,6 +38,7 @@ struct State {
     // The first `held` pending operations were reported applied by fw_apply(): they are
     // committed whatever becomes of the operations recorded after them.
     std::size_t held = 0;
+    bool trim_due = false;  // a large transaction's freed pages go back at the turn's end
 };
 
 // Never destroyed: a module unloaded at exit may still remove its rules.
@@ -106,6 +107,20 @@ PendingBatch held_part() {
     return held;
 }
 
+// Hands the heap's free pages back after a large transaction: its copies (operations, undo
+// records, the kernel batch) are freed by now, but the heap would keep their pages resident for
+// good, several times what the rules themselves need after a large install. With an event loop
+// this waits for the turn's end, when the caller has freed its own copies of the rules too (a
+// module's list of sources, built for the rebuild).
+void release_free_pages() {
+    auto& s = state();
+    if(s.defer != nullptr && (s.trim_due || s.defer(s.defer_priv) == 0)) {
+        s.trim_due = true;
+        return;
+    }
+    malloc_trim(0);
+}
+
 // Commits every pending operation. When the backend refuses, the held removals, already
 // reported applied, go in alone; if even they are refused they stay pending, still held,
 // for the next commit, and standard error says so.
@@ -136,10 +151,7 @@ int commit_pending() {
     s.pending.clear();
     s.held = 0;
     if(large) {
-        // The transaction's copies (operations, undo records, the kernel batch) are freed by
-        // now, but the heap would keep their pages resident for good: several times what the
-        // rules themselves need after a large install.
-        malloc_trim(0);
+        release_free_pages();
     }
     return result;
 }
@@ -229,11 +241,16 @@ int fw_apply(void) {
 
 int fw_backend_apply_held(void) {
     auto& s = state();
-    if(s.held == 0) {
-        return FW_OK;
+    int result = FW_OK;
+    if(s.held > 0) {
+        s.error.clear();
+        result = fwinterface::commit_pending();
     }
-    s.error.clear();
-    return fwinterface::commit_pending();
+    if(s.trim_due) {
+        s.trim_due = false;
+        malloc_trim(0);
+    }
+    return result;
 }
 
 void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv) {

@@ -111,11 +111,14 @@ char* fw_check(void);
  * transaction is refused, that fw_apply() fails and the held removals, already reported
  * applied, are committed alone. The first held removal of a turn calls `at_turn_end(priv)`,
  * which arranges for fw_backend_apply_held() to run when the current callback has returned; a
- * non-zero return commits at once instead. NULL commits what is held and ends the holding. */
+ * non-zero return commits at once instead. NULL commits what is held and ends the holding.
+ * A large transaction also uses `at_turn_end` to hand the heap's free pages back once the
+ * callback has returned, and with them the caller's own transient copies of the rules. */
 void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv);
 
-/* Commits the held removals (see above); 0, or the fw_error_t of fw_apply() with the reason in
- * fw_backend_error(). Refused, they stay held for the next commit. */
+/* Commits the held removals (see above) and hands back the heap's free pages after a large
+ * transaction; 0, or the fw_error_t of fw_apply() with the reason in fw_backend_error().
+ * Refused, they stay held for the next commit. */
 int fw_backend_apply_held(void);
 
 /* Rules in the running chain, 0 when it does not exist or an argument is NULL. */
