@@ -3,7 +3,8 @@
 // and not removed, and each change reported exactly (what the kernel set must lose and gain).
 // The positional chain of the memory backend against a vector doing the same edits: random
 // insertions, removals and reads anywhere, and the walk in order (erased rules put back by a
-// roll-back are checked through the memory backend below).
+// roll-back are checked through the memory backend below). The pending batch against the same
+// operations applied one by one.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 
 #include "interval_union.h"
 #include "memory_backend.h"
+#include "pending_batch.h"
 #include "positional_list.h"
 
 namespace fwinterface {
@@ -185,6 +187,43 @@ TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
         ASSERT_TRUE(whole.apply(transaction)) << whole.error();
         ASSERT_EQ(whole.dump(), one_by_one.dump());
         model = std::move(next);
+    }
+}
+
+// A batch keeps a run of insertions, one position after another, as one piece. Insertions and
+// removals inside a run, at its ends and among the running rules must still be checked rule by
+// rule and lead where the same operations one by one lead.
+TEST(PendingBatch, RunsOfInsertionsLeadWhereTheirOperationsOneByOneLead) {
+    std::mt19937 random(5);
+    MemoryBackend running;
+    MemoryBackend one_by_one;
+    const ChainKey chain = access_control_chain(false);
+    std::vector<std::string> model;
+    int made = 0;
+    for(int round = 0; round < 30; ++round) {
+        PendingBatch batch;
+        std::size_t run_at = random() % (model.size() + 1);  // where the run goes on
+        for(int n = 0; n < 80; ++n) {
+            const bool insert = model.empty() || random() % 3 != 0;
+            const std::size_t anywhere = random() % (model.size() + (insert ? 1 : 0));
+            const std::size_t at = insert && random() % 4 != 0 ? std::min(run_at, model.size()) : anywhere;
+            const auto where = model.begin() + static_cast<std::ptrdiff_t>(at);
+            const auto position = static_cast<std::uint32_t>(at + 1);
+            if(!insert && random() % 8 == 0) {
+                ASSERT_EQ(batch.remove(running, chain, position, "-s 192.0.2.1/32 -j DROP"), FW_ERROR_MISMATCH);
+                continue;
+            }
+            std::string rule = insert ? "-s 10.1." + std::to_string(made / 256) + "." + std::to_string(made % 256) + "/32 -j DROP" : *where;
+            made += insert ? 1 : 0;
+            Operation op{insert ? Operation::Kind::insert : Operation::Kind::remove, chain, position, rule};
+            ASSERT_TRUE(one_by_one.apply(std::span(&op, 1))) << one_by_one.error();
+            ASSERT_EQ(insert ? batch.insert(running, chain, position, rule) : batch.remove(running, chain, position, rule), FW_OK);
+            insert ? (void)model.insert(where, rule) : (void)model.erase(where);
+            run_at = insert ? at + 1 : run_at - (at < run_at ? 1 : 0);
+        }
+        std::vector<Operation> net = batch.net_operations(running);
+        ASSERT_TRUE(running.apply(net)) << running.error();
+        ASSERT_EQ(running.dump(), one_by_one.dump()) << "round " << round;
     }
 }
 

@@ -7,6 +7,7 @@ namespace fwinterface {
 namespace {
 
 constexpr std::size_t read_ahead = 64;
+constexpr std::size_t kept_room = 1024;  // operations
 
 }  // namespace
 
@@ -42,8 +43,8 @@ const std::string* PendingBatch::running_rule(const Backend& running, const Chai
     return ahead.rules[position - ahead.first];
 }
 
-// Makes `boundary` (0-based, a count of positions) the start of a piece, splitting the stretch
-// of running positions that crosses it. Throws std::bad_alloc with the view unchanged.
+// Makes `boundary` (0-based, a count of positions) the start of a piece, splitting the piece
+// that crosses it. Throws std::bad_alloc with the view unchanged.
 void PendingBatch::cut(ChainView& view, std::size_t boundary) {
     if(boundary == 0 || boundary >= view.size()) {
         return;
@@ -56,8 +57,21 @@ void PendingBatch::cut(ChainView& view, std::size_t boundary) {
     view.reserve_spares(1);  // with the erased node: both halves go in without allocating
     const std::size_t start = boundary - offset;
     view.erase(view.begin() + static_cast<std::ptrdiff_t>(start));
-    view.insert(view.begin() + static_cast<std::ptrdiff_t>(start), Piece{whole.first, offset});
-    view.insert(view.begin() + static_cast<std::ptrdiff_t>(boundary), Piece{whole.first + offset, whole.count - offset});
+    view.insert(view.begin() + static_cast<std::ptrdiff_t>(start), Piece{whole.first, offset, whole.inserted});
+    view.insert(view.begin() + static_cast<std::ptrdiff_t>(boundary),
+                Piece{whole.first + offset, whole.count - offset, whole.inserted});
+}
+
+// Whether an insertion at `position` (1-based, a piece boundary) follows the previous operation
+// at the next place: a group built anew is one such run. Its rules then share one piece, where
+// a piece each cost an allocation per rule, and the pieces freed at the commit left holes
+// between the blocks the rules keep in the heap.
+bool PendingBatch::extends_run(const ChainView& view, std::uint32_t position) const {
+    if(position < 2) {
+        return false;
+    }
+    const auto [piece, offset] = view.locate(position - 2);
+    return piece->inserted && offset + 1 == piece->count && piece->first + piece->count == operations_.size();
 }
 
 fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule) {
@@ -72,9 +86,14 @@ fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint3
         return FW_ERROR_FULL;
     }
     cut(view, position - 1);
-    view.reserve_spares(1);
-    operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, std::move(rule)});
-    view.insert(view.begin() + static_cast<std::ptrdiff_t>(position - 1), Piece{operations_.size() - 1, 0});
+    if(extends_run(view, position)) {
+        operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, std::move(rule)});
+        view.reweigh(position - 2, [](Piece& run) { ++run.count; });
+    } else {
+        view.reserve_spares(1);
+        operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, std::move(rule)});
+        view.insert(view.begin() + static_cast<std::ptrdiff_t>(position - 1), Piece{operations_.size() - 1, 1, true});
+    }
     ++insertions_;
     return FW_OK;
 }
@@ -89,13 +108,13 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
         return FW_ERROR_POSITION;
     }
     auto [piece, offset] = view.locate(position - 1);
-    const std::string* standing = piece->count == 0 ? &operations_[piece->first].rule
-                                                    : running_rule(running, key, chain.ahead, piece->first + offset);
+    const std::string* standing = piece->inserted ? &operations_[piece->first + offset].rule
+                                                  : running_rule(running, key, chain.ahead, piece->first + offset);
     if(standing == nullptr || *standing != rule) {
         return FW_ERROR_MISMATCH;
     }
-    // A running rule at either end of its stretch: the stretch shrinks in place. A group is
-    // withdrawn so, one rule after another from its front.
+    // A rule at either end of its piece: the piece shrinks in place. A group is withdrawn so,
+    // one rule after another from its front.
     if(piece->count > 1 && (offset == 0 || offset + 1 == piece->count)) {
         operations_.push_back(Operation{Operation::Kind::remove, std::move(key), position, std::move(rule)});
         view.reweigh(position - 1, [front = offset == 0](Piece& stretch) {
@@ -112,6 +131,11 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
 }
 
 void PendingBatch::clear() {
+    // A large batch's room goes with it: kept for the next batch, it would hold the size of
+    // the last rebuild's operations resident for good, tens of bytes per rule.
+    if(operations_.capacity() > kept_room) {
+        std::vector<Operation>().swap(operations_);
+    }
     operations_.clear();
     chains_.clear();
     insertions_ = 0;
@@ -166,8 +190,10 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     std::size_t next_running = 1;
     // One walk in order, not a descent per position.
     view.for_each(0, view.size(), [&](const Piece& piece) {
-        if(piece.count == 0) {
-            came.push_back(&operations_[piece.first].rule);
+        if(piece.inserted) {
+            for(std::size_t op = piece.first; op < piece.first + piece.count; ++op) {
+                came.push_back(&operations_[op].rule);
+            }
             return;
         }
         close_gap(next_running, piece.first - next_running);

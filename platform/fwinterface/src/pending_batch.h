@@ -40,14 +40,15 @@ public:
     std::vector<Operation> net_operations(const Backend& running);
 
 private:
-    // Running positions [first, first + count) (1-based), or, with count 0, the rule inserted
-    // by operations_[first].
+    // Running positions [first, first + count) (1-based), or, when `inserted`, the rules
+    // inserted by operations_[first, first + count), in that order.
     struct Piece {
         std::size_t first = 0;
         std::size_t count = 0;
+        bool inserted = false;
     };
     struct PieceWeight {
-        std::size_t operator()(const Piece& piece) const { return piece.count == 0 ? 1 : piece.count; }
+        std::size_t operator()(const Piece& piece) const { return piece.count; }
     };
     using ChainView = PositionalList<Piece, PieceWeight>;
     // Running rules read ahead, from running position `first`: a group is withdrawn rule after
@@ -66,6 +67,7 @@ private:
     static const std::string* running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
                                            std::size_t position);
     static void cut(ChainView& view, std::size_t boundary);
+    bool extends_run(const ChainView& view, std::uint32_t position) const;
 
     void net_of_chain(const Backend& running, const ChainKey& key, ChainView& view, std::vector<Operation>& net);
 

@@ -166,6 +166,10 @@ public:
         Node* node = node_at(pos);
         return {&node->value, pos};
     }
+    std::pair<const T*, std::size_t> locate(std::size_t pos) const {
+        const Node* node = node_at(pos);
+        return {&node->value, pos};
+    }
 
     // Lets `change` alter the element holding position `pos`, weight included, and brings the
     // positions after it up to date: one descent, where an erase and two insertions take four.
