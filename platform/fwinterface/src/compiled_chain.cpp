@@ -192,22 +192,21 @@ void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const st
     if(!source) {
         return;
     }
-    IntervalUnion::Change change;
-    if(single_addresses(*group)) {
-        (add ? change.added : change.removed).push_back(*source);
-    } else {
-        auto apply = [group, source = *source](bool adding) {
-            return adding ? group->sources.add(source) : group->sources.remove(source);
-        };
-        change = apply(add);
-        tx.on_undo([apply, add] { apply(!add); });
-    }
     auto note = [&group](const Interval& interval, int step) {
         auto [it, fresh] = group->pending.try_emplace(interval, step);
         if(!fresh && (it->second += step) == 0) {
             group->pending.erase(it);
         }
     };
+    if(single_addresses(*group)) {
+        note(*source, add ? +1 : -1);  // the element itself, without a change list to allocate
+        return;
+    }
+    auto apply = [group, source = *source](bool adding) {
+        return adding ? group->sources.add(source) : group->sources.remove(source);
+    };
+    const IntervalUnion::Change change = apply(add);
+    tx.on_undo([apply, add] { apply(!add); });
     for(const Interval& interval : change.removed) {
         note(interval, -1);
     }
