@@ -10,7 +10,8 @@
 //   - deletion: the module's deletion of the installed rules and the end of the turn, against
 //     `flush chain` plus `delete set` of that set.
 // Both report per change the user and system (kernel) CPU time; the join/leave also the time
-// per source of the group. N = 0, 1,000, 10,000 and 65,536.
+// per source of the group. N = 0, 1,000, 10,000 and 65,536. And what each blocked source keeps
+// resident on this backend (resident_per_source.h).
 //
 // Runs as root in a network namespace of its own (nft_bench.h); the module is loaded as the
 // runtime loads it (loaded_module.h), with its commit timers stopped.
@@ -24,6 +25,7 @@
 #include "fw_bench_rules.h"
 #include "loaded_module.h"
 #include "nft_bench.h"
+#include "resident_per_source.h"
 
 namespace {
 
@@ -230,5 +232,18 @@ BENCHMARK(BM_ModuleDeleteGroup)->Arg(1000)->Arg(10000)->Iterations(10)->Unit(ben
 BENCHMARK(BM_NftFlushAndDeleteSet)->Arg(1000)->Arg(10000)->Iterations(10)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_ModuleDeleteGroup)->Arg(65536)->Iterations(2)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_NftFlushAndDeleteSet)->Arg(65536)->Iterations(2)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_ResidentPerSource(benchmark::State& state) {
+    if(!refusal().empty()) {
+        state.SkipWithError(refusal().c_str());
+        return;
+    }
+    modbench::resident_per_source(state, "nftables");
+}
+BENCHMARK(BM_ResidentPerSource)
+    ->ArgNames({"sources", "changes"})
+    ->Args({65536, 3})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace

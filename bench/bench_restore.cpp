@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <malloc.h>
-#include <fstream>
 #include <string>
 
 #include <amxc/amxc.h>
@@ -18,33 +17,9 @@
 
 #include "fw_bench_rules.h"
 #include "loaded_module.h"
+#include "resident_per_source.h"
 
 namespace {
-
-// Resident sizes of this process in bytes: now, and the peak since the last reset_peak().
-struct Resident {
-    double now = 0;
-    double peak = 0;
-};
-
-Resident resident() {
-    Resident r;
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    double kib = 0;
-    while(status >> key) {
-        if(key == "VmRSS:" && status >> kib) {
-            r.now = kib * 1024;
-        } else if(key == "VmHWM:" && status >> kib) {
-            r.peak = kib * 1024;
-        }
-    }
-    return r;
-}
-
-void reset_peak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 // The `_Import` argument: {"data": {"set": {"hgwconfig": {"NetworkSettings": TREE}}}}.
 void saved_tree(amxc_var_t* args, int rules) {
@@ -103,15 +78,15 @@ void BM_RestoreByImport(benchmark::State& state) {
             modbench::LoadedModule module;
             const modbench::TurnEnds turn_ends;
             malloc_trim(0);  // what earlier runs freed is not counted as held before this one
-            const Resident before = resident();
-            reset_peak();
+            const modbench::Resident before = modbench::resident();
+            modbench::reset_peak();
             state.ResumeTiming();
             const int status = module.call("Device.NetworkSettings.", "_Import", &args);
             amxp_clock_advance(2000);  // the access control's commit delay
             while(amxp_loop_run_pending() > 0) {
             }
             state.PauseTiming();
-            const Resident after = resident();
+            const modbench::Resident after = modbench::resident();
             peak = after.peak - before.now;
             held = after.now - before.now;
             if(!module.ok() || status != 0 || object_entries(module) != static_cast<std::size_t>(rules) ||
@@ -128,34 +103,12 @@ void BM_RestoreByImport(benchmark::State& state) {
 }
 BENCHMARK(BM_RestoreByImport)->ArgName("rules")->Arg(1000)->Arg(3000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// What each blocked source keeps resident: one access control over a range of N addresses and
-// one port, on the memory firewall, from before the object exists until its N rules are in.
-void BM_ResidentPerSource(benchmark::State& state) {
-    const int64_t sources = state.range(0);
-    double per_source = 0;
-    for(auto _ : state) {
-        modbench::LoadedModule module;
-        const modbench::TurnEnds turn_ends;
-        malloc_trim(0);  // what earlier runs freed is not counted as held before this one
-        const Resident before = resident();
-        const std::string last = "10.0." + std::to_string((sources - 1) / 256) + "." + std::to_string((sources - 1) % 256);
-        const std::string group = module.add("Device.NetworkSettings.NetworkObject.", {{"Name", "bench"}});
-        module.add(group + ".Rule.", {{"Type", "IPRange"}, {"SourceIP", "10.0.0.0"}, {"SourceIPRangeMax", last}});
-        const std::string ports =
-            module.add("Device.NetworkSettings.PortForwardingRule.", {{"DestPort", "80"}, {"Protocol", "6"}});
-        module.add("Device.NetworkSettings.AccessControl.",
-                   {{"Enable", "true"}, {"NetworkGroupRef", group}, {"PortForwardingRuleRef", ports}});
-        amxp_clock_advance(2000);  // the access control's commit delay
-        while(amxp_loop_run_pending() > 0) {
-        }
-        per_source = (resident().now - before.now) / static_cast<double>(sources);
-        if(!module.ok() || fw_chain_size("filter", FW_CHAIN, false) != static_cast<uint32_t>(sources)) {
-            state.SkipWithError("the sources were not all blocked");
-        }
-    }
-    state.counters["sources"] = static_cast<double>(sources);
-    state.counters["rss_bytes_per_source"] = per_source;
-}
-BENCHMARK(BM_ResidentPerSource)->ArgName("sources")->Arg(65536)->Unit(benchmark::kMillisecond)->Iterations(1);
+// What each blocked source keeps resident on the memory firewall (resident_per_source.h).
+void BM_ResidentPerSource(benchmark::State& state) { modbench::resident_per_source(state, "memory"); }
+BENCHMARK(BM_ResidentPerSource)
+    ->ArgNames({"sources", "changes"})
+    ->Args({65536, 3})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace

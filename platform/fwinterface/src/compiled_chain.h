@@ -5,6 +5,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -66,16 +67,32 @@ struct KernelGroup {
 // transaction changed is settled into the group of its new list when the batch is written,
 // once, however many of its ports came or went.
 struct SourcePorts {
-    std::vector<std::pair<PortMatch, std::uint32_t>> ports;
+    using allocator_type = std::pmr::polymorphic_allocator<>;
+    explicit SourcePorts(const allocator_type& memory) : ports(memory) {}
+    SourcePorts(SourcePorts&& other, const allocator_type& memory)
+        : ports(std::move(other.ports), memory), group(other.group), unsettled(other.unsettled) {}
+
+    std::pmr::vector<std::pair<PortMatch, std::uint32_t>> ports;
     std::optional<std::list<KernelGroup>::iterator> group;
     bool unsettled = false;
 };
 
+using SourceMap = std::pmr::map<std::optional<Interval>, SourcePorts>;
+
 // The rules of a run that are alike but for their source and destination port.
+//
+// A source's record outlives the rules that name it (a port change keeps it), while a rebuild
+// allocates every rule's own blocks anew before it frees the old ones. Among those blocks in the
+// heap, one record per source kept each freed generation's pages resident for good, so the
+// records and their port lists come from a pool of the family's own. The pool keeps what the
+// family once held (its records are reused) until the family goes.
 struct Family {
+    Family() : pool(std::make_unique<std::pmr::unsynchronized_pool_resource>()), sources(pool.get()) {}
+
     std::string key;  // everything of the rule but its source address and destination port
     RuleSpec spec;    // the same; the source only tells whether there is one
-    std::map<std::optional<Interval>, SourcePorts> sources;
+    std::unique_ptr<std::pmr::unsynchronized_pool_resource> pool;
+    SourceMap sources;
 };
 
 // A run of positional rules with one target. Any packet a rule of the run matches gets that
@@ -112,7 +129,7 @@ public:
     }
     void added_rule(KernelGroup& group, std::size_t rule, std::uint32_t seq) { added_.push_back({&group, rule, seq}); }
     void touched(CompiledChain& chain, KernelGroup& group);
-    using SourceIt = std::map<std::optional<Interval>, SourcePorts>::iterator;
+    using SourceIt = SourceMap::iterator;
     void unsettled(CompiledChain& chain, std::list<Segment>::iterator segment, Family& family, SourceIt source) {
         unsettled_.push_back({&chain, segment, &family, source});
     }
@@ -130,7 +147,7 @@ public:
     std::list<Segment> dead_segments;     // kept until the transaction ends, for undo
     std::list<KernelGroup> dead_groups;
     std::list<std::unordered_map<std::string, Family>::node_type> dead_families;
-    std::list<std::map<std::optional<Interval>, SourcePorts>::node_type> dead_sources;
+    std::list<SourceMap::node_type> dead_sources;  // destroyed before the families holding their pools
 
 private:
     struct Unsettled {
@@ -166,6 +183,10 @@ public:
 
     void insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec);
     void remove(CompiledTransaction& tx, std::size_t index);
+    // Once the kernel took the transaction: the removed members' nodes were kept for a roll-back
+    // only. Kept on, the next rebuild would place its members in them, among the freed blocks
+    // of the generation before.
+    void release_spares() { members_.release_spares(); }
 
     // What the kernel should hold: the rules' handles in chain order, and each set with the
     // number of elements it holds.

@@ -508,6 +508,9 @@ void NftablesBackend::settle(UndoLog<Chains>& undo, const Written& written) {
     undo.commit();
     for(const auto& [key, highest_removed] : written.touched) {
         chains_.at(key).release_spares();  // kept only for the roll-back
+        if(auto compiled = compiled_.find(key); compiled != compiled_.end()) {
+            compiled->second.release_spares();
+        }
     }
 }
 
