@@ -86,12 +86,14 @@ fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint3
         return FW_ERROR_FULL;
     }
     cut(view, position - 1);
-    if(extends_run(view, position)) {
-        operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, std::move(rule)});
+    const bool extends = extends_run(view, position);
+    if(!extends) {
+        view.reserve_spares(1);  // its piece then goes in without allocating
+    }
+    operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, std::move(rule)});
+    if(extends) {
         view.reweigh(position - 2, [](Piece& run) { ++run.count; });
     } else {
-        view.reserve_spares(1);
-        operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, std::move(rule)});
         view.insert(view.begin() + static_cast<std::ptrdiff_t>(position - 1), Piece{operations_.size() - 1, 1, true});
     }
     ++insertions_;

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 
 #include <bit>
-#include <charconv>
 #include <cstring>
 
 #include <fwrules/fw_rule.h>
@@ -38,32 +37,13 @@ int hex_value(char c) {
     return -1;
 }
 
-// Fills a text piece by piece; the pieces of each canonical text fit its capacity.
 template <std::size_t N>
-class TextFiller {
-public:
-    void add(char c) { chars_[size_++] = c; }
-    void add_number(unsigned value) {
-        size_ = static_cast<std::size_t>(std::to_chars(chars_ + size_, chars_ + N, value).ptr - chars_);
-    }
-    FixedText<N> text() const {
-        FixedText<N> text;
-        text.assign({chars_, size_});
-        return text;
-    }
-
-private:
-    char chars_[N] = {};
-    std::size_t size_ = 0;
-};
-
-template <std::size_t N>
-void add_dotted_quad(TextFiller<N>& out, const std::uint8_t* bytes) {
+void add_dotted_quad(FixedText<N>& out, const std::uint8_t* bytes) {
     for(std::size_t i = 0; i < 4; ++i) {
         if(i > 0) {
-            out.add('.');
+            out.push_back('.');
         }
-        out.add_number(bytes[i]);
+        out.append_number(bytes[i]);
     }
 }
 
@@ -157,9 +137,9 @@ FixedText<address_text_max> address_text(const Address& address) {
     if(address.family == Family::ipv4) {
         // By hand: inet_ntop formats an IPv4 address through printf, the main cost of a rule's
         // text when tens of thousands of source rules are written at once.
-        TextFiller<address_text_max> out;
+        FixedText<address_text_max> out;
         add_dotted_quad(out, address.bytes.data());
-        return out.text();
+        return out;
     }
     char text[INET6_ADDRSTRLEN] = {};
     inet_ntop(AF_INET6, address.bytes.data(), text, sizeof(text));
@@ -169,29 +149,29 @@ FixedText<address_text_max> address_text(const Address& address) {
 }
 
 FixedText<mask_text_max> mask_text(const Mask& mask) {
-    TextFiller<mask_text_max> out;
+    FixedText<mask_text_max> out;
     if(!mask.dotted) {
-        out.add_number(mask.prefix);
-        return out.text();
+        out.append_number(mask.prefix);
+        return out;
     }
     const std::uint32_t bits = mask.prefix == 0 ? 0 : ~std::uint32_t{0} << (32U - mask.prefix);
     const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(bits >> 24), static_cast<std::uint8_t>(bits >> 16),
                                    static_cast<std::uint8_t>(bits >> 8), static_cast<std::uint8_t>(bits)};
     add_dotted_quad(out, bytes);
-    return out.text();
+    return out;
 }
 
 FixedText<mac_text_max> mac_text(const Mac& mac) {
     constexpr char digits[] = "0123456789abcdef";
-    TextFiller<mac_text_max> out;
+    FixedText<mac_text_max> out;
     for(std::size_t i = 0; i < mac.size(); ++i) {
         if(i > 0) {
-            out.add(':');
+            out.push_back(':');
         }
-        out.add(digits[mac[i] >> 4]);
-        out.add(digits[mac[i] & 0xFU]);
+        out.push_back(digits[mac[i] >> 4]);
+        out.push_back(digits[mac[i] & 0xFU]);
     }
-    return out.text();
+    return out;
 }
 
 }  // namespace fwrules

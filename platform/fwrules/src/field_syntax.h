@@ -11,8 +11,9 @@
 
 #include "fixed_text.h"
 
-// Parsers of single rule values, and the canonical text of each parsed value. Each accepts exactly the documented syntax and nothing else:
-// these texts end up in firewall commands, so anything unexpected is refused, not repaired.
+// Parsers of single rule values, and the canonical text of each parsed value. Each parser
+// accepts exactly the documented syntax and nothing else: these texts end up in firewall
+// commands, so anything unexpected is refused, not repaired.
 namespace fwrules {
 
 enum class Family : std::uint8_t { none, ipv4, ipv6 };

@@ -1,6 +1,7 @@
 #ifndef FWRULES_FIXED_TEXT_H
 #define FWRULES_FIXED_TEXT_H
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +24,16 @@ public:
         chars_[text.size()] = '\0';
         size_ = static_cast<std::uint8_t>(text.size());
     }
+    // Appending: the caller knows that the whole text fits.
+    void push_back(char c) {
+        chars_[size_++] = c;
+        chars_[size_] = '\0';
+    }
+    void append_number(unsigned value) {
+        size_ = static_cast<std::uint8_t>(std::to_chars(chars_ + size_, chars_ + N, value).ptr - chars_);
+        chars_[size_] = '\0';
+    }
+
     const char* c_str() const { return chars_; }
     std::string_view view() const { return {chars_, size_}; }
     bool empty() const { return size_ == 0; }

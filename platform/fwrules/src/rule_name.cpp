@@ -72,6 +72,4 @@ void RuleName::assign(std::string_view text) {
 
 const char* RuleName::c_str() const { return entry_ == nullptr ? "" : entry_->text; }
 
-std::string_view RuleName::view() const { return entry_ == nullptr ? std::string_view() : entry_->view(); }
-
 }  // namespace fwrules

@@ -21,7 +21,6 @@ public:
     void assign(std::string_view text);
 
     const char* c_str() const;  // "" while no name is held
-    std::string_view view() const;
     bool empty() const { return entry_ == nullptr; }
 
     struct Entry;
