@@ -18,16 +18,29 @@
 namespace rawsock {
 
 // VmRSS of `pid` in KiB; -1 when it cannot be read.
-inline long rss_kb(pid_t pid) {
+// A field of /proc/PID/status in kB ("VmRSS", "VmHWM"); -1 when it cannot be read.
+inline long status_kb(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while(std::getline(status, line)) {
-        if(line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
+        if(line.rfind(field + ":", 0) == 0) {
+            return std::stol(line.substr(field.size() + 1));
         }
     }
     return -1;
 }
+
+inline long rss_kb(pid_t pid) { return status_kb(pid, "VmRSS"); }
+
+// The peak resident size from now on (VmHWM after a reset through clear_refs, which needs the
+// process's owner or root); false when the kernel refuses the reset.
+inline bool reset_peak_rss(pid_t pid) {
+    std::ofstream clear("/proc/" + std::to_string(pid) + "/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+inline long peak_rss_kb(pid_t pid) { return status_kb(pid, "VmHWM"); }
 
 // Time `pid` has spent on a CPU, in ms (/proc/PID/schedstat); -1 when it cannot be read. On a
 // loaded machine a client's wait grows with everyone's work; the server's own CPU time during

@@ -12,6 +12,7 @@
 
 #include <amxb/amxb.h>
 #include <amxc/amxc.h>
+#include <amxp/amxp_loop.h>
 #include <zebtrace/zebtrace.h>
 #include <zebtrace/zebtrace_macros.h>
 
@@ -28,6 +29,8 @@ constexpr std::string_view iprange_str = "IPRange:";
 constexpr int BUS_TIMEOUT_SEC = 5;
 
 void add_source(amxc_var_t* ret, const char* ip, const char* mask) {
+    // A group of thousands of sources is gathered while other clients may still read.
+    amxp_loop_slice_point();
     amxc_var_t* source = amxc_var_add_new_htable(ret);
     amxc_var_add_key(cstring_t, source, "SourceIP", ip);
     if(mask != nullptr) {

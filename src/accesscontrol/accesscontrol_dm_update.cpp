@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <amxc/amxc.h>
+#include <amxp/amxp_loop.h>
 #include <zebtrace/zebtrace.h>
 #include <zebtrace/zebtrace_macros.h>
 
@@ -52,6 +53,8 @@ bool program_sources(firewall_rule_t* fw, amxc_var_t* devices, amxc_var_t* fwPor
     std::vector<firewall_ports_t*> expanded = expand_ports(fwPorts);
     const bool no_ports = amxc_var_size(fwPorts) == 0;
     amxc_var_for_each(device, devices) {
+        // Other clients may read between the rules of thousands of sources.
+        amxp_loop_slice_point();
         const char* source = amxc_var_constcast(cstring_t, amxc_var_get_key(device, "SourceIP", AMXC_VAR_FLAG_DEFAULT));
         const char* mask = amxc_var_constcast(cstring_t, amxc_var_get_key(device, "SourceMask", AMXC_VAR_FLAG_DEFAULT));
         // Only an address with a colon can be IPv6: the IPv4 majority skips the pattern.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
@@ -150,6 +151,66 @@ TEST_F(RunTest, StopFromACallbackEndsRunAndNestedRunIsRefused) {
     EXPECT_FALSE(amxp_loop_is_running());
     EXPECT_EQ(g_log, Strings{"stop"});
     amxp_loop_remove_fd(p.rd);
+}
+
+// ---- long work ------------------------------------------------------------------------------
+
+using SliceTest = LoopTest;
+
+// Calls slice points for `slices` slices of real time (the slices' clock is the real one), or,
+// with `until_logged`, until that text is logged (for at most five seconds).
+void slice_for(int slices, const char* until_logged = nullptr) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto span = std::chrono::milliseconds(until_logged == nullptr ? slices * AMXP_LOOP_SLICE_MS : 5000);
+    while(std::chrono::steady_clock::now() - start < span &&
+          (until_logged == nullptr || std::find(g_log.begin(), g_log.end(), until_logged) == g_log.end())) {
+        amxp_loop_slice_point();
+    }
+}
+
+void long_work(void*) {
+    amxp_loop_hold_slices();
+    slice_for(3);
+    amxp_loop_release_slices();
+    g_log.emplace_back("held part done");
+    slice_for(0, "read while paused");
+    g_log.emplace_back("work done");
+}
+
+// Long work pauses at its slice points for the descriptors served while paused, and for nothing
+// else: not for other descriptors, queued work or timers, and not within a hold.
+TEST_F(SliceTest, LongWorkPausesOnlyForServedDescriptorsAndNotWithinAHold) {
+    Pipe reader;
+    Pipe other;
+    amxp_loop_add_fd(reader.rd, AMXP_FD_READ, [](int fd, uint32_t, void*) {
+        char c;
+        EXPECT_EQ(read(fd, &c, 1), 1);
+        g_log.emplace_back(amxp_loop_is_paused() ? "read while paused" : "read");
+        EXPECT_EQ(amxp_loop_run_once(0), amxp_loop_is_paused() ? -EBUSY : 0);
+    }, nullptr);
+    ASSERT_EQ(amxp_loop_serve_while_paused(reader.rd, true), 0);
+    amxp_loop_add_fd(other.rd, AMXP_FD_READ, read_all, nullptr);
+    reader.put("r");
+    other.put("o");
+    amxp_loop_defer(long_work, nullptr);
+    amxp_loop_defer(log_text, tag("queued after"));
+    EXPECT_EQ(amxp_loop_run_pending(), 2);
+    EXPECT_EQ(g_log, (Strings{"held part done", "read while paused", "work done", "queued after"}));
+    EXPECT_FALSE(amxp_loop_is_paused());
+
+    // Outside a pause the descriptors are served as any other; unmarked, not while paused.
+    EXPECT_EQ(amxp_loop_run_once(0), 1);
+    EXPECT_EQ(g_log.back(), "1:o");
+    ASSERT_EQ(amxp_loop_serve_while_paused(reader.rd, false), 0);
+    reader.put("r");
+    amxp_loop_defer([](void*) { slice_for(3); }, nullptr);
+    amxp_loop_run_pending();
+    EXPECT_EQ(g_log.back(), "1:o");
+    EXPECT_EQ(amxp_loop_run_once(0), 1);
+    EXPECT_EQ(g_log.back(), "read");
+    EXPECT_EQ(amxp_loop_serve_while_paused(-1, true), -ENOENT);
+    amxp_loop_remove_fd(reader.rd);
+    amxp_loop_remove_fd(other.rd);
 }
 
 // ---- timers ---------------------------------------------------------------------------------

@@ -1,9 +1,10 @@
 // The control socket against other users, kept out by the socket's mode and by their
 // credentials unless configured (framing faults are the bus listener's tests), and against
 // clients that would stall, starve or exhaust it: a crowd of idle
-// connections, one user taking every connection, requests that never finish, and replies far
+// connections, one user taking every connection, requests that never finish, replies far
 // larger than a frame (the firewall of 65,536 addresses, a tree and an export of several MB),
-// also when clients leave them unread.
+// also when clients leave them unread, and the module's rebuild of 65,536 rules, which readers
+// must not wait for.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -143,17 +144,28 @@ TEST(ControlSocketLimits, UnfinishedRequestsAreClosedInTimeAndHoldNoOneUp) {
     EXPECT_EQ(count(runtime.stderr_text(), "a request was still incomplete"), stalled.size());
 }
 
-TEST(ControlSocketLargeReplies, FirewallTreeAndExportOfSeveralMegabytesArrive) {
-    const std::string root = "Device.NetworkSettings.";
-    TestRuntime runtime(gwtest::module_setup());
-    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+const std::string kRoot = "Device.NetworkSettings.";
+
+// One access control blocking 65,536 sources, active.
+void block_65536_sources(TestRuntime& runtime) {
     for (const std::vector<std::string>& add :
-         {std::vector<std::string> {"add", root + "NetworkObject.", "Name=all"},
-          {"add", root + "NetworkObject.1.Rule.", "Type=IPRange", "SourceIP=10.0.0.0", "SourceIPRangeMax=10.0.255.255"},
-          {"add", root + "AccessControl.", "Enable=true", "NetworkGroupRef=" + root + "NetworkObject.1"}}) {
+         {std::vector<std::string> {"add", kRoot + "NetworkObject.", "Name=all"},
+          {"add", kRoot + "NetworkObject.1.Rule.", "Type=IPRange", "SourceIP=10.0.0.0", "SourceIPRangeMax=10.0.255.255"},
+          {"add", kRoot + "AccessControl.", "Enable=true", "NetworkGroupRef=" + kRoot + "NetworkObject.1"}}) {
         ASSERT_EQ(runtime.ctl(add).exit_code, 0);
     }
-    ASSERT_TRUE(gwtest::wait_until([&] { return runtime.ctl({"get", root + "AccessControl.1.Status"}).out.find("Active") != std::string::npos; }));
+    ASSERT_TRUE(gwtest::wait_until([&] { return runtime.ctl({"get", kRoot + "AccessControl.1.Status"}).out.find("=Active\n") != std::string::npos; }));
+}
+
+std::string status_request(int id) {
+    return R"({"id": )" + std::to_string(id) + R"(, "op": "get", "path": ")" + kRoot + R"(AccessControl.1.Status", "depth": 0})";
+}
+
+TEST(ControlSocketLargeReplies, FirewallTreeAndExportOfSeveralMegabytesArrive) {
+    const std::string& root = kRoot;
+    TestRuntime runtime(gwtest::module_setup());
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    block_65536_sources(runtime);
     Outcome firewall = runtime.ctl({"firewall"});
     EXPECT_EQ(firewall.exit_code, 0) << firewall.err;
     EXPECT_EQ(count(firewall.out, " -j DROP\n"), 65536u);
@@ -190,6 +202,31 @@ TEST(ControlSocketLargeReplies, FirewallTreeAndExportOfSeveralMegabytesArrive) {
     EXPECT_GT(exported.out.size(), 2u * 1024 * 1024);
     EXPECT_NE(gwtest::compact_json(exported.out), "");
     EXPECT_EQ(count(exported.out, name), 1499u);
+}
+
+// Enabling the access control builds 65,536 rules in one callback: a reader is answered in its
+// middle (Status not written yet), while a request that changes something waits for its end.
+TEST(ControlSocketLongWork, ReadersAreAnsweredDuringARebuildAndWritersAfterIt) {
+    TestRuntime runtime(gwtest::module_setup());
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    block_65536_sources(runtime);
+    ASSERT_EQ(runtime.ctl({"set", kRoot + "AccessControl.1.Enable=false"}).exit_code, 0);
+    ASSERT_TRUE(gwtest::wait_until([&] { return runtime.ctl({"get", kRoot + "AccessControl.1.Status"}).out.find("=Inactive\n") != std::string::npos; }));
+
+    RawClient writer(runtime.socket());
+    RawClient reader(runtime.socket());
+    ASSERT_TRUE(writer.send_frame(R"({"id": 1, "op": "set", "path": ")" + kRoot + R"(AccessControl.1.", "values": {"Enable": true}})"));
+    ASSERT_THAT(writer.read_frame(), HasSubstr("\"status\":0"));
+    // The rebuild starts once the set is answered.
+    ASSERT_TRUE(reader.send_frame(status_request(2)));
+    EXPECT_THAT(reader.read_frame(), HasSubstr(R"("Status":"Inactive")"));
+    ASSERT_TRUE(writer.send_frame(R"({"id": 3, "op": "add", "path": ")" + kRoot + R"(NetworkObject.", "index": 0, "name": "", "values": {"Name": "later"}})"));
+    ASSERT_TRUE(reader.send_frame(status_request(4)));
+    EXPECT_THAT(reader.read_frame(), HasSubstr(R"("Status":"Inactive")"));
+    ASSERT_THAT(writer.read_frame(), HasSubstr("\"status\":0"));
+    ASSERT_TRUE(reader.send_frame(status_request(5)));
+    EXPECT_THAT(reader.read_frame(), HasSubstr(R"("Status":"Active")"));
+    EXPECT_EQ(count(runtime.ctl({"firewall"}).out, " -j DROP\n"), 65536u);
 }
 
 // socket-mode and socket-group let the group reach the socket (its private folder is opened for

@@ -79,6 +79,8 @@ Outcome Listener::open(const std::string& socket_path) {
     }
     amxp_timer_set_interval(timer_, tick_ms);
     watched_ = true;
+    // Newcomers are let in while long work is paused, so that they may read meanwhile.
+    amxp_loop_serve_while_paused(fd_, true);
     return {};
 }
 

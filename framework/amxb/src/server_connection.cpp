@@ -34,12 +34,24 @@ Outcome malformed(const std::string& why) {
     return {amxd_status_invalid_arg, "malformed request: " + why};
 }
 
+// A request is carried out whole: pausing in it would let this connection's next request in
+// before its reply.
+class SliceHold {
+public:
+    SliceHold() { amxp_loop_hold_slices(); }
+    ~SliceHold() { amxp_loop_release_slices(); }
+    SliceHold(const SliceHold&) = delete;
+    SliceHold& operator=(const SliceHold&) = delete;
+};
+
 }  // namespace
 
 ServerConnection::ServerConnection(Listener& owner, int fd, pid_t pid, uid_t uid)
     : owner_(owner), fd_(fd), pid_(pid), uid_(uid) {
     if(amxp_loop_add_fd(fd_, AMXP_FD_READ, on_io, this) == 0) {
         watched_events_ = AMXP_FD_READ;
+        // Readers are answered while long work is paused; failing that, after it.
+        amxp_loop_serve_while_paused(fd_, true);
     } else {
         close(fd_);
         fd_ = -1;
@@ -51,7 +63,8 @@ ServerConnection::~ServerConnection() {
 }
 
 bool ServerConnection::idle() const {
-    return !closed() && reader_.held() == 0 && output_start_ == output_.size() && parts_.empty() && forwards_.empty();
+    return !closed() && reader_.held() == 0 && output_start_ == output_.size() && parts_.empty() && forwards_.empty() &&
+           !parked_;
 }
 
 void ServerConnection::close_now() {
@@ -101,6 +114,8 @@ void ServerConnection::resume() {
 }
 
 void ServerConnection::shut_down() {
+    amxp_loop_cancel_deferred(serve_parked, this);
+    parked_.reset();
     for(auto& [sid, forward] : forwards_) {
         cancel(*forward);
     }
@@ -206,7 +221,7 @@ void ServerConnection::release_room() {
 
 void ServerConnection::take_frames() {
     std::string text;
-    while(!closed() && !closing_ && parts_.empty()) {
+    while(!closed() && !closing_ && parts_.empty() && !parked_) {
         const FrameReader::Next next = reader_.next(text);
         if(next == FrameReader::Next::need_more) {
             return;
@@ -241,6 +256,7 @@ void ServerConnection::handle(std::string_view text) {
     }
     const char* op = wire::text_of(message.get(), "op");
     const auto request_id = static_cast<uint64_t>(id);
+    const bool paused = amxp_loop_is_paused();
     if(op != nullptr && std::string_view(op) == "roots") {
         ScopedVar roots;
         amxc_var_set_type(roots.get(), AMXC_VAR_ID_LIST);
@@ -248,6 +264,11 @@ void ServerConnection::handle(std::string_view text) {
             amxc_var_add(cstring_t, roots.get(), root.c_str());
         }
         reply(request_id, {}, roots.get());
+        return;
+    }
+    // Subscribing changes what the paused work's events reach.
+    if(paused && op != nullptr && (std::string_view(op) == "subscribe" || std::string_view(op) == "unsubscribe")) {
+        park(text);
         return;
     }
     if(op != nullptr && std::string_view(op) == "subscribe") {
@@ -263,14 +284,40 @@ void ServerConnection::handle(std::string_view text) {
         reply(request_id, malformed(error), nullptr);
         return;
     }
+    if(paused && request.op != Op::get) {
+        park(text);
+        return;
+    }
     amxb_bus_ctx_t* ctx = registry_who_has(request.path, Scope::in_process);
     if(ctx == nullptr) {
         reply(request_id, refusal(amxd_status_object_not_found, request.path + " (not served here)"), nullptr);
         return;
     }
     ScopedVar result;
-    const Outcome outcome = ctx->execute(request, result.get(), 0);
+    Outcome outcome;
+    {
+        SliceHold hold;
+        outcome = ctx->execute(request, result.get(), 0);
+    }
     reply(request_id, outcome, result.get());
+}
+
+void ServerConnection::park(std::string_view text) {
+    if(amxp_loop_defer(serve_parked, this) != 0) {
+        reply(0, {amxd_status_unknown_error, "the server is busy: its queue of work is full"}, nullptr);
+        return;
+    }
+    parked_.emplace(text);
+    update_watch();
+}
+
+void ServerConnection::serve_parked(void* priv) {
+    auto* self = static_cast<ServerConnection*>(priv);
+    const std::string text = std::move(*self->parked_);
+    self->parked_.reset();
+    self->handle(text);
+    self->take_frames();
+    self->update_watch();
 }
 
 void ServerConnection::handle_subscribe(uint64_t id, const amxc_var_t* message) {

@@ -9,6 +9,8 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "bus_ctx.h"
 #include "frame.h"
@@ -70,14 +72,18 @@ private:
 
     static void on_io(int fd, uint32_t events, void* priv);
     static void forward_event(const char* sig_name, const amxc_var_t* data, void* priv);
+    static void serve_parked(void* priv);
 
-    bool reading() const { return !closing_ && !paused_ && parts_.empty(); }
+    bool reading() const { return !closing_ && !paused_ && parts_.empty() && !parked_; }
     void read_requests();
     bool claim_room();
     void release_room();
     void take_frames();
     void finish_after_reply();  // reads no more; closes once the queued output is out
     void handle(std::string_view text);
+    // While the loop is paused in long work, a request that does more than read waits here
+    // until the work is done; requests after it wait behind it, unread.
+    void park(std::string_view text);
     void handle_subscribe(uint64_t id, const amxc_var_t* message);
     void handle_unsubscribe(uint64_t id, const amxc_var_t* message);
     void reply(uint64_t id, const Outcome& outcome, amxc_var_t* result);
@@ -112,6 +118,7 @@ private:
     uint64_t parts_sent_ = 0;
     Outcome parts_outcome_;
     std::map<uint64_t, std::unique_ptr<Forward>> forwards_;  // by subscription id
+    std::optional<std::string> parked_;  // the request waiting for the loop's pause to end
 };
 
 }  // namespace amxb

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include <amxp/amxp_loop.h>
+
 #include "tree.h"
 
 namespace amxd {
@@ -18,11 +20,18 @@ amxd_dm_t* dm_of(const amxd_object_t* object);
 // Whether the tree holding `object` is busy (actions, a transaction or a teardown running).
 bool is_locked(const amxd_object_t* object);
 
-// Holds the busy mark of a tree for a scope.
+// Holds the busy mark of a tree for a scope. A busy tree is being changed, or its actions run:
+// long work paused there would let readers see it half done, so the loop's slices wait.
 class TreeLock {
 public:
-    explicit TreeLock(const amxd_object_t* object) : top_(top_of(object)) { ++top_->busy; }
-    ~TreeLock() { --top_->busy; }
+    explicit TreeLock(const amxd_object_t* object) : top_(top_of(object)) {
+        ++top_->busy;
+        amxp_loop_hold_slices();
+    }
+    ~TreeLock() {
+        amxp_loop_release_slices();
+        --top_->busy;
+    }
     TreeLock(const TreeLock&) = delete;
     TreeLock& operator=(const TreeLock&) = delete;
 

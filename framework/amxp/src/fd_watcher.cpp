@@ -89,9 +89,11 @@ int FdWatcher::ensure_open() {
 
 void FdWatcher::close_all() {
     watches_.clear();
-    if(epoll_fd_ >= 0) {
-        ::close(epoll_fd_);
-        epoll_fd_ = -1;
+    for(int* fd : {&epoll_fd_, &readers_epoll_fd_}) {
+        if(*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
     }
 }
 
@@ -140,7 +142,34 @@ int FdWatcher::modify(int fd, uint32_t events) {
     if(::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &ev) != 0) {
         return -errno;
     }
+    if(found->second.while_paused) {
+        ::epoll_ctl(readers_epoll_fd_, EPOLL_CTL_MOD, fd, &ev);
+    }
     found->second.events = events;
+    return 0;
+}
+
+int FdWatcher::serve_while_paused(int fd, bool serve) {
+    auto found = watches_.find(fd);
+    if(found == watches_.end()) {
+        return -ENOENT;
+    }
+    if(found->second.while_paused == serve) {
+        return 0;
+    }
+    if(readers_epoll_fd_ < 0) {
+        readers_epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+        if(readers_epoll_fd_ < 0) {
+            return -errno;
+        }
+    }
+    epoll_event ev{};
+    ev.events = to_epoll(found->second.events);
+    ev.data.u64 = make_tag(fd, found->second.serial);
+    if(::epoll_ctl(readers_epoll_fd_, serve ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, fd, &ev) != 0) {
+        return -errno;
+    }
+    found->second.while_paused = serve;
     return 0;
 }
 
@@ -149,9 +178,13 @@ int FdWatcher::remove(int fd) {
     if(found == watches_.end()) {
         return -ENOENT;
     }
+    const bool while_paused = found->second.while_paused;
     watches_.erase(found);
     // Fails harmlessly (EBADF) when the fd was already closed, which removed it from epoll.
     ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
+    if(while_paused) {
+        ::epoll_ctl(readers_epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
+    }
     return 0;
 }
 
@@ -168,7 +201,7 @@ void FdWatcher::wake() {
     }
 }
 
-void FdWatcher::dispatch(uint64_t tag, uint32_t ready, int& ran) {
+void FdWatcher::dispatch(uint64_t tag, uint32_t ready, int& ran, bool readers_only) {
     const int fd = static_cast<int>(static_cast<uint32_t>(tag));
     const uint32_t serial = static_cast<uint32_t>(tag >> 32);
     if(serial == 0) {
@@ -179,7 +212,7 @@ void FdWatcher::dispatch(uint64_t tag, uint32_t ready, int& ran) {
     // Looked up again for every event: an earlier callback of this batch may have removed or
     // replaced this watch.
     auto found = watches_.find(fd);
-    if(found == watches_.end() || found->second.serial != serial) {
+    if(found == watches_.end() || found->second.serial != serial || (readers_only && !found->second.while_paused)) {
         return;
     }
     const Watch watch = found->second;
@@ -191,20 +224,30 @@ void FdWatcher::dispatch(uint64_t tag, uint32_t ready, int& ran) {
     ++ran;
 }
 
-int FdWatcher::wait_and_dispatch(int timeout_ms) {
-    if(const int rc = ensure_open(); rc != 0) {
-        return rc;
-    }
+int FdWatcher::dispatch_ready(int epoll_fd, int timeout_ms, bool readers_only) {
     std::array<epoll_event, max_events_per_wait> ready{};
-    const int count = ::epoll_wait(epoll_fd_, ready.data(), static_cast<int>(ready.size()), timeout_ms);
+    const int count = ::epoll_wait(epoll_fd, ready.data(), static_cast<int>(ready.size()), timeout_ms);
     if(count < 0) {
         return errno == EINTR ? 0 : -errno;
     }
     int ran = 0;
     for(int i = 0; i < count; ++i) {
-        dispatch(ready[static_cast<std::size_t>(i)].data.u64, ready[static_cast<std::size_t>(i)].events, ran);
+        dispatch(ready[static_cast<std::size_t>(i)].data.u64, ready[static_cast<std::size_t>(i)].events, ran, readers_only);
     }
     return ran;
+}
+
+int FdWatcher::wait_and_dispatch(int timeout_ms) {
+    if(const int rc = ensure_open(); rc != 0) {
+        return rc;
+    }
+    return dispatch_ready(epoll_fd_, timeout_ms, false);
+}
+
+void FdWatcher::serve_readers() {
+    if(readers_epoll_fd_ >= 0) {
+        dispatch_ready(readers_epoll_fd_, 0, true);
+    }
 }
 
 } // namespace amxp

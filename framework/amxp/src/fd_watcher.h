@@ -28,6 +28,12 @@ public:
     // Returns the number of callbacks run (0 on a wake-up or an interrupted wait) or -errno.
     int wait_and_dispatch(int timeout_ms);
 
+    // Whether the watch of `fd` is also served while a callback is paused (a second epoll
+    // instance holds those watches). -ENOENT when `fd` is not watched.
+    int serve_while_paused(int fd, bool serve);
+    // Runs, without waiting, the callbacks of the ready descriptors served while paused.
+    void serve_readers();
+
     // Ends a wait in progress (or the next one). Async-signal-safe.
     void wake();
 
@@ -39,14 +45,19 @@ private:
         // Tells a watch from an earlier one of the same fd that was removed while its events
         // were already collected.
         uint32_t serial;
+        bool while_paused = false;
     };
 
     int ensure_open();
     void close_all();
-    void dispatch(uint64_t tag, uint32_t ready, int& ran);
+    void dispatch(uint64_t tag, uint32_t ready, int& ran, bool readers_only);
+
+    // Ready events of `epoll_fd`, dispatched; the number of callbacks run or -errno.
+    int dispatch_ready(int epoll_fd, int timeout_ms, bool readers_only);
 
     std::unordered_map<int, Watch> watches_;
     int epoll_fd_ = -1;
+    int readers_epoll_fd_ = -1; // the watches served while paused, again
     std::atomic<int> wake_fd_{-1};
     uint32_t next_serial_ = 1; // 0 tags the wake fd
 };

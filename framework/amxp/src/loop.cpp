@@ -2,18 +2,77 @@
 
 #include "amxp/amxp_clock.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <new>
 
 namespace amxp {
+
+namespace {
+
+// Slice points between two looks at the clock: long work passes thousands a second.
+constexpr unsigned int slice_check_interval = 16;
+
+// Real time, whatever the test clock says: a slice is about other clients waiting. The coarse
+// clock costs next to nothing and is precise to a few milliseconds.
+uint64_t coarse_now_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+} // namespace
 
 Loop& default_loop() {
     static Loop* loop = new Loop();
     return *loop;
 }
 
+template <typename Body>
+int Loop::on_callback_stack(Body& body) {
+    if(callbacks_.running_here()) {
+        return body(); // a nested iteration
+    }
+    if(callbacks_.paused()) {
+        return -EBUSY; // asked by a reader served while a callback is paused
+    }
+    const CallbackStack::Job job{[](void* arg) { return (*static_cast<Body*>(arg))(); }, &body};
+    slice_started_ms_ = coarse_now_ms();
+    try {
+        callbacks_.start(job);
+    } catch(const std::bad_alloc&) {
+        if(!callbacks_.running_here() && !callbacks_.paused()) {
+            return body(); // no stack to be had: the callbacks run unsliced
+        }
+        throw;
+    }
+    while(callbacks_.paused()) {
+        fds_.serve_readers();
+        slice_started_ms_ = coarse_now_ms();
+        callbacks_.resume();
+    }
+    return callbacks_.result();
+}
+
+void Loop::slice_point() {
+    if(!callbacks_.running_here() || slice_holds_ > 0 || ++slice_calls_ < slice_check_interval) {
+        return;
+    }
+    slice_calls_ = 0;
+    if(coarse_now_ms() - slice_started_ms_ >= AMXP_LOOP_SLICE_MS) {
+        callbacks_.pause();
+    }
+}
+
 int Loop::run_pending() {
+    auto body = [this] { return pending(); };
+    return on_callback_stack(body);
+}
+
+int Loop::pending() {
     int ran = work_.drain();
     ran += timers_.fire_due(amxp_clock_now_ms());
     ran += work_.drain();
@@ -46,7 +105,12 @@ int Loop::run_once(int timeout_ms) {
     if(timeout_ms < -1) {
         return -EINVAL;
     }
-    int ran = run_pending();
+    auto body = [this, timeout_ms] { return iterate(timeout_ms); };
+    return on_callback_stack(body);
+}
+
+int Loop::iterate(int timeout_ms) {
+    int ran = pending();
     const int wait = ran > 0 ? 0 : wait_time(timeout_ms);
     if(wait == no_wait_needed) {
         return ran;
@@ -56,7 +120,7 @@ int Loop::run_once(int timeout_ms) {
         return dispatched;
     }
     ran += dispatched;
-    ran += run_pending();
+    ran += pending();
     return ran;
 }
 

@@ -50,6 +50,26 @@ int amxp_loop_cancel_deferred(amxp_deferred_fn_t fn, void* priv) {
     return amxp::default_loop().work().cancel(fn, priv);
 }
 
+void amxp_loop_slice_point(void) {
+    amxp::default_loop().slice_point();
+}
+
+void amxp_loop_hold_slices(void) {
+    amxp::default_loop().hold_slices();
+}
+
+void amxp_loop_release_slices(void) {
+    amxp::default_loop().release_slices();
+}
+
+bool amxp_loop_is_paused(void) {
+    return amxp::default_loop().paused();
+}
+
+int amxp_loop_serve_while_paused(int fd, bool serve) {
+    return amxp::default_loop().fds().serve_while_paused(fd, serve);
+}
+
 void amxp_loop_reset(void) {
     amxp::default_loop().reset();
 }

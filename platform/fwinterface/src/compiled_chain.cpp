@@ -1,5 +1,7 @@
 #include "compiled_chain.h"
 
+#include "slice_points.h"
+
 #include <algorithm>
 
 namespace fwinterface {
@@ -412,6 +414,7 @@ void CompiledChain::materialise(CompiledTransaction& tx, KernelGroup& group) {
 
 void CompiledTransaction::write() {
     for(const Unsettled& source : unsettled_) {
+        slice_point();
         source.chain->settle(*this, source.segment, *source.family, source.it);
     }
     unsettled_.clear();
@@ -434,6 +437,7 @@ void CompiledTransaction::write() {
             gone.clear();
             come.clear();
             for(const auto& [interval, step] : group->pending) {
+                slice_point();
                 (step < 0 ? gone : come).push_back(interval);
             }
             const SetRef set{group->set_name, group->set_id};

@@ -17,8 +17,12 @@
 #include "memory_backend.h"
 #include "nftables_backend.h"
 #include "pending_batch.h"
+#include "slice_points.h"
 
 namespace fwinterface {
+
+void (*slice_point_hook)() = nullptr;
+
 namespace {
 
 // Transactions from this many operations on hand the heap's free pages back when done.
@@ -161,6 +165,7 @@ int record(const fw_rule_t* rule, Record&& what) {
     if(rule == nullptr) {
         return FW_ERROR_ARGUMENT;
     }
+    slice_point();
     auto& s = state();
     // Held removals alone fill the batch: they go in now rather than refuse the caller.
     if(s.held > 0 && s.held == s.pending.operations().size() && s.held >= FW_PENDING_MAX) {
@@ -252,6 +257,8 @@ int fw_backend_apply_held(void) {
     }
     return result;
 }
+
+void fw_backend_slice_points(void (*slice_point)(void)) { fwinterface::slice_point_hook = slice_point; }
 
 void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv) {
     auto& s = state();

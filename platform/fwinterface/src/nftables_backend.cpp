@@ -1,5 +1,7 @@
 #include "nftables_backend.h"
 
+#include "slice_points.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -430,6 +432,7 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     written.operation_seqs.reserve(transaction.size());
     CompiledTransaction compiled(batch, written.next_id, transaction.size());
     for(std::size_t n = 0; n < transaction.size(); ++n) {
+        slice_point();
         if(!write_operation(batch, undo, compiled, transaction[n], n + 1, written)) {
             return Sent::failed;
         }

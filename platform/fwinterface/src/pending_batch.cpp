@@ -1,5 +1,7 @@
 #include "pending_batch.h"
 
+#include "slice_points.h"
+
 #include <algorithm>
 
 namespace fwinterface {
@@ -214,6 +216,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     std::size_t position = 0;
     for(const Segment& segment : merged) {
         if(segment.kind == Segment::Kind::added) {
+            slice_point();
             net.push_back(Operation{Operation::Kind::insert, key, static_cast<std::uint32_t>(position + 1),
                                     std::move(*segment.rule)});
         }
@@ -226,6 +229,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
             continue;
         }
         for(std::size_t i = 0; i < segment.count; ++i) {
+            slice_point();
             // The running rule's own place: nothing to check it against, nor a copy to make.
             net.push_back(Operation{Operation::Kind::remove, key, static_cast<std::uint32_t>(position + 1), {}});
         }

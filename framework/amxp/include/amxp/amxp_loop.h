@@ -63,7 +63,7 @@ int amxp_loop_run(void);
  * 0 at once instead of blocking forever.
  * Returns the number of callbacks run (deferred calls, signal deliveries, timer expiries, file
  * descriptor callbacks), or a negative errno (-EINVAL for timeout_ms < -1). May be called from
- * a callback (a nested iteration). */
+ * a callback (a nested iteration), not while a callback is paused (-EBUSY, see below). */
 int amxp_loop_run_once(int timeout_ms);
 
 /* Runs everything that is due now without waiting for file descriptors: the work queue,
@@ -101,6 +101,38 @@ int amxp_loop_defer(amxp_deferred_fn_t fn, void* priv);
 /* Removes every queued, not yet started call of `fn` with `priv` (for an object that dies
  * before its deferred call runs). Returns how many were removed (0 is not an error). */
 int amxp_loop_cancel_deferred(amxp_deferred_fn_t fn, void* priv);
+
+/* Long work and the loop's other clients.
+ *
+ * Every callback runs on a stack of the loop's own, apart from the stack of whoever runs the
+ * loop, so that a callback doing long work can pause in its middle: it calls
+ * amxp_loop_slice_point() between its steps, and once it has run for AMXP_LOOP_SLICE_MS since
+ * the loop last had the thread, the call pauses it. The loop then runs, once and without
+ * waiting, the callbacks of the ready file descriptors marked with
+ * amxp_loop_serve_while_paused(), and continues the paused callback. Nothing else runs
+ * meanwhile (no timer, no queued work, no other descriptor), so those callbacks must leave what
+ * the paused work uses as it stands: a server there answers the requests that only read and
+ * holds the others until the loop runs as usual again (amxp_loop_is_paused() tells it).
+ * Where no stack can be had (out of memory), callbacks run unsliced on the caller's stack. */
+#define AMXP_LOOP_SLICE_MS 20
+
+/* A point in long work where everything outside the work may be read: pauses when the slice
+ * is used up (see above); does nothing outside a callback or within a hold. */
+void amxp_loop_slice_point(void);
+
+/* Bracket code in whose middle nothing may be read (a data model being changed): slice points
+ * within do not pause. Holds nest; each hold is released once. */
+void amxp_loop_hold_slices(void);
+void amxp_loop_release_slices(void);
+
+/* Whether a callback is paused now: true only in the callbacks of descriptors served while
+ * paused, run during a pause. amxp_loop_run_once() and amxp_loop_run_pending() then return
+ * -EBUSY. */
+bool amxp_loop_is_paused(void);
+
+/* Whether the watched `fd` is also served while a callback is paused (not by default).
+ * -ENOENT when `fd` is not watched, or the error of epoll. */
+int amxp_loop_serve_while_paused(int fd, bool serve);
 
 /* For tests: forgets every watched file descriptor, disarms every timer (state off) and drops
  * every queued deferred call and signal delivery. Nothing is freed that callers own: timers

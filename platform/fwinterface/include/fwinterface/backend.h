@@ -116,6 +116,12 @@ char* fw_check(void);
  * callback has returned, and with them the caller's own transient copies of the rules. */
 void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv);
 
+/* For the event loop: long work (a group of thousands of rules withdrawn and built anew, and
+ * its commit) calls `slice_point()` between the operations it records and between the steps
+ * of a large commit, where the loop may let other clients read its data models before it
+ * continues. `slice_point` must not call this library. NULL: none (the default). */
+void fw_backend_slice_points(void (*slice_point)(void));
+
 /* Commits the held removals (see above) and hands back the heap's free pages after a large
  * transaction; 0, or the fw_error_t of fw_apply() with the reason in fw_backend_error().
  * Refused, they stay held for the next commit. */
