@@ -9,7 +9,8 @@
 //   (3.5 MB) and never read; the module's own long work: a DestPort change every 1.2 s and an
 //   Enable toggle every 0.6 s (65,536 rules withdrawn and rebuilt); and a configuration of
 //   10,000 more port-forwarding rules, one of them changed every 250 ms, so that each change
-//   saves the whole tree.
+//   saves the whole tree. BM_AnotherClientDuringAttackNftables runs the baseline and the two
+//   attacks of long work on the kernel firewall (root; gwrt in a network namespace of its own).
 // Counters: p99_ms and max_ms of the other client's waits; max_busy_ms, the most CPU time gwrt
 // spent during one of them (the wait on an otherwise idle machine); rss_growth_kb (peak minus
 // before; the peak is the kernel's high-water mark where it can be reset, else the largest
@@ -44,16 +45,25 @@ constexpr int kSavedTreeRules = 10000;
 
 const std::string root = "Device.NetworkSettings.";
 
-// gwrt in a folder of its own (socket, saved state), stopped and removed with the object.
+enum class Firewall { memory, nftables };
+
+// gwrt in a folder of its own (socket, saved state), stopped and removed with the object; with
+// the kernel firewall, in a network namespace of its own (unshare execs gwrt in its place).
 class Gwrt {
 public:
-    Gwrt() : dir_(fs::temp_directory_path() / ("bench_gwrt." + std::to_string(getpid()))) {
+    explicit Gwrt(Firewall firewall = Firewall::memory)
+        : dir_(fs::temp_directory_path() / ("bench_gwrt." + std::to_string(getpid()))) {
         fs::create_directories(dir_);
         socket_ = (dir_ / "gwrt.sock").string();
         pid_ = fork();
         if(pid_ == 0) {
-            execl(GWRT_PATH, "gwrt", "--socket", socket_.c_str(), "--state-dir", dir_.c_str(), "--trace", "default=100",
-                  static_cast<char*>(nullptr));
+            if(firewall == Firewall::nftables) {
+                execlp("unshare", "unshare", "--net", GWRT_PATH, "--socket", socket_.c_str(), "--state-dir", dir_.c_str(),
+                       "--trace", "default=100", "--firewall", "nftables", static_cast<char*>(nullptr));
+            } else {
+                execl(GWRT_PATH, "gwrt", "--socket", socket_.c_str(), "--state-dir", dir_.c_str(), "--trace", "default=100",
+                      static_cast<char*>(nullptr));
+            }
             _exit(127);
         }
         for(int i = 0; i < 100 && !fs::exists(socket_); ++i) {
@@ -216,8 +226,8 @@ Attacker prepare(const Gwrt& gwrt, Attack attack) {
     return attacker;
 }
 
-void BM_AnotherClientDuringAttack(benchmark::State& state) {
-    Gwrt gwrt;
+void another_client_during_attack(benchmark::State& state, Firewall firewall) {
+    Gwrt gwrt(firewall);
     const auto attack = static_cast<Attack>(state.range(0));
     if(!seed(gwrt, attack)) {
         state.SkipWithError("gwrt did not start or the access control did not become active");
@@ -273,9 +283,27 @@ void BM_AnotherClientDuringAttack(benchmark::State& state) {
     state.counters["rss_growth_kb"] = static_cast<double>(rss_peak - rss_before);
     state.counters["page_faults"] = static_cast<double>(rawsock::minor_faults(gwrt.pid()) - faults_before);
 }
+void BM_AnotherClientDuringAttack(benchmark::State& state) { another_client_during_attack(state, Firewall::memory); }
 BENCHMARK(BM_AnotherClientDuringAttack)
     ->ArgName("attack")
     ->DenseRange(none, saved_tree)
+    ->Iterations(300)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The module's long work on the kernel firewall (root: gwrt in a network namespace of its own).
+void BM_AnotherClientDuringAttackNftables(benchmark::State& state) {
+    if(geteuid() != 0) {
+        state.SkipWithError("needs root for a network namespace and nftables");
+        return;
+    }
+    another_client_during_attack(state, Firewall::nftables);
+}
+BENCHMARK(BM_AnotherClientDuringAttackNftables)
+    ->ArgName("attack")
+    ->Arg(none)
+    ->Arg(port_change)
+    ->Arg(enable_toggle)
     ->Iterations(300)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

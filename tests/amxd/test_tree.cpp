@@ -1,6 +1,11 @@
 // The object tree: malformed paths, instance indexes and names, parameter bounds, and actions
-// that may not restructure the tree they run on.
+// that may not restructure the tree they run on, nor let readers in while they run.
 #include "dm_fixture.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <type_traits>
 
 using namespace amxd_test;
 
@@ -129,4 +134,42 @@ TEST_F(ActionTest, ActionsCannotRestructureTheTree) {
     EXPECT_EQ(calls, (std::vector<std::string>{"reads Enable=true", "nested apply recursion", "delete refused",
                                                "add recursion", "dm delete refused"}));
     EXPECT_TRUE(amxd_object_get_bool(amxd_dm_findf(dm, "Device.X.AccessControl.1"), "Enable", nullptr));
+}
+
+namespace {
+
+// Long work in a validate action: slice points for three slices.
+amxd_status_t validate_at_length(amxd_object_t*, amxd_param_t*, amxd_action_t, const amxc_var_t* const,
+                                 amxc_var_t* const, void*) {
+    const auto start = std::chrono::steady_clock::now();
+    while(std::chrono::steady_clock::now() - start < std::chrono::milliseconds(3 * AMXP_LOOP_SLICE_MS)) {
+        amxp_loop_slice_point();
+    }
+    calls.emplace_back("validated");
+    return amxd_status_ok;
+}
+
+} // namespace
+
+// A transaction runs whole, even from a callback of the loop whose actions do long work: a reader
+// let in meanwhile would see the tree half changed.
+TEST_F(ActionTest, LongWorkInAnActionLetsNoReaderIn) {
+    calls.clear();
+    int reader[2] = {-1, -1};
+    ASSERT_EQ(pipe(reader), 0);
+    ASSERT_EQ(write(reader[1], "r", 1), 1);
+    amxp_loop_add_fd(reader[0], AMXP_FD_READ, [](int fd, uint32_t, void*) {
+        char c;
+        EXPECT_EQ(read(fd, &c, 1), 1);
+        calls.emplace_back("read");
+    }, nullptr);
+    ASSERT_EQ(amxp_loop_serve_while_paused(reader[0], true), 0);
+    amxd_object_add_action_cb(access, action_object_validate, validate_at_length, nullptr);
+    using Self = std::remove_pointer_t<decltype(this)>;
+    amxp_loop_defer([](void* priv) { static_cast<Self*>(priv)->add_instance(static_cast<Self*>(priv)->access, nullptr); }, this);
+    amxp_loop_run_pending();
+    EXPECT_EQ(calls, std::vector<std::string>{"validated"});
+    amxp_loop_remove_fd(reader[0]);
+    close(reader[0]);
+    close(reader[1]);
 }

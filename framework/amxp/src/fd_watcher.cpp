@@ -1,5 +1,6 @@
 #include "fd_watcher.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <new>
@@ -244,10 +245,8 @@ int FdWatcher::wait_and_dispatch(int timeout_ms) {
     return dispatch_ready(epoll_fd_, timeout_ms, false);
 }
 
-void FdWatcher::serve_readers() {
-    if(readers_epoll_fd_ >= 0) {
-        dispatch_ready(readers_epoll_fd_, 0, true);
-    }
+int FdWatcher::serve_readers(int timeout_ms) {
+    return readers_epoll_fd_ < 0 ? 0 : std::max(dispatch_ready(readers_epoll_fd_, timeout_ms, true), 0);
 }
 
 } // namespace amxp

@@ -31,8 +31,9 @@ public:
     // Whether the watch of `fd` is also served while a callback is paused (a second epoll
     // instance holds those watches). -ENOENT when `fd` is not watched.
     int serve_while_paused(int fd, bool serve);
-    // Runs, without waiting, the callbacks of the ready descriptors served while paused.
-    void serve_readers();
+    // Waits up to `timeout_ms` for descriptors served while paused and runs their callbacks;
+    // the number of callbacks run (0 also when the wait failed).
+    int serve_readers(int timeout_ms);
 
     // Ends a wait in progress (or the next one). Async-signal-safe.
     void wake();

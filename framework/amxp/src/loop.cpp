@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <new>
 
@@ -15,6 +16,9 @@ namespace {
 
 // Slice points between two looks at the clock: long work passes thousands a second.
 constexpr unsigned int slice_check_interval = 16;
+// A pause lasts while readers keep coming, up to this long: a client let in during a pause
+// sends its request a moment later, and would otherwise wait a whole slice more for its answer.
+constexpr auto pause_span = std::chrono::milliseconds(2);
 
 // Real time, whatever the test clock says: a slice is about other clients waiting. The coarse
 // clock costs next to nothing and is precise to a few milliseconds.
@@ -50,11 +54,23 @@ int Loop::on_callback_stack(Body& body) {
         throw;
     }
     while(callbacks_.paused()) {
-        fds_.serve_readers();
+        serve_pause();
         slice_started_ms_ = coarse_now_ms();
         callbacks_.resume();
     }
     return callbacks_.result();
+}
+
+void Loop::serve_pause() {
+    const auto end = std::chrono::steady_clock::now() + pause_span;
+    int wait_ms = 0;
+    while(fds_.serve_readers(wait_ms) > 0) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if(left.count() <= 0) {
+            break;
+        }
+        wait_ms = static_cast<int>(left.count());
+    }
 }
 
 void Loop::slice_point() {

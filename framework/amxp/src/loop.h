@@ -43,6 +43,8 @@ private:
     // caller's own stack when that stack cannot be had.
     template <typename Body>
     int on_callback_stack(Body& body);
+    // What the loop does while a callback is paused: serves the readers' descriptors.
+    void serve_pause();
 
     CallbackStack callbacks_;
     uint64_t slice_started_ms_ = 0; // when the callbacks' stack last got the thread

@@ -51,6 +51,8 @@ int WorkQueue::drain() {
         } else if(item.owned_run(item.priv)) {
             ++ran;
         }
+        // Between two callbacks nothing is half done: a long drain lets readers in too.
+        amxp_loop_slice_point();
     }
     return ran;
 }

@@ -443,10 +443,12 @@ void CompiledTransaction::write() {
             const SetRef set{group->set_name, group->set_id};
             const bool intervals = !single_addresses(*group);
             for(std::size_t i = 0; i < gone.size(); i += intervals_per_message) {
+                slice_point();
                 const std::size_t count = std::min(intervals_per_message, gone.size() - i);
                 batch_.delete_set_elements(chain->table(), set, intervals, std::span(gone).subspan(i, count));
             }
             for(std::size_t i = 0; i < come.size(); i += intervals_per_message) {
+                slice_point();
                 const std::size_t count = std::min(intervals_per_message, come.size() - i);
                 batch_.add_set_elements(chain->table(), set, intervals, std::span(come).subspan(i, count));
             }

@@ -442,7 +442,9 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
         write_dispatch(batch, written.next_id);
     }
     batch.finish();
+    slice_point();
     const BatchResult result = commit(batch);
+    slice_point();
     switch(result.outcome) {
     case BatchResult::Outcome::refused:
         abandon_dispatch();

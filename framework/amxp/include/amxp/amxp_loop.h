@@ -107,9 +107,10 @@ int amxp_loop_cancel_deferred(amxp_deferred_fn_t fn, void* priv);
  * Every callback runs on a stack of the loop's own, apart from the stack of whoever runs the
  * loop, so that a callback doing long work can pause in its middle: it calls
  * amxp_loop_slice_point() between its steps, and once it has run for AMXP_LOOP_SLICE_MS since
- * the loop last had the thread, the call pauses it. The loop then runs, once and without
- * waiting, the callbacks of the ready file descriptors marked with
- * amxp_loop_serve_while_paused(), and continues the paused callback. Nothing else runs
+ * the loop last had the thread, the call pauses it. The loop then runs the callbacks of the
+ * ready file descriptors marked with amxp_loop_serve_while_paused(), again while more of them
+ * become ready within 2 ms (a client let in sends its request a moment later), and continues
+ * the paused callback. Nothing else runs
  * meanwhile (no timer, no queued work, no other descriptor), so those callbacks must leave what
  * the paused work uses as it stands: a server there answers the requests that only read and
  * holds the others until the loop runs as usual again (amxp_loop_is_paused() tells it).
@@ -117,7 +118,8 @@ int amxp_loop_cancel_deferred(amxp_deferred_fn_t fn, void* priv);
 #define AMXP_LOOP_SLICE_MS 20
 
 /* A point in long work where everything outside the work may be read: pauses when the slice
- * is used up (see above); does nothing outside a callback or within a hold. */
+ * is used up (see above); does nothing outside a callback or within a hold. The loop's own
+ * work queue passes one between two callbacks. */
 void amxp_loop_slice_point(void);
 
 /* Bracket code in whose middle nothing may be read (a data model being changed): slice points
