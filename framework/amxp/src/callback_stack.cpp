@@ -2,6 +2,7 @@
 
 #include <boost/context/protected_fixedsize_stack.hpp>
 
+#include <new>
 #include <utility>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -99,13 +100,18 @@ void CallbackStack::switch_out() {
     finish_switch(fake_stack, &caller_bottom_, &caller_size_);
 }
 
-void CallbackStack::start(Job job) {
+bool CallbackStack::start(Job job) {
     if(!stack_) {
-        make();
+        try {
+            make();
+        } catch(const std::bad_alloc&) {
+            return false;
+        }
     }
     job_ = job;
     state_ = State::running;
     switch_in();
+    return true;
 }
 
 void CallbackStack::resume() {

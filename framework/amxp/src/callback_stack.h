@@ -21,9 +21,10 @@ public:
     CallbackStack(const CallbackStack&) = delete;
     CallbackStack& operator=(const CallbackStack&) = delete;
 
-    // Starts `job` on the stack; returns once the job returned (finished() true) or paused.
-    // Throws std::bad_alloc when the stack cannot be made, and rethrows what the job threw.
-    void start(Job job);
+    // Starts `job` on the stack; returns once the job returned (neither running_here() nor
+    // paused()) or paused. False, with nothing run, when the stack cannot be made (out of
+    // memory). Rethrows what the job threw.
+    bool start(Job job);
     // Continues the paused job, with the same outcome as start().
     void resume();
     // From the job: back to the caller of start() or resume(), which continues it later.

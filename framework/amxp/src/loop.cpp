@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <new>
 
 namespace amxp {
 
@@ -45,13 +44,8 @@ int Loop::on_callback_stack(Body& body) {
     }
     const CallbackStack::Job job{[](void* arg) { return (*static_cast<Body*>(arg))(); }, &body};
     slice_started_ms_ = coarse_now_ms();
-    try {
-        callbacks_.start(job);
-    } catch(const std::bad_alloc&) {
-        if(!callbacks_.running_here() && !callbacks_.paused()) {
-            return body(); // no stack to be had: the callbacks run unsliced
-        }
-        throw;
+    if(!callbacks_.start(job)) {
+        return body(); // no stack to be had: the callbacks run unsliced
     }
     while(callbacks_.paused()) {
         serve_pause();

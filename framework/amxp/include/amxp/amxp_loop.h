@@ -110,10 +110,10 @@ int amxp_loop_cancel_deferred(amxp_deferred_fn_t fn, void* priv);
  * the loop last had the thread, the call pauses it. The loop then runs the callbacks of the
  * ready file descriptors marked with amxp_loop_serve_while_paused(), again while more of them
  * become ready within 2 ms (a client let in sends its request a moment later), and continues
- * the paused callback. Nothing else runs
- * meanwhile (no timer, no queued work, no other descriptor), so those callbacks must leave what
- * the paused work uses as it stands: a server there answers the requests that only read and
- * holds the others until the loop runs as usual again (amxp_loop_is_paused() tells it).
+ * the paused callback. Nothing else runs meanwhile (no timer, no queued work, no other
+ * descriptor), so those callbacks must leave what the paused work uses as it stands: a server
+ * there answers the requests that only read and holds the others until the loop runs as usual
+ * again (amxp_loop_is_paused() tells it).
  * Where no stack can be had (out of memory), callbacks run unsliced on the caller's stack. */
 #define AMXP_LOOP_SLICE_MS 20
 
