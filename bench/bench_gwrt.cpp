@@ -9,8 +9,10 @@
 //   (3.5 MB) and never read; the module's own long work: a DestPort change every 1.2 s and an
 //   Enable toggle every 0.6 s (65,536 rules withdrawn and rebuilt); and a configuration of
 //   10,000 more port-forwarding rules, one of them changed every 250 ms, so that each change
-//   saves the whole tree. BM_AnotherClientDuringAttackNftables runs the baseline and the two
-//   attacks of long work on the kernel firewall (root; gwrt in a network namespace of its own).
+//   saves the whole tree; and the access control deleted (its 65,536 rules withdrawn within the
+//   request) and added anew every 1.2 s. BM_AnotherClientDuringAttackNftables runs the baseline
+//   and the three attacks of long work on the kernel firewall (root; gwrt in a network namespace
+//   of its own).
 // Counters: p99_ms and max_ms of the other client's waits; max_busy_ms, the most CPU time gwrt
 // spent during one of them (the wait on an otherwise idle machine); rss_growth_kb (peak minus
 // before; the peak is the kernel's high-water mark where it can be reset, else the largest
@@ -39,7 +41,7 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 enum Attack { none, filter_pattern, query_pattern, idle_crowd, partial_frames, huge_index, unread_replies, port_change,
-              enable_toggle, saved_tree };
+              enable_toggle, saved_tree, delete_and_add };
 
 constexpr int kSavedTreeRules = 10000;
 
@@ -216,6 +218,15 @@ Attacker prepare(const Gwrt& gwrt, Attack attack) {
             std::this_thread::sleep_for(600ms);
         };
         break;
+    case delete_and_add:
+        attacker.step = [&gwrt, n = 1]() mutable {
+            gwrt.request(R"({"id": 1, "op": "del", "path": ")" + root + "AccessControl." + std::to_string(n++) + R"("})");
+            gwrt.request(add_request(root + "AccessControl.", 0,
+                                     R"({"Enable": "true", "NetworkGroupRef": ")" + root + R"(NetworkObject.1", "PortForwardingRuleRef": ")" +
+                                         root + R"(PortForwardingRule.1"})"));
+            std::this_thread::sleep_for(1200ms);
+        };
+        break;
     case saved_tree:
         attacker.step = [&gwrt, n = 0]() mutable {
             gwrt.request(set_request(root + "PortForwardingRule.2.", "Description", "changed " + std::to_string(++n)));
@@ -286,7 +297,7 @@ void another_client_during_attack(benchmark::State& state, Firewall firewall) {
 void BM_AnotherClientDuringAttack(benchmark::State& state) { another_client_during_attack(state, Firewall::memory); }
 BENCHMARK(BM_AnotherClientDuringAttack)
     ->ArgName("attack")
-    ->DenseRange(none, saved_tree)
+    ->DenseRange(none, delete_and_add)
     ->Iterations(300)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
@@ -304,6 +315,7 @@ BENCHMARK(BM_AnotherClientDuringAttackNftables)
     ->Arg(none)
     ->Arg(port_change)
     ->Arg(enable_toggle)
+    ->Arg(delete_and_add)
     ->Iterations(300)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

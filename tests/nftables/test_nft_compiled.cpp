@@ -186,6 +186,42 @@ TEST_F(NftCompiled, RuleOfAnotherTargetSplitsTheRunAndItsRemovalJoinsIt) {
     EXPECT_EQ(elements(), addresses(1, 6));
 }
 
+// A stretch of rules withdrawn in one commit: a family wholly inside it goes at once, with its
+// kernel rule and set; a family that keeps rules outside it loses the stretch's members only.
+// Refused later in the same commit, all of it is taken back.
+TEST_F(NftCompiled, StretchWithdrawnTogetherDropsWholeFamiliesAndThinsTheOthers) {
+    install_two_ports(2);  // 1-4: TCP 80 and 443 from .1 and .2
+    for(uint32_t i = 1; i <= 3; ++i) {
+        add(RuleMaker().source(address(static_cast<int>(i)).c_str()).protocol(17).make(), 4 + i);  // 5-7: UDP
+    }
+    add(blocked(9, 80), 8);
+    commit();
+    ASSERT_EQ(rules().size(), 4U) << "TCP 80+443, UDP, TCP 80";
+    const std::string before = tables(false);
+    const std::string dumped = dump();
+    const auto withdraw_2_to_7 = [] {
+        for(int i = 0; i < 6; ++i) {
+            del(i < 3 ? (i == 1 ? blocked(2, 80) : i == 0 ? blocked(1, 443) : blocked(2, 443))
+                      : RuleMaker().source(address(i - 2).c_str()).protocol(17).make(),
+                2);
+        }
+    };
+    withdraw_2_to_7();
+    add(RuleMaker(true).target(FW_RULE_POLICY_MASQUERADE).make(), 1);  // refused after the stretch
+    EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
+    EXPECT_EQ(tables(false), before);
+    EXPECT_EQ(dump(), dumped);
+    EXPECT_EQ(check(), "");
+
+    withdraw_2_to_7();
+    commit();
+    EXPECT_EQ(check(), "");
+    EXPECT_EQ(size_v4(), 2U);
+    ASSERT_EQ(rules().size(), 1U) << ::testing::PrintToString(rules());
+    EXPECT_NE(rules()[0].find("tcp dport 80 " + drops), std::string::npos) << rules()[0];
+    EXPECT_EQ(elements(), "{ 10.1.0.1, 10.1.0.9 }\n");
+}
+
 // Either kernel form, with the forward hooks owned: a masquerade target has no place in a
 // filter chain reached from the forward hook, although the rule itself is complete. The kernel
 // (or the compiled form, before it) refuses it after the transaction's other operations.

@@ -287,6 +287,8 @@ void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt s
     member.segment = segment;
     member.family = &family;
     ++segment->members;
+    ++family.members;
+    tx.on_undo([&family] { --family.members; });
     count_port(tx, segment, family, member.source, member.port, +1);
 }
 
@@ -294,7 +296,11 @@ void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
     const Member member = *members_[index];
     count_port(tx, member.segment, *member.family, member.source, member.port, -1);
     --member.segment->members;
-    tx.on_undo([segment = member.segment] { ++segment->members; });
+    --member.family->members;
+    tx.on_undo([segment = member.segment, family = member.family] {
+        ++segment->members;
+        ++family->members;
+    });
 }
 
 void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to) {
@@ -340,9 +346,93 @@ void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
     std::shared_ptr<Member> member = members_[index];
     members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index));
     tx.on_undo([this, index, member] { members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index), member); });
-    if(segment->members > 0) {
+    if(segment->members == 0) {
+        emptied(tx, segment, index);
+    }
+}
+
+namespace {
+
+// Beyond this many families in one run, telling its members apart would cost more than
+// removing them one by one.
+constexpr std::size_t run_families_max = 16;
+
+}  // namespace
+
+void CompiledChain::remove_run(CompiledTransaction& tx, std::size_t index, std::size_t count) {
+    if(count == 0) {
         return;
     }
+    const SegmentIt segment = members_[index]->segment;
+    std::vector<std::pair<Family*, std::size_t>> families;  // the run's rules per family
+    bool alike = true;  // one run of one target, few families
+    members_.for_each(index, count, [&](const std::shared_ptr<Member>& member) {
+        alike = alike && member->segment == segment;
+        if(!families.empty() && families.back().first == member->family) {
+            ++families.back().second;
+            return;
+        }
+        auto found = std::find_if(families.begin(), families.end(),
+                                  [&member](const auto& counted) { return counted.first == member->family; });
+        if(found != families.end()) {
+            ++found->second;
+        } else if(families.size() < run_families_max) {
+            families.emplace_back(member->family, 1);
+        } else {
+            alike = false;
+        }
+    });
+    if(!alike) {
+        for(std::size_t i = 0; i < count; ++i) {
+            slice_point();
+            remove(tx, index);
+        }
+        return;
+    }
+    bool partial = false;
+    for(auto [family, members] : families) {
+        if(members == family->members) {
+            drop_family(tx, segment, *family);
+        } else {
+            partial = true;
+        }
+    }
+    // The rules of families that keep others leave them one by one.
+    for(std::size_t i = 0; partial && i < count; ++i) {
+        if(!members_[index + i]->family->dropped) {
+            slice_point();
+            leave(tx, index + i);
+        }
+    }
+    taken_.push_back(members_.cut_out(index, count));
+    tx.on_undo([this, index, slot = taken_.size() - 1] { members_.splice_in(index, std::move(taken_[slot])); });
+    if(segment->members == 0) {
+        emptied(tx, segment, index);
+    }
+}
+
+void CompiledChain::drop_family(CompiledTransaction& tx, SegmentIt segment, Family& family) {
+    // Its groups go now, not when the batch is written: a family of the same key that a later
+    // operation of the transaction creates must not find them.
+    for(auto group = segment->groups.begin(); group != segment->groups.end();) {
+        KernelGroup& dying = *group++;
+        if(dying.family == &family) {
+            tx.on_undo([&dying, members = dying.members] { dying.members = members; });
+            dying.members = 0;
+            retire(tx, dying);
+        }
+    }
+    segment->members -= family.members;
+    family.dropped = true;
+    tx.on_undo([segment, &family] {
+        segment->members += family.members;
+        family.dropped = false;
+    });
+    auto kept = tx.dead_families.insert(tx.dead_families.end(), segment->families.extract(family.key));
+    tx.on_undo([segment, kept] { segment->families.insert(std::move(*kept)); });
+}
+
+void CompiledChain::emptied(CompiledTransaction& tx, SegmentIt segment, std::size_t index) {
     // A plain iterator and a flag, not an optional: GCC 12 at -Os reads the optional's
     // iterator as maybe uninitialised.
     const bool first = segment == segments_.begin();
@@ -415,12 +505,16 @@ void CompiledChain::materialise(CompiledTransaction& tx, KernelGroup& group) {
 void CompiledTransaction::write() {
     for(const Unsettled& source : unsettled_) {
         slice_point();
+        if(source.family->dropped) {
+            source.it->second.unsettled = false;
+            continue;
+        }
         source.chain->settle(*this, source.segment, *source.family, source.it);
     }
     unsettled_.clear();
     // Rules that go are deleted first, so that no new rule is placed in front of one of them.
     for(auto [chain, group] : touched_) {
-        if(group->members == 0) {
+        if(group->alive && group->members == 0) {
             chain->retire(*this, *group);
         }
     }

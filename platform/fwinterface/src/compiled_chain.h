@@ -93,6 +93,8 @@ struct Family {
     RuleSpec spec;    // the same; the source only tells whether there is one
     std::unique_ptr<std::pmr::unsynchronized_pool_resource> pool;
     SourceMap sources;
+    std::size_t members = 0;  // positional rules
+    bool dropped = false;     // removed whole by the open transaction: its sources settle nowhere
 };
 
 // A run of positional rules with one target. Any packet a rule of the run matches gets that
@@ -183,10 +185,18 @@ public:
 
     void insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec);
     void remove(CompiledTransaction& tx, std::size_t index);
+    // Removes the `count` rules from `index` on, as many remove() calls would. A family whose
+    // every rule is among them goes whole, its kernel rules and set deleted, without a step
+    // per source: an access control deleted costs the kernel a few messages, and this chain
+    // about as little as freeing its records.
+    void remove_run(CompiledTransaction& tx, std::size_t index, std::size_t count);
     // Once the kernel took the transaction: the removed members' nodes were kept for a roll-back
     // only. Kept on, the next rebuild would place its members in them, among the freed blocks
     // of the generation before.
-    void release_spares() { members_.release_spares(); }
+    void release_spares() {
+        members_.release_spares();
+        taken_.clear();
+    }
 
     // What the kernel should hold: the rules' handles in chain order, and each set with the
     // number of elements it holds.
@@ -222,6 +232,10 @@ private:
     GroupIt group_for(CompiledTransaction& tx, SegmentIt segment, Family& family, const SourcePorts& ports);
     void enter_group(CompiledTransaction& tx, GroupIt group, const std::optional<Interval>& source, bool add);
     void move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to);
+    void drop_family(CompiledTransaction& tx, SegmentIt segment, Family& family);
+    // The last member of `segment`, at `index`, went: the run goes, and the runs around it
+    // become one when they have the same target.
+    void emptied(CompiledTransaction& tx, SegmentIt segment, std::size_t index);
     // The write phase, group by group (see CompiledTransaction::write).
     void retire(CompiledTransaction& tx, KernelGroup& group);
     void materialise(CompiledTransaction& tx, KernelGroup& group);
@@ -233,7 +247,9 @@ private:
     std::list<Segment> segments_;
     // Per position, O(log n) to reach, insert or erase anywhere; held by pointer so that the
     // journal can put a record back.
-    PositionalList<std::shared_ptr<Member>> members_;
+    using Members = PositionalList<std::shared_ptr<Member>>;
+    Members members_;
+    std::vector<Members> taken_;  // runs remove_run() took out, kept for a roll-back only
 };
 
 }  // namespace fwinterface

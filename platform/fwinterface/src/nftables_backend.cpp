@@ -399,6 +399,38 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
     return true;
 }
 
+// How many operations from `first` on remove, in a compiled chain, the rules standing at one
+// position one after another: a net change withdraws a stretch of rules so, and the chain
+// takes the stretch out whole (CompiledChain::remove_run()). 0 when they are not such a run or
+// would remove more rules than stand there (the operations one by one then say which fails).
+std::size_t NftablesBackend::removal_run(std::span<const Operation> transaction, std::size_t first) const {
+    const Operation& head = transaction[first];
+    auto same = [&head](const Operation& op) {
+        return op.kind == Operation::Kind::remove && op.rule.empty() && op.position == head.position && op.chain == head.chain;
+    };
+    if(!same(head) || head.position == 0 || !is_compiled(head.chain)) {
+        return 0;
+    }
+    std::size_t run = 1;
+    while(first + run < transaction.size() && same(transaction[first + run])) {
+        ++run;
+    }
+    auto chain = chains_.find(head.chain);
+    const std::size_t standing = chain == chains_.end() ? 0 : chain->second.size();
+    return head.position - std::size_t{1} + run <= standing ? run : 0;
+}
+
+void NftablesBackend::write_removal_run(UndoLog<Chains>& undo, CompiledTransaction& compiled, const Operation& head,
+                                        std::size_t run, Written& written) {
+    auto chain = undo.chain_of(head.chain);
+    written.touched.try_emplace(head.chain, 0);
+    const std::size_t index = head.position - std::size_t{1};
+    compiled_.at(head.chain).remove_run(compiled, index, run);
+    undo.removed_run(chain, index, chain->second.cut_out(index, run));
+    written.compiled = true;
+    written.operation_seqs.insert(written.operation_seqs.end(), run, compiled.batch().last_seq());
+}
+
 bool NftablesBackend::apply(std::span<Operation> transaction) {
     error_.clear();
     if(out_of_step_) {
@@ -431,11 +463,17 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     Written written;
     written.operation_seqs.reserve(transaction.size());
     CompiledTransaction compiled(batch, written.next_id, transaction.size());
-    for(std::size_t n = 0; n < transaction.size(); ++n) {
+    for(std::size_t n = 0; n < transaction.size();) {
         slice_point();
+        if(const std::size_t run = removal_run(transaction, n); run > 1) {
+            write_removal_run(undo, compiled, transaction[n], run, written);
+            n += run;
+            continue;
+        }
         if(!write_operation(batch, undo, compiled, transaction[n], n + 1, written)) {
             return Sent::failed;
         }
+        ++n;
     }
     compiled.write();
     if(written.compiled) {

@@ -147,6 +147,25 @@ public:
         return {this, pos.index()};
     }
 
+    // Takes positions [first, first + count) out as a list of their own, in O(log n) where
+    // erasing them one by one would split and merge the tree each time. `first` and
+    // `first + count` must be element boundaries.
+    PositionalList cut_out(std::size_t first, std::size_t count) {
+        auto [before, rest] = split(std::move(root_), first);
+        auto [part, after] = split(std::move(rest), count);
+        root_ = merge(std::move(before), std::move(after));
+        PositionalList out;
+        out.root_ = std::move(part);
+        return out;
+    }
+
+    // Puts what cut_out() took back in front of position `pos` (a boundary), in O(log n);
+    // `part` is left empty. Never allocates.
+    void splice_in(std::size_t pos, PositionalList&& part) noexcept {
+        auto [before, after] = split(std::move(root_), pos);
+        root_ = merge(merge(std::move(before), std::move(part.root_)), std::move(after));
+    }
+
     void clear() {
         // Child by child, so that freeing a large tree needs no deep recursion.
         while(root_ != nullptr) {

@@ -10,10 +10,10 @@
 
 namespace fwinterface {
 
-// What a transaction changed so far in a map of chains (ChainKey to a vector of rules), and
-// how to take it back. Every step is recorded right after its change succeeded; rolling
-// back never allocates: a removed rule goes back into a vector that still has room for it,
-// and a created chain is erased. Rolled back on destruction unless committed or rolled back
+// What a transaction changed so far in a map of chains (ChainKey to a PositionalList of
+// rules), and how to take it back. Every step is recorded right after its change succeeded;
+// rolling back never allocates: a removed rule goes back into the spare node its erasure
+// left, a run cut out goes back whole, and a created chain is erased. Rolled back on destruction unless committed or rolled back
 // already.
 template <typename Chains>
 class UndoLog {
@@ -49,6 +49,12 @@ public:
     void removed(typename Chains::iterator chain, std::size_t index, Value rule) {
         steps_.push_back(Step{Step::Kind::reinsert, chain, index, std::move(rule)});
     }
+    // Rules taken out together (Rules::cut_out()): kept here until the log goes, and put back
+    // whole by a roll-back.
+    void removed_run(typename Chains::iterator chain, std::size_t index, Rules run) {
+        runs_.push_back(std::move(run));
+        steps_.push_back(Step{Step::Kind::reinsert_run, chain, index, {}, runs_.size() - 1});
+    }
     void commit() { committed_ = true; }
 
     void roll_back() noexcept {
@@ -58,6 +64,7 @@ public:
             case Step::Kind::drop_chain: chains_.erase(it->chain); break;
             case Step::Kind::erase: rules.erase(at(rules, it->index)); break;
             case Step::Kind::reinsert: rules.insert(at(rules, it->index), std::move(it->rule)); break;
+            case Step::Kind::reinsert_run: rules.splice_in(it->index, std::move(runs_[it->run])); break;
             }
         }
         steps_.clear();
@@ -66,17 +73,19 @@ public:
 
 private:
     struct Step {
-        enum class Kind : std::uint8_t { drop_chain, erase, reinsert };
+        enum class Kind : std::uint8_t { drop_chain, erase, reinsert, reinsert_run };
         Kind kind;
         typename Chains::iterator chain;
         std::size_t index;
         Value rule;
+        std::size_t run = 0;  // reinsert_run: which of runs_
     };
 
     static auto at(Rules& rules, std::size_t index) { return rules.begin() + static_cast<std::ptrdiff_t>(index); }
 
     Chains& chains_;
     std::vector<Step> steps_;
+    std::vector<Rules> runs_;
     bool committed_ = false;
 };
 
