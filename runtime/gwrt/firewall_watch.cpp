@@ -11,7 +11,7 @@ namespace gwrt {
 FirewallWatch::~FirewallWatch() {
     // What the last callbacks (the module's unload among them) removed goes in before the exit.
     fw_backend_hold_removals(nullptr, nullptr);
-    fw_backend_slice_points(nullptr);
+    fw_backend_slice_points(nullptr, nullptr);
     amxp_loop_cancel_deferred(&FirewallWatch::end_turn, this);
     if (fd_ >= 0) {
         amxp_loop_remove_fd(fd_);
@@ -22,7 +22,7 @@ FirewallWatch::~FirewallWatch() {
 bool FirewallWatch::attach(std::string& error) {
     fw_backend_hold_removals(&FirewallWatch::hold_to_turn_end, this);
     // A rebuild of thousands of rules lets other clients read between its operations.
-    fw_backend_slice_points(amxp_loop_slice_point);
+    fw_backend_slice_points(amxp_loop_slice_point, amxp_loop_slice_point_now);
     const int fd = fw_backend_watch_fd();
     if (fd < 0) {
         return true;

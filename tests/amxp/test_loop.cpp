@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -211,6 +212,26 @@ TEST_F(SliceTest, LongWorkPausesOnlyForServedDescriptorsAndNotWithinAHold) {
     EXPECT_EQ(amxp_loop_serve_while_paused(-1, true), -ENOENT);
     amxp_loop_remove_fd(reader.rd);
     amxp_loop_remove_fd(other.rd);
+}
+
+// After one step that took a whole slice by itself, a plain slice point may not look at the
+// clock yet (it does every few calls); slice_point_now() does, and pauses there.
+TEST_F(SliceTest, AStepThatTookLongPausesAtOnceWhereAPlainSlicePointMayNot) {
+    Pipe reader;
+    amxp_loop_add_fd(reader.rd, AMXP_FD_READ, read_all, nullptr);
+    ASSERT_EQ(amxp_loop_serve_while_paused(reader.rd, true), 0);
+    reader.put("r");
+    amxp_loop_defer([](void*) {
+        amxp_loop_slice_point_now();  // the count starts anew; the slice has just begun
+        std::this_thread::sleep_for(std::chrono::milliseconds(AMXP_LOOP_SLICE_MS + 10));
+        amxp_loop_slice_point();
+        g_log.emplace_back("after the plain one");
+        amxp_loop_slice_point_now();
+        g_log.emplace_back("after the one now");
+    }, nullptr);
+    EXPECT_EQ(amxp_loop_run_pending(), 1);
+    EXPECT_EQ(g_log, (Strings{"after the plain one", "1:r", "after the one now"}));
+    amxp_loop_remove_fd(reader.rd);
 }
 
 // ---- timers ---------------------------------------------------------------------------------

@@ -67,8 +67,8 @@ void Loop::serve_pause() {
     }
 }
 
-void Loop::slice_point() {
-    if(!callbacks_.running_here() || slice_holds_ > 0 || ++slice_calls_ < slice_check_interval) {
+void Loop::slice_point(bool now) {
+    if(!callbacks_.running_here() || slice_holds_ > 0 || (++slice_calls_ < slice_check_interval && !now)) {
         return;
     }
     slice_calls_ = 0;

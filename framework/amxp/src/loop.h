@@ -21,7 +21,7 @@ public:
     void reset();
 
     // Long work: see amxp_loop_slice_point() and its neighbours in amxp_loop.h.
-    void slice_point();
+    void slice_point(bool now = false);
     void hold_slices() { ++slice_holds_; }
     void release_slices() { --slice_holds_; }
     bool paused() const { return callbacks_.paused(); }

@@ -54,6 +54,10 @@ void amxp_loop_slice_point(void) {
     amxp::default_loop().slice_point();
 }
 
+void amxp_loop_slice_point_now(void) {
+    amxp::default_loop().slice_point(true);
+}
+
 void amxp_loop_hold_slices(void) {
     amxp::default_loop().hold_slices();
 }

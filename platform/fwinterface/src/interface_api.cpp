@@ -22,6 +22,7 @@
 namespace fwinterface {
 
 void (*slice_point_hook)() = nullptr;
+void (*slice_point_now_hook)() = nullptr;
 
 namespace {
 
@@ -258,7 +259,10 @@ int fw_backend_apply_held(void) {
     return result;
 }
 
-void fw_backend_slice_points(void (*slice_point)(void)) { fwinterface::slice_point_hook = slice_point; }
+void fw_backend_slice_points(void (*slice_point)(void), void (*slice_point_now)(void)) {
+    fwinterface::slice_point_hook = slice_point;
+    fwinterface::slice_point_now_hook = slice_point_now != nullptr ? slice_point_now : slice_point;
+}
 
 void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv) {
     auto& s = state();

@@ -480,9 +480,9 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
         write_dispatch(batch, written.next_id);
     }
     batch.finish();
-    slice_point();
+    slice_point_now();
     const BatchResult result = commit(batch);
-    slice_point();
+    slice_point_now();
     switch(result.outcome) {
     case BatchResult::Outcome::refused:
         abandon_dispatch();

@@ -122,6 +122,11 @@ int amxp_loop_cancel_deferred(amxp_deferred_fn_t fn, void* priv);
  * work queue passes one between two callbacks. */
 void amxp_loop_slice_point(void);
 
+/* The same, reading the clock at once: amxp_loop_slice_point() reads it every few calls only,
+ * which after one step that took long by itself (a kernel's commit) would let the work run on
+ * past its slice. */
+void amxp_loop_slice_point_now(void);
+
 /* Bracket code in whose middle nothing may be read (a data model being changed): slice points
  * within do not pause. Holds nest; each hold is released once. */
 void amxp_loop_hold_slices(void);

@@ -119,8 +119,10 @@ void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv);
 /* For the event loop: long work (a group of thousands of rules withdrawn and built anew, and
  * its commit) calls `slice_point()` between the operations it records and between the steps
  * of a large commit, where the loop may let other clients read its data models before it
- * continues. `slice_point` must not call this library. NULL: none (the default). */
-void fw_backend_slice_points(void (*slice_point)(void));
+ * continues; `slice_point_now()` after a step that may have taken long by itself (a kernel
+ * commit), where the loop should look at the clock at once. Neither may call this library.
+ * NULL: none (the default; a NULL `slice_point_now` falls back on `slice_point`). */
+void fw_backend_slice_points(void (*slice_point)(void), void (*slice_point_now)(void));
 
 /* Commits the held removals (see above) and hands back the heap's free pages after a large
  * transaction; 0, or the fw_error_t of fw_apply() with the reason in fw_backend_error().
