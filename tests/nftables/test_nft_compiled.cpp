@@ -222,6 +222,33 @@ TEST_F(NftCompiled, StretchWithdrawnTogetherDropsWholeFamiliesAndThinsTheOthers)
     EXPECT_EQ(elements(), "{ 10.1.0.1, 10.1.0.9 }\n");
 }
 
+// A new set of thousands of addresses is made and filled in transactions of its own before
+// the one that adds its rule; when filling fails, the set goes and nothing else changed.
+TEST_F(NftCompiled, LargeSetIsFilledBeforeItsRuleAndAFailedFillLeavesNothingBehind) {
+    constexpr uint32_t sources = 5000;
+    const auto install = [] {
+        for(uint32_t i = 0; i < sources; ++i) {
+            const std::string source = "10.3." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+            add(RuleMaker().source(source.c_str()).make(), i + 1);
+        }
+    };
+    const std::string before = tables(false);
+    install();
+    ASSERT_EQ(fw_nftables_lose_answers_next(), 0);
+    EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
+    EXPECT_NE(std::string(fw_backend_error()).find("cannot fill set acqk_"), std::string::npos) << fw_backend_error();
+    EXPECT_EQ(tables(false), before);
+    EXPECT_EQ(size_v4(), 0U);
+
+    install();
+    commit();
+    EXPECT_EQ(check(), "");
+    EXPECT_EQ(size_v4(), sources);
+    ASSERT_EQ(rules().size(), 1U);
+    const std::string set = elements();
+    EXPECT_EQ(static_cast<uint32_t>(std::count(set.begin(), set.end(), ',')), sources - 1);
+}
+
 // Either kernel form, with the forward hooks owned: a masquerade target has no place in a
 // filter chain reached from the forward hook, although the rule itself is complete. The kernel
 // (or the compiled form, before it) refuses it after the transaction's other operations.

@@ -7,10 +7,6 @@
 namespace fwinterface {
 namespace {
 
-// Largest number of intervals in one element message: the element list is one netlink
-// attribute, whose length must fit in 16 bits.
-constexpr std::size_t intervals_per_message = 500;
-
 void put_address(std::string& key, const std::optional<AddressMatch>& match) {
     key += match ? static_cast<char>(match->prefix) : '\xff';
     if(match) {
@@ -481,8 +477,19 @@ void CompiledChain::materialise(CompiledTransaction& tx, KernelGroup& group) {
     const std::optional<RuleRef> before = first_rule_after(group.segment);
     if(uses_set(group)) {
         group.set_name = std::string(compiled_set_prefix) + std::to_string(++set_counter_);
-        group.set_id = tx.take_id();
-        tx.batch().add_address_set(table(), group.set_name, group.set_id, !single_addresses(group));
+        if(tx.fill_from() > 0 && group.pending.size() >= tx.fill_from() &&
+           std::all_of(group.pending.begin(), group.pending.end(), [](const auto& change) { return change.second > 0; })) {
+            // Made and filled before the batch goes; its rules name it.
+            SetFill& fill = tx.fills().emplace_back(SetFill{table(), group.set_name, !single_addresses(group), {}});
+            fill.elements.reserve(group.pending.size());
+            for(const auto& [interval, step] : group.pending) {
+                fill.elements.push_back(interval);
+            }
+            group.pending.clear();
+        } else {
+            group.set_id = tx.take_id();
+            tx.batch().add_address_set(table(), group.set_name, group.set_id, !single_addresses(group));
+        }
     }
     const SetRef set{group.set_name, group.set_id};
     RuleSpec spec = group.family->spec;
@@ -536,14 +543,14 @@ void CompiledTransaction::write() {
             }
             const SetRef set{group->set_name, group->set_id};
             const bool intervals = !single_addresses(*group);
-            for(std::size_t i = 0; i < gone.size(); i += intervals_per_message) {
+            for(std::size_t i = 0; i < gone.size(); i += set_elements_per_message) {
                 slice_point();
-                const std::size_t count = std::min(intervals_per_message, gone.size() - i);
+                const std::size_t count = std::min(set_elements_per_message, gone.size() - i);
                 batch_.delete_set_elements(chain->table(), set, intervals, std::span(gone).subspan(i, count));
             }
-            for(std::size_t i = 0; i < come.size(); i += intervals_per_message) {
+            for(std::size_t i = 0; i < come.size(); i += set_elements_per_message) {
                 slice_point();
-                const std::size_t count = std::min(intervals_per_message, come.size() - i);
+                const std::size_t count = std::min(set_elements_per_message, come.size() - i);
                 batch_.add_set_elements(chain->table(), set, intervals, std::span(come).subspan(i, count));
             }
         }

@@ -26,6 +26,10 @@ namespace fwinterface {
 // find and delete what an earlier one left.
 inline constexpr std::string_view compiled_set_prefix = "acqk_";
 
+// Largest number of intervals in one element message: the element list is one netlink
+// attribute, whose length must fit in 16 bits.
+inline constexpr std::size_t set_elements_per_message = 500;
+
 struct Segment;
 struct Family;
 
@@ -110,6 +114,17 @@ struct Segment {
 
 class CompiledChain;
 
+// A new set filled before the transaction that makes rules look it up: the kernel adds
+// elements at about a microsecond each within its commit, and a set of tens of thousands in
+// the transaction itself would hold the event loop that long in one system call. Unreferenced,
+// the set matches nothing, so filling it in transactions of its own changes no packet's fate.
+struct SetFill {
+    TableRef table;
+    std::string name;
+    bool intervals = false;
+    std::vector<Interval> elements;
+};
+
 // Everything one fw_apply() changes in the compiled chains: the batch being written, how to
 // take every change back, and what to learn from the kernel's answer.
 class CompiledTransaction {
@@ -139,6 +154,11 @@ public:
     // left empty go, those of new groups come, then the element changes. Groups a source
     // only passed through on its way (its ports one by one) never reach the kernel.
     void write();
+    // From now on a new set of at least `elements` addresses is not created in the batch but
+    // listed in fills(), for the caller to create and fill before it sends the batch.
+    void fill_sets_ahead(std::size_t elements) { fill_from_ = elements; }
+    std::size_t fill_from() const { return fill_from_; }
+    std::vector<SetFill>& fills() { return fills_; }
 
     // The kernel confirmed the batch: new rules take their handles (false when one is
     // missing from the answer), the batch ids are forgotten.
@@ -170,6 +190,8 @@ private:
     std::vector<Added> added_;
     std::vector<std::pair<CompiledChain*, KernelGroup*>> touched_;
     std::vector<Unsettled> unsettled_;
+    std::size_t fill_from_ = 0;  // 0: every set in the batch
+    std::vector<SetFill> fills_;
 };
 
 // The kernel side of one positional chain when rules are compiled into sets, in a chain of

@@ -55,6 +55,11 @@ void NetlinkWriter::put_u32(std::uint16_t type, std::uint32_t value) {
     put(type, {reinterpret_cast<const std::uint8_t*>(&value), sizeof(value)});
 }
 
+void NetlinkWriter::overwrite_u32(std::size_t at, std::uint32_t value) {
+    value = htobe32(value);
+    std::memcpy(buffer_.data() + at, &value, sizeof(value));
+}
+
 void NetlinkWriter::put_u64(std::uint16_t type, std::uint64_t value) {
     value = htobe64(value);
     put(type, {reinterpret_cast<const std::uint8_t*>(&value), sizeof(value)});

@@ -23,6 +23,8 @@ public:
     void put(std::uint16_t type, std::span<const std::uint8_t> data);
     void put_u8(std::uint16_t type, std::uint8_t value);
     void put_u32(std::uint16_t type, std::uint32_t value);
+    // Writes a u32 attribute's value anew, at the offset its payload took.
+    void overwrite_u32(std::size_t at, std::uint32_t value);
     void put_u64(std::uint16_t type, std::uint64_t value);
     void put_string(std::uint16_t type, std::string_view text);  // NUL-terminated
 

@@ -23,9 +23,16 @@ NftBatch::NftBatch(std::uint32_t first_seq, std::uint32_t generation)
     : first_seq_(first_seq), next_seq_(first_seq + 1) {
     out_.begin_message(NFNL_MSG_BATCH_BEGIN, 0, first_seq_, AF_UNSPEC, NFNL_SUBSYS_NFTABLES);
     if(generation != 0) {
+        generation_at_ = out_.bytes().size() + NLA_HDRLEN;
         out_.put_u32(NFNL_BATCH_GENID, generation);
     }
     out_.end_message();
+}
+
+void NftBatch::set_generation(std::uint32_t generation) {
+    if(generation_at_ != 0) {
+        out_.overwrite_u32(generation_at_, generation);
+    }
 }
 
 std::uint32_t NftBatch::begin(std::uint16_t type, std::uint16_t flags, TableRef table) {

@@ -75,6 +75,9 @@ public:
 
     // Closes the batch; nothing may be added afterwards.
     void finish();
+    // The generation the batch is written for, once other batches were committed after it was
+    // begun (a batch made with a generation only).
+    void set_generation(std::uint32_t generation);
 
     std::span<const std::byte> bytes() const { return out_.bytes(); }
     std::uint32_t first_seq() const { return first_seq_; }
@@ -94,6 +97,7 @@ private:
                                bool intervals, std::span<const Interval> elements);
 
     NetlinkWriter out_;
+    std::size_t generation_at_ = 0;  // where the generation's value lies in out_, 0 when none
     std::uint32_t first_seq_;
     std::uint32_t next_seq_;
     bool finished_ = false;

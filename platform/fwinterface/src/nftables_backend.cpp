@@ -25,6 +25,11 @@ std::string kernel_reason(const BatchResult& result) {
 constexpr const char* out_of_step_text =
     "the kernel's chains no longer match what this backend wrote; reset the firewall backend";
 
+// A new set of this many addresses or more is filled before its transaction (SetFill), in
+// transactions of at most set_fill_per_batch addresses: about 8 ms of the kernel's time each.
+constexpr std::size_t set_fill_min = 4096;
+constexpr std::size_t set_fill_per_batch = 8192;
+
 }  // namespace
 
 NftablesBackend::NftablesBackend(std::unique_ptr<NftSocket> socket, const NftablesOptions& options)
@@ -463,6 +468,7 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     Written written;
     written.operation_seqs.reserve(transaction.size());
     CompiledTransaction compiled(batch, written.next_id, transaction.size());
+    compiled.fill_sets_ahead(set_fill_min);
     for(std::size_t n = 0; n < transaction.size();) {
         slice_point();
         if(const std::size_t run = removal_run(transaction, n); run > 1) {
@@ -480,12 +486,20 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
         write_dispatch(batch, written.next_id);
     }
     batch.finish();
+    if(!compiled.fills().empty()) {
+        if(const Sent filled = fill_sets(compiled.fills()); filled != Sent::done) {
+            abandon_dispatch();
+            return filled;
+        }
+        batch.set_generation(events_->generation());
+    }
     slice_point_now();
     const BatchResult result = commit(batch);
     slice_point_now();
     switch(result.outcome) {
     case BatchResult::Outcome::refused:
         abandon_dispatch();
+        drop_filled(compiled.fills());
         if(stale(result, batch)) {
             return Sent::stale;
         }
@@ -515,6 +529,50 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     }
     error_ = "lost the kernel's answer; the transaction was taken back";
     return Sent::failed;
+}
+
+NftablesBackend::Sent NftablesBackend::fill_sets(std::span<const SetFill> fills) {
+    for(std::size_t f = 0; f < fills.size(); ++f) {
+        const SetFill& fill = fills[f];
+        for(std::size_t first = 0; first == 0 || first < fill.elements.size(); first += set_fill_per_batch) {
+            NftBatch batch(socket_->next_seq(), events_->generation());
+            const std::uint32_t set_id = 1;
+            if(first == 0) {
+                batch.add_address_set(fill.table, fill.name, set_id, fill.intervals);
+            }
+            const std::size_t last = std::min(first + set_fill_per_batch, fill.elements.size());
+            for(std::size_t i = first; i < last; i += set_elements_per_message) {
+                batch.add_set_elements(fill.table, SetRef{fill.name, first == 0 ? set_id : 0}, fill.intervals,
+                                       std::span(fill.elements).subspan(i, std::min(set_elements_per_message, last - i)));
+            }
+            batch.finish();
+            const BatchResult result = commit(batch);
+            slice_point_now();
+            if(result.outcome != BatchResult::Outcome::committed) {
+                const bool was_stale = stale(result, batch);
+                error_ = "cannot fill set " + fill.name + ": " + kernel_reason(result);
+                // The set of this fill exists unless its creation was refused.
+                drop_filled(fills.first(first == 0 && result.outcome == BatchResult::Outcome::refused ? f : f + 1));
+                return was_stale ? Sent::stale : Sent::failed;
+            }
+        }
+    }
+    return Sent::done;
+}
+
+void NftablesBackend::drop_filled(std::span<const SetFill> fills) {
+    if(fills.empty()) {
+        return;
+    }
+    NftBatch batch(socket_->next_seq());
+    for(const SetFill& fill : fills) {
+        batch.delete_set(fill.table, fill.name);
+    }
+    batch.finish();
+    if(commit(batch).outcome != BatchResult::Outcome::committed) {
+        std::fprintf(stderr, "fwinterface: %zu unused set(s) stay in the kernel until the chains are written anew\n",
+                     fills.size());
+    }
 }
 
 // A forward chain usually lets established flows through before our rules see them: the

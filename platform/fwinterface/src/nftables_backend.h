@@ -131,6 +131,13 @@ private:
     NftablesBackend(std::unique_ptr<NftSocket> socket, const NftablesOptions& options);
 
     Sent apply_once(std::span<const Operation> transaction);
+    // Creates and fills the sets a transaction's batch will look up, a transaction of its own
+    // per few thousand elements (the loop may serve readers between them). On failure, with
+    // the reason in error_, the sets made so far are deleted again.
+    Sent fill_sets(std::span<const SetFill> fills);
+    // Deletes sets filled for a batch that did not land; a failure leaves them unreferenced
+    // (they match nothing) until the next rewrite or start deletes every set of ours.
+    void drop_filled(std::span<const SetFill> fills);
     Sent take_over_once();
     Sent rewrite_once();
     // Runs `attempt` again, after reading what changed (and repairing, with `repair`), while
