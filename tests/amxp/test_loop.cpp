@@ -215,7 +215,8 @@ TEST_F(SliceTest, LongWorkPausesOnlyForServedDescriptorsAndNotWithinAHold) {
 }
 
 // After one step that took a whole slice by itself, a plain slice point may not look at the
-// clock yet (it does every few calls); slice_point_now() does, and pauses there.
+// clock yet (it does every few calls); slice_point_now() does, and pauses there. The work queue
+// reads it after each callback.
 TEST_F(SliceTest, AStepThatTookLongPausesAtOnceWhereAPlainSlicePointMayNot) {
     Pipe reader;
     amxp_loop_add_fd(reader.rd, AMXP_FD_READ, read_all, nullptr);
@@ -231,6 +232,18 @@ TEST_F(SliceTest, AStepThatTookLongPausesAtOnceWhereAPlainSlicePointMayNot) {
     }, nullptr);
     EXPECT_EQ(amxp_loop_run_pending(), 1);
     EXPECT_EQ(g_log, (Strings{"after the plain one", "1:r", "after the one now"}));
+
+    // Queued callbacks that take a slice each: a reader is served between them, not after all.
+    reader.put("s");
+    for(const char* name : {"first", "second"}) {
+        amxp_loop_defer([](void* priv) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(AMXP_LOOP_SLICE_MS + 10));
+            g_log.emplace_back(static_cast<const char*>(priv));
+        }, const_cast<char*>(name));
+    }
+    g_log.clear();
+    EXPECT_EQ(amxp_loop_run_pending(), 2);
+    EXPECT_EQ(g_log, (Strings{"first", "1:s", "second"}));
     amxp_loop_remove_fd(reader.rd);
 }
 

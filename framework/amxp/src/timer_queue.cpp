@@ -1,5 +1,7 @@
 #include "timer_queue.h"
 
+#include "amxp/amxp_loop.h"
+
 #include "time_math.h"
 
 namespace amxp {
@@ -133,6 +135,9 @@ int TimerQueue::fire_due(uint64_t now_ms) {
         remove_at(0);
         expire(timer, now_ms);
         ++fired;
+        // Between two timers nothing is half done (the heap is read anew each time): several
+        // long ones due together do not hold the loop for all of theirs.
+        amxp_loop_slice_point_now();
     }
     return fired;
 }

@@ -51,8 +51,9 @@ int WorkQueue::drain() {
         } else if(item.owned_run(item.priv)) {
             ++ran;
         }
-        // Between two callbacks nothing is half done: a long drain lets readers in too.
-        amxp_loop_slice_point();
+        // Between two callbacks nothing is half done: a long drain lets readers in too. The
+        // clock is read each time, since one callback may have taken the slice by itself.
+        amxp_loop_slice_point_now();
     }
     return ran;
 }
