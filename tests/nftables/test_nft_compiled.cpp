@@ -91,6 +91,9 @@ Rule blocked(int host, uint32_t port) {
     return RuleMaker().source(address(host).c_str()).protocol(6).destination_ports(port).make();
 }
 
+// The drop rule for UDP from 10.1.0.<host>, any port.
+Rule blocked_udp(int host) { return RuleMaker().source(address(host).c_str()).protocol(17).make(); }
+
 void commit() { ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error(); }
 // A rule fwrules refuses reaches these as null, which the firewall refuses too.
 void add(const Rule& rule, uint32_t position) { ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK); }
@@ -191,8 +194,8 @@ TEST_F(NftCompiled, RuleOfAnotherTargetSplitsTheRunAndItsRemovalJoinsIt) {
 // Refused later in the same commit, all of it is taken back.
 TEST_F(NftCompiled, StretchWithdrawnTogetherDropsWholeFamiliesAndThinsTheOthers) {
     install_two_ports(2);  // 1-4: TCP 80 and 443 from .1 and .2
-    for(uint32_t i = 1; i <= 3; ++i) {
-        add(RuleMaker().source(address(static_cast<int>(i)).c_str()).protocol(17).make(), 4 + i);  // 5-7: UDP
+    for(int host = 1; host <= 3; ++host) {
+        add(blocked_udp(host), 4 + static_cast<uint32_t>(host));  // 5-7: UDP
     }
     add(blocked(9, 80), 8);
     commit();
@@ -200,10 +203,11 @@ TEST_F(NftCompiled, StretchWithdrawnTogetherDropsWholeFamiliesAndThinsTheOthers)
     const std::string before = tables(false);
     const std::string dumped = dump();
     const auto withdraw_2_to_7 = [] {
-        for(int i = 0; i < 6; ++i) {
-            del(i < 3 ? (i == 1 ? blocked(2, 80) : i == 0 ? blocked(1, 443) : blocked(2, 443))
-                      : RuleMaker().source(address(i - 2).c_str()).protocol(17).make(),
-                2);
+        del(blocked(1, 443), 2);
+        del(blocked(2, 80), 2);
+        del(blocked(2, 443), 2);
+        for(int host = 1; host <= 3; ++host) {
+            del(blocked_udp(host), 2);
         }
     };
     withdraw_2_to_7();

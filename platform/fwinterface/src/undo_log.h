@@ -13,8 +13,8 @@ namespace fwinterface {
 // What a transaction changed so far in a map of chains (ChainKey to a PositionalList of
 // rules), and how to take it back. Every step is recorded right after its change succeeded;
 // rolling back never allocates: a removed rule goes back into the spare node its erasure
-// left, a run cut out goes back whole, and a created chain is erased. Rolled back on destruction unless committed or rolled back
-// already.
+// left, a run cut out goes back whole, and a created chain is erased. Rolled back on
+// destruction unless committed or rolled back already.
 template <typename Chains>
 class UndoLog {
 public:
