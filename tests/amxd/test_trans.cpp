@@ -111,6 +111,49 @@ TEST_F(EventTest, ChangedEventCarriesOnlyParametersThatChanged) {
     EXPECT_EQ(events.size(), 1u);
 }
 
+// Queued events keep the values and types of when their transaction ended, whatever happens
+// before their delivery.
+TEST_F(EventTest, QueuedEventsKeepTheValuesAndTypesTheirTransactionLeft) {
+    ASSERT_EQ(apply([&](amxd_trans_t* t) {
+        amxd_trans_select_object(t, access);
+        amxd_trans_add_inst(t, 0, "a1");
+        amxd_trans_set_bool(t, "Enable", true);
+        amxd_trans_set_cstring_t(t, "NetworkGroupRef", std::string(300, 'r').c_str());
+        amxd_trans_select_object(t, pfr);
+        amxd_trans_add_inst(t, 0, "p1");
+        amxd_trans_set_uint32_t(t, "DestPortEndRange", 8080);
+    }), amxd_status_ok) << last_error;
+    amxd_object_t* acl = amxd_dm_findf(dm, "Device.X.AccessControl.a1.");
+    ASSERT_EQ(set(acl, "Alias", "renamed"), amxd_status_ok);
+    ASSERT_EQ(apply([&](amxd_trans_t* t) {
+        amxd_trans_select_object(t, access);
+        amxd_trans_del_inst(t, 0, "a1");
+    }), amxd_status_ok) << last_error;
+    EventLog events(dm);
+    amxp_loop_run_pending();
+
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events.name(0), "dm:instance-added");
+    EXPECT_EQ(events.text(0, "path"), "Device.X.AccessControl.");
+    EXPECT_EQ(events.text(0, "name"), "a1");
+    EXPECT_EQ(amxc_var_type_of(events.get(0, "index")), AMXC_VAR_ID_UINT32);
+    EXPECT_EQ(amxc_var_get_const_uint32_t(events.get(0, "index")), 1u);
+    EXPECT_EQ(amxc_var_type_of(events.get(0, "parameters.Enable")), AMXC_VAR_ID_BOOL);
+    EXPECT_TRUE(amxc_var_get_const_bool(events.get(0, "parameters.Enable")));
+    EXPECT_EQ(events.text(0, "parameters.Alias"), "a1") << "the value when the addition ended";
+    EXPECT_EQ(events.text(0, "parameters.NetworkGroupRef"), std::string(300, 'r'));
+    EXPECT_EQ(amxc_var_size(events.get(0, "parameters")), 3u);
+    EXPECT_EQ(events.name(1), "dm:instance-added");
+    EXPECT_EQ(amxc_var_type_of(events.get(1, "parameters.DestPortEndRange")), AMXC_VAR_ID_UINT32);
+    EXPECT_EQ(amxc_var_get_const_uint32_t(events.get(1, "parameters.DestPortEndRange")), 8080u);
+    EXPECT_EQ(events.name(2), "dm:object-changed");
+    EXPECT_EQ(events.text(2, "parameters.Alias.from"), "a1");
+    EXPECT_EQ(events.text(2, "parameters.Alias.to"), "renamed");
+    EXPECT_EQ(events.name(3), "dm:instance-removed");
+    EXPECT_EQ(events.text(3, "parameters.Alias"), "renamed");
+    EXPECT_EQ(events.text(3, "object"), "Device.X.AccessControl.");
+}
+
 TEST_F(EventTest, ShortLivedObjectsSendNothing) {
     amxd_object_t* acl = add_instance(access, "a1");
     amxp_loop_run_pending();

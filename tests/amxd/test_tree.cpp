@@ -95,6 +95,46 @@ TEST_F(TreeTest, TextsLongerThanTheirBoundAreRefused) {
     EXPECT_EQ(amxd_param_set_max_length(amxd_object_get_param_def(acl, "Enable"), 10), amxd_status_invalid_type);
 }
 
+// A definition changed on the template reaches only the instances made afterwards; one changed
+// on an instance stays its own.
+TEST_F(TreeTest, DefinitionsChangedLaterReachOnlyTheObjectChanged) {
+    amxd_object_t* before = add_instance(access, "before");
+    amxd_param_t* alias = amxd_object_get_param_def(access, "Alias");
+    ASSERT_EQ(amxd_param_set_max_length(alias, 6), amxd_status_ok);
+    ASSERT_EQ(amxd_param_set_attr(alias, amxd_pattr_persistent, true), amxd_status_ok);
+    amxd_object_t* after = add_instance(access, "after");
+    EXPECT_EQ(set(before, "Alias", "longer than six"), amxd_status_ok);
+    EXPECT_EQ(set(after, "Alias", "longer than six"), amxd_status_invalid_value);
+    EXPECT_FALSE(amxd_param_is_attr_set(amxd_object_get_param_def(before, "Alias"), amxd_pattr_persistent));
+    EXPECT_TRUE(amxd_param_is_attr_set(amxd_object_get_param_def(after, "Alias"), amxd_pattr_persistent));
+
+    amxd_param_t* own = amxd_object_get_param_def(after, "Enable");
+    ASSERT_EQ(amxd_param_set_attr(own, amxd_pattr_read_only, true), amxd_status_ok);
+    EXPECT_EQ(set(after, "Enable", "true"), amxd_status_read_only);
+    EXPECT_FALSE(amxd_param_is_attr_set(amxd_object_get_param_def(access, "Enable"), amxd_pattr_read_only));
+    EXPECT_EQ(set(add_instance(access, "third"), "Enable", "true"), amxd_status_ok);
+    ASSERT_EQ(amxd_param_set_attr(own, amxd_pattr_read_only, false), amxd_status_ok);
+    EXPECT_EQ(set(after, "Enable", "true"), amxd_status_ok);
+
+    // An object of many parameters finds them by name, also once one has a definition of its own.
+    amxd_object_t* wide = add_object(x, amxd_object_template, "Wide");
+    for(int n = 0; n < 20; ++n) {
+        add_param(wide, ("P" + std::to_string(n)).c_str(), AMXC_VAR_ID_CSTRING);
+    }
+    amxd_object_t* instance = add_instance(wide, nullptr);
+    add_instance(wide, "other");
+    amxd_param_t* p7 = amxd_object_get_param_def(instance, "P7");
+    ASSERT_EQ(amxd_param_set_attr(p7, amxd_pattr_key, true), amxd_status_ok);
+    // The definition the instance first shared goes with the last object holding it.
+    ASSERT_EQ(amxd_param_set_attr(amxd_object_get_param_def(wide, "P7"), amxd_pattr_persistent, true), amxd_status_ok);
+    ASSERT_EQ(apply([&](amxd_trans_t* t) {
+        amxd_trans_select_object(t, wide);
+        amxd_trans_del_inst(t, 0, "other");
+    }), amxd_status_ok) << last_error;
+    EXPECT_EQ(amxd_object_get_param_def(instance, "P7"), p7);
+    EXPECT_STREQ(amxd_param_get_name(amxd_object_get_param_def(instance, "P19")), "P19");
+}
+
 namespace {
 
 std::vector<std::string> calls;

@@ -19,7 +19,7 @@ std::string path_of(const amxd_object_t* object) {
 
 std::string param_path(const amxd_object_t* object, const amxd_param_t* param) {
     std::string path = path_of(object);
-    return path.empty() ? param->name : path + "." + param->name;
+    return path.empty() ? param->name() : path + "." + param->name();
 }
 
 std::string no_instance_text(const amxd_object_t* templ, uint32_t index, std::string_view name) {
@@ -139,7 +139,7 @@ amxd_status_t ApplyContext::set_param(std::string_view name, const amxc_var_t* v
     if(amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE) != 0) {
         throw std::bad_alloc();
     }
-    table_add_copy(args.get(), param->name.c_str(), value);
+    table_add_copy(args.get(), param->name().c_str(), value);
     status = *run_actions(selected_->actions, action_object_write, selected_, nullptr, args.get(), nullptr);
     return status == amxd_status_ok ? status : fail(status, refusal(status, param_path(selected_, param)));
 }
@@ -152,24 +152,24 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
     if(is_blueprint(object)) {
         return fail(amxd_status_not_instantiated, path + " is a definition, not data of an instance");
     }
-    if(param->read_only && !change_ro_) {
+    if(param->def().read_only && !change_ro_) {
         return fail(amxd_status_read_only, path + " is read-only");
     }
     ScopedVar candidate;
     const amxd_status_t converted =
-        value == nullptr ? amxd_status_invalid_value : convert_var(candidate.get(), value, param->type);
+        value == nullptr ? amxd_status_invalid_value : convert_var(candidate.get(), value, param->type());
     if(converted == amxd_status_out_of_mem) {
         throw std::bad_alloc();
     }
     if(converted != amxd_status_ok) {
-        return fail(converted, "invalid value for " + path + ": " + not_a(param->type));
+        return fail(converted, "invalid value for " + path + ": " + not_a(param->type()));
     }
     if(!param->fits(candidate.get())) {
-        return fail(amxd_status_invalid_value, path + " is longer than " + std::to_string(param->max_length) + " bytes");
+        return fail(amxd_status_invalid_value, path + " is longer than " + std::to_string(param->def().max_length) + " bytes");
     }
     ScopedVar why;
     const amxd_status_t verdict =
-        run_actions(param->actions, action_param_validate, object, param, candidate.get(), why.get())
+        run_actions(param->def().actions, action_param_validate, object, param, candidate.get(), why.get())
             .value_or(amxd_status_ok);
     if(verdict != amxd_status_ok) {
         return fail(verdict, check_refusal(verdict, path, why.get()));
@@ -281,7 +281,7 @@ amxd_status_t ApplyContext::create_instance(amxd_object_t* templ, uint32_t index
         throw;
     }
     touched_.push_back(raw);
-    instance_changes_.push_back(InstanceChange{true, templ, raw, templ->last_index, {}, nullptr});
+    instance_changes_.push_back(InstanceChange{true, templ, raw, templ->last_index, {}, PackedVar()});
     event_order_.push_back(EventRef{true, instance_changes_.size() - 1});
     templ->last_index = std::max(templ->last_index, index);
     last_added_ = raw;
@@ -326,7 +326,7 @@ amxd_status_t ApplyContext::remove_instance(amxd_object_t* templ, uint32_t index
         return fail(amxd_status_object_not_found, no_instance_text(templ, index, name));
     }
     // An instance born in this transaction leaves without ever having been announced.
-    VarPtr event = added_.count(instance) != 0 ? nullptr : instance_event(sig_instance_removed, instance);
+    PackedVar event = added_.count(instance) != 0 ? PackedVar() : instance_event(sig_instance_removed, instance);
     reserve_one_more(instance_changes_);
     reserve_one_more(event_order_);
     DetachedInstance detached = detach_instance(instance);
@@ -341,12 +341,12 @@ amxd_status_t ApplyContext::check_keys(amxd_object_t* instance) {
     // every other change would make each write to a large table cost the table's size.
     const bool added = added_.count(instance) != 0;
     for(const ParamPtr& param : instance->params) {
-        if(!param->key || (!added && recorded_params_.count(param.get()) == 0)) {
+        if(!param->def().key || (!added && recorded_params_.count(param.get()) == 0)) {
             continue;
         }
         for(const auto& entry : instance->parent->instances) {
             const amxd_object_t* sibling = entry.second.get();
-            const amxd_param_t* other = sibling != instance ? find_param(sibling, param->name) : nullptr;
+            const amxd_param_t* other = sibling != instance ? find_param(sibling, param->name()) : nullptr;
             int order = 0;
             if((other != nullptr) && (amxc_var_compare(&other->value, &param->value, &order) == 0) && (order == 0)) {
                 return fail(amxd_status_duplicate,
@@ -388,7 +388,7 @@ VarPtr ApplyContext::changed_event(const ObjectChange& change) const {
         if((amxc_var_compare(item.original.get(), &item.param->value, &order) == 0) && (order == 0)) {
             continue;   // changed and changed back
         }
-        amxc_var_t* entry = table_add_table(params, item.param->name.c_str());
+        amxc_var_t* entry = table_add_table(params, item.param->name().c_str());
         table_add_copy(entry, "from", item.original.get());
         table_add_copy(entry, "to", &item.param->value);
     }
@@ -407,7 +407,7 @@ amxd_status_t ApplyContext::post_events() {
             }
             VarPtr data = changed_event(change);
             if(data) {
-                batch.push_back(Event{sig_object_changed, std::move(data)});
+                batch.push_back(Event{sig_object_changed, PackedVar(data.get())});
             }
             continue;
         }
@@ -416,8 +416,8 @@ amxd_status_t ApplyContext::post_events() {
             if(is_attached(change.instance)) {
                 batch.push_back(Event{sig_instance_added, instance_event(sig_instance_added, change.instance)});
             }
-        } else if(change.removed_event) {
-            batch.push_back(Event{sig_instance_removed, copy_var(change.removed_event.get())});
+        } else if(!change.removed_event.empty()) {
+            batch.push_back(Event{sig_instance_removed, std::move(change.removed_event)});
         }
     }
     if(dm_->events->post(std::move(batch)) != amxd_status_ok) {

@@ -71,7 +71,7 @@ private:
         amxd_object_t* instance;
         uint32_t old_last_index;     // added: the template's counter before
         DetachedInstance detached;   // removed: the instance, owned here
-        VarPtr removed_event;        // removed: its event, made while its path was known
+        PackedVar removed_event;     // removed: its event, made while its path was known
     };
     struct EventRef {
         bool is_instance;            // index into instance_changes_, else into object_changes_

@@ -43,16 +43,16 @@ void check(const void* added) {
 void describe_param(const amxd_param_t& param, amxc_var_t* params) {
     amxc_var_t* entry = amxc_var_add_new_htable(params);
     check(entry);
-    check(amxc_var_add_key(cstring_t, entry, "name", param.name.c_str()));
-    check(amxc_var_add_key(cstring_t, entry, "type", type_word(param.type)));
-    check(amxc_var_add_key(bool, entry, "read-only", param.read_only));
-    if(param.max_length != AMXD_PARAM_MAX_LENGTH &&
-       (param.type == AMXC_VAR_ID_CSTRING || param.type == AMXC_VAR_ID_CSV_STRING)) {
-        check(amxc_var_add_key(uint64_t, entry, "max-length", param.max_length));
+    check(amxc_var_add_key(cstring_t, entry, "name", param.name().c_str()));
+    check(amxc_var_add_key(cstring_t, entry, "type", type_word(param.type())));
+    check(amxc_var_add_key(bool, entry, "read-only", param.def().read_only));
+    if(param.def().max_length != AMXD_PARAM_MAX_LENGTH &&
+       (param.type() == AMXC_VAR_ID_CSTRING || param.type() == AMXC_VAR_ID_CSV_STRING)) {
+        check(amxc_var_add_key(uint64_t, entry, "max-length", param.def().max_length));
     }
     // A validate action's data is what the definition gave it ({ min = 0; max = 65535; }).
     amxc_var_t* validators = nullptr;
-    for(const amxd::Action& action : param.actions) {
+    for(const amxd::Action& action : param.def().actions) {
         if(action.reason != action_param_validate) {
             continue;
         }

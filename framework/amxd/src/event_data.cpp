@@ -17,17 +17,32 @@ VarPtr event_header(const char* notification, const amxd_object_t* object) {
     return data;
 }
 
-VarPtr instance_event(const char* notification, const amxd_object_t* instance) {
-    VarPtr data = event_header(notification, instance->parent);
-    table_add_uint32(data.get(), "index", instance->index);
-    table_add_text(data.get(), "name", instance->name.c_str());
-    copy_params_into(table_add_table(data.get(), "parameters"), instance);
-    return data;
+PackedVar instance_event(const char* notification, const amxd_object_t* instance) {
+    // Packed as it is taken from the tree: a restore queues thousands of these at once.
+    Packer packer;
+    packer.table(6);
+    packer.key("notification");
+    packer.text(notification);
+    packer.key("path");
+    packer.text(object_path(instance->parent, AMXD_OBJECT_INDEXED | AMXD_OBJECT_TERMINATE).c_str());
+    packer.key("object");
+    packer.text(object_path(instance->parent, AMXD_OBJECT_NAMED | AMXD_OBJECT_TERMINATE).c_str());
+    packer.key("index");
+    packer.uint32(instance->index);
+    packer.key("name");
+    packer.text(instance->name.c_str());
+    packer.key("parameters");
+    packer.table(instance->params.size());
+    for(const ParamPtr& param : instance->params) {
+        packer.key(param->name().c_str());
+        packer.var(&param->value);
+    }
+    return packer.done();
 }
 
 void copy_params_into(amxc_var_t* params, const amxd_object_t* object) {
     for(const ParamPtr& param : object->params) {
-        table_add_copy(params, param->name.c_str(), &param->value);
+        table_add_copy(params, param->name().c_str(), &param->value);
     }
 }
 

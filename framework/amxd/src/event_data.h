@@ -1,6 +1,7 @@
 // The data carried by the data model's events.
 #pragma once
 
+#include "packed_var.h"
 #include "tree.h"
 #include "var_util.h"
 
@@ -15,8 +16,8 @@ inline constexpr const char* sig_instance_removed = "dm:instance-removed";
 VarPtr event_header(const char* notification, const amxd_object_t* object);
 
 // {notification, path and object of the instance's template, index, name, parameters: all
-// parameters of the instance}. Throws std::bad_alloc.
-VarPtr instance_event(const char* notification, const amxd_object_t* instance);
+// parameters of the instance}, packed. Throws std::bad_alloc.
+PackedVar instance_event(const char* notification, const amxd_object_t* instance);
 
 // Copies every parameter of `object` into the table `params`, in declaration order.
 // Throws std::bad_alloc.

@@ -1,5 +1,8 @@
 #include "event_queue.h"
 
+#include <cstdio>
+#include <new>
+
 #include <amxp/amxp_loop.h>
 
 namespace amxd {
@@ -47,8 +50,16 @@ void EventQueue::deliver(void* priv) {
     std::shared_ptr<bool> alive = queue->alive_;
     amxp_signal_mngr_t* sigmngr = queue->sigmngr_;
     for(Event& event : batch->events) {
-        amxp_sigmngr_trigger(sigmngr, event.name, event.data.get());
-        event.data.reset();   // freed while still in cache
+        VarPtr data;
+        try {
+            data = event.data.unpack();
+        } catch(const std::bad_alloc&) {
+            std::fprintf(stderr, "amxd: a %s event was lost: out of memory\n", event.name);
+            continue;
+        }
+        event.data = PackedVar();   // freed while still in cache
+        amxp_sigmngr_trigger(sigmngr, event.name, data.get());
+        data.reset();
         if(!*alive) {
             break;
         }

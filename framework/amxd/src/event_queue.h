@@ -6,7 +6,7 @@
 // events will go out: a full loop queue fails the transaction instead of silently dropping
 // events of a change that was already made. The order seen by slots is the same as with
 // per-event emission: batches keep the order of the loop's queue, and whatever a slot
-// queues is delivered after the rest of the batch.
+// queues is delivered after the rest of the batch. Events wait packed (packed_var.h).
 #pragma once
 
 #include <list>
@@ -17,13 +17,13 @@
 #include <amxd/amxd_types.h>
 #include <amxp/amxp_signal.h>
 
-#include "var_util.h"
+#include "packed_var.h"
 
 namespace amxd {
 
 struct Event {
     const char* name;   // one of the sig_* constants
-    VarPtr data;
+    PackedVar data;
 };
 using EventBatch = std::vector<Event>;
 

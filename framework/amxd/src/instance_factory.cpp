@@ -8,16 +8,7 @@
 namespace amxd {
 
 ParamPtr clone_param(const amxd_param_t& source) {
-    auto copy = std::make_unique<amxd_param_t>(source.name, source.type);
-    if(amxc_var_copy(&copy->value, &source.value) != 0) {
-        throw std::bad_alloc();
-    }
-    copy->read_only = source.read_only;
-    copy->persistent = source.persistent;
-    copy->key = source.key;
-    copy->max_length = source.max_length;
-    copy->actions = copy_actions(source.actions);
-    return copy;
+    return std::make_unique<amxd_param_t>(source);
 }
 
 FunctionPtr clone_function(const amxd_function_t& source) {
@@ -60,7 +51,7 @@ void start_alias_as_name(amxd_object_t& instance) {
     }
     ScopedVar converted;
     // An Alias of a type that cannot hold the name keeps its default.
-    const amxd_status_t status = convert_var(converted.get(), name_text.get(), alias->type);
+    const amxd_status_t status = convert_var(converted.get(), name_text.get(), alias->type());
     if(status == amxd_status_out_of_mem) {
         throw std::bad_alloc();
     }

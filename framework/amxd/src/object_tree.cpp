@@ -5,19 +5,48 @@
 
 #include "room.h"
 
-_amxd_param::_amxd_param(std::string_view param_name, uint32_t type_id) : name(param_name), type(type_id) {
+_amxd_param::_amxd_param(std::string_view param_name, uint32_t type_id) : def_(std::make_shared<amxd::ParamDef>()) {
+    def_->name = param_name;
+    def_->type = type_id;
     amxc_var_init(&value);
     amxc_var_set_type(&value, type_id);
+}
+
+_amxd_param::_amxd_param(const _amxd_param& model) : def_(model.def_) {
+    amxc_var_init(&value);
+    if(amxc_var_copy(&value, &model.value) != 0) {
+        throw std::bad_alloc();
+    }
 }
 
 _amxd_param::~_amxd_param() {
     amxc_var_clean(&value);
 }
 
+amxd::ParamDef& _amxd_param::own_def() {
+    if(def_.use_count() > 1) {
+        auto copy = std::make_shared<amxd::ParamDef>();
+        copy->name = def_->name;
+        copy->type = def_->type;
+        copy->read_only = def_->read_only;
+        copy->persistent = def_->persistent;
+        copy->key = def_->key;
+        copy->actions = amxd::copy_actions(def_->actions);
+        copy->max_length = def_->max_length;
+        // The owner's index views the name of the definition in use.
+        if(owner != nullptr && !owner->params_by_name.empty()) {
+            owner->params_by_name.erase(def_->name);
+            owner->params_by_name.emplace(copy->name, this);
+        }
+        def_ = std::move(copy);
+    }
+    return *def_;
+}
+
 bool _amxd_param::fits(const amxc_var_t* converted) const {
-    const bool text = (type == AMXC_VAR_ID_CSTRING) || (type == AMXC_VAR_ID_CSV_STRING);
+    const bool text = (type() == AMXC_VAR_ID_CSTRING) || (type() == AMXC_VAR_ID_CSV_STRING);
     const char* chars = text ? amxc_var_constcast(cstring_t, converted) : nullptr;
-    return (chars == nullptr) || (std::strlen(chars) <= max_length);
+    return (chars == nullptr) || (std::strlen(chars) <= def_->max_length);
 }
 
 _amxd_object::_amxd_object(amxd_object_type_t object_type, std::string_view object_name) :
@@ -89,7 +118,7 @@ amxd_param_t* find_param(const amxd_object_t* object, std::string_view name) {
         return it == object->params_by_name.end() ? nullptr : it->second;
     }
     for(const ParamPtr& param : object->params) {
-        if(param->name == name) {
+        if(param->name() == name) {
             return param.get();
         }
     }
@@ -167,10 +196,10 @@ void attach_param(amxd_object_t* object, amxd_param_t* param) {
         try {
             if(object->params_by_name.empty()) {
                 for(const ParamPtr& attached : object->params) {
-                    object->params_by_name.emplace(attached->name, attached.get());
+                    object->params_by_name.emplace(attached->name(), attached.get());
                 }
             }
-            object->params_by_name.emplace(param->name, param);
+            object->params_by_name.emplace(param->name(), param);
         } catch(...) {
             object->params_by_name.clear();  // half an index would hide parameters
             throw;

@@ -56,7 +56,7 @@ amxd_status_t amxd_object_add_param(amxd_object_t* const object, amxd_param_t* c
     if((object == nullptr) || (param == nullptr) || (param->owner != nullptr) || (object->type == amxd_object_root)) {
         return amxd_status_invalid_arg;
     }
-    if(find_param(object, param->name) != nullptr) {
+    if(find_param(object, param->name()) != nullptr) {
         return amxd_status_duplicate;
     }
     return guard_status([&] {
@@ -70,11 +70,11 @@ amxd_param_t* amxd_object_get_param_def(const amxd_object_t* const object, const
 }
 
 const char* amxd_param_get_name(const amxd_param_t* const param) {
-    return param == nullptr ? nullptr : param->name.c_str();
+    return param == nullptr ? nullptr : param->name().c_str();
 }
 
 uint32_t amxd_param_get_type(const amxd_param_t* const param) {
-    return param == nullptr ? AMXC_VAR_ID_NULL : param->type;
+    return param == nullptr ? AMXC_VAR_ID_NULL : param->type();
 }
 
 amxd_object_t* amxd_param_get_owner(const amxd_param_t* const param) {
@@ -87,7 +87,7 @@ amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* 
     }
     amxc_var_t converted;
     amxc_var_init(&converted);
-    amxd_status_t status = convert_var(&converted, value, param->type);
+    amxd_status_t status = convert_var(&converted, value, param->type());
     if((status == amxd_status_ok) && !param->fits(&converted)) {
         status = amxd_status_invalid_value;
     }
@@ -108,34 +108,49 @@ amxd_status_t amxd_param_set_max_length(amxd_param_t* const param, size_t bytes)
     if(param == nullptr) {
         return amxd_status_invalid_arg;
     }
-    if((param->type != AMXC_VAR_ID_CSTRING) && (param->type != AMXC_VAR_ID_CSV_STRING)) {
+    if((param->type() != AMXC_VAR_ID_CSTRING) && (param->type() != AMXC_VAR_ID_CSV_STRING)) {
         return amxd_status_invalid_type;
     }
-    const std::size_t previous = param->max_length;
-    param->max_length = bytes;
-    if(!param->fits(&param->value)) {
-        param->max_length = previous;
-        return amxd_status_invalid_value;
+    if(bytes == param->def().max_length) {
+        return amxd_status_ok;
     }
-    return amxd_status_ok;
+    const std::size_t previous = param->def().max_length;
+    return guard_status([&] {
+        param->own_def().max_length = bytes;
+        if(!param->fits(&param->value)) {
+            param->own_def().max_length = previous;
+            return amxd_status_invalid_value;
+        }
+        return amxd_status_ok;
+    });
 }
 
 amxd_status_t amxd_param_set_attr(amxd_param_t* const param, const amxd_pattr_id_t attr, const bool enable) {
     if(param == nullptr) {
         return amxd_status_invalid_arg;
     }
+    bool amxd::ParamDef::*flag = nullptr;
     switch(attr) {
     case amxd_pattr_read_only:
-        param->read_only = enable;
-        return amxd_status_ok;
+        flag = &amxd::ParamDef::read_only;
+        break;
     case amxd_pattr_persistent:
-        param->persistent = enable;
-        return amxd_status_ok;
+        flag = &amxd::ParamDef::persistent;
+        break;
     case amxd_pattr_key:
-        param->key = enable;
+        flag = &amxd::ParamDef::key;
+        break;
+    }
+    if(flag == nullptr) {
+        return amxd_status_invalid_attr;
+    }
+    if(param->def().*flag == enable) {
         return amxd_status_ok;
     }
-    return amxd_status_invalid_attr;
+    return guard_status([&] {
+        param->own_def().*flag = enable;
+        return amxd_status_ok;
+    });
 }
 
 bool amxd_param_is_attr_set(const amxd_param_t* const param, const amxd_pattr_id_t attr) {
@@ -144,11 +159,11 @@ bool amxd_param_is_attr_set(const amxd_param_t* const param, const amxd_pattr_id
     }
     switch(attr) {
     case amxd_pattr_read_only:
-        return param->read_only;
+        return param->def().read_only;
     case amxd_pattr_persistent:
-        return param->persistent;
+        return param->def().persistent;
     case amxd_pattr_key:
-        return param->key;
+        return param->def().key;
     }
     return false;
 }
@@ -162,8 +177,9 @@ amxd_status_t amxd_param_add_action_cb(amxd_param_t* const param, const amxd_act
         return amxd_status_invalid_action;
     }
     return guard_status([&] {
-        reserve_one_more(param->actions);
-        param->actions.push_back(Action{reason, fn, VarPtr(data)});
+        ActionList& actions = param->own_def().actions;
+        reserve_one_more(actions);
+        actions.push_back(Action{reason, fn, VarPtr(data)});
         return amxd_status_ok;
     });
 }

@@ -21,24 +21,42 @@ class ApplyContext;
 class EventQueue;
 }
 
-struct _amxd_param {
-    _amxd_param(std::string_view param_name, uint32_t type_id);
-    ~_amxd_param();
-    _amxd_param(const _amxd_param&) = delete;
-    _amxd_param& operator=(const _amxd_param&) = delete;
-
+namespace amxd {
+// What a template's parameter and the same parameter of each of its instances have in common:
+// shared by them until one of them changes it, so that an instance pays for its values only.
+struct ParamDef {
     std::string name;
-    uint32_t type;
-    amxc_var_t value;                 // always of `type`
+    uint32_t type = AMXC_VAR_ID_NULL;
     bool read_only = false;
     bool persistent = false;
     bool key = false;
-    amxd_object_t* owner = nullptr;
-    amxd::ActionList actions;
+    ActionList actions;
     std::size_t max_length = AMXD_PARAM_MAX_LENGTH;  // of a text value, in bytes
+};
+} // namespace amxd
+
+struct _amxd_param {
+    _amxd_param(std::string_view param_name, uint32_t type_id);
+    // A parameter sharing the definition of `model`, holding a copy of its value.
+    explicit _amxd_param(const _amxd_param& model);
+    ~_amxd_param();
+    _amxd_param& operator=(const _amxd_param&) = delete;
+
+    const std::string& name() const { return def_->name; }
+    uint32_t type() const { return def_->type; }
+    const amxd::ParamDef& def() const { return *def_; }
+    // The definition to change: this parameter's own from now on, the others sharing it keep
+    // theirs. Throws std::bad_alloc.
+    amxd::ParamDef& own_def();
 
     // Whether a value already converted to `type` is within max_length.
     bool fits(const amxc_var_t* converted) const;
+
+    amxc_var_t value;                 // always of `type`
+    amxd_object_t* owner = nullptr;
+
+private:
+    std::shared_ptr<amxd::ParamDef> def_;
 };
 
 struct FunctionArg {
