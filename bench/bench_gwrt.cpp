@@ -10,7 +10,8 @@
 //   Enable toggle every 0.6 s (65,536 rules withdrawn and rebuilt); and a configuration of
 //   10,000 more port-forwarding rules, one of them changed every 250 ms, so that each change
 //   saves the whole tree; and the access control deleted (its 65,536 rules withdrawn within the
-//   request) and added anew every 1.2 s. BM_AnotherClientDuringAttackNftables runs the baseline
+//   request) and added anew every 1.2 s; and a saved network object of 10,000 rules restored
+//   by `_Import`, deleted, and restored again every 1.2 s. BM_AnotherClientDuringAttackNftables runs the baseline
 //   and the three attacks of long work on the kernel firewall (root; gwrt in a network namespace
 //   of its own).
 // Counters: p99_ms and max_ms of the other client's waits; max_busy_ms, the most CPU time gwrt
@@ -41,7 +42,7 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 enum Attack { none, filter_pattern, query_pattern, idle_crowd, partial_frames, huge_index, unread_replies, port_change,
-              enable_toggle, saved_tree, delete_and_add };
+              enable_toggle, saved_tree, delete_and_add, restore };
 
 constexpr int kSavedTreeRules = 10000;
 
@@ -227,6 +228,22 @@ Attacker prepare(const Gwrt& gwrt, Attack attack) {
             std::this_thread::sleep_for(1200ms);
         };
         break;
+    case restore: {
+        std::string rules;
+        for(int n = 0; n < kSavedTreeRules; ++n) {
+            rules += std::string(n == 0 ? "" : ",") + R"({"Rule-)" + std::to_string(n + 1) + R"(": {"Type": "IPAddress", "SourceIP": "10.1.)" +
+                     std::to_string(n / 250) + "." + std::to_string(n % 250 + 1) + R"("}})";
+        }
+        const std::string import = R"({"id": 1, "op": "call", "path": ")" + root +
+                                   R"(", "method": "_Import", "args": {"data": {"set": {"hgwconfig": {"NetworkSettings": {"NetworkObject": [{"NetworkObject-2": {"Name": "restored", "Rule": [)" +
+                                   rules + "]}}]}}}}}}";
+        attacker.step = [&gwrt, import] {
+            gwrt.request(import);
+            gwrt.request(R"({"id": 1, "op": "del", "path": ")" + root + R"(NetworkObject.2."})");
+            std::this_thread::sleep_for(1200ms);
+        };
+        break;
+    }
     case saved_tree:
         attacker.step = [&gwrt, n = 0]() mutable {
             gwrt.request(set_request(root + "PortForwardingRule.2.", "Description", "changed " + std::to_string(++n)));
@@ -297,7 +314,7 @@ void another_client_during_attack(benchmark::State& state, Firewall firewall) {
 void BM_AnotherClientDuringAttack(benchmark::State& state) { another_client_during_attack(state, Firewall::memory); }
 BENCHMARK(BM_AnotherClientDuringAttack)
     ->ArgName("attack")
-    ->DenseRange(none, delete_and_add)
+    ->DenseRange(none, restore)
     ->Iterations(300)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <amxc/amxc.h>
+#include <amxp/amxp_loop.h>
 #include <zebtrace/zebtrace.h>
 #include <zebtrace/zebtrace_macros.h>
 
@@ -485,6 +486,8 @@ amxd_status_t import_object(amxd_object_t* object, amxc_var_t* args, const char*
             continue;
         }
         amxc_var_for_each(instance, entry) {
+            // Between two restored instances, other clients may read.
+            amxp_loop_slice_point();
             status = func(templ, amxc_var_key(instance), instance);
             when_failed_trace(status, exit, TRACE_LEVEL_ERROR, "%s", "");
         }
@@ -626,6 +629,7 @@ amxd_status_t populate_networkobject_rule(amxd_object_t* object, amxc_var_t* var
             continue;
         }
         amxc_var_for_each(rule, entry) {
+            amxp_loop_slice_point();  // as between instances
             status = populate_rule_instance(object, amxc_var_key(rule), rule);
             when_failed_trace(status, exit, TRACE_LEVEL_ERROR, "fail to restore the rule %s status=%d",
                               amxc_var_key(rule), status);

@@ -3,8 +3,8 @@
 // clients that would stall, starve or exhaust it: a crowd of idle
 // connections, one user taking every connection, requests that never finish, replies far
 // larger than a frame (the firewall of 65,536 addresses, a tree and an export of several MB),
-// also when clients leave them unread, and the module's rebuild of 65,536 rules, which readers
-// must not wait for.
+// also when clients leave them unread, and the module's rebuild of 65,536 rules and a restore of
+// 10,000, which readers must not wait for.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -26,7 +26,9 @@ using gwtest::Outcome;
 using gwtest::RawClient;
 using gwtest::RuntimeSetup;
 using gwtest::TestRuntime;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr uid_t kNobody = 65534;
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
@@ -227,6 +229,39 @@ TEST(ControlSocketLongWork, ReadersAreAnsweredDuringARebuildAndWritersAfterIt) {
     ASSERT_TRUE(reader.send_frame(status_request(5)));
     EXPECT_THAT(reader.read_frame(), HasSubstr(R"("Status":"Active")"));
     EXPECT_EQ(count(runtime.ctl({"firewall"}).out, " -j DROP\n"), 65536u);
+}
+
+// A restore of 10,000 rules is a method call of 10,000 changes: another client reads between
+// them (a rule restored, the last one not yet), while the restoring client's next request waits
+// for the restore's reply.
+TEST(ControlSocketLongWork, ReadersAreAnsweredBetweenTheChangesOfARestoreAndItsClientAfterIt) {
+    TestRuntime runtime(gwtest::module_setup());
+    ASSERT_TRUE(runtime.start()) << runtime.stderr_text();
+    std::string rules;
+    for (int n = 1; n <= 10000; ++n) {
+        rules += std::string(n == 1 ? "" : ",") + R"({"Rule-)" + std::to_string(n) + R"(": {"Type": "IPAddress", "SourceIP": "10.1.)" +
+                 std::to_string(n / 250) + "." + std::to_string(n % 250 + 1) + R"("}})";
+    }
+    auto get_rule = [](int id, int rule) {
+        return R"({"id": )" + std::to_string(id) + R"(, "op": "get", "path": ")" + kRoot + "NetworkObject.2.Rule." + std::to_string(rule) +
+               R"(.SourceIP", "depth": 0})";
+    };
+    RawClient restorer(runtime.socket());
+    RawClient reader(runtime.socket());
+    ASSERT_TRUE(restorer.send_frame(R"({"id": 1, "op": "call", "path": ")" + kRoot +
+                                    R"(", "method": "_Import", "args": {"data": {"set": {"hgwconfig": {"NetworkSettings": {"NetworkObject": [{"NetworkObject-2": {"Name": "restored", "Rule": [)" +
+                                    rules + "]}}]}}}}}}"));
+    ASSERT_TRUE(restorer.send_frame(get_rule(2, 10000)));
+    std::string first;
+    for (int i = 0; i < 2000 && first.find("\"status\":0") == std::string::npos; ++i) {
+        ASSERT_TRUE(reader.send_frame(get_rule(3, 1)));
+        first = reader.read_frame();
+    }
+    ASSERT_THAT(first, HasSubstr("10.1.0.2"));
+    ASSERT_TRUE(reader.send_frame(get_rule(4, 10000)));
+    EXPECT_THAT(reader.read_frame(), Not(HasSubstr("\"status\":0"))) << "read in the middle of the restore";
+    EXPECT_THAT(restorer.read_frame(), HasSubstr(R"({"id":1,"status":0,"error":"","result":{"refused":[]}})"));
+    EXPECT_THAT(restorer.read_frame(), AllOf(HasSubstr(R"("id":2,"status":0)"), HasSubstr("10.1.40.1")));
 }
 
 // socket-mode and socket-group let the group reach the socket (its private folder is opened for

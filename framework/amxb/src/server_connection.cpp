@@ -34,8 +34,8 @@ Outcome malformed(const std::string& why) {
     return {amxd_status_invalid_arg, "malformed request: " + why};
 }
 
-// A request is carried out whole: pausing in it would let this connection's next request in
-// before its reply.
+// A read or a change is carried out whole: pausing in it would let this connection's next
+// request in before its reply.
 class SliceHold {
 public:
     SliceHold() { amxp_loop_hold_slices(); }
@@ -294,12 +294,27 @@ void ServerConnection::handle(std::string_view text) {
         return;
     }
     ScopedVar result;
-    Outcome outcome;
-    {
-        SliceHold hold;
-        outcome = ctx->execute(request, result.get(), 0);
-    }
+    const Outcome outcome = request.op == Op::call ? call(*ctx, request, result.get()) : execute_whole(*ctx, request, result.get());
     reply(request_id, outcome, result.get());
+}
+
+Outcome ServerConnection::execute_whole(amxb_bus_ctx_t& ctx, const Request& request, amxc_var_t* result) {
+    SliceHold hold;
+    return ctx.execute(request, result, 0);
+}
+
+// A method may do long work as several changes, each whole, and let readers in between them.
+// This connection is not served meanwhile, so that its next request cannot overtake the
+// reply, and it is not closed to make room for another.
+Outcome ServerConnection::call(amxb_bus_ctx_t& ctx, const Request& request, amxc_var_t* result) {
+    executing_ = true;
+    amxp_loop_serve_while_paused(fd_, false);
+    const Outcome outcome = ctx.execute(request, result, 0);
+    executing_ = false;
+    if(!closed()) {
+        amxp_loop_serve_while_paused(fd_, true);
+    }
+    return outcome;
 }
 
 void ServerConnection::park(std::string_view text) {

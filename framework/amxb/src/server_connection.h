@@ -39,7 +39,7 @@ public:
     bool idle() const;
     // Idle, or stuck waiting for room for a large request: what a newcomer of the same
     // privileged user may displace.
-    bool displaceable() const { return idle() || paused_; }
+    bool displaceable() const { return !executing_ && (idle() || paused_); }
     Clock::time_point last_activity() const { return last_activity_; }
 
     // Output queued and not yet taken by the client: encoded bytes and parts still to encode.
@@ -81,6 +81,8 @@ private:
     void take_frames();
     void finish_after_reply();  // reads no more; closes once the queued output is out
     void handle(std::string_view text);
+    Outcome execute_whole(amxb_bus_ctx_t& ctx, const Request& request, amxc_var_t* result);
+    Outcome call(amxb_bus_ctx_t& ctx, const Request& request, amxc_var_t* result);
     // While the loop is paused in long work, a request that does more than read waits here
     // until the work is done; requests after it wait behind it, unread.
     void park(std::string_view text);
@@ -102,6 +104,7 @@ private:
     uid_t uid_;
     uint32_t watched_events_ = 0;
     bool closing_ = false;  // an error reply is on its way out; nothing more is read
+    bool executing_ = false;  // a method call of this connection is running (and may pause)
     bool paused_ = false;   // a large request waits for room
     std::size_t granted_ = 0;  // room taken from the listener for the request being read
     Clock::time_point last_activity_ = Clock::now();
