@@ -16,9 +16,12 @@ amxd_status_t dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_va
     if (text == nullptr) {
         return amxd_status_out_of_mem;
     }
-    int rc = amxc_var_set_cstring_t(ret, text);
-    std::free(text);
-    return rc == 0 ? amxd_status_ok : amxd_status_out_of_mem;
+    // Taken, not copied: a dump may be megabytes.
+    if (amxc_var_push_cstring_t(ret, text) != 0) {
+        std::free(text);
+        return amxd_status_invalid_arg;
+    }
+    return amxd_status_ok;
 }
 
 // Text read from the kernel; a backend without kernel rules answers with its reason as the
@@ -30,9 +33,11 @@ amxd_status_t kernel_text(char* (*read)(), amxc_var_t* ret) {
         amxc_var_set_cstring_t(ret, fw_backend_error());
         return amxd_status_invalid_action;
     }
-    int rc = amxc_var_set_cstring_t(ret, text);
-    std::free(text);
-    return rc == 0 ? amxd_status_ok : amxd_status_out_of_mem;
+    if (amxc_var_push_cstring_t(ret, text) != 0) {
+        std::free(text);
+        return amxd_status_invalid_arg;
+    }
+    return amxd_status_ok;
 }
 
 // What the kernel holds, which differs from the positional dump when rules are compiled.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "var_test_util.h"
@@ -108,4 +109,23 @@ TEST(VariantConversion, Containers) {
     EXPECT_EQ(conv(of(amxc_var_set_int32_t, 5), kList), "[i32:5]");
 }
 
+}  // namespace
+
+// A pushed text is taken, not copied (the sanitizers see a double free or a leak), also over
+// the variant's own text or a container, and a NULL one is refused, the variant unchanged.
+namespace {
+TEST(VariantText, APushedTextIsTakenWhole) {
+    Var var = csv("a,b");
+    char* own = const_cast<char*>(amxc_var_constcast(cstring_t, var.get()));
+    ASSERT_EQ(amxc_var_push_cstring_t(var.get(), own), 0);
+    EXPECT_EQ(dump(var), "'a,b'");
+    char* taken = strdup("3.5 MB of rules");
+    ASSERT_EQ(amxc_var_push_cstring_t(var.get(), taken), 0);
+    EXPECT_EQ(amxc_var_constcast(cstring_t, var.get()), taken);
+    EXPECT_NE(amxc_var_push_cstring_t(var.get(), nullptr), 0);
+    EXPECT_EQ(dump(var), "'3.5 MB of rules'");
+    Var list = typed(kList);
+    ASSERT_EQ(amxc_var_push_cstring_t(list.get(), strdup("x")), 0);
+    EXPECT_EQ(dump(list), "'x'");
+}
 }  // namespace

@@ -118,6 +118,20 @@ AMXC_SCALAR_ACCESSORS(uint64_t, AMXC_VAR_ID_UINT64, ui64)
 AMXC_TEXT_ACCESSORS(cstring_t, AMXC_VAR_ID_CSTRING)
 AMXC_TEXT_ACCESSORS(csv_string_t, AMXC_VAR_ID_CSV_STRING)
 
+int amxc_var_push_cstring_t(amxc_var_t* var, char* value) {
+    if(var == nullptr || value == nullptr) {
+        return -1;
+    }
+    if(is_text(var->type_id) && var->data.s == value) {
+        var->type_id = AMXC_VAR_ID_CSTRING;  // its own text already
+        return 0;
+    }
+    amxc_var_clean(var);
+    var->type_id = AMXC_VAR_ID_CSTRING;
+    var->data.s = value;
+    return 0;
+}
+
 const amxc_llist_t* amxc_var_get_const_amxc_llist_t(const amxc_var_t* var) {
     return var != nullptr && var->type_id == AMXC_VAR_ID_LIST ? &var->data.vl : nullptr;
 }

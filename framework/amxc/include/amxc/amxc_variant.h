@@ -183,6 +183,9 @@ const amxc_htable_t* amxc_var_get_const_amxc_htable_t(const amxc_var_t* var);
  * text is refused). On failure the variant is unchanged. */
 int amxc_var_set_cstring_t(amxc_var_t* var, const char* value);
 int amxc_var_set_csv_string_t(amxc_var_t* var, const char* value);
+/* The same, taking `value` (from malloc) instead of copying it, so that a text of megabytes
+ * exists once; the variant frees it. On failure (a NULL argument) `value` stays the caller's. */
+int amxc_var_push_cstring_t(amxc_var_t* var, char* value);
 int amxc_var_set_bool(amxc_var_t* var, bool value);
 int amxc_var_set_int32_t(amxc_var_t* var, int32_t value);
 int amxc_var_set_uint32_t(amxc_var_t* var, uint32_t value);
