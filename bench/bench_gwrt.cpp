@@ -18,6 +18,7 @@
 // spent during one of them (the wait on an otherwise idle machine); rss_growth_kb (peak minus
 // before; the peak is the kernel's high-water mark where it can be reset, else the largest
 // sample); page_faults, gwrt's minor faults meanwhile (a fork's copy-on-write shows there).
+// BM_StartAndRestore: a restart restoring 10,000 rules, beside a start on an empty folder.
 #include <benchmark/benchmark.h>
 
 #include <signal.h>
@@ -50,12 +51,14 @@ const std::string root = "Device.NetworkSettings.";
 
 enum class Firewall { memory, nftables };
 
-// gwrt in a folder of its own (socket, saved state), stopped and removed with the object; with
-// the kernel firewall, in a network namespace of its own (unshare execs gwrt in its place).
+// gwrt in a folder of its own (socket, saved state), stopped and removed with the object (a
+// folder given is kept, for the next start); with the kernel firewall, in a network namespace
+// of its own (unshare execs gwrt in its place).
 class Gwrt {
 public:
-    explicit Gwrt(Firewall firewall = Firewall::memory)
-        : dir_(fs::temp_directory_path() / ("bench_gwrt." + std::to_string(getpid()))) {
+    explicit Gwrt(Firewall firewall = Firewall::memory, const fs::path& kept = {})
+        : dir_(kept.empty() ? fs::temp_directory_path() / ("bench_gwrt." + std::to_string(getpid())) : kept),
+          owns_dir_(kept.empty()) {
         fs::create_directories(dir_);
         socket_ = (dir_ / "gwrt.sock").string();
         pid_ = fork();
@@ -69,8 +72,8 @@ public:
             }
             _exit(127);
         }
-        for(int i = 0; i < 100 && !fs::exists(socket_); ++i) {
-            std::this_thread::sleep_for(50ms);
+        for(int i = 0; i < 5000 && !fs::exists(socket_); ++i) {
+            std::this_thread::sleep_for(1ms);
         }
     }
     ~Gwrt() {
@@ -78,7 +81,9 @@ public:
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
         }
-        fs::remove_all(dir_);
+        if(owns_dir_) {
+            fs::remove_all(dir_);
+        }
     }
     Gwrt(const Gwrt&) = delete;
     Gwrt& operator=(const Gwrt&) = delete;
@@ -99,6 +104,7 @@ public:
 
 private:
     fs::path dir_;
+    bool owns_dir_;
     std::string socket_;
     pid_t pid_ = -1;
 };
@@ -114,6 +120,19 @@ std::string add_request(const std::string& path, uint64_t index, const std::stri
 
 bool ok(const std::string& reply) {
     return reply.find("\"status\":0") != std::string::npos;
+}
+
+// `_Import` of the network object `key` (NetworkObject-<n>) of kSavedTreeRules single-address
+// rules, 10.1.0.2 to 10.1.40.1.
+std::string restore_request(const std::string& key = "NetworkObject-2") {
+    std::string rules;
+    for(int n = 1; n <= kSavedTreeRules; ++n) {
+        rules += std::string(n == 1 ? "" : ",") + R"({"Rule-)" + std::to_string(n) + R"(": {"Type": "IPAddress", "SourceIP": "10.1.)" +
+                 std::to_string(n / 250) + "." + std::to_string(n % 250 + 1) + R"("}})";
+    }
+    return R"({"id": 1, "op": "call", "path": ")" + root +
+           R"(", "method": "_Import", "args": {"data": {"set": {"hgwconfig": {"NetworkSettings": {"NetworkObject": [{")" + key +
+           R"(": {"Name": "restored", "Rule": [)" + rules + "]}}]}}}}}}";
 }
 
 // The access control of 65,536 sources, active (its rules in the firewall), and for saved_tree
@@ -228,22 +247,13 @@ Attacker prepare(const Gwrt& gwrt, Attack attack) {
             std::this_thread::sleep_for(1200ms);
         };
         break;
-    case restore: {
-        std::string rules;
-        for(int n = 0; n < kSavedTreeRules; ++n) {
-            rules += std::string(n == 0 ? "" : ",") + R"({"Rule-)" + std::to_string(n + 1) + R"(": {"Type": "IPAddress", "SourceIP": "10.1.)" +
-                     std::to_string(n / 250) + "." + std::to_string(n % 250 + 1) + R"("}})";
-        }
-        const std::string import = R"({"id": 1, "op": "call", "path": ")" + root +
-                                   R"(", "method": "_Import", "args": {"data": {"set": {"hgwconfig": {"NetworkSettings": {"NetworkObject": [{"NetworkObject-2": {"Name": "restored", "Rule": [)" +
-                                   rules + "]}}]}}}}}}";
-        attacker.step = [&gwrt, import] {
+    case restore:
+        attacker.step = [&gwrt, import = restore_request()] {
             gwrt.request(import);
             gwrt.request(R"({"id": 1, "op": "del", "path": ")" + root + R"(NetworkObject.2."})");
             std::this_thread::sleep_for(1200ms);
         };
         break;
-    }
     case saved_tree:
         attacker.step = [&gwrt, n = 0]() mutable {
             gwrt.request(set_request(root + "PortForwardingRule.2.", "Description", "changed " + std::to_string(++n)));
@@ -336,5 +346,46 @@ BENCHMARK(BM_AnotherClientDuringAttackNftables)
     ->Iterations(300)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A restart restoring the saved configuration: gwrt started on a state folder holding one
+// network object of 10,000 single-address rules (arg 1), until a client reads the object's IP
+// list with the last of them; beside it (arg 0) gwrt started on an empty folder, until it
+// answers. Counter rss_mb: gwrt's resident size then.
+void BM_StartAndRestore(benchmark::State& state) {
+    const bool saved = state.range(0) != 0;
+    const fs::path dir = fs::temp_directory_path() / ("bench_gwrt_restart." + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    if(saved) {
+        const Gwrt seeding(Firewall::memory, dir);  // its clean stop writes the state
+        if(!ok(seeding.request(restore_request("NetworkObject-1")))) {
+            state.SkipWithError("the configuration to restore could not be made");
+            return;
+        }
+    }
+    const std::string read = R"({"id": 1, "op": "get", "path": ")" + root + R"(NetworkObject.1.NetworkObjectIPList", "depth": 0})";
+    double rss_mb = 0;
+    for(auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const Gwrt gwrt(Firewall::memory, dir);
+        bool restored = false;
+        for(int i = 0; i < 10000 && !restored; ++i) {
+            const std::string reply = gwrt.request(saved ? read : R"({"id": 1, "op": "roots"})");
+            restored = saved ? reply.find("10.1.40.1") != std::string::npos : ok(reply);
+            if(!restored) {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        rss_mb = static_cast<double>(rawsock::rss_kb(gwrt.pid())) / 1024;
+        if(!restored) {
+            state.SkipWithError("the restart did not bring the configuration back");
+            break;
+        }
+    }
+    state.counters["rss_mb"] = rss_mb;
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_StartAndRestore)->ArgName("saved")->Arg(0)->Arg(1)->Iterations(5)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 }  // namespace
