@@ -52,7 +52,7 @@ public:
         if(json_size_bound(value, budget_) <= budget_ || (!is_text(value) && type != AMXC_VAR_ID_LIST && type != AMXC_VAR_ID_HTABLE)) {
             emit(at, value);
         } else if(is_text(value)) {
-            split_text(text_of(value), at);
+            split_text(value, at);
         } else {
             split_container(value, at, type == AMXC_VAR_ID_HTABLE);
         }
@@ -60,14 +60,21 @@ public:
 
 private:
     void emit(const amxc_var_t* at, amxc_var_t* piece) {
-        ReplyPart part{make_var(), make_var()};
+        ReplyPart part;
+        part.at = make_var();
+        part.piece = make_var();
         amxc_var_copy(part.at.get(), at);
         amxc_var_move(part.piece.get(), piece);
+        part.bound = json_size_bound(part.piece.get(), 2 * budget_);
         out_.push_back(std::move(part));
     }
 
-    // Cuts between characters, never inside one.
-    void split_text(std::string_view text, const amxc_var_t* at) {
+    // Cuts between characters, never inside one; `value` is taken, shared by the parts.
+    void split_text(amxc_var_t* value, const amxc_var_t* at) {
+        auto whole = std::shared_ptr<amxc_var_t>(make_var().release(), VarDeleter());
+        amxc_var_move(whole.get(), value);
+        const std::string_view all = text_of(whole.get());
+        std::string_view text = all;
         while(!text.empty()) {
             std::size_t size = 2;
             std::size_t end = 0;
@@ -79,9 +86,14 @@ private:
                 --end;
             }
             end = end == 0 ? 1 : end;
-            ScopedVar piece;
-            amxc_var_set_cstring_t(piece.get(), std::string(text.substr(0, end)).c_str());
-            emit(at, piece.get());
+            ReplyPart part;
+            part.at = make_var();
+            part.text = whole;
+            part.from = static_cast<std::size_t>(text.data() - all.data());
+            part.length = end;
+            amxc_var_copy(part.at.get(), at);
+            part.bound = text_bound(text.substr(0, end));
+            out_.push_back(std::move(part));
             text.remove_prefix(end);
         }
     }
@@ -177,6 +189,19 @@ std::size_t json_size_bound(const amxc_var_t* value, std::size_t cap) {
     default:
         return number_bound;
     }
+}
+
+VarPtr ReplyPart::take_piece() {
+    if(piece != nullptr) {
+        return std::move(piece);
+    }
+    VarPtr made = make_var();
+    const std::string stretch(text_of(text.get()).substr(from, length));
+    if(made == nullptr || amxc_var_set_cstring_t(made.get(), stretch.c_str()) != 0) {
+        return nullptr;
+    }
+    text.reset();
+    return made;
 }
 
 std::deque<ReplyPart> split_result(amxc_var_t* result, std::size_t budget) {

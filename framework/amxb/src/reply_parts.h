@@ -17,14 +17,23 @@ namespace amxb {
 
 struct ReplyPart {
     VarPtr at;     // a list of texts and indices
-    VarPtr piece;
+    VarPtr piece;  // null for a stretch of a large text, cut out when the part is sent
+    std::shared_ptr<const amxc_var_t> text;  // that text, shared by its parts
+    std::size_t from = 0;
+    std::size_t length = 0;
+    std::size_t bound = 0;  // json_size_bound of the piece
+
+    // The piece, taken out (a stretch of text made into a variant now). Null when out of memory.
+    VarPtr take_piece();
 };
 
 // Upper bound of the length of `value` written as JSON, exact for ASCII texts and numbers;
 // stops counting past `cap`.
 std::size_t json_size_bound(const amxc_var_t* value, std::size_t cap);
 
-// Cuts `result` (emptied) into parts whose pieces each stay within `budget` bytes of JSON.
+// Cuts `result` (emptied) into parts whose pieces each stay within `budget` bytes of JSON. A
+// text larger than that is kept once, and each of its parts copies its stretch only when sent:
+// a firewall dump of megabytes then never sits in memory twice.
 std::deque<ReplyPart> split_result(amxc_var_t* result, std::size_t budget);
 
 // Appends `piece` (emptied) at `at` in `whole`. False, with `error` set, when `at` leads

@@ -416,7 +416,7 @@ void ServerConnection::reply(uint64_t id, const Outcome& outcome, amxc_var_t* re
     parts_ = split_result(result, part_budget);
     parts_bytes_ = 0;
     for(const ReplyPart& part : parts_) {
-        parts_bytes_ += json_size_bound(part.piece.get(), 2 * part_budget);
+        parts_bytes_ += part.bound;
     }
     parts_id_ = id;
     parts_sent_ = 0;
@@ -457,11 +457,16 @@ void ServerConnection::fill_output() {
     while(!parts_.empty() && output_.size() - output_start_ < output_low_water) {
         ReplyPart part = std::move(parts_.front());
         parts_.pop_front();
-        parts_bytes_ -= std::min(parts_bytes_, json_size_bound(part.piece.get(), 2 * part_budget));
+        parts_bytes_ -= std::min(parts_bytes_, part.bound);
+        const VarPtr piece = part.take_piece();
         ScopedVar message;
-        wire::encode_part(message.get(), parts_id_, part.at.get(), part.piece.get());
+        if(piece != nullptr) {
+            wire::encode_part(message.get(), parts_id_, part.at.get(), piece.get());
+        } else {
+            error = "out of memory";
+        }
         ScopedVar last;
-        if(!append_frame(output_, message.get(), error)) {
+        if(piece == nullptr || !append_frame(output_, message.get(), error)) {
             // The parts sent cannot be completed: the closing reply says why instead.
             parts_.clear();
             wire::encode_reply(last.get(), parts_id_, {amxd_status_unknown_error, "reply not sent: " + error}, nullptr);

@@ -353,7 +353,7 @@ const char* fw_backend_error(void) { return state().error.c_str(); }
 
 char* fw_dump(void) {
     try {
-        return fwinterface::malloc_copy(state().backend->dump());
+        return state().backend->dump_malloc();
     } catch(const std::bad_alloc&) {
         return nullptr;
     }

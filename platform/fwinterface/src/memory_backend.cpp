@@ -235,8 +235,8 @@ bool MemoryBackend::apply(std::span<Operation> transaction) {
     return true;
 }
 
-std::string MemoryBackend::dump() const {
-    return format_save(chains_, [](const std::string& rule) -> const std::string& { return rule; });
+void MemoryBackend::write_dump(const DumpSink& put) const {
+    write_save(chains_, [](const std::string& rule) -> const std::string& { return rule; }, put);
 }
 
 void MemoryBackend::reset() {

@@ -23,7 +23,7 @@ public:
                   std::vector<const std::string*>& out) const override;
     bool apply(std::span<Operation> transaction) override;
     std::string_view error() const override { return error_; }
-    std::string dump() const override;
+    void write_dump(const DumpSink& put) const override;
     void reset() override;
 
     // Test hook: refuse operation `op` (1-based) of the next transaction; 0 clears it.

@@ -82,8 +82,8 @@ void NftablesBackend::rules_at(const ChainKey& key, std::size_t first, std::size
                              [&](const std::unique_ptr<MirrorRule>& rule) { out.push_back(&rule->text); });
 }
 
-std::string NftablesBackend::dump() const {
-    return format_save(chains_, [](const std::unique_ptr<MirrorRule>& rule) -> const std::string& { return rule->text; });
+void NftablesBackend::write_dump(const DumpSink& put) const {
+    write_save(chains_, [](const std::unique_ptr<MirrorRule>& rule) -> const std::string& { return rule->text; }, put);
 }
 
 void NftablesBackend::write_hooks(NftBatch& batch, bool jump) const {

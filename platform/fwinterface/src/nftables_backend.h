@@ -71,7 +71,7 @@ public:
                   std::vector<const std::string*>& out) const override;
     bool apply(std::span<Operation> transaction) override;
     std::string_view error() const override { return error_; }
-    std::string dump() const override;
+    void write_dump(const DumpSink& put) const override;
     // The access-control tables as the kernel holds them, in nft syntax; false, with the
     // reason in `text`, when they cannot be read.
     bool kernel_listing(std::string& text) const;

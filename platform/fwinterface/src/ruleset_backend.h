@@ -3,6 +3,9 @@
 
 #include <compare>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <span>
 #include <string>
@@ -77,11 +80,42 @@ public:
     // Why the last apply() or reset() failed, in a few English words ("" after a success).
     virtual std::string_view error() const = 0;
 
-    // The running ruleset in the form of fw_dump().
-    virtual std::string dump() const = 0;
+    // The running ruleset in the form of fw_dump(), piece after piece.
+    using DumpSink = std::function<void(std::string_view)>;
+    virtual void write_dump(const DumpSink& put) const = 0;
+
+    // The same whole, measured first: a dump of tens of thousands of rules is megabytes, and
+    // one written once into a block of its size needs no more than that while it is made.
+    std::string dump() const {
+        std::string text;
+        text.reserve(dump_size());
+        write_dump([&text](std::string_view piece) { text += piece; });
+        return text;
+    }
+    // In a block of malloc, for the C API; nullptr when out of memory.
+    char* dump_malloc() const {
+        const std::size_t size = dump_size();
+        char* text = static_cast<char*>(std::malloc(size + 1));
+        if(text != nullptr) {
+            std::size_t at = 0;
+            write_dump([text, &at](std::string_view piece) {
+                std::memcpy(text + at, piece.data(), piece.size());
+                at += piece.size();
+            });
+            text[at] = '\0';
+        }
+        return text;
+    }
 
     // Back to the start state.
     virtual void reset() = 0;
+
+private:
+    std::size_t dump_size() const {
+        std::size_t size = 0;
+        write_dump([&size](std::string_view piece) { size += piece.size(); });
+        return size;
+    }
 };
 
 }  // namespace fwinterface

@@ -2,41 +2,42 @@
 #define FWINTERFACE_SAVE_FORMAT_H
 
 #include <string>
+#include <string_view>
 
 #include "ruleset_backend.h"
 
 namespace fwinterface {
 
-// The chains as fw_dump() writes them (iptables-save style, IPv4 then IPv6). `chains` maps
-// ChainKey to a sequence of rules in dump order; `text_of(rule)` gives a rule's text. Both
-// backends write through this one function, so that their dumps compare byte for byte.
-template <typename Chains, typename TextOf>
-std::string format_save(const Chains& chains, TextOf text_of) {
-    std::string out;
+// The chains as fw_dump() writes them (iptables-save style, IPv4 then IPv6), piece after piece
+// through `put(std::string_view)`. `chains` maps ChainKey to a sequence of rules in dump order;
+// `text_of(rule)` gives a rule's text. Both backends write through this one function, so that
+// their dumps compare byte for byte.
+template <typename Chains, typename TextOf, typename Put>
+void write_save(const Chains& chains, TextOf text_of, const Put& put) {
     // One "*table ... COMMIT" block for the chains in [first, last), which share table and
     // family: headers of all chains first, then their rules, as iptables-save does.
     auto table_block = [&](auto first, auto last) {
-        out += '*';
-        out += first->first.table;
-        out += '\n';
+        put("*");
+        put(first->first.table);
+        put("\n");
         for(auto it = first; it != last; ++it) {
-            out += ':';
-            out += it->first.chain;
-            out += " - [0:0]\n";
+            put(":");
+            put(it->first.chain);
+            put(" - [0:0]\n");
         }
         for(auto it = first; it != last; ++it) {
             for(const auto& rule : it->second) {
-                out += "-A ";
-                out += it->first.chain;
-                out += ' ';
-                out += text_of(rule);
-                out += '\n';
+                put("-A ");
+                put(it->first.chain);
+                put(" ");
+                put(text_of(rule));
+                put("\n");
             }
         }
-        out += "COMMIT\n";
+        put("COMMIT\n");
     };
     for(bool ipv6 : {false, true}) {
-        out += ipv6 ? "# ipv6\n" : "# ipv4\n";
+        put(ipv6 ? "# ipv6\n" : "# ipv4\n");
         auto it = chains.lower_bound(ChainKey{ipv6, {}, {}});
         while(it != chains.end() && it->first.ipv6 == ipv6) {
             auto table_end = it;
@@ -48,7 +49,6 @@ std::string format_save(const Chains& chains, TextOf text_of) {
             it = table_end;
         }
     }
-    return out;
 }
 
 }  // namespace fwinterface
