@@ -33,10 +33,14 @@ amxd::ParamDef& _amxd_param::own_def() {
         copy->key = def_->key;
         copy->actions = amxd::copy_actions(def_->actions);
         copy->max_length = def_->max_length;
-        // The owner's index views the name of the definition in use.
+        // The owner's index views the name of the definition in use; its node is re-keyed in
+        // place, which allocates nothing.
         if(owner != nullptr && !owner->params_by_name.empty()) {
-            owner->params_by_name.erase(def_->name);
-            owner->params_by_name.emplace(copy->name, this);
+            auto node = owner->params_by_name.extract(def_->name);
+            if(!node.empty()) {
+                node.key() = copy->name;
+                owner->params_by_name.insert(std::move(node));
+            }
         }
         def_ = std::move(copy);
     }
