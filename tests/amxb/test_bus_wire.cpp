@@ -6,9 +6,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include <amxj/amxj.h>
 #include <amxp/amxp_loop.h>
@@ -268,6 +270,43 @@ TEST_F(ScriptedBus, InvalidRootsRefuseTheConnection) {
     });
     EXPECT_NE(amxb_connect(&client, ("unix:" + path).c_str()), 0);
     EXPECT_EQ(client, nullptr);
+}
+
+// A server busy taking in a burst of connections has its backlog full for a moment: a client
+// then waits for room instead of failing at once.
+TEST_F(ScriptedBus, AClientWaitsOutAFullBacklog) {
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    std::vector<int> burst;
+    for(bool room = true; room && burst.size() < 64;) {
+        burst.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        room = connect(burst.back(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ASSERT_EQ(errno, EAGAIN) << "the backlog never filled";
+    std::thread server([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for(std::size_t queued = 0; queued + 1 < burst.size(); ++queued) {
+            close(accept(listener, nullptr, nullptr));
+        }
+        pollfd entry {listener, POLLIN, 0};
+        if(poll(&entry, 1, 5000) == 1) {
+            const int fd = accept(listener, nullptr, nullptr);
+            answer_roots(fd);
+            next_request(fd);  // hold the connection until the client leaves
+            close(fd);
+        }
+    });
+    EXPECT_EQ(amxb_connect(&client, ("unix:" + path).c_str()), 0);
+    amxb_free(&client);
+    server.join();
+    for(const int fd : burst) {
+        close(fd);
+    }
+    close(listener);
 }
 
 // ---- the socket file -------------------------------------------------------------------------

@@ -1,7 +1,9 @@
 #include "socket_io.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +15,10 @@
 namespace amxb {
 
 namespace {
+
+// How long a client waits for room in a full backlog: 40 tries, 25 ms apart.
+constexpr int connect_retries = 40;
+constexpr auto connect_retry_pause = std::chrono::milliseconds(25);
 
 bool make_address(const std::string& path, sockaddr_un& address, std::string& error) {
     std::memset(&address, 0, sizeof(address));
@@ -80,8 +86,14 @@ int connect_unix(const std::string& path, std::string& error) {
     if(fd < 0) {
         return -1;
     }
-    if(connect_address(fd, address) != 0) {
-        // A Unix socket connects at once or not at all; EAGAIN means its backlog is full.
+    // A Unix socket connects at once or not at all; EAGAIN means its backlog is full, for
+    // instance while the server takes in a burst of connections: tried again for a while.
+    int rc = connect_address(fd, address);
+    for(int retry = 0; rc != 0 && errno == EAGAIN && retry < connect_retries; ++retry) {
+        std::this_thread::sleep_for(connect_retry_pause);
+        rc = connect_address(fd, address);
+    }
+    if(rc != 0) {
         error = "connect " + path + ": " + std::strerror(errno);
         close(fd);
         return -1;
@@ -108,7 +120,7 @@ int listen_unix(const std::string& path, std::string& error) {
         close(fd);
         return -1;
     }
-    if(chmod(path.c_str(), 0600) != 0 || listen(fd, 64) != 0) {
+    if(chmod(path.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0) {
         error = "listen " + path + ": " + std::strerror(errno);
         unlink(path.c_str());
         close(fd);
