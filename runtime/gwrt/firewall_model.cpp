@@ -8,6 +8,15 @@
 namespace gwrt {
 namespace {
 
+// Takes `text` (from malloc) as the return value, without copying it: a dump may be megabytes.
+amxd_status_t return_text(amxc_var_t* ret, char* text) {
+    if (amxc_var_push_cstring_t(ret, text) != 0) {
+        std::free(text);
+        return amxd_status_invalid_arg;
+    }
+    return amxd_status_ok;
+}
+
 // Removals an earlier callback of this turn held back are committed first, so that a reader
 // never sees a rule its owner already withdrew.
 amxd_status_t dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_var_t* /*args*/, amxc_var_t* ret) {
@@ -16,12 +25,7 @@ amxd_status_t dump(amxd_object_t* /*object*/, amxd_function_t* /*func*/, amxc_va
     if (text == nullptr) {
         return amxd_status_out_of_mem;
     }
-    // Taken, not copied: a dump may be megabytes.
-    if (amxc_var_push_cstring_t(ret, text) != 0) {
-        std::free(text);
-        return amxd_status_invalid_arg;
-    }
-    return amxd_status_ok;
+    return return_text(ret, text);
 }
 
 // Text read from the kernel; a backend without kernel rules answers with its reason as the
@@ -33,11 +37,7 @@ amxd_status_t kernel_text(char* (*read)(), amxc_var_t* ret) {
         amxc_var_set_cstring_t(ret, fw_backend_error());
         return amxd_status_invalid_action;
     }
-    if (amxc_var_push_cstring_t(ret, text) != 0) {
-        std::free(text);
-        return amxd_status_invalid_arg;
-    }
-    return amxd_status_ok;
+    return return_text(ret, text);
 }
 
 // What the kernel holds, which differs from the positional dump when rules are compiled.

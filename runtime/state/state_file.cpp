@@ -149,11 +149,17 @@ bool check_state(const amxc_var_t* state, std::int64_t version, std::string& err
                      check_counters(amxc_var_get_key(state, "counters", AMXC_VAR_FLAG_DEFAULT), error);
 }
 
+// What encode_state_file() writes before the state and after it.
+std::string file_head(std::string_view digest) {
+    return std::string("{\"format\":\"") + kFormat + "\",\"version\":" + std::to_string(kVersion) + ",\"sha256\":\"" +
+           std::string(digest) + "\",\"state\":";
+}
+constexpr std::string_view kFileTail = "}\n";
+
 // The state's bytes in a file laid out as encode_state_file() writes it, "" in any other.
 std::string_view written_state(std::string_view bytes, std::string_view digest) {
-    const std::string head = std::string("{\"format\":\"") + kFormat + "\",\"version\":" + std::to_string(kVersion) +
-                             ",\"sha256\":\"" + std::string(digest) + "\",\"state\":";
-    const std::string_view tail = "}\n";
+    const std::string head = file_head(digest);
+    const std::string_view tail = kFileTail;
     if (!bytes.starts_with(head) || !bytes.ends_with(tail) || bytes.size() < head.size() + tail.size()) {
         return {};
     }
@@ -177,8 +183,7 @@ std::string encode_state_file(const amxc_var_t* state) {
         return "";
     }
     // The state is spliced in as written, so the checksum covers exactly these bytes.
-    return std::string("{\"format\":\"") + kFormat + "\",\"version\":" + std::to_string(kVersion) + ",\"sha256\":\"" +
-           sha256_hex(compact) + "\",\"state\":" + compact + "}\n";
+    return file_head(sha256_hex(compact)) + compact + std::string(kFileTail);
 }
 
 bool decode_state_file(std::string_view bytes, amxc_var_t* state, std::string& error) {

@@ -1,5 +1,7 @@
 #include "reply_parts.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace amxb {
@@ -196,8 +198,9 @@ VarPtr ReplyPart::take_piece() {
         return std::move(piece);
     }
     VarPtr made = make_var();
-    const std::string stretch(text_of(text.get()).substr(from, length));
-    if(made == nullptr || amxc_var_set_cstring_t(made.get(), stretch.c_str()) != 0) {
+    char* stretch = strndup(text_of(text.get()).data() + from, length);
+    if(made == nullptr || amxc_var_push_cstring_t(made.get(), stretch) != 0) {
+        free(stretch);
         return nullptr;
     }
     text.reset();
