@@ -126,12 +126,12 @@ TEST(PositionalList, RandomEditsMatchAVector) {
 TEST(MemoryBackend, OperationsOutOfStepWithTheChainUndoTheTransaction) {
     MemoryBackend backend;
     const ChainKey chain = access_control_chain(false);
-    const auto insert = [&](std::uint32_t at, const char* rule) { return Operation{Operation::Kind::insert, chain, at, rule}; };
+    const auto insert = [&](std::uint32_t at, const char* rule) { return Operation{Operation::Kind::insert, chain, at, 1, rule}; };
     const auto apply = [&](std::vector<Operation> transaction) { return backend.apply(transaction); };
     ASSERT_TRUE(apply({insert(1, "-s 10.0.0.1/32 -j DROP"), insert(2, "-s 10.0.0.2/32 -j DROP")}));
     const std::string before = backend.dump();
 
-    const Operation other{Operation::Kind::remove, chain, 1, "-s 10.0.0.2/32 -j DROP"};
+    const Operation other{Operation::Kind::remove, chain, 1, 1, "-s 10.0.0.2/32 -j DROP"};
     EXPECT_FALSE(apply({insert(3, "-s 10.0.0.3/32 -j DROP"), other}));
     EXPECT_EQ(backend.error(), "operation 2: another rule at that position");
     EXPECT_EQ(backend.dump(), before);
@@ -167,7 +167,13 @@ TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
                     if(kind == Kind::remove && n % 2 == 1) {
                         rule.clear();  // as a net difference names them: the rule standing there
                     }
-                    transaction.push_back(Operation{kind, chain, static_cast<std::uint32_t>(at + 1), std::move(rule)});
+                    Operation* last = transaction.empty() ? nullptr : &transaction.back();
+                    if(rule.empty() && last != nullptr && last->kind == Kind::remove && last->rule.empty() &&
+                       last->chain == chain && last->position == at + 1) {
+                        ++last->count;  // a stretch removed, as one operation
+                        continue;
+                    }
+                    transaction.push_back(Operation{kind, chain, static_cast<std::uint32_t>(at + 1), 1, std::move(rule)});
                 }
             }
         }
@@ -177,7 +183,8 @@ TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
             op.kind == Kind::insert ? (void)(op.position += 1000) : (void)(op.rule = "-s 192.0.2.1/32 -j DROP");
             const std::string before = whole.dump();
             EXPECT_FALSE(whole.apply(transaction));
-            EXPECT_THAT(std::string(whole.error()), testing::StartsWith("operation " + std::to_string(bad + 1) + ": "));
+            const std::size_t number = rules_in(std::span(transaction).first(bad)) + 1;  // rules count one by one
+            EXPECT_THAT(std::string(whole.error()), testing::StartsWith("operation " + std::to_string(number) + ": "));
             EXPECT_EQ(whole.dump(), before);
             continue;
         }
@@ -215,7 +222,7 @@ TEST(PendingBatch, RunsOfInsertionsLeadWhereTheirOperationsOneByOneLead) {
             }
             std::string rule = insert ? "-s 10.1." + std::to_string(made / 256) + "." + std::to_string(made % 256) + "/32 -j DROP" : *where;
             made += insert ? 1 : 0;
-            Operation op{insert ? Operation::Kind::insert : Operation::Kind::remove, chain, position, rule};
+            Operation op{insert ? Operation::Kind::insert : Operation::Kind::remove, chain, position, 1, rule};
             ASSERT_TRUE(one_by_one.apply(std::span(&op, 1))) << one_by_one.error();
             ASSERT_EQ(insert ? batch.insert(running, chain, position, rule) : batch.remove(running, chain, position, rule), FW_OK);
             insert ? (void)model.insert(where, rule) : (void)model.erase(where);

@@ -4,6 +4,9 @@
 // and built anew reaches the backend as one transaction of its net change, and a refusal never
 // takes back what fw_apply() already reported applied.
 
+#include <initializer_list>
+#include <utility>
+
 #include "fw_fixture.h"
 
 extern "C" int insert_mac_accept_rule_from_c(uint32_t position);
@@ -101,14 +104,15 @@ protected:
         ++static_cast<FwHeld*>(priv)->turns_;
         return 0;
     }
-    // Withdraws the three rules as the module does: position 1 each time, one fw_apply() each.
-    static void withdraw_all() {
-        for(const char* source : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) {
+    // Withdraws the rules as the module does: position 1 each time, one fw_apply() each.
+    static void withdraw_all_of(std::initializer_list<const char*> standing) {
+        for(const char* source : standing) {
             Rule rule = RuleMaker().source(source).make();
             ASSERT_EQ(fw_delete_rule(rule.get(), 1), FW_OK);
             ASSERT_EQ(fw_apply(), FW_OK);
         }
     }
+    static void withdraw_all() { withdraw_all_of({"10.0.0.1", "10.0.0.2", "10.0.0.3"}); }
     static void add(const char* source, uint32_t position) {
         Rule rule = RuleMaker().source(source).make();
         ASSERT_EQ(fw_add_rule(rule.get(), position), FW_OK);
@@ -134,6 +138,15 @@ TEST_F(FwHeld, AGroupRebuiltWithOneMoreMemberIsOneCommitOfOneInsertion) {
     EXPECT_EQ(fw_backend_apply_held(), FW_OK) << "nothing left for the turn's end";
     remove_now("10.0.0.1", 1);
     EXPECT_EQ(turns_, 2) << "a new turn asks again";
+
+    // And one member fewer, in the next turn: one removal.
+    ASSERT_EQ(fw_backend_apply_held(), FW_OK);
+    withdraw_all_of({"10.0.0.4", "10.0.0.2", "10.0.0.3"});
+    add("10.0.0.4", 1);
+    add("10.0.0.3", 2);
+    ASSERT_EQ(fw_memory_refuse_next(2), 0);
+    ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
+    EXPECT_EQ(sources(), "10.0.0.4,10.0.0.3");
 }
 
 TEST_F(FwHeld, ARefusedRebuildFailsAndTheWithdrawalReportedAppliedStillLands) {
@@ -142,6 +155,25 @@ TEST_F(FwHeld, ARefusedRebuildFailsAndTheWithdrawalReportedAppliedStillLands) {
     ASSERT_EQ(fw_memory_refuse_next(1), 0);
     EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
     EXPECT_EQ(sources(), "");
+    EXPECT_EQ(fw_pending_count(), 0U);
+}
+
+// Removals at one place are recorded as one run: the one not yet applied joins the run of the
+// held one before it, and must not land with it when its own commit fails; the held one at
+// another place is another run.
+TEST_F(FwHeld, ARefusedCommitLandsOnlyTheRemovalsReportedApplied) {
+    for(auto [source, position] : {std::pair{"10.0.0.2", 2U}, std::pair{"10.0.0.1", 1U}}) {
+        Rule rule = RuleMaker().source(source).make();
+        ASSERT_EQ(fw_delete_rule(rule.get(), position), FW_OK);
+        ASSERT_EQ(fw_apply(), FW_OK);
+    }
+    Rule third = RuleMaker().source("10.0.0.3").make();
+    ASSERT_EQ(fw_delete_rule(third.get(), 1), FW_OK);
+    add("10.0.0.4", 1);
+    EXPECT_EQ(fw_pending_count(), 4U);
+    ASSERT_EQ(fw_memory_refuse_next(1), 0);
+    EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
+    EXPECT_EQ(sources(), "10.0.0.3");
     EXPECT_EQ(fw_pending_count(), 0U);
 }
 

@@ -40,8 +40,8 @@ struct State {
     // as one net change, never as a withdrawn state.
     int (*defer)(void* priv) = nullptr;
     void* defer_priv = nullptr;
-    // The first `held` pending operations were reported applied by fw_apply(): they are
-    // committed whatever becomes of the operations recorded after them.
+    // The first `held` pending rules (removals, counted one by one) were reported applied by
+    // fw_apply(): they are committed whatever becomes of the operations recorded after them.
     std::size_t held = 0;
     bool trim_due = false;  // a large transaction's freed pages go back at the turn's end
 };
@@ -62,10 +62,12 @@ void fail(std::string_view why) {
     }
 }
 
-// Where the rule goes and its text, after the checks every operation shares.
+// Where the rule goes and its text, after the checks every operation shares. The text is
+// only copied where it is kept: a removal compares it and is done.
 struct Placed {
     ChainKey key;
-    std::string text;
+    std::string_view text;
+    char buffer[FW_RULE_TEXT_MAX];
 };
 
 // The name of `text`: a large transaction names one table and chain rule after rule, so the
@@ -78,15 +80,14 @@ InternedName name_of(const char* text, InternedName& last) {
 }
 
 fw_error_t place(const fw_rule_t* rule, Placed& placed) {
-    char text[FW_RULE_TEXT_MAX];
-    const int length = fw_rule_to_text(rule, text, sizeof(text));
+    const int length = fw_rule_to_text(rule, placed.buffer, sizeof(placed.buffer));
     if(length < 0) {
         return FW_ERROR_RULE;
     }
     static InternedName last_table;
     static InternedName last_chain;
     placed.key = ChainKey{fw_rule_get_ipv6(rule), name_of(fw_rule_get_table(rule), last_table), name_of(fw_rule_get_chain(rule), last_chain)};
-    placed.text.assign(text, std::min(static_cast<std::size_t>(length), sizeof(text) - 1));
+    placed.text = std::string_view(placed.buffer, std::min(static_cast<std::size_t>(length), sizeof(placed.buffer) - 1));
     return FW_OK;
 }
 
@@ -106,8 +107,15 @@ bool commit(PendingBatch& operations) {
 PendingBatch held_part() {
     auto& s = state();
     PendingBatch held;
-    for(const Operation& op : s.pending.operations().first(s.held)) {
-        held.remove(*s.backend, op.chain, op.position, op.rule);
+    std::size_t left = s.held;
+    for(const Operation& op : s.pending.operations()) {
+        if(left == 0) {
+            break;
+        }
+        // A removal recorded after the hold may have joined the count of the last held one.
+        const auto rules = static_cast<std::uint32_t>(std::min<std::size_t>(op.count, left));
+        held.remove_standing(*s.backend, op.chain, op.position, rules);
+        left -= rules;
     }
     return held;
 }
@@ -140,8 +148,9 @@ int commit_pending() {
                 PendingBatch held = held_part();
                 if(!commit(held)) {
                     std::fprintf(stderr, "fwinterface: %zu removal(s) reported applied are not in the firewall yet: %s\n",
-                                 s.held, s.error.c_str());
+                                 held.size(), s.error.c_str());
                     s.pending = std::move(held);
+                    s.held = s.pending.size();
                     s.error = why;
                     return result;
                 }
@@ -152,7 +161,7 @@ int commit_pending() {
         result = FW_ERROR_MEMORY;
         fail("out of memory");
     }
-    const bool large = s.pending.operations().size() >= large_transaction;
+    const bool large = s.pending.size() >= large_transaction;
     s.pending.clear();
     s.held = 0;
     if(large) {
@@ -169,13 +178,13 @@ int record(const fw_rule_t* rule, Record&& what) {
     slice_point();
     auto& s = state();
     // Held removals alone fill the batch: they go in now rather than refuse the caller.
-    if(s.held > 0 && s.held == s.pending.operations().size() && s.held >= FW_PENDING_MAX) {
+    if(s.held > 0 && s.held == s.pending.size() && s.held >= FW_PENDING_MAX) {
         commit_pending();
     }
     try {
         Placed placed;
         fw_error_t error = place(rule, placed);
-        return error != FW_OK ? error : what(std::move(placed));
+        return error != FW_OK ? error : what(placed);
     } catch(const std::bad_alloc&) {
         return FW_ERROR_MEMORY;
     }
@@ -218,14 +227,14 @@ int fw_add_rule(fw_rule_t* rule, uint32_t index) {
     if(rule != nullptr && !fw_rule_get_enabled(rule)) {
         return FW_ERROR_DISABLED;
     }
-    return fwinterface::record(rule, [index](fwinterface::Placed placed) {
-        return state().pending.insert(*state().backend, std::move(placed.key), index, std::move(placed.text));
+    return fwinterface::record(rule, [index](fwinterface::Placed& placed) {
+        return state().pending.insert(*state().backend, std::move(placed.key), index, std::string(placed.text));
     });
 }
 
 int fw_delete_rule(fw_rule_t* rule, uint32_t index) {
-    return fwinterface::record(rule, [index](fwinterface::Placed placed) {
-        return state().pending.remove(*state().backend, std::move(placed.key), index, std::move(placed.text));
+    return fwinterface::record(rule, [index](const fwinterface::Placed& placed) {
+        return state().pending.remove(*state().backend, placed.key, index, placed.text);
     });
 }
 
@@ -239,7 +248,7 @@ int fw_apply(void) {
     // insertions of a rebuild, or the turn's end. Their removal cannot fail against the view,
     // and held_part() keeps them apart from whatever is refused after them.
     if(s.defer != nullptr && !s.pending.has_insertion() && (s.held > 0 || s.defer(s.defer_priv) == 0)) {
-        s.held = s.pending.operations().size();
+        s.held = s.pending.size();
         return FW_OK;
     }
     return fwinterface::commit_pending();
@@ -437,7 +446,7 @@ uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6) {
 
 uint32_t fw_apply_count(void) { return state().commits; }
 
-uint32_t fw_pending_count(void) { return static_cast<uint32_t>(state().pending.operations().size()); }
+uint32_t fw_pending_count(void) { return static_cast<uint32_t>(state().pending.size()); }
 
 void fw_reset(void) {
     auto& s = state();

@@ -51,10 +51,12 @@ public:
     // False with `error` set when an operation does not fit; false with `error` empty when
     // the plan is not worth it.
     bool make(const Ruleset& chains, std::span<Operation> transaction, std::uint32_t refuse, std::string& error) {
-        std::uint32_t number = 0;
+        std::uint32_t number = 0;  // of the operation's last rule, counted one by one
         for(Operation& op : transaction) {
-            if(++number == refuse || op.position == 0) {
-                error = refusal(number, "");
+            const std::uint32_t first = number + 1;
+            number += op.count;
+            if((refuse >= first && refuse <= number) || op.position == 0) {
+                error = refusal(refuse >= first && refuse <= number ? refuse : first, "");
                 return false;
             }
             ChainPlan& plan = plan_of(chains, op.chain);
@@ -70,18 +72,20 @@ public:
             }
             if(op.kind == Operation::Kind::insert) {
                 if(plan.next.size() != index) {
-                    error = refusal(number, "no such position");
+                    error = refusal(first, "no such position");
                     return false;
                 }
                 plan.fresh.push_back(&op.rule);
                 plan.next.push_back(static_cast<std::uint32_t>(plan.present.size() + plan.fresh.size() - 1));
             } else {
-                if(plan.next.size() != index || plan.cursor == plan.sequence.size() ||
-                   (!op.rule.empty() && plan.rule(plan.sequence[plan.cursor]) != op.rule)) {
-                    error = refusal(number, "another rule at that position");
+                const std::size_t standing = plan.next.size() == index ? plan.sequence.size() - plan.cursor : 0;
+                // Numbered as one by one: the first rule of the run past those standing.
+                if(standing < op.count || (!op.rule.empty() && plan.rule(plan.sequence[plan.cursor]) != op.rule)) {
+                    error = refusal(first + static_cast<std::uint32_t>(standing < op.count ? standing : 0),
+                                    "another rule at that position");
                     return false;
                 }
-                ++plan.cursor;
+                plan.cursor += op.count;
             }
         }
         for(ChainPlan& plan : plans_) {
@@ -124,7 +128,8 @@ bool worth_a_rewrite(const Ruleset& chains, std::span<const Operation> transacti
     for(const auto& [key, chain] : chains) {
         rules += chain.size();
     }
-    return transaction.size() * 16 >= rules && transaction.size() >= 64;
+    const std::size_t changed = rules_in(transaction);
+    return changed * 16 >= rules && changed >= 64;
 }
 
 }  // namespace
@@ -201,31 +206,33 @@ bool MemoryBackend::apply(std::span<Operation> transaction) {
 
     // In place, with an undo log: a copy of the chain per commit would make each removal
     // cost the whole chain.
-    UndoLog<Ruleset> undo(chains_, transaction.size());
-    std::uint32_t number = 0;
+    UndoLog<Ruleset> undo(chains_, rules_in(transaction));
+    std::uint32_t number = 0;  // of the rule, counted one by one
     for(const Operation& op : transaction) {
-        if(++number == refuse || op.position == 0) {
-            error_ = refusal(number, "");
-            return false;
-        }
-        auto chain_it = undo.chain_of(op.chain);
-        Chain& chain = chain_it->second;
-        const std::size_t index = op.position - std::size_t{1};
-        if(op.kind == Operation::Kind::insert) {
-            if(index > chain.size()) {
-                error_ = refusal(number, "no such position");
+        for(std::uint32_t n = 0; n < op.count; ++n) {
+            if(++number == refuse || op.position == 0) {
+                error_ = refusal(number, "");
                 return false;
             }
-            chain.insert(at(chain, index), op.rule);
-            undo.inserted(chain_it, index);
-        } else {
-            if(index >= chain.size() || (!op.rule.empty() && chain[index] != op.rule)) {
-                error_ = refusal(number, "another rule at that position");
-                return false;
+            auto chain_it = undo.chain_of(op.chain);
+            Chain& chain = chain_it->second;
+            const std::size_t index = op.position - std::size_t{1};
+            if(op.kind == Operation::Kind::insert) {
+                if(index > chain.size()) {
+                    error_ = refusal(number, "no such position");
+                    return false;
+                }
+                chain.insert(at(chain, index), op.rule);
+                undo.inserted(chain_it, index);
+            } else {
+                if(index >= chain.size() || (!op.rule.empty() && chain[index] != op.rule)) {
+                    error_ = refusal(number, "another rule at that position");
+                    return false;
+                }
+                std::string rule = std::move(chain[index]);
+                chain.erase(at(chain, index));
+                undo.removed(chain_it, index, std::move(rule));
             }
-            std::string rule = std::move(chain[index]);
-            chain.erase(at(chain, index));
-            undo.removed(chain_it, index, std::move(rule));
         }
     }
     undo.commit();

@@ -382,56 +382,67 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
         rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index), std::move(rule));
         undo.inserted(chain, index);
     } else {
-        if(op.position == 0 || index >= rules.size() || (!op.rule.empty() && rules[index]->text != op.rule)) {
+        // `op.count` rules standing at the position, one after another.
+        if(op.position == 0 || index >= rules.size() || rules.size() - index < op.count ||
+           (!op.rule.empty() && rules[index]->text != op.rule)) {
             return refuse("another rule at that position");
         }
-        if(is_compiled(op.chain)) {
-            compiled_.at(op.chain).remove(compiled, index);
+        const bool in_compiled = is_compiled(op.chain);
+        for(std::uint32_t n = 0; n < op.count; ++n) {
+            if(in_compiled) {
+                compiled_.at(op.chain).remove(compiled, index);
+            } else {
+                seq = batch.delete_rule(table, op.chain.chain, reference(*rules[index]));
+                highest_removed = std::max(highest_removed, rules[index]->handle);
+            }
             std::unique_ptr<MirrorRule> rule = std::move(rules[index]);
             rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(index));
             undo.removed(chain, index, std::move(rule));
-            written.compiled = true;
-            written.operation_seqs.push_back(batch.last_seq());
-            return true;
         }
-        seq = batch.delete_rule(table, op.chain.chain, reference(*rules[index]));
-        highest_removed = std::max(highest_removed, rules[index]->handle);
-        std::unique_ptr<MirrorRule> rule = std::move(rules[index]);
-        rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(index));
-        undo.removed(chain, index, std::move(rule));
+        if(in_compiled) {
+            written.compiled = true;
+            seq = batch.last_seq();
+        }
     }
     written.operation_seqs.push_back(seq);
     return true;
 }
 
 // How many operations from `first` on remove, in a compiled chain, the rules standing at one
-// position one after another: a net change withdraws a stretch of rules so, and the chain
-// takes the stretch out whole (CompiledChain::remove_run()). 0 when they are not such a run or
-// would remove more rules than stand there (the operations one by one then say which fails).
-std::size_t NftablesBackend::removal_run(std::span<const Operation> transaction, std::size_t first) const {
+// position one after another, and in `rules` how many rules they remove: a net change
+// withdraws a stretch of rules so, and the chain takes the stretch out whole
+// (CompiledChain::remove_run()). 0 when they are not such a run or would remove more rules
+// than stand there (the operations one by one then say which fails).
+std::size_t NftablesBackend::removal_run(std::span<const Operation> transaction, std::size_t first,
+                                         std::size_t& rules) const {
     const Operation& head = transaction[first];
     auto same = [&head](const Operation& op) {
         return op.kind == Operation::Kind::remove && op.rule.empty() && op.position == head.position && op.chain == head.chain;
     };
+    rules = 0;
     if(!same(head) || head.position == 0 || !is_compiled(head.chain)) {
         return 0;
     }
-    std::size_t run = 1;
-    while(first + run < transaction.size() && same(transaction[first + run])) {
-        ++run;
+    std::size_t run = 0;
+    for(; first + run < transaction.size() && same(transaction[first + run]); ++run) {
+        rules += transaction[first + run].count;
     }
     auto chain = chains_.find(head.chain);
     const std::size_t standing = chain == chains_.end() ? 0 : chain->second.size();
-    return head.position - std::size_t{1} + run <= standing ? run : 0;
+    if(head.position - std::size_t{1} + rules > standing) {
+        rules = 0;
+        return 0;
+    }
+    return run;
 }
 
 void NftablesBackend::write_removal_run(UndoLog<Chains>& undo, CompiledTransaction& compiled, const Operation& head,
-                                        std::size_t run, Written& written) {
+                                        std::size_t run, std::size_t rules, Written& written) {
     auto chain = undo.chain_of(head.chain);
     written.touched.try_emplace(head.chain, 0);
     const std::size_t index = head.position - std::size_t{1};
-    compiled_.at(head.chain).remove_run(compiled, index, run);
-    undo.removed_run(chain, index, chain->second.cut_out(index, run));
+    compiled_.at(head.chain).remove_run(compiled, index, rules);
+    undo.removed_run(chain, index, chain->second.cut_out(index, rules));
     written.compiled = true;
     written.operation_seqs.insert(written.operation_seqs.end(), run, compiled.batch().last_seq());
 }
@@ -469,16 +480,20 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     written.operation_seqs.reserve(transaction.size());
     CompiledTransaction compiled(batch, written.next_id, transaction.size());
     compiled.fill_sets_ahead(set_fill_min);
+    std::size_t number = 1;  // of the next rule, counted one by one
     for(std::size_t n = 0; n < transaction.size();) {
         slice_point();
-        if(const std::size_t run = removal_run(transaction, n); run > 1) {
-            write_removal_run(undo, compiled, transaction[n], run, written);
+        std::size_t rules = 0;
+        if(const std::size_t run = removal_run(transaction, n, rules); rules > 1) {
+            write_removal_run(undo, compiled, transaction[n], run, rules, written);
             n += run;
+            number += rules;
             continue;
         }
-        if(!write_operation(batch, undo, compiled, transaction[n], n + 1, written)) {
+        if(!write_operation(batch, undo, compiled, transaction[n], number, written)) {
             return Sent::failed;
         }
+        number += transaction[n].count;
         ++n;
     }
     compiled.write();
@@ -692,7 +707,9 @@ std::string NftablesBackend::describe_refusal(const BatchResult& result, const N
     } else {
         const auto index = static_cast<std::size_t>(it - written.operation_seqs.begin());
         const Operation& op = transaction[index];
-        text += "operation " + std::to_string(index + 1) + " of " + std::to_string(transaction.size()) + " (" +
+        // Numbered rule by rule, as the caller's operations were.
+        text += "operation " + std::to_string(rules_in(transaction.first(index)) + 1) + " of " +
+                std::to_string(rules_in(transaction)) + " (" +
                 (op.kind == Operation::Kind::insert ? "insertion at " : "removal at ") + std::to_string(op.position) +
                 " in " + chain_name(op.chain) + ")";
     }

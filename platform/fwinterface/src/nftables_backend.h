@@ -171,9 +171,9 @@ private:
     bool claim_new_chains(std::span<const Operation> transaction);
     bool write_operation(NftBatch& batch, UndoLog<Chains>& undo, CompiledTransaction& compiled, const Operation& op,
                          std::size_t number, Written& written);
-    std::size_t removal_run(std::span<const Operation> transaction, std::size_t first) const;
+    std::size_t removal_run(std::span<const Operation> transaction, std::size_t first, std::size_t& rules) const;
     void write_removal_run(UndoLog<Chains>& undo, CompiledTransaction& compiled, const Operation& head, std::size_t run,
-                           Written& written);
+                           std::size_t rules, Written& written);
     bool learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written);
     void settle(UndoLog<Chains>& undo, const Written& written);
     bool reconcile(UndoLog<Chains>& undo, const Written& written);

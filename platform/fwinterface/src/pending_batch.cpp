@@ -77,7 +77,7 @@ bool PendingBatch::extends_run(const ChainView& view, std::uint32_t position) co
 }
 
 fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule) {
-    if(operations_.size() >= FW_PENDING_MAX) {
+    if(rules_ >= FW_PENDING_MAX) {
         return FW_ERROR_FULL;
     }
     ChainView& view = state_of(running, key).view;
@@ -92,18 +92,19 @@ fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint3
     if(!extends) {
         view.reserve_spares(1);  // its piece then goes in without allocating
     }
-    operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, std::move(rule)});
+    operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, 1, std::move(rule)});
     if(extends) {
         view.reweigh(position - 2, [](Piece& run) { ++run.count; });
     } else {
         view.insert(view.begin() + static_cast<std::ptrdiff_t>(position - 1), Piece{operations_.size() - 1, 1, true});
     }
+    ++rules_;
     ++insertions_;
     return FW_OK;
 }
 
-fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint32_t position, std::string rule) {
-    if(operations_.size() >= FW_PENDING_MAX) {
+fw_error_t PendingBatch::remove(const Backend& running, const ChainKey& key, std::uint32_t position, std::string_view rule) {
+    if(rules_ >= FW_PENDING_MAX) {
         return FW_ERROR_FULL;
     }
     ChainState& chain = state_of(running, key);
@@ -117,21 +118,46 @@ fw_error_t PendingBatch::remove(const Backend& running, ChainKey key, std::uint3
     if(standing == nullptr || *standing != rule) {
         return FW_ERROR_MISMATCH;
     }
+    record_removal(view, key, position);
+    return FW_OK;
+}
+
+void PendingBatch::remove_standing(const Backend& running, const ChainKey& key, std::uint32_t position,
+                                   std::uint32_t count) {
+    ChainView& view = state_of(running, key).view;
+    for(std::uint32_t n = 0; n < count; ++n) {
+        record_removal(view, key, position);
+    }
+}
+
+// `position` holds a rule (checked by the caller). Throws std::bad_alloc with nothing recorded.
+void PendingBatch::record_removal(ChainView& view, const ChainKey& key, std::uint32_t position) {
+    Operation* run = operations_.empty() ? nullptr : &operations_.back();
+    const bool extends = run != nullptr && run->kind == Operation::Kind::remove && run->position == position &&
+                         run->chain == key;
+    auto [piece, offset] = view.locate(position - 1);
     // A rule at either end of its piece: the piece shrinks in place. A group is withdrawn so,
     // one rule after another from its front.
     if(piece->count > 1 && (offset == 0 || offset + 1 == piece->count)) {
-        operations_.push_back(Operation{Operation::Kind::remove, std::move(key), position, std::move(rule)});
+        if(!extends) {
+            operations_.push_back(Operation{Operation::Kind::remove, key, position, 1, {}});
+        }
         view.reweigh(position - 1, [front = offset == 0](Piece& stretch) {
             stretch.first += front ? 1 : 0;
             --stretch.count;
         });
-        return FW_OK;
+    } else {
+        cut(view, position - 1);
+        cut(view, position);
+        if(!extends) {
+            operations_.push_back(Operation{Operation::Kind::remove, key, position, 1, {}});
+        }
+        view.erase(view.begin() + static_cast<std::ptrdiff_t>(position - 1));
     }
-    cut(view, position - 1);
-    cut(view, position);
-    operations_.push_back(Operation{Operation::Kind::remove, std::move(key), position, std::move(rule)});
-    view.erase(view.begin() + static_cast<std::ptrdiff_t>(position - 1));
-    return FW_OK;
+    if(extends) {
+        ++run->count;
+    }
+    ++rules_;
 }
 
 void PendingBatch::clear() {
@@ -142,6 +168,7 @@ void PendingBatch::clear() {
     }
     operations_.clear();
     chains_.clear();
+    rules_ = 0;
     insertions_ = 0;
 }
 
@@ -161,33 +188,40 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     struct Segment {
         enum class Kind : std::uint8_t { kept, removed, added };
         Kind kind;
-        std::size_t first = 0;  // running position (kept), index into went_rules (removed)
+        std::size_t first = 0;  // running position (kept)
         std::size_t count = 0;
         std::string* rule = nullptr;  // added
     };
     std::vector<Segment> merged;
     std::vector<std::string*> came;  // moved into the net operations at the end
-    std::vector<const std::string*> went_rules;  // every gap's running rules, read in one walk each
+    std::vector<const std::string*> went_rule;  // the gap's running rules, read in one walk each end
     auto close_gap = [&](std::size_t went_first, std::size_t went) {
-        const std::size_t gone = went_rules.size();
-        if(went > 0) {
-            running.rules_at(key, went_first, went, went_rules);
-        }
-        const std::string* const* went_rule = went_rules.data() + gone;
+        // Only as many as could come back are read, the front in pieces up to its first
+        // difference: a group deleted reads none, one rebuilt each rule once.
+        const std::size_t facing_front = std::min(went, came.size());
         std::size_t front = 0;
-        while(front < went && front < came.size() && *came[front] == *went_rule[front]) {
-            ++front;
+        for(bool alike = true; alike && front < facing_front;) {
+            went_rule.clear();
+            const std::size_t piece = std::min(read_ahead * 4, facing_front - front);
+            running.rules_at(key, went_first + front, piece, went_rule);
+            for(std::size_t i = 0; alike && i < piece; ++i) {
+                alike = *came[front] == *went_rule[i];
+                front += alike ? 1 : 0;
+            }
         }
         std::size_t back = 0;
-        while(back < went - front && back < came.size() - front &&
-              *came[came.size() - 1 - back] == *went_rule[went - 1 - back]) {
-            ++back;
+        went_rule.clear();
+        if(const std::size_t facing = std::min(went - front, came.size() - front); facing > 0) {
+            running.rules_at(key, went_first + went - facing, facing, went_rule);
+            while(back < facing && *came[came.size() - 1 - back] == *went_rule[facing - 1 - back]) {
+                ++back;
+            }
         }
         merged.push_back(Segment{Segment::Kind::kept, went_first, front});
         for(std::size_t i = front; i < came.size() - back; ++i) {
             merged.push_back(Segment{Segment::Kind::added, 0, 1, came[i]});
         }
-        merged.push_back(Segment{Segment::Kind::removed, gone + front, went - front - back});
+        merged.push_back(Segment{Segment::Kind::removed, 0, went - front - back});
         merged.push_back(Segment{Segment::Kind::kept, went_first + went - back, back});
         came.clear();
     };
@@ -210,14 +244,16 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     // their own new copies never empties on the way, so it changes by the difference only.
     std::size_t changes = 0;
     for(const Segment& segment : merged) {
-        changes += segment.kind == Segment::Kind::kept ? 0 : segment.count;
+        if(segment.kind == Segment::Kind::added || (segment.kind == Segment::Kind::removed && segment.count > 0)) {
+            ++changes;
+        }
     }
     net.reserve(net.size() + changes);
     std::size_t position = 0;
     for(const Segment& segment : merged) {
         if(segment.kind == Segment::Kind::added) {
             slice_point();
-            net.push_back(Operation{Operation::Kind::insert, key, static_cast<std::uint32_t>(position + 1),
+            net.push_back(Operation{Operation::Kind::insert, key, static_cast<std::uint32_t>(position + 1), 1,
                                     std::move(*segment.rule)});
         }
         position += segment.count;
@@ -226,12 +262,10 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     for(const Segment& segment : merged) {
         if(segment.kind != Segment::Kind::removed) {
             position += segment.count;
-            continue;
-        }
-        for(std::size_t i = 0; i < segment.count; ++i) {
-            slice_point();
-            // The running rule's own place: nothing to check it against, nor a copy to make.
-            net.push_back(Operation{Operation::Kind::remove, key, static_cast<std::uint32_t>(position + 1), {}});
+        } else if(segment.count > 0) {
+            // The running rules' own places: nothing to check them against, nor a copy to make.
+            net.push_back(Operation{Operation::Kind::remove, key, static_cast<std::uint32_t>(position + 1),
+                                    static_cast<std::uint32_t>(segment.count), {}});
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fwinterface/interface.h>
@@ -25,9 +26,17 @@ class PendingBatch {
 public:
     // Each returns FW_OK or the fw_error_t of the refusal; a refused operation is not recorded.
     fw_error_t insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule);
-    fw_error_t remove(const Backend& running, ChainKey key, std::uint32_t position, std::string rule);
+    fw_error_t remove(const Backend& running, const ChainKey& key, std::uint32_t position, std::string_view rule);
+    // Records the removal of `count` rules standing at `position`, unchecked: for removals
+    // checked before against the same running chains (held ones, replayed alone).
+    void remove_standing(const Backend& running, const ChainKey& key, std::uint32_t position, std::uint32_t count);
 
+    // Removals at one place one after another (a group withdrawn from its front) are one
+    // operation with their count, and keep no text: they were checked when recorded, and a
+    // group of 65,536 rules would otherwise hold as many records and copies of their texts.
     std::span<const Operation> operations() const { return operations_; }
+    // Rules inserted or removed, counted one by one.
+    std::size_t size() const { return rules_; }
     bool empty() const { return operations_.empty(); }
     bool has_insertion() const { return insertions_ > 0; }
     void clear();
@@ -35,8 +44,9 @@ public:
     // What the backend has to do to turn the running chains into the view, per chain: the
     // recorded operations less those that cancel out (a rule inserted and removed again, a
     // rule removed and inserted back alike at the same place), insertions first. A group
-    // withdrawn and built anew so costs its difference only. The inserted rules' texts move
-    // into the result: afterwards only the removals recorded stay readable, until clear().
+    // withdrawn and built anew so costs its difference only, and a stretch removed one
+    // operation. The inserted rules' texts move into the result: afterwards only the
+    // positions and counts of the operations stay readable, until clear().
     std::vector<Operation> net_operations(const Backend& running);
 
 private:
@@ -70,9 +80,11 @@ private:
     bool extends_run(const ChainView& view, std::uint32_t position) const;
 
     void net_of_chain(const Backend& running, const ChainKey& key, ChainView& view, std::vector<Operation>& net);
+    void record_removal(ChainView& view, const ChainKey& key, std::uint32_t position);
 
     std::vector<Operation> operations_;
     std::map<ChainKey, ChainState> chains_;
+    std::size_t rules_ = 0;
     std::size_t insertions_ = 0;
 };
 

@@ -42,14 +42,26 @@ using Ruleset = std::map<ChainKey, Chain>;
 // steps before it in the same transaction. A removal names the rule expected at the
 // position, so a backend can refuse to remove another one; one with an empty text (no rule
 // has one) removes the rule standing there: the net change of operations checked before.
+// Such a removal may take `count` rules standing there one after another, as that many
+// removals would; an insertion's count is 1.
 struct Operation {
     enum class Kind : std::uint8_t { insert, remove };
 
     Kind kind = Kind::insert;
     ChainKey chain;
     std::uint32_t position = 0;
+    std::uint32_t count = 1;
     std::string rule;
 };
+
+// The rules a transaction inserts or removes, each counted.
+inline std::size_t rules_in(std::span<const Operation> transaction) {
+    std::size_t rules = 0;
+    for(const Operation& op : transaction) {
+        rules += op.count;
+    }
+    return rules;
+}
 
 // Where the running ruleset lives. The rule texts are iptables-restore syntax; a kernel
 // backend translates them into its own terms, hands a transaction to the kernel as one
