@@ -105,15 +105,20 @@ void BM_ApiInstallWithPorts(benchmark::State& state) {
             rules.push_back(make_rule(n, ports[p]));
         }
     }
+    CpuSplit split;
     for(auto _ : state) {
         state.PauseTiming();
         fw_reset();
         state.ResumeTiming();
-        if(!install(rules)) {
+        split.start();
+        const bool installed = install(rules);
+        split.stop();
+        if(!installed) {
             state.SkipWithError(fw_backend_error());
             break;
         }
     }
+    split.report(state, static_cast<double>(state.iterations()));
     fw_reset();
 }
 
@@ -134,15 +139,20 @@ void BM_NftExpertInstall(benchmark::State& state) {
     }
     batch += " } drop\n";
     Nft nft;
+    CpuSplit split;
     for(auto _ : state) {
         state.PauseTiming();
         nft.run("add table ip expert\ndelete table ip expert\n");
         state.ResumeTiming();
-        if(!nft.run(batch)) {
+        split.start();
+        const bool installed = nft.run(batch);
+        split.stop();
+        if(!installed) {
             state.SkipWithError(nft.error().c_str());
             break;
         }
     }
+    split.report(state, static_cast<double>(state.iterations()));
     nft.run("delete table ip expert\n");
 }
 

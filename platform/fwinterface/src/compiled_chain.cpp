@@ -21,8 +21,10 @@ void put_number(std::string& key, std::uint16_t number) {
 
 // What a rule is besides its source and destination port: rules with equal keys share kernel
 // rules and a set.
-std::string family_key(const RuleSpec& spec, bool ipv6) {
-    std::string key;
+// Into `key`, whose room a chain reuses: an insertion of tens of thousands of rules would
+// otherwise allocate and free a key per rule only to find the family it already has.
+void family_key(const RuleSpec& spec, bool ipv6, std::string& key) {
+    key.clear();
     // For any source, or with a source looked up in a hash set (single addresses) or in an
     // interval set (subnets).
     key += !spec.source ? 'A' : spec.source->prefix == (ipv6 ? 128U : 32U) ? 'H' : 'W';
@@ -37,7 +39,6 @@ std::string family_key(const RuleSpec& spec, bool ipv6) {
     put_number(key, static_cast<std::uint16_t>(spec.icmp_type));
     put_number(key, static_cast<std::uint16_t>(spec.icmp_code));
     key += static_cast<char>(spec.verdict);
-    return key;
 }
 
 std::string group_key(const Family& family, const SourcePorts& entry) {
@@ -232,11 +233,15 @@ void recount(SourcePorts& entry, PortMatch port, int step) {
 void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Family& family,
                                const std::optional<Interval>& source, PortMatch port, int step) {
     auto [it, fresh] = family.sources.try_emplace(source);
+    // A new record goes whole when taken back: its count needs no step of its own (a rebuild
+    // journals a few steps per rule, and each is 56 bytes of fresh memory).
     if(fresh) {
         tx.on_undo([&family, source] { family.sources.erase(source); });
     }
     recount(it->second, port, step);
-    tx.on_undo([&entry = it->second, port, step] { recount(entry, port, -step); });
+    if(!fresh) {
+        tx.on_undo([&entry = it->second, port, step] { recount(entry, port, -step); });
+    }
     if(!it->second.unsettled) {
         it->second.unsettled = true;
         tx.unsettled(*this, segment, family, it);
@@ -275,8 +280,9 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
 
 void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family) {
     Member& member = *members_[index];
-    tx.on_undo([&member, before_segment = member.segment, before_family = member.family, segment] {
+    tx.on_undo([&member, before_segment = member.segment, before_family = member.family, segment, &family] {
         --segment->members;
+        --family.members;
         member.segment = before_segment;
         member.family = before_family;
     });
@@ -284,7 +290,6 @@ void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt s
     member.family = &family;
     ++segment->members;
     ++family.members;
-    tx.on_undo([&family] { --family.members; });
     count_port(tx, segment, family, member.source, member.port, +1);
 }
 
@@ -333,7 +338,8 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
     members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
                     std::make_shared<Member>(Member{segment, nullptr, source, spec.destination_port}));
     tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
-    join(tx, index, segment, family_of(tx, segment, family_key(spec, key_.ipv6), spec));
+    family_key(spec, key_.ipv6, family_key_);
+    join(tx, index, segment, family_of(tx, segment, family_key_, spec));
 }
 
 void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {

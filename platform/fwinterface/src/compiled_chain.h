@@ -272,6 +272,7 @@ private:
     using Members = PositionalList<std::shared_ptr<Member>>;
     Members members_;
     std::vector<Members> taken_;  // runs remove_run() took out, kept for a roll-back only
+    std::string family_key_;      // room for the family key of the rule being inserted
 };
 
 }  // namespace fwinterface

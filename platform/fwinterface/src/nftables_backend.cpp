@@ -478,6 +478,14 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     UndoLog<Chains> undo(chains_, transaction.size());
     Written written;
     written.operation_seqs.reserve(transaction.size());
+    // Room for every inserted rule's spec at once: grown by doubling, tens of thousands of them
+    // would touch twice their size in fresh pages.
+    std::array<std::size_t, 2> insertions{};
+    for(const Operation& op : transaction) {
+        insertions[op.chain.ipv6 ? 1 : 0] += op.kind == Operation::Kind::insert ? 1 : 0;
+    }
+    written.stopping[0].reserve(insertions[0]);
+    written.stopping[1].reserve(insertions[1]);
     CompiledTransaction compiled(batch, written.next_id, transaction.size());
     compiled.fill_sets_ahead(set_fill_min);
     std::size_t number = 1;  // of the next rule, counted one by one
