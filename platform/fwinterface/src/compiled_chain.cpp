@@ -279,12 +279,15 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
 }
 
 void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family) {
-    Member& member = *members_[index];
-    tx.on_undo([&member, before_segment = member.segment, before_family = member.family, segment, &family] {
+    Member& member = members_[index];
+    // By position: the member's node may be another by the time the journal runs (a removal
+    // taken back puts its value into a spare node), its position not.
+    tx.on_undo([this, index, before_segment = member.segment, before_family = member.family, segment, &family] {
         --segment->members;
         --family.members;
-        member.segment = before_segment;
-        member.family = before_family;
+        Member& taken_back = members_[index];
+        taken_back.segment = before_segment;
+        taken_back.family = before_family;
     });
     member.segment = segment;
     member.family = &family;
@@ -294,7 +297,7 @@ void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt s
 }
 
 void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
-    const Member member = *members_[index];
+    const Member member = members_[index];
     count_port(tx, member.segment, *member.family, member.source, member.port, -1);
     --member.segment->members;
     --member.family->members;
@@ -305,7 +308,7 @@ void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
 }
 
 void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to) {
-    const Family& from = *members_[index]->family;
+    const Family& from = *members_[index].family;
     Family& family = family_of(tx, to, from.key, from.spec);
     leave(tx, index);
     join(tx, index, to, family);
@@ -313,8 +316,8 @@ void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, Segm
 
 void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec) {
     const std::size_t size = members_.size();
-    const std::optional<SegmentIt> left = index > 0 ? std::optional(members_[index - 1]->segment) : std::nullopt;
-    const std::optional<SegmentIt> right = index < size ? std::optional(members_[index]->segment) : std::nullopt;
+    const std::optional<SegmentIt> left = index > 0 ? std::optional(members_[index - 1].segment) : std::nullopt;
+    const std::optional<SegmentIt> right = index < size ? std::optional(members_[index].segment) : std::nullopt;
     SegmentIt segment;
     if(left && (*left)->verdict == spec.verdict) {
         segment = *left;
@@ -324,7 +327,7 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
         // A rule of another target inside a run: the part of the run behind it becomes a run
         // of its own, behind the new rule's.
         const SegmentIt tail = new_segment(tx, std::next(*left), (*left)->verdict);
-        for(std::size_t j = index; j < size && members_[j]->segment == *left; ++j) {
+        for(std::size_t j = index; j < size && members_[j].segment == *left; ++j) {
             move_member(tx, j, tail);
         }
         segment = new_segment(tx, tail, spec.verdict);
@@ -335,19 +338,20 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
     if(spec.source) {
         source = interval_of(*spec.source, key_.ipv6);
     }
-    members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
-                    std::make_shared<Member>(Member{segment, nullptr, source, spec.destination_port}));
+    members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index), Member{segment, nullptr, source, spec.destination_port});
     tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
     family_key(spec, key_.ipv6, family_key_);
     join(tx, index, segment, family_of(tx, segment, family_key_, spec));
 }
 
 void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
-    const SegmentIt segment = members_[index]->segment;
+    const SegmentIt segment = members_[index].segment;
     leave(tx, index);
-    std::shared_ptr<Member> member = members_[index];
+    removed_.push_back(members_[index]);
     members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index));
-    tx.on_undo([this, index, member] { members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index), member); });
+    tx.on_undo([this, index, slot = removed_.size() - 1] {
+        members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index), removed_[slot]);
+    });
     if(segment->members == 0) {
         emptied(tx, segment, index);
     }
@@ -365,21 +369,21 @@ void CompiledChain::remove_run(CompiledTransaction& tx, std::size_t index, std::
     if(count == 0) {
         return;
     }
-    const SegmentIt segment = members_[index]->segment;
+    const SegmentIt segment = members_[index].segment;
     std::vector<std::pair<Family*, std::size_t>> families;  // the run's rules per family
     bool alike = true;  // one run of one target, few families
-    members_.for_each(index, count, [&](const std::shared_ptr<Member>& member) {
-        alike = alike && member->segment == segment;
-        if(!families.empty() && families.back().first == member->family) {
+    members_.for_each(index, count, [&](const Member& member) {
+        alike = alike && member.segment == segment;
+        if(!families.empty() && families.back().first == member.family) {
             ++families.back().second;
             return;
         }
         auto found = std::find_if(families.begin(), families.end(),
-                                  [&member](const auto& counted) { return counted.first == member->family; });
+                                  [&member](const auto& counted) { return counted.first == member.family; });
         if(found != families.end()) {
             ++found->second;
         } else if(families.size() < run_families_max) {
-            families.emplace_back(member->family, 1);
+            families.emplace_back(member.family, 1);
         } else {
             alike = false;
         }
@@ -401,7 +405,7 @@ void CompiledChain::remove_run(CompiledTransaction& tx, std::size_t index, std::
     }
     // The rules of families that keep others leave them one by one.
     for(std::size_t i = 0; partial && i < count; ++i) {
-        if(!members_[index + i]->family->dropped) {
+        if(!members_[index + i].family->dropped) {
             slice_point();
             leave(tx, index + i);
         }
@@ -447,12 +451,12 @@ void CompiledChain::emptied(CompiledTransaction& tx, SegmentIt segment, std::siz
     // The two runs around the removed one have the same target now: the smaller joins the
     // larger.
     if(next->members <= previous->members) {
-        for(std::size_t j = index; j < members_.size() && members_[j]->segment == next; ++j) {
+        for(std::size_t j = index; j < members_.size() && members_[j].segment == next; ++j) {
             move_member(tx, j, previous);
         }
         drop_segment(tx, next);
     } else {
-        for(std::size_t j = index; j-- > 0 && members_[j]->segment == previous;) {
+        for(std::size_t j = index; j-- > 0 && members_[j].segment == previous;) {
             move_member(tx, j, next);
         }
         drop_segment(tx, previous);

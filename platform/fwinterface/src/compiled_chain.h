@@ -218,6 +218,7 @@ public:
     void release_spares() {
         members_.release_spares();
         taken_.clear();
+        removed_.clear();
     }
 
     // What the kernel should hold: the rules' handles in chain order, and each set with the
@@ -267,11 +268,12 @@ private:
     ChainKey key_;
     std::uint64_t& set_counter_;
     std::list<Segment> segments_;
-    // Per position, O(log n) to reach, insert or erase anywhere; held by pointer so that the
-    // journal can put a record back.
-    using Members = PositionalList<std::shared_ptr<Member>>;
+    // Per position, O(log n) to reach, insert or erase anywhere; in their nodes, which a
+    // member of its own block would double.
+    using Members = PositionalList<Member>;
     Members members_;
-    std::vector<Members> taken_;  // runs remove_run() took out, kept for a roll-back only
+    std::vector<Members> taken_;   // runs remove_run() took out, kept for a roll-back only
+    std::vector<Member> removed_;  // members remove() took out, likewise
     std::string family_key_;      // room for the family key of the rule being inserted
 };
 

@@ -73,17 +73,17 @@ const std::string* NftablesBackend::rule_at(const ChainKey& key, std::size_t pos
     if(it == chains_.end() || position == 0 || position > it->second.size()) {
         return nullptr;
     }
-    return &it->second[position - 1]->text;
+    return &it->second[position - 1].text;
 }
 
 void NftablesBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
                                std::vector<const std::string*>& out) const {
     chains_.at(key).for_each(first - 1, count,
-                             [&](const std::unique_ptr<MirrorRule>& rule) { out.push_back(&rule->text); });
+                             [&](const MirrorRule& rule) { out.push_back(&rule.text); });
 }
 
 void NftablesBackend::write_dump(const DumpSink& put) const {
-    write_save(chains_, [](const std::unique_ptr<MirrorRule>& rule) -> const std::string& { return rule->text; }, put);
+    write_save(chains_, [](const MirrorRule& rule) -> const std::string& { return rule.text; }, put);
 }
 
 void NftablesBackend::write_hooks(NftBatch& batch, bool jump) const {
@@ -216,16 +216,16 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
         for(std::size_t i = 0; i < rules.size(); ++i) {
             RuleSpec spec;
             std::string why;
-            if(!parse_rule_text(rules[i]->text, key.ipv6, spec, why)) {
+            if(!parse_rule_text(rules[i].text, key.ipv6, spec, why)) {
                 error_ = "cannot read back rule " + std::to_string(i + 1) + " of " + chain_name(key) + ": " + why;
                 return Sent::failed;
             }
             if(chain != nullptr) {
                 chain->insert(tx, i, spec);
-                rules[i]->handle = 0;
+                rules[i].handle = 0;
             } else {
-                rules[i]->id = next_id++;
-                added.emplace_back(rules[i].get(), batch.add_rule(table_of(key), key.chain, rules[i]->id, {}, spec));
+                rules[i].id = next_id++;
+                added.emplace_back(&rules[i], batch.add_rule(table_of(key), key.chain, rules[i].id, {}, spec));
             }
         }
     }
@@ -362,7 +362,7 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
                 return refuse("its target has no place in a filter chain");
             }
             rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index),
-                         std::make_unique<MirrorRule>(MirrorRule{op.rule, 0, 0}));
+                         MirrorRule{op.rule, 0, 0});
             undo.inserted(chain, index);
             compiled_.at(op.chain).insert(compiled, index, spec);
             written.compiled = true;
@@ -373,18 +373,18 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
         // backend's rules in their order even if someone added rules behind its back.
         std::optional<RuleRef> before;
         if(index < rules.size()) {
-            before = reference(*rules[index]);
+            before = reference(rules[index]);
         }
         const std::uint32_t id = written.next_id++;
-        auto rule = std::make_unique<MirrorRule>(MirrorRule{op.rule, 0, id});
         seq = batch.add_rule(table, op.chain.chain, id, before, spec);
-        written.added.emplace_back(rule.get(), seq);
-        rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index), std::move(rule));
+        rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index), MirrorRule{op.rule, 0, id});
+        // Its node stays the rule's until the transaction ends: only running rules are removed.
+        written.added.emplace_back(&rules[index], seq);
         undo.inserted(chain, index);
     } else {
         // `op.count` rules standing at the position, one after another.
         if(op.position == 0 || index >= rules.size() || rules.size() - index < op.count ||
-           (!op.rule.empty() && rules[index]->text != op.rule)) {
+           (!op.rule.empty() && rules[index].text != op.rule)) {
             return refuse("another rule at that position");
         }
         const bool in_compiled = is_compiled(op.chain);
@@ -392,10 +392,10 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
             if(in_compiled) {
                 compiled_.at(op.chain).remove(compiled, index);
             } else {
-                seq = batch.delete_rule(table, op.chain.chain, reference(*rules[index]));
-                highest_removed = std::max(highest_removed, rules[index]->handle);
+                seq = batch.delete_rule(table, op.chain.chain, reference(rules[index]));
+                highest_removed = std::max(highest_removed, rules[index].handle);
             }
-            std::unique_ptr<MirrorRule> rule = std::move(rules[index]);
+            MirrorRule rule = std::move(rules[index]);
             rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(index));
             undo.removed(chain, index, std::move(rule));
         }
@@ -663,13 +663,13 @@ bool NftablesBackend::reconcile(UndoLog<Chains>& undo, const Written& written) {
         const std::vector<std::uint64_t>& handles = kernel[n++];
         std::uint64_t newest_before = highest_removed;
         for(const auto& rule : rules) {
-            if(rule->id == 0) {
-                newest_before = std::max(newest_before, rule->handle);
+            if(rule.id == 0) {
+                newest_before = std::max(newest_before, rule.handle);
             }
         }
         landed = landed && handles.size() == rules.size();
         for(std::size_t i = 0; landed && i < rules.size(); ++i) {
-            landed = rules[i]->handle != 0 ? handles[i] == rules[i]->handle : handles[i] > newest_before;
+            landed = rules[i].handle != 0 ? handles[i] == rules[i].handle : handles[i] > newest_before;
         }
     }
     if(landed) {
@@ -678,7 +678,7 @@ bool NftablesBackend::reconcile(UndoLog<Chains>& undo, const Written& written) {
             const std::vector<std::uint64_t>& handles = kernel[n++];
             Rules& rules = chains_.at(key);
             for(std::size_t i = 0; i < rules.size(); ++i) {
-                rules[i]->handle = handles[i];
+                rules[i].handle = handles[i];
             }
         }
         settle(undo, written);
@@ -694,7 +694,7 @@ bool NftablesBackend::reconcile(UndoLog<Chains>& undo, const Written& written) {
         const std::size_t size = it == chains_.end() ? 0 : it->second.size();
         kept = kept && handles.size() == size;
         for(std::size_t i = 0; kept && i < size; ++i) {
-            kept = handles[i] == it->second[i]->handle;
+            kept = handles[i] == it->second[i].handle;
         }
     }
     if(kept) {

@@ -113,7 +113,7 @@ private:
         std::uint64_t handle = 0;  // 0 until the kernel confirmed the rule
         std::uint32_t id = 0;      // not 0 only while the batch that adds it is settled: its id there
     };
-    using Rules = PositionalList<std::unique_ptr<MirrorRule>>;  // O(log n) per position
+    using Rules = PositionalList<MirrorRule>;  // O(log n) per position, each rule in its node
     using Chains = std::map<ChainKey, Rules>;
 
     // What the batch being written does, to settle the mirror once the kernel answered.

@@ -216,7 +216,7 @@ bool NftablesBackend::check_chain(const ChainKey& key, std::string& differences)
     auto compiled = compiled_.find(key);
     if(!is_compiled(key) || compiled == compiled_.end()) {
         for(const auto& rule : chains_.at(key)) {
-            expected.handles.push_back(rule->handle);
+            expected.handles.push_back(rule.handle);
         }
         return compare_chain(key, expected, differences);
     }
