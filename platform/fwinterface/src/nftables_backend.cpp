@@ -475,7 +475,7 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
     // The mirror changes in place while the batch is written, so that positions of later
     // operations see earlier ones; the undo log takes it back unless the kernel confirms.
     NftBatch batch(socket_->next_seq(), events_->generation());
-    UndoLog<Chains> undo(chains_, transaction.size());
+    UndoLog<Chains> undo(chains_, rules_in(transaction));
     Written written;
     written.operation_seqs.reserve(transaction.size());
     // Room for every inserted rule's spec at once: grown by doubling, tens of thousands of them

@@ -23,6 +23,7 @@ public:
 
     UndoLog(Chains& chains, std::size_t operations) : chains_(chains) {
         steps_.reserve(operations * 2);  // at most one chain creation per operation, plus the operation
+        removed_.reserve(operations);    // untouched room costs no page: a record never fails
     }
     UndoLog(const UndoLog&) = delete;
     UndoLog& operator=(const UndoLog&) = delete;
@@ -36,7 +37,7 @@ public:
     typename Chains::iterator chain_of(const ChainKey& key, bool* created = nullptr) {
         auto [it, fresh] = chains_.try_emplace(key);
         if(fresh) {
-            steps_.push_back(Step{Step::Kind::drop_chain, it, 0, {}});
+            steps_.push_back(Step{Step::Kind::drop_chain, it, 0});
         }
         if(created != nullptr) {
             *created = fresh;
@@ -44,16 +45,17 @@ public:
         return it;
     }
     void inserted(typename Chains::iterator chain, std::size_t index) {
-        steps_.push_back(Step{Step::Kind::erase, chain, index, {}});
+        steps_.push_back(Step{Step::Kind::erase, chain, index});
     }
     void removed(typename Chains::iterator chain, std::size_t index, Value rule) {
-        steps_.push_back(Step{Step::Kind::reinsert, chain, index, std::move(rule)});
+        removed_.push_back(std::move(rule));
+        steps_.push_back(Step{Step::Kind::reinsert, chain, index, removed_.size() - 1});
     }
     // Rules taken out together (Rules::cut_out()): kept here until the log goes, and put back
     // whole by a roll-back.
     void removed_run(typename Chains::iterator chain, std::size_t index, Rules run) {
         runs_.push_back(std::move(run));
-        steps_.push_back(Step{Step::Kind::reinsert_run, chain, index, {}, runs_.size() - 1});
+        steps_.push_back(Step{Step::Kind::reinsert_run, chain, index, runs_.size() - 1});
     }
     void commit() { committed_ = true; }
 
@@ -63,8 +65,8 @@ public:
             switch(it->kind) {
             case Step::Kind::drop_chain: chains_.erase(it->chain); break;
             case Step::Kind::erase: rules.erase(at(rules, it->index)); break;
-            case Step::Kind::reinsert: rules.insert(at(rules, it->index), std::move(it->rule)); break;
-            case Step::Kind::reinsert_run: rules.splice_in(it->index, std::move(runs_[it->run])); break;
+            case Step::Kind::reinsert: rules.insert(at(rules, it->index), std::move(removed_[it->kept])); break;
+            case Step::Kind::reinsert_run: rules.splice_in(it->index, std::move(runs_[it->kept])); break;
             }
         }
         steps_.clear();
@@ -77,14 +79,14 @@ private:
         Kind kind;
         typename Chains::iterator chain;
         std::size_t index;
-        Value rule;
-        std::size_t run = 0;  // reinsert_run: which of runs_
+        std::size_t kept = 0;  // reinsert: which of removed_; reinsert_run: which of runs_
     };
 
     static auto at(Rules& rules, std::size_t index) { return rules.begin() + static_cast<std::ptrdiff_t>(index); }
 
     Chains& chains_;
-    std::vector<Step> steps_;
+    std::vector<Step> steps_;  // small: the removed rules wait apart, not in every step
+    std::vector<Value> removed_;
     std::vector<Rules> runs_;
     bool committed_ = false;
 };
