@@ -338,7 +338,8 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
     if(spec.source) {
         source = interval_of(*spec.source, key_.ipv6);
     }
-    members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index), Member{segment, nullptr, source, spec.destination_port});
+    members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
+                    Member{segment, nullptr, source, spec.destination_port});
     tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
     family_key(spec, key_.ipv6, family_key_);
     join(tx, index, segment, family_of(tx, segment, family_key_, spec));
