@@ -83,7 +83,7 @@ bool CompiledTransaction::learn(const BatchResult& result) {
 void CompiledTransaction::roll_back() noexcept {
     // Before the journal, which may free the sources.
     for(const Unsettled& source : unsettled_) {
-        source.it->second.unsettled = false;
+        source.record->second.unsettled = false;
     }
     unsettled_.clear();
     for(auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
@@ -230,27 +230,33 @@ void recount(SourcePorts& entry, PortMatch port, int step) {
 
 }  // namespace
 
-void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Family& family,
-                               const std::optional<Interval>& source, PortMatch port, int step) {
-    auto [it, fresh] = family.sources.try_emplace(source);
-    // A new record goes whole when taken back: its count needs no step of its own (a rebuild
-    // journals a few steps per rule, and each is 56 bytes of fresh memory).
-    if(fresh) {
+SourceRecord& CompiledChain::record_of(CompiledTransaction& tx, Family& family, const std::optional<Interval>& source,
+                                       bool& fresh) {
+    auto [it, made] = family.sources.try_emplace(source);
+    if(made) {
         tx.on_undo([&family, source] { family.sources.erase(source); });
     }
-    recount(it->second, port, step);
+    fresh = made;
+    return *it;
+}
+
+void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceRecord& record,
+                               PortMatch port, int step, bool fresh) {
+    recount(record.second, port, step);
+    // A new record goes whole when taken back: its count needs no step of its own (a rebuild
+    // journals a few steps per rule, and each is 56 bytes of fresh memory).
     if(!fresh) {
-        tx.on_undo([&entry = it->second, port, step] { recount(entry, port, -step); });
+        tx.on_undo([&entry = record.second, port, step] { recount(entry, port, -step); });
     }
-    if(!it->second.unsettled) {
-        it->second.unsettled = true;
-        tx.unsettled(*this, segment, family, it);
+    if(!record.second.unsettled) {
+        record.second.unsettled = true;
+        tx.unsettled(*this, segment, family, record);
     }
 }
 
-void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceIt it) {
-    SourcePorts& entry = it->second;
-    const std::optional<Interval>& source = it->first;
+void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceRecord& record) {
+    SourcePorts& entry = record.second;
+    const std::optional<Interval>& source = record.first;
     entry.unsettled = false;
     const std::optional<GroupIt> before = entry.group;
     const std::optional<GroupIt> after =
@@ -270,7 +276,7 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
     }
     // Kept, not freed, until the transaction ends, so that the journal can put it back; and
     // the family with it when it was the last.
-    auto node = tx.dead_sources.insert(tx.dead_sources.end(), family.sources.extract(it));
+    auto node = tx.dead_sources.insert(tx.dead_sources.end(), family.sources.extract(source));
     tx.on_undo([&family, node] { family.sources.insert(std::move(*node)); });
     if(family.sources.empty()) {
         auto kept = tx.dead_families.insert(tx.dead_families.end(), segment->families.extract(family.key));
@@ -278,27 +284,34 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
     }
 }
 
-void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family) {
+void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family,
+                         const std::optional<Interval>& source) {
+    bool fresh = false;
+    SourceRecord& record = record_of(tx, family, source, fresh);
     Member& member = members_[index];
     // By position: the member's node may be another by the time the journal runs (a removal
-    // taken back puts its value into a spare node), its position not.
-    tx.on_undo([this, index, before_segment = member.segment, before_family = member.family, segment, &family] {
-        --segment->members;
-        --family.members;
+    // taken back puts its value into a spare node), its position not; what it joined it
+    // still holds then.
+    tx.on_undo([this, index, before_segment = member.segment, before_family = member.family,
+                before_record = member.record] {
         Member& taken_back = members_[index];
+        --taken_back.segment->members;
+        --taken_back.family->members;
         taken_back.segment = before_segment;
         taken_back.family = before_family;
+        taken_back.record = before_record;
     });
     member.segment = segment;
     member.family = &family;
+    member.record = &record;
     ++segment->members;
     ++family.members;
-    count_port(tx, segment, family, member.source, member.port, +1);
+    count_port(tx, segment, family, record, member.port, +1, fresh);
 }
 
 void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
     const Member member = members_[index];
-    count_port(tx, member.segment, *member.family, member.source, member.port, -1);
+    count_port(tx, member.segment, *member.family, *member.record, member.port, -1);
     --member.segment->members;
     --member.family->members;
     tx.on_undo([segment = member.segment, family = member.family] {
@@ -309,9 +322,10 @@ void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
 
 void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to) {
     const Family& from = *members_[index].family;
+    const std::optional<Interval> source = members_[index].record->first;
     Family& family = family_of(tx, to, from.key, from.spec);
     leave(tx, index);
-    join(tx, index, to, family);
+    join(tx, index, to, family, source);
 }
 
 void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec) {
@@ -339,10 +353,10 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
         source = interval_of(*spec.source, key_.ipv6);
     }
     members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
-                    Member{segment, nullptr, source, spec.destination_port});
+                    Member{segment, nullptr, nullptr, spec.destination_port});
     tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
     family_key(spec, key_.ipv6, family_key_);
-    join(tx, index, segment, family_of(tx, segment, family_key_, spec));
+    join(tx, index, segment, family_of(tx, segment, family_key_, spec), source);
 }
 
 void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
@@ -524,10 +538,10 @@ void CompiledTransaction::write() {
     for(const Unsettled& source : unsettled_) {
         slice_point();
         if(source.family->dropped) {
-            source.it->second.unsettled = false;
+            source.record->second.unsettled = false;
             continue;
         }
-        source.chain->settle(*this, source.segment, *source.family, source.it);
+        source.chain->settle(*this, source.segment, *source.family, *source.record);
     }
     unsettled_.clear();
     // Rules that go are deleted first, so that no new rule is placed in front of one of them.
