@@ -183,12 +183,11 @@ CompiledChain::GroupIt CompiledChain::group_for(CompiledTransaction& tx, Segment
     return it;
 }
 
-void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const std::optional<Interval>& source,
-                                bool add) {
+void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const Interval& source, bool add) {
     group->members += add ? 1 : -1;
     tx.on_undo([group, add] { group->members -= add ? 1 : -1; });
     tx.touched(*this, *group);
-    if(!source) {
+    if(source == any_source) {
         return;
     }
     auto note = [&group](const Interval& interval, int step) {
@@ -198,10 +197,10 @@ void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const st
         }
     };
     if(single_addresses(*group)) {
-        note(*source, add ? +1 : -1);  // the element itself, without a change list to allocate
+        note(source, add ? +1 : -1);  // the element itself, without a change list to allocate
         return;
     }
-    auto apply = [group, source = *source](bool adding) {
+    auto apply = [group, source](bool adding) {
         return adding ? group->sources.add(source) : group->sources.remove(source);
     };
     const IntervalUnion::Change change = apply(add);
@@ -230,8 +229,7 @@ void recount(SourcePorts& entry, PortMatch port, int step) {
 
 }  // namespace
 
-SourceRecord& CompiledChain::record_of(CompiledTransaction& tx, Family& family, const std::optional<Interval>& source,
-                                       bool& fresh) {
+SourceRecord& CompiledChain::record_of(CompiledTransaction& tx, Family& family, const Interval& source, bool& fresh) {
     auto [it, made] = family.sources.try_emplace(source);
     if(made) {
         tx.on_undo([&family, source] { family.sources.erase(source); });
@@ -256,9 +254,9 @@ void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Famil
 
 void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceRecord& record) {
     SourcePorts& entry = record.second;
-    const std::optional<Interval>& source = record.first;
+    const Interval& source = record.first;
     entry.unsettled = false;
-    const std::optional<GroupIt> before = entry.group;
+    const std::optional<GroupIt> before = entry.group();
     const std::optional<GroupIt> after =
         entry.ports.empty() ? std::nullopt : std::optional(group_for(tx, segment, family, entry));
     if(before != after) {
@@ -268,8 +266,8 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
         if(after) {
             enter_group(tx, *after, source, true);
         }
-        entry.group = after;
-        tx.on_undo([&entry, before] { entry.group = before; });
+        entry.set_group(after);
+        tx.on_undo([&entry, before] { entry.set_group(before); });
     }
     if(!entry.ports.empty()) {
         return;
@@ -285,7 +283,7 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
 }
 
 void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family,
-                         const std::optional<Interval>& source) {
+                         const Interval& source) {
     bool fresh = false;
     SourceRecord& record = record_of(tx, family, source, fresh);
     Member& member = members_[index];
@@ -322,7 +320,7 @@ void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
 
 void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to) {
     const Family& from = *members_[index].family;
-    const std::optional<Interval> source = members_[index].record->first;
+    const Interval source = members_[index].record->first;
     Family& family = family_of(tx, to, from.key, from.spec);
     leave(tx, index);
     join(tx, index, to, family, source);
@@ -348,10 +346,7 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
     } else {
         segment = new_segment(tx, right ? *right : (left ? std::next(*left) : segments_.end()), spec.verdict);
     }
-    std::optional<Interval> source;
-    if(spec.source) {
-        source = interval_of(*spec.source, key_.ipv6);
-    }
+    const Interval source = spec.source ? interval_of(*spec.source, key_.ipv6) : any_source;
     members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
                     Member{segment, nullptr, nullptr, spec.destination_port});
     tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });

@@ -70,18 +70,38 @@ struct KernelGroup {
 // sorted; and the group of the port list as the kernel has it. A source whose rules the open
 // transaction changed is settled into the group of its new list when the batch is written,
 // once, however many of its ports came or went.
+//
+// One per source and family, tens of thousands in a family: the group and the flags are laid
+// out so that a record with its key and map node fits the pool's blocks of 112 bytes, not 128.
 struct SourcePorts {
     using allocator_type = std::pmr::polymorphic_allocator<>;
+    using GroupIt = std::list<KernelGroup>::iterator;
     explicit SourcePorts(const allocator_type& memory) : ports(memory) {}
     SourcePorts(SourcePorts&& other, const allocator_type& memory)
-        : ports(std::move(other.ports), memory), group(other.group), unsettled(other.unsettled) {}
+        : ports(std::move(other.ports), memory), group_(other.group_), grouped_(other.grouped_),
+          unsettled(other.unsettled) {}
+
+    std::optional<GroupIt> group() const { return grouped_ ? std::optional(group_) : std::nullopt; }
+    void set_group(std::optional<GroupIt> group) {
+        grouped_ = group.has_value();
+        group_ = group.value_or(GroupIt{});
+    }
 
     std::pmr::vector<std::pair<PortMatch, std::uint32_t>> ports;
-    std::optional<std::list<KernelGroup>::iterator> group;
+
+private:
+    GroupIt group_{};
+    bool grouped_ = false;
+
+public:
     bool unsettled = false;
 };
 
-using SourceMap = std::pmr::map<std::optional<Interval>, SourcePorts>;
+// A rule's source as its family's records key it: the addresses it covers, or for a rule
+// without a source `any_source`, an interval no address makes (its first above its last).
+inline constexpr Interval any_source{Address128{UINT64_MAX, UINT64_MAX}, Address128{0, 0}};
+
+using SourceMap = std::pmr::map<Interval, SourcePorts>;
 // A source's record. Its address holds while the record is in its map, and again once a
 // roll-back put it back: extracted nodes keep their element.
 using SourceRecord = SourceMap::value_type;
@@ -248,10 +268,9 @@ private:
     SegmentIt new_segment(CompiledTransaction& tx, SegmentIt before, Verdict verdict);
     void drop_segment(CompiledTransaction& tx, SegmentIt segment);
     Family& family_of(CompiledTransaction& tx, SegmentIt segment, const std::string& key, const RuleSpec& spec);
-    void join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family,
-              const std::optional<Interval>& source);
+    void join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family, const Interval& source);
     // The source's record in `family`, made (and journaled) when new, which `fresh` tells.
-    SourceRecord& record_of(CompiledTransaction& tx, Family& family, const std::optional<Interval>& source, bool& fresh);
+    SourceRecord& record_of(CompiledTransaction& tx, Family& family, const Interval& source, bool& fresh);
     void leave(CompiledTransaction& tx, std::size_t index);
     // Counts a rule of the record's source naming `port` in (+1) or out (-1) of the family;
     // the source is settled into the group of its port list when the batch is written. A
@@ -260,7 +279,7 @@ private:
                     int step, bool fresh = false);
     void settle(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceRecord& record);
     GroupIt group_for(CompiledTransaction& tx, SegmentIt segment, Family& family, const SourcePorts& ports);
-    void enter_group(CompiledTransaction& tx, GroupIt group, const std::optional<Interval>& source, bool add);
+    void enter_group(CompiledTransaction& tx, GroupIt group, const Interval& source, bool add);
     void move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to);
     void drop_family(CompiledTransaction& tx, SegmentIt segment, Family& family);
     // The last member of `segment`, at `index`, went: the run goes, and the runs around it
