@@ -256,8 +256,8 @@ private:
     friend class CompiledTransaction;
     using SegmentIt = std::list<Segment>::iterator;
     using GroupIt = std::list<KernelGroup>::iterator;
-    // The source is its family's record, not a copy of the address: a member weighs a
-    // quarter less, and leaving needs no lookup.
+    // The source is its family's record, not a copy of the address: a member weighs 32 bytes
+    // instead of 56, and leaving needs no lookup.
     struct Member {
         SegmentIt segment;
         Family* family;
