@@ -148,12 +148,13 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
     if(!is_attached(object) || (param->owner != object)) {
         return fail(amxd_status_invalid_arg, "write outside the objects of this transaction");
     }
-    const std::string path = param_path(object, param);
+    // Named only in refusals: a restore writes every parameter of thousands of instances.
+    const auto path = [&] { return param_path(object, param); };
     if(is_blueprint(object)) {
-        return fail(amxd_status_not_instantiated, path + " is a definition, not data of an instance");
+        return fail(amxd_status_not_instantiated, path() + " is a definition, not data of an instance");
     }
     if(param->def().read_only && !change_ro_) {
-        return fail(amxd_status_read_only, path + " is read-only");
+        return fail(amxd_status_read_only, path() + " is read-only");
     }
     ScopedVar candidate;
     const amxd_status_t converted =
@@ -162,24 +163,28 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
         throw std::bad_alloc();
     }
     if(converted != amxd_status_ok) {
-        return fail(converted, "invalid value for " + path + ": " + not_a(param->type()));
+        return fail(converted, "invalid value for " + path() + ": " + not_a(param->type()));
     }
     if(!param->fits(candidate.get())) {
-        return fail(amxd_status_invalid_value, path + " is longer than " + std::to_string(param->def().max_length) + " bytes");
+        return fail(amxd_status_invalid_value, path() + " is longer than " + std::to_string(param->def().max_length) + " bytes");
     }
     ScopedVar why;
     const amxd_status_t verdict =
         run_actions(param->def().actions, action_param_validate, object, param, candidate.get(), why.get())
             .value_or(amxd_status_ok);
     if(verdict != amxd_status_ok) {
-        return fail(verdict, check_refusal(verdict, path, why.get()));
+        return fail(verdict, check_refusal(verdict, path(), why.get()));
     }
     int order = 0;
     if((amxc_var_compare(&param->value, candidate.get(), &order) == 0) && (order == 0)) {
         return amxd_status_ok;
     }
-    record_original(object, param);
-    touch(object);
+    // An instance added here leaves whole on a rollback and announces its values when it is
+    // added: its parameters need no undo record and no change event.
+    if(added_.count(object) == 0) {
+        record_original(object, param);
+        touch(object);
+    }
     amxc_var_move(&param->value, candidate.get());
     return amxd_status_ok;
 }
@@ -208,16 +213,18 @@ amxd_status_t ApplyContext::add_instance(uint32_t index, std::string_view name) 
         return status;
     }
     amxd_object_t* templ = selected_;
-    ScopedVar args;
-    if(amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE) != 0) {
-        throw std::bad_alloc();
-    }
-    table_add_uint32(args.get(), "index", index);
-    table_add_text(args.get(), "name", std::string(name).c_str());
     const amxd_object_t* before = last_added_;
-    ScopedVar retval;
-    std::optional<amxd_status_t> custom =
-        run_actions(templ->actions, action_object_add_inst, templ, nullptr, args.get(), retval.get());
+    std::optional<amxd_status_t> custom;
+    if(has_action(templ->actions, action_object_add_inst)) {
+        ScopedVar args;
+        if(amxc_var_set_type(args.get(), AMXC_VAR_ID_HTABLE) != 0) {
+            throw std::bad_alloc();
+        }
+        table_add_uint32(args.get(), "index", index);
+        table_add_text(args.get(), "name", std::string(name).c_str());
+        ScopedVar retval;
+        custom = run_actions(templ->actions, action_object_add_inst, templ, nullptr, args.get(), retval.get());
+    }
     status = custom ? *custom : create_instance(templ, index, name);
     if(status != amxd_status_ok) {
         return fail(status, refusal(status, "adding an instance to " + path_of(templ)));
@@ -380,19 +387,32 @@ amxd_status_t ApplyContext::validate() {
     return amxd_status_ok;
 }
 
-VarPtr ApplyContext::changed_event(const ObjectChange& change) const {
-    VarPtr data = event_header(sig_object_changed, change.object);
-    amxc_var_t* params = table_add_table(data.get(), "parameters");
+PackedVar ApplyContext::changed_event(const ObjectChange& change) const {
+    std::vector<const ParamChange*> changed;
+    changed.reserve(change.params.size());
     for(const ParamChange& item : change.params) {
         int order = 0;
-        if((amxc_var_compare(item.original.get(), &item.param->value, &order) == 0) && (order == 0)) {
-            continue;   // changed and changed back
+        if((amxc_var_compare(item.original.get(), &item.param->value, &order) != 0) || (order != 0)) {
+            changed.push_back(&item);   // not changed and changed back
         }
-        amxc_var_t* entry = table_add_table(params, item.param->name().c_str());
-        table_add_copy(entry, "from", item.original.get());
-        table_add_copy(entry, "to", &item.param->value);
     }
-    return amxc_var_size(params) == 0 ? nullptr : std::move(data);
+    if(changed.empty()) {
+        return PackedVar();
+    }
+    // Packed as it is taken from the tree, like the instance events.
+    Packer packer;
+    event_header(packer, sig_object_changed, change.object, 1);
+    packer.key("parameters");
+    packer.table(changed.size());
+    for(const ParamChange* item : changed) {
+        packer.key(item->param->name().c_str());
+        packer.table(2);
+        packer.key("from");
+        packer.var(item->original.get());
+        packer.key("to");
+        packer.var(&item->param->value);
+    }
+    return packer.done();
 }
 
 amxd_status_t ApplyContext::post_events() {
@@ -405,9 +425,9 @@ amxd_status_t ApplyContext::post_events() {
             if(!is_attached(change.object) || (added_.count(change.object) != 0)) {
                 continue;
             }
-            VarPtr data = changed_event(change);
-            if(data) {
-                batch.push_back(Event{sig_object_changed, PackedVar(data.get())});
+            PackedVar data = changed_event(change);
+            if(!data.empty()) {
+                batch.push_back(Event{sig_object_changed, std::move(data)});
             }
             continue;
         }

@@ -83,7 +83,8 @@ private:
     amxd_status_t check_template_selection(const char* what);  // and the selection is a template
     void touch(amxd_object_t* object);
     void record_original(amxd_object_t* object, amxd_param_t* param);
-    VarPtr changed_event(const ObjectChange& change) const;
+    // Empty when every recorded parameter was changed back.
+    PackedVar changed_event(const ObjectChange& change) const;
     amxd_status_t check_keys(amxd_object_t* instance);
 
     amxd_dm_t* dm_;

@@ -6,27 +6,20 @@
 
 namespace amxd {
 
-VarPtr event_header(const char* notification, const amxd_object_t* object) {
-    VarPtr data = new_var();
-    if(amxc_var_set_type(data.get(), AMXC_VAR_ID_HTABLE) != 0) {
-        throw std::bad_alloc();
-    }
-    table_add_text(data.get(), "notification", notification);
-    table_add_text(data.get(), "path", object_path(object, AMXD_OBJECT_INDEXED | AMXD_OBJECT_TERMINATE).c_str());
-    table_add_text(data.get(), "object", object_path(object, AMXD_OBJECT_NAMED | AMXD_OBJECT_TERMINATE).c_str());
-    return data;
+void event_header(Packer& packer, const char* notification, const amxd_object_t* object, std::size_t more) {
+    packer.table(3 + more);
+    packer.key("notification");
+    packer.text(notification);
+    packer.key("path");
+    packer.text(object_path(object, AMXD_OBJECT_INDEXED | AMXD_OBJECT_TERMINATE).c_str());
+    packer.key("object");
+    packer.text(object_path(object, AMXD_OBJECT_NAMED | AMXD_OBJECT_TERMINATE).c_str());
 }
 
 PackedVar instance_event(const char* notification, const amxd_object_t* instance) {
     // Packed as it is taken from the tree: a restore queues thousands of these at once.
     Packer packer;
-    packer.table(6);
-    packer.key("notification");
-    packer.text(notification);
-    packer.key("path");
-    packer.text(object_path(instance->parent, AMXD_OBJECT_INDEXED | AMXD_OBJECT_TERMINATE).c_str());
-    packer.key("object");
-    packer.text(object_path(instance->parent, AMXD_OBJECT_NAMED | AMXD_OBJECT_TERMINATE).c_str());
+    event_header(packer, notification, instance->parent, 3);
     packer.key("index");
     packer.uint32(instance->index);
     packer.key("name");

@@ -11,9 +11,9 @@ inline constexpr const char* sig_object_changed = "dm:object-changed";
 inline constexpr const char* sig_instance_added = "dm:instance-added";
 inline constexpr const char* sig_instance_removed = "dm:instance-removed";
 
-// A table {notification, path (indexed, trailing dot), object (named, trailing dot)} about
-// `object`. Throws std::bad_alloc.
-VarPtr event_header(const char* notification, const amxd_object_t* object);
+// Starts a table of `more` members besides {notification, path (indexed, trailing dot), object
+// (named, trailing dot)} about `object`. Throws std::bad_alloc.
+void event_header(Packer& packer, const char* notification, const amxd_object_t* object, std::size_t more);
 
 // {notification, path and object of the instance's template, index, name, parameters: all
 // parameters of the instance}, packed. Throws std::bad_alloc.

@@ -23,6 +23,7 @@ FunctionPtr clone_function(const amxd_function_t& source) {
 namespace {
 // Parameters, functions and child objects, shared by both kinds of copy.
 void copy_members(amxd_object_t& target, const amxd_object_t& source) {
+    target.params.reserve(target.params.size() + source.params.size());
     for(const ParamPtr& param : source.params) {
         ParamPtr copy = clone_param(*param);
         attach_param(&target, copy.get());

@@ -18,10 +18,11 @@ void put_size(std::string& out, std::size_t size) {
     } while(size != 0);
 }
 
+// With its terminator, so that the reader hands the text on where it lies.
 void put_text(std::string& out, const char* text) {
     const std::size_t length = text == nullptr ? 0 : std::strlen(text);
     put_size(out, length);
-    out.append(text == nullptr ? "" : text, length);
+    out.append(text == nullptr ? "" : text, length + 1);
 }
 
 void put_number(std::string& out, uint64_t bits) {
@@ -83,10 +84,10 @@ public:
         int failed = 0;
         switch(type) {
         case AMXC_VAR_ID_CSTRING:
-            failed = amxc_var_set_cstring_t(var, text().c_str());
+            failed = amxc_var_set_cstring_t(var, text());
             break;
         case AMXC_VAR_ID_CSV_STRING:
-            failed = amxc_var_set_csv_string_t(var, text().c_str());
+            failed = amxc_var_set_csv_string_t(var, text());
             break;
         case AMXC_VAR_ID_BOOL:
             failed = amxc_var_set_bool(var, take(1)[0] != 0);
@@ -108,7 +109,7 @@ public:
             failed = amxc_var_set_type(var, type);
             for(std::size_t count = failed == 0 ? size() : 0; count > 0; --count) {
                 amxc_var_t* member =
-                    type == AMXC_VAR_ID_HTABLE ? amxc_var_add_new_key(var, text().c_str()) : amxc_var_add_new(var);
+                    type == AMXC_VAR_ID_HTABLE ? amxc_var_add_new_key(var, text()) : amxc_var_add_new(var);
                 if(member == nullptr) {
                     throw std::bad_alloc();
                 }
@@ -141,7 +142,7 @@ private:
         }
     }
 
-    std::string text() { return std::string(take(size())); }
+    const char* text() { return take(size() + 1).data(); }
 
     uint64_t number() {
         uint64_t bits = 0;
@@ -165,6 +166,10 @@ VarPtr PackedVar::unpack() const {
         Reader(bytes_).get(var.get());
     }
     return var;
+}
+
+Packer::Packer() {
+    packed_.bytes_.reserve(first_room);
 }
 
 void Packer::table(std::size_t members) {

@@ -34,6 +34,7 @@ private:
 // value. Every call throws std::bad_alloc.
 class Packer {
 public:
+    Packer();
     void table(std::size_t members);
     void key(const char* key);
     void text(const char* text);
@@ -43,6 +44,9 @@ public:
     PackedVar done();
 
 private:
+    // Room for an event with a dozen parameters, so that it grows once or never; done() gives
+    // back what it did not use.
+    static constexpr std::size_t first_room = 512;
     PackedVar packed_;
 };
 
