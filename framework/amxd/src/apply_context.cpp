@@ -54,11 +54,12 @@ std::string check_refusal(amxd_status_t status, const std::string& what, const a
 // One above the highest index ever given; once that passes the bound, the lowest free one, so
 // a single huge index cannot use the counter up. 0 when every index is taken.
 uint32_t next_index(const amxd_object_t& templ) {
-    if(templ.last_index < AMXD_MAX_INDEX) {
-        return templ.last_index + 1;
+    const Members& members = templ.members();
+    if(members.last_index < AMXD_MAX_INDEX) {
+        return members.last_index + 1;
     }
     uint32_t expected = 1;
-    for(const auto& entry : templ.instances) {
+    for(const auto& entry : members.instances) {
         if(entry.first != expected) {
             break;
         }
@@ -288,9 +289,10 @@ amxd_status_t ApplyContext::create_instance(amxd_object_t* templ, uint32_t index
         throw;
     }
     touched_.push_back(raw);
-    instance_changes_.push_back(InstanceChange{true, templ, raw, templ->last_index, {}, PackedVar()});
+    Members& members = templ->own_members();   // holds the instance: there already
+    instance_changes_.push_back(InstanceChange{true, templ, raw, members.last_index, {}, PackedVar()});
     event_order_.push_back(EventRef{true, instance_changes_.size() - 1});
-    templ->last_index = std::max(templ->last_index, index);
+    members.last_index = std::max(members.last_index, index);
     last_added_ = raw;
     return amxd_status_ok;
 }
@@ -351,7 +353,7 @@ amxd_status_t ApplyContext::check_keys(amxd_object_t* instance) {
         if(!param->def().key || (!added && recorded_params_.count(param.get()) == 0)) {
             continue;
         }
-        for(const auto& entry : instance->parent->instances) {
+        for(const auto& entry : instance->parent->members().instances) {
             const amxd_object_t* sibling = entry.second.get();
             const amxd_param_t* other = sibling != instance ? find_param(sibling, param->name()) : nullptr;
             int order = 0;
@@ -467,7 +469,7 @@ void ApplyContext::rollback() {
         if(it->added) {
             // Never announced, so it leaves without destroy actions.
             DetachedInstance gone = detach_instance(it->instance);
-            it->templ->last_index = it->old_last_index;
+            it->templ->own_members().last_index = it->old_last_index;   // held the instance
         } else {
             reattach_instance(it->templ, std::move(it->detached));
         }

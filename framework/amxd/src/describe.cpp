@@ -101,7 +101,7 @@ amxd_status_t amxd_object_describe(const amxd_object_t* const object, amxc_var_t
         }
         amxc_var_t* functions = amxc_var_add_new_key_list(described.get(), "functions");
         check(functions);
-        for(const auto& func : object->functions) {
+        for(const auto& func : object->members().functions) {
             describe_function(*func, functions);
         }
         amxc_var_move(out, described.get());

@@ -29,12 +29,12 @@ void copy_members(amxd_object_t& target, const amxd_object_t& source) {
         attach_param(&target, copy.get());
         copy.release();
     }
-    for(const FunctionPtr& func : source.functions) {
+    for(const FunctionPtr& func : source.members().functions) {
         FunctionPtr copy = clone_function(*func);
         attach_function(&target, copy.get());
         copy.release();
     }
-    for(const ObjectPtr& child : source.children) {
+    for(const ObjectPtr& child : source.members().children) {
         ObjectPtr copy = clone_tree(*child);
         attach_child(&target, copy.get());
         copy.release();
@@ -65,7 +65,9 @@ void start_alias_as_name(amxd_object_t& instance) {
 ObjectPtr clone_tree(const amxd_object_t& source) {
     auto copy = std::make_unique<amxd_object_t>(source.type, source.name);
     copy->actions = copy_actions(source.actions);
-    copy->instance_actions = copy_actions(source.instance_actions);
+    if(!source.members().instance_actions.empty()) {
+        copy->own_members().instance_actions = copy_actions(source.members().instance_actions);
+    }
     copy_members(*copy, source);
     return copy;
 }
@@ -74,7 +76,7 @@ ObjectPtr make_instance(const amxd_object_t& templ, uint32_t index, std::string_
     auto instance = std::make_unique<amxd_object_t>(amxd_object_instance, name);
     instance->index = index;
     instance->index_text = std::to_string(index);
-    instance->actions = copy_actions(templ.instance_actions);
+    instance->actions = copy_actions(templ.members().instance_actions);
     copy_members(*instance, templ);
     start_alias_as_name(*instance);
     return instance;

@@ -152,10 +152,10 @@ amxd_object_t* amxd_object_findf(const amxd_object_t* const object, const char* 
 }
 
 amxd_object_t* amxd_object_first_instance(const amxd_object_t* const templ) {
-    if((templ == nullptr) || templ->instances.empty()) {
+    if((templ == nullptr) || templ->members().instances.empty()) {
         return nullptr;
     }
-    return templ->instances.begin()->second.get();
+    return templ->members().instances.begin()->second.get();
 }
 
 amxd_object_t* amxd_object_next_instance(const amxd_object_t* const instance) {
@@ -164,18 +164,18 @@ amxd_object_t* amxd_object_next_instance(const amxd_object_t* const instance) {
         return nullptr;
     }
     auto next = std::next(instance->instance_pos);
-    return next == instance->parent->instances.end() ? nullptr : next->second.get();
+    return next == instance->parent->members().instances.end() ? nullptr : next->second.get();
 }
 
 uint32_t amxd_object_get_instance_count(const amxd_object_t* const templ) {
-    return templ == nullptr ? 0 : static_cast<uint32_t>(templ->instances.size());
+    return templ == nullptr ? 0 : static_cast<uint32_t>(templ->members().instances.size());
 }
 
 amxd_object_t* amxd_object_first_child(const amxd_object_t* const object) {
-    if((object == nullptr) || object->children.empty()) {
+    if((object == nullptr) || object->members().children.empty()) {
         return nullptr;
     }
-    return object->children.front().get();
+    return object->members().children.front().get();
 }
 
 amxd_object_t* amxd_object_next_child(const amxd_object_t* const child) {
@@ -183,7 +183,7 @@ amxd_object_t* amxd_object_next_child(const amxd_object_t* const child) {
         return nullptr;
     }
     auto next = std::next(child->child_pos);
-    return next == child->parent->children.end() ? nullptr : next->get();
+    return next == child->parent->members().children.end() ? nullptr : next->get();
 }
 
 amxd_object_type_t amxd_object_get_type(const amxd_object_t* const object) {
@@ -199,7 +199,7 @@ uint32_t amxd_object_get_index(const amxd_object_t* const object) {
 }
 
 uint32_t amxd_object_get_last_index(const amxd_object_t* const templ) {
-    return (templ == nullptr) || (templ->type != amxd_object_template) ? 0 : templ->last_index;
+    return (templ == nullptr) || (templ->type != amxd_object_template) ? 0 : templ->members().last_index;
 }
 
 amxd_status_t amxd_object_raise_last_index(amxd_object_t* const templ, uint32_t index) {
@@ -209,8 +209,11 @@ amxd_status_t amxd_object_raise_last_index(amxd_object_t* const templ, uint32_t 
     if(index > AMXD_MAX_INDEX) {
         return amxd_status_invalid_value;
     }
-    templ->last_index = std::max(templ->last_index, index);
-    return amxd_status_ok;
+    return guard_status([&] {
+        Members& members = templ->own_members();
+        members.last_index = std::max(members.last_index, index);
+        return amxd_status_ok;
+    });
 }
 
 char* amxd_object_get_path(const amxd_object_t* const object, const uint32_t flags) {
@@ -312,8 +315,9 @@ amxd_status_t amxd_object_add_action_cb(amxd_object_t* const object, const amxd_
     if(is_template_own_action(reason) && !for_template) {
         return amxd_status_not_a_template;
     }
-    ActionList& list = (for_template && !is_template_own_action(reason)) ? object->instance_actions : object->actions;
     return guard_status([&] {
+        ActionList& list =
+            (for_template && !is_template_own_action(reason)) ? object->own_members().instance_actions : object->actions;
         reserve_one_more(list);
         list.push_back(Action{reason, fn, VarPtr(data)});   // cannot throw after the reserve
         return amxd_status_ok;

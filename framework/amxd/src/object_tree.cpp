@@ -5,7 +5,7 @@
 
 #include "room.h"
 
-_amxd_param::_amxd_param(std::string_view param_name, uint32_t type_id) : def_(std::make_shared<amxd::ParamDef>()) {
+_amxd_param::_amxd_param(std::string_view param_name, uint32_t type_id) : def_(new amxd::ParamDef()) {
     def_->name = param_name;
     def_->type = type_id;
     amxc_var_init(&value);
@@ -24,8 +24,8 @@ _amxd_param::~_amxd_param() {
 }
 
 amxd::ParamDef& _amxd_param::own_def() {
-    if(def_.use_count() > 1) {
-        auto copy = std::make_shared<amxd::ParamDef>();
+    if(def_->use_count() > 1) {
+        boost::intrusive_ptr<amxd::ParamDef> copy(new amxd::ParamDef());
         copy->name = def_->name;
         copy->type = def_->type;
         copy->read_only = def_->read_only;
@@ -35,11 +35,12 @@ amxd::ParamDef& _amxd_param::own_def() {
         copy->max_length = def_->max_length;
         // The owner's index views the name of the definition in use; its node is re-keyed in
         // place, which allocates nothing.
-        if(owner != nullptr && !owner->params_by_name.empty()) {
-            auto node = owner->params_by_name.extract(def_->name);
+        if(owner != nullptr && !owner->members().params_by_name.empty()) {
+            auto& index = owner->own_members().params_by_name;
+            auto node = index.extract(def_->name);
             if(!node.empty()) {
                 node.key() = copy->name;
-                owner->params_by_name.insert(std::move(node));
+                index.insert(std::move(node));
             }
         }
         def_ = std::move(copy);
@@ -57,8 +58,17 @@ _amxd_object::_amxd_object(amxd_object_type_t object_type, std::string_view obje
     type(object_type), name(object_name) {
 }
 
-// Members are freed children first by the containers themselves; destroy actions ran before.
+// Members are freed by the containers themselves; destroy actions ran before.
 _amxd_object::~_amxd_object() = default;
+
+const amxd::Members _amxd_object::no_members;
+
+amxd::Members& _amxd_object::own_members() {
+    if(!more_) {
+        more_ = std::make_unique<amxd::Members>();
+    }
+    return *more_;
+}
 
 namespace amxd {
 
@@ -102,24 +112,28 @@ bool is_within(const amxd_object_t* object, const amxd_object_t* ancestor) {
 }
 
 amxd_object_t* find_child(const amxd_object_t* parent, std::string_view name) {
-    auto it = parent->children_by_name.find(name);
-    return it == parent->children_by_name.end() ? nullptr : it->second;
+    const NameIndex& children = parent->members().children_by_name;
+    auto it = children.find(name);
+    return it == children.end() ? nullptr : it->second;
 }
 
 amxd_object_t* find_instance(const amxd_object_t* templ, uint32_t index) {
-    auto it = templ->instances.find(index);
-    return it == templ->instances.end() ? nullptr : it->second.get();
+    const InstanceMap& instances = templ->members().instances;
+    auto it = instances.find(index);
+    return it == instances.end() ? nullptr : it->second.get();
 }
 
 amxd_object_t* find_instance(const amxd_object_t* templ, std::string_view name) {
-    auto it = templ->instances_by_name.find(name);
-    return it == templ->instances_by_name.end() ? nullptr : it->second;
+    const NameIndex& instances = templ->members().instances_by_name;
+    auto it = instances.find(name);
+    return it == instances.end() ? nullptr : it->second;
 }
 
 amxd_param_t* find_param(const amxd_object_t* object, std::string_view name) {
-    if(!object->params_by_name.empty()) {
-        auto it = object->params_by_name.find(name);
-        return it == object->params_by_name.end() ? nullptr : it->second;
+    const auto& index = object->members().params_by_name;
+    if(!index.empty()) {
+        auto it = index.find(name);
+        return it == index.end() ? nullptr : it->second;
     }
     for(const ParamPtr& param : object->params) {
         if(param->name() == name) {
@@ -130,8 +144,9 @@ amxd_param_t* find_param(const amxd_object_t* object, std::string_view name) {
 }
 
 amxd_function_t* find_function(const amxd_object_t* object, std::string_view name) {
-    auto it = object->functions_by_name.find(name);
-    return it == object->functions_by_name.end() ? nullptr : it->second;
+    const auto& functions = object->members().functions_by_name;
+    auto it = functions.find(name);
+    return it == functions.end() ? nullptr : it->second;
 }
 
 void attach_child(amxd_object_t* parent, amxd_object_t* child) {
@@ -139,33 +154,36 @@ void attach_child(amxd_object_t* parent, amxd_object_t* child) {
     // caller's.
     ChildList node;
     node.emplace_back();
-    parent->children_by_name.emplace(child->name, child);
+    Members& members = parent->own_members();
+    members.children_by_name.emplace(child->name, child);
     node.front().reset(child);
-    parent->children.splice(parent->children.end(), node);
-    child->child_pos = std::prev(parent->children.end());
+    members.children.splice(members.children.end(), node);
+    child->child_pos = std::prev(members.children.end());
     child->parent = parent;
 }
 
 ObjectPtr detach_child(amxd_object_t* child) {
     amxd_object_t* parent = child->parent;
-    parent->children_by_name.erase(child->name);
+    Members& members = parent->own_members();
+    members.children_by_name.erase(child->name);
     ObjectPtr owned = std::move(*child->child_pos);
-    parent->children.erase(child->child_pos);
+    members.children.erase(child->child_pos);
     child->child_pos = ChildList::iterator();
     return owned;
 }
 
 void attach_instance(amxd_object_t* templ, ObjectPtr instance) {
     amxd_object_t* raw = instance.get();
-    NameIndex::iterator name_slot = templ->instances_by_name.end();
+    Members& members = templ->own_members();
+    NameIndex::iterator name_slot = members.instances_by_name.end();
     if(!raw->name.empty()) {
-        name_slot = templ->instances_by_name.emplace(raw->name, raw).first;
+        name_slot = members.instances_by_name.emplace(raw->name, raw).first;
     }
     try {
-        raw->instance_pos = templ->instances.emplace(raw->index, std::move(instance)).first;
+        raw->instance_pos = members.instances.emplace(raw->index, std::move(instance)).first;
     } catch(...) {
-        if(name_slot != templ->instances_by_name.end()) {
-            templ->instances_by_name.erase(name_slot);
+        if(name_slot != members.instances_by_name.end()) {
+            members.instances_by_name.erase(name_slot);
         }
         throw;
     }
@@ -175,10 +193,11 @@ void attach_instance(amxd_object_t* templ, ObjectPtr instance) {
 DetachedInstance detach_instance(amxd_object_t* instance) {
     amxd_object_t* templ = instance->parent;
     DetachedInstance detached;
+    Members& members = templ->own_members();
     if(!instance->name.empty()) {
-        detached.name_node = templ->instances_by_name.extract(instance->name);
+        detached.name_node = members.instances_by_name.extract(instance->name);
     }
-    detached.node = templ->instances.extract(instance->instance_pos);
+    detached.node = members.instances.extract(instance->instance_pos);
     instance->instance_pos = InstanceMap::iterator();
     return detached;
 }
@@ -186,10 +205,11 @@ DetachedInstance detach_instance(amxd_object_t* instance) {
 void reattach_instance(amxd_object_t* templ, DetachedInstance&& detached) {
     amxd_object_t* instance = detached.object();
     // Erasing never shrinks the bucket array, so putting the node back needs no allocation.
+    Members& members = templ->own_members();   // held the instance before: there already
     if(!detached.name_node.empty()) {
-        templ->instances_by_name.insert(std::move(detached.name_node));
+        members.instances_by_name.insert(std::move(detached.name_node));
     }
-    instance->instance_pos = templ->instances.insert(std::move(detached.node)).position;
+    instance->instance_pos = members.instances.insert(std::move(detached.node)).position;
     instance->parent = templ;
     instance->removed = false;
 }
@@ -198,14 +218,17 @@ void attach_param(amxd_object_t* object, amxd_param_t* param) {
     reserve_one_more(object->params);
     if(object->params.size() + 1 >= kIndexedParams) {
         try {
-            if(object->params_by_name.empty()) {
+            auto& index = object->own_members().params_by_name;
+            if(index.empty()) {
                 for(const ParamPtr& attached : object->params) {
-                    object->params_by_name.emplace(attached->name(), attached.get());
+                    index.emplace(attached->name(), attached.get());
                 }
             }
-            object->params_by_name.emplace(param->name(), param);
+            index.emplace(param->name(), param);
         } catch(...) {
-            object->params_by_name.clear();  // half an index would hide parameters
+            if(!object->members().params_by_name.empty()) {
+                object->own_members().params_by_name.clear();  // half an index would hide parameters
+            }
             throw;
         }
     }
@@ -214,9 +237,10 @@ void attach_param(amxd_object_t* object, amxd_param_t* param) {
 }
 
 void attach_function(amxd_object_t* object, amxd_function_t* func) {
-    reserve_one_more(object->functions);
-    object->functions_by_name.emplace(func->name, func);
-    object->functions.emplace_back(func);
+    Members& members = object->own_members();
+    reserve_one_more(members.functions);
+    members.functions_by_name.emplace(func->name, func);
+    members.functions.emplace_back(func);
     func->owner = object;
 }
 

@@ -1,7 +1,6 @@
 #include "path.h"
 
 #include <cstdio>
-#include <vector>
 
 #include "names.h"
 #include "object_tree.h"
@@ -19,19 +18,21 @@ const std::string& component_name(const amxd_object_t* object, uint32_t flags) {
 }
 
 std::string object_path(const amxd_object_t* object, uint32_t flags) {
-    std::vector<const amxd_object_t*> chain;
+    // Measured first, then written from its end: one allocation however deep the object lies.
+    std::size_t length = 0;
     for(const amxd_object_t* it = object; (it != nullptr) && (it->type != amxd_object_root); it = it->parent) {
-        chain.push_back(it);
+        length += component_name(it, flags).size() + 1;   // with the dot before it, or the last one
     }
-    std::string path;
-    for(auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if(!path.empty()) {
-            path += '.';
-        }
-        path += component_name(*it, flags);
+    if(length == 0) {
+        return std::string();
     }
-    if(((flags & AMXD_OBJECT_TERMINATE) != 0) && !path.empty()) {
-        path += '.';
+    std::string path(((flags & AMXD_OBJECT_TERMINATE) != 0) ? length : length - 1, '.');
+    std::size_t end = length - 1;   // just past the component written next
+    for(const amxd_object_t* it = object; (it != nullptr) && (it->type != amxd_object_root); it = it->parent) {
+        const std::string& name = component_name(it, flags);
+        end -= name.size();
+        path.replace(end, name.size(), name);
+        end -= end == 0 ? 0 : 1;
     }
     return path;
 }

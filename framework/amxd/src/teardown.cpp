@@ -6,11 +6,11 @@ namespace amxd {
 
 namespace {
 void destroy_below(amxd_object_t* object, bool blueprint) {
-    for(auto& entry : object->instances) {
+    for(const auto& entry : object->members().instances) {
         destroy_below(entry.second.get(), blueprint);
     }
     const bool children_are_blueprints = blueprint || (object->type == amxd_object_template);
-    for(const ObjectPtr& child : object->children) {
+    for(const ObjectPtr& child : object->members().children) {
         destroy_below(child.get(), children_are_blueprints);
     }
     if(!blueprint) {

@@ -11,6 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include <boost/smart_ptr/intrusive_ptr.hpp>
+#include <boost/smart_ptr/intrusive_ref_counter.hpp>
+
 #include <amxd/amxd.h>
 
 #include "actions.h"
@@ -24,7 +27,8 @@ class EventQueue;
 namespace amxd {
 // What a template's parameter and the same parameter of each of its instances have in common:
 // shared by them until one of them changes it, so that an instance pays for its values only.
-struct ParamDef {
+// Counted in place: each parameter of each instance holds one pointer to it, not two.
+struct ParamDef : boost::intrusive_ref_counter<ParamDef, boost::thread_unsafe_counter> {
     std::string name;
     uint32_t type = AMXC_VAR_ID_NULL;
     bool read_only = false;
@@ -56,7 +60,7 @@ struct _amxd_param {
     amxd_object_t* owner = nullptr;
 
 private:
-    std::shared_ptr<amxd::ParamDef> def_;
+    boost::intrusive_ptr<amxd::ParamDef> def_;
 };
 
 struct FunctionArg {
@@ -82,6 +86,28 @@ using InstanceMap = std::map<uint32_t, ObjectPtr>;
 // Keys view the names held by the objects themselves, which never change once attached.
 using NameIndex = std::unordered_map<std::string_view, amxd_object_t*>;
 constexpr std::size_t kIndexedParams = 16;
+
+// What only an object that holds others needs: children, instances, functions, the index of a
+// long parameter list, the actions given to new instances. The instances of a leaf table (most
+// objects of a large data model) never do, and keep a null pointer instead of some 350 bytes
+// of empty containers.
+struct Members {
+    ChildList children;                  // singletons and templates, declaration order
+    NameIndex children_by_name;
+
+    InstanceMap instances;               // templates only, index order
+    NameIndex instances_by_name;
+    uint32_t last_index = 0;             // highest index ever given by this template
+
+    // Only for objects of at least kIndexedParams parameters: below that a look through
+    // `params` is as quick.
+    std::unordered_map<std::string_view, amxd_param_t*> params_by_name;
+
+    std::vector<FunctionPtr> functions;
+    std::unordered_map<std::string_view, amxd_function_t*> functions_by_name;
+
+    ActionList instance_actions;         // templates: given to each new instance
+};
 } // namespace amxd
 
 struct _amxd_object {
@@ -105,25 +131,20 @@ struct _amxd_object {
     // or put back.
     bool removed = false;
 
-    amxd::ChildList children;                  // singletons and templates, declaration order
     amxd::ChildList::iterator child_pos;       // this object's place in parent->children
-    amxd::NameIndex children_by_name;
-
-    amxd::InstanceMap instances;               // templates only, index order
     amxd::InstanceMap::iterator instance_pos;  // this instance's place in parent->instances
-    amxd::NameIndex instances_by_name;
-    uint32_t last_index = 0;                   // highest index ever given by this template
 
     std::vector<amxd::ParamPtr> params;        // declaration order
-    // Only for objects of at least kIndexedParams parameters, empty otherwise: below that a
-    // look through `params` is as quick, and every instance would pay for an index of its own.
-    std::unordered_map<std::string_view, amxd_param_t*> params_by_name;
-
-    std::vector<amxd::FunctionPtr> functions;
-    std::unordered_map<std::string_view, amxd_function_t*> functions_by_name;
-
     amxd::ActionList actions;                  // run on this object
-    amxd::ActionList instance_actions;         // templates: given to each new instance
+
+    // Reading: empty containers when the object never held anything.
+    const amxd::Members& members() const { return more_ ? *more_ : no_members; }
+    // Changing: made on first need. Throws std::bad_alloc.
+    amxd::Members& own_members();
+
+private:
+    static const amxd::Members no_members;
+    std::unique_ptr<amxd::Members> more_;      // last: freed first, children before the rest
 };
 
 struct _amxd_dm {
