@@ -38,6 +38,11 @@ size_t bucket_of(std::string_view key, size_t capacity) {
     return static_cast<size_t>(amxc::key_hash(key)) & (capacity - 1);
 }
 
+// Without measuring the stored key first: lookups walk a chain of them.
+bool same_key(std::string_view key, const char* stored) {
+    return (std::strncmp(stored, key.data(), key.size()) == 0) && (stored[key.size()] == '\0');
+}
+
 amxc_htable_it_t* it_of(amxc_llist_it_t* link) {
     return amxc_container_of(link, amxc_htable_it_t, ait);
 }
@@ -94,18 +99,38 @@ amxc_htable_it_t* find_key(const amxc_htable_t* ht, std::string_view key) {
     }
     if(ht->capacity == 0) {
         for(amxc_llist_it_t* link = ht->order.head; link != nullptr; link = link->next) {
-            if(key == it_of(link)->key) {
+            if(same_key(key, it_of(link)->key)) {
                 return it_of(link);
             }
         }
         return nullptr;
     }
     for(amxc_htable_it_t* it = ht->table[bucket_of(key, ht->capacity)]; it != nullptr; it = it->next) {
-        if(key == it->key) {
+        if(same_key(key, it->key)) {
             return it;
         }
     }
     return nullptr;
+}
+
+int insert_new(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
+    char* copy = copy_key(key);
+    if(copy == nullptr) {
+        return -1;
+    }
+    grow(ht, ht->items + 1);
+    amxc_htable_it_take(it);
+    std::free(it->key);
+    it->key = copy;
+    it->ht = ht;
+    if(ht->capacity > 0) {
+        size_t bucket = bucket_of(copy, ht->capacity);
+        it->next = ht->table[bucket];
+        ht->table[bucket] = it;
+    }
+    amxc_llist_append(&ht->order, &it->ait);
+    ++ht->items;
+    return 0;
 }
 
 }  // namespace amxc
@@ -183,23 +208,7 @@ int amxc_htable_insert(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it)
     if(ht == nullptr || key == nullptr || it == nullptr || amxc_htable_contains(ht, key)) {
         return -1;
     }
-    char* copy = copy_key(key);
-    if(copy == nullptr) {
-        return -1;
-    }
-    grow(ht, ht->items + 1);
-    amxc_htable_it_take(it);
-    std::free(it->key);
-    it->key = copy;
-    it->ht = ht;
-    if(ht->capacity > 0) {
-        size_t bucket = bucket_of(copy, ht->capacity);
-        it->next = ht->table[bucket];
-        ht->table[bucket] = it;
-    }
-    amxc_llist_append(&ht->order, &it->ait);
-    ++ht->items;
-    return 0;
+    return amxc::insert_new(ht, key, it);
 }
 
 amxc_htable_it_t* amxc_htable_get(const amxc_htable_t* ht, const char* key) {

@@ -9,4 +9,8 @@ namespace amxc {
 
 amxc_htable_it_t* find_key(const amxc_htable_t* ht, std::string_view key);
 
+// amxc_htable_insert() for a caller that already knows `key` is not in `ht` (it just looked, or
+// copies the members of another table).
+int insert_new(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it);
+
 }  // namespace amxc

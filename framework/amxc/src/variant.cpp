@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "htable_internal.h"
 #include "variant_internal.h"
 
 namespace amxc {
@@ -81,7 +82,7 @@ int copy_table(amxc_var_t* dest, const amxc_var_t* src, int depth) {
             std::free(copy);
             return -1;
         }
-        if(amxc_htable_insert(&dest->data.vm, member->key, &copy->hit) != 0) {
+        if(insert_new(&dest->data.vm, member->key, &copy->hit) != 0) {   // the source's keys are unique
             amxc_var_delete(&copy);
             return -1;
         }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "htable_internal.h"
 #include "variant_container.h"
 #include "variant_internal.h"
 
@@ -62,7 +63,7 @@ amxc_var_t* store_member(amxc_var_t* table, const char* key, amxc_var_t* value) 
         if(member == nullptr) {
             return nullptr;
         }
-        if(amxc_htable_insert(&table->data.vm, key, &member->hit) != 0) {
+        if(insert_new(&table->data.vm, key, &member->hit) != 0) {
             std::free(member);
             return nullptr;
         }
@@ -144,7 +145,7 @@ int amxc_var_set_key(amxc_var_t* table, const char* key, amxc_var_t* data, int f
         return -1;
     }
     if(existing == nullptr) {
-        if(amxc_htable_insert(&table->data.vm, key, &stored->hit) != 0) {
+        if(insert_new(&table->data.vm, key, &stored->hit) != 0) {
             if(stored != data) {
                 amxc_var_delete(&stored);
             }
