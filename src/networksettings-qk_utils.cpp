@@ -94,10 +94,15 @@ bool check_is_valid_macaddr(const char* value_str) {
 }
 
 std::string util_param_text(const amxd_object_t* object, const char* name) {
-    char* text = amxd_object_get_cstring_t(object, name, nullptr);
-    std::string value = text == nullptr ? "" : text;
-    free(text);
-    return value;
+    const amxc_var_t* value = amxd_object_get_param_value(object, name);
+    // A text parameter is read where it lies: validate actions read four of them per change.
+    if(const char* text = amxc_var_constcast(cstring_t, value); text != nullptr) {
+        return text;
+    }
+    char* rendered = value == nullptr ? nullptr : amxc_var_get_cstring_t(value);
+    std::string result = rendered == nullptr ? "" : rendered;
+    free(rendered);
+    return result;
 }
 
 amxd_status_t util_refuse(amxc_var_t* retval, const std::string& why) {
