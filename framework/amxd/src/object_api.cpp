@@ -20,13 +20,19 @@ using namespace amxd;
 
 namespace {
 
+// The parameter a typed read reads; NULL, with the reason in `result`, when there is none.
+const amxd_param_t* param_to_read(const amxd_object_t* object, const char* name, amxd_status_t& result) {
+    const amxd_param_t* param = ((object == nullptr) || (name == nullptr)) ? nullptr : find_param(object, name);
+    result = param != nullptr ? amxd_status_ok
+        : ((object == nullptr) || (name == nullptr)) ? amxd_status_invalid_arg : amxd_status_parameter_not_found;
+    return param;
+}
+
 // Converts a parameter's value for a typed read; false when absent or not convertible.
 bool read_as(const amxd_object_t* object, const char* name, uint32_t type, amxc_var_t* out, amxd_status_t* status) {
     amxd_status_t result = amxd_status_ok;
-    const amxd_param_t* param = ((object == nullptr) || (name == nullptr)) ? nullptr : find_param(object, name);
-    if(param == nullptr) {
-        result = ((object == nullptr) || (name == nullptr)) ? amxd_status_invalid_arg : amxd_status_parameter_not_found;
-    } else {
+    const amxd_param_t* param = param_to_read(object, name, result);
+    if(param != nullptr) {
         result = convert_var(out, &param->value, type);
     }
     if(status != nullptr) {
@@ -272,6 +278,16 @@ amxd_status_t amxd_object_get_params(const amxd_object_t* const object, amxc_var
 }
 
 char* amxd_object_get_cstring_t(const amxd_object_t* const object, const char* name, amxd_status_t* status) {
+    // A text is copied once, straight from the parameter; other types are converted first.
+    amxd_status_t found = amxd_status_ok;
+    const amxd_param_t* param = param_to_read(object, name, found);
+    if(const char* text = param == nullptr ? nullptr : amxc_var_constcast(cstring_t, &param->value); text != nullptr) {
+        char* copy = strdup(text);
+        if(status != nullptr) {
+            *status = copy == nullptr ? amxd_status_out_of_mem : amxd_status_ok;
+        }
+        return copy;
+    }
     ScopedVar value;
     if(!read_as(object, name, AMXC_VAR_ID_CSTRING, value.get(), status)) {
         return nullptr;
