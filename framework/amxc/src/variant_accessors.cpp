@@ -35,9 +35,10 @@ int set_text(amxc_var_t* var, const char* value, uint32_t type_id) {
     if(var == nullptr || value == nullptr) {
         return -1;
     }
-    // Copy first: value may be var's own text.
-    char* copy = strdup(value);
-    if(copy == nullptr) {
+    // Copy first: value may be var's own text. An empty text is kept as none at all (every
+    // reader takes that for ""): most parameters of a large table are empty.
+    char* copy = value[0] == '\0' ? nullptr : strdup(value);
+    if(copy == nullptr && value[0] != '\0') {
         return -1;
     }
     amxc_var_clean(var);
