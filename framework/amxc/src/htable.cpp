@@ -38,9 +38,14 @@ size_t bucket_of(std::string_view key, size_t capacity) {
     return static_cast<size_t>(amxc::key_hash(key)) & (capacity - 1);
 }
 
-// Without measuring the stored key first: lookups walk a chain of them.
+// Without measuring the stored key first, and most mismatches on the first byte: lookups
+// walk a chain of them.
 bool same_key(std::string_view key, const char* stored) {
-    return (std::strncmp(stored, key.data(), key.size()) == 0) && (stored[key.size()] == '\0');
+    if(key.empty()) {
+        return stored[0] == '\0';
+    }
+    return (stored[0] == key[0]) && (std::strncmp(stored + 1, key.data() + 1, key.size() - 1) == 0) &&
+           (stored[key.size()] == '\0');
 }
 
 amxc_htable_it_t* it_of(amxc_llist_it_t* link) {
