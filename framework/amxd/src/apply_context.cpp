@@ -177,7 +177,7 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
         return fail(verdict, check_refusal(verdict, path(), why.get()));
     }
     int order = 0;
-    if((amxc_var_compare(&param->value, candidate.get(), &order) == 0) && (order == 0)) {
+    if((amxc_var_compare(&param->value(), candidate.get(), &order) == 0) && (order == 0)) {
         return amxd_status_ok;
     }
     // An instance added here leaves whole on a rollback and announces its values when it is
@@ -186,7 +186,7 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
         record_original(object, param);
         touch(object);
     }
-    amxc_var_move(&param->value, candidate.get());
+    amxc_var_move(&param->own_value(), candidate.get());
     return amxd_status_ok;
 }
 
@@ -194,7 +194,7 @@ void ApplyContext::record_original(amxd_object_t* object, amxd_param_t* param) {
     if(recorded_params_.count(param) != 0) {
         return;
     }
-    VarPtr original = copy_var(&param->value);
+    VarPtr original = copy_var(&param->value());
     auto found = object_change_index_.find(object);
     if(found == object_change_index_.end()) {
         reserve_one_more(event_order_);
@@ -205,7 +205,7 @@ void ApplyContext::record_original(amxd_object_t* object, amxd_param_t* param) {
     }
     recorded_params_.insert(param);
     // Recorded last: only a value that is saved here gets overwritten.
-    object_changes_[found->second].params.push_back(ParamChange{param, std::move(original)});
+    object_changes_[found->second].params.push_back(ParamChange{param, std::move(original), param->has_own_value()});
 }
 
 amxd_status_t ApplyContext::add_instance(uint32_t index, std::string_view name) {
@@ -357,7 +357,7 @@ amxd_status_t ApplyContext::check_keys(amxd_object_t* instance) {
             const amxd_object_t* sibling = entry.second.get();
             const amxd_param_t* other = sibling != instance ? find_param(sibling, param->name()) : nullptr;
             int order = 0;
-            if((other != nullptr) && (amxc_var_compare(&other->value, &param->value, &order) == 0) && (order == 0)) {
+            if((other != nullptr) && (amxc_var_compare(&other->value(), &param->value(), &order) == 0) && (order == 0)) {
                 return fail(amxd_status_duplicate,
                             param_path(instance, param.get()) + " is a key and " + path_of(sibling) + " has the same value");
             }
@@ -394,7 +394,7 @@ PackedVar ApplyContext::changed_event(const ObjectChange& change) const {
     changed.reserve(change.params.size());
     for(const ParamChange& item : change.params) {
         int order = 0;
-        if((amxc_var_compare(item.original.get(), &item.param->value, &order) != 0) || (order != 0)) {
+        if((amxc_var_compare(item.original.get(), &item.param->value(), &order) != 0) || (order != 0)) {
             changed.push_back(&item);   // not changed and changed back
         }
     }
@@ -412,7 +412,7 @@ PackedVar ApplyContext::changed_event(const ObjectChange& change) const {
         packer.key("from");
         packer.var(item->original.get());
         packer.key("to");
-        packer.var(&item->param->value);
+        packer.var(&item->param->value());
     }
     return packer.done();
 }
@@ -462,7 +462,11 @@ void ApplyContext::commit() {
 void ApplyContext::rollback() {
     for(ObjectChange& change : object_changes_) {
         for(ParamChange& item : change.params) {
-            amxc_var_move(&item.param->value, item.original.get());
+            if(item.had_own) {
+                amxc_var_move(&item.param->own_value(), item.original.get());   // there: no allocation
+            } else {
+                item.param->drop_own_value();
+            }
         }
     }
     for(auto it = instance_changes_.rbegin(); it != instance_changes_.rend(); ++it) {

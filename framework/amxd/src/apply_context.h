@@ -60,6 +60,7 @@ private:
     struct ParamChange {
         amxd_param_t* param;
         VarPtr original;
+        bool had_own;   // else it held the definition's initial value, and goes back to it
     };
     struct ObjectChange {
         amxd_object_t* object;

@@ -28,14 +28,14 @@ PackedVar instance_event(const char* notification, const amxd_object_t* instance
     packer.table(instance->params.size());
     for(const ParamPtr& param : instance->params) {
         packer.key(param->name().c_str());
-        packer.var(&param->value);
+        packer.var(&param->value());
     }
     return packer.done();
 }
 
 void copy_params_into(amxc_var_t* params, const amxd_object_t* object) {
     for(const ParamPtr& param : object->params) {
-        table_add_copy(params, param->name().c_str(), &param->value);
+        table_add_copy(params, param->name().c_str(), &param->value());
     }
 }
 

@@ -33,7 +33,7 @@ bool read_as(const amxd_object_t* object, const char* name, uint32_t type, amxc_
     amxd_status_t result = amxd_status_ok;
     const amxd_param_t* param = param_to_read(object, name, result);
     if(param != nullptr) {
-        result = convert_var(out, &param->value, type);
+        result = convert_var(out, &param->value(), type);
     }
     if(status != nullptr) {
         *status = result;
@@ -251,7 +251,7 @@ const amxc_var_t* amxd_object_get_param_value(const amxd_object_t* const object,
         return nullptr;
     }
     const amxd_param_t* param = find_param(object, name);
-    return param == nullptr ? nullptr : &param->value;
+    return param == nullptr ? nullptr : &param->value();
 }
 
 amxd_status_t amxd_object_get_param(const amxd_object_t* const object, const char* name, amxc_var_t* const value) {
@@ -262,7 +262,7 @@ amxd_status_t amxd_object_get_param(const amxd_object_t* const object, const cha
     if(param == nullptr) {
         return amxd_status_parameter_not_found;
     }
-    return amxc_var_copy(value, &param->value) == 0 ? amxd_status_ok : amxd_status_out_of_mem;
+    return amxc_var_copy(value, &param->value()) == 0 ? amxd_status_ok : amxd_status_out_of_mem;
 }
 
 amxd_status_t amxd_object_get_params(const amxd_object_t* const object, amxc_var_t* const params) {
@@ -281,7 +281,7 @@ char* amxd_object_get_cstring_t(const amxd_object_t* const object, const char* n
     // A text is copied once, straight from the parameter; other types are converted first.
     amxd_status_t found = amxd_status_ok;
     const amxd_param_t* param = param_to_read(object, name, found);
-    if(const char* text = param == nullptr ? nullptr : amxc_var_constcast(cstring_t, &param->value); text != nullptr) {
+    if(const char* text = param == nullptr ? nullptr : amxc_var_constcast(cstring_t, &param->value()); text != nullptr) {
         char* copy = strdup(text);
         if(status != nullptr) {
             *status = copy == nullptr ? amxd_status_out_of_mem : amxd_status_ok;

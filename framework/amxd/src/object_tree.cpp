@@ -5,29 +5,42 @@
 
 #include "room.h"
 
-_amxd_param::_amxd_param(std::string_view param_name, uint32_t type_id) : def_(new amxd::ParamDef()) {
+namespace amxd {
+ParamDef::ParamDef(uint32_t type_id) : type(type_id) {
+    amxc_var_init(&initial);
+    amxc_var_set_type(&initial, type_id);   // an empty value needs no memory
+}
+
+ParamDef::~ParamDef() {
+    amxc_var_clean(&initial);
+}
+} // namespace amxd
+
+_amxd_param::_amxd_param(std::string_view param_name, uint32_t type_id) : def_(new amxd::ParamDef(type_id)) {
     def_->name = param_name;
-    def_->type = type_id;
-    amxc_var_init(&value);
-    amxc_var_set_type(&value, type_id);
 }
 
 _amxd_param::_amxd_param(const _amxd_param& model) : def_(model.def_) {
-    amxc_var_init(&value);
-    if(amxc_var_copy(&value, &model.value) != 0) {
-        throw std::bad_alloc();
+    int order = 0;
+    // A value equal to the initial one is shared with the definition rather than copied.
+    if(model.own_ && ((amxc_var_compare(model.own_.get(), &def_->initial, &order) != 0) || (order != 0))) {
+        own_ = amxd::copy_var(model.own_.get());
     }
 }
 
-_amxd_param::~_amxd_param() {
-    amxc_var_clean(&value);
+_amxd_param::~_amxd_param() = default;
+
+amxc_var_t& _amxd_param::own_value() {
+    if(!own_) {
+        own_ = amxd::copy_var(&def_->initial);
+    }
+    return *own_;
 }
 
 amxd::ParamDef& _amxd_param::own_def() {
     if(def_->use_count() > 1) {
-        boost::intrusive_ptr<amxd::ParamDef> copy(new amxd::ParamDef());
+        boost::intrusive_ptr<amxd::ParamDef> copy(new amxd::ParamDef(def_->type));
         copy->name = def_->name;
-        copy->type = def_->type;
         copy->read_only = def_->read_only;
         copy->persistent = def_->persistent;
         copy->key = def_->key;

@@ -95,13 +95,16 @@ amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* 
         amxc_var_clean(&converted);
         return status;
     }
-    amxc_var_move(&param->value, &converted);
+    status = guard_status([&] {
+        amxc_var_move(&param->own_value(), &converted);
+        return amxd_status_ok;
+    });
     amxc_var_clean(&converted);
-    return amxd_status_ok;
+    return status;
 }
 
 const amxc_var_t* amxd_param_get_value(const amxd_param_t* const param) {
-    return param == nullptr ? nullptr : &param->value;
+    return param == nullptr ? nullptr : &param->value();
 }
 
 amxd_status_t amxd_param_set_max_length(amxd_param_t* const param, size_t bytes) {
@@ -117,7 +120,7 @@ amxd_status_t amxd_param_set_max_length(amxd_param_t* const param, size_t bytes)
     const std::size_t previous = param->def().max_length;
     return guard_status([&] {
         param->own_def().max_length = bytes;
-        if(!param->fits(&param->value)) {
+        if(!param->fits(&param->value())) {
             param->own_def().max_length = previous;
             return amxd_status_invalid_value;
         }

@@ -29,8 +29,16 @@ namespace amxd {
 // shared by them until one of them changes it, so that an instance pays for its values only.
 // Counted in place: each parameter of each instance holds one pointer to it, not two.
 struct ParamDef : boost::intrusive_ref_counter<ParamDef, boost::thread_unsafe_counter> {
+    explicit ParamDef(uint32_t type_id);
+    ~ParamDef();
+    ParamDef(const ParamDef&) = delete;
+    ParamDef& operator=(const ParamDef&) = delete;
+
     std::string name;
-    uint32_t type = AMXC_VAR_ID_NULL;
+    const uint32_t type;
+    // The empty value of `type`: what each parameter sharing the definition holds until it is
+    // written, so that the unwritten parameters of a large table hold no value of their own.
+    amxc_var_t initial;
     bool read_only = false;
     bool persistent = false;
     bool key = false;
@@ -56,11 +64,20 @@ struct _amxd_param {
     // Whether a value already converted to `type` is within max_length.
     bool fits(const amxc_var_t* converted) const;
 
-    amxc_var_t value;                 // always of `type`
+    // The value, always of `type`.
+    const amxc_var_t& value() const { return own_ ? *own_ : def_->initial; }
+    // The value to change, the parameter's own from its first write on (the variant stays where
+    // it is afterwards). Throws std::bad_alloc.
+    amxc_var_t& own_value();
+    bool has_own_value() const { return own_ != nullptr; }
+    // Back to the definition's initial value; allocates nothing.
+    void drop_own_value() { own_.reset(); }
+
     amxd_object_t* owner = nullptr;
 
 private:
     boost::intrusive_ptr<amxd::ParamDef> def_;
+    amxd::VarPtr own_;                 // null while the value is the definition's initial one
 };
 
 struct FunctionArg {

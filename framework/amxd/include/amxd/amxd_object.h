@@ -103,7 +103,9 @@ void amxd_object_set_priv(amxd_object_t* const object, void* priv);
 
 /* --- parameter reads --- */
 
-/* The parameter's current value, borrowed; NULL when the object has no such parameter. */
+/* The parameter's current value, borrowed until the parameter is next written (an unwritten
+ * parameter reads a value it shares with its template); NULL when the object has no such
+ * parameter. */
 const amxc_var_t* amxd_object_get_param_value(const amxd_object_t* const object, const char* name);
 
 /* Copies the value into `value`. amxd_status_parameter_not_found when absent. */

@@ -41,7 +41,8 @@ amxd_object_t* amxd_param_get_owner(const amxd_param_t* const param);
 /* Sets the value directly (definition time: the default). Converts to the parameter's type;
  * runs no action and emits no event. */
 amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* const value);
-const amxc_var_t* amxd_param_get_value(const amxd_param_t* const param);   /* borrowed */
+/* Borrowed until the parameter is next written. */
+const amxc_var_t* amxd_param_get_value(const amxd_param_t* const param);
 
 /* Text values (string, csv_string) longer than their parameter's bound are refused with
  * amxd_status_invalid_value, naming the parameter and the bound, whoever writes them. The bound
