@@ -129,3 +129,22 @@ TEST(VariantText, APushedTextIsTakenWhole) {
     EXPECT_EQ(dump(list), "'x'");
 }
 }  // namespace
+
+// Order of two variants: texts by their bytes (an empty text set, one never set and a csv text
+// alike), a text against a number by value when it holds one.
+namespace {
+int order_of(const Var& a, const Var& b) {
+    int result = 2;
+    EXPECT_EQ(amxc_var_compare(a.get(), b.get(), &result), 0);
+    return result;
+}
+
+TEST(VariantOrder, TextsByTheirBytesNumbersByValue) {
+    EXPECT_EQ(order_of(text("abc"), text("abd")), -1);
+    EXPECT_EQ(order_of(text("abd"), text("abc")), 1);
+    EXPECT_EQ(order_of(text("ab"), text("abc")), -1);
+    EXPECT_EQ(order_of(text(""), typed(AMXC_VAR_ID_CSTRING)), 0);
+    EXPECT_EQ(order_of(csv("a,b"), text("a,b")), 0);
+    EXPECT_EQ(order_of(text("10"), of(amxc_var_set_uint32_t, 9)), 1);
+}
+}  // namespace

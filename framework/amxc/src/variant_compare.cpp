@@ -112,7 +112,9 @@ int compare_at(const amxc_var_t* a, const amxc_var_t* b, int* result, int depth)
         return 0;
     }
     if(amxc::is_text(ta) && amxc::is_text(tb)) {
-        return compare_as_text(a, b, result);
+        // Where they lie: every write of a parameter compares its old and new text.
+        *result = sign(std::strcmp(amxc_var_constcast(cstring_t, a), amxc_var_constcast(cstring_t, b)));
+        return 0;
     }
     if(is_scalar_number(ta) && is_scalar_number(tb)) {
         *result = compare_numbers(*amxc::to_number(a), *amxc::to_number(b));
