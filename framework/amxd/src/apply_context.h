@@ -2,6 +2,9 @@
 // touched (to validate it), and which events it will send.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -88,6 +91,11 @@ private:
     PackedVar changed_event(const ObjectChange& change) const;
     amxd_status_t check_keys(amxd_object_t* instance);
 
+    // The bookkeeping of a transaction of a few changes (most of them) fits here, on the stack
+    // of the apply; a larger one takes blocks from the heap, all given back when it ends.
+    std::array<std::byte, 1536> room_;
+    std::pmr::monotonic_buffer_resource arena_{room_.data(), room_.size()};
+
     amxd_dm_t* dm_;
     bool change_ro_;
     amxd_object_t* selected_ = nullptr;
@@ -95,13 +103,13 @@ private:
     std::string error_;
 
     std::vector<ObjectChange> object_changes_;
-    std::unordered_map<amxd_object_t*, std::size_t> object_change_index_;
-    std::unordered_set<amxd_param_t*> recorded_params_;
+    std::pmr::unordered_map<amxd_object_t*, std::size_t> object_change_index_{&arena_};
+    std::pmr::unordered_set<amxd_param_t*> recorded_params_{&arena_};
     std::vector<InstanceChange> instance_changes_;
-    std::unordered_set<const amxd_object_t*> added_;
-    std::vector<EventRef> event_order_;
-    std::vector<amxd_object_t*> touched_;
-    std::unordered_set<amxd_object_t*> touched_set_;
+    std::pmr::unordered_set<const amxd_object_t*> added_{&arena_};
+    std::pmr::vector<EventRef> event_order_{&arena_};
+    std::pmr::vector<amxd_object_t*> touched_{&arena_};
+    std::pmr::unordered_set<amxd_object_t*> touched_set_{&arena_};
 };
 
 // The transaction being applied on the data model of `object`, or NULL.

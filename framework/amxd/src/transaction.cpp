@@ -51,6 +51,9 @@ amxd_status_t record(amxd_trans_t* trans, Operation&& op) {
         return impl->broken;
     }
     amxd_status_t status = guard_status([&] {
+        if(impl->ops.capacity() == 0) {
+            impl->ops.reserve(4);   // a selection and a few writes, in one block
+        }
         impl->ops.push_back(std::move(op));
         return amxd_status_ok;
     });
@@ -131,15 +134,32 @@ amxd_status_t broken_by(amxd_trans_t* trans, amxd_status_t status) {
     return status;
 }
 
+// A parameter write of a value made here: recorded as it is, not copied once more.
+amxd_status_t record_set(amxd_trans_t* trans, const char* name, VarPtr value) {
+    if((name == nullptr) || (name[0] == '\0')) {
+        return amxd_status_invalid_arg;
+    }
+    Operation op{Operation::Kind::set, {}, std::move(value), 0, nullptr};
+    amxd_status_t status = guard_status([&] {
+        op.text = name;
+        return amxd_status_ok;
+    });
+    return status == amxd_status_ok ? record(trans, std::move(op)) : broken_by(trans, status);
+}
+
 amxd_status_t set_text(amxd_trans_t* trans, const char* name, const char* value, int (*setter)(amxc_var_t*, const char*)) {
     if((impl_of(trans) == nullptr) || (value == nullptr)) {
         return amxd_status_invalid_arg;
     }
-    ScopedVar var;
-    if(setter(var.get(), value) != 0) {
+    VarPtr var;
+    amxd_status_t status = guard_status([&] {
+        var = new_var();
+        return amxd_status_ok;
+    });
+    if((status != amxd_status_ok) || (setter(var.get(), value) != 0)) {
         return broken_by(trans, amxd_status_out_of_mem);
     }
-    return amxd_trans_set_param(trans, name, var.get());
+    return record_set(trans, name, std::move(var));
 }
 
 template <typename Value>
@@ -245,13 +265,12 @@ amxd_status_t amxd_trans_set_param(amxd_trans_t* const trans, const char* param_
     if((impl_of(trans) == nullptr) || (param_name == nullptr) || (param_name[0] == '\0') || (value == nullptr)) {
         return amxd_status_invalid_arg;
     }
-    Operation op{Operation::Kind::set, {}, nullptr, 0, nullptr};
+    VarPtr copy;
     amxd_status_t status = guard_status([&] {
-        op.text = param_name;
-        op.value = copy_var(value);
+        copy = copy_var(value);
         return amxd_status_ok;
     });
-    return status == amxd_status_ok ? record(trans, std::move(op)) : broken_by(trans, status);
+    return status == amxd_status_ok ? record_set(trans, param_name, std::move(copy)) : broken_by(trans, status);
 }
 
 amxd_status_t amxd_trans_set_cstring_t(amxd_trans_t* const trans, const char* name, const char* value) {
