@@ -183,6 +183,21 @@ int amxc_htable_init(amxc_htable_t* ht, size_t reserve) {
 }
 
 void amxc_htable_clean(amxc_htable_t* ht, amxc_htable_it_delete_t func) {
+    amxc::drain(
+        ht,
+        [](const char* key, amxc_htable_it_t* it, void* context) {
+            if(const amxc_htable_it_delete_t delete_fn = *static_cast<amxc_htable_it_delete_t*>(context); delete_fn != nullptr) {
+                delete_fn(key, it);
+            }
+        },
+        &func);
+}
+
+}  // extern "C"
+
+namespace amxc {
+
+void drain(amxc_htable_t* ht, void (*each)(const char* key, amxc_htable_it_t* it, void* context), void* context) {
     if(ht == nullptr) {
         return;
     }
@@ -200,14 +215,16 @@ void amxc_htable_clean(amxc_htable_t* ht, amxc_htable_it_delete_t func) {
         it->key = nullptr;
         it->next = nullptr;
         it->ht = nullptr;
-        if(func != nullptr) {
-            func(key, it);
-        }
+        each(key, it, context);
         std::free(key);
         link = amxc_llist_take_first(&order);
     }
     std::free(static_cast<void*>(table));
 }
+
+}  // namespace amxc
+
+extern "C" {
 
 int amxc_htable_insert(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
     if(ht == nullptr || key == nullptr || it == nullptr || amxc_htable_contains(ht, key)) {

@@ -13,4 +13,9 @@ amxc_htable_it_t* find_key(const amxc_htable_t* ht, std::string_view key);
 // copies the members of another table).
 int insert_new(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it);
 
+// Empties `ht`, handing each item to `each` out of the table (its key valid during the call,
+// freed after it; `each` may free the item), without unlinking items from their buckets one by
+// one: amxc_htable_clean() with a context.
+void drain(amxc_htable_t* ht, void (*each)(const char* key, amxc_htable_it_t* it, void* context), void* context);
+
 }  // namespace amxc

@@ -31,14 +31,13 @@ void release_children(amxc_var_t* var, amxc_llist_t* pending) {
             link = amxc_llist_take_first(&var->data.vl);
         }
     } else if(var->type_id == AMXC_VAR_ID_HTABLE) {
-        amxc_htable_t* table = &var->data.vm;
-        amxc_htable_it_t* member = amxc_htable_get_first(table);
-        while(member != nullptr) {
-            amxc_htable_it_clean(member, nullptr);
-            amxc_llist_append(pending, &var_of_member(member)->lit);
-            member = amxc_htable_get_first(table);
-        }
-        amxc_htable_clean(table, nullptr);
+        // The whole table goes: its members leave in order, none unlinked from its bucket.
+        drain(
+            &var->data.vm,
+            [](const char* /*key*/, amxc_htable_it_t* member, void* context) {
+                amxc_llist_append(static_cast<amxc_llist_t*>(context), &var_of_member(member)->lit);
+            },
+            pending);
     } else if(is_text(var->type_id)) {
         std::free(var->data.s);
     }
