@@ -177,5 +177,35 @@ TEST_F(FwHeld, ARefusedCommitLandsOnlyTheRemovalsReportedApplied) {
     EXPECT_EQ(fw_pending_count(), 0U);
 }
 
+// With the loop's settle hook, a large transaction's freed pages wait for the changes to settle
+// instead of asking for the turn's end; a small transaction asks for nothing.
+TEST_F(FwHeld, ALargeTransactionLeavesItsMemoryUntilTheChangesSettle) {
+    int settling = 0;
+    fw_backend_release_when_settled([](void* priv) { ++*static_cast<int*>(priv); }, &settling);
+    constexpr uint32_t large = 4096;
+    for(uint32_t n = 0; n < large; ++n) {
+        const std::string source = "10.1." + std::to_string(n / 256) + "." + std::to_string(n % 256);
+        add(source.c_str(), 4 + n);
+    }
+    ASSERT_EQ(fw_apply(), FW_OK) << fw_backend_error();
+    EXPECT_EQ(settling, 1);
+    EXPECT_EQ(turns_, 0) << "nothing waits for the turn's end";
+    add("10.2.0.1", 1);
+    ASSERT_EQ(fw_apply(), FW_OK);
+    EXPECT_EQ(settling, 1) << "a small transaction leaves the heap alone";
+    for(uint32_t n = 0; n < large; ++n) {
+        const std::string source = "10.1." + std::to_string(n / 256) + "." + std::to_string(n % 256);
+        Rule rule = RuleMaker().source(source.c_str()).make();
+        ASSERT_EQ(fw_delete_rule(rule.get(), 5), FW_OK);
+        ASSERT_EQ(fw_apply(), FW_OK);
+    }
+    EXPECT_EQ(settling, 1) << "held removals are not committed yet";
+    ASSERT_EQ(fw_backend_apply_held(), FW_OK);
+    EXPECT_EQ(settling, 2);
+    EXPECT_EQ(sources(), "10.2.0.1,10.0.0.1,10.0.0.2,10.0.0.3");
+    fw_backend_release_when_settled(nullptr, nullptr);
+    fw_backend_release_memory();  // nothing due: nothing happens
+}
+
 }  // namespace
 }  // namespace fwtest

@@ -47,6 +47,9 @@ struct State {
     // fw_apply(): they are committed whatever becomes of the operations recorded after them.
     std::size_t held = 0;
     bool trim_due = false;  // a large transaction's freed pages go back at the turn's end
+    // Set by the event loop: those pages go back once the changes have settled instead.
+    void (*settling)(void* priv) = nullptr;
+    void* settling_priv = nullptr;
 };
 
 // Never destroyed: a module unloaded at exit may still remove its rules.
@@ -130,6 +133,11 @@ PendingBatch held_part() {
 // module's list of sources, built for the rebuild).
 void release_free_pages() {
     auto& s = state();
+    if(s.settling != nullptr) {
+        s.trim_due = true;
+        s.settling(s.settling_priv);
+        return;
+    }
     if(s.defer != nullptr && (s.trim_due || s.defer(s.defer_priv) == 0)) {
         s.trim_due = true;
         return;
@@ -264,11 +272,27 @@ int fw_backend_apply_held(void) {
         s.error.clear();
         result = fwinterface::commit_pending();
     }
+    if(s.settling == nullptr) {
+        fw_backend_release_memory();
+    }
+    return result;
+}
+
+void fw_backend_release_when_settled(void (*settling)(void* priv), void* priv) {
+    auto& s = state();
+    if(settling == nullptr) {
+        fw_backend_release_memory();
+    }
+    s.settling = settling;
+    s.settling_priv = priv;
+}
+
+void fw_backend_release_memory(void) {
+    auto& s = state();
     if(s.trim_due) {
         s.trim_due = false;
         malloc_trim(0);
     }
-    return result;
 }
 
 void fw_backend_slice_points(void (*slice_point)(void), void (*slice_point_now)(void)) {

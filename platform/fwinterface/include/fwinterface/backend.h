@@ -125,9 +125,20 @@ void fw_backend_hold_removals(int (*at_turn_end)(void* priv), void* priv);
 void fw_backend_slice_points(void (*slice_point)(void), void (*slice_point_now)(void));
 
 /* Commits the held removals (see above) and hands back the heap's free pages after a large
- * transaction; 0, or the fw_error_t of fw_apply() with the reason in fw_backend_error().
- * Refused, they stay held for the next commit. */
+ * transaction (unless fw_backend_release_when_settled() is in use); 0, or the fw_error_t of
+ * fw_apply() with the reason in fw_backend_error(). Refused, they stay held for the next commit. */
 int fw_backend_apply_held(void);
+
+/* For the event loop: once set, a large transaction leaves the heap's free pages where they are
+ * and calls `settling(priv)`, which arranges for fw_backend_release_memory() to run once the
+ * changes have settled (no large transaction for a while). A burst of large changes (a group of
+ * thousands changing member by member) then reuses those pages instead of handing them back
+ * and faulting them in anew each time, and no change waits for the hand-back. NULL: back at the
+ * end of the turn again (the default), and what is due goes back at once. */
+void fw_backend_release_when_settled(void (*settling)(void* priv), void* priv);
+
+/* Hands the heap's free pages back if a large transaction left them; nothing otherwise. */
+void fw_backend_release_memory(void);
 
 /* Rules in the running chain, 0 when it does not exist or an argument is NULL. */
 uint32_t fw_chain_size(const char* table, const char* chain, bool ipv6);
