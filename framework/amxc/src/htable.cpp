@@ -138,6 +138,31 @@ int insert_new(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
     return 0;
 }
 
+void drain(amxc_htable_t* ht, void (*each)(const char* key, amxc_htable_it_t* it, void* context), void* context) {
+    if(ht == nullptr) {
+        return;
+    }
+    // Detach everything first: callbacks then see an empty, consistent table.
+    amxc_llist_t order = ht->order;
+    amxc_htable_it_t** table = ht->table;
+    for(amxc_llist_it_t* link = order.head; link != nullptr; link = link->next) {
+        link->llist = &order;
+    }
+    amxc_htable_init(ht, 0);
+    amxc_llist_it_t* link = amxc_llist_take_first(&order);
+    while(link != nullptr) {
+        amxc_htable_it_t* it = it_of(link);
+        char* key = it->key;
+        it->key = nullptr;
+        it->next = nullptr;
+        it->ht = nullptr;
+        each(key, it, context);
+        std::free(key);
+        link = amxc_llist_take_first(&order);
+    }
+    std::free(static_cast<void*>(table));
+}
+
 }  // namespace amxc
 
 extern "C" {
@@ -192,39 +217,6 @@ void amxc_htable_clean(amxc_htable_t* ht, amxc_htable_it_delete_t func) {
         },
         &func);
 }
-
-}  // extern "C"
-
-namespace amxc {
-
-void drain(amxc_htable_t* ht, void (*each)(const char* key, amxc_htable_it_t* it, void* context), void* context) {
-    if(ht == nullptr) {
-        return;
-    }
-    // Detach everything first: callbacks then see an empty, consistent table.
-    amxc_llist_t order = ht->order;
-    amxc_htable_it_t** table = ht->table;
-    for(amxc_llist_it_t* link = order.head; link != nullptr; link = link->next) {
-        link->llist = &order;
-    }
-    amxc_htable_init(ht, 0);
-    amxc_llist_it_t* link = amxc_llist_take_first(&order);
-    while(link != nullptr) {
-        amxc_htable_it_t* it = it_of(link);
-        char* key = it->key;
-        it->key = nullptr;
-        it->next = nullptr;
-        it->ht = nullptr;
-        each(key, it, context);
-        std::free(key);
-        link = amxc_llist_take_first(&order);
-    }
-    std::free(static_cast<void*>(table));
-}
-
-}  // namespace amxc
-
-extern "C" {
 
 int amxc_htable_insert(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
     if(ht == nullptr || key == nullptr || it == nullptr || amxc_htable_contains(ht, key)) {

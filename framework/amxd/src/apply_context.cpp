@@ -395,7 +395,7 @@ PackedVar ApplyContext::changed_event(const ObjectChange& change) const {
     for(const ParamChange& item : change.params) {
         int order = 0;
         if((amxc_var_compare(item.original.get(), &item.param->value(), &order) != 0) || (order != 0)) {
-            changed.push_back(&item);   // not changed and changed back
+            changed.push_back(&item);   // not one changed and changed back
         }
     }
     if(changed.empty()) {

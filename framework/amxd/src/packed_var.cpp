@@ -155,11 +155,6 @@ private:
 
 } // namespace
 
-PackedVar::PackedVar(const amxc_var_t* var) {
-    put_var(bytes_, var);
-    bytes_.shrink_to_fit();
-}
-
 VarPtr PackedVar::unpack() const {
     VarPtr var = new_var();
     if(!bytes_.empty()) {

@@ -17,8 +17,6 @@ namespace amxd {
 class PackedVar {
 public:
     PackedVar() = default;
-    // Throws std::bad_alloc.
-    explicit PackedVar(const amxc_var_t* var);
 
     bool empty() const { return bytes_.empty(); }
     // The variant as it was packed (NULL for an empty one). Throws std::bad_alloc.

@@ -134,11 +134,8 @@ amxd_status_t broken_by(amxd_trans_t* trans, amxd_status_t status) {
     return status;
 }
 
-// A parameter write of a value made here: recorded as it is, not copied once more.
+// A parameter write of a value made here, `name` checked: recorded as it is, not copied once more.
 amxd_status_t record_set(amxd_trans_t* trans, const char* name, VarPtr value) {
-    if((name == nullptr) || (name[0] == '\0')) {
-        return amxd_status_invalid_arg;
-    }
     Operation op{Operation::Kind::set, {}, std::move(value), 0, nullptr};
     amxd_status_t status = guard_status([&] {
         op.text = name;
@@ -148,7 +145,7 @@ amxd_status_t record_set(amxd_trans_t* trans, const char* name, VarPtr value) {
 }
 
 amxd_status_t set_text(amxd_trans_t* trans, const char* name, const char* value, int (*setter)(amxc_var_t*, const char*)) {
-    if((impl_of(trans) == nullptr) || (value == nullptr)) {
+    if((impl_of(trans) == nullptr) || (name == nullptr) || (name[0] == '\0') || (value == nullptr)) {
         return amxd_status_invalid_arg;
     }
     VarPtr var;
