@@ -77,6 +77,16 @@ TEST_F(ExprSemantics, EachExpressionHasItsMeaning) {
         {"contains('list.2')", false},
         {"contains('table.v')", false},
         {"contains('tab')", false},
+        // A run of them on one table's members: any member, of a table or a list, answers.
+        {"contains('table.v') || contains('table.w') || contains('table.k')", true},
+        {"contains('table.v') || contains('table.w')", false},
+        {"contains('list.5') || contains('list.1')", true},
+        {"contains('nothing.k') || contains('nothing.v')", false},
+        {"contains('table.v') || contains('list.0') || contains('table.x')", true},
+        {"contains('table.v') || yes || contains('table.w')", true},
+        {"contains('table..k') || contains('table.v')", false},
+        {"contains('table.k.') || contains('table.v')", true},
+        {"!(contains('table.v') || contains('table.k')) || no", false},
         {"list.1 == 7 && table.k == 'v'", true},
         // Matches and starts with.
         {"text matches '^a.c$'", true},

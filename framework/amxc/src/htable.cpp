@@ -17,23 +17,6 @@ namespace {
 constexpr size_t linear_items = 8;
 constexpr size_t min_capacity = 16;
 
-// 0 for a table of linear_items or fewer, else the smallest power of two (at
-// least min_capacity) that holds `items` at a load of 3/4; 0 when that would
-// overflow.
-size_t capacity_for(size_t items) {
-    if(items <= linear_items) {
-        return 0;
-    }
-    size_t capacity = min_capacity;
-    while(capacity / 4 * 3 < items) {
-        if(capacity > SIZE_MAX / 2) {
-            return 0;
-        }
-        capacity *= 2;
-    }
-    return capacity;
-}
-
 size_t bucket_of(std::string_view key, size_t capacity) {
     return static_cast<size_t>(amxc::key_hash(key)) & (capacity - 1);
 }
@@ -56,7 +39,7 @@ amxc_htable_it_t* it_of(amxc_llist_it_t* link) {
 // leaves the chains longer (or the table without buckets), so insertion never
 // fails because of it.
 void grow(amxc_htable_t* ht, size_t wanted_items) {
-    size_t capacity = capacity_for(wanted_items);
+    size_t capacity = amxc::capacity_for(wanted_items);
     if(capacity <= ht->capacity) {
         return;
     }
@@ -98,6 +81,23 @@ char* copy_key(const char* key) {
 
 namespace amxc {
 
+// 0 for a table of linear_items or fewer, else the smallest power of two (at
+// least min_capacity) that holds `items` at a load of 3/4; 0 when that would
+// overflow.
+size_t capacity_for(size_t items) {
+    if(items <= linear_items) {
+        return 0;
+    }
+    size_t capacity = min_capacity;
+    while(capacity / 4 * 3 < items) {
+        if(capacity > SIZE_MAX / 2) {
+            return 0;
+        }
+        capacity *= 2;
+    }
+    return capacity;
+}
+
 amxc_htable_it_t* find_key(const amxc_htable_t* ht, std::string_view key) {
     if(ht == nullptr) {
         return nullptr;
@@ -136,6 +136,18 @@ int insert_new(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
     amxc_llist_append(&ht->order, &it->ait);
     ++ht->items;
     return 0;
+}
+
+void link_borrowed(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
+    it->key = const_cast<char*>(key);  // never freed: the table is not cleaned
+    it->ht = ht;
+    if(ht->capacity > 0) {
+        const size_t bucket = bucket_of(key, ht->capacity);
+        it->next = ht->table[bucket];
+        ht->table[bucket] = it;
+    }
+    amxc_llist_append(&ht->order, &it->ait);
+    ++ht->items;
 }
 
 void drain(amxc_htable_t* ht, void (*each)(const char* key, amxc_htable_it_t* it, void* context), void* context) {
@@ -204,7 +216,7 @@ int amxc_htable_init(amxc_htable_t* ht, size_t reserve) {
         return 0;
     }
     grow(ht, reserve);
-    return ht->capacity == 0 && capacity_for(reserve) != 0 ? -1 : 0;
+    return ht->capacity == 0 && amxc::capacity_for(reserve) != 0 ? -1 : 0;
 }
 
 void amxc_htable_clean(amxc_htable_t* ht, amxc_htable_it_delete_t func) {

@@ -349,8 +349,8 @@ amxd_status_t ApplyContext::check_keys(amxd_object_t* instance) {
     // Only an instance added here, or a key written here, can collide: scanning the siblings on
     // every other change would make each write to a large table cost the table's size.
     const bool added = added_.count(instance) != 0;
-    for(const ParamPtr& param : instance->params) {
-        if(!param->def().key || (!added && recorded_params_.count(param.get()) == 0)) {
+    for(amxd_param_t* param : instance->params) {
+        if(!param->def().key || (!added && recorded_params_.count(param) == 0)) {
             continue;
         }
         for(const auto& entry : instance->parent->members().instances) {
@@ -359,7 +359,7 @@ amxd_status_t ApplyContext::check_keys(amxd_object_t* instance) {
             int order = 0;
             if((other != nullptr) && (amxc_var_compare(&other->value(), &param->value(), &order) == 0) && (order == 0)) {
                 return fail(amxd_status_duplicate,
-                            param_path(instance, param.get()) + " is a key and " + path_of(sibling) + " has the same value");
+                            param_path(instance, param) + " is a key and " + path_of(sibling) + " has the same value");
             }
         }
     }

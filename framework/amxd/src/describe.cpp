@@ -96,7 +96,7 @@ amxd_status_t amxd_object_describe(const amxd_object_t* const object, amxc_var_t
         check(amxc_var_add_key(cstring_t, described.get(), "kind", kind_word(object->type)));
         amxc_var_t* params = amxc_var_add_new_key_list(described.get(), "parameters");
         check(params);
-        for(const auto& param : object->params) {
+        for(const amxd_param_t* param : object->params) {
             describe_param(*param, params);
         }
         amxc_var_t* functions = amxc_var_add_new_key_list(described.get(), "functions");

@@ -26,7 +26,7 @@ PackedVar instance_event(const char* notification, const amxd_object_t* instance
     packer.text(instance->name.c_str());
     packer.key("parameters");
     packer.table(instance->params.size());
-    for(const ParamPtr& param : instance->params) {
+    for(const amxd_param_t* param : instance->params) {
         packer.key(param->name().c_str());
         packer.var(&param->value());
     }
@@ -34,7 +34,7 @@ PackedVar instance_event(const char* notification, const amxd_object_t* instance
 }
 
 void copy_params_into(amxc_var_t* params, const amxd_object_t* object) {
-    for(const ParamPtr& param : object->params) {
+    for(const amxd_param_t* param : object->params) {
         table_add_copy(params, param->name().c_str(), &param->value());
     }
 }

@@ -1,6 +1,9 @@
 #include "event_queue.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdio>
+#include <memory_resource>
 #include <new>
 
 #include <amxp/amxp_loop.h>
@@ -49,17 +52,23 @@ void EventQueue::deliver(void* priv) {
     // A slot may delete the data model (and this queue) while the batch is delivered.
     std::shared_ptr<bool> alive = queue->alive_;
     amxp_signal_mngr_t* sigmngr = queue->sigmngr_;
+    // Each event's data is read into this room and dropped whole after its delivery; most
+    // events fit on the stack (a slot's fiber has megabytes of it).
+    std::array<std::byte, 4096> room;
+    std::pmr::monotonic_buffer_resource memory(room.data(), room.size());
     for(Event& event : batch->events) {
-        VarPtr data;
+        const amxc_var_t* data = nullptr;
         try {
-            data = event.data.unpack();
+            amxc::BorrowedTree tree(memory);
+            data = event.data.read(tree);
         } catch(const std::bad_alloc&) {
             std::fprintf(stderr, "amxd: a %s event was lost: out of memory\n", event.name);
+            memory.release();
             continue;
         }
-        event.data = PackedVar();   // freed while still in cache
-        amxp_sigmngr_trigger(sigmngr, event.name, data.get());
-        data.reset();
+        amxp_sigmngr_trigger(sigmngr, event.name, data);
+        event.data = PackedVar();   // the data borrowed its texts
+        memory.release();
         if(!*alive) {
             break;
         }

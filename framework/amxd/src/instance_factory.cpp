@@ -7,10 +7,6 @@
 
 namespace amxd {
 
-ParamPtr clone_param(const amxd_param_t& source) {
-    return std::make_unique<amxd_param_t>(source);
-}
-
 FunctionPtr clone_function(const amxd_function_t& source) {
     auto copy = std::make_unique<amxd_function_t>();
     copy->name = source.name;
@@ -23,12 +19,7 @@ FunctionPtr clone_function(const amxd_function_t& source) {
 namespace {
 // Parameters, functions and child objects, shared by both kinds of copy.
 void copy_members(amxd_object_t& target, const amxd_object_t& source) {
-    target.params.reserve(target.params.size() + source.params.size());
-    for(const ParamPtr& param : source.params) {
-        ParamPtr copy = clone_param(*param);
-        attach_param(&target, copy.get());
-        copy.release();
-    }
+    attach_copied_params(&target, &source);
     for(const FunctionPtr& func : source.members().functions) {
         FunctionPtr copy = clone_function(*func);
         attach_function(&target, copy.get());

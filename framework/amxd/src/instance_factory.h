@@ -8,8 +8,7 @@
 
 namespace amxd {
 
-// Copies a parameter (value, attributes, actions with their data); throws std::bad_alloc.
-ParamPtr clone_param(const amxd_param_t& source);
+// Copies a function (name, return type, implementation, arguments); throws std::bad_alloc.
 FunctionPtr clone_function(const amxd_function_t& source);
 
 // Deep copy of a definition subtree: parameters, functions, actions, child objects. Instances

@@ -148,9 +148,9 @@ amxd_param_t* find_param(const amxd_object_t* object, std::string_view name) {
         auto it = index.find(name);
         return it == index.end() ? nullptr : it->second;
     }
-    for(const ParamPtr& param : object->params) {
+    for(amxd_param_t* param : object->params) {
         if(param->name() == name) {
-            return param.get();
+            return param;
         }
     }
     return nullptr;
@@ -227,26 +227,44 @@ void reattach_instance(amxd_object_t* templ, DetachedInstance&& detached) {
     instance->removed = false;
 }
 
-void attach_param(amxd_object_t* object, amxd_param_t* param) {
-    reserve_one_more(object->params);
-    if(object->params.size() + 1 >= kIndexedParams) {
-        try {
-            auto& index = object->own_members().params_by_name;
-            if(index.empty()) {
-                for(const ParamPtr& attached : object->params) {
-                    index.emplace(attached->name(), attached.get());
-                }
+namespace {
+// An object of kIndexedParams parameters or more looks them up through its index, which then
+// holds every one of them; `more` is added too.
+void index_params(amxd_object_t* object, amxd_param_t* more = nullptr) {
+    auto& index = object->own_members().params_by_name;
+    try {
+        if(index.empty()) {
+            for(amxd_param_t* param : object->params) {
+                index.emplace(param->name(), param);
             }
-            index.emplace(param->name(), param);
-        } catch(...) {
-            if(!object->members().params_by_name.empty()) {
-                object->own_members().params_by_name.clear();  // half an index would hide parameters
-            }
-            throw;
         }
+        if(more != nullptr) {
+            index.emplace(more->name(), more);
+        }
+    } catch(...) {
+        index.clear();  // half an index would hide parameters
+        throw;
     }
-    object->params.emplace_back(param);
+}
+} // namespace
+
+void attach_param(amxd_object_t* object, amxd_param_t* param) {
+    object->params.reserve_one_more();
+    if(object->params.size() + 1 >= kIndexedParams) {
+        index_params(object, param);
+    }
+    object->params.add(param);
     param->owner = object;
+}
+
+void attach_copied_params(amxd_object_t* object, const amxd_object_t* model) {
+    object->params.copy_of(model->params);
+    for(amxd_param_t* param : object->params) {
+        param->owner = object;
+    }
+    if(object->params.size() >= kIndexedParams) {
+        index_params(object);
+    }
 }
 
 void attach_function(amxd_object_t* object, amxd_function_t* func) {

@@ -78,6 +78,8 @@ void reattach_instance(amxd_object_t* templ, DetachedInstance&& detached);
 // Adds a parameter or function; the object takes ownership only on success (on
 // std::bad_alloc nothing changed and the caller still owns it).
 void attach_param(amxd_object_t* object, amxd_param_t* param);
+// Copies of `model`'s parameters into `object`, which has none yet. Throws std::bad_alloc.
+void attach_copied_params(amxd_object_t* object, const amxd_object_t* model);
 void attach_function(amxd_object_t* object, amxd_function_t* func);
 
 } // namespace amxd

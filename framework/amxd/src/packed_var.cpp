@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <new>
 
 namespace amxd {
 
@@ -74,53 +73,50 @@ void put_var(std::string& out, const amxc_var_t* var) {
     }
 }
 
-// Reads what Packer wrote; the bytes are always our own.
+// Reads what Packer wrote (the bytes are always our own) into a tree that borrows its texts and
+// keys from them.
 class Reader {
 public:
-    explicit Reader(std::string_view bytes) : rest_(bytes) {}
+    Reader(std::string_view bytes, amxc::BorrowedTree& tree) : rest_(bytes), tree_(tree) {}
 
     void get(amxc_var_t* var) {
         const auto type = static_cast<uint32_t>(static_cast<unsigned char>(take(1)[0]));
-        int failed = 0;
         switch(type) {
         case AMXC_VAR_ID_CSTRING:
-            failed = amxc_var_set_cstring_t(var, text());
-            break;
         case AMXC_VAR_ID_CSV_STRING:
-            failed = amxc_var_set_csv_string_t(var, text());
+            amxc::BorrowedTree::set_text(var, type, text());
             break;
         case AMXC_VAR_ID_BOOL:
-            failed = amxc_var_set_bool(var, take(1)[0] != 0);
+            amxc_var_set_bool(var, take(1)[0] != 0);
             break;
         case AMXC_VAR_ID_INT32:
-            failed = amxc_var_set_int32_t(var, static_cast<int32_t>(static_cast<int64_t>(number())));
+            amxc_var_set_int32_t(var, static_cast<int32_t>(static_cast<int64_t>(number())));
             break;
         case AMXC_VAR_ID_UINT32:
-            failed = amxc_var_set_uint32_t(var, static_cast<uint32_t>(number()));
+            amxc_var_set_uint32_t(var, static_cast<uint32_t>(number()));
             break;
         case AMXC_VAR_ID_INT64:
-            failed = amxc_var_set_int64_t(var, static_cast<int64_t>(number()));
+            amxc_var_set_int64_t(var, static_cast<int64_t>(number()));
             break;
         case AMXC_VAR_ID_UINT64:
-            failed = amxc_var_set_uint64_t(var, number());
+            amxc_var_set_uint64_t(var, number());
             break;
         case AMXC_VAR_ID_LIST:
-        case AMXC_VAR_ID_HTABLE:
-            failed = amxc_var_set_type(var, type);
-            for(std::size_t count = failed == 0 ? size() : 0; count > 0; --count) {
-                amxc_var_t* member =
-                    type == AMXC_VAR_ID_HTABLE ? amxc_var_add_new_key(var, text()) : amxc_var_add_new(var);
-                if(member == nullptr) {
-                    throw std::bad_alloc();
-                }
-                get(member);
+            amxc_var_set_type(var, AMXC_VAR_ID_LIST);
+            for(std::size_t count = size(); count > 0; --count) {
+                get(tree_.add_element(var));
             }
             break;
-        default:
+        case AMXC_VAR_ID_HTABLE: {
+            const std::size_t count = size();
+            tree_.make_table(var, count);
+            for(std::size_t n = 0; n < count; ++n) {
+                get(tree_.add_member(var, text()));  // a packed table's keys are its members' own
+            }
             break;
         }
-        if(failed != 0) {
-            throw std::bad_alloc();
+        default:
+            break;
         }
     }
 
@@ -151,14 +147,15 @@ private:
     }
 
     std::string_view rest_;
+    amxc::BorrowedTree& tree_;
 };
 
 } // namespace
 
-VarPtr PackedVar::unpack() const {
-    VarPtr var = new_var();
+const amxc_var_t* PackedVar::read(amxc::BorrowedTree& tree) const {
+    amxc_var_t* var = tree.new_var();
     if(!bytes_.empty()) {
-        Reader(bytes_).get(var.get());
+        Reader(bytes_, tree).get(var);
     }
     return var;
 }

@@ -4,11 +4,13 @@
 // a restore of thousands of instances queues thousands of them at once. As variant trees
 // (a heap block per member and per text) they were the largest thing a restore held, and
 // what they left scattered kept the process at that peak. Packed, an event is one block of
-// about its text's size, unpacked just before its delivery.
+// about its text's size, read just before its delivery into a tree that borrows its texts.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include <amxc/amxc_borrowed_tree.h>
 
 #include "var_util.h"
 
@@ -19,8 +21,9 @@ public:
     PackedVar() = default;
 
     bool empty() const { return bytes_.empty(); }
-    // The variant as it was packed (NULL for an empty one). Throws std::bad_alloc.
-    VarPtr unpack() const;
+    // The variant as it was packed (NULL-typed for an empty one), built by `tree` and borrowing
+    // from this one: valid while both are. Throws what `tree` throws.
+    const amxc_var_t* read(amxc::BorrowedTree& tree) const;
 
 private:
     friend class Packer;

@@ -17,6 +17,7 @@
 #include <amxd/amxd.h>
 
 #include "actions.h"
+#include "param_list.h"
 #include "var_util.h"
 
 namespace amxd {
@@ -80,6 +81,10 @@ private:
     amxd::VarPtr own_;                 // null while the value is the definition's initial one
 };
 
+amxd_param_t* amxd::ParamList::at(std::size_t index) const {
+    return index < block_size_ ? block_ + index : single_[index - block_size_].get();
+}
+
 struct FunctionArg {
     std::string name;
     uint32_t type;
@@ -96,7 +101,6 @@ struct _amxd_function {
 
 namespace amxd {
 using ObjectPtr = std::unique_ptr<amxd_object_t>;
-using ParamPtr = std::unique_ptr<amxd_param_t>;
 using FunctionPtr = std::unique_ptr<amxd_function_t>;
 using ChildList = std::list<ObjectPtr>;
 using InstanceMap = std::map<uint32_t, ObjectPtr>;
@@ -151,7 +155,7 @@ struct _amxd_object {
     amxd::ChildList::iterator child_pos;       // this object's place in parent->children
     amxd::InstanceMap::iterator instance_pos;  // this instance's place in parent->instances
 
-    std::vector<amxd::ParamPtr> params;        // declaration order
+    amxd::ParamList params;                    // declaration order
     amxd::ActionList actions;                  // run on this object
 
     // Reading: empty containers when the object never held anything.

@@ -2,7 +2,10 @@
 #define AMXP_EXPR_AST_H
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <amxc/amxc_variant.h>
@@ -58,9 +61,24 @@ class Contains final : public Node {
 public:
     explicit Contains(std::string path) : path_(std::move(path)) {}
     Value evaluate(EvalContext& context) const override;
+    // The path cut before its last component ("parameters" and "Enable" of
+    // "parameters.Enable"); nullopt for a path of one component, or with an empty one.
+    std::optional<std::pair<std::string_view, std::string_view>> split() const;
 
 private:
     std::string path_;
+};
+
+// contains('P.a') || contains('P.b') || ...: P looked up once, then each last component in it.
+// An event filter asks so whether any of a dozen parameters changed.
+class ContainsAny final : public Node {
+public:
+    ContainsAny(std::string prefix, std::vector<std::string> lasts) : prefix_(std::move(prefix)), lasts_(std::move(lasts)) {}
+    Value evaluate(EvalContext& context) const override;
+
+private:
+    std::string prefix_;
+    std::vector<std::string> lasts_;
 };
 
 class Not final : public Node {

@@ -31,6 +31,26 @@ Value Field::evaluate(EvalContext& context) const {
 
 Value Contains::evaluate(EvalContext& context) const { return lookup(context, path_) != nullptr; }
 
+std::optional<std::pair<std::string_view, std::string_view>> Contains::split() const {
+    const std::string_view path = path_;
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == path.size() || path.find("..") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return std::pair(path.substr(0, dot), path.substr(dot + 1));
+}
+
+Value ContainsAny::evaluate(EvalContext& context) const {
+    const amxc_var_t* const base = lookup(context, prefix_);
+    if (base == nullptr) return false;
+    // In a table a component is a key; what else it may be (a list's index) the path says.
+    const bool table = amxc_var_type_of(base) == AMXC_VAR_ID_HTABLE;
+    return std::any_of(lasts_.begin(), lasts_.end(), [base, table](const std::string& last) {
+        return (table ? amxc_var_get_key(base, last.c_str(), AMXC_VAR_FLAG_DEFAULT)
+                      : amxc_var_get_path(base, last.c_str(), AMXC_VAR_FLAG_DEFAULT)) != nullptr;
+    });
+}
+
 Value Not::evaluate(EvalContext& context) const { return !is_true(operand_->evaluate(context)); }
 
 Value Chain::evaluate(EvalContext& context) const {

@@ -80,7 +80,45 @@ private:
             advance();
             operands.push_back((this->*parse_operand)());
         }
+        if (kind == Chain::Kind::any) {
+            operands = merge_contains(std::move(operands));
+            if (operands.size() == 1) return std::move(operands.front());
+        }
         return std::make_unique<Chain>(kind, std::move(operands));
+    }
+
+    // Runs of contains() of one table's members become one ContainsAny each. The lookups have
+    // no side effect, so which of them answers first changes nothing.
+    static std::vector<NodePtr> merge_contains(std::vector<NodePtr> operands) {
+        std::vector<NodePtr> merged;
+        std::string prefix;
+        std::vector<std::string> lasts;
+        NodePtr single;  // the run's only operand, kept as it was
+        auto flush = [&] {
+            if (lasts.size() == 1) {
+                merged.push_back(std::move(single));
+            } else if (lasts.size() > 1) {
+                merged.push_back(std::make_unique<ContainsAny>(std::move(prefix), std::move(lasts)));
+            }
+            lasts.clear();
+        };
+        for (NodePtr& operand : operands) {
+            const auto* contains = dynamic_cast<const Contains*>(operand.get());
+            const auto parts = contains != nullptr ? contains->split() : std::nullopt;
+            if (!parts) {
+                flush();
+                merged.push_back(std::move(operand));
+                continue;
+            }
+            if (!lasts.empty() && parts->first != prefix) flush();
+            if (lasts.empty()) {
+                prefix = std::string(parts->first);
+                single = std::move(operand);
+            }
+            lasts.emplace_back(parts->second);
+        }
+        flush();
+        return merged;
     }
 
     static bool relation_of(TokenKind kind, Relation& relation) {
