@@ -31,7 +31,7 @@ std::string object_path(const amxd_object_t* object, uint32_t flags) {
     for(const amxd_object_t* it = object; (it != nullptr) && (it->type != amxd_object_root); it = it->parent) {
         const std::string& name = component_name(it, flags);
         end -= name.size();
-        path.replace(end, name.size(), name);
+        name.copy(path.data() + end, name.size());
         end -= end == 0 ? 0 : 1;
     }
     return path;
