@@ -186,7 +186,7 @@ amxd_status_t ApplyContext::write_param(amxd_object_t* object, amxd_param_t* par
         record_original(object, param);
         touch(object);
     }
-    amxc_var_move(&param->own_value(), candidate.get());
+    param->take_value(candidate.get());
     return amxd_status_ok;
 }
 
@@ -194,7 +194,7 @@ void ApplyContext::record_original(amxd_object_t* object, amxd_param_t* param) {
     if(recorded_params_.count(param) != 0) {
         return;
     }
-    VarPtr original = copy_var(&param->value());
+    VarPtr original = param->has_own_value() ? copy_var(&param->value()) : nullptr;
     auto found = object_change_index_.find(object);
     if(found == object_change_index_.end()) {
         reserve_one_more(event_order_);
@@ -394,7 +394,7 @@ PackedVar ApplyContext::changed_event(const ObjectChange& change) const {
     changed.reserve(change.params.size());
     for(const ParamChange& item : change.params) {
         int order = 0;
-        if((amxc_var_compare(item.original.get(), &item.param->value(), &order) != 0) || (order != 0)) {
+        if((amxc_var_compare(&item.before(), &item.param->value(), &order) != 0) || (order != 0)) {
             changed.push_back(&item);   // not one changed and changed back
         }
     }
@@ -410,7 +410,7 @@ PackedVar ApplyContext::changed_event(const ObjectChange& change) const {
         packer.key(item->param->name().c_str());
         packer.table(2);
         packer.key("from");
-        packer.var(item->original.get());
+        packer.var(&item->before());
         packer.key("to");
         packer.var(&item->param->value());
     }

@@ -62,8 +62,9 @@ public:
 private:
     struct ParamChange {
         amxd_param_t* param;
-        VarPtr original;
-        bool had_own;   // else it held the definition's initial value, and goes back to it
+        VarPtr original;   // only when had_own: the initial value needs no copy
+        bool had_own;      // else it held the definition's initial value, and goes back to it
+        const amxc_var_t& before() const { return had_own ? *original : param->def().initial; }
     };
     struct ObjectChange {
         amxd_object_t* object;

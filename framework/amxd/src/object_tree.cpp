@@ -37,6 +37,13 @@ amxc_var_t& _amxd_param::own_value() {
     return *own_;
 }
 
+void _amxd_param::take_value(amxc_var_t* converted) {
+    if(!own_) {
+        own_ = amxd::new_var();  // the initial value would only be overwritten
+    }
+    amxc_var_move(own_.get(), converted);
+}
+
 amxd::ParamDef& _amxd_param::own_def() {
     if(def_->use_count() > 1) {
         boost::intrusive_ptr<amxd::ParamDef> copy(new amxd::ParamDef(def_->type));

@@ -70,6 +70,8 @@ struct _amxd_param {
     // The value to change, the parameter's own from its first write on (the variant stays where
     // it is afterwards). Throws std::bad_alloc.
     amxc_var_t& own_value();
+    // Moves `converted`, already of `type`, in as the value. Throws std::bad_alloc.
+    void take_value(amxc_var_t* converted);
     bool has_own_value() const { return own_ != nullptr; }
     // Back to the definition's initial value; allocates nothing.
     void drop_own_value() { own_.reset(); }
