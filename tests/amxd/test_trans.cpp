@@ -141,6 +141,7 @@ TEST_F(EventTest, QueuedEventsKeepTheValuesAndTypesTheirTransactionLeft) {
     EXPECT_EQ(amxc_var_type_of(events.get(0, "parameters.Enable")), AMXC_VAR_ID_BOOL);
     EXPECT_TRUE(amxc_var_get_const_bool(events.get(0, "parameters.Enable")));
     EXPECT_EQ(events.text(0, "parameters.Alias"), "a1") << "the value when the addition ended";
+    EXPECT_EQ(amxc_var_type_of(events.get(0, "parameters.Alias")), AMXC_VAR_ID_CSTRING);
     EXPECT_EQ(events.text(0, "parameters.NetworkGroupRef"), std::string(300, 'r'));
     EXPECT_EQ(amxc_var_size(events.get(0, "parameters")), 3u);
     EXPECT_EQ(events.name(1), "dm:instance-added");

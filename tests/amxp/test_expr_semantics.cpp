@@ -84,7 +84,7 @@ TEST_F(ExprSemantics, EachExpressionHasItsMeaning) {
         {"contains('nothing.k') || contains('nothing.v')", false},
         {"contains('table.v') || contains('list.0') || contains('table.x')", true},
         {"contains('table.v') || yes || contains('table.w')", true},
-        {"contains('table..k') || contains('table.v')", false},
+        {"contains('table..k') || contains('table..w')", false},
         {"contains('table.k.') || contains('table.v')", true},
         {"!(contains('table.v') || contains('table.k')) || no", false},
         {"list.1 == 7 && table.k == 'v'", true},
