@@ -75,7 +75,11 @@ firewall_rule_t* set_of(amxc_llist_it_t* it) {
 class RemovedPositions {
 public:
     explicit RemovedPositions(std::vector<int> set_positions) : positions_(std::move(set_positions)) {
-        std::sort(positions_.begin(), positions_.end());
+        // A set's rules are inserted in order: their positions come sorted, but for a set
+        // rebuilt around rules of others.
+        if(!std::is_sorted(positions_.begin(), positions_.end())) {
+            std::sort(positions_.begin(), positions_.end());
+        }
         positions_.erase(std::unique(positions_.begin(), positions_.end()), positions_.end());
         removed_tree_.assign(positions_.size() + 1, 0);
     }
@@ -97,7 +101,9 @@ public:
     // Where a rule of another set, first at `original`, is once every removal is done.
     int after_all(int original) {
         if(!sorted_) {
-            std::sort(removed_.begin(), removed_.end());
+            if(!std::is_sorted(removed_.begin(), removed_.end())) {
+                std::sort(removed_.begin(), removed_.end());
+            }
             sorted_ = true;
         }
         return original - static_cast<int>(std::lower_bound(removed_.begin(), removed_.end(), original) - removed_.begin());
