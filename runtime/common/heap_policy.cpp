@@ -4,6 +4,10 @@
 
 namespace gw {
 
-void set_heap_policy() { mallopt(M_MXFAST, 0); }
+void set_heap_policy() {
+    mallopt(M_MXFAST, 0);
+    mallopt(M_TRIM_THRESHOLD, kHeapKeptFree);
+    mallopt(M_MMAP_THRESHOLD, kHeapKeptFree);
+}
 
 }  // namespace gw
