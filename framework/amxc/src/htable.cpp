@@ -68,6 +68,20 @@ amxc_htable_it_t** slot_of(amxc_htable_it_t* it) {
     return slot;
 }
 
+// Links `it` under `key` (which it keeps as its own) at the end of the table; no other item has
+// that key, and there is room in the buckets.
+void link(amxc_htable_t* ht, char* key, amxc_htable_it_t* it) {
+    it->key = key;
+    it->ht = ht;
+    if(ht->capacity > 0) {
+        const size_t bucket = bucket_of(key, ht->capacity);
+        it->next = ht->table[bucket];
+        ht->table[bucket] = it;
+    }
+    amxc_llist_append(&ht->order, &it->ait);
+    ++ht->items;
+}
+
 char* copy_key(const char* key) {
     size_t size = std::strlen(key) + 1;
     auto* copy = static_cast<char*>(std::malloc(size));
@@ -126,28 +140,12 @@ int insert_new(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
     grow(ht, ht->items + 1);
     amxc_htable_it_take(it);
     std::free(it->key);
-    it->key = copy;
-    it->ht = ht;
-    if(ht->capacity > 0) {
-        size_t bucket = bucket_of(copy, ht->capacity);
-        it->next = ht->table[bucket];
-        ht->table[bucket] = it;
-    }
-    amxc_llist_append(&ht->order, &it->ait);
-    ++ht->items;
+    link(ht, copy, it);
     return 0;
 }
 
 void link_borrowed(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
-    it->key = const_cast<char*>(key);  // never freed: the table is not cleaned
-    it->ht = ht;
-    if(ht->capacity > 0) {
-        const size_t bucket = bucket_of(key, ht->capacity);
-        it->next = ht->table[bucket];
-        ht->table[bucket] = it;
-    }
-    amxc_llist_append(&ht->order, &it->ait);
-    ++ht->items;
+    link(ht, const_cast<char*>(key), it);  // never freed: the table is not cleaned
 }
 
 void drain(amxc_htable_t* ht, void (*each)(const char* key, amxc_htable_it_t* it, void* context), void* context) {

@@ -463,7 +463,7 @@ void ApplyContext::rollback() {
     for(ObjectChange& change : object_changes_) {
         for(ParamChange& item : change.params) {
             if(item.had_own) {
-                amxc_var_move(&item.param->own_value(), item.original.get());   // there: no allocation
+                item.param->take_value(item.original.get());   // its own still there: no allocation
             } else {
                 item.param->drop_own_value();
             }

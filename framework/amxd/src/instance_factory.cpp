@@ -48,7 +48,7 @@ void start_alias_as_name(amxd_object_t& instance) {
         throw std::bad_alloc();
     }
     if(status == amxd_status_ok) {
-        amxc_var_move(&alias->own_value(), converted.get());
+        alias->take_value(converted.get());
     }
 }
 } // namespace

@@ -278,23 +278,24 @@ amxd_status_t amxd_object_get_params(const amxd_object_t* const object, amxc_var
 }
 
 char* amxd_object_get_cstring_t(const amxd_object_t* const object, const char* name, amxd_status_t* status) {
-    // A text is copied once, straight from the parameter; other types are converted first.
-    amxd_status_t found = amxd_status_ok;
-    const amxd_param_t* param = param_to_read(object, name, found);
-    if(const char* text = param == nullptr ? nullptr : amxc_var_constcast(cstring_t, &param->value()); text != nullptr) {
-        char* copy = strdup(text);
-        if(status != nullptr) {
-            *status = copy == nullptr ? amxd_status_out_of_mem : amxd_status_ok;
+    amxd_status_t result = amxd_status_ok;
+    const amxd_param_t* param = param_to_read(object, name, result);
+    char* text = nullptr;
+    if(param != nullptr) {
+        // A text is copied once, straight from the parameter; other types are converted first.
+        if(const char* own = amxc_var_constcast(cstring_t, &param->value()); own != nullptr) {
+            text = strdup(own);
+        } else {
+            ScopedVar value;
+            result = convert_var(value.get(), &param->value(), AMXC_VAR_ID_CSTRING);
+            text = result == amxd_status_ok ? amxc_var_get_cstring_t(value.get()) : nullptr;
         }
-        return copy;
+        if((result == amxd_status_ok) && (text == nullptr)) {
+            result = amxd_status_out_of_mem;
+        }
     }
-    ScopedVar value;
-    if(!read_as(object, name, AMXC_VAR_ID_CSTRING, value.get(), status)) {
-        return nullptr;
-    }
-    char* text = amxc_var_get_cstring_t(value.get());
-    if((text == nullptr) && (status != nullptr)) {
-        *status = amxd_status_out_of_mem;
+    if(status != nullptr) {
+        *status = result;
     }
     return text;
 }

@@ -30,13 +30,6 @@ _amxd_param::_amxd_param(const _amxd_param& model) : def_(model.def_) {
 
 _amxd_param::~_amxd_param() = default;
 
-amxc_var_t& _amxd_param::own_value() {
-    if(!own_) {
-        own_ = amxd::copy_var(&def_->initial);
-    }
-    return *own_;
-}
-
 void _amxd_param::take_value(amxc_var_t* converted) {
     if(!own_) {
         own_ = amxd::new_var();  // the initial value would only be overwritten

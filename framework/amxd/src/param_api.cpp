@@ -96,7 +96,7 @@ amxd_status_t amxd_param_set_value(amxd_param_t* const param, const amxc_var_t* 
         return status;
     }
     status = guard_status([&] {
-        amxc_var_move(&param->own_value(), &converted);
+        param->take_value(&converted);
         return amxd_status_ok;
     });
     amxc_var_clean(&converted);

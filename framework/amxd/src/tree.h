@@ -67,10 +67,8 @@ struct _amxd_param {
 
     // The value, always of `type`.
     const amxc_var_t& value() const { return own_ ? *own_ : def_->initial; }
-    // The value to change, the parameter's own from its first write on (the variant stays where
-    // it is afterwards). Throws std::bad_alloc.
-    amxc_var_t& own_value();
-    // Moves `converted`, already of `type`, in as the value. Throws std::bad_alloc.
+    // Moves `converted`, already of `type`, in as the value, the parameter's own from its first
+    // write on (the variant stays where it is afterwards). Throws std::bad_alloc.
     void take_value(amxc_var_t* converted);
     bool has_own_value() const { return own_ != nullptr; }
     // Back to the definition's initial value; allocates nothing.
