@@ -64,9 +64,8 @@ TEST_P(E2eTamper, ChainsComeBackAfterEachTampering) {
     for(const std::string& line : gwtest::lines(saved)) {
         ours += line.starts_with("-A FORWARD_AccessControl_QK ") ? line + '\n' : "";
     }
+    // A chain that only drops dispatches only that verdict.
     EXPECT_EQ(ours, GetParam() ? "-A FORWARD_AccessControl_QK -m mark --mark 0x10000000/0x30000000 -j DROP\n"
-                                 "-A FORWARD_AccessControl_QK -m mark --mark 0x20000000/0x30000000 -j REJECT --reject-with icmp-port-unreachable\n"
-                                 "-A FORWARD_AccessControl_QK -m mark --mark 0x30000000/0x30000000 -j ACCEPT\n"
                                : "-A FORWARD_AccessControl_QK " + blocked_v4 + "\n")
         << saved;
     std::smatch found;

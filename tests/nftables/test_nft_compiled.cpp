@@ -172,6 +172,15 @@ TEST_F(NftCompiled, RuleOfAnotherTargetSplitsTheRunAndItsRemovalJoinsIt) {
     }
     commit();
     EXPECT_EQ(rules().size(), 1U);
+    // The positional chain turns only the verdicts the compiled chain gives into theirs.
+    const auto dispatching = [this] {
+        std::string marks;
+        for(const std::string& rule : rules(access_control_v4, "filter")) {
+            marks += rule.substr(0, rule.find(" # ")) + '\n';
+        }
+        return marks;
+    };
+    EXPECT_EQ(dispatching(), "meta mark & 0x30000000 == 0x10000000 drop\n");
 
     // An exception for 10.1.0.4 in front of its drop: 1-3 | accept 4 | 4-6.
     add(RuleMaker().source(address(4).c_str()).target(FW_RULE_POLICY_ACCEPT).make(), 4);
@@ -182,11 +191,14 @@ TEST_F(NftCompiled, RuleOfAnotherTargetSplitsTheRunAndItsRemovalJoinsIt) {
     EXPECT_NE(split[1].find(accepts), std::string::npos) << split[1];
     EXPECT_NE(split[2].find(drops), std::string::npos);
     EXPECT_EQ(elements(), addresses(1, 3) + addresses(4, 4) + addresses(4, 6));
+    EXPECT_EQ(dispatching(), "meta mark & 0x30000000 == 0x10000000 drop\n"
+                             "meta mark & 0x30000000 == 0x30000000 accept\n");
 
     del(RuleMaker().source(address(4).c_str()).target(FW_RULE_POLICY_ACCEPT).make(), 4);
     commit();
     EXPECT_EQ(rules().size(), 1U);
     EXPECT_EQ(elements(), addresses(1, 6));
+    EXPECT_EQ(dispatching(), "meta mark & 0x30000000 == 0x10000000 drop\n");
 }
 
 // A stretch of rules withdrawn in one commit: a family wholly inside it goes at once, with its
@@ -358,7 +370,7 @@ TEST_F(NftCompiledWithJump, CheckSeesTamperingAndTheRepairUndoesIt) {
     const std::pair<std::string, std::string> tamperings[] = {
         {"flush set ip AccessControl_QK " + set.str(), "set " + set.str() + " holds 0 element(s) where 3 are expected"},
         {"flush chain ip AccessControl_QK FORWARD_AccessControl_QK", "2 of 2 kernel rule(s) missing"},
-        {"flush chain ip filter FORWARD_AccessControl_QK", "3 of 3 kernel rule(s) missing"},
+        {"flush chain ip filter FORWARD_AccessControl_QK", "1 of 1 kernel rule(s) missing"},  // drop's dispatch
         {"flush chain ip AccessControl_QK forward", "the mark's clearing and one jump are expected"},
         {"flush chain ip filter FORWARD_AccessControl_QK_hook", "where one jump is expected"},
         {"insert rule ip AccessControl_QK FORWARD_AccessControl_QK ip saddr 10.9.9.9 accept",

@@ -131,19 +131,41 @@ std::optional<RuleRef> CompiledChain::first_rule_after(SegmentIt segment) {
     return std::nullopt;
 }
 
+DispatchedVerdicts CompiledChain::verdicts() const {
+    DispatchedVerdicts verdicts;
+    for(std::size_t i = 0; i < runs_of_.size(); ++i) {
+        verdicts[i] = runs_of_[i] != 0;
+    }
+    return verdicts;
+}
+
+void CompiledChain::count_run(Verdict verdict, int step) {
+    if(const std::optional<std::size_t> index = dispatch_index(verdict)) {
+        runs_of_[*index] += static_cast<std::size_t>(step);
+    }
+}
+
 CompiledChain::SegmentIt CompiledChain::new_segment(CompiledTransaction& tx, SegmentIt before, Verdict verdict) {
     std::list<Segment> fresh(1);
     fresh.front().verdict = verdict;
     const SegmentIt it = fresh.begin();
     segments_.splice(before, fresh);
-    tx.on_undo([this, it, &tx] { tx.dead_segments.splice(tx.dead_segments.end(), segments_, it); });
+    count_run(verdict, 1);
+    tx.on_undo([this, it, &tx] {
+        count_run(it->verdict, -1);
+        tx.dead_segments.splice(tx.dead_segments.end(), segments_, it);
+    });
     return it;
 }
 
 void CompiledChain::drop_segment(CompiledTransaction& tx, SegmentIt segment) {
     const SegmentIt next = std::next(segment);
+    count_run(segment->verdict, -1);
     tx.dead_segments.splice(tx.dead_segments.end(), segments_, segment);
-    tx.on_undo([this, segment, next, &tx] { segments_.splice(next, tx.dead_segments, segment); });
+    tx.on_undo([this, segment, next, &tx] {
+        count_run(segment->verdict, 1);
+        segments_.splice(next, tx.dead_segments, segment);
+    });
 }
 
 Family& CompiledChain::family_of(CompiledTransaction& tx, SegmentIt segment, const std::string& key,

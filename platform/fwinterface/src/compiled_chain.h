@@ -1,6 +1,7 @@
 #ifndef FWINTERFACE_COMPILED_CHAIN_H
 #define FWINTERFACE_COMPILED_CHAIN_H
 
+#include <array>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "compiled_table.h"
 #include "interval_union.h"
 #include "nft_messages.h"
 #include "nft_socket.h"
@@ -251,6 +253,8 @@ public:
     };
     KernelView kernel_view() const;
     bool empty() const { return segments_.empty(); }
+    // The verdicts its rules give, which the positional chain dispatches.
+    DispatchedVerdicts verdicts() const;
 
 private:
     friend class CompiledTransaction;
@@ -267,6 +271,7 @@ private:
 
     SegmentIt new_segment(CompiledTransaction& tx, SegmentIt before, Verdict verdict);
     void drop_segment(CompiledTransaction& tx, SegmentIt segment);
+    void count_run(Verdict verdict, int step);
     Family& family_of(CompiledTransaction& tx, SegmentIt segment, const std::string& key, const RuleSpec& spec);
     void join(CompiledTransaction& tx, std::size_t index, SegmentIt segment, Family& family, const Interval& source);
     // The source's record in `family`, made (and journaled) when new, which `fresh` tells.
@@ -294,6 +299,8 @@ private:
     ChainKey key_;
     std::uint64_t& set_counter_;
     std::list<Segment> segments_;
+    // Runs per verdict, in the order of dispatched_verdicts: verdicts() without a walk.
+    std::array<std::size_t, dispatched_verdicts.size()> runs_of_{};
     // Per position, O(log n) to reach, insert or erase anywhere; in their nodes, which a
     // member of its own block would double.
     using Members = PositionalList<Member>;

@@ -4,11 +4,15 @@
 #include "nftables_names.h"
 
 namespace fwinterface {
-namespace {
 
-constexpr std::array<Verdict, 3> dispatched = {Verdict::drop, Verdict::reject, Verdict::accept};
-
-}  // namespace
+std::optional<std::size_t> dispatch_index(Verdict verdict) {
+    for(std::size_t i = 0; i < dispatched_verdicts.size(); ++i) {
+        if(dispatched_verdicts[i] == verdict) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
 
 void write_compiled_table(NftBatch& batch, const ChainKey& positional, bool present) {
     const ChainKey compiled = compiled_chain_of(positional);
@@ -26,40 +30,58 @@ void write_compiled_table(NftBatch& batch, const ChainKey& positional, bool pres
     batch.add_jump_rule(table, compiled_hook_chain, compiled.chain);
 }
 
-void DispatchRules::write(NftBatch& batch, const ChainKey& positional, bool wanted, std::uint32_t& next_id) {
-    if(wanted == present()) {
+DispatchedVerdicts DispatchRules::standing() const {
+    DispatchedVerdicts verdicts;
+    for(std::size_t i = 0; i < handles_.size(); ++i) {
+        verdicts[i] = handles_[i] != 0;
+    }
+    return verdicts;
+}
+
+std::vector<std::uint64_t> DispatchRules::handles() const {
+    std::vector<std::uint64_t> standing;
+    for(std::uint64_t handle : handles_) {
+        if(handle != 0) {
+            standing.push_back(handle);
+        }
+    }
+    return standing;
+}
+
+void DispatchRules::write(NftBatch& batch, const ChainKey& positional, DispatchedVerdicts wanted,
+                          std::uint32_t& next_id) {
+    if(wanted == standing()) {
         return;
     }
     const TableRef table = table_of(positional);
-    for(std::size_t i = 0; i < dispatched.size(); ++i) {
-        if(wanted) {
-            seqs_[i] = batch.add_mark_dispatch_rule(table, positional.chain, next_id++, dispatched[i]);
-        } else {
-            batch.delete_rule(table, positional.chain, RuleRef{handles_[i], 0});
+    for(std::uint64_t handle : handles_) {
+        if(handle != 0) {
+            batch.delete_rule(table, positional.chain, RuleRef{handle, 0});
         }
     }
-    pending_ = wanted ? Pending::add : Pending::remove;
+    for(std::size_t i = 0; i < dispatched_verdicts.size(); ++i) {
+        seqs_[i] = wanted[i] ? batch.add_mark_dispatch_rule(table, positional.chain, next_id++, dispatched_verdicts[i]) : 0;
+    }
+    pending_ = true;
 }
 
 bool DispatchRules::learn(const BatchResult& result, const NftBatch& batch) {
-    const Pending pending = std::exchange(pending_, Pending::none);
+    if(!std::exchange(pending_, false)) {
+        return true;
+    }
     bool all = true;
     for(std::size_t i = 0; i < handles_.size(); ++i) {
-        if(pending == Pending::remove) {
-            handles_[i] = 0;
-        } else if(pending == Pending::add) {
-            handles_[i] = result.handles[seqs_[i] - batch.first_seq() - 1];
-            all = all && handles_[i] != 0;
-        }
+        handles_[i] = seqs_[i] == 0 ? 0 : result.handles[seqs_[i] - batch.first_seq() - 1];
+        all = all && (seqs_[i] == 0 || handles_[i] != 0);
     }
     return all;
 }
 
-// Each positional chain compiled in this batch gets its dispatch rules when its compiled chain
-// holds rules now, and loses them when it is empty now.
+// Each positional chain compiled in this batch gets the dispatch rules of the verdicts its
+// compiled chain gives now.
 void NftablesBackend::write_dispatch(NftBatch& batch, std::uint32_t& next_id) {
     for(const auto& [key, chain] : compiled_) {
-        dispatch_[key].write(batch, key, !chain.empty(), next_id);
+        dispatch_[key].write(batch, key, chain.verdicts(), next_id);
     }
 }
 

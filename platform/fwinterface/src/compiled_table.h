@@ -2,12 +2,16 @@
 #define FWINTERFACE_COMPILED_TABLE_H
 
 #include <array>
+#include <bitset>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "nft_messages.h"
 #include "nft_socket.h"
+#include "rule_reader.h"
 #include "ruleset_backend.h"
 
 namespace fwinterface {
@@ -35,24 +39,37 @@ inline ChainKey compiled_chain_of(const ChainKey& positional) {
 // the empty compiled chain.
 void write_compiled_table(NftBatch& batch, const ChainKey& positional, bool present);
 
-// The rules of a positional chain that turn the mark into verdicts. They stand while its
-// compiled chain holds rules, so that an empty chain is empty in the kernel too.
+// The verdicts a compiled chain gives through the mark, in the order of their dispatch rules.
+inline constexpr std::array<Verdict, 3> dispatched_verdicts = {Verdict::drop, Verdict::reject, Verdict::accept};
+using DispatchedVerdicts = std::bitset<dispatched_verdicts.size()>;
+
+// The place of `verdict` in dispatched_verdicts; nothing for a verdict no mark carries.
+std::optional<std::size_t> dispatch_index(Verdict verdict);
+
+// The rules of a positional chain that turn the mark into verdicts: one per verdict its compiled
+// chain gives, so that an empty chain is empty in the kernel too, and a chain that only drops
+// has no REJECT rule: that one goes through nf_tables' xtables compatibility, whose setup in
+// the kernel waits for the objects earlier transactions freed to be destroyed (a grace
+// period, about 20 ms here) and loads xtables modules a gateway that only drops never needs.
 class DispatchRules {
 public:
-    // Writes into `batch` what makes them stand (`wanted`) or go; nothing when they already do.
-    void write(NftBatch& batch, const ChainKey& positional, bool wanted, std::uint32_t& next_id);
+    // Writes into `batch` what makes the rules of the `wanted` verdicts stand, and only those;
+    // nothing when they already do. When the verdicts change, the rules are written anew in
+    // the order of dispatched_verdicts, in the same transaction: a chain's rules keep one order.
+    void write(NftBatch& batch, const ChainKey& positional, DispatchedVerdicts wanted, std::uint32_t& next_id);
     // The kernel committed the batch; false when the handle of a new rule is missing.
     bool learn(const BatchResult& result, const NftBatch& batch);
     // The batch did not land.
-    void abandon() { pending_ = Pending::none; }
-    bool present() const { return handles_[0] != 0; }
-    const std::array<std::uint64_t, 3>& handles() const { return handles_; }
+    void abandon() { pending_ = false; }
+    // The handles of the rules standing, in kernel order.
+    std::vector<std::uint64_t> handles() const;
 
 private:
-    enum class Pending : std::uint8_t { none, add, remove };
-    std::array<std::uint64_t, 3> handles_{};
-    std::array<std::uint32_t, 3> seqs_{};
-    Pending pending_ = Pending::none;
+    DispatchedVerdicts standing() const;
+
+    std::array<std::uint64_t, dispatched_verdicts.size()> handles_{};  // 0: no rule
+    std::array<std::uint32_t, dispatched_verdicts.size()> seqs_{};     // of the rules being added, 0: none
+    bool pending_ = false;
 };
 
 }  // namespace fwinterface

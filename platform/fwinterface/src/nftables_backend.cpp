@@ -232,7 +232,7 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
     tx.write();
     std::map<ChainKey, DispatchRules> dispatch;
     for(const auto& [key, chain] : compiled) {
-        dispatch[key].write(batch, key, !chain.empty(), next_id);
+        dispatch[key].write(batch, key, chain.verdicts(), next_id);
     }
     batch.finish();
     const BatchResult result = commit(batch);

@@ -220,8 +220,8 @@ bool NftablesBackend::check_chain(const ChainKey& key, std::string& differences)
         }
         return compare_chain(key, expected, differences);
     }
-    if(auto dispatch = dispatch_.find(key); dispatch != dispatch_.end() && dispatch->second.present()) {
-        expected.handles.assign(dispatch->second.handles().begin(), dispatch->second.handles().end());
+    if(auto dispatch = dispatch_.find(key); dispatch != dispatch_.end()) {
+        expected.handles = dispatch->second.handles();
     }
     const ChainKey hook{key.ipv6, std::string(compiled_table), std::string(compiled_hook_chain)};
     RuleTexts rules;
