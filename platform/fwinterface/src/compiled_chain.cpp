@@ -243,6 +243,13 @@ void recount(SourcePorts& entry, PortMatch port, int step) {
     auto at = std::lower_bound(ports.begin(), ports.end(), port,
                                [](const auto& counted, const PortMatch& wanted) { return counted.first < wanted; });
     if(at == ports.end() || at->first != port) {
+        // A source with a second port usually has more (an access control's ports, one rule
+        // each): room for four at once instead of growing through two and four.
+        if(ports.size() == 1 && ports.capacity() == 1) {
+            const auto offset = at - ports.begin();
+            ports.reserve(4);
+            at = ports.begin() + offset;
+        }
         ports.insert(at, {port, 1});
     } else if((at->second += static_cast<std::uint32_t>(step)) == 0) {
         ports.erase(at);

@@ -28,8 +28,11 @@ struct ChainKey {
 };
 
 // The chains every backend starts with, empty: the access-control chains of table "filter".
-inline ChainKey access_control_chain(bool ipv6) {
-    return ChainKey{ipv6, "filter", ipv6 ? "FORWARD6_AccessControl_QK" : "FORWARD_AccessControl_QK"};
+// Made once: a name is a lookup in the table of names, and a commit asks for these per rule.
+inline const ChainKey& access_control_chain(bool ipv6) {
+    static const ChainKey v4{false, "filter", "FORWARD_AccessControl_QK"};
+    static const ChainKey v6{true, "filter", "FORWARD6_AccessControl_QK"};
+    return ipv6 ? v6 : v4;
 }
 
 // The rules of one chain, first position first, each as its fw_rule_to_text() text.
