@@ -199,6 +199,7 @@ TEST_F(NftCompiled, RuleOfAnotherTargetSplitsTheRunAndItsRemovalJoinsIt) {
     EXPECT_EQ(rules().size(), 1U);
     EXPECT_EQ(elements(), addresses(1, 6));
     EXPECT_EQ(dispatching(), "meta mark & 0x30000000 == 0x10000000 drop\n");
+    EXPECT_EQ(check(), "") << "the handles of the dispatch rules written anew";
 }
 
 // A stretch of rules withdrawn in one commit: a family wholly inside it goes at once, with its
@@ -302,6 +303,11 @@ TEST_P(NftRefused, RefusedCommitLeavesKernelAndBookkeepingExactlyAsTheyWere) {
     EXPECT_EQ(check(), "");
     if(GetParam()) {
         EXPECT_EQ(rules().size(), 8U) << "sources by their ports: drop 443 | 80, 443 | 80, accept, drop 443 | 80, 443";
+        // The refused accept rule left no trace among the verdicts: with the landed one gone,
+        // only drop's is dispatched.
+        del(RuleMaker().source("10.9.0.1").target(FW_RULE_POLICY_ACCEPT).make(), 5);
+        commit();
+        EXPECT_EQ(rules(access_control_v4, "filter").size(), 1U);
     } else {
         EXPECT_EQ(kernel(), dump());
     }
