@@ -32,11 +32,14 @@ struct UnitWeight {
 // `begin() + i` names position i, and they stay valid only until the next change.
 template <typename T, typename Weight = UnitWeight>
 class PositionalList {
+    // The count beside the priority in 8 bytes: a node of a 32-byte element takes a 64-byte
+    // heap block, not 80, and a rule's in the kernel mirror 80, not 96 (tens of thousands of
+    // them). A list's positions stay far below 2^32: a chain holds at most FW_CHAIN_MAX rules.
     struct Node {
         T value;
         std::unique_ptr<Node> left;
         std::unique_ptr<Node> right;
-        std::size_t size = 1;
+        std::uint32_t size = 1;
         std::uint32_t priority = 0;
     };
     using Link = std::unique_ptr<Node>;
@@ -110,7 +113,7 @@ public:
         node->value = std::move(value);
         node->left = nullptr;
         node->right = nullptr;
-        node->size = Weight()(node->value);
+        node->size = static_cast<std::uint32_t>(Weight()(node->value));
         node->priority = next_priority();
         // Down the path to the position while the nodes there rank above the new one, then the
         // subtree found there is split around it: only that subtree (small, in expectation) is
@@ -285,7 +288,9 @@ public:
 
 private:
     static std::size_t size_of(const Link& node) { return node == nullptr ? 0 : node->size; }
-    static void update(Node& node) { node.size = Weight()(node.value) + size_of(node.left) + size_of(node.right); }
+    static void update(Node& node) {
+        node.size = static_cast<std::uint32_t>(Weight()(node.value) + size_of(node.left) + size_of(node.right));
+    }
 
     // The elements of `tree` holding its first `count` positions (an element only partly
     // among them included), and the others. Depth is the tree's height, logarithmic with the
