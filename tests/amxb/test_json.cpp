@@ -37,6 +37,8 @@ TEST(JsonRead, EscapesDecodeToUtf8) {
     EXPECT_EQ(first_string(R"("\u00e9\u20AC")"), "\xc3\xa9\xe2\x82\xac");
     EXPECT_EQ(first_string(R"("\ud83d\ude00")"), "\xf0\x9f\x98\x80");
     EXPECT_EQ(first_string("\"caf\xc3\xa9\""), "caf\xc3\xa9");
+    // Runs of plain characters between escapes and multi-byte characters, DEL among them.
+    EXPECT_EQ(first_string("\"ab\\ncd\xc3\xa9" "ef\x7f" "gh\\u0041ij\""), "ab\ncd\xc3\xa9" "ef\x7f" "ghAij");
 }
 
 TEST(JsonRead, RepeatedKeyKeepsFirstPositionAndLastValue) {

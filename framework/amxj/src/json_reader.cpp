@@ -230,6 +230,10 @@ private:
         }
     }
 
+    // A character a string holds as it stands: neither its end, an escape, a control
+    // character nor part of a multi-byte sequence.
+    static bool is_plain_ascii(unsigned char c) { return c >= 0x20u && c < 0x80u && c != '"' && c != '\\'; }
+
     bool parse_string(std::string& out) {
         ++pos_;  // the opening quote
         while(true) {
@@ -247,6 +251,13 @@ private:
                 }
             } else if(c < 0x20u) {
                 return fail("control character in string");
+            } else if(c < 0x80u) {
+                // A run of plain ASCII at once: nearly every text of a saved tree is one.
+                const std::size_t start = pos_;
+                while(!at_end() && is_plain_ascii(static_cast<unsigned char>(peek()))) {
+                    ++pos_;
+                }
+                out.append(text_.substr(start, pos_ - start));
             } else {
                 const std::size_t length = amxj::utf8_sequence_length(text_.substr(pos_));
                 if(length == 0) {
