@@ -8,6 +8,8 @@
 #include "../amxc/var_test_util.h"
 #include "failing_allocator.h"
 
+#include <fwrules/fw_rule.h>
+
 using namespace amxd_test;
 
 namespace {
@@ -143,6 +145,30 @@ TEST_F(AllocFailure, ApplyLeavesTheDataModelAsItWas) {
     EXPECT_EQ(events.name(1), "dm:instance-removed");
     EXPECT_EQ(events.name(2), "dm:instance-added");
     EXPECT_EQ(text_of(amxd_dm_findf(dm, "Device.X.PortForwardingRule.ssh."), "Protocol"), "6,17");
+}
+
+// A firewall rule's setters allocate for the matches few rules have and for texts kept as
+// written: refused then, the rule reads as before.
+TEST_F(AllocFailure, RuleSettersRefuseWithTheRuleAsItWas) {
+    fw_rule_t* rule = nullptr;
+    // The rule text only: a getter would keep the given texts and so allocate them before.
+    const auto state = [&rule] {
+        char text[512];
+        return std::to_string(fw_rule_to_text(rule, text, sizeof(text))) + text;
+    };
+    const auto made = [&rule] {
+        fw_rule_new(&rule);
+        fw_rule_set_table(rule, "filter");
+        fw_rule_set_chain(rule, "FORWARD_AccessControl_QK");
+        fw_rule_set_ipv4(rule, true);
+        fw_rule_set_target_policy(rule, FW_RULE_POLICY_DROP);
+        fw_rule_set_source(rule, "10.0.0.1");
+    };
+    const auto gone = [&rule] { fw_rule_delete(&rule); };
+    made();  // the table of names keeps its room once made
+    gone();
+    EXPECT_GT(exercise({made, [&rule] { return fw_rule_set_destination(rule, "10.9.0.1"); }, state, gone}), 0);
+    EXPECT_GT(exercise({made, [&rule] { return fw_rule_set_source_mac_address(rule, "AA:bb:CC:dd:EE:0f"); }, state, gone}), 0);
 }
 
 }  // namespace

@@ -69,35 +69,59 @@ GivenTexts& given_texts(const fwrules::Fields& rule) {
     if(!rule.given) {
         auto given = std::make_unique<GivenTexts>();
         given->source = canonical(rule.source);
-        given->destination = canonical(rule.destination);
+        given->destination = canonical(rule.destination());
         given->mask = canonical(rule.mask);
-        given->mac = canonical(rule.mac);
+        given->mac = canonical(rule.mac());
         rule.given = std::move(given);
     }
     return *rule.given;
 }
 
+// Where a text field's value is kept: in the rule itself, or among its rare matches, made
+// when a value comes (std::bad_alloc when they cannot be); nullptr for a value cleared where
+// there is none.
+template <typename Value>
+using Slot = std::optional<Value>* (*)(fw_rule_t& rule, bool making);
+
+template <typename Value, std::optional<Value> fwrules::Fields::*field>
+std::optional<Value>* own_slot(fw_rule_t& rule, bool /*making*/) {
+    return &(rule.*field);
+}
+
+template <typename Value, std::optional<Value> fwrules::RareMatches::*field>
+std::optional<Value>* rare_slot(fw_rule_t& rule, bool making) {
+    if(!rule.rare && making) {
+        rule.rare = std::make_unique<fwrules::RareMatches>();
+    }
+    return rule.rare ? &(*rule.rare.*field) : nullptr;
+}
+
 // Stores a text field's parsed value, and its text where the rule keeps given texts or where
-// the text is not the canonical one.
+// the text is not the canonical one. What may allocate comes first, so that a refusal leaves
+// the value as it was (at most its rare matches made, still empty).
 template <typename Value, std::size_t N>
-int store(fw_rule_t* rule, std::optional<Value> fwrules::Fields::*field, FixedText<N> GivenTexts::*given,
-          std::string_view text, const std::optional<Value>& value) {
+int store(fw_rule_t* rule, Slot<Value> slot, FixedText<N> GivenTexts::*given, std::string_view text,
+          const std::optional<Value>& value) {
+    std::optional<Value>* kept = nullptr;
     try {
+        kept = slot(*rule, value.has_value());
         if(rule->given || canonical(value).view() != text) {
             (given_texts(*rule).*given).assign(text);
         }
     } catch(const std::bad_alloc&) {
         return refused;
     }
-    rule->*field = value;
+    if(kept != nullptr) {
+        *kept = value;
+    }
     return ok;
 }
 
 // A text field's setter: NULL, too long, or not read by `parse` as a value is refused; ""
 // clears the field.
 template <typename Value, std::size_t N>
-int set_text(fw_rule_t* rule, std::optional<Value> fwrules::Fields::*field, FixedText<N> GivenTexts::*given,
-             const char* text, std::optional<Value> (*parse)(std::string_view)) {
+int set_text(fw_rule_t* rule, Slot<Value> slot, FixedText<N> GivenTexts::*given, const char* text,
+             std::optional<Value> (*parse)(std::string_view)) {
     auto bounded_text = bounded(text, N);
     if(rule == nullptr || !bounded_text || bounded_text->size() > N) {
         return refused;
@@ -109,7 +133,7 @@ int set_text(fw_rule_t* rule, std::optional<Value> fwrules::Fields::*field, Fixe
             return refused;
         }
     }
-    return store(rule, field, given, *bounded_text, value);
+    return store(rule, slot, given, *bounded_text, value);
 }
 
 template <std::size_t N>
@@ -190,19 +214,21 @@ int fw_rule_set_ipv4(fw_rule_t* rule, bool ipv4) { return set_family(rule, Famil
 int fw_rule_set_ipv6(fw_rule_t* rule, bool ipv6) { return set_family(rule, Family::ipv6, ipv6); }
 
 int fw_rule_set_source(fw_rule_t* rule, const char* address) {
-    return set_text(rule, &fwrules::Fields::source, &GivenTexts::source, address, fwrules::parse_address);
+    return set_text(rule, own_slot<fwrules::Address, &fwrules::Fields::source>, &GivenTexts::source, address,
+                    fwrules::parse_address);
 }
 
 int fw_rule_set_destination(fw_rule_t* rule, const char* address) {
-    return set_text(rule, &fwrules::Fields::destination, &GivenTexts::destination, address, fwrules::parse_address);
+    return set_text(rule, rare_slot<fwrules::Address, &fwrules::RareMatches::destination>, &GivenTexts::destination, address,
+                    fwrules::parse_address);
 }
 
 int fw_rule_set_source_mask(fw_rule_t* rule, const char* mask) {
-    return set_text(rule, &fwrules::Fields::mask, &GivenTexts::mask, mask, fwrules::parse_mask);
+    return set_text(rule, own_slot<fwrules::Mask, &fwrules::Fields::mask>, &GivenTexts::mask, mask, fwrules::parse_mask);
 }
 
 int fw_rule_set_source_mac_address(fw_rule_t* rule, const char* mac) {
-    return set_text(rule, &fwrules::Fields::mac, &GivenTexts::mac, mac, fwrules::parse_mac);
+    return set_text(rule, rare_slot<fwrules::Mac, &fwrules::RareMatches::mac>, &GivenTexts::mac, mac, fwrules::parse_mac);
 }
 
 int fw_rule_set_protocol(fw_rule_t* rule, uint32_t protocol) {

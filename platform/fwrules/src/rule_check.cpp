@@ -28,7 +28,7 @@ fw_rule_error_t check(const Fields& rule) {
         return FW_RULE_ERROR_NO_TARGET;
     }
     if((rule.source && rule.source->family != rule.family) ||
-       (rule.destination && rule.destination->family != rule.family)) {
+       (rule.destination() && rule.destination()->family != rule.family)) {
         return FW_RULE_ERROR_ADDRESS_FAMILY;
     }
     if(rule.mask && (!rule.source || (rule.family == Family::ipv6 && rule.mask->dotted) ||

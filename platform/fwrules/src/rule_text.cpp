@@ -125,14 +125,14 @@ void write(TextBuilder& out, const Fields& rule) {
     if(rule.source) {
         add_address(out, "-s", *rule.source, rule.mask ? rule.mask->prefix : rule.source->bits());
     }
-    if(rule.destination) {
-        add_address(out, "-d", *rule.destination, rule.destination->bits());
+    if(const auto& destination = rule.destination()) {
+        add_address(out, "-d", *destination, destination->bits());
     }
     if(rule.protocol != 0) {
         add_protocol(out, rule.protocol);
     }
-    if(rule.mac) {
-        add_mac(out, *rule.mac);
+    if(rule.mac()) {
+        add_mac(out, *rule.mac());
     }
     if(rule.source_port != 0 || rule.destination_port != 0) {
         out.option("-m");
