@@ -64,7 +64,15 @@ TEST_F(FwApply, DumpSortsTablesAndChainsAndKeepsEmptiedNewChains) {
     ASSERT_EQ(fw_add_rule(zeta.get(), 1), FW_OK);
     ASSERT_EQ(fw_add_rule(alpha.get(), 1), FW_OK);
     ASSERT_EQ(insert_mac_accept_rule_from_c(1), FW_OK);
+    // A text longer than what a rule keeps beside its position, and its twin but for the last port.
+    const auto long_one = [](uint32_t port) {
+        return RuleMaker(true).source("2001:db8:1234:5678:9abc:def0:1234:5678").destination("2001:db8::99")
+                              .protocol(6).destination_ports(port).make();
+    };
+    ASSERT_EQ(fw_add_rule(long_one(8081).get(), 1), FW_OK);
+    ASSERT_EQ(fw_add_rule(long_one(8080).get(), 1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);
+    ASSERT_EQ(fw_delete_rule(long_one(8081).get(), 1), FW_ERROR_MISMATCH);
     ASSERT_EQ(fw_delete_rule(zeta.get(), 1), FW_OK);
     ASSERT_EQ(fw_apply(), FW_OK);
 
@@ -84,6 +92,10 @@ TEST_F(FwApply, DumpSortsTablesAndChainsAndKeepsEmptiedNewChains) {
               "# ipv6\n"
               "*filter\n"
               ":FORWARD6_AccessControl_QK - [0:0]\n"
+              "-A FORWARD6_AccessControl_QK -s 2001:db8:1234:5678:9abc:def0:1234:5678/128 -d 2001:db8::99/128 "
+              "-p tcp -m tcp --dport 8080 -j DROP\n"
+              "-A FORWARD6_AccessControl_QK -s 2001:db8:1234:5678:9abc:def0:1234:5678/128 -d 2001:db8::99/128 "
+              "-p tcp -m tcp --dport 8081 -j DROP\n"
               "COMMIT\n");
 }
 

@@ -29,15 +29,15 @@ class RewritePlan {
 public:
     struct ChainPlan {
         const ChainKey* key = nullptr;
-        std::vector<const std::string*> present;
+        std::vector<std::string_view> present;
         std::vector<std::string*> fresh;       // the inserted rules, in order
         std::vector<std::uint32_t> sequence;   // what the passes before led to
         std::vector<std::uint32_t> next;       // what this pass leads to, so far
         std::size_t cursor = 0;                // of `sequence`, taken into `next` up to here
         std::size_t passes = 1;
 
-        const std::string& rule(std::uint32_t entry) const {
-            return entry < present.size() ? *present[entry] : *fresh[entry - present.size()];
+        std::string_view rule(std::uint32_t entry) const {
+            return entry < present.size() ? present[entry] : std::string_view(*fresh[entry - present.size()]);
         }
         void finish_pass() {
             next.insert(next.end(), sequence.begin() + static_cast<std::ptrdiff_t>(cursor), sequence.end());
@@ -109,7 +109,7 @@ private:
         ChainPlan& plan = plans_.emplace_back();
         plan.key = &key;
         if(auto it = chains.find(key); it != chains.end()) {
-            it->second.for_each(0, it->second.size(), [&](const std::string& rule) { plan.present.push_back(&rule); });
+            it->second.for_each(0, it->second.size(), [&](const InlineText& rule) { plan.present.push_back(rule); });
         }
         plan.sequence.resize(plan.present.size());
         for(std::size_t i = 0; i < plan.sequence.size(); ++i) {
@@ -154,11 +154,13 @@ std::optional<bool> MemoryBackend::rewrite(std::span<Operation> transaction, std
             if(fresh) {
                 created.push_back(it);
             }
-            std::vector<std::string> rules;
+            std::vector<InlineText> rules;
             rules.reserve(chain_plan.fresh.size());
-            // Moved, not copied: a large rebuild would otherwise hold every new text twice.
+            // Each operation's text freed once copied: a large rebuild would otherwise hold
+            // every new text twice.
             for(std::string* rule : chain_plan.fresh) {
-                rules.push_back(std::move(*rule));
+                rules.emplace_back(*rule);
+                std::string().swap(*rule);
             }
             prepared.push_back(it->second.prepare(std::move(rules), chain_plan.sequence.size()));
         }
@@ -181,17 +183,9 @@ std::size_t MemoryBackend::chain_size(const ChainKey& key) const {
     return it == chains_.end() ? 0 : it->second.size();
 }
 
-const std::string* MemoryBackend::rule_at(const ChainKey& key, std::size_t position) const {
-    auto it = chains_.find(key);
-    if(it == chains_.end() || position == 0 || position > it->second.size()) {
-        return nullptr;
-    }
-    return &it->second[position - 1];
-}
-
 void MemoryBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                             std::vector<const std::string*>& out) const {
-    chains_.at(key).for_each(first - 1, count, [&](const std::string& rule) { out.push_back(&rule); });
+                             std::vector<std::string_view>& out) const {
+    chains_.at(key).for_each(first - 1, count, [&](const InlineText& rule) { out.push_back(rule); });
 }
 
 bool MemoryBackend::apply(std::span<Operation> transaction) {
@@ -222,14 +216,14 @@ bool MemoryBackend::apply(std::span<Operation> transaction) {
                     error_ = refusal(number, "no such position");
                     return false;
                 }
-                chain.insert(at(chain, index), op.rule);
+                chain.insert(at(chain, index), InlineText(op.rule));
                 undo.inserted(chain_it, index);
             } else {
                 if(index >= chain.size() || (!op.rule.empty() && chain[index] != op.rule)) {
                     error_ = refusal(number, "another rule at that position");
                     return false;
                 }
-                std::string rule = std::move(chain[index]);
+                InlineText rule = std::move(chain[index]);
                 chain.erase(at(chain, index));
                 undo.removed(chain_it, index, std::move(rule));
             }
@@ -243,7 +237,7 @@ bool MemoryBackend::apply(std::span<Operation> transaction) {
 }
 
 void MemoryBackend::write_dump(const DumpSink& put) const {
-    write_save(chains_, [](const std::string& rule) -> const std::string& { return rule; }, put);
+    write_save(chains_, [](const InlineText& rule) { return rule.view(); }, put);
 }
 
 void MemoryBackend::reset() {

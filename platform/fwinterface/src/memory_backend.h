@@ -18,9 +18,8 @@ public:
 
     std::string_view name() const override { return backend_name; }
     std::size_t chain_size(const ChainKey& key) const override;
-    const std::string* rule_at(const ChainKey& key, std::size_t position) const override;
     void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                  std::vector<const std::string*>& out) const override;
+                  std::vector<std::string_view>& out) const override;
     bool apply(std::span<Operation> transaction) override;
     std::string_view error() const override { return error_; }
     void write_dump(const DumpSink& put) const override;

@@ -68,22 +68,13 @@ std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
     return it == chains_.end() ? 0 : it->second.size();
 }
 
-const std::string* NftablesBackend::rule_at(const ChainKey& key, std::size_t position) const {
-    auto it = chains_.find(key);
-    if(it == chains_.end() || position == 0 || position > it->second.size()) {
-        return nullptr;
-    }
-    return &it->second[position - 1].text;
-}
-
 void NftablesBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                               std::vector<const std::string*>& out) const {
-    chains_.at(key).for_each(first - 1, count,
-                             [&](const MirrorRule& rule) { out.push_back(&rule.text); });
+                               std::vector<std::string_view>& out) const {
+    chains_.at(key).for_each(first - 1, count, [&](const MirrorRule& rule) { out.push_back(rule.text); });
 }
 
 void NftablesBackend::write_dump(const DumpSink& put) const {
-    write_save(chains_, [](const MirrorRule& rule) -> const std::string& { return rule.text; }, put);
+    write_save(chains_, [](const MirrorRule& rule) { return rule.text.view(); }, put);
 }
 
 void NftablesBackend::write_hooks(NftBatch& batch, bool jump) const {
@@ -362,7 +353,7 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
                 return refuse("its target has no place in a filter chain");
             }
             rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index),
-                         MirrorRule{op.rule, 0, 0});
+                         MirrorRule{InlineText(op.rule), 0, 0});
             undo.inserted(chain, index);
             compiled_.at(op.chain).insert(compiled, index, spec);
             written.compiled = true;
@@ -377,7 +368,7 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
         }
         const std::uint32_t id = written.next_id++;
         seq = batch.add_rule(table, op.chain.chain, id, before, spec);
-        rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index), MirrorRule{op.rule, 0, id});
+        rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index), MirrorRule{InlineText(op.rule), 0, id});
         // Its node stays the rule's until the transaction ends: only running rules are removed.
         written.added.emplace_back(&rules[index], seq);
         undo.inserted(chain, index);

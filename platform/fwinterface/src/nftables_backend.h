@@ -14,6 +14,7 @@
 #include "compiled_chain.h"
 #include "compiled_table.h"
 #include "conntrack_cutter.h"
+#include "inline_text.h"
 #include "nft_events.h"
 #include "nft_socket.h"
 #include "ruleset_backend.h"
@@ -66,9 +67,8 @@ public:
 
     std::string_view name() const override { return backend_name; }
     std::size_t chain_size(const ChainKey& key) const override;
-    const std::string* rule_at(const ChainKey& key, std::size_t position) const override;
     void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                  std::vector<const std::string*>& out) const override;
+                  std::vector<std::string_view>& out) const override;
     bool apply(std::span<Operation> transaction) override;
     std::string_view error() const override { return error_; }
     void write_dump(const DumpSink& put) const override;
@@ -109,7 +109,7 @@ public:
 
 private:
     struct MirrorRule {
-        std::string text;
+        InlineText text;  // a node of 104 bytes, its text mostly in it
         std::uint64_t handle = 0;  // 0 until the kernel confirmed the rule
         std::uint32_t id = 0;      // not 0 only while the batch that adds it is settled: its id there
     };

@@ -31,12 +31,12 @@ PendingBatch::ChainState& PendingBatch::state_of(const Backend& running, const C
 
 // The running rules stay as they are while operations are pending, so what was read ahead
 // stays valid until clear().
-const std::string* PendingBatch::running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
-                                              std::size_t position) {
+std::optional<std::string_view> PendingBatch::running_rule(const Backend& running, const ChainKey& key,
+                                                           ReadAhead& ahead, std::size_t position) {
     if(position < ahead.first || position - ahead.first >= ahead.rules.size()) {
         const std::size_t size = running.chain_size(key);
         if(position == 0 || position > size) {
-            return nullptr;
+            return std::nullopt;
         }
         ahead.rules.clear();
         running.rules_at(key, position, std::min(read_ahead, size + 1 - position), ahead.rules);
@@ -113,9 +113,10 @@ fw_error_t PendingBatch::remove(const Backend& running, const ChainKey& key, std
         return FW_ERROR_POSITION;
     }
     auto [piece, offset] = view.locate(position - 1);
-    const std::string* standing = piece->inserted ? &operations_[piece->first + offset].rule
-                                                  : running_rule(running, key, chain.ahead, piece->first + offset);
-    if(standing == nullptr || *standing != rule) {
+    const std::optional<std::string_view> standing =
+        piece->inserted ? std::optional<std::string_view>(operations_[piece->first + offset].rule)
+                        : running_rule(running, key, chain.ahead, piece->first + offset);
+    if(!standing || *standing != rule) {
         return FW_ERROR_MISMATCH;
     }
     record_removal(view, key, position);
@@ -194,7 +195,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     };
     std::vector<Segment> merged;
     std::vector<std::string*> came;  // moved into the net operations at the end
-    std::vector<const std::string*> went_rule;  // the gap's running rules, read in one walk each end
+    std::vector<std::string_view> went_rule;  // the gap's running rules, read in one walk each end
     auto close_gap = [&](std::size_t went_first, std::size_t went) {
         // Only as many as could come back are read, the front in pieces up to its first
         // difference: a group deleted reads none, one rebuilt each rule once.
@@ -205,7 +206,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
             const std::size_t piece = std::min(read_ahead * 4, facing_front - front);
             running.rules_at(key, went_first + front, piece, went_rule);
             for(std::size_t i = 0; alike && i < piece; ++i) {
-                alike = *came[front] == *went_rule[i];
+                alike = *came[front] == went_rule[i];
                 front += alike ? 1 : 0;
             }
         }
@@ -213,7 +214,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         went_rule.clear();
         if(const std::size_t facing = std::min(went - front, came.size() - front); facing > 0) {
             running.rules_at(key, went_first + went - facing, facing, went_rule);
-            while(back < facing && *came[came.size() - 1 - back] == *went_rule[facing - 1 - back]) {
+            while(back < facing && *came[came.size() - 1 - back] == went_rule[facing - 1 - back]) {
                 ++back;
             }
         }

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <span>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <string_view>
 #include <vector>
 
@@ -66,7 +68,7 @@ private:
     // at its deeper levels, cost as much as the rest of the removal.
     struct ReadAhead {
         std::size_t first = 0;
-        std::vector<const std::string*> rules;
+        std::vector<std::string_view> rules;
     };
     struct ChainState {
         ChainView view;
@@ -74,8 +76,8 @@ private:
     };
 
     ChainState& state_of(const Backend& running, const ChainKey& key);
-    static const std::string* running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
-                                           std::size_t position);
+    static std::optional<std::string_view> running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
+                                                        std::size_t position);
     static void cut(ChainView& view, std::size_t boundary);
     bool extends_run(const ChainView& view, std::uint32_t position) const;
 
