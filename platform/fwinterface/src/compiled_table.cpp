@@ -60,8 +60,11 @@ void DispatchRules::write(NftBatch& batch, const ChainKey& positional, Dispatche
         }
     }
     for(std::size_t i = 0; i < dispatched_verdicts.size(); ++i) {
-        seqs_[i] = wanted[i] ? batch.add_mark_dispatch_rule(table, positional.chain, next_id++, dispatched_verdicts[i]) : 0;
+        if(wanted[i]) {
+            seqs_[i] = batch.add_mark_dispatch_rule(table, positional.chain, next_id++, dispatched_verdicts[i]);
+        }
     }
+    adding_ = wanted;
     pending_ = true;
 }
 
@@ -71,8 +74,8 @@ bool DispatchRules::learn(const BatchResult& result, const NftBatch& batch) {
     }
     bool all = true;
     for(std::size_t i = 0; i < handles_.size(); ++i) {
-        handles_[i] = seqs_[i] == 0 ? 0 : result.handles[seqs_[i] - batch.first_seq() - 1];
-        all = all && (seqs_[i] == 0 || handles_[i] != 0);
+        handles_[i] = adding_[i] ? result.handles[seqs_[i] - batch.first_seq() - 1] : 0;
+        all = all && (!adding_[i] || handles_[i] != 0);
     }
     return all;
 }

@@ -68,7 +68,8 @@ private:
     DispatchedVerdicts standing() const;
 
     std::array<std::uint64_t, dispatched_verdicts.size()> handles_{};  // 0: no rule
-    std::array<std::uint32_t, dispatched_verdicts.size()> seqs_{};     // of the rules being added, 0: none
+    std::array<std::uint32_t, dispatched_verdicts.size()> seqs_{};     // of the rules being added
+    DispatchedVerdicts adding_;  // the rules the pending batch adds
     bool pending_ = false;
 };
 
