@@ -43,9 +43,9 @@ void family_key(const RuleSpec& spec, bool ipv6, std::string& key) {
 
 std::string group_key(const Family& family, const SourcePorts& entry) {
     std::string key;
-    key.reserve(family.key.size() + 4 * entry.ports.size());
+    key.reserve(family.key.size() + 4 * entry.ports().size());
     key = family.key;
-    for(const auto& [port, rules] : entry.ports) {
+    for(const auto& [port, rules] : entry.ports()) {
         put_number(key, port.first);
         put_number(key, port.last);
     }
@@ -192,7 +192,7 @@ CompiledChain::GroupIt CompiledChain::group_for(CompiledTransaction& tx, Segment
     group.family = &family;
     group.kind = family.key.front();
     group.segment = segment;
-    for(const auto& [port, rules] : entry.ports) {
+    for(const auto& [port, rules] : entry.ports()) {
         group.ports.push_back(port);
     }
     const GroupIt it = fresh.begin();
@@ -235,28 +235,55 @@ void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const In
     }
 }
 
-namespace {
-
-// Counts one rule naming `port` in (+1) or out (-1) of a source's port list.
-void recount(SourcePorts& entry, PortMatch port, int step) {
-    auto& ports = entry.ports;
-    auto at = std::lower_bound(ports.begin(), ports.end(), port,
-                               [](const auto& counted, const PortMatch& wanted) { return counted.first < wanted; });
-    if(at == ports.end() || at->first != port) {
-        // A source with a second port usually has more (an access control's ports, one rule
-        // each): room for four at once instead of growing through two and four.
-        if(ports.size() == 1 && ports.capacity() == 1) {
-            const auto offset = at - ports.begin();
-            ports.reserve(4);
-            at = ports.begin() + offset;
-        }
-        ports.insert(at, {port, 1});
-    } else if((at->second += static_cast<std::uint32_t>(step)) == 0) {
-        ports.erase(at);
+SourcePorts::SourcePorts(SourcePorts&& other, const allocator_type& memory)
+    : memory_(memory.resource()), grouped_(other.grouped_), unsettled(other.unsettled), group_(other.group_) {
+    size_ = std::exchange(other.size_, 0);
+    capacity_log2_ = other.capacity_log2_;
+    if(capacity_log2_ == 0) {
+        one_ = other.one_;
+    } else if(*memory_ == *other.memory_) {
+        many_ = other.many_;  // the other gives its block up
+        other.capacity_log2_ = 0;
+    } else {
+        many_ = static_cast<Count*>(memory_->allocate(capacity() * sizeof(Count), alignof(Count)));
+        std::copy_n(other.many_, size_, many_);
     }
 }
 
-}  // namespace
+void SourcePorts::release() {
+    if(capacity_log2_ != 0) {
+        memory_->deallocate(many_, capacity() * sizeof(Count), alignof(Count));
+    }
+}
+
+void SourcePorts::count(PortMatch port, int step) {
+    Count* first = counts();
+    Count* at = std::lower_bound(first, first + size_, port,
+                                 [](const Count& counted, const PortMatch& wanted) { return counted.port < wanted; });
+    if(at != first + size_ && at->port == port) {
+        if((at->rules += static_cast<std::uint32_t>(step)) == 0) {
+            std::copy(at + 1, first + size_, at);
+            --size_;
+        }
+        return;
+    }
+    const auto offset = at - first;
+    if(size_ == capacity()) {
+        // A source with a second port usually has more (an access control's ports, one rule
+        // each): room for four at once, then twice as much each time.
+        const std::uint8_t grown = capacity_log2_ == 0 ? 2 : static_cast<std::uint8_t>(capacity_log2_ + 1);
+        auto* block = static_cast<Count*>(memory_->allocate((std::size_t{1} << grown) * sizeof(Count), alignof(Count)));
+        std::copy_n(first, size_, block);
+        release();
+        many_ = block;
+        capacity_log2_ = grown;
+        first = block;
+        at = first + offset;
+    }
+    std::copy_backward(at, first + size_, first + size_ + 1);
+    *at = Count{port, 1};
+    ++size_;
+}
 
 SourceRecord& CompiledChain::record_of(CompiledTransaction& tx, Family& family, const Interval& source, bool& fresh) {
     auto [it, made] = family.sources.try_emplace(source);
@@ -269,11 +296,11 @@ SourceRecord& CompiledChain::record_of(CompiledTransaction& tx, Family& family, 
 
 void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Family& family, SourceRecord& record,
                                PortMatch port, int step, bool fresh) {
-    recount(record.second, port, step);
+    record.second.count(port, step);
     // A new record goes whole when taken back: its count needs no step of its own (a rebuild
     // journals a few steps per rule, and each is 56 bytes of fresh memory).
     if(!fresh) {
-        tx.on_undo([&entry = record.second, port, step] { recount(entry, port, -step); });
+        tx.on_undo([&entry = record.second, port, step] { entry.count(port, -step); });
     }
     if(!record.second.unsettled) {
         record.second.unsettled = true;
@@ -287,7 +314,7 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
     entry.unsettled = false;
     const std::optional<GroupIt> before = entry.group();
     const std::optional<GroupIt> after =
-        entry.ports.empty() ? std::nullopt : std::optional(group_for(tx, segment, family, entry));
+        entry.ports().empty() ? std::nullopt : std::optional(group_for(tx, segment, family, entry));
     if(before != after) {
         if(before) {
             enter_group(tx, *before, source, false);
@@ -298,7 +325,7 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
         entry.set_group(after);
         tx.on_undo([&entry, before] { entry.set_group(before); });
     }
-    if(!entry.ports.empty()) {
+    if(!entry.ports().empty()) {
         return;
     }
     // Kept, not freed, until the transaction ends, so that the journal can put it back; and

@@ -8,6 +8,7 @@
 #include <memory>
 #include <memory_resource>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -73,15 +74,29 @@ struct KernelGroup {
 // transaction changed is settled into the group of its new list when the batch is written,
 // once, however many of its ports came or went.
 //
-// One per source and family, tens of thousands in a family: the group and the flags are laid
-// out so that a record with its key and map node fits the pool's blocks of 112 bytes, not 128.
-struct SourcePorts {
+// One per source and family, tens of thousands in a family: 32 bytes, so that a record with
+// its key and map node fits the pool's blocks of 96 bytes. The one port nearly every source
+// has is kept in place; more go into a block of the family's pool, which is never shrunk, so
+// that counting a port back in (a roll-back) never allocates.
+class SourcePorts {
+public:
     using allocator_type = std::pmr::polymorphic_allocator<>;
     using GroupIt = std::list<KernelGroup>::iterator;
-    explicit SourcePorts(const allocator_type& memory) : ports(memory) {}
-    SourcePorts(SourcePorts&& other, const allocator_type& memory)
-        : ports(std::move(other.ports), memory), group_(other.group_), grouped_(other.grouped_),
-          unsettled(other.unsettled) {}
+    struct Count {
+        PortMatch port;
+        std::uint32_t rules;
+    };
+
+    explicit SourcePorts(const allocator_type& memory) : memory_(memory.resource()) {}
+    SourcePorts(SourcePorts&& other, const allocator_type& memory);
+    SourcePorts(const SourcePorts&) = delete;
+    SourcePorts& operator=(const SourcePorts&) = delete;
+    ~SourcePorts() { release(); }
+
+    std::span<const Count> ports() const { return {counts(), size_}; }
+    // Counts one rule naming `port` in (+1) or out (-1); a port counted out to 0 goes. Throws
+    // std::bad_alloc with nothing changed when a new port finds no room.
+    void count(PortMatch port, int step);
 
     std::optional<GroupIt> group() const { return grouped_ ? std::optional(group_) : std::nullopt; }
     void set_group(std::optional<GroupIt> group) {
@@ -89,15 +104,28 @@ struct SourcePorts {
         group_ = group.value_or(GroupIt{});
     }
 
-    std::pmr::vector<std::pair<PortMatch, std::uint32_t>> ports;
-
 private:
-    GroupIt group_{};
+    std::size_t capacity() const { return std::size_t{1} << capacity_log2_; }
+    Count* counts() { return capacity_log2_ == 0 ? &one_ : many_; }
+    const Count* counts() const { return capacity_log2_ == 0 ? &one_ : many_; }
+    void release();
+
+    std::pmr::memory_resource* memory_;
+    union {
+        Count one_;
+        Count* many_;
+    };
+    std::uint32_t size_ = 0;
+    std::uint8_t capacity_log2_ = 0;  // room for 1 (in place), 4, 8, ... ports
     bool grouped_ = false;
 
 public:
     bool unsettled = false;
+
+private:
+    GroupIt group_{};
 };
+static_assert(sizeof(SourcePorts) == 32);
 
 // A rule's source as its family's records key it: the addresses it covers, or for a rule
 // without a source `any_source`, an interval no address makes (its first above its last).
