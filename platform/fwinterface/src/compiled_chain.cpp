@@ -131,14 +131,6 @@ std::optional<RuleRef> CompiledChain::first_rule_after(SegmentIt segment) {
     return std::nullopt;
 }
 
-DispatchedVerdicts CompiledChain::verdicts() const {
-    DispatchedVerdicts verdicts;
-    for(std::size_t i = 0; i < runs_of_.size(); ++i) {
-        verdicts[i] = runs_of_[i] != 0;
-    }
-    return verdicts;
-}
-
 void CompiledChain::count_run(Verdict verdict, int step) {
     if(const std::optional<std::size_t> index = dispatch_index(verdict)) {
         runs_of_[*index] += static_cast<std::size_t>(step);
@@ -232,21 +224,6 @@ void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const In
     }
     for(const Interval& interval : change.added) {
         note(interval, +1);
-    }
-}
-
-SourcePorts::SourcePorts(SourcePorts&& other, const allocator_type& memory)
-    : memory_(memory.resource()), grouped_(other.grouped_), unsettled(other.unsettled), group_(other.group_) {
-    size_ = std::exchange(other.size_, 0);
-    capacity_log2_ = other.capacity_log2_;
-    if(capacity_log2_ == 0) {
-        one_ = other.one_;
-    } else if(*memory_ == *other.memory_) {
-        many_ = other.many_;  // the other gives its block up
-        other.capacity_log2_ = 0;
-    } else {
-        many_ = static_cast<Count*>(memory_->allocate(capacity() * sizeof(Count), alignof(Count)));
-        std::copy_n(other.many_, size_, many_);
     }
 }
 

@@ -88,7 +88,6 @@ public:
     };
 
     explicit SourcePorts(const allocator_type& memory) : memory_(memory.resource()) {}
-    SourcePorts(SourcePorts&& other, const allocator_type& memory);
     SourcePorts(const SourcePorts&) = delete;
     SourcePorts& operator=(const SourcePorts&) = delete;
     ~SourcePorts() { release(); }
@@ -282,7 +281,7 @@ public:
     KernelView kernel_view() const;
     bool empty() const { return segments_.empty(); }
     // The verdicts its rules give, which the positional chain dispatches.
-    DispatchedVerdicts verdicts() const;
+    DispatchedVerdicts verdicts() const { return verdicts_with(runs_of_); }
 
 private:
     friend class CompiledTransaction;

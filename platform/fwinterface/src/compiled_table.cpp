@@ -30,14 +30,6 @@ void write_compiled_table(NftBatch& batch, const ChainKey& positional, bool pres
     batch.add_jump_rule(table, compiled_hook_chain, compiled.chain);
 }
 
-DispatchedVerdicts DispatchRules::standing() const {
-    DispatchedVerdicts verdicts;
-    for(std::size_t i = 0; i < handles_.size(); ++i) {
-        verdicts[i] = handles_[i] != 0;
-    }
-    return verdicts;
-}
-
 std::vector<std::uint64_t> DispatchRules::handles() const {
     std::vector<std::uint64_t> standing;
     for(std::uint64_t handle : handles_) {
@@ -50,7 +42,7 @@ std::vector<std::uint64_t> DispatchRules::handles() const {
 
 void DispatchRules::write(NftBatch& batch, const ChainKey& positional, DispatchedVerdicts wanted,
                           std::uint32_t& next_id) {
-    if(wanted == standing()) {
+    if(wanted == verdicts_with(handles_)) {
         return;
     }
     const TableRef table = table_of(positional);

@@ -46,6 +46,16 @@ using DispatchedVerdicts = std::bitset<dispatched_verdicts.size()>;
 // The place of `verdict` in dispatched_verdicts; nothing for a verdict no mark carries.
 std::optional<std::size_t> dispatch_index(Verdict verdict);
 
+// The verdicts whose entry in `per_verdict` (counts, handles) is not 0.
+template <typename Number>
+DispatchedVerdicts verdicts_with(const std::array<Number, dispatched_verdicts.size()>& per_verdict) {
+    DispatchedVerdicts verdicts;
+    for(std::size_t i = 0; i < per_verdict.size(); ++i) {
+        verdicts[i] = per_verdict[i] != 0;
+    }
+    return verdicts;
+}
+
 // The rules of a positional chain that turn the mark into verdicts: one per verdict its compiled
 // chain gives, so that an empty chain is empty in the kernel too, and a chain that only drops
 // has no REJECT rule: that one goes through nf_tables' xtables compatibility, whose setup in
@@ -65,8 +75,6 @@ public:
     std::vector<std::uint64_t> handles() const;
 
 private:
-    DispatchedVerdicts standing() const;
-
     std::array<std::uint64_t, dispatched_verdicts.size()> handles_{};  // 0: no rule
     std::array<std::uint32_t, dispatched_verdicts.size()> seqs_{};     // of the rules being added
     DispatchedVerdicts adding_;  // the rules the pending batch adds

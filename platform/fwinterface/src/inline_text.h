@@ -52,7 +52,6 @@ public:
 
     std::string_view view() const { return {is_inline() ? bytes_ : heap(), size_}; }
     operator std::string_view() const { return view(); }  // NOLINT: a text reads as its view
-    bool empty() const { return size_ == 0; }
 
     friend bool operator==(const InlineText& a, std::string_view b) { return a.view() == b; }
 
