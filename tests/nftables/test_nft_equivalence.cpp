@@ -23,6 +23,8 @@
 #include "fw_fixture.h"
 #include "kernel_view.h"
 #include "reference_chain.h"
+#include "rule_reader.h"
+#include "rule_writer.h"
 
 namespace nfttest {
 namespace {
@@ -180,6 +182,32 @@ INSTANTIATE_TEST_SUITE_P(Seeds, NftEquivalence,
                          ::testing::Combine(::testing::Values("0", "1"),
                                             ::testing::Values(11U, 23U, 37U, 41U, 59U, 73U)),
                          case_name);
+
+// A compiled chain keeps its rules as their matches and writes their texts back: for every
+// rule the module can make, that text must be the one fwrules wrote, or the chain would keep
+// its own copy of each (which only the resident memory would show). No kernel needed.
+TEST(RuleWriter, WritesBackTheTextOfEveryRandomRule) {
+    Dice dice(7);
+    RandomRules rules(dice);
+    ChainModel model;
+    std::size_t checked = 0;
+    for(int n = 0; n < 300; ++n) {
+        for(const Operation& operation : rules.next_transaction(model)) {
+            const Rule made = operation.rule.make();
+            if(!operation.insert || made == nullptr) {
+                continue;
+            }
+            const std::string text = text_of(made.get());
+            fwinterface::RuleSpec spec;
+            std::string error;
+            ASSERT_TRUE(fwinterface::parse_rule_text(text, operation.rule.ipv6, spec, error)) << text << ": " << error;
+            fwinterface::RuleTextRoom room;
+            ASSERT_EQ(fwinterface::write_rule_text(spec, operation.rule.ipv6, room), text);
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 500U);
+}
 
 }  // namespace
 }  // namespace nfttest

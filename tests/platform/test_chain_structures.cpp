@@ -4,7 +4,8 @@
 // The positional chain of the memory backend against a vector doing the same edits: random
 // insertions, removals and reads anywhere, and the walk in order (erased rules put back by a
 // roll-back are checked through the memory backend below). The pending batch against the same
-// operations applied one by one.
+// operations applied one by one. A compiled chain's rules read back as the texts they came
+// with, including texts its own writer would give otherwise.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "compiled_chain.h"
 #include "interval_union.h"
 #include "memory_backend.h"
 #include "pending_batch.h"
@@ -119,6 +121,58 @@ TEST(PositionalList, RandomEditsMatchAVector) {
             list.release_spares();
         }
     }
+}
+
+// A compiled chain keeps a rule as its matches and writes its text when read; a text it would
+// write otherwise (a protocol by number, an IPv6 address in capitals) is kept as it came, and
+// stays until a landed transaction removed its rule, a roll-back putting it back with it.
+TEST(CompiledChain, RulesReadBackAsTheTextsTheyCameWith) {
+    std::uint64_t sets = 0;
+    CompiledChain chain(ChainKey{true, "AccessControl_QK", "FORWARD6_AccessControl_QK"}, sets);
+    const std::vector<std::string> given{
+        "-s 2001:db8::1/128 -p tcp -m tcp --dport 80 -j DROP",
+        "-s 2001:DB8::2/128 -p tcp -m tcp --dport 80 -j DROP",
+        "-s 2001:db8:1::/48 -p tcp -m tcp --sport 1000:2000 --dport 443 -j DROP",
+        "-d 2001:db8::9/128 -p udp -m mac --mac-source 02:00:00:00:00:0a -m udp --dport 53 -j REJECT",
+        "-s 2001:db8::3/128 -p 6 -j ACCEPT",
+    };
+    auto texts = [&chain] {
+        std::vector<std::string> read;
+        chain.for_each_text(0, chain.size(), [&read](std::string_view text) { read.emplace_back(text); });
+        return read;
+    };
+    auto transaction = [&chain](auto&& change, bool lands) {
+        NftBatch batch(1);
+        std::uint32_t ids = 1;
+        CompiledTransaction tx(batch, ids);
+        change(tx);
+        tx.write();
+        if(lands) {
+            BatchResult result;
+            result.handles.assign(batch.last_seq() - batch.first_seq(), 1);  // a handle for every message
+            tx.learn(result);
+            chain.release_spares();
+        }
+    };
+    transaction([&](CompiledTransaction& tx) {
+        for(std::size_t i = 0; i < given.size(); ++i) {
+            RuleSpec spec;
+            std::string error;
+            ASSERT_TRUE(parse_rule_text(given[i], true, spec, error)) << given[i] << ": " << error;
+            chain.insert(tx, i, spec, given[i]);
+        }
+    }, true);
+    EXPECT_EQ(texts(), given);
+    EXPECT_TRUE(chain.holds(1, given[1]));
+    EXPECT_FALSE(chain.holds(1, given[0]));
+
+    transaction([&](CompiledTransaction& tx) { chain.remove(tx, 1); chain.remove_run(tx, 1, 2); }, false);
+    EXPECT_EQ(texts(), given);
+
+    transaction([&](CompiledTransaction& tx) { chain.remove(tx, 2); chain.remove(tx, 0); }, true);
+    EXPECT_THAT(texts(), ::testing::ElementsAre(given[1], given[3], given[4]));
+    transaction([&](CompiledTransaction& tx) { chain.remove_run(tx, 0, 2); }, true);
+    EXPECT_THAT(texts(), ::testing::ElementsAre(given[4]));
 }
 
 // The interface checks positions against its own view; the memory backend checks again, so

@@ -359,7 +359,41 @@ void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, Segm
     join(tx, index, to, family, source);
 }
 
-void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec) {
+void CompiledChain::release_spares() {
+    members_.release_spares();
+    taken_.clear();
+    removed_.clear();
+    for(std::uint32_t text : released_texts_) {
+        own_texts_.erase(text);
+    }
+    released_texts_.clear();
+}
+
+RuleSpec CompiledChain::spec_of(const Member& member) const {
+    RuleSpec spec = member.family->spec;
+    if(spec.source) {
+        spec.source = match_of(member.record->first, key_.ipv6);
+    }
+    spec.destination_port = member.port;
+    return spec;
+}
+
+std::string_view CompiledChain::text_of(const Member& member) const {
+    if(member.own_text != 0) {
+        return own_texts_.at(member.own_text);
+    }
+    return write_rule_text(spec_of(member), key_.ipv6, text_room_);
+}
+
+// Forgotten once the transaction landed: a roll-back puts the member back with its text.
+void CompiledChain::release_own_text(CompiledTransaction& tx, const Member& member) {
+    if(member.own_text != 0) {
+        released_texts_.push_back(member.own_text);
+        tx.on_undo([this] { released_texts_.pop_back(); });
+    }
+}
+
+void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec, std::string_view text) {
     const std::size_t size = members_.size();
     const std::optional<SegmentIt> left = index > 0 ? std::optional(members_[index - 1].segment) : std::nullopt;
     const std::optional<SegmentIt> right = index < size ? std::optional(members_[index].segment) : std::nullopt;
@@ -380,8 +414,14 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
         segment = new_segment(tx, right ? *right : (left ? std::next(*left) : segments_.end()), spec.verdict);
     }
     const Interval source = spec.source ? interval_of(*spec.source, key_.ipv6) : any_source;
+    std::uint32_t own_text = 0;
+    if(write_rule_text(spec, key_.ipv6, text_room_) != text) {
+        own_text = ++own_text_count_;
+        own_texts_.emplace(own_text, text);
+        tx.on_undo([this, own_text] { own_texts_.erase(own_text); });
+    }
     members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
-                    Member{segment, nullptr, nullptr, spec.destination_port});
+                    Member{segment, nullptr, nullptr, spec.destination_port, own_text});
     tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
     family_key(spec, key_.ipv6, family_key_);
     join(tx, index, segment, family_of(tx, segment, family_key_, spec), source);
@@ -390,6 +430,7 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
 void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
     const SegmentIt segment = members_[index].segment;
     leave(tx, index);
+    release_own_text(tx, members_[index]);
     removed_.push_back(members_[index]);
     members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index));
     tx.on_undo([this, index, slot = removed_.size() - 1] {
@@ -437,6 +478,9 @@ void CompiledChain::remove_run(CompiledTransaction& tx, std::size_t index, std::
             remove(tx, index);
         }
         return;
+    }
+    if(!own_texts_.empty()) {
+        members_.for_each(index, count, [&](const Member& member) { release_own_text(tx, member); });
     }
     bool partial = false;
     for(auto [family, members] : families) {

@@ -20,6 +20,7 @@
 #include "nft_socket.h"
 #include "positional_list.h"
 #include "rule_reader.h"
+#include "rule_writer.h"
 #include "ruleset_backend.h"
 #include "undo_step.h"
 
@@ -256,7 +257,9 @@ class CompiledChain {
 public:
     CompiledChain(ChainKey key, std::uint64_t& set_counter) : key_(std::move(key)), set_counter_(set_counter) {}
 
-    void insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec);
+    // `text` is the rule's text, which `spec` was read from: kept only when the chain would
+    // write it back otherwise (write_rule_text()).
+    void insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec, std::string_view text);
     void remove(CompiledTransaction& tx, std::size_t index);
     // Removes the `count` rules from `index` on, as many remove() calls would. A family whose
     // every rule is among them goes whole, its kernel rules and set deleted, without a step
@@ -266,10 +269,21 @@ public:
     // Once the kernel took the transaction: the removed members' nodes were kept for a roll-back
     // only. Kept on, the next rebuild would place its members in them, among the freed blocks
     // of the generation before.
-    void release_spares() {
-        members_.release_spares();
-        taken_.clear();
-        removed_.clear();
+    void release_spares();
+
+    // The positional chain: its rules, and their texts from 0-based position `first` on, each
+    // through `put` (the view lasts for the call).
+    std::size_t size() const { return members_.size(); }
+    template <typename Put>
+    void for_each_text(std::size_t first, std::size_t count, Put&& put) const {
+        members_.for_each(first, count, [this, &put](const Member& member) { put(text_of(member)); });
+    }
+    // Whether the rule at 0-based `index` has this text.
+    bool holds(std::size_t index, std::string_view text) const { return text_of(members_[index]) == text; }
+    // The matches of every rule, with its text, in chain order.
+    template <typename Put>
+    void for_each_rule(Put&& put) const {
+        members_.for_each(0, members_.size(), [this, &put](const Member& member) { put(spec_of(member), text_of(member)); });
     }
 
     // What the kernel should hold: the rules' handles in chain order, and each set with the
@@ -294,7 +308,12 @@ private:
         Family* family;
         SourceRecord* record;
         PortMatch port;
+        std::uint32_t own_text = 0;  // its text as given, in own_texts_, when not 0
     };
+    RuleSpec spec_of(const Member& member) const;
+    // Valid until the next call.
+    std::string_view text_of(const Member& member) const;
+    void release_own_text(CompiledTransaction& tx, const Member& member);
 
     SegmentIt new_segment(CompiledTransaction& tx, SegmentIt before, Verdict verdict);
     void drop_segment(CompiledTransaction& tx, SegmentIt segment);
@@ -335,6 +354,12 @@ private:
     std::vector<Members> taken_;   // runs remove_run() took out, kept for a roll-back only
     std::vector<Member> removed_;  // members remove() took out, likewise
     std::string family_key_;      // room for the family key of the rule being inserted
+    mutable RuleTextRoom text_room_;  // for the text of a rule being written
+    // The texts of the rules whose text write_rule_text() does not give back as they came,
+    // and those of rules the open transaction removed, to forget once it landed.
+    std::unordered_map<std::uint32_t, std::string> own_texts_;
+    std::uint32_t own_text_count_ = 0;
+    std::vector<std::uint32_t> released_texts_;
 };
 
 }  // namespace fwinterface

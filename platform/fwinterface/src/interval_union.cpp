@@ -1,6 +1,7 @@
 #include "interval_union.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace fwinterface {
 
@@ -29,6 +30,24 @@ Interval interval_of(const AddressMatch& match, bool ipv6) {
     }
     const Address128 first{value.high & ~host.high, value.low & ~host.low};
     return Interval{first, Address128{first.high | host.high, first.low | host.low}};
+}
+
+AddressMatch match_of(const Interval& interval, bool ipv6) {
+    AddressMatch match;
+    if(ipv6) {
+        for(std::size_t i = 0; i < 8; ++i) {
+            match.bytes[i] = static_cast<std::uint8_t>(interval.first.high >> (56 - 8 * i));
+            match.bytes[i + 8] = static_cast<std::uint8_t>(interval.first.low >> (56 - 8 * i));
+        }
+    } else {
+        for(std::size_t i = 0; i < 4; ++i) {
+            match.bytes[i] = static_cast<std::uint8_t>(interval.first.low >> (24 - 8 * i));
+        }
+    }
+    const auto host_bits = static_cast<unsigned>(std::popcount(interval.first.high ^ interval.last.high) +
+                                                 std::popcount(interval.first.low ^ interval.last.low));
+    match.prefix = (ipv6 ? 128U : 32U) - host_bits;
+    return match;
 }
 
 std::map<Address128, Address128>::iterator IntervalUnion::holding(const Address128& address) {

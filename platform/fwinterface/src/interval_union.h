@@ -32,6 +32,8 @@ struct Interval {
 
 // The addresses an address match covers.
 Interval interval_of(const AddressMatch& match, bool ipv6);
+// The address match covering `interval`, which interval_of() made: its inverse.
+AddressMatch match_of(const Interval& interval, bool ipv6);
 
 // The highest address of a family.
 Address128 highest_address(bool ipv6);

@@ -237,7 +237,12 @@ bool MemoryBackend::apply(std::span<Operation> transaction) {
 }
 
 void MemoryBackend::write_dump(const DumpSink& put) const {
-    write_save(chains_, [](const InlineText& rule) { return rule.view(); }, put);
+    auto texts_of = [](const Ruleset::value_type& chain, const auto& emit) {
+        for(const InlineText& rule : chain.second) {
+            emit(rule.view());
+        }
+    };
+    write_save(chains_, texts_of, put);
 }
 
 void MemoryBackend::reset() {

@@ -63,18 +63,39 @@ bool NftablesBackend::is_compiled(const ChainKey& key) const {
     return options_.sets && is_access_control(key);
 }
 
+const CompiledChain* NftablesBackend::compiled_chain(const ChainKey& key) const {
+    auto it = compiled_.find(key);
+    return it == compiled_.end() ? nullptr : &it->second;
+}
+
 std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
+    if(const CompiledChain* compiled = compiled_chain(key)) {
+        return compiled->size();
+    }
     auto it = chains_.find(key);
     return it == chains_.end() ? 0 : it->second.size();
 }
 
 void NftablesBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
                                std::vector<std::string_view>& out) const {
+    if(const CompiledChain* compiled = compiled_chain(key)) {
+        compiled->for_each_text(first - 1, count, [&](std::string_view text) { out.push_back(scratch_.keep(text)); });
+        return;
+    }
     chains_.at(key).for_each(first - 1, count, [&](const MirrorRule& rule) { out.push_back(rule.text); });
 }
 
 void NftablesBackend::write_dump(const DumpSink& put) const {
-    write_save(chains_, [](const MirrorRule& rule) { return rule.text.view(); }, put);
+    auto texts_of = [this](const Chains::value_type& chain, const auto& emit) {
+        if(const CompiledChain* compiled = compiled_chain(chain.first)) {
+            compiled->for_each_text(0, compiled->size(), emit);
+            return;
+        }
+        for(const MirrorRule& rule : chain.second) {
+            emit(rule.text.view());
+        }
+    };
+    write_save(chains_, texts_of, put);
 }
 
 void NftablesBackend::write_hooks(NftBatch& batch, bool jump) const {
@@ -195,14 +216,31 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
     for(bool ipv6 : {false, true}) {
         write_compiled_table(batch, access_control_chain(ipv6), is_compiled(access_control_chain(ipv6)));
     }
+    // Built beside what stands, which stays as it is unless the kernel takes the batch.
     std::map<ChainKey, CompiledChain> compiled;
+    Chains mirror;
     std::uint32_t next_id = 1;
     CompiledTransaction tx(batch, next_id);
     std::vector<std::pair<MirrorRule*, std::uint32_t>> added;
-    for(auto& [key, rules] : chains_) {
+    for(const auto& entry : chains_) {
+        const ChainKey& key = entry.first;  // a name, not a binding: the lambda below captures it
+        const Rules& rules = entry.second;
         CompiledChain* chain = nullptr;
         if(is_compiled(key)) {
             chain = &compiled.try_emplace(key, compiled_chain_of(key), set_counter_).first->second;
+        }
+        Rules& kept = mirror[key];
+        auto write = [&](const RuleSpec& spec, std::string_view text) {
+            if(chain != nullptr) {
+                chain->insert(tx, chain->size(), spec, text);
+                return;
+            }
+            MirrorRule& rule = *kept.insert(kept.end(), MirrorRule{InlineText(text), 0, next_id++});
+            added.emplace_back(&rule, batch.add_rule(table_of(key), key.chain, rule.id, {}, spec));
+        };
+        if(const CompiledChain* was = compiled_chain(key)) {
+            was->for_each_rule(write);
+            continue;
         }
         for(std::size_t i = 0; i < rules.size(); ++i) {
             RuleSpec spec;
@@ -211,13 +249,7 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
                 error_ = "cannot read back rule " + std::to_string(i + 1) + " of " + chain_name(key) + ": " + why;
                 return Sent::failed;
             }
-            if(chain != nullptr) {
-                chain->insert(tx, i, spec);
-                rules[i].handle = 0;
-            } else {
-                rules[i].id = next_id++;
-                added.emplace_back(&rules[i], batch.add_rule(table_of(key), key.chain, rules[i].id, {}, spec));
-            }
+            write(spec, rules[i].text);
         }
     }
     tx.write();
@@ -247,6 +279,7 @@ NftablesBackend::Sent NftablesBackend::rewrite_once() {
         error_ = "the kernel's answer to writing the chains anew was incomplete";
         return Sent::failed;
     }
+    chains_ = std::move(mirror);
     compiled_ = std::move(compiled);
     dispatch_ = std::move(dispatch);
     return Sent::done;
@@ -266,6 +299,7 @@ bool NftablesBackend::set_sets(bool sets) {
 }
 
 void NftablesBackend::reset() {
+    scratch_.clear();
     socket_->starve_next_send(false);
     if(!take_over()) {
         out_of_step_ = true;
@@ -334,10 +368,13 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
     }
     std::uint64_t& highest_removed = written.touched.try_emplace(op.chain, 0).first->second;
     Rules& rules = chain->second;
+    auto found = compiled_.find(op.chain);
+    CompiledChain* in_compiled = found == compiled_.end() ? nullptr : &found->second;
+    const std::size_t size = in_compiled != nullptr ? in_compiled->size() : rules.size();
     const std::size_t index = op.position - std::size_t{1};
     std::uint32_t seq = 0;
     if(op.kind == Operation::Kind::insert) {
-        if(op.position == 0 || index > rules.size()) {
+        if(op.position == 0 || index > size) {
             return refuse("no such position");
         }
         RuleSpec spec;
@@ -348,14 +385,11 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
         if(spec.verdict == Verdict::drop || spec.verdict == Verdict::reject) {
             written.stopping[op.chain.ipv6 ? 1 : 0].push_back(spec);
         }
-        if(is_compiled(op.chain)) {
+        if(in_compiled != nullptr) {
             if(verdict_mark(spec.verdict) == 0) {
                 return refuse("its target has no place in a filter chain");
             }
-            rules.insert(rules.begin() + static_cast<std::ptrdiff_t>(index),
-                         MirrorRule{InlineText(op.rule), 0, 0});
-            undo.inserted(chain, index);
-            compiled_.at(op.chain).insert(compiled, index, spec);
+            in_compiled->insert(compiled, index, spec, op.rule);
             written.compiled = true;
             written.operation_seqs.push_back(batch.last_seq());
             return true;
@@ -374,29 +408,33 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
         undo.inserted(chain, index);
     } else {
         // `op.count` rules standing at the position, one after another.
-        if(op.position == 0 || index >= rules.size() || rules.size() - index < op.count ||
-           (!op.rule.empty() && rules[index].text != op.rule)) {
+        if(op.position == 0 || index >= size || size - index < op.count ||
+           (!op.rule.empty() && !standing_is(op.chain, index, op.rule))) {
             return refuse("another rule at that position");
         }
-        const bool in_compiled = is_compiled(op.chain);
         for(std::uint32_t n = 0; n < op.count; ++n) {
-            if(in_compiled) {
-                compiled_.at(op.chain).remove(compiled, index);
-            } else {
-                seq = batch.delete_rule(table, op.chain.chain, reference(rules[index]));
-                highest_removed = std::max(highest_removed, rules[index].handle);
+            if(in_compiled != nullptr) {
+                in_compiled->remove(compiled, index);
+                continue;
             }
+            seq = batch.delete_rule(table, op.chain.chain, reference(rules[index]));
+            highest_removed = std::max(highest_removed, rules[index].handle);
             MirrorRule rule = std::move(rules[index]);
             rules.erase(rules.begin() + static_cast<std::ptrdiff_t>(index));
             undo.removed(chain, index, std::move(rule));
         }
-        if(in_compiled) {
+        if(in_compiled != nullptr) {
             written.compiled = true;
             seq = batch.last_seq();
         }
     }
     written.operation_seqs.push_back(seq);
     return true;
+}
+
+bool NftablesBackend::standing_is(const ChainKey& key, std::size_t index, std::string_view text) const {
+    const CompiledChain* compiled = compiled_chain(key);
+    return compiled != nullptr ? compiled->holds(index, text) : chains_.at(key)[index].text == text;
 }
 
 // How many operations from `first` on remove, in a compiled chain, the rules standing at one
@@ -411,35 +449,31 @@ std::size_t NftablesBackend::removal_run(std::span<const Operation> transaction,
         return op.kind == Operation::Kind::remove && op.rule.empty() && op.position == head.position && op.chain == head.chain;
     };
     rules = 0;
-    if(!same(head) || head.position == 0 || !is_compiled(head.chain)) {
+    if(!same(head) || head.position == 0 || compiled_chain(head.chain) == nullptr) {
         return 0;
     }
     std::size_t run = 0;
     for(; first + run < transaction.size() && same(transaction[first + run]); ++run) {
         rules += transaction[first + run].count;
     }
-    auto chain = chains_.find(head.chain);
-    const std::size_t standing = chain == chains_.end() ? 0 : chain->second.size();
-    if(head.position - std::size_t{1} + rules > standing) {
+    if(head.position - std::size_t{1} + rules > chain_size(head.chain)) {
         rules = 0;
         return 0;
     }
     return run;
 }
 
-void NftablesBackend::write_removal_run(UndoLog<Chains>& undo, CompiledTransaction& compiled, const Operation& head,
-                                        std::size_t run, std::size_t rules, Written& written) {
-    auto chain = undo.chain_of(head.chain);
+void NftablesBackend::write_removal_run(CompiledTransaction& compiled, const Operation& head, std::size_t run,
+                                        std::size_t rules, Written& written) {
     written.touched.try_emplace(head.chain, 0);
-    const std::size_t index = head.position - std::size_t{1};
-    compiled_.at(head.chain).remove_run(compiled, index, rules);
-    undo.removed_run(chain, index, chain->second.cut_out(index, rules));
+    compiled_.at(head.chain).remove_run(compiled, head.position - std::size_t{1}, rules);
     written.compiled = true;
     written.operation_seqs.insert(written.operation_seqs.end(), run, compiled.batch().last_seq());
 }
 
 bool NftablesBackend::apply(std::span<Operation> transaction) {
     error_.clear();
+    scratch_.clear();  // what rules_at() lent is not read any more
     if(out_of_step_) {
         error_ = out_of_step_text;
         return false;
@@ -484,7 +518,7 @@ NftablesBackend::Sent NftablesBackend::apply_once(std::span<const Operation> tra
         slice_point();
         std::size_t rules = 0;
         if(const std::size_t run = removal_run(transaction, n, rules); rules > 1) {
-            write_removal_run(undo, compiled, transaction[n], run, rules, written);
+            write_removal_run(compiled, transaction[n], run, rules, written);
             n += run;
             number += rules;
             continue;

@@ -18,6 +18,7 @@
 #include "nft_events.h"
 #include "nft_socket.h"
 #include "ruleset_backend.h"
+#include "text_scratch.h"
 #include "undo_log.h"
 
 namespace fwinterface {
@@ -26,9 +27,9 @@ namespace fwinterface {
 // that started the backend. Each chain is a chain of table "filter" of family ip or ip6.
 //
 // The backend keeps a mirror of its chains: per position the rule's text and the handle
-// the kernel gave it. Positions are turned into handles through the mirror, so a
-// transaction costs its own size, never a listing of the kernel's chains; the handles of
-// new rules come back in the kernel's echo of the batch. A transaction is one nf_tables
+// the kernel gave it (a compiled chain, below, is its own mirror). Positions are turned into
+// handles through the mirror, so a transaction costs its own size, never a listing of the
+// kernel's chains; the handles of new rules come back in the kernel's echo of the batch. A transaction is one nf_tables
 // batch, which the kernel applies whole or not at all; the mirror follows only what the
 // kernel confirmed.
 //
@@ -46,7 +47,9 @@ namespace fwinterface {
 // With the option `sets` the access-control chains are compiled (see CompiledChain) into a
 // table of their own (compiled_table.h): the kernel holds one rule per run of alike rules,
 // matching the source against a named set, and the positional chain only turns their verdict
-// into its own; positions, the dump and every answer stay those of the positional chain.
+// into its own; positions, the dump and every answer stay those of the positional chain. The
+// CompiledChain holds the positional chain's rules, as their matches, and writes their texts
+// when they are read: the mirror's entry for such a chain stays empty.
 struct NftablesOptions {
     bool jump = false;  // own the forward-hook chains that jump to the access-control chains
     // Compile the access-control chains into set lookups, kept out of the tables iptables-nft
@@ -114,7 +117,7 @@ private:
         std::uint32_t id = 0;      // not 0 only while the batch that adds it is settled: its id there
     };
     using Rules = PositionalList<MirrorRule>;  // O(log n) per position, each rule in its node
-    using Chains = std::map<ChainKey, Rules>;
+    using Chains = std::map<ChainKey, Rules>;  // every chain; empty for a compiled one
 
     // What the batch being written does, to settle the mirror once the kernel answered.
     struct Written {
@@ -164,6 +167,10 @@ private:
     void abandon_dispatch();
 
     bool is_compiled(const ChainKey& key) const;
+    // The chain holding the positional rules of `key` when it is compiled, nullptr otherwise.
+    const CompiledChain* compiled_chain(const ChainKey& key) const;
+    // Whether the rule at 0-based `index` of a running chain has this text.
+    bool standing_is(const ChainKey& key, std::size_t index, std::string_view text) const;
     bool delete_our_sets(NftBatch& batch);
     bool take_over();
     bool rewrite();
@@ -172,8 +179,8 @@ private:
     bool write_operation(NftBatch& batch, UndoLog<Chains>& undo, CompiledTransaction& compiled, const Operation& op,
                          std::size_t number, Written& written);
     std::size_t removal_run(std::span<const Operation> transaction, std::size_t first, std::size_t& rules) const;
-    void write_removal_run(UndoLog<Chains>& undo, CompiledTransaction& compiled, const Operation& head, std::size_t run,
-                           std::size_t rules, Written& written);
+    void write_removal_run(CompiledTransaction& compiled, const Operation& head, std::size_t run, std::size_t rules,
+                           Written& written);
     bool learn_handles(const BatchResult& result, const NftBatch& batch, const Written& written);
     void settle(UndoLog<Chains>& undo, const Written& written);
     bool reconcile(UndoLog<Chains>& undo, const Written& written);
@@ -188,6 +195,7 @@ private:
     Chains chains_;
     std::map<ChainKey, CompiledChain> compiled_;  // by positional chain
     std::map<ChainKey, DispatchRules> dispatch_;
+    mutable TextScratch scratch_;  // the compiled rules' texts rules_at() lent, until the next apply
     std::uint64_t set_counter_ = 0;
     std::string error_;
     // The kernel's chains no longer match the mirror in a way that could be worked out:

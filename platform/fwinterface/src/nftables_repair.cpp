@@ -146,7 +146,7 @@ bool NftablesBackend::repair() {
     }
     std::size_t rules = 0;
     for(const auto& [key, chain] : chains_) {
-        rules += chain.size();
+        rules += chain_size(key);
     }
     std::fprintf(stderr, "fwinterface: kernel firewall changed by another program: %s%s; restored %zu chain(s) and %zu rule(s)%s\n",
                  repair_reason_.c_str(), foreign.c_str(), chains_.size(), rules,

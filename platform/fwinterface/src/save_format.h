@@ -9,11 +9,12 @@
 namespace fwinterface {
 
 // The chains as fw_dump() writes them (iptables-save style, IPv4 then IPv6), piece after piece
-// through `put(std::string_view)`. `chains` maps ChainKey to a sequence of rules in dump order;
-// `text_of(rule)` gives a rule's text. Both backends write through this one function, so that
-// their dumps compare byte for byte.
-template <typename Chains, typename TextOf, typename Put>
-void write_save(const Chains& chains, TextOf text_of, const Put& put) {
+// through `put(std::string_view)`. `chains` maps ChainKey to the chains in dump order;
+// `texts_of(chain, emit)` calls `emit(std::string_view)` with the text of each rule of an entry
+// of `chains`, in chain order. Both backends write through this one function, so that their
+// dumps compare byte for byte.
+template <typename Chains, typename TextsOf, typename Put>
+void write_save(const Chains& chains, TextsOf texts_of, const Put& put) {
     // One "*table ... COMMIT" block for the chains in [first, last), which share table and
     // family: headers of all chains first, then their rules, as iptables-save does.
     auto table_block = [&](auto first, auto last) {
@@ -26,13 +27,13 @@ void write_save(const Chains& chains, TextOf text_of, const Put& put) {
             put(" - [0:0]\n");
         }
         for(auto it = first; it != last; ++it) {
-            for(const auto& rule : it->second) {
+            texts_of(*it, [&put, &it](std::string_view text) {
                 put("-A ");
                 put(it->first.chain);
                 put(" ");
-                put(text_of(rule));
+                put(text);
                 put("\n");
-            }
+            });
         }
         put("COMMIT\n");
     };

@@ -13,7 +13,7 @@ namespace fwinterface {
 // What a transaction changed so far in a map of chains (ChainKey to a PositionalList of
 // rules), and how to take it back. Every step is recorded right after its change succeeded;
 // rolling back never allocates: a removed rule goes back into the spare node its erasure
-// left, a run cut out goes back whole, and a created chain is erased. Rolled back on
+// left, and a created chain is erased. Rolled back on
 // destruction unless committed or rolled back already.
 template <typename Chains>
 class UndoLog {
@@ -51,12 +51,6 @@ public:
         removed_.push_back(std::move(rule));
         steps_.push_back(Step{Step::Kind::reinsert, chain, index, removed_.size() - 1});
     }
-    // Rules taken out together (Rules::cut_out()): kept here until the log goes, and put back
-    // whole by a roll-back.
-    void removed_run(typename Chains::iterator chain, std::size_t index, Rules run) {
-        runs_.push_back(std::move(run));
-        steps_.push_back(Step{Step::Kind::reinsert_run, chain, index, runs_.size() - 1});
-    }
     void commit() { committed_ = true; }
 
     void roll_back() noexcept {
@@ -66,7 +60,6 @@ public:
             case Step::Kind::drop_chain: chains_.erase(it->chain); break;
             case Step::Kind::erase: rules.erase(at(rules, it->index)); break;
             case Step::Kind::reinsert: rules.insert(at(rules, it->index), std::move(removed_[it->kept])); break;
-            case Step::Kind::reinsert_run: rules.splice_in(it->index, std::move(runs_[it->kept])); break;
             }
         }
         steps_.clear();
@@ -75,11 +68,11 @@ public:
 
 private:
     struct Step {
-        enum class Kind : std::uint8_t { drop_chain, erase, reinsert, reinsert_run };
+        enum class Kind : std::uint8_t { drop_chain, erase, reinsert };
         Kind kind;
         typename Chains::iterator chain;
         std::size_t index;
-        std::size_t kept = 0;  // reinsert: which of removed_; reinsert_run: which of runs_
+        std::size_t kept = 0;  // reinsert: which of removed_
     };
 
     static auto at(Rules& rules, std::size_t index) { return rules.begin() + static_cast<std::ptrdiff_t>(index); }
@@ -87,7 +80,6 @@ private:
     Chains& chains_;
     std::vector<Step> steps_;  // small: the removed rules wait apart, not in every step
     std::vector<Value> removed_;
-    std::vector<Rules> runs_;
     bool committed_ = false;
 };
 
