@@ -30,7 +30,11 @@ PendingBatch::ChainState& PendingBatch::state_of(const Backend& running, const C
 }
 
 // The running rules stay as they are while operations are pending, so what was read ahead
-// stays valid until clear().
+// stays valid until clear(). The window doubles while the reads go on next to it, in either
+// direction, and starts at one rule elsewhere: a compiled chain writes each text it is asked
+// for, so a lone removal reads one, and a group withdrawn from its back reads each rule once.
+// Reads going on behind the window add to it: the net change finds a group's withdrawn rules
+// there again instead of having each text written anew.
 std::optional<std::string_view> PendingBatch::running_rule(const Backend& running, const ChainKey& key,
                                                            ReadAhead& ahead, std::size_t position) {
     if(position < ahead.first || position - ahead.first >= ahead.rules.size()) {
@@ -38,11 +42,29 @@ std::optional<std::string_view> PendingBatch::running_rule(const Backend& runnin
         if(position == 0 || position > size) {
             return std::nullopt;
         }
-        ahead.rules.clear();
-        running.rules_at(key, position, std::min(read_ahead, size + 1 - position), ahead.rules);
-        ahead.first = position;
+        const bool after = !ahead.rules.empty() && position == ahead.first + ahead.rules.size();
+        const bool before = !ahead.rules.empty() && position + 1 == ahead.first;
+        ahead.window = after || before ? std::min(read_ahead, ahead.window * 2) : 1;
+        const std::size_t first = before && position > ahead.window ? position + 1 - ahead.window : before ? 1 : position;
+        const std::size_t last = before ? position : std::min(size, position + ahead.window - 1);
+        if(!after) {
+            ahead.rules.clear();
+            ahead.first = first;
+        }
+        running.rules_at(key, first, last + 1 - first, ahead.rules);
     }
     return ahead.rules[position - ahead.first];
+}
+
+// Running rules [first, first + count), from what was read ahead when it holds them all.
+void PendingBatch::running_rules(const Backend& running, const ChainKey& key, const ReadAhead& ahead,
+                                 std::size_t first, std::size_t count, std::vector<std::string_view>& out) {
+    if(first >= ahead.first && first + count <= ahead.first + ahead.rules.size()) {
+        const auto from = ahead.rules.begin() + static_cast<std::ptrdiff_t>(first - ahead.first);
+        out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(count));
+        return;
+    }
+    running.rules_at(key, first, count, out);
 }
 
 // Makes `boundary` (0-based, a count of positions) the start of a piece, splitting the piece
@@ -176,13 +198,14 @@ void PendingBatch::clear() {
 std::vector<Operation> PendingBatch::net_operations(const Backend& running) {
     std::vector<Operation> net;
     for(auto& [key, chain] : chains_) {
-        net_of_chain(running, key, chain.view, net);
+        net_of_chain(running, key, chain, net);
     }
     return net;
 }
 
-void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, ChainView& view,
+void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, ChainState& chain,
                                 std::vector<Operation>& net) {
+    ChainView& view = chain.view;
     // The chain the operations lead to, against the running one: stretches of running rules
     // the operations left alone, and between them gaps where running rules went and new ones
     // came. Within a gap, rules that went and came back alike at its front or back stay.
@@ -204,7 +227,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         for(bool alike = true; alike && front < facing_front;) {
             went_rule.clear();
             const std::size_t piece = std::min(read_ahead * 4, facing_front - front);
-            running.rules_at(key, went_first + front, piece, went_rule);
+            running_rules(running, key, chain.ahead, went_first + front, piece, went_rule);
             for(std::size_t i = 0; alike && i < piece; ++i) {
                 alike = *came[front] == went_rule[i];
                 front += alike ? 1 : 0;
@@ -213,7 +236,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         std::size_t back = 0;
         went_rule.clear();
         if(const std::size_t facing = std::min(went - front, came.size() - front); facing > 0) {
-            running.rules_at(key, went_first + went - facing, facing, went_rule);
+            running_rules(running, key, chain.ahead, went_first + went - facing, facing, went_rule);
             while(back < facing && *came[came.size() - 1 - back] == went_rule[facing - 1 - back]) {
                 ++back;
             }

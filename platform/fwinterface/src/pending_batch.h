@@ -64,10 +64,11 @@ private:
     };
     using ChainView = PositionalList<Piece, PieceWeight>;
     // Running rules read ahead, from running position `first`: a group is withdrawn rule after
-    // rule in running order, and a descent from the chain's root per rule, each a cache miss
-    // at its deeper levels, cost as much as the rest of the removal.
+    // rule in running order (or in reverse), and a descent from the chain's root per rule, each
+    // a cache miss at its deeper levels, cost as much as the rest of the removal.
     struct ReadAhead {
         std::size_t first = 0;
+        std::size_t window = 0;  // rules read at the last miss
         std::vector<std::string_view> rules;
     };
     struct ChainState {
@@ -78,10 +79,12 @@ private:
     ChainState& state_of(const Backend& running, const ChainKey& key);
     static std::optional<std::string_view> running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
                                                         std::size_t position);
+    static void running_rules(const Backend& running, const ChainKey& key, const ReadAhead& ahead, std::size_t first,
+                              std::size_t count, std::vector<std::string_view>& out);
     static void cut(ChainView& view, std::size_t boundary);
     bool extends_run(const ChainView& view, std::uint32_t position) const;
 
-    void net_of_chain(const Backend& running, const ChainKey& key, ChainView& view, std::vector<Operation>& net);
+    void net_of_chain(const Backend& running, const ChainKey& key, ChainState& chain, std::vector<Operation>& net);
     void record_removal(ChainView& view, const ChainKey& key, std::uint32_t position);
 
     std::vector<Operation> operations_;
