@@ -139,6 +139,31 @@ TEST_F(NftCompiled, AlikeRulesShareOneKernelRuleWithTheirSourcesInASet) {
     EXPECT_EQ(rules().size(), 2U);
 }
 
+// A port change builds every rule anew before the old ones go, so each source holds both
+// ports for a moment; changed back and forth, the sources follow with their one port each.
+TEST_F(NftCompiled, PortChangedBackAndForthMovesEverySourceWithIt) {
+    const int sources = 3;
+    for(int i = 1; i <= sources; ++i) {
+        add(blocked(i, 80), i);
+    }
+    commit();
+    for(const uint32_t port : {81U, 80U, 81U}) {
+        const uint32_t old = port == 81U ? 80U : 81U;
+        for(int i = 1; i <= sources; ++i) {
+            add(blocked(i, port), sources + i);
+        }
+        for(int i = 1; i <= sources; ++i) {
+            del(blocked(i, old), 1);
+        }
+        commit();
+        const std::vector<std::string> run = rules();
+        ASSERT_EQ(run.size(), 1U) << port << ": " << ::testing::PrintToString(run);
+        EXPECT_NE(run[0].find("tcp dport " + std::to_string(port) + " " + drops), std::string::npos) << run[0];
+        EXPECT_EQ(elements(), addresses(1, sources));
+        EXPECT_EQ(check(), "");
+    }
+}
+
 // Subnets go into an interval set, merged where they touch; single addresses into a hash set
 // beside it; an address that two rules hold stays until both are gone.
 TEST_F(NftCompiled, SubnetsAreMergedAndAddressesCountedUntilTheLastRuleGoes) {

@@ -77,6 +77,13 @@ bool CompiledTransaction::learn(const BatchResult& result) {
     }
     undo_.clear();
     added_.clear();
+    for(auto [family, source] : spread_) {
+        source->second.compact();
+    }
+    for(auto [family, source] : spread_) {
+        family->port_pool->release_if_unused();
+    }
+    spread_.clear();
     return all;
 }
 
@@ -96,6 +103,7 @@ void CompiledTransaction::roll_back() noexcept {
     undo_.clear();
     added_.clear();
     touched_.clear();
+    spread_.clear();
 }
 
 CompiledChain::KernelView CompiledChain::kernel_view() const {
@@ -233,6 +241,16 @@ void SourcePorts::release() {
     }
 }
 
+void SourcePorts::compact() {
+    if(!spread()) {
+        return;
+    }
+    const Count kept = size_ == 1 ? many_[0] : Count{};
+    release();
+    capacity_log2_ = 0;
+    one_ = kept;
+}
+
 void SourcePorts::count(PortMatch port, int step) {
     Count* first = counts();
     Count* at = std::lower_bound(first, first + size_, port,
@@ -263,7 +281,7 @@ void SourcePorts::count(PortMatch port, int step) {
 }
 
 SourceRecord& CompiledChain::record_of(CompiledTransaction& tx, Family& family, const Interval& source, bool& fresh) {
-    auto [it, made] = family.sources.try_emplace(source);
+    auto [it, made] = family.sources.try_emplace(source, family.port_pool.get());
     if(made) {
         tx.on_undo([&family, source] { family.sources.erase(source); });
     }
@@ -301,6 +319,9 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
         }
         entry.set_group(after);
         tx.on_undo([&entry, before] { entry.set_group(before); });
+    }
+    if(entry.spread()) {
+        tx.spread(family, record);
     }
     if(!entry.ports().empty()) {
         return;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "compiled_table.h"
+#include "counting_pool.h"
 #include "interval_union.h"
 #include "nft_messages.h"
 #include "nft_socket.h"
@@ -77,18 +78,18 @@ struct KernelGroup {
 //
 // One per source and family, tens of thousands in a family: 32 bytes, so that a record with
 // its key and map node fits the pool's blocks of 96 bytes. The one port nearly every source
-// has is kept in place; more go into a block of the family's pool, which is never shrunk, so
-// that counting a port back in (a roll-back) never allocates.
+// has is kept in place; more go into a block of the family's port pool, which a transaction
+// never shrinks, so that counting a port back in (a roll-back) never allocates; once the
+// kernel took it, a source left with one port takes it back in place (compact()).
 class SourcePorts {
 public:
-    using allocator_type = std::pmr::polymorphic_allocator<>;
     using GroupIt = std::list<KernelGroup>::iterator;
     struct Count {
         PortMatch port;
         std::uint32_t rules;
     };
 
-    explicit SourcePorts(const allocator_type& memory) : memory_(memory.resource()) {}
+    explicit SourcePorts(std::pmr::memory_resource* memory) : memory_(memory) {}
     SourcePorts(const SourcePorts&) = delete;
     SourcePorts& operator=(const SourcePorts&) = delete;
     ~SourcePorts() { release(); }
@@ -97,6 +98,9 @@ public:
     // Counts one rule naming `port` in (+1) or out (-1); a port counted out to 0 goes. Throws
     // std::bad_alloc with nothing changed when a new port finds no room.
     void count(PortMatch port, int step);
+    // Whether its one port or none is in a block, which compact() gives back.
+    bool spread() const { return capacity_log2_ != 0 && size_ <= 1; }
+    void compact();
 
     std::optional<GroupIt> group() const { return grouped_ ? std::optional(group_) : std::nullopt; }
     void set_group(std::optional<GroupIt> group) {
@@ -144,11 +148,16 @@ using SourceRecord = SourceMap::value_type;
 // records and their port lists come from a pool of the family's own. The pool keeps what the
 // family once held (its records are reused) until the family goes.
 struct Family {
-    Family() : pool(std::make_unique<std::pmr::unsynchronized_pool_resource>()), sources(pool.get()) {}
+    Family()
+        : pool(std::make_unique<std::pmr::unsynchronized_pool_resource>()),
+          port_pool(std::make_unique<CountingPool>()),
+          sources(pool.get()) {}
 
     std::string key;  // everything of the rule but its source address and destination port
     RuleSpec spec;    // the same; the source only tells whether there is one
     std::unique_ptr<std::pmr::unsynchronized_pool_resource> pool;
+    // The sources' port lists of more than one port: short-lived when ports change.
+    std::unique_ptr<CountingPool> port_pool;
     SourceMap sources;
     std::size_t members = 0;  // positional rules
     bool dropped = false;     // removed whole by the open transaction: its sources settle nowhere
@@ -202,6 +211,9 @@ public:
     void unsettled(CompiledChain& chain, std::list<Segment>::iterator segment, Family& family, SourceRecord& source) {
         unsettled_.push_back({&chain, segment, &family, &source});
     }
+    // A source settled with one port in a block: it takes the port back in place once the
+    // kernel took the transaction.
+    void spread(Family& family, SourceRecord& source) { spread_.emplace_back(&family, &source); }
     // Writes what the operations so far changed in the kernel: the rules and sets of groups
     // left empty go, those of new groups come, then the element changes. Groups a source
     // only passed through on its way (its ports one by one) never reach the kernel.
@@ -213,7 +225,8 @@ public:
     std::vector<SetFill>& fills() { return fills_; }
 
     // The kernel confirmed the batch: new rules take their handles (false when one is
-    // missing from the answer), the batch ids are forgotten.
+    // missing from the answer), the batch ids are forgotten, sources left with one port take
+    // it back in place and a family's port pool with no block lent goes back to the heap.
     bool learn(const BatchResult& result);
     // Takes back every change, newest first.
     void roll_back() noexcept;
@@ -242,6 +255,7 @@ private:
     std::vector<Added> added_;
     std::vector<std::pair<CompiledChain*, KernelGroup*>> touched_;
     std::vector<Unsettled> unsettled_;
+    std::vector<std::pair<Family*, SourceRecord*>> spread_;
     std::size_t fill_from_ = 0;  // 0: every set in the batch
     std::vector<SetFill> fills_;
 };
