@@ -80,8 +80,10 @@ bool CompiledTransaction::learn(const BatchResult& result) {
     for(auto [family, source] : spread_) {
         source->second.compact();
     }
-    for(auto [family, source] : spread_) {
-        family->port_pool->release_if_unused();
+    for(std::size_t i = 0; i < spread_.size(); ++i) {
+        if(i == 0 || spread_[i].first != spread_[i - 1].first) {  // once per run of one family
+            spread_[i].first->port_pool->release_if_unused();
+        }
     }
     spread_.clear();
     return all;
