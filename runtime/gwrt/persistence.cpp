@@ -13,7 +13,6 @@
 #include <memory>
 
 #include <amxc/amxc_scoped_var.h>
-#include "sha256.h"
 #include "state_file.h"
 
 namespace gwrt {
@@ -187,7 +186,7 @@ bool Persistence::restore() {
         restore_text_ = "restored from " + path;
         zebTraceZ(TRACE_LEVEL_NOTICE, kZone, "state: %s", restore_text_.c_str());
         if (path == store_.current_path()) {
-            last_written_sum_ = gw::sha256_hex(loaded.bytes);  // what was just read needs no rewrite
+            last_written_sum_ = loaded.digest;  // what was just read needs no rewrite
             // Nor do the import's own events call for a save: exporting a large tree only to
             // find the bytes unchanged costs as much as a good part of the restore.
             restoring_ = true;
@@ -455,11 +454,13 @@ Persistence::Prepared Persistence::prepare() const {
     if (!build_state(state.get(), error)) {
         return {kExportFailed + error, "", ""};
     }
-    std::string bytes = gw::encode_state_file(state.get());
+    // The state's checksum stands for the file's bytes: hashing those too cost a second pass
+    // over megabytes per save, and per restore of a file as it was written.
+    std::string sum;
+    std::string bytes = gw::encode_state_file(state.get(), &sum);
     if (bytes.empty()) {
         return {kUnencodable + std::string("the configuration cannot be written as JSON"), "", ""};
     }
-    std::string sum = gw::sha256_hex(bytes);
     if (sum == last_written_sum_) {
         return {std::string(1, kUnchanged), "", ""};
     }

@@ -129,7 +129,7 @@ private:
     unsigned int retry_ms_ = 0;      // back-off of the next retry; 0 while saves succeed
     std::string restore_text_ = "not run";
     std::string error_text_;
-    std::string last_written_sum_;   // SHA-256 of the file last written or restored
+    std::string last_written_sum_;   // the "sha256" of the file last written or restored as written
     // Index plan of the running restore, per template path: by name (version 2) or in order (1).
     std::map<std::string, std::map<std::string, uint32_t>> by_name_;
     std::map<std::string, std::deque<uint32_t>> in_order_;

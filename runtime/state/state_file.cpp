@@ -177,16 +177,21 @@ std::optional<std::uint32_t> saved_index_key(std::string_view key) {
     return value <= UINT32_MAX ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(value)) : std::nullopt;
 }
 
-std::string encode_state_file(const amxc_var_t* state) {
+std::string encode_state_file(const amxc_var_t* state, std::string* digest) {
     std::string compact;
     if (!compact_json(state, compact)) {
         return "";
     }
     // The state is spliced in as written, so the checksum covers exactly these bytes.
-    return file_head(sha256_hex(compact)) + compact + std::string(kFileTail);
+    std::string sum = sha256_hex(compact);
+    std::string file = file_head(sum) + compact + std::string(kFileTail);
+    if (digest != nullptr) {
+        *digest = std::move(sum);
+    }
+    return file;
 }
 
-bool decode_state_file(std::string_view bytes, amxc_var_t* state, std::string& error) {
+bool decode_state_file(std::string_view bytes, amxc_var_t* state, std::string& error, std::string* written_digest) {
     if (bytes.size() > kMaxStateFileSize) {
         error = "larger than " + std::to_string(kMaxStateFileSize) + " bytes";
         return false;
@@ -224,14 +229,18 @@ bool decode_state_file(std::string_view bytes, amxc_var_t* state, std::string& e
     // hashing them spares encoding a large tree again; any other layout (a file formatted by
     // hand) is checked on the state encoded anew.
     const std::string_view written = written_state(bytes, amxc_var_get_const_cstring_t(digest));
+    const bool as_written = !written.empty() && sha256_hex(written) == amxc_var_get_const_cstring_t(digest);
     std::string compact;
-    if ((written.empty() || sha256_hex(written) != amxc_var_get_const_cstring_t(digest)) &&
+    if (!as_written &&
         (!compact_json(content, compact) || sha256_hex(compact) != amxc_var_get_const_cstring_t(digest))) {
         error = "checksum mismatch";
         return false;
     }
     if (!check_state(content, amxc_var_get_const_int64_t(version), error)) {
         return false;
+    }
+    if (written_digest != nullptr) {
+        *written_digest = as_written ? amxc_var_get_const_cstring_t(digest) : "";
     }
     amxc_var_move(state, content);
     return true;

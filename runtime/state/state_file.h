@@ -27,12 +27,16 @@ constexpr std::size_t kMaxStateFileSize = 64u * 1024u * 1024u;
 std::optional<std::uint32_t> saved_index_key(std::string_view key);
 
 // The file text for `state` (a table {"instances", "counters", "export"}); "" when it cannot be written
-// (not valid UTF-8, nested too deep).
-std::string encode_state_file(const amxc_var_t* state);
+// (not valid UTF-8, nested too deep). `digest`, when given, receives its "sha256": the text
+// follows from it, so it tells two files written by this version apart as their bytes would.
+std::string encode_state_file(const amxc_var_t* state, std::string* digest = nullptr);
 
 // Reads a state file's bytes. True with `state` replaced by the STATE table when the envelope,
 // the checksum and the shape of STATE are all sound; otherwise false, `state` untouched and a
-// one-line reason in `error`. Never trusts the input: any bytes may be given.
-bool decode_state_file(std::string_view bytes, amxc_var_t* state, std::string& error);
+// one-line reason in `error`. Never trusts the input: any bytes may be given. `written_digest`,
+// when given, receives the checksum of a sound file laid out exactly as encode_state_file()
+// writes it, and "" for any other.
+bool decode_state_file(std::string_view bytes, amxc_var_t* state, std::string& error,
+                       std::string* written_digest = nullptr);
 
 }  // namespace gw

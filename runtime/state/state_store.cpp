@@ -169,7 +169,7 @@ StateStore::Loaded StateStore::load(const std::string& path, amxc_var_t* state) 
         return loaded;
     }
     std::string error;
-    if (decode_state_file(loaded.bytes, state, error)) {
+    if (decode_state_file(loaded.bytes, state, error, &loaded.digest)) {
         loaded.found = true;
         return loaded;
     }

@@ -31,15 +31,23 @@ TEST(Sha256, KnownDigests) {
 TEST(StateFile, RoundTripKeepsStateExactlyAndDamageIsRefused) {
     amxc::ScopedVar state;
     parse(state.get(), kState);
-    const std::string good = gw::encode_state_file(state.get());
+    std::string digest;
+    const std::string good = gw::encode_state_file(state.get(), &digest);
     amxc::ScopedVar back;
     std::string why;
-    ASSERT_TRUE(gw::decode_state_file(good, back.get(), why)) << why;
+    std::string read_digest;
+    ASSERT_TRUE(gw::decode_state_file(good, back.get(), why, &read_digest)) << why;
     EXPECT_EQ(gwtest::json_text(back.get()), kState);
-    // Layout does not matter: the same file pretty-printed still checks out.
+    // The checksum stands for the bytes of a file as written: a restart compares the next save
+    // with it instead of hashing the file.
+    EXPECT_EQ(read_digest, digest);
+    EXPECT_NE(good.find("\"sha256\":\"" + digest + "\""), std::string::npos);
+    // Layout does not matter: the same file pretty-printed still checks out, but its bytes are
+    // not what a save writes.
     amxc::ScopedVar whole;
     parse(whole.get(), good);
-    EXPECT_TRUE(gw::decode_state_file(gwtest::json_text(whole.get(), true), back.get(), why)) << why;
+    EXPECT_TRUE(gw::decode_state_file(gwtest::json_text(whole.get(), true), back.get(), why, &read_digest)) << why;
+    EXPECT_EQ(read_digest, "");
 
     // Damage: refused, with the output left alone.
     auto refused = [](const std::string& bytes) {
