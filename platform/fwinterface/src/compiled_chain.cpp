@@ -439,7 +439,9 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
     const Interval source = spec.source ? interval_of(*spec.source, key_.ipv6) : any_source;
     std::uint32_t own_text = 0;
     if(write_rule_text(spec, key_.ipv6, text_room_) != text) {
-        own_text = ++own_text_count_;
+        do {  // 0 means none; a number wrapped around may still be in use
+            own_text = ++own_text_count_;
+        } while(own_text == 0 || own_texts_.contains(own_text));
         own_texts_.emplace(own_text, text);
         tx.on_undo([this, own_text] { own_texts_.erase(own_text); });
     }
