@@ -79,7 +79,11 @@ std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
 void NftablesBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
                                std::vector<std::string_view>& out) const {
     if(const CompiledChain* compiled = compiled_chain(key)) {
-        compiled->for_each_text(first - 1, count, [&](std::string_view text) { out.push_back(scratch_.keep(text)); });
+        compiled->for_each_text(first - 1, count, [&](std::string_view text) {
+            auto* kept = static_cast<char*>(scratch_.allocate(text.size(), 1));
+            std::memcpy(kept, text.data(), text.size());
+            out.emplace_back(kept, text.size());
+        });
         return;
     }
     chains_.at(key).for_each(first - 1, count, [&](const MirrorRule& rule) { out.push_back(rule.text); });
@@ -299,7 +303,7 @@ bool NftablesBackend::set_sets(bool sets) {
 }
 
 void NftablesBackend::reset() {
-    scratch_.clear();
+    scratch_.release();
     socket_->starve_next_send(false);
     if(!take_over()) {
         out_of_step_ = true;
@@ -473,7 +477,7 @@ void NftablesBackend::write_removal_run(CompiledTransaction& compiled, const Ope
 
 bool NftablesBackend::apply(std::span<Operation> transaction) {
     error_.clear();
-    scratch_.clear();  // what rules_at() lent is not read any more
+    scratch_.release();  // what rules_at() lent is not read any more
     if(out_of_step_) {
         error_ = out_of_step_text;
         return false;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,7 +19,6 @@
 #include "nft_events.h"
 #include "nft_socket.h"
 #include "ruleset_backend.h"
-#include "text_scratch.h"
 #include "undo_log.h"
 
 namespace fwinterface {
@@ -195,7 +195,9 @@ private:
     Chains chains_;
     std::map<ChainKey, CompiledChain> compiled_;  // by positional chain
     std::map<ChainKey, DispatchRules> dispatch_;
-    mutable TextScratch scratch_;  // the compiled rules' texts rules_at() lent, until the next apply
+    // The compiled rules' texts rules_at() lent, until the next apply: blocks that never move,
+    // for the views of tens of thousands of them a group's withdrawal holds at once.
+    mutable std::pmr::monotonic_buffer_resource scratch_;
     std::uint64_t set_counter_ = 0;
     std::string error_;
     // The kernel's chains no longer match the mirror in a way that could be worked out:
