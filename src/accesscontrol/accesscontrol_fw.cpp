@@ -3,8 +3,8 @@
 #define ME "firewall_rule"
 
 #include "accesscontrol/accesscontrol_fw.h"
+#include "accesscontrol/accesscontrol_fw_positions.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -68,69 +68,12 @@ firewall_rule_t* set_of(amxc_llist_it_t* it) {
     return amxc_container_of(it, firewall_rule_t, it);
 }
 
-// Positions of one family's rules removed while a set is deleted, in the chain's numbering
-// before the deletion. A rule moves up one place for each removed rule below it: counting
-// them replaces renumbering every rule after each single removal, which made deleting a set
-// of n rules cost n times the whole chain.
-class RemovedPositions {
-public:
-    explicit RemovedPositions(std::vector<int> set_positions) : positions_(std::move(set_positions)) {
-        // A set's rules are inserted in order: their positions come sorted, but for a set
-        // rebuilt around rules of others.
-        if(!std::is_sorted(positions_.begin(), positions_.end())) {
-            std::sort(positions_.begin(), positions_.end());
-        }
-        positions_.erase(std::unique(positions_.begin(), positions_.end()), positions_.end());
-        removed_tree_.assign(positions_.size() + 1, 0);
-    }
-
-    // Where a rule first at `original` is now; marks it removed when `remove` is set.
-    int current(int original, bool remove) {
-        const auto rank = static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), original) -
-                                                   positions_.begin());
-        const int now = original - removed_before(rank);
-        if(remove) {
-            for(std::size_t i = rank + 1; i < removed_tree_.size(); i += i & (~i + 1)) {
-                removed_tree_[i]++;
-            }
-            removed_.push_back(original);
-        }
-        return now;
-    }
-
-    // Where a rule of another set, first at `original`, is once every removal is done.
-    int after_all(int original) {
-        if(!sorted_) {
-            if(!std::is_sorted(removed_.begin(), removed_.end())) {
-                std::sort(removed_.begin(), removed_.end());
-            }
-            sorted_ = true;
-        }
-        return original - static_cast<int>(std::lower_bound(removed_.begin(), removed_.end(), original) - removed_.begin());
-    }
-
-private:
-    // Removed positions among the `rank` lowest of the set (a Fenwick tree over the ranks).
-    int removed_before(std::size_t rank) const {
-        int count = 0;
-        for(std::size_t i = rank; i > 0; i -= i & (~i + 1)) {
-            count += removed_tree_[i];
-        }
-        return count;
-    }
-
-    std::vector<int> positions_;     // the set's positions of this family, sorted
-    std::vector<int> removed_tree_;
-    std::vector<int> removed_;       // original positions removed so far
-    bool sorted_ = false;
-};
-
-void firewall_entry_delete(entry_rule_t* entry, RemovedPositions& family) {
+void firewall_entry_delete(entry_rule_t* entry, accesscontrol::RemovedPositions& family) {
     const bool ipv6 = entry->ipv6;
     const int original = entry->index;
     // A rule that never reached its chain has no position to remove: removing "position 0"
     // would shift every other rule's bookkeeping away from the chain's real contents.
-    const int removed = original > 0 ? family.current(original, true) : 0;
+    const int removed = original > 0 ? family.remove(original) : 0;
 
     if(removed > 0) {
         fw_delete_rule(entry->rule, static_cast<uint32_t>(removed));
@@ -173,8 +116,8 @@ SetPositions positions_of(firewall_rule_t* set) {
 // rule above it up one place; the other sets' positions are brought up to date once at the end.
 void firewall_entries_delete(firewall_rule_t* set) {
     SetPositions positions = positions_of(set);
-    RemovedPositions ipv4(std::move(positions.ipv4));
-    RemovedPositions ipv6(std::move(positions.ipv6));
+    accesscontrol::RemovedPositions ipv4(std::move(positions.ipv4));
+    accesscontrol::RemovedPositions ipv6(std::move(positions.ipv6));
     amxc_llist_for_each(it, &set->folder) {
         entry_rule_t* entry = entry_of(it);
         firewall_entry_delete(entry, entry->ipv6 ? ipv6 : ipv4);
