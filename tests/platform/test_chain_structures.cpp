@@ -4,8 +4,9 @@
 // The positional chain of the memory backend against a vector doing the same edits: random
 // insertions, removals and reads anywhere, and the walk in order (erased rules put back by a
 // roll-back are checked through the memory backend below). The pending batch against the same
-// operations applied one by one. A compiled chain's rules read back as the texts they came
-// with, including texts its own writer would give otherwise.
+// operations applied one by one, also where the running rules come as their matches. A
+// compiled chain's rules read back as the texts they came with, including texts its own writer
+// would give otherwise.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 #include "memory_backend.h"
 #include "pending_batch.h"
 #include "positional_list.h"
+#include "rule_writer.h"
 
 namespace fwinterface {
 namespace {
@@ -139,6 +141,13 @@ TEST(CompiledChain, RulesReadBackAsTheTextsTheyCameWith) {
     auto texts = [&chain] {
         std::vector<std::string> read;
         chain.for_each_text(0, chain.size(), [&read](std::string_view text) { read.emplace_back(text); });
+        // What a removal is checked against stands for the same texts.
+        std::vector<std::string> imaged;
+        chain.for_each_image(0, chain.size(), [&imaged](const RuleImage& image) {
+            fwrules::TextRoom room;
+            imaged.emplace_back(image.text(room));
+        });
+        EXPECT_EQ(imaged, read);
         return read;
     };
     auto transaction = [&chain](auto&& change, bool lands) {
@@ -271,20 +280,80 @@ TEST(PendingBatch, RunsOfInsertionsLeadWhereTheirOperationsOneByOneLead) {
             const auto where = model.begin() + static_cast<std::ptrdiff_t>(at);
             const auto position = static_cast<std::uint32_t>(at + 1);
             if(!insert && random() % 8 == 0) {
-                ASSERT_EQ(batch.remove(running, chain, position, "-s 192.0.2.1/32 -j DROP"), FW_ERROR_MISMATCH);
+                ASSERT_EQ(batch.remove(running, chain, position, RuleImage::of_text("-s 192.0.2.1/32 -j DROP")), FW_ERROR_MISMATCH);
                 continue;
             }
             std::string rule = insert ? "-s 10.1." + std::to_string(made / 256) + "." + std::to_string(made % 256) + "/32 -j DROP" : *where;
             made += insert ? 1 : 0;
             Operation op{insert ? Operation::Kind::insert : Operation::Kind::remove, chain, position, 1, rule};
             ASSERT_TRUE(one_by_one.apply(std::span(&op, 1))) << one_by_one.error();
-            ASSERT_EQ(insert ? batch.insert(running, chain, position, rule) : batch.remove(running, chain, position, rule), FW_OK);
+            ASSERT_EQ(insert ? batch.insert(running, chain, position, rule) : batch.remove(running, chain, position, RuleImage::of_text(rule)), FW_OK);
             insert ? (void)model.insert(where, rule) : (void)model.erase(where);
             run_at = insert ? at + 1 : run_at - (at < run_at ? 1 : 0);
         }
         std::vector<Operation> net = batch.net_operations(running);
         ASSERT_TRUE(running.apply(net)) << running.error();
         ASSERT_EQ(running.dump(), one_by_one.dump()) << "round " << round;
+    }
+}
+
+// The memory backend's chains lent as their matches, as a compiled chain lends its rules.
+class MatchesBackend final : public Backend {
+public:
+    std::string_view name() const override { return "matches"; }
+    std::size_t chain_size(const ChainKey& key) const override { return texts.chain_size(key); }
+    void rules_at(const ChainKey& key, std::size_t first, std::size_t count, std::vector<RuleImage>& out) const override {
+        std::vector<RuleImage> lent;
+        texts.rules_at(key, first, count, lent);
+        for(const RuleImage& image : lent) {
+            fwrules::TextRoom room;
+            RuleSpec spec;
+            std::string error;
+            EXPECT_TRUE(parse_rule_text(image.text(room), key.ipv6, spec, error)) << error;
+            out.push_back(RuleImage::of_matches(text_matches(spec, key.ipv6)));
+        }
+    }
+    bool apply(std::span<Operation> transaction) override { return texts.apply(transaction); }
+    std::string_view error() const override { return texts.error(); }
+    void write_dump(const DumpSink& put) const override { texts.write_dump(put); }
+    void reset() override { texts.reset(); }
+
+    MemoryBackend texts;
+};
+
+// A group withdrawn and built anew: the rules that come back alike at its front and back stay,
+// the others go and come (insertions, then one removal), also where the running rules come as
+// their matches.
+TEST(PendingBatch, RulesThatComeBackAlikeStayAndNoOthers) {
+    const ChainKey chain = access_control_chain(false);
+    const std::vector<std::string> a_b_c{"-s 10.0.0.1/32 -j DROP", "-s 10.0.0.2/32 -j DROP", "-s 10.0.0.3/32 -j DROP"};
+    struct Case {
+        std::vector<std::size_t> built;  // of a_b_c, in the new order
+        std::size_t net;                 // operations reaching the backend
+    } cases[] = {{{0, 1, 2}, 0}, {{2, 1, 0}, 4}, {{1, 0, 2}, 3}, {{0, 2}, 1}, {{2, 0, 1}, 4}};
+    for(const Case& c : cases) {
+        MatchesBackend running;
+        std::vector<Operation> install;
+        for(std::size_t i = 0; i < a_b_c.size(); ++i) {
+            install.push_back(Operation{Operation::Kind::insert, chain, static_cast<std::uint32_t>(i + 1), 1, a_b_c[i]});
+        }
+        ASSERT_TRUE(running.apply(install));
+        PendingBatch batch;
+        for(const std::string& rule : a_b_c) {
+            RuleSpec spec;
+            std::string error;
+            ASSERT_TRUE(parse_rule_text(rule, false, spec, error));
+            ASSERT_EQ(batch.remove(running, chain, 1, RuleImage::of_matches(text_matches(spec, false))), FW_OK);
+        }
+        std::string expected;
+        for(std::size_t i = 0; i < c.built.size(); ++i) {
+            ASSERT_EQ(batch.insert(running, chain, static_cast<std::uint32_t>(i + 1), a_b_c[c.built[i]]), FW_OK);
+            expected += "-A FORWARD_AccessControl_QK " + a_b_c[c.built[i]] + "\n";
+        }
+        std::vector<Operation> net = batch.net_operations(running);
+        EXPECT_EQ(net.size(), c.net);
+        ASSERT_TRUE(running.apply(net)) << running.error();
+        EXPECT_THAT(running.dump(), ::testing::HasSubstr(expected));
     }
 }
 

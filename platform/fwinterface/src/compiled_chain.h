@@ -292,6 +292,14 @@ public:
     void for_each_text(std::size_t first, std::size_t count, Put&& put) const {
         members_.for_each(first, count, [this, &put](const Member& member) { put(text_of(member)); });
     }
+    // The same rules as a removal is checked against: their matches, or a text kept as given.
+    template <typename Put>
+    void for_each_image(std::size_t first, std::size_t count, Put&& put) const {
+        members_.for_each(first, count, [this, &put](const Member& member) {
+            put(member.own_text != 0 ? RuleImage::of_text(own_texts_.at(member.own_text))
+                                     : RuleImage::of_matches(text_matches(spec_of(member), key_.ipv6)));
+        });
+    }
     // Whether the rule at 0-based `index` has this text.
     bool holds(std::size_t index, std::string_view text) const { return text_of(members_[index]) == text; }
     // The matches of every rule, with its text, in chain order.

@@ -13,6 +13,7 @@
 #include <fwinterface/backend.h>
 #include <fwinterface/interface.h>
 #include <fwrules/fw_rule.h>
+#include <fwrules/rule_text.hpp>
 
 #include "memory_backend.h"
 #include "nftables_backend.h"
@@ -68,8 +69,7 @@ void fail(std::string_view why) {
     }
 }
 
-// Where the rule goes and its text, after the checks every operation shares. The text is
-// only copied where it is kept: a removal compares it and is done.
+// Where an inserted rule goes and its text.
 struct Placed {
     ChainKey key;
     std::string_view text;
@@ -85,14 +85,19 @@ InternedName name_of(const char* text, InternedName& last) {
     return last;
 }
 
+ChainKey chain_of(const fw_rule_t* rule) {
+    static InternedName last_table;
+    static InternedName last_chain;
+    return ChainKey{fw_rule_get_ipv6(rule), name_of(fw_rule_get_table(rule), last_table),
+                    name_of(fw_rule_get_chain(rule), last_chain)};
+}
+
 fw_error_t place(const fw_rule_t* rule, Placed& placed) {
     const int length = fw_rule_to_text(rule, placed.buffer, sizeof(placed.buffer));
     if(length < 0) {
         return FW_ERROR_RULE;
     }
-    static InternedName last_table;
-    static InternedName last_chain;
-    placed.key = ChainKey{fw_rule_get_ipv6(rule), name_of(fw_rule_get_table(rule), last_table), name_of(fw_rule_get_chain(rule), last_chain)};
+    placed.key = chain_of(rule);
     placed.text = std::string_view(placed.buffer, std::min(static_cast<std::size_t>(length), sizeof(placed.buffer) - 1));
     return FW_OK;
 }
@@ -181,6 +186,7 @@ int commit_pending() {
     return result;
 }
 
+// The checks every operation shares, then `what`.
 template <typename Record>
 int record(const fw_rule_t* rule, Record&& what) {
     if(rule == nullptr) {
@@ -193,9 +199,7 @@ int record(const fw_rule_t* rule, Record&& what) {
         commit_pending();
     }
     try {
-        Placed placed;
-        fw_error_t error = place(rule, placed);
-        return error != FW_OK ? error : what(placed);
+        return what();
     } catch(const std::bad_alloc&) {
         return FW_ERROR_MEMORY;
     }
@@ -238,14 +242,25 @@ int fw_add_rule(fw_rule_t* rule, uint32_t index) {
     if(rule != nullptr && !fw_rule_get_enabled(rule)) {
         return FW_ERROR_DISABLED;
     }
-    return fwinterface::record(rule, [index](fwinterface::Placed& placed) {
+    return fwinterface::record(rule, [rule, index] {
+        fwinterface::Placed placed;
+        if(const fw_error_t error = fwinterface::place(rule, placed); error != FW_OK) {
+            return error;
+        }
         return state().pending.insert(*state().backend, std::move(placed.key), index, std::string(placed.text));
     });
 }
 
+// The rule is compared by its matches with the one at its place: no text is written for it
+// unless that one has a text of its own.
 int fw_delete_rule(fw_rule_t* rule, uint32_t index) {
-    return fwinterface::record(rule, [index](const fwinterface::Placed& placed) {
-        return state().pending.remove(*state().backend, placed.key, index, placed.text);
+    return fwinterface::record(rule, [rule, index] {
+        fwrules::TextMatches matches;
+        if(!fwrules::rule_matches(rule, matches)) {
+            return FW_ERROR_RULE;
+        }
+        return state().pending.remove(*state().backend, fwinterface::chain_of(rule), index,
+                                      fwinterface::RuleImage::of_matches(matches));
     });
 }
 

@@ -184,8 +184,8 @@ std::size_t MemoryBackend::chain_size(const ChainKey& key) const {
 }
 
 void MemoryBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                             std::vector<std::string_view>& out) const {
-    chains_.at(key).for_each(first - 1, count, [&](const InlineText& rule) { out.push_back(rule); });
+                             std::vector<RuleImage>& out) const {
+    chains_.at(key).for_each(first - 1, count, [&](const InlineText& rule) { out.push_back(RuleImage::of_text(rule)); });
 }
 
 bool MemoryBackend::apply(std::span<Operation> transaction) {

@@ -19,7 +19,7 @@ public:
     std::string_view name() const override { return backend_name; }
     std::size_t chain_size(const ChainKey& key) const override;
     void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                  std::vector<std::string_view>& out) const override;
+                  std::vector<RuleImage>& out) const override;
     bool apply(std::span<Operation> transaction) override;
     std::string_view error() const override { return error_; }
     void write_dump(const DumpSink& put) const override;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "conntrack_cutter.h"
 #include "nftables_names.h"
@@ -77,16 +76,13 @@ std::size_t NftablesBackend::chain_size(const ChainKey& key) const {
 }
 
 void NftablesBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                               std::vector<std::string_view>& out) const {
+                               std::vector<RuleImage>& out) const {
     if(const CompiledChain* compiled = compiled_chain(key)) {
-        compiled->for_each_text(first - 1, count, [&](std::string_view text) {
-            auto* kept = static_cast<char*>(scratch_.allocate(text.size(), 1));
-            std::memcpy(kept, text.data(), text.size());
-            out.emplace_back(kept, text.size());
-        });
+        compiled->for_each_image(first - 1, count, [&](const RuleImage& image) { out.push_back(image); });
         return;
     }
-    chains_.at(key).for_each(first - 1, count, [&](const MirrorRule& rule) { out.push_back(rule.text); });
+    chains_.at(key).for_each(first - 1, count,
+                             [&](const MirrorRule& rule) { out.push_back(RuleImage::of_text(rule.text)); });
 }
 
 void NftablesBackend::write_dump(const DumpSink& put) const {
@@ -303,7 +299,6 @@ bool NftablesBackend::set_sets(bool sets) {
 }
 
 void NftablesBackend::reset() {
-    scratch_.release();
     socket_->starve_next_send(false);
     if(!take_over()) {
         out_of_step_ = true;
@@ -477,7 +472,6 @@ void NftablesBackend::write_removal_run(CompiledTransaction& compiled, const Ope
 
 bool NftablesBackend::apply(std::span<Operation> transaction) {
     error_.clear();
-    scratch_.release();  // what rules_at() lent is not read any more
     if(out_of_step_) {
         error_ = out_of_step_text;
         return false;

@@ -7,7 +7,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <memory_resource>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,7 +70,7 @@ public:
     std::string_view name() const override { return backend_name; }
     std::size_t chain_size(const ChainKey& key) const override;
     void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                  std::vector<std::string_view>& out) const override;
+                  std::vector<RuleImage>& out) const override;
     bool apply(std::span<Operation> transaction) override;
     std::string_view error() const override { return error_; }
     void write_dump(const DumpSink& put) const override;
@@ -195,9 +194,6 @@ private:
     Chains chains_;
     std::map<ChainKey, CompiledChain> compiled_;  // by positional chain
     std::map<ChainKey, DispatchRules> dispatch_;
-    // The compiled rules' texts rules_at() lent, until the next apply: blocks that never move,
-    // for the views of tens of thousands of them a group's withdrawal holds at once.
-    mutable std::pmr::monotonic_buffer_resource scratch_;
     std::uint64_t set_counter_ = 0;
     std::string error_;
     // The kernel's chains no longer match the mirror in a way that could be worked out:

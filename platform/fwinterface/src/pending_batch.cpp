@@ -3,6 +3,7 @@
 #include "slice_points.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace fwinterface {
 
@@ -31,40 +32,48 @@ PendingBatch::ChainState& PendingBatch::state_of(const Backend& running, const C
 
 // The running rules stay as they are while operations are pending, so what was read ahead
 // stays valid until clear(). The window doubles while the reads go on next to it, in either
-// direction, and starts at one rule elsewhere: a compiled chain writes each text it is asked
-// for, so a lone removal reads one, and a group withdrawn from its back reads each rule once.
-// Reads going on behind the window add to it: the net change finds a group's withdrawn rules
-// there again instead of having each text written anew.
-std::optional<std::string_view> PendingBatch::running_rule(const Backend& running, const ChainKey& key,
-                                                           ReadAhead& ahead, std::size_t position) {
+// direction, and starts at one rule elsewhere: a compiled chain makes the matches of each rule
+// it is asked for, so a lone removal reads one, and a group withdrawn from its back reads each
+// rule once. Only the window is kept: a group of 65,536 kept whole was 6 MB of images, which
+// the net change would read again only where it compares a rule that came back.
+const RuleImage* PendingBatch::running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
+                                            std::size_t position) {
     if(position < ahead.first || position - ahead.first >= ahead.rules.size()) {
         const std::size_t size = running.chain_size(key);
         if(position == 0 || position > size) {
-            return std::nullopt;
+            return nullptr;
         }
         const bool after = !ahead.rules.empty() && position == ahead.first + ahead.rules.size();
         const bool before = !ahead.rules.empty() && position + 1 == ahead.first;
         ahead.window = after || before ? std::min(read_ahead, ahead.window * 2) : 1;
         const std::size_t first = before && position > ahead.window ? position + 1 - ahead.window : before ? 1 : position;
         const std::size_t last = before ? position : std::min(size, position + ahead.window - 1);
-        if(!after) {
-            ahead.rules.clear();
-            ahead.first = first;
-        }
+        ahead.rules.clear();
+        ahead.first = first;
         running.rules_at(key, first, last + 1 - first, ahead.rules);
     }
-    return ahead.rules[position - ahead.first];
+    return &ahead.rules[position - ahead.first];
 }
 
-// Running rules [first, first + count), from what was read ahead when it holds them all.
-void PendingBatch::running_rules(const Backend& running, const ChainKey& key, const ReadAhead& ahead,
-                                 std::size_t first, std::size_t count, std::vector<std::string_view>& out) {
-    if(first >= ahead.first && first + count <= ahead.first + ahead.rules.size()) {
-        const auto from = ahead.rules.begin() + static_cast<std::ptrdiff_t>(first - ahead.first);
-        out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(count));
-        return;
+// A few images at a time: the back of a group whose every rule changed is the whole group.
+void PendingBatch::running_texts(const Backend& running, const ChainKey& key, std::size_t first, std::size_t count,
+                                 std::vector<std::string_view>& out) {
+    for(std::size_t done = 0; done < count;) {
+        const std::size_t piece = std::min(read_ahead, count - done);
+        images_.clear();
+        running.rules_at(key, first + done, piece, images_);
+        for(const RuleImage& image : images_) {
+            if(image.has_text()) {
+                out.push_back(image.text(room_));
+                continue;
+            }
+            const std::string_view written = image.text(room_);
+            auto* kept = static_cast<char*>(texts_->allocate(written.size(), 1));
+            std::memcpy(kept, written.data(), written.size());
+            out.emplace_back(kept, written.size());
+        }
+        done += piece;
     }
-    running.rules_at(key, first, count, out);
 }
 
 // Makes `boundary` (0-based, a count of positions) the start of a piece, splitting the piece
@@ -125,7 +134,8 @@ fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint3
     return FW_OK;
 }
 
-fw_error_t PendingBatch::remove(const Backend& running, const ChainKey& key, std::uint32_t position, std::string_view rule) {
+fw_error_t PendingBatch::remove(const Backend& running, const ChainKey& key, std::uint32_t position,
+                                const RuleImage& rule) {
     if(rules_ >= FW_PENDING_MAX) {
         return FW_ERROR_FULL;
     }
@@ -135,10 +145,12 @@ fw_error_t PendingBatch::remove(const Backend& running, const ChainKey& key, std
         return FW_ERROR_POSITION;
     }
     auto [piece, offset] = view.locate(position - 1);
-    const std::optional<std::string_view> standing =
-        piece->inserted ? std::optional<std::string_view>(operations_[piece->first + offset].rule)
-                        : running_rule(running, key, chain.ahead, piece->first + offset);
-    if(!standing || *standing != rule) {
+    if(piece->inserted) {
+        if(rule.text(room_) != operations_[piece->first + offset].rule) {
+            return FW_ERROR_MISMATCH;
+        }
+    } else if(const RuleImage* standing = running_rule(running, key, chain.ahead, piece->first + offset);
+              standing == nullptr || !rule.same_rule(*standing)) {
         return FW_ERROR_MISMATCH;
     }
     record_removal(view, key, position);
@@ -193,6 +205,7 @@ void PendingBatch::clear() {
     chains_.clear();
     rules_ = 0;
     insertions_ = 0;
+    texts_->release();
 }
 
 std::vector<Operation> PendingBatch::net_operations(const Backend& running) {
@@ -227,7 +240,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         for(bool alike = true; alike && front < facing_front;) {
             went_rule.clear();
             const std::size_t piece = std::min(read_ahead * 4, facing_front - front);
-            running_rules(running, key, chain.ahead, went_first + front, piece, went_rule);
+            running_texts(running, key, went_first + front, piece, went_rule);
             for(std::size_t i = 0; alike && i < piece; ++i) {
                 alike = *came[front] == went_rule[i];
                 front += alike ? 1 : 0;
@@ -236,7 +249,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         std::size_t back = 0;
         went_rule.clear();
         if(const std::size_t facing = std::min(went - front, came.size() - front); facing > 0) {
-            running_rules(running, key, chain.ahead, went_first + went - facing, facing, went_rule);
+            running_texts(running, key, went_first + went - facing, facing, went_rule);
             while(back < facing && *came[came.size() - 1 - back] == went_rule[facing - 1 - back]) {
                 ++back;
             }

@@ -2,10 +2,10 @@
 #define FWINTERFACE_PENDING_BATCH_H
 
 #include <cstddef>
+#include <memory>
+#include <memory_resource>
 #include <span>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <string_view>
 #include <vector>
 
@@ -28,7 +28,7 @@ class PendingBatch {
 public:
     // Each returns FW_OK or the fw_error_t of the refusal; a refused operation is not recorded.
     fw_error_t insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule);
-    fw_error_t remove(const Backend& running, const ChainKey& key, std::uint32_t position, std::string_view rule);
+    fw_error_t remove(const Backend& running, const ChainKey& key, std::uint32_t position, const RuleImage& rule);
     // Records the removal of `count` rules standing at `position`, unchecked: for removals
     // checked before against the same running chains (held ones, replayed alone).
     void remove_standing(const Backend& running, const ChainKey& key, std::uint32_t position, std::uint32_t count);
@@ -69,7 +69,7 @@ private:
     struct ReadAhead {
         std::size_t first = 0;
         std::size_t window = 0;  // rules read at the last miss
-        std::vector<std::string_view> rules;
+        std::vector<RuleImage> rules;
     };
     struct ChainState {
         ChainView view;
@@ -77,10 +77,12 @@ private:
     };
 
     ChainState& state_of(const Backend& running, const ChainKey& key);
-    static std::optional<std::string_view> running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
-                                                        std::size_t position);
-    static void running_rules(const Backend& running, const ChainKey& key, const ReadAhead& ahead, std::size_t first,
-                              std::size_t count, std::vector<std::string_view>& out);
+    // nullptr past the chain's end.
+    static const RuleImage* running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
+                                         std::size_t position);
+    // The texts of running rules [first, first + count).
+    void running_texts(const Backend& running, const ChainKey& key, std::size_t first, std::size_t count,
+                       std::vector<std::string_view>& out);
     static void cut(ChainView& view, std::size_t boundary);
     bool extends_run(const ChainView& view, std::uint32_t position) const;
 
@@ -91,6 +93,11 @@ private:
     std::map<ChainKey, ChainState> chains_;
     std::size_t rules_ = 0;
     std::size_t insertions_ = 0;
+    // The texts running_texts() wrote for rules that came as their matches, until clear(); in a
+    // block of its own, so that the batch moves with the views of them.
+    std::unique_ptr<std::pmr::monotonic_buffer_resource> texts_ = std::make_unique<std::pmr::monotonic_buffer_resource>();
+    std::vector<RuleImage> images_;  // room for running_texts()
+    fwrules::TextRoom room_;
 };
 
 }  // namespace fwinterface

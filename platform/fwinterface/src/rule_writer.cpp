@@ -15,7 +15,7 @@ fw_rule_policy_t policy_of(Verdict verdict) {
 
 }  // namespace
 
-std::string_view write_rule_text(const RuleSpec& spec, bool ipv6, RuleTextRoom& room) {
+fwrules::TextMatches text_matches(const RuleSpec& spec, bool ipv6) {
     fwrules::TextMatches matches;
     matches.ipv6 = ipv6;
     if(spec.source) {
@@ -35,7 +35,11 @@ std::string_view write_rule_text(const RuleSpec& spec, bool ipv6, RuleTextRoom& 
     matches.icmp_type = spec.icmp_type;
     matches.icmp_code = spec.icmp_code;
     matches.policy = policy_of(spec.verdict);
-    return fwrules::write_rule_text(matches, room);
+    return matches;
+}
+
+std::string_view write_rule_text(const RuleSpec& spec, bool ipv6, RuleTextRoom& room) {
+    return fwrules::write_rule_text(text_matches(spec, ipv6), room);
 }
 
 }  // namespace fwinterface

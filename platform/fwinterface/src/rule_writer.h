@@ -17,6 +17,8 @@ using RuleTextRoom = fwrules::TextRoom;
 // every text twice; a text this gives differently from the one the rule came with (one no
 // fw_rule_t writes) is kept as given.
 std::string_view write_rule_text(const RuleSpec& spec, bool ipv6, RuleTextRoom& room);
+// The same matches in fwrules' terms, which the text is written from.
+fwrules::TextMatches text_matches(const RuleSpec& spec, bool ipv6);
 
 }  // namespace fwinterface
 

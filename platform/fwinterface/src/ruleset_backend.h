@@ -15,6 +15,7 @@
 #include "interned_name.h"
 #include "inline_text.h"
 #include "positional_list.h"
+#include "rule_image.h"
 
 namespace fwinterface {
 
@@ -80,10 +81,11 @@ public:
     // Rules in one running chain; 0 when the chain does not exist.
     virtual std::size_t chain_size(const ChainKey& key) const = 0;
 
-    // Appends the texts of the rules at 1-based positions [first, first + count) of a running
-    // chain, all there (borrowed until the next apply or reset).
+    // Appends the rules at 1-based positions [first, first + count) of a running chain, all
+    // there, as their texts or, where the chain keeps no text, their matches (what they borrow,
+    // until the next apply or reset).
     virtual void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
-                          std::vector<std::string_view>& out) const = 0;
+                          std::vector<RuleImage>& out) const = 0;
 
     // Applies every operation or none: false, with the running ruleset unchanged, when one
     // of them is impossible. May throw std::bad_alloc, also with nothing changed. The inserted

@@ -37,6 +37,15 @@ TextMatches matches_of(const Fields& rule) {
 }
 
 }  // namespace
+
+bool rule_matches(const fw_rule_t* rule, TextMatches& matches) {
+    if(fw_rule_check(rule) != FW_RULE_OK) {
+        return false;
+    }
+    matches = matches_of(*rule);
+    return true;
+}
+
 }  // namespace fwrules
 
 extern "C" int fw_rule_to_text(const fw_rule_t* rule, char* buf, size_t size) {

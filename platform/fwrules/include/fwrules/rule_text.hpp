@@ -1,7 +1,8 @@
 /* C++ only, for the libraries of this project: the writer behind fw_rule_to_text(), over a
  * rule's matches as plain values, for a library that holds them without an fw_rule_t (the
- * kernel firewall backend writes a compiled rule's text from them). Header-only, so that
- * libfwrules' ABI stays its C API. The form is the one its README describes. */
+ * kernel firewall backend writes a compiled rule's text from them), and the comparison of two
+ * rules' texts without writing them. Header-only but for rule_matches(), the one C++ name
+ * libfwrules exports beside its C API. The form is the one its README describes. */
 #ifndef FWRULES_RULE_TEXT_HPP
 #define FWRULES_RULE_TEXT_HPP
 
@@ -11,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -154,7 +156,31 @@ inline std::string_view target_name(fw_rule_policy_t policy) {
     }
 }
 
+// Whether add_address() writes the same for both.
+inline bool same_address(const std::array<std::uint8_t, 16>& a, const std::array<std::uint8_t, 16>& b, unsigned prefix,
+                         bool ipv6) {
+    const unsigned bits = std::min(prefix, ipv6 ? 128U : 32U);
+    if(std::memcmp(a.data(), b.data(), bits / 8) != 0) {
+        return false;
+    }
+    const auto mask = static_cast<std::uint8_t>(0xff00U >> (bits % 8));
+    return bits % 8 == 0 || ((a[bits / 8] ^ b[bits / 8]) & mask) == 0;
+}
+
+// The end add_ports() writes: none unless above the port.
+inline unsigned written_end(unsigned port, unsigned max) { return port != 0 && max > port ? max : 0; }
+
 }  // namespace text_detail
+
+// What `rule` matches, as fw_rule_to_text() writes it; false, with `matches` unchanged, when
+// fw_rule_check() finds a problem (fw_rule_to_text() then writes no text). A removal is so
+// compared with the rule standing at its place without a text written on either side.
+__attribute__((visibility("default"))) bool rule_matches(const fw_rule_t* rule, TextMatches& matches);
+
+// Whether the two rules' texts are the same, without writing them: what a text leaves out
+// (host bits under the prefix, a port range's end not above its port, ICMP values without
+// protocol 1) is left out here too. For values that fw_rule_check() lets through.
+inline bool same_text(const TextMatches& a, const TextMatches& b);
 
 // The rule's text in `room`.
 inline std::string_view write_rule_text(const TextMatches& rule, TextRoom& room) {
@@ -198,6 +224,22 @@ inline std::string_view write_rule_text(const TextMatches& rule, TextRoom& room)
     out.option("-j ");
     out.add(target_name(rule.policy));
     return out.view();
+}
+
+inline bool same_text(const TextMatches& a, const TextMatches& b) {
+    using namespace text_detail;
+    // An address written is IPv4 text (dots) or IPv6 text (colons), never both.
+    auto same = [&a, &b](const auto& a_address, unsigned a_prefix, const auto& b_address, unsigned b_prefix) {
+        return a_prefix == b_prefix && (a_prefix == 0 || (a.ipv6 == b.ipv6 && same_address(a_address, b_address, a_prefix, a.ipv6)));
+    };
+    return same(a.source, a.source_prefix, b.source, b.source_prefix) &&
+           same(a.destination, a.destination_prefix, b.destination, b.destination_prefix) && a.protocol == b.protocol &&
+           a.mac == b.mac && a.source_port == b.source_port && a.destination_port == b.destination_port &&
+           written_end(a.source_port, a.source_port_max) == written_end(b.source_port, b.source_port_max) &&
+           written_end(a.destination_port, a.destination_port_max) ==
+               written_end(b.destination_port, b.destination_port_max) &&
+           (a.protocol != 1 || (a.icmp_type == b.icmp_type && (a.icmp_type == -1 || a.icmp_code == b.icmp_code))) &&
+           target_name(a.policy) == target_name(b.policy);
 }
 
 }  // namespace fwrules
