@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "nft_fixture.h"
+#include "nftables_backend.h"
 
 namespace nfttest {
 namespace {
@@ -367,6 +368,29 @@ TEST_F(NftCompiled, NextRunDeletesTheSetsAnEarlierRunLeft) {
     EXPECT_EQ(table.find("acqk_"), std::string::npos) << table;
     EXPECT_NE(nft("list table ip filter").output.find("someone_else"), std::string::npos) << "sets of others stay";
     EXPECT_TRUE(rules().empty());
+}
+
+// A text fwrules would write otherwise (the protocol by its number, as a rule read from the
+// kernel may come) stays as it came through a compiled chain: the dump shows it, and only that
+// text removes its rule. The backend is driven directly, as the library's own callers do.
+TEST_F(NftCompiled, ATextInAnotherFormStaysAsItCame) {
+    ASSERT_EQ(fw_backend_select("memory"), 0);  // the chains are this test's backend's
+    std::string why;
+    const std::unique_ptr<fwinterface::NftablesBackend> backend =
+        fwinterface::NftablesBackend::start(fwinterface::NftablesOptions{}, why);
+    ASSERT_NE(backend, nullptr) << why;
+    using fwinterface::Operation;
+    const fwinterface::ChainKey chain = fwinterface::access_control_chain(false);
+    const std::string given = "-s 10.0.0.1/32 -p 6 -m tcp --dport 80 -j DROP";
+    auto apply = [&](Operation::Kind kind, const std::string& rule) {
+        std::vector<Operation> transaction{Operation{kind, chain, 1, 1, rule, false}};
+        return backend->apply(transaction);
+    };
+    ASSERT_TRUE(apply(Operation::Kind::insert, given)) << backend->error();
+    EXPECT_NE(backend->dump().find(given), std::string::npos) << backend->dump();
+    EXPECT_FALSE(apply(Operation::Kind::remove, "-s 10.0.0.1/32 -p tcp -m tcp --dport 80 -j DROP"));
+    EXPECT_TRUE(apply(Operation::Kind::remove, given)) << backend->error();
+    EXPECT_EQ(backend->chain_size(chain), 0U);
 }
 
 TEST_F(NftCompiled, SwitchingCompilationRewritesTheChainsWithTheSameRules) {

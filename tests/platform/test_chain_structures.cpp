@@ -189,12 +189,12 @@ TEST(CompiledChain, RulesReadBackAsTheTextsTheyCameWith) {
 TEST(MemoryBackend, OperationsOutOfStepWithTheChainUndoTheTransaction) {
     MemoryBackend backend;
     const ChainKey chain = access_control_chain(false);
-    const auto insert = [&](std::uint32_t at, const char* rule) { return Operation{Operation::Kind::insert, chain, at, 1, rule}; };
+    const auto insert = [&](std::uint32_t at, const char* rule) { return Operation{Operation::Kind::insert, chain, at, 1, rule, false}; };
     const auto apply = [&](std::vector<Operation> transaction) { return backend.apply(transaction); };
     ASSERT_TRUE(apply({insert(1, "-s 10.0.0.1/32 -j DROP"), insert(2, "-s 10.0.0.2/32 -j DROP")}));
     const std::string before = backend.dump();
 
-    const Operation other{Operation::Kind::remove, chain, 1, 1, "-s 10.0.0.2/32 -j DROP"};
+    const Operation other{Operation::Kind::remove, chain, 1, 1, "-s 10.0.0.2/32 -j DROP", false};
     EXPECT_FALSE(apply({insert(3, "-s 10.0.0.3/32 -j DROP"), other}));
     EXPECT_EQ(backend.error(), "operation 2: another rule at that position");
     EXPECT_EQ(backend.dump(), before);
@@ -236,7 +236,7 @@ TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
                         ++last->count;  // a stretch removed, as one operation
                         continue;
                     }
-                    transaction.push_back(Operation{kind, chain, static_cast<std::uint32_t>(at + 1), 1, std::move(rule)});
+                    transaction.push_back(Operation{kind, chain, static_cast<std::uint32_t>(at + 1), 1, std::move(rule), false});
                 }
             }
         }
@@ -285,7 +285,7 @@ TEST(PendingBatch, RunsOfInsertionsLeadWhereTheirOperationsOneByOneLead) {
             }
             std::string rule = insert ? "-s 10.1." + std::to_string(made / 256) + "." + std::to_string(made % 256) + "/32 -j DROP" : *where;
             made += insert ? 1 : 0;
-            Operation op{insert ? Operation::Kind::insert : Operation::Kind::remove, chain, position, 1, rule};
+            Operation op{insert ? Operation::Kind::insert : Operation::Kind::remove, chain, position, 1, rule, false};
             ASSERT_TRUE(one_by_one.apply(std::span(&op, 1))) << one_by_one.error();
             ASSERT_EQ(insert ? batch.insert(running, chain, position, rule) : batch.remove(running, chain, position, RuleImage::of_text(rule)), FW_OK);
             insert ? (void)model.insert(where, rule) : (void)model.erase(where);
@@ -335,7 +335,7 @@ TEST(PendingBatch, RulesThatComeBackAlikeStayAndNoOthers) {
         MatchesBackend running;
         std::vector<Operation> install;
         for(std::size_t i = 0; i < a_b_c.size(); ++i) {
-            install.push_back(Operation{Operation::Kind::insert, chain, static_cast<std::uint32_t>(i + 1), 1, a_b_c[i]});
+            install.push_back(Operation{Operation::Kind::insert, chain, static_cast<std::uint32_t>(i + 1), 1, a_b_c[i], false});
         }
         ASSERT_TRUE(running.apply(install));
         PendingBatch batch;

@@ -438,7 +438,7 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
     }
     const Interval source = spec.source ? interval_of(*spec.source, key_.ipv6) : any_source;
     std::uint32_t own_text = 0;
-    if(write_rule_text(spec, key_.ipv6, text_room_) != text) {
+    if(!text.empty() && write_rule_text(spec, key_.ipv6, text_room_) != text) {
         do {  // 0 means none; a number wrapped around may still be in use
             own_text = ++own_text_count_;
         } while(own_text == 0 || own_texts_.contains(own_text));

@@ -272,7 +272,8 @@ public:
     CompiledChain(ChainKey key, std::uint64_t& set_counter) : key_(std::move(key)), set_counter_(set_counter) {}
 
     // `text` is the rule's text, which `spec` was read from: kept only when the chain would
-    // write it back otherwise (write_rule_text()).
+    // write it back otherwise (write_rule_text()). Empty for a text fwrules wrote, which it
+    // writes back alike.
     void insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec, std::string_view text);
     void remove(CompiledTransaction& tx, std::size_t index);
     // Removes the `count` rules from `index` on, as many remove() calls would. A family whose

@@ -388,7 +388,7 @@ bool NftablesBackend::write_operation(NftBatch& batch, UndoLog<Chains>& undo, Co
             if(verdict_mark(spec.verdict) == 0) {
                 return refuse("its target has no place in a filter chain");
             }
-            in_compiled->insert(compiled, index, spec, op.rule);
+            in_compiled->insert(compiled, index, spec, op.from_fwrules ? std::string_view() : std::string_view(op.rule));
             written.compiled = true;
             written.operation_seqs.push_back(batch.last_seq());
             return true;

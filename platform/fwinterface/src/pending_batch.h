@@ -27,7 +27,9 @@ namespace fwinterface {
 class PendingBatch {
 public:
     // Each returns FW_OK or the fw_error_t of the refusal; a refused operation is not recorded.
-    fw_error_t insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule);
+    // `from_fwrules`: the text fw_rule_to_text() wrote (Operation::from_fwrules).
+    fw_error_t insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule,
+                      bool from_fwrules = false);
     fw_error_t remove(const Backend& running, const ChainKey& key, std::uint32_t position, const RuleImage& rule);
     // Records the removal of `count` rules standing at `position`, unchecked: for removals
     // checked before against the same running chains (held ones, replayed alone).

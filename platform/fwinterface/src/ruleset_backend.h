@@ -58,6 +58,9 @@ struct Operation {
     std::uint32_t position = 0;
     std::uint32_t count = 1;
     std::string rule;
+    // An insertion's text as fwrules wrote it for an fw_rule_t, which a compiled chain's writer
+    // gives back alike (a test holds it to that): it need not be written to be compared.
+    bool from_fwrules = false;
 };
 
 // The rules a transaction inserts or removes, each counted.
