@@ -6,7 +6,10 @@
 // fw_dump(), must hold the rules where the operations put them, and stay what the memory
 // backend makes of the same operations; one rule per rule, the kernel holds that view.
 
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
@@ -207,6 +210,23 @@ TEST(RuleWriter, WritesBackTheTextOfEveryRandomRule) {
         }
     }
     EXPECT_GT(checked, 500U);
+}
+
+// A rule text's IPv4 address is read as inet_pton reads it, and refused where it refuses.
+TEST(RuleReader, ReadsAnIPv4AddressAsInetPtonDoes) {
+    for(const char* address : {"0.0.0.0", "255.255.255.255", "10.1.2.3", "256.1.2.3", "1.2.3", "1.2.3.4.5", "1..2.3",
+                               "01.2.3.4", "1.2.3.04", "1234.1.1.1", "-1.2.3.4", "+1.2.3.4", "1.2.3.4x", " 1.2.3.4",
+                               "1.2.3.", ".1.2.3", "", "1.2.3.400", "::1"}) {
+        std::array<std::uint8_t, 16> expected{};
+        const bool valid = inet_pton(AF_INET, address, expected.data()) == 1;
+        fwinterface::RuleSpec spec;
+        std::string error;
+        const bool read = fwinterface::parse_rule_text(std::string("-s ") + address + "/32 -j DROP", false, spec, error);
+        EXPECT_EQ(read, valid) << address;
+        if(read && valid) {
+            EXPECT_EQ(spec.source->bytes, expected) << address;
+        }
+    }
 }
 
 }  // namespace
