@@ -52,11 +52,12 @@ extern "C" int fw_rule_to_text(const fw_rule_t* rule, char* buf, size_t size) {
     if(buf != nullptr && size > 0) {
         buf[0] = '\0';
     }
-    if(fw_rule_check(rule) != FW_RULE_OK) {
+    fwrules::TextMatches matches;
+    if(!fwrules::rule_matches(rule, matches)) {
         return -1;
     }
     fwrules::TextRoom room;
-    const std::string_view text = fwrules::write_rule_text(fwrules::matches_of(*rule), room);
+    const std::string_view text = fwrules::write_rule_text(matches, room);
     if(buf != nullptr && size > 0) {
         std::size_t n = std::min(text.size(), size - 1);
         std::memcpy(buf, text.data(), n);

@@ -230,7 +230,8 @@ inline bool same_text(const TextMatches& a, const TextMatches& b) {
     using namespace text_detail;
     // An address written is IPv4 text (dots) or IPv6 text (colons), never both.
     auto same = [&a, &b](const auto& a_address, unsigned a_prefix, const auto& b_address, unsigned b_prefix) {
-        return a_prefix == b_prefix && (a_prefix == 0 || (a.ipv6 == b.ipv6 && same_address(a_address, b_address, a_prefix, a.ipv6)));
+        return a_prefix == b_prefix &&
+               (a_prefix == 0 || (a.ipv6 == b.ipv6 && same_address(a_address, b_address, a_prefix, a.ipv6)));
     };
     return same(a.source, a.source_prefix, b.source, b.source_prefix) &&
            same(a.destination, a.destination_prefix, b.destination, b.destination_prefix) && a.protocol == b.protocol &&
