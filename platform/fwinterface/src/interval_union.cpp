@@ -32,17 +32,22 @@ Interval interval_of(const AddressMatch& match, bool ipv6) {
     return Interval{first, Address128{first.high | host.high, first.low | host.low}};
 }
 
+std::array<std::uint8_t, 16> bytes_of(const Address128& address) {
+    std::array<std::uint8_t, 16> bytes{};
+    for(std::size_t i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(address.high >> (56 - 8 * i));
+        bytes[i + 8] = static_cast<std::uint8_t>(address.low >> (56 - 8 * i));
+    }
+    return bytes;
+}
+
 AddressMatch match_of(const Interval& interval, bool ipv6) {
     AddressMatch match;
+    const std::array<std::uint8_t, 16> bytes = bytes_of(interval.first);
     if(ipv6) {
-        for(std::size_t i = 0; i < 8; ++i) {
-            match.bytes[i] = static_cast<std::uint8_t>(interval.first.high >> (56 - 8 * i));
-            match.bytes[i + 8] = static_cast<std::uint8_t>(interval.first.low >> (56 - 8 * i));
-        }
+        match.bytes = bytes;
     } else {
-        for(std::size_t i = 0; i < 4; ++i) {
-            match.bytes[i] = static_cast<std::uint8_t>(interval.first.low >> (24 - 8 * i));
-        }
+        std::copy_n(bytes.begin() + 12, 4, match.bytes.begin());
     }
     const auto host_bits = static_cast<unsigned>(std::popcount(interval.first.high ^ interval.last.high) +
                                                  std::popcount(interval.first.low ^ interval.last.low));

@@ -1,6 +1,7 @@
 #ifndef FWINTERFACE_INTERVAL_UNION_H
 #define FWINTERFACE_INTERVAL_UNION_H
 
+#include <array>
 #include <compare>
 #include <cstdint>
 #include <map>
@@ -37,6 +38,8 @@ AddressMatch match_of(const Interval& interval, bool ipv6);
 
 // The highest address of a family.
 Address128 highest_address(bool ipv6);
+// The address in network order, an IPv4 one in the last 4 bytes.
+std::array<std::uint8_t, 16> bytes_of(const Address128& address);
 
 // A multiset of address intervals (single addresses, subnets) and its union as the fewest
 // intervals: disjoint and not adjacent, which is what a kernel interval set accepts. Adding

@@ -197,11 +197,7 @@ std::uint32_t NftBatch::set_elements(std::uint16_t type, std::uint16_t flags, Ta
     }
     const std::size_t length = table.ipv6 ? 16 : 4;
     auto element = [&](const Address128& address, bool end) {
-        std::array<std::uint8_t, 16> bytes{};
-        for(std::size_t i = 0; i < 8; ++i) {
-            bytes[i] = static_cast<std::uint8_t>(address.high >> (56 - 8 * i));
-            bytes[i + 8] = static_cast<std::uint8_t>(address.low >> (56 - 8 * i));
-        }
+        const std::array<std::uint8_t, 16> bytes = bytes_of(address);
         out_.begin_nest(NFTA_LIST_ELEM);
         out_.begin_nest(NFTA_SET_ELEM_KEY);
         out_.put(NFTA_DATA_VALUE, std::span<const std::uint8_t>(bytes).last(length));
