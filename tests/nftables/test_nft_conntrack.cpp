@@ -4,7 +4,9 @@
 // running transfer through gwrt, tests/e2e.)
 
 #include <algorithm>
+#include <array>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,7 @@
 #include <fwinterface/interface.h>
 
 #include "conntrack_cutter.h"
+#include "flow_cover.h"
 #include "netns.h"
 #include "packets.h"
 #include "rule_maker.h"
@@ -106,6 +109,71 @@ TEST(ConntrackMatch, ARuleCoversTheFlowsItWouldStop) {
     ports_any_protocol.destination_port = {5000, 5000};
     EXPECT_FALSE(fwinterface::rule_covers(ports_any_protocol, echo));
     EXPECT_TRUE(fwinterface::rule_covers(ports_any_protocol, flow("10.99.1.2", "10.99.2.2", udp, 1, 5000)));
+}
+
+// The index the cut looks flows up in finds what checking every rule finds, for rules of
+// every kind drawn around a few networks (sources of many prefix lengths, host bits set past the
+// prefix, none at all; ports, protocols, ICMP, verdicts, MAC) and flows drawn around the same.
+TEST(ConntrackMatch, TheIndexOfTheRulesCoversWhatTheRulesCover) {
+    std::mt19937 random(20261211);
+    auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    for(const bool ipv6 : {false, true}) {
+        const int bytes = ipv6 ? 16 : 4;
+        auto address = [&] {
+            std::array<std::uint8_t, 16> a{};
+            a[0] = 10;
+            for(int i = 1; i < bytes; ++i) {
+                a[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i < bytes - 2 ? pick(2) : pick(6) * 37);
+            }
+            return a;
+        };
+        auto ports = [&] {
+            const auto first = static_cast<std::uint16_t>(1 + pick(4));
+            return pick(3) == 0 ? fwinterface::PortMatch{} : fwinterface::PortMatch{first, static_cast<std::uint16_t>(first + pick(2))};
+        };
+        std::vector<RuleSpec> rules(80);
+        for(RuleSpec& r : rules) {
+            // The addresses start alike (10, then bytes of 0 or 1): a short prefix, or no source and
+            // no port, would cover nearly all of them.
+            const bool source = pick(10) != 0;
+            if(source) {
+                r.source = fwinterface::AddressMatch{address(), static_cast<unsigned>(ipv6 ? 49 + pick(80) : 17 + pick(16))};
+            }
+            r.protocol = std::array<std::uint8_t, 4>{0, tcp, udp, icmp}[static_cast<std::size_t>(source ? pick(4) : 1)];
+            if(r.protocol == tcp || r.protocol == udp) {
+                r.source_port = ports();
+                r.destination_port = source ? ports() : fwinterface::PortMatch{3, 3};
+            } else if(r.protocol == icmp && pick(2) == 0) {
+                r.icmp_type = pick(3);
+            }
+            r.verdict = std::array{fwinterface::Verdict::drop, fwinterface::Verdict::reject,
+                                   fwinterface::Verdict::accept}[static_cast<std::size_t>(pick(3))];
+            if(pick(20) == 0) {
+                r.mac = std::array<std::uint8_t, 6>{2, 0, 0, 0, 0, 1};
+            }
+        }
+        const fwinterface::FlowCover cover(rules);
+        int covered = 0;
+        for(int i = 0; i < 20000; ++i) {
+            FlowTuple f;
+            f.source = address();
+            f.destination = address();
+            f.protocol = std::array<std::uint8_t, 3>{tcp, udp, icmp}[static_cast<std::size_t>(pick(3))];
+            if(f.protocol == icmp) {
+                f.icmp_type = pick(3);
+                f.icmp_code = 0;
+            } else {
+                f.source_port = static_cast<std::uint16_t>(1 + pick(6));
+                f.destination_port = static_cast<std::uint16_t>(1 + pick(6));
+            }
+            const bool expected = std::ranges::any_of(rules, [&f](const RuleSpec& r) { return fwinterface::rule_covers(r, f); });
+            ASSERT_EQ(cover.covers(f), expected) << "flow " << i << (ipv6 ? " (IPv6)" : " (IPv4)");
+            covered += expected ? 1 : 0;
+        }
+        // Both answers were asked for often.
+        EXPECT_GT(covered, 2000);
+        EXPECT_LT(covered, 18000);
+    }
 }
 
 TEST(ConntrackCut, RulesNoChainCanHoldAreRefusedBeforeAnythingIsCut) {

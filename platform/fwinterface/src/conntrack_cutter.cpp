@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "flow_cover.h"
 #include "netlink_writer.h"
 
 namespace fwinterface {
@@ -407,11 +408,9 @@ bool cut_connections(ConntrackSocket& socket, std::span<const RuleSpec> rules, b
     if(socket.tracked() == std::optional<std::uint32_t>(0)) {
         return true;
     }
-    // One dump, every entry against every rule: rule sets are small next to the table.
-    auto covered = [&rules](const FlowTuple& flow) {
-        return std::any_of(rules.begin(), rules.end(),
-                           [&flow](const RuleSpec& rule) { return rule_covers(rule, flow); });
-    };
+    // One dump, every entry against the rules whose source holds its own.
+    const FlowCover cover(rules);
+    auto covered = [&cover](const FlowTuple& flow) { return cover.covers(flow); };
     std::vector<ConntrackEntryName> doomed;
     const ConntrackSocket::Outcome outcome = socket.dump(ipv6, covered, doomed, error);
     if(outcome != ConntrackSocket::Outcome::done) {
