@@ -1,8 +1,9 @@
 // Which tracked flows a large install's DROP rules cover, as the connection cut after a commit
 // asks for every entry of the conntrack dump: N sources x 4 TCP ports (the module's layout, one
-// rule per source and port) against 10,000 tracked flows, half of them from blocked sources.
+// rule per source and port) against 10,000 tracked flows (see tracked()).
 // Looked up in the rules' index by source, beside the walk of every rule that the cut did
-// before (the baseline, in the same run). Needs nothing of the kernel.
+// before (the baseline, in the same run; up to 10,000 sources, past which it takes seconds).
+// Needs nothing of the kernel.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -66,7 +67,7 @@ void BM_FlowsCoveredByEveryRule(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_FlowsCoveredByIndex)->ArgName("sources")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FlowsCoveredByIndex)->ArgName("sources")->Arg(1000)->Arg(10000)->Arg(65536)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FlowsCoveredByEveryRule)->ArgName("sources")->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

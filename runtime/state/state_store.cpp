@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -44,6 +45,12 @@ bool read_bounded(const std::string& path, std::string& out, bool& exists) {
         return false;
     }
     out.clear();
+    // Room for the whole file at once: grown as it is read, a large state was copied and
+    // faulted in anew at every doubling.
+    struct stat info {};
+    if (fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+        out.reserve(std::min(static_cast<std::size_t>(info.st_size), kMaxStateFileSize) + 1);
+    }
     char buffer[65536];
     while (out.size() <= kMaxStateFileSize) {
         ssize_t got = read(fd.get(), buffer, sizeof(buffer));
