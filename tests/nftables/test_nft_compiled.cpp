@@ -334,6 +334,20 @@ TEST_P(NftRefused, RefusedCommitLeavesKernelAndBookkeepingExactlyAsTheyWere) {
         del(RuleMaker().source("10.9.0.1").target(FW_RULE_POLICY_ACCEPT).make(), 5);
         commit();
         EXPECT_EQ(rules(access_control_v4, "filter").size(), 1U);
+
+        // A port more for the last source (the last record of its family), refused, then landed
+        // and withdrawn: the refusal took its count back, so the source has its two ports again.
+        const std::size_t kernel_rules = rules().size();
+        add(blocked(20, 8080), size_v4() + 1);
+        add(RuleMaker().target(FW_RULE_POLICY_MASQUERADE).make(), size_v4() + 2);
+        EXPECT_EQ(fw_apply(), FW_ERROR_BACKEND);
+        add(blocked(20, 8080), size_v4() + 1);
+        commit();
+        EXPECT_GT(rules().size(), kernel_rules);
+        del(blocked(20, 8080), size_v4());
+        commit();
+        EXPECT_EQ(rules().size(), kernel_rules);
+        EXPECT_EQ(check(), "");
     } else {
         EXPECT_EQ(kernel(), dump());
     }

@@ -283,7 +283,16 @@ void SourcePorts::count(PortMatch port, int step) {
 }
 
 SourceRecord& CompiledChain::record_of(CompiledTransaction& tx, Family& family, const Interval& source, bool& fresh) {
-    auto [it, made] = family.sources.try_emplace(source, family.port_pool.get());
+    SourceMap& sources = family.sources;
+    // A source's rules come one after another (one per port), and sources mostly in order: the
+    // last record, or a new one after it, is found without a descent of the tree.
+    if(!sources.empty() && sources.rbegin()->first == source) {
+        fresh = false;  // counted and journaled as any other known record
+        return *sources.rbegin();
+    }
+    const std::size_t before = sources.size();
+    const auto it = sources.try_emplace(sources.end(), source, family.port_pool.get());
+    const bool made = sources.size() != before;
     if(made) {
         tx.on_undo([&family, source] { family.sources.erase(source); });
     }
