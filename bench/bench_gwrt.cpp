@@ -350,7 +350,7 @@ BENCHMARK(BM_AnotherClientDuringAttackNftables)
 // A restart restoring the saved configuration: gwrt started on a state folder holding one
 // network object of 10,000 single-address rules (arg 1), until a client reads the object's IP
 // list with the last of them; beside it (arg 0) gwrt started on an empty folder, until it
-// answers. Counter rss_mb: gwrt's resident size then.
+// answers. Counters: rss_mb, gwrt's resident size then; peak_mb, the most it held until then.
 void BM_StartAndRestore(benchmark::State& state) {
     const bool saved = state.range(0) != 0;
     const fs::path dir = fs::temp_directory_path() / ("bench_gwrt_restart." + std::to_string(getpid()));
@@ -365,6 +365,7 @@ void BM_StartAndRestore(benchmark::State& state) {
     }
     const std::string read = R"({"id": 1, "op": "get", "path": ")" + root + R"(NetworkObject.1.NetworkObjectIPList", "depth": 0})";
     double rss_mb = 0;
+    double peak_mb = 0;
     for(auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         const Gwrt gwrt(Firewall::memory, dir);
@@ -378,12 +379,14 @@ void BM_StartAndRestore(benchmark::State& state) {
         }
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         rss_mb = static_cast<double>(rawsock::rss_kb(gwrt.pid())) / 1024;
+        peak_mb = static_cast<double>(rawsock::peak_rss_kb(gwrt.pid())) / 1024;
         if(!restored) {
             state.SkipWithError("the restart did not bring the configuration back");
             break;
         }
     }
     state.counters["rss_mb"] = rss_mb;
+    state.counters["peak_mb"] = peak_mb;
     fs::remove_all(dir);
 }
 BENCHMARK(BM_StartAndRestore)->ArgName("saved")->Arg(0)->Arg(1)->Iterations(5)->Unit(benchmark::kMillisecond)->UseManualTime();

@@ -169,14 +169,16 @@ StateStore::Loaded StateStore::load(const std::string& path, amxc_var_t* state) 
     Loaded loaded;
     loaded.path = path;
     bool exists = false;
-    if (!read_bounded(path, loaded.bytes, exists)) {
+    // Not kept in `loaded`: gone before the import, which is the restore's peak of memory.
+    std::string bytes;
+    if (!read_bounded(path, bytes, exists)) {
         if (exists) {
             loaded.notes.push_back(why("cannot read " + path));
         }
         return loaded;
     }
     std::string error;
-    if (decode_state_file(loaded.bytes, state, error, &loaded.digest)) {
+    if (decode_state_file(bytes, state, error, &loaded.digest)) {
         loaded.found = true;
         return loaded;
     }

@@ -29,7 +29,6 @@ public:
     struct Loaded {
         bool found = false;              // a good copy was read into `state`
         std::string path;                // which file
-        std::string bytes;               // its content
         std::string digest;              // its checksum when laid out as written, "" otherwise
         std::vector<std::string> notes;  // what went wrong, one line each
     };
