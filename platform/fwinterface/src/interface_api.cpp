@@ -131,6 +131,12 @@ PendingBatch held_part() {
     return held;
 }
 
+// The pending batch's room, then the heap's free pages.
+void hand_back_memory() {
+    state().pending.release_room();
+    malloc_trim(0);
+}
+
 // Hands the heap's free pages back after a large transaction: its copies (operations, undo
 // records, the kernel batch) are freed by now, but the heap would keep their pages resident for
 // good, several times what the rules themselves need after a large install. With an event loop
@@ -147,7 +153,7 @@ void release_free_pages() {
         s.trim_due = true;
         return;
     }
-    malloc_trim(0);
+    hand_back_memory();
 }
 
 // Commits every pending operation. When the backend refuses, the held removals, already
@@ -181,7 +187,9 @@ int commit_pending() {
     s.pending.clear();
     s.held = 0;
     if(large) {
-        release_free_pages();
+        release_free_pages();  // its room with them
+    } else {
+        s.pending.release_room();
     }
     return result;
 }
@@ -306,7 +314,7 @@ void fw_backend_release_memory(void) {
     auto& s = state();
     if(s.trim_due) {
         s.trim_due = false;
-        malloc_trim(0);
+        fwinterface::hand_back_memory();
     }
 }
 
@@ -360,6 +368,7 @@ int fw_backend_select(const char* name) {
         return -1;
     }
     s.pending.clear();
+    s.pending.release_room();
     s.held = 0;
     s.error.clear();
     return 0;
@@ -493,6 +502,7 @@ uint32_t fw_pending_count(void) { return static_cast<uint32_t>(state().pending.s
 void fw_reset(void) {
     auto& s = state();
     s.pending.clear();
+    s.pending.release_room();
     s.held = 0;
     s.commits = 0;
     s.error.clear();

@@ -197,16 +197,17 @@ void PendingBatch::record_removal(ChainView& view, const ChainKey& key, std::uin
 }
 
 void PendingBatch::clear() {
-    // A large batch's room goes with it: kept for the next batch, it would hold the size of
-    // the last rebuild's operations resident for good, tens of bytes per rule.
-    if(operations_.capacity() > kept_room) {
-        std::vector<Operation>().swap(operations_);
-    }
     operations_.clear();
     chains_.clear();
     rules_ = 0;
     insertions_ = 0;
     texts_->release();
+}
+
+void PendingBatch::release_room() {
+    if(operations_.empty() && operations_.capacity() > kept_room) {
+        std::vector<Operation>().swap(operations_);
+    }
 }
 
 std::vector<Operation> PendingBatch::net_operations(const Backend& running) {

@@ -43,7 +43,12 @@ public:
     std::size_t size() const { return rules_; }
     bool empty() const { return operations_.empty(); }
     bool has_insertion() const { return insertions_ > 0; }
+    // Empties the batch; its room stays, for a burst of large batches to fill again without
+    // taking fresh memory from the system each time, until release_room().
     void clear();
+    // Gives back the room of a large batch once it is empty: kept, it would hold the size of
+    // the last rebuild's operations resident for good, tens of bytes per rule.
+    void release_room();
 
     // What the backend has to do to turn the running chains into the view, per chain: the
     // recorded operations less those that cancel out (a rule inserted and removed again, a
