@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 #include "flow_cover.h"
 #include "netlink_writer.h"
@@ -118,6 +119,7 @@ struct DumpState {
     bool ipv6;
     const std::function<bool(const FlowTuple&)>& select;
     std::vector<ConntrackEntryName>& selected;
+    bool out_of_memory = false;  // no exception crosses libmnl's C frames
 };
 
 int read_entry(const nlmsghdr* message, void* data) {
@@ -132,14 +134,19 @@ int read_entry(const nlmsghdr* message, void* data) {
     if(tuple == nullptr || !read_tuple(tuple, state.ipv6, flow) || !state.select(flow)) {
         return MNL_CB_OK;
     }
-    ConntrackEntryName& name = state.selected.emplace_back();
-    const auto* payload = static_cast<const std::uint8_t*>(mnl_attr_get_payload(tuple));
-    name.original_tuple.assign(payload, payload + mnl_attr_get_payload_len(tuple));
-    if(const std::uint8_t* zone = fixed_payload(top[CTA_ZONE], 2)) {
-        std::memcpy(&name.zone.emplace(), zone, 2);
-    }
-    if(const std::uint8_t* id = fixed_payload(top[CTA_ID], 4)) {
-        std::memcpy(&name.id.emplace(), id, 4);
+    try {
+        ConntrackEntryName& name = state.selected.emplace_back();
+        const auto* payload = static_cast<const std::uint8_t*>(mnl_attr_get_payload(tuple));
+        name.original_tuple.assign(payload, payload + mnl_attr_get_payload_len(tuple));
+        if(const std::uint8_t* zone = fixed_payload(top[CTA_ZONE], 2)) {
+            std::memcpy(&name.zone.emplace(), zone, 2);
+        }
+        if(const std::uint8_t* id = fixed_payload(top[CTA_ID], 4)) {
+            std::memcpy(&name.id.emplace(), id, 4);
+        }
+    } catch(const std::bad_alloc&) {
+        state.out_of_memory = true;
+        return MNL_CB_ERROR;
     }
     return MNL_CB_OK;
 }
@@ -277,6 +284,10 @@ ConntrackSocket::Outcome ConntrackSocket::dump(bool ipv6, const std::function<bo
             return Outcome::done;
         }
         if(run < 0) {
+            if(state.out_of_memory) {
+                error = "out of memory";
+                return Outcome::failed;
+            }
             if(means_no_conntrack(errno)) {
                 return Outcome::no_conntrack;
             }
@@ -408,15 +419,22 @@ bool cut_connections(ConntrackSocket& socket, std::span<const RuleSpec> rules, b
     if(socket.tracked() == std::optional<std::uint32_t>(0)) {
         return true;
     }
-    // One dump, every entry against the rules whose source holds its own.
-    const FlowCover cover(rules);
-    auto covered = [&cover](const FlowTuple& flow) { return cover.covers(flow); };
-    std::vector<ConntrackEntryName> doomed;
-    const ConntrackSocket::Outcome outcome = socket.dump(ipv6, covered, doomed, error);
-    if(outcome != ConntrackSocket::Outcome::done) {
-        return outcome == ConntrackSocket::Outcome::no_conntrack;
+    // Called once the rules are in: running out of memory here is a cut that failed, not a
+    // commit that did.
+    try {
+        // One dump, every entry against the rules whose source holds its own.
+        const FlowCover cover(rules);
+        auto covered = [&cover](const FlowTuple& flow) { return cover.covers(flow); };
+        std::vector<ConntrackEntryName> doomed;
+        const ConntrackSocket::Outcome outcome = socket.dump(ipv6, covered, doomed, error);
+        if(outcome != ConntrackSocket::Outcome::done) {
+            return outcome == ConntrackSocket::Outcome::no_conntrack;
+        }
+        return socket.remove(ipv6, doomed, removed, error);
+    } catch(const std::bad_alloc&) {
+        error = "out of memory";
+        return false;
     }
-    return socket.remove(ipv6, doomed, removed, error);
 }
 
 }  // namespace fwinterface
