@@ -157,16 +157,10 @@ std::span<const std::uint8_t> bytes_of(const Value& value) {
 }
 
 bool within_prefix(const AddressMatch& match, const std::array<std::uint8_t, 16>& address) {
-    const unsigned whole = std::min(match.prefix, 128U) / 8;
-    if(!std::equal(match.bytes.begin(), match.bytes.begin() + whole, address.begin())) {
-        return false;
-    }
-    const unsigned rest = match.prefix % 8;
-    if(rest == 0 || whole == 16) {
-        return true;
-    }
-    const auto mask = static_cast<std::uint8_t>(0xFFU << (8 - rest));
-    return (address[whole] & mask) == match.bytes[whole];
+    // Every byte the prefix reaches, the last one as far as it reaches it.
+    const std::size_t reached = (std::min(match.prefix, 128U) + 7) / 8;
+    const std::array<std::uint8_t, 16> network = network_of(address, match.prefix);
+    return std::equal(network.begin(), network.begin() + static_cast<std::ptrdiff_t>(reached), match.bytes.begin());
 }
 
 bool within_ports(const PortMatch& match, std::optional<std::uint16_t> port) {
@@ -204,6 +198,17 @@ bool check_rule(const RuleSpec& rule, bool ipv6, std::string& error) {
 std::string describe_errno(int error) { return std::strerror(error); }
 
 }  // namespace
+
+std::array<std::uint8_t, 16> network_of(const std::array<std::uint8_t, 16>& address, unsigned prefix) {
+    std::array<std::uint8_t, 16> network{};
+    const unsigned bits = std::min(prefix, 128U);
+    const unsigned whole = bits / 8;
+    std::copy_n(address.begin(), whole, network.begin());
+    if(bits % 8 != 0) {
+        network[whole] = static_cast<std::uint8_t>(address[whole] & (0xFFU << (8 - bits % 8)));
+    }
+    return network;
+}
 
 bool rule_covers(const RuleSpec& rule, const FlowTuple& flow) {
     if(!stops_flows(rule)) {

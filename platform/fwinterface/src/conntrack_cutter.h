@@ -32,6 +32,9 @@ struct FlowTuple {
     int icmp_code = -1;
 };
 
+// `address` with the bits past its first `prefix` cleared.
+std::array<std::uint8_t, 16> network_of(const std::array<std::uint8_t, 16>& address, unsigned prefix);
+
 // Whether `rule` stops this flow, so that its entry is to be removed. Only DROP and REJECT
 // rules stop flows; a rule with a MAC match covers none, since conntrack records no MAC.
 bool rule_covers(const RuleSpec& rule, const FlowTuple& flow);

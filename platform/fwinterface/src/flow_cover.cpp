@@ -5,17 +5,6 @@
 
 namespace fwinterface {
 
-FlowCover::Bytes FlowCover::network_of(const Bytes& address, unsigned prefix) {
-    Bytes network{};
-    const unsigned bits = std::min(prefix, 128U);
-    const unsigned whole = bits / 8;
-    std::copy_n(address.begin(), whole, network.begin());
-    if(bits % 8 != 0) {
-        network[whole] = static_cast<std::uint8_t>(address[whole] & (0xFFU << (8 - bits % 8)));
-    }
-    return network;
-}
-
 FlowCover::FlowCover(std::span<const RuleSpec> rules) {
     std::map<unsigned, std::vector<Keyed>> by_prefix;
     for(const RuleSpec& rule : rules) {

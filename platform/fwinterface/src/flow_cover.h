@@ -36,8 +36,6 @@ private:
         std::vector<Keyed> rules;
     };
 
-    static Bytes network_of(const Bytes& address, unsigned prefix);
-
     std::vector<Run> runs_;
     std::vector<const RuleSpec*> without_source_;
 };
