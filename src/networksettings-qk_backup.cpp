@@ -123,6 +123,17 @@ std::string object_path(const amxd_object_t* object, uint32_t flags) {
     return owned(amxd_object_get_path(object, flags));
 }
 
+// A rule's parameters are texts that start empty: a saved empty text is what a new rule holds
+// already, and writing it costs its checks and a step of the transaction (a restore of 10,000
+// rules writes 70,000 of them).
+bool is_fresh_rule_value(const amxc_var_t* value) {
+    if(amxc_var_type_of(value) != AMXC_VAR_ID_CSTRING) {
+        return false;
+    }
+    const char* text = amxc_var_constcast(cstring_t, value);
+    return (text == nullptr) || (text[0] == '\0');
+}
+
 // "<Template>-<n>" is the key an export gives the unnamed instance n: it comes back at index n,
 // unnamed, so references to it stay true. Any other key is the instance's name.
 uint32_t index_of_key(const amxd_object_t* templ, std::string_view key) {
@@ -656,7 +667,7 @@ amxd_status_t populate_rule_instance(amxd_object_t* base, const char* key, amxc_
     add_instance(&trans, base, key);
     for(const char* name : rule_params) {
         amxc_var_t* value = amxc_var_get_key(var, name, AMXC_VAR_FLAG_DEFAULT);
-        if(value != nullptr) {
+        if((value != nullptr) && !is_fresh_rule_value(value)) {
             amxd_trans_set_param(&trans, name, value);
         }
     }
@@ -675,9 +686,9 @@ amxd_status_t populate_rule_instance(amxd_object_t* base, const char* key, amxc_
         goto exit;
     }
 
-    // A rule saved without a range end is complete as it is.
+    // A rule saved without a range end, or with an empty one, is complete as it is.
     range_max = amxc_var_get_key(var, "SourceIPRangeMax", AMXC_VAR_FLAG_DEFAULT);
-    if((range_max != nullptr) &&
+    if((range_max != nullptr) && !is_fresh_rule_value(range_max) &&
        (populate_object_parameter(base, std::to_string(index).c_str(), "SourceIPRangeMax", range_max) != amxd_status_ok)) {
         report_refused(object_path(base, AMXD_OBJECT_INDEXED) + "." + std::to_string(index) + ".SourceIPRangeMax", range_max);
         delete_instance(base, index);
