@@ -69,6 +69,26 @@ TEST_F(FwRuleSetters, TextsAreTakenOnlyInTheirDocumentedForm) {
         }
         EXPECT_STREQ(setter.get(rule), setter.good.back());
     }
+    EXPECT_STREQ(fw_rule_get_chain(rule), "keep-me_1");  // the table's setting kept it
+}
+
+// Rules share their pair of table and chain names: each keeps its own while another rule
+// takes, changes or drops the same pair.
+TEST_F(FwRuleSetters, RulesSharingTheirNamesKeepThemApart) {
+    fw_rule_t* other = nullptr;
+    ASSERT_EQ(fw_rule_new(&other), 0);
+    ASSERT_EQ(fw_rule_set_table(rule, "filter"), 0);
+    ASSERT_EQ(fw_rule_set_chain(rule, "A"), 0);
+    ASSERT_EQ(fw_rule_set_chain(other, "A"), 0);
+    ASSERT_EQ(fw_rule_set_table(other, "filter"), 0);  // now the same pair
+    ASSERT_EQ(fw_rule_set_chain(other, "B"), 0);
+    EXPECT_STREQ(fw_rule_get_chain(rule), "A");
+    EXPECT_STREQ(fw_rule_get_table(other), "filter");
+    ASSERT_EQ(fw_rule_set_chain(other, "A"), 0);
+    fw_rule_delete(&rule);
+    EXPECT_STREQ(fw_rule_get_table(other), "filter");
+    EXPECT_STREQ(fw_rule_get_chain(other), "A");
+    fw_rule_delete(&other);
 }
 
 // A rule keeps its values parsed; the getters still lend each text as it was written, whether

@@ -2,6 +2,7 @@
 // touches the rule, so a refused value leaves the rule as it was.
 
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <optional>
@@ -33,14 +34,14 @@ std::optional<std::string_view> bounded(const char* text, std::size_t limit) {
     return std::string_view(text, strnlen(text, limit + 1));
 }
 
-int set_name(fwrules::RuleName& field, const char* text) {
+int set_name(fw_rule_t* rule, void (fwrules::RulePlace::*assign)(std::string_view), const char* text) {
     auto name = bounded(text, FW_RULE_NAME_MAX);
-    if(!name || !fwrules::is_name(*name)) {
+    if(rule == nullptr || !name || !fwrules::is_name(*name)) {
         return refused;
     }
     try {
-        field.assign(*name);
-    } catch(const std::bad_alloc&) {
+        (rule->place.*assign)(*name);
+    } catch(const std::exception&) {
         return refused;
     }
     return ok;
@@ -66,15 +67,16 @@ FixedText<fwrules::mac_text_max> canonical(const std::optional<fwrules::Mac>& va
 
 // The rule's given texts, made from its values when it has none yet. Throws std::bad_alloc.
 GivenTexts& given_texts(const fwrules::Fields& rule) {
-    if(!rule.given) {
+    fwrules::OutOfLine& kept = rule.kept_out_of_line();
+    if(!kept.given) {
         auto given = std::make_unique<GivenTexts>();
         given->source = canonical(rule.source);
         given->destination = canonical(rule.destination());
         given->mask = canonical(rule.mask);
         given->mac = canonical(rule.mac());
-        rule.given = std::move(given);
+        kept.given = std::move(given);
     }
-    return *rule.given;
+    return *kept.given;
 }
 
 // Where a text field's value is kept: in the rule itself, or among its rare matches, made
@@ -90,10 +92,10 @@ std::optional<Value>* own_slot(fw_rule_t& rule, bool /*making*/) {
 
 template <typename Value, std::optional<Value> fwrules::RareMatches::*field>
 std::optional<Value>* rare_slot(fw_rule_t& rule, bool making) {
-    if(!rule.rare && making) {
-        rule.rare = std::make_unique<fwrules::RareMatches>();
+    if(making) {
+        rule.kept_out_of_line();
     }
-    return rule.rare ? &(*rule.rare.*field) : nullptr;
+    return rule.out_of_line ? &(rule.out_of_line->rare.*field) : nullptr;
 }
 
 // Stores a text field's parsed value, and its text where the rule keeps given texts or where
@@ -105,7 +107,7 @@ int store(fw_rule_t* rule, Slot<Value> slot, FixedText<N> GivenTexts::*given, st
     std::optional<Value>* kept = nullptr;
     try {
         kept = slot(*rule, value.has_value());
-        if(rule->given || canonical(value).view() != text) {
+        if(rule->given() != nullptr || canonical(value).view() != text) {
             (given_texts(*rule).*given).assign(text);
         }
     } catch(const std::bad_alloc&) {
@@ -202,11 +204,11 @@ int fw_rule_delete(fw_rule_t** rule) {
 }
 
 int fw_rule_set_table(fw_rule_t* rule, const char* table) {
-    return rule == nullptr ? refused : set_name(rule->table, table);
+    return set_name(rule, &fwrules::RulePlace::assign_table, table);
 }
 
 int fw_rule_set_chain(fw_rule_t* rule, const char* chain) {
-    return rule == nullptr ? refused : set_name(rule->chain, chain);
+    return set_name(rule, &fwrules::RulePlace::assign_chain, chain);
 }
 
 int fw_rule_set_ipv4(fw_rule_t* rule, bool ipv4) { return set_family(rule, Family::ipv4, ipv4); }
@@ -275,11 +277,11 @@ int fw_rule_set_enabled(fw_rule_t* rule, bool enabled) {
 }
 
 const char* fw_rule_get_table(const fw_rule_t* rule) {
-    return fields_of(rule).table.c_str();
+    return fields_of(rule).place.table();
 }
 
 const char* fw_rule_get_chain(const fw_rule_t* rule) {
-    return fields_of(rule).chain.c_str();
+    return fields_of(rule).place.chain();
 }
 
 bool fw_rule_get_ipv4(const fw_rule_t* rule) { return fields_of(rule).family == Family::ipv4; }

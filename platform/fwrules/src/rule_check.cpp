@@ -15,10 +15,10 @@ bool range_fits(std::uint32_t port, std::uint32_t max) { return max == 0 || (por
 }  // namespace
 
 fw_rule_error_t check(const Fields& rule) {
-    if(rule.table.empty()) {
+    if(!rule.place.has_table()) {
         return FW_RULE_ERROR_NO_TABLE;
     }
-    if(rule.chain.empty()) {
+    if(!rule.place.has_chain()) {
         return FW_RULE_ERROR_NO_CHAIN;
     }
     if(rule.family == Family::none) {
