@@ -228,6 +228,28 @@ TEST_F(NftCompiled, RuleOfAnotherTargetSplitsTheRunAndItsRemovalJoinsIt) {
     EXPECT_EQ(check(), "") << "the handles of the dispatch rules written anew";
 }
 
+// A stretch withdrawn from the middle of a run into the rule of another target behind it, as
+// long as that run: each run loses only the stretch's rules, and the two drops left join.
+TEST_F(NftCompiled, StretchAcrossTwoRunsTakesOnlyItsOwnRulesFromEach) {
+    const auto drop = [](int host) { return RuleMaker().source(address(host).c_str()).make(); };
+    const auto accept = RuleMaker().source(address(9).c_str()).target(FW_RULE_POLICY_ACCEPT).make();
+    for(int host = 1; host <= 3; ++host) {
+        add(drop(host), static_cast<uint32_t>(host));
+    }
+    add(accept, 4);
+    add(drop(4), 5);
+    commit();
+    ASSERT_EQ(rules().size(), 3U);
+    del(drop(2), 2);
+    del(drop(3), 2);
+    del(accept, 2);
+    commit();
+    EXPECT_EQ(check(), "");
+    EXPECT_EQ(size_v4(), 2U);
+    EXPECT_EQ(rules().size(), 1U) << ::testing::PrintToString(rules());
+    EXPECT_EQ(elements(), addresses(1, 4, {2, 3}));
+}
+
 // A stretch of rules withdrawn in one commit: a family wholly inside it goes at once, with its
 // kernel rule and set; a family that keeps rules outside it loses the stretch's members only.
 // Refused later in the same commit, all of it is taken back.

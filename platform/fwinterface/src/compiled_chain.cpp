@@ -483,13 +483,10 @@ constexpr std::size_t run_families_max = 16;
 
 }  // namespace
 
-void CompiledChain::remove_run(CompiledTransaction& tx, std::size_t index, std::size_t count) {
-    if(count == 0) {
-        return;
-    }
-    const SegmentIt segment = members_[index].segment;
-    std::vector<std::pair<Family*, std::size_t>> families;  // the run's rules per family
-    bool alike = true;  // one run of one target, few families
+// The rules of the run [index, index + count) per family, in `families`; `alike` false when
+// they are not all of `segment` or of more than run_families_max families.
+void CompiledChain::count_families(std::size_t index, std::size_t count, SegmentIt segment,
+                                   std::vector<std::pair<Family*, std::size_t>>& families, bool& alike) const {
     members_.for_each(index, count, [&](const Member& member) {
         alike = alike && member.segment == segment;
         if(!families.empty() && families.back().first == member.family) {
@@ -506,6 +503,24 @@ void CompiledChain::remove_run(CompiledTransaction& tx, std::size_t index, std::
             alike = false;
         }
     });
+}
+
+void CompiledChain::remove_run(CompiledTransaction& tx, std::size_t index, std::size_t count) {
+    if(count == 0) {
+        return;
+    }
+    const SegmentIt segment = members_[index].segment;
+    std::vector<std::pair<Family*, std::size_t>> families;  // the run's rules per family
+    bool alike = true;  // one run of one target, few families
+    // A run's members stand together: one that begins with a run and is as long holds all of
+    // its families whole, which a deleted access control's is, without a walk of its members.
+    if(count == segment->members && (index == 0 || members_[index - 1].segment != segment)) {
+        for(auto& [key, family] : segment->families) {
+            families.emplace_back(&family, family.members);
+        }
+    } else {
+        count_families(index, count, segment, families, alike);
+    }
     if(!alike) {
         for(std::size_t i = 0; i < count; ++i) {
             slice_point();

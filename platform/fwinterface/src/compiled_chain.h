@@ -355,6 +355,8 @@ private:
     GroupIt group_for(CompiledTransaction& tx, SegmentIt segment, Family& family, const SourcePorts& ports);
     void enter_group(CompiledTransaction& tx, GroupIt group, const Interval& source, bool add);
     void move_member(CompiledTransaction& tx, std::size_t index, SegmentIt to);
+    void count_families(std::size_t index, std::size_t count, SegmentIt segment,
+                        std::vector<std::pair<Family*, std::size_t>>& families, bool& alike) const;
     void drop_family(CompiledTransaction& tx, SegmentIt segment, Family& family);
     // The last member of `segment`, at `index`, went: the run goes, and the runs around it
     // become one when they have the same target.
