@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <memory_resource>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -147,18 +148,29 @@ using SourceRecord = SourceMap::value_type;
 // heap, one record per source kept each freed generation's pages resident for good, so the
 // records and their port lists come from a pool of the family's own. The pool keeps what the
 // family once held (its records are reused) until the family goes.
+//
+// The map is not destroyed with the family: every node and port list it holds lives in the
+// family's pools, which go whole right after. Taking the map apart first walked every node
+// only to give it back to its pool; for a deleted access control of 65,536 sources, a cache
+// miss per node and a seventh of the deletion.
 struct Family {
     Family()
         : pool(std::make_unique<std::pmr::unsynchronized_pool_resource>()),
-          port_pool(std::make_unique<CountingPool>()),
-          sources(pool.get()) {}
+          port_pool(std::make_unique<CountingPool>()) {
+        new(&sources) SourceMap(pool.get());
+    }
+    ~Family() {}  // see above: the pools release what the map holds
+    Family(const Family&) = delete;
+    Family& operator=(const Family&) = delete;
 
     std::string key;  // everything of the rule but its source address and destination port
     RuleSpec spec;    // the same; the source only tells whether there is one
     std::unique_ptr<std::pmr::unsynchronized_pool_resource> pool;
     // The sources' port lists of more than one port: short-lived when ports change.
     std::unique_ptr<CountingPool> port_pool;
-    SourceMap sources;
+    union {
+        SourceMap sources;  // destroyed with the pools, not by its destructor
+    };
     std::size_t members = 0;  // positional rules
     bool dropped = false;     // removed whole by the open transaction: its sources settle nowhere
 };
