@@ -84,10 +84,17 @@ TEST_F(FwRuleSetters, RulesSharingTheirNamesKeepThemApart) {
     ASSERT_EQ(fw_rule_set_chain(other, "B"), 0);
     EXPECT_STREQ(fw_rule_get_chain(rule), "A");
     EXPECT_STREQ(fw_rule_get_table(other), "filter");
-    ASSERT_EQ(fw_rule_set_chain(other, "A"), 0);
     fw_rule_delete(&rule);
+    ASSERT_EQ(fw_rule_set_chain(other, "A"), 0);  // a pair no rule held any more, taken again
+    ASSERT_EQ(fw_rule_set_chain(other, "B"), 0);
+    ASSERT_EQ(fw_rule_set_chain(other, "A"), 0);
+    fw_rule_t* third = nullptr;  // new pairs made where a pair freed too early would have been
+    ASSERT_EQ(fw_rule_new(&third), 0);
+    ASSERT_EQ(fw_rule_set_chain(third, "Z"), 0);
+    ASSERT_EQ(fw_rule_set_table(third, "raw"), 0);
     EXPECT_STREQ(fw_rule_get_table(other), "filter");
     EXPECT_STREQ(fw_rule_get_chain(other), "A");
+    fw_rule_delete(&third);
     fw_rule_delete(&other);
 }
 

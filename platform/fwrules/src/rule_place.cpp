@@ -32,6 +32,10 @@ namespace {
 struct Places {
     std::mutex lock;
     std::unordered_map<std::string_view, RulePlace::Entry*> entries;  // keys view the entries' texts
+    // The last pair no rule holds, kept in `entries` until another takes its place: a rule is
+    // placed by two setters, so each new rule passes through a pair with one name only, which
+    // would otherwise be made and freed again for each of tens of thousands of rules.
+    RulePlace::Entry* idle = nullptr;
 };
 
 // Never destroyed: rules may still be deleted while the process exits.
@@ -40,11 +44,25 @@ Places& places() {
     return *instance;
 }
 
+void forget(Places& table, RulePlace::Entry* entry) {
+    table.entries.erase(entry->key());
+    delete entry;
+}
+
 void release(Places& table, RulePlace::Entry* entry) {
     if(entry != nullptr && --entry->holders == 0) {
-        table.entries.erase(entry->key());
-        delete entry;
+        if(table.idle != nullptr) {
+            forget(table, table.idle);
+        }
+        table.idle = entry;
     }
+}
+
+void hold(Places& table, RulePlace::Entry* entry) {
+    if(entry == table.idle) {
+        table.idle = nullptr;
+    }
+    ++entry->holders;
 }
 
 }  // namespace
@@ -74,18 +92,16 @@ void RulePlace::assign(std::string_view table_name, std::string_view chain_name)
     if(entry_ != nullptr && entry_->key() == wanted.key()) {
         return;
     }
-    Entry* entry = nullptr;
-    if(table_name.empty() && chain_name.empty()) {
-        entry = nullptr;
-    } else if(auto found = places_table.entries.find(wanted.key()); found != places_table.entries.end()) {
-        entry = found->second;
-    } else {
-        auto made = std::make_unique<Entry>(wanted);
-        places_table.entries.emplace(made->key(), made.get());
-        entry = made.release();
-    }
-    if(entry != nullptr) {
-        ++entry->holders;
+    Entry* entry = nullptr;  // none for no names
+    if(!table_name.empty() || !chain_name.empty()) {
+        if(auto found = places_table.entries.find(wanted.key()); found != places_table.entries.end()) {
+            entry = found->second;
+        } else {
+            auto made = std::make_unique<Entry>(wanted);
+            places_table.entries.emplace(made->key(), made.get());
+            entry = made.release();
+        }
+        hold(places_table, entry);
     }
     release(places_table, entry_);
     entry_ = entry;
