@@ -28,6 +28,9 @@ bool check_is_valid_macaddr(const char* value_str);
 
 #include <amxd/amxd.h>
 
+/* Whether a text is NULL or "". */
+bool util_is_empty_text(const char* text);
+
 /* A parameter of `object` as text; "" when it is absent or cannot be read. */
 std::string util_param_text(const amxd_object_t* object, const char* name);
 

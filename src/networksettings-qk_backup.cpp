@@ -16,6 +16,7 @@
 #include <zebtrace/zebtrace_macros.h>
 
 #include "networksettings-qk.h"
+#include "networksettings-qk_utils.h"
 
 namespace {
 
@@ -130,8 +131,7 @@ bool is_fresh_rule_value(const amxc_var_t* value) {
     if(amxc_var_type_of(value) != AMXC_VAR_ID_CSTRING) {
         return false;
     }
-    const char* text = amxc_var_constcast(cstring_t, value);
-    return (text == nullptr) || (text[0] == '\0');
+    return util_is_empty_text(amxc_var_constcast(cstring_t, value));
 }
 
 // "<Template>-<n>" is the key an export gives the unnamed instance n: it comes back at index n,

@@ -66,16 +66,12 @@ const CompiledPattern& macaddr_pattern() {
     return pattern;
 }
 
-bool is_empty(const char* text) {
-    return text == nullptr || text[0] == '\0';
-}
-
 } // namespace
 
 extern "C" {
 
 int check_is_valid_ip(const char* value_str) {
-    if(is_empty(value_str)) {
+    if(util_is_empty_text(value_str)) {
         return 0;
     }
     if(validate_regexp(ipv4_pattern(), value_str)) {
@@ -88,9 +84,13 @@ int check_is_valid_ip(const char* value_str) {
 }
 
 bool check_is_valid_macaddr(const char* value_str) {
-    return !is_empty(value_str) && validate_regexp(macaddr_pattern(), value_str);
+    return !util_is_empty_text(value_str) && validate_regexp(macaddr_pattern(), value_str);
 }
 
+}
+
+bool util_is_empty_text(const char* text) {
+    return text == nullptr || text[0] == '\0';
 }
 
 std::string util_param_text(const amxd_object_t* object, const char* name) {

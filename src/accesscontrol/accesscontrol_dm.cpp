@@ -13,6 +13,7 @@
 
 #include "accesscontrol/accesscontrol_dm.h"
 #include "networksettings-qk.h"
+#include "networksettings-qk_utils.h"
 
 namespace {
 
@@ -74,12 +75,8 @@ reference_kind_t kind_of(accesscontrol_reference_t ref, const char* value) {
     }
 }
 
-bool is_empty_text(const char* text) {
-    return text == nullptr || text[0] == '\0';
-}
-
 bool is_nonempty_text(const amxc_var_t* value) {
-    return !is_empty_text(amxc_var_constcast(cstring_t, value));
+    return !util_is_empty_text(amxc_var_constcast(cstring_t, value));
 }
 
 void unsubscribe_paths(const amxc_var_t* paths, const reference_kind_t& kind, accesscontrol_setting_t* p, bool warn) {
@@ -120,7 +117,7 @@ bool reference_paths(const amxc_var_t* value, amxc_var_t* paths) {
 bool subscribe_reference(accesscontrol_setting_t* p, accesscontrol_reference_t ref, const amxc_var_t* value,
                          const char* convert_error) {
     const char* text = amxc_var_constcast(cstring_t, value);
-    bool ok = is_empty_text(text);
+    bool ok = util_is_empty_text(text);
     amxc_var_t paths;
     amxc_var_init(&paths);
     when_true(ok, exit);
@@ -208,7 +205,7 @@ amxd_status_t accesscontrol_load_config(accesscontrol_setting_t* p) {
 // new value (one that cannot be subscribed is left to the update to report).
 void follow_reference_change(accesscontrol_setting_t* p, accesscontrol_reference_t ref, const amxc_var_t* to) {
     const char* new_text = amxc_var_constcast(cstring_t, to);
-    const bool has_new = !is_empty_text(new_text);
+    const bool has_new = !util_is_empty_text(new_text);
 
     switch(ref) {
     case ACCESSCONTROL_REF_SCHEDULE:

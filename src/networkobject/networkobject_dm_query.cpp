@@ -11,6 +11,7 @@
 #include <zebtrace/zebtrace_macros.h>
 
 #include "networkobject/networkobject_dm.h"
+#include "networksettings-qk_utils.h"
 
 namespace {
 
@@ -47,10 +48,6 @@ struct rule_params_t {
     rule_params_t& operator=(const rule_params_t&) = delete;
 };
 
-bool is_empty(const char* text) {
-    return text == nullptr || text[0] == '\0';
-}
-
 // One device-property selection kind.
 struct property_kind_t {
     const char* type;
@@ -77,23 +74,23 @@ const char* property_value(const rule_params_t& params, size_t kind) {
 void select_address(const rule_params_t& params, amxc_string_t* ip_list) {
     const char* type = params.type;
     if(strcmp(type, "IPAddress") == 0) {
-        if(is_empty(params.source_ip)) {
+        if(util_is_empty_text(params.source_ip)) {
             zebTrace(TRACE_LEVEL_WARNING, "Empty SourceIP is not supported when Type is %s.", type);
         } else {
             amxc_string_setf(ip_list, "IPAddress:%s", params.source_ip);
         }
     } else if(strcmp(type, "IPRange") == 0) {
-        if(is_empty(params.source_ip)) {
+        if(util_is_empty_text(params.source_ip)) {
             zebTrace(TRACE_LEVEL_WARNING, "Empty SourceIP is not supported when Type is %s.", type);
-        } else if(!is_empty(params.source_ip_range_max) && (strcmp(params.source_ip_range_max, params.source_ip) != 0)) {
+        } else if(!util_is_empty_text(params.source_ip_range_max) && (strcmp(params.source_ip_range_max, params.source_ip) != 0)) {
             amxc_string_setf(ip_list, "IPRange:%s-%s", params.source_ip, params.source_ip_range_max);
         } else {
             amxc_string_setf(ip_list, "IPAddress:%s", params.source_ip);
         }
     } else if(strcmp(type, "IPSubnet") == 0) {
-        if(is_empty(params.source_ip)) {
+        if(util_is_empty_text(params.source_ip)) {
             zebTrace(TRACE_LEVEL_WARNING, "Empty SourceIP is not supported when Type is %s.", type);
-        } else if(is_empty(params.source_mask)) {
+        } else if(util_is_empty_text(params.source_mask)) {
             zebTrace(TRACE_LEVEL_WARNING, "Empty SourceMask is not supported.");
         } else if(strchr(params.source_mask, '/') == nullptr) {
             zebTrace(TRACE_LEVEL_WARNING, "no prefix found in %s.", params.source_mask);
@@ -115,7 +112,7 @@ void select_rule(const rule_params_t& params, amxc_string_t* expression, amxc_st
             continue;
         }
         const char* value = property_value(params, kind);
-        if(is_empty(value)) {
+        if(util_is_empty_text(value)) {
             zebTrace(TRACE_LEVEL_WARNING, "Empty %s is not supported when Type is %s.", property_kinds[kind].shown,
                      params.type);
         } else {
@@ -162,7 +159,7 @@ void netobj_gmap_query_trigger(amxd_object_t* rule_inst, const char* expression)
         // table and reappear in RuleIPList at the next report of a different selection.
         amxc_var_set_type(&rule->devices, AMXC_VAR_ID_HTABLE);
     }
-    if(!is_empty(expression)) {
+    if(!util_is_empty_text(expression)) {
         char* path = amxd_object_get_path(rule_inst, AMXD_OBJECT_INDEXED);
         rule->query = gmap_query_open_ext(expression, path, netobj_gmap_query_callback, rule_inst);
         free(path);
