@@ -5,6 +5,7 @@
 #include "accesscontrol/accesscontrol_fw.h"
 #include "accesscontrol/accesscontrol_fw_positions.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -94,30 +95,52 @@ void firewall_entry_delete(entry_rule_t* entry, accesscontrol::RemovedPositions&
     }
 }
 
-// The set's positions per family, as they stand before its deletion, in one walk: the
-// entries lie scattered in memory, and a walk per family cost a fifth of a rebuild.
-struct SetPositions {
-    std::vector<int> ipv4;
-    std::vector<int> ipv6;
+// One family's positions of a set, as they stand before its deletion.
+struct FamilyPositions {
+    int first = 0;
+    int last = 0;
+    std::size_t count = 0;
+    bool ascending = true;
+
+    void add(int index) {
+        ascending = ascending && (count == 0 || index > last);
+        first = count == 0 ? index : first;
+        last = index;
+        ++count;
+    }
+    // first, first + 1, ..., last: the set's rules went in together, as they do.
+    bool together() const { return ascending && (count == 0 || static_cast<std::size_t>(last - first) + 1 == count); }
 };
 
-SetPositions positions_of(firewall_rule_t* set) {
-    SetPositions positions;
+// The set's positions of the family `ipv6`, as a range where they lie together (a walk over
+// the entries, which lie scattered in memory, told), or else listed in a second walk.
+accesscontrol::RemovedPositions positions_of(firewall_rule_t* set, bool ipv6, const FamilyPositions& family) {
+    if(family.together()) {
+        return accesscontrol::RemovedPositions(family.first, family.count);
+    }
+    std::vector<int> listed;
+    listed.reserve(family.count);
     amxc_llist_iterate(it, &set->folder) {
         const entry_rule_t* entry = entry_of(it);
-        if(entry->index > 0) {
-            (entry->ipv6 ? positions.ipv6 : positions.ipv4).push_back(entry->index);
+        if(entry->index > 0 && entry->ipv6 == ipv6) {
+            listed.push_back(entry->index);
         }
     }
-    return positions;
+    return accesscontrol::RemovedPositions(std::move(listed));
 }
 
 // Removes the set's rules one commit each, first entry first, as if every removal moved every
 // rule above it up one place; the other sets' positions are brought up to date once at the end.
 void firewall_entries_delete(firewall_rule_t* set) {
-    SetPositions positions = positions_of(set);
-    accesscontrol::RemovedPositions ipv4(std::move(positions.ipv4));
-    accesscontrol::RemovedPositions ipv6(std::move(positions.ipv6));
+    FamilyPositions families[2];
+    amxc_llist_iterate(it, &set->folder) {
+        const entry_rule_t* entry = entry_of(it);
+        if(entry->index > 0) {
+            families[entry->ipv6 ? 1 : 0].add(entry->index);
+        }
+    }
+    accesscontrol::RemovedPositions ipv4 = positions_of(set, false, families[0]);
+    accesscontrol::RemovedPositions ipv6 = positions_of(set, true, families[1]);
     amxc_llist_for_each(it, &set->folder) {
         entry_rule_t* entry = entry_of(it);
         firewall_entry_delete(entry, entry->ipv6 ? ipv6 : ipv4);

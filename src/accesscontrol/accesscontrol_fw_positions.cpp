@@ -13,52 +13,57 @@ RemovedPositions::RemovedPositions(std::vector<int> set_positions) : positions_(
     positions_.erase(std::unique(positions_.begin(), positions_.end()), positions_.end());
 }
 
+RemovedPositions::RemovedPositions(int first, std::size_t count) : listed_(false), first_(first), count_(count) {}
+
 int RemovedPositions::remove(int original) {
     const std::size_t rank = rank_of(original);
-    int below = 0;
-    if(removed_tree_.empty() && (removed_.empty() || rank > last_rank_)) {
+    std::size_t below = 0;
+    if(removed_tree_.empty() && rank == in_order_) {
         // Removed in order, as a set's rules are: every rule removed so far lay below.
-        below = static_cast<int>(removed_.size());
+        below = in_order_++;
     } else {
         build_tree();
         below = removed_before(rank);
         add_to_tree(rank);
     }
-    last_rank_ = rank;
-    removed_.push_back(original);
-    return original - below;
+    return original - static_cast<int>(below);
 }
 
-int RemovedPositions::after_all(int original) {
-    if(!sorted_) {
-        if(!std::is_sorted(removed_.begin(), removed_.end())) {
-            std::sort(removed_.begin(), removed_.end());
-        }
-        sorted_ = true;
+int RemovedPositions::after_all(int original) const {
+    const std::size_t below = positions_below(original);
+    return original - static_cast<int>(removed_tree_.empty() ? std::min(below, in_order_) : removed_before(below));
+}
+
+int RemovedPositions::position_at(std::size_t rank) const {
+    return listed_ ? positions_[rank] : first_ + static_cast<int>(rank);
+}
+
+std::size_t RemovedPositions::positions_below(int original) const {
+    if(listed_) {
+        return static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), original) -
+                                        positions_.begin());
     }
-    return original - static_cast<int>(std::lower_bound(removed_.begin(), removed_.end(), original) - removed_.begin());
+    return original <= first_ ? 0 : std::min(count_, static_cast<std::size_t>(original - first_));
 }
 
 // Its place among the set's positions: in order, the one after the last removed. A search of
 // a set of tens of thousands per removal was a tenth of deleting it.
 std::size_t RemovedPositions::rank_of(int original) const {
-    const std::size_t next = removed_.empty() ? 0 : last_rank_ + 1;
-    if(next < positions_.size() && positions_[next] == original) {
-        return next;
+    if(in_order_ < size() && position_at(in_order_) == original) {
+        return in_order_;
     }
-    return static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), original) - positions_.begin());
+    return positions_below(original);
 }
 
 // Removals out of order (should a set's rules ever come so) are counted from then on in a
-// Fenwick tree over the ranks, the ones made before them included.
+// Fenwick tree over the ranks, the ones made in order before them included.
 void RemovedPositions::build_tree() {
     if(!removed_tree_.empty()) {
         return;
     }
-    removed_tree_.assign(positions_.size() + 1, 0);
-    for(int removed : removed_) {
-        add_to_tree(static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), removed) -
-                                             positions_.begin()));
+    removed_tree_.assign(size() + 1, 0);
+    for(std::size_t rank = 0; rank < in_order_; ++rank) {
+        add_to_tree(rank);
     }
 }
 
@@ -69,8 +74,8 @@ void RemovedPositions::add_to_tree(std::size_t rank) {
 }
 
 // Removed positions among the `rank` lowest of the set.
-int RemovedPositions::removed_before(std::size_t rank) const {
-    int count = 0;
+std::size_t RemovedPositions::removed_before(std::size_t rank) const {
+    std::size_t count = 0;
     for(std::size_t i = rank; i > 0; i -= i & (~i + 1)) {
         count += removed_tree_[i];
     }
