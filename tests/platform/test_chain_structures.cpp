@@ -11,6 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 #include <random>
 #include <span>
@@ -213,6 +214,7 @@ TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
     for(int round = 0; round < 40; ++round) {
         auto next = model;
         std::vector<Operation> transaction;
+        std::deque<std::string> texts;  // the operations' texts, as a pending batch keeps them
         const bool rising = round % 4 != 3;  // as a net difference is; otherwise in any order
         for(const bool ipv6 : {false, true}) {
             const ChainKey chain = access_control_chain(ipv6);
@@ -236,7 +238,8 @@ TEST(MemoryBackend, LongTransactionsEndWhereTheirOperationsOneByOneEnd) {
                         ++last->count;  // a stretch removed, as one operation
                         continue;
                     }
-                    transaction.push_back(Operation{kind, chain, static_cast<std::uint32_t>(at + 1), 1, std::move(rule), false});
+                    transaction.push_back(
+                        Operation{kind, chain, static_cast<std::uint32_t>(at + 1), 1, texts.emplace_back(std::move(rule)), false});
                 }
             }
         }
@@ -313,7 +316,7 @@ public:
             out.push_back(RuleImage::of_matches(text_matches(spec, key.ipv6)));
         }
     }
-    bool apply(std::span<Operation> transaction) override { return texts.apply(transaction); }
+    bool apply(std::span<const Operation> transaction) override { return texts.apply(transaction); }
     std::string_view error() const override { return texts.error(); }
     void write_dump(const DumpSink& put) const override { texts.write_dump(put); }
     void reset() override { texts.reset(); }

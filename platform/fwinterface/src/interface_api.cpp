@@ -255,7 +255,7 @@ int fw_add_rule(fw_rule_t* rule, uint32_t index) {
         if(const fw_error_t error = fwinterface::place(rule, placed); error != FW_OK) {
             return error;
         }
-        return state().pending.insert(*state().backend, std::move(placed.key), index, std::string(placed.text), true);
+        return state().pending.insert(*state().backend, std::move(placed.key), index, placed.text, true);
     });
 }
 

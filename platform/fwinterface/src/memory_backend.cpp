@@ -30,14 +30,14 @@ public:
     struct ChainPlan {
         const ChainKey* key = nullptr;
         std::vector<std::string_view> present;
-        std::vector<std::string*> fresh;       // the inserted rules, in order
+        std::vector<std::string_view> fresh;   // the inserted rules, in order
         std::vector<std::uint32_t> sequence;   // what the passes before led to
         std::vector<std::uint32_t> next;       // what this pass leads to, so far
         std::size_t cursor = 0;                // of `sequence`, taken into `next` up to here
         std::size_t passes = 1;
 
         std::string_view rule(std::uint32_t entry) const {
-            return entry < present.size() ? present[entry] : std::string_view(*fresh[entry - present.size()]);
+            return entry < present.size() ? present[entry] : fresh[entry - present.size()];
         }
         void finish_pass() {
             next.insert(next.end(), sequence.begin() + static_cast<std::ptrdiff_t>(cursor), sequence.end());
@@ -50,9 +50,9 @@ public:
 
     // False with `error` set when an operation does not fit; false with `error` empty when
     // the plan is not worth it.
-    bool make(const Ruleset& chains, std::span<Operation> transaction, std::uint32_t refuse, std::string& error) {
+    bool make(const Ruleset& chains, std::span<const Operation> transaction, std::uint32_t refuse, std::string& error) {
         std::uint32_t number = 0;  // of the operation's last rule, counted one by one
-        for(Operation& op : transaction) {
+        for(const Operation& op : transaction) {
             const std::uint32_t first = number + 1;
             number += op.count;
             if((refuse >= first && refuse <= number) || op.position == 0) {
@@ -75,7 +75,7 @@ public:
                     error = refusal(first, "no such position");
                     return false;
                 }
-                plan.fresh.push_back(&op.rule);
+                plan.fresh.push_back(op.rule);
                 plan.next.push_back(static_cast<std::uint32_t>(plan.present.size() + plan.fresh.size() - 1));
             } else {
                 const std::size_t standing = plan.next.size() == index ? plan.sequence.size() - plan.cursor : 0;
@@ -136,7 +136,7 @@ bool worth_a_rewrite(const Ruleset& chains, std::span<const Operation> transacti
 
 // Every chain's new sequence is worked out and everything allocated before the first one
 // changes, so a refusal or a failed allocation leaves them all as they were.
-std::optional<bool> MemoryBackend::rewrite(std::span<Operation> transaction, std::uint32_t refuse) {
+std::optional<bool> MemoryBackend::rewrite(std::span<const Operation> transaction, std::uint32_t refuse) {
     RewritePlan plan;
     if(!plan.make(chains_, transaction, refuse, error_)) {
         return error_.empty() ? std::nullopt : std::optional<bool>(false);
@@ -156,11 +156,8 @@ std::optional<bool> MemoryBackend::rewrite(std::span<Operation> transaction, std
             }
             std::vector<InlineText> rules;
             rules.reserve(chain_plan.fresh.size());
-            // Each operation's text freed once copied: a large rebuild would otherwise hold
-            // every new text twice.
-            for(std::string* rule : chain_plan.fresh) {
-                rules.emplace_back(*rule);
-                std::string().swap(*rule);
+            for(std::string_view rule : chain_plan.fresh) {
+                rules.emplace_back(rule);
             }
             prepared.push_back(it->second.prepare(std::move(rules), chain_plan.sequence.size()));
         }
@@ -188,7 +185,7 @@ void MemoryBackend::rules_at(const ChainKey& key, std::size_t first, std::size_t
     chains_.at(key).for_each(first - 1, count, [&](const InlineText& rule) { out.push_back(RuleImage::of_text(rule)); });
 }
 
-bool MemoryBackend::apply(std::span<Operation> transaction) {
+bool MemoryBackend::apply(std::span<const Operation> transaction) {
     const std::uint32_t refuse = refuse_op_;
     refuse_op_ = 0;
     error_.clear();

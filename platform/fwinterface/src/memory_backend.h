@@ -20,7 +20,7 @@ public:
     std::size_t chain_size(const ChainKey& key) const override;
     void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
                   std::vector<RuleImage>& out) const override;
-    bool apply(std::span<Operation> transaction) override;
+    bool apply(std::span<const Operation> transaction) override;
     std::string_view error() const override { return error_; }
     void write_dump(const DumpSink& put) const override;
     void reset() override;
@@ -31,7 +31,7 @@ public:
 private:
     // The transaction as one rewrite of each chain it touches: apply()'s result, or nullopt
     // when the plan is not worth it and the operations go one by one.
-    std::optional<bool> rewrite(std::span<Operation> transaction, std::uint32_t refuse);
+    std::optional<bool> rewrite(std::span<const Operation> transaction, std::uint32_t refuse);
 
     Ruleset chains_;
     std::uint32_t refuse_op_ = 0;

@@ -470,7 +470,7 @@ void NftablesBackend::write_removal_run(CompiledTransaction& compiled, const Ope
     written.operation_seqs.insert(written.operation_seqs.end(), run, compiled.batch().last_seq());
 }
 
-bool NftablesBackend::apply(std::span<Operation> transaction) {
+bool NftablesBackend::apply(std::span<const Operation> transaction) {
     error_.clear();
     if(out_of_step_) {
         error_ = out_of_step_text;

@@ -71,7 +71,7 @@ public:
     std::size_t chain_size(const ChainKey& key) const override;
     void rules_at(const ChainKey& key, std::size_t first, std::size_t count,
                   std::vector<RuleImage>& out) const override;
-    bool apply(std::span<Operation> transaction) override;
+    bool apply(std::span<const Operation> transaction) override;
     std::string_view error() const override { return error_; }
     void write_dump(const DumpSink& put) const override;
     // The access-control tables as the kernel holds them, in nft syntax; false, with the

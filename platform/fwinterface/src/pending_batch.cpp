@@ -55,6 +55,12 @@ const RuleImage* PendingBatch::running_rule(const Backend& running, const ChainK
     return &ahead.rules[position - ahead.first];
 }
 
+std::string_view PendingBatch::keep(std::string_view text) {
+    auto* kept = static_cast<char*>(texts_->allocate(text.size(), 1));
+    std::memcpy(kept, text.data(), text.size());
+    return {kept, text.size()};
+}
+
 // A few images at a time: the back of a group whose every rule changed is the whole group.
 void PendingBatch::running_texts(const Backend& running, const ChainKey& key, std::size_t first, std::size_t count,
                                  std::vector<std::string_view>& out) {
@@ -67,10 +73,7 @@ void PendingBatch::running_texts(const Backend& running, const ChainKey& key, st
                 out.push_back(image.text(room_));
                 continue;
             }
-            const std::string_view written = image.text(room_);
-            auto* kept = static_cast<char*>(texts_->allocate(written.size(), 1));
-            std::memcpy(kept, written.data(), written.size());
-            out.emplace_back(kept, written.size());
+            out.push_back(keep(image.text(room_)));
         }
         done += piece;
     }
@@ -107,7 +110,7 @@ bool PendingBatch::extends_run(const ChainView& view, std::uint32_t position) co
     return piece->inserted && offset + 1 == piece->count && piece->first + piece->count == operations_.size();
 }
 
-fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule,
+fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint32_t position, std::string_view rule,
                                 bool from_fwrules) {
     if(rules_ >= FW_PENDING_MAX) {
         return FW_ERROR_FULL;
@@ -124,7 +127,7 @@ fw_error_t PendingBatch::insert(const Backend& running, ChainKey key, std::uint3
     if(!extends) {
         view.reserve_spares(1);  // its piece then goes in without allocating
     }
-    operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, 1, std::move(rule), from_fwrules});
+    operations_.push_back(Operation{Operation::Kind::insert, std::move(key), position, 1, keep(rule), from_fwrules});
     if(extends) {
         view.reweigh(position - 2, [](Piece& run) { ++run.count; });
     } else {
@@ -206,7 +209,7 @@ void PendingBatch::clear() {
 
 void PendingBatch::release_room() {
     if(operations_.empty() && operations_.capacity() > kept_room) {
-        std::vector<Operation>().swap(operations_);
+        operations_.release();
     }
 }
 
@@ -235,7 +238,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     std::vector<Segment> merged;
     std::vector<Operation*> arrived;  // moved into the net operations at the end
     std::size_t came_first = 0;       // where the open gap's rules start in `arrived`
-    const auto came = [&](std::size_t i) -> const std::string& { return arrived[came_first + i]->rule; };
+    const auto came = [&](std::size_t i) { return arrived[came_first + i]->rule; };
     std::vector<std::string_view> went_rule;  // the gap's running rules, read in one walk each end
     auto close_gap = [&](std::size_t went_first, std::size_t went) {
         // Only as many as could come back are read, the front in pieces up to its first
@@ -294,7 +297,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         for(std::size_t i = 0; segment.kind == Segment::Kind::added && i < segment.count; ++i) {
             slice_point();
             net.push_back(Operation{Operation::Kind::insert, key, static_cast<std::uint32_t>(position + i + 1), 1,
-                                    std::move(arrived[segment.first + i]->rule), arrived[segment.first + i]->from_fwrules});
+                                    arrived[segment.first + i]->rule, arrived[segment.first + i]->from_fwrules});
         }
         position += segment.count;
     }

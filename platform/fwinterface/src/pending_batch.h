@@ -11,6 +11,7 @@
 
 #include <fwinterface/interface.h>
 
+#include "growing_array.h"
 #include "positional_list.h"
 #include "ruleset_backend.h"
 
@@ -28,7 +29,8 @@ class PendingBatch {
 public:
     // Each returns FW_OK or the fw_error_t of the refusal; a refused operation is not recorded.
     // `from_fwrules`: the text fw_rule_to_text() wrote (Operation::from_fwrules).
-    fw_error_t insert(const Backend& running, ChainKey key, std::uint32_t position, std::string rule,
+    // The batch keeps a copy of `rule`.
+    fw_error_t insert(const Backend& running, ChainKey key, std::uint32_t position, std::string_view rule,
                       bool from_fwrules = false);
     fw_error_t remove(const Backend& running, const ChainKey& key, std::uint32_t position, const RuleImage& rule);
     // Records the removal of `count` rules standing at `position`, unchecked: for removals
@@ -38,7 +40,7 @@ public:
     // Removals at one place one after another (a group withdrawn from its front) are one
     // operation with their count, and keep no text: they were checked when recorded, and a
     // group of 65,536 rules would otherwise hold as many records and copies of their texts.
-    std::span<const Operation> operations() const { return operations_; }
+    std::span<const Operation> operations() const { return operations_.view(); }
     // Rules inserted or removed, counted one by one.
     std::size_t size() const { return rules_; }
     bool empty() const { return operations_.empty(); }
@@ -54,8 +56,7 @@ public:
     // recorded operations less those that cancel out (a rule inserted and removed again, a
     // rule removed and inserted back alike at the same place), insertions first. A group
     // withdrawn and built anew so costs its difference only, and a stretch removed one
-    // operation. The inserted rules' texts move into the result: afterwards only the
-    // positions and counts of the operations stay readable, until clear().
+    // operation. Its texts are the batch's own, valid until clear().
     std::vector<Operation> net_operations(const Backend& running);
 
 private:
@@ -87,6 +88,8 @@ private:
     // nullptr past the chain's end.
     static const RuleImage* running_rule(const Backend& running, const ChainKey& key, ReadAhead& ahead,
                                          std::size_t position);
+    // A copy of `text` in texts_.
+    std::string_view keep(std::string_view text);
     // The texts of running rules [first, first + count).
     void running_texts(const Backend& running, const ChainKey& key, std::size_t first, std::size_t count,
                        std::vector<std::string_view>& out);
@@ -96,12 +99,12 @@ private:
     void net_of_chain(const Backend& running, const ChainKey& key, ChainState& chain, std::vector<Operation>& net);
     void record_removal(ChainView& view, const ChainKey& key, std::uint32_t position);
 
-    std::vector<Operation> operations_;
+    GrowingArray<Operation> operations_;
     std::map<ChainKey, ChainState> chains_;
     std::size_t rules_ = 0;
     std::size_t insertions_ = 0;
-    // The texts running_texts() wrote for rules that came as their matches, until clear(); in a
-    // block of its own, so that the batch moves with the views of them.
+    // The inserted rules' texts, and those running_texts() wrote for rules that came as their
+    // matches, until clear(); in a block of its own, so that the batch moves with the views.
     std::unique_ptr<std::pmr::monotonic_buffer_resource> texts_ = std::make_unique<std::pmr::monotonic_buffer_resource>();
     std::vector<RuleImage> images_;  // room for running_texts()
     fwrules::TextRoom room_;

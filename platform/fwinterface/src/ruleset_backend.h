@@ -49,7 +49,9 @@ using Ruleset = std::map<ChainKey, Chain>;
 // position, so a backend can refuse to remove another one; one with an empty text (no rule
 // has one) removes the rule standing there: the net change of operations checked before.
 // Such a removal may take `count` rules standing there one after another, as that many
-// removals would; an insertion's count is 1.
+// removals would; an insertion's count is 1. The text is a view: whoever made the operation
+// keeps the text until the transaction is applied (a pending batch, in one block for all its
+// insertions, where a string each cost an allocation per rule).
 struct Operation {
     enum class Kind : std::uint8_t { insert, remove };
 
@@ -57,7 +59,7 @@ struct Operation {
     ChainKey chain;
     std::uint32_t position = 0;
     std::uint32_t count = 1;
-    std::string rule;
+    std::string_view rule;
     // An insertion's text as fwrules wrote it for an fw_rule_t, which a compiled chain's writer
     // gives back alike (a test holds it to that): it need not be written to be compared.
     bool from_fwrules = false;
@@ -91,9 +93,8 @@ public:
                           std::vector<RuleImage>& out) const = 0;
 
     // Applies every operation or none: false, with the running ruleset unchanged, when one
-    // of them is impossible. May throw std::bad_alloc, also with nothing changed. The inserted
-    // rules' texts may be moved out of the operations: a transaction is applied once.
-    virtual bool apply(std::span<Operation> transaction) = 0;
+    // of them is impossible. May throw std::bad_alloc, also with nothing changed.
+    virtual bool apply(std::span<const Operation> transaction) = 0;
 
     // Why the last apply() or reset() failed, in a few English words ("" after a success).
     virtual std::string_view error() const = 0;
