@@ -236,7 +236,7 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
         std::size_t count = 0;
     };
     std::vector<Segment> merged;
-    std::vector<Operation*> arrived;  // moved into the net operations at the end
+    std::vector<Operation*> arrived;  // their texts go into the net operations at the end
     std::size_t came_first = 0;       // where the open gap's rules start in `arrived`
     const auto came = [&](std::size_t i) { return arrived[came_first + i]->rule; };
     std::vector<std::string_view> went_rule;  // the gap's running rules, read in one walk each end
