@@ -5,7 +5,6 @@
 #include <memory>
 #include <memory_resource>
 #include <span>
-#include <string>
 #include <string_view>
 #include <vector>
 
