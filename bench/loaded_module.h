@@ -21,6 +21,7 @@
 
 #include "accesscontrol/accesscontrol_dm.h"
 #include "heap_policy.h"
+#include "settle_later.h"
 
 namespace modbench {
 
@@ -38,20 +39,6 @@ public:
 private:
     static void end(void* /*priv*/) { fw_backend_apply_held(); }
     static int defer(void* /*priv*/) { return amxp_loop_defer(&end, nullptr); }
-};
-
-// While it lives, the memory large changes free stays for the next instead of going back at the
-// end of each turn, as in gwrt while changes come within a second of each other; it goes back
-// when this ends.
-class SettleLater {
-public:
-    SettleLater() { fw_backend_release_when_settled(&not_yet, nullptr); }
-    ~SettleLater() { fw_backend_release_when_settled(nullptr, nullptr); }
-    SettleLater(const SettleLater&) = delete;
-    SettleLater& operator=(const SettleLater&) = delete;
-
-private:
-    static void not_yet(void* /*priv*/) {}
 };
 
 // The module in its data model, for the life of one benchmark.

@@ -16,12 +16,16 @@
 
 #include <fwinterface/backend.h>
 
+#include "heap_policy.h"
+
 namespace nftbench {
 
 // Before any benchmark: this process in a new network namespace, with the backend started on
-// compiled chains (nothing reads this namespace's tables with iptables-nft).
+// compiled chains (nothing reads this namespace's tables with iptables-nft), and its heap
+// behaving as gwrt's.
 inline const std::string& refusal() {
     static const std::string reason = []() -> std::string {
+        gw::set_heap_policy();
         if(geteuid() != 0) {
             return "needs root";
         }

@@ -6,6 +6,6 @@ if(TARGET fwinterface AND PkgConfig_FOUND)
   pkg_check_modules(NFTABLES QUIET IMPORTED_TARGET libnftables)
   if(NFTABLES_FOUND)
     gw_add_bench(bench_nftables SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_nftables.cpp
-      LIBS fwinterface PkgConfig::NFTABLES)
+      LIBS fwinterface gw_runtime_common PkgConfig::NFTABLES)
   endif()
 endif()

@@ -3,6 +3,7 @@
 #include "slice_points.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace fwinterface {
 namespace {
@@ -108,6 +109,30 @@ void CompiledTransaction::roll_back() noexcept {
     spread_.clear();
 }
 
+std::uint64_t CompiledTransaction::next_serial() {
+    static std::atomic<std::uint64_t> serials{0};
+    return ++serials;
+}
+
+void CompiledChain::begin_change(CompiledTransaction& tx) {
+    if(unjournaled_in_ == tx.serial() || !segments_.empty() || members_.size() != 0 || !taken_.empty() ||
+       !removed_.empty() || !own_texts_.empty() || !released_texts_.empty()) {
+        return;
+    }
+    unjournaled_in_ = tx.serial();
+    // The runs go to the transaction's dead ones, not away: until it ends, its lists of the
+    // groups and sources it changed still point into them.
+    tx.on_undo([this, &tx] {
+        tx.dead_segments.splice(tx.dead_segments.end(), segments_);
+        runs_of_ = {};
+        members_.clear();
+        taken_.clear();
+        removed_.clear();
+        own_texts_.clear();
+        released_texts_.clear();
+    });
+}
+
 CompiledChain::KernelView CompiledChain::kernel_view() const {
     KernelView view;
     const Address128 highest = highest_address(key_.ipv6);
@@ -153,7 +178,7 @@ CompiledChain::SegmentIt CompiledChain::new_segment(CompiledTransaction& tx, Seg
     const SegmentIt it = fresh.begin();
     segments_.splice(before, fresh);
     count_run(verdict, 1);
-    tx.on_undo([this, it, &tx] {
+    journal(tx, [this, it, &tx] {
         count_run(it->verdict, -1);
         tx.dead_segments.splice(tx.dead_segments.end(), segments_, it);
     });
@@ -164,7 +189,7 @@ void CompiledChain::drop_segment(CompiledTransaction& tx, SegmentIt segment) {
     const SegmentIt next = std::next(segment);
     count_run(segment->verdict, -1);
     tx.dead_segments.splice(tx.dead_segments.end(), segments_, segment);
-    tx.on_undo([this, segment, next, &tx] {
+    journal(tx, [this, segment, next, &tx] {
         count_run(segment->verdict, 1);
         segments_.splice(next, tx.dead_segments, segment);
     });
@@ -177,7 +202,7 @@ Family& CompiledChain::family_of(CompiledTransaction& tx, SegmentIt segment, con
         it->second.key = key;
         it->second.spec = spec;
         it->second.spec.destination_port = {};
-        tx.on_undo([segment, name = key] { segment->families.erase(name); });
+        journal(tx, [segment, name = key] { segment->families.erase(name); });
     }
     return it->second;
 }
@@ -200,7 +225,7 @@ CompiledChain::GroupIt CompiledChain::group_for(CompiledTransaction& tx, Segment
     const GroupIt it = fresh.begin();
     segment->groups.splice(segment->groups.end(), fresh);
     segment->by_key.emplace(it->key, it);
-    tx.on_undo([segment, it, &tx] {
+    journal(tx, [segment, it, &tx] {
         segment->by_key.erase(it->key);
         tx.dead_groups.splice(tx.dead_groups.end(), segment->groups, it);
     });
@@ -209,7 +234,7 @@ CompiledChain::GroupIt CompiledChain::group_for(CompiledTransaction& tx, Segment
 
 void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const Interval& source, bool add) {
     group->members += add ? 1 : -1;
-    tx.on_undo([group, add] { group->members -= add ? 1 : -1; });
+    journal(tx, [group, add] { group->members -= add ? 1 : -1; });
     tx.touched(*this, *group);
     if(source == any_source) {
         return;
@@ -228,7 +253,7 @@ void CompiledChain::enter_group(CompiledTransaction& tx, GroupIt group, const In
         return adding ? group->sources.add(source) : group->sources.remove(source);
     };
     const IntervalUnion::Change change = apply(add);
-    tx.on_undo([apply, add] { apply(!add); });
+    journal(tx, [apply, add] { apply(!add); });
     for(const Interval& interval : change.removed) {
         note(interval, -1);
     }
@@ -294,7 +319,7 @@ SourceRecord& CompiledChain::record_of(CompiledTransaction& tx, Family& family, 
     const auto it = sources.try_emplace(sources.end(), source, family.port_pool.get());
     const bool made = sources.size() != before;
     if(made) {
-        tx.on_undo([&family, source] { family.sources.erase(source); });
+        journal(tx, [&family, source] { family.sources.erase(source); });
     }
     fresh = made;
     return *it;
@@ -306,7 +331,7 @@ void CompiledChain::count_port(CompiledTransaction& tx, SegmentIt segment, Famil
     // A new record goes whole when taken back: its count needs no step of its own (a rebuild
     // journals a few steps per rule, and each is 56 bytes of fresh memory).
     if(!fresh) {
-        tx.on_undo([&entry = record.second, port, step] { entry.count(port, -step); });
+        journal(tx, [&entry = record.second, port, step] { entry.count(port, -step); });
     }
     if(!record.second.unsettled) {
         record.second.unsettled = true;
@@ -329,7 +354,7 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
             enter_group(tx, *after, source, true);
         }
         entry.set_group(after);
-        tx.on_undo([&entry, before] { entry.set_group(before); });
+        journal(tx, [&entry, before] { entry.set_group(before); });
     }
     if(entry.spread()) {
         tx.spread(family, record);
@@ -340,10 +365,10 @@ void CompiledChain::settle(CompiledTransaction& tx, SegmentIt segment, Family& f
     // Kept, not freed, until the transaction ends, so that the journal can put it back; and
     // the family with it when it was the last.
     auto node = tx.dead_sources.insert(tx.dead_sources.end(), family.sources.extract(source));
-    tx.on_undo([&family, node] { family.sources.insert(std::move(*node)); });
+    journal(tx, [&family, node] { family.sources.insert(std::move(*node)); });
     if(family.sources.empty()) {
         auto kept = tx.dead_families.insert(tx.dead_families.end(), segment->families.extract(family.key));
-        tx.on_undo([segment, kept] { segment->families.insert(std::move(*kept)); });
+        journal(tx, [segment, kept] { segment->families.insert(std::move(*kept)); });
     }
 }
 
@@ -355,7 +380,7 @@ void CompiledChain::join(CompiledTransaction& tx, std::size_t index, SegmentIt s
     // By position: the member's node may be another by the time the journal runs (a removal
     // taken back puts its value into a spare node), its position not; what it joined it
     // still holds then.
-    tx.on_undo([this, index, before_segment = member.segment, before_family = member.family,
+    journal(tx, [this, index, before_segment = member.segment, before_family = member.family,
                 before_record = member.record] {
         Member& taken_back = members_[index];
         --taken_back.segment->members;
@@ -377,7 +402,7 @@ void CompiledChain::leave(CompiledTransaction& tx, std::size_t index) {
     count_port(tx, member.segment, *member.family, *member.record, member.port, -1);
     --member.segment->members;
     --member.family->members;
-    tx.on_undo([segment = member.segment, family = member.family] {
+    journal(tx, [segment = member.segment, family = member.family] {
         ++segment->members;
         ++family->members;
     });
@@ -421,11 +446,12 @@ std::string_view CompiledChain::text_of(const Member& member) const {
 void CompiledChain::release_own_text(CompiledTransaction& tx, const Member& member) {
     if(member.own_text != 0) {
         released_texts_.push_back(member.own_text);
-        tx.on_undo([this] { released_texts_.pop_back(); });
+        journal(tx, [this] { released_texts_.pop_back(); });
     }
 }
 
 void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const RuleSpec& spec, std::string_view text) {
+    begin_change(tx);
     const std::size_t size = members_.size();
     const std::optional<SegmentIt> left = index > 0 ? std::optional(members_[index - 1].segment) : std::nullopt;
     const std::optional<SegmentIt> right = index < size ? std::optional(members_[index].segment) : std::nullopt;
@@ -452,11 +478,11 @@ void CompiledChain::insert(CompiledTransaction& tx, std::size_t index, const Rul
             own_text = ++own_text_count_;
         } while(own_text == 0 || own_texts_.contains(own_text));
         own_texts_.emplace(own_text, text);
-        tx.on_undo([this, own_text] { own_texts_.erase(own_text); });
+        journal(tx, [this, own_text] { own_texts_.erase(own_text); });
     }
     members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index),
                     Member{segment, nullptr, nullptr, spec.destination_port, own_text});
-    tx.on_undo([this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
+    journal(tx, [this, index] { members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index)); });
     family_key(spec, key_.ipv6, family_key_);
     join(tx, index, segment, family_of(tx, segment, family_key_, spec), source);
 }
@@ -467,7 +493,7 @@ void CompiledChain::remove(CompiledTransaction& tx, std::size_t index) {
     release_own_text(tx, members_[index]);
     removed_.push_back(members_[index]);
     members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(index));
-    tx.on_undo([this, index, slot = removed_.size() - 1] {
+    journal(tx, [this, index, slot = removed_.size() - 1] {
         members_.insert(members_.begin() + static_cast<std::ptrdiff_t>(index), removed_[slot]);
     });
     if(segment->members == 0) {
@@ -547,7 +573,7 @@ void CompiledChain::remove_run(CompiledTransaction& tx, std::size_t index, std::
         }
     }
     taken_.push_back(members_.cut_out(index, count));
-    tx.on_undo([this, index, slot = taken_.size() - 1] { members_.splice_in(index, std::move(taken_[slot])); });
+    journal(tx, [this, index, slot = taken_.size() - 1] { members_.splice_in(index, std::move(taken_[slot])); });
     if(segment->members == 0) {
         emptied(tx, segment, index);
     }
@@ -559,19 +585,19 @@ void CompiledChain::drop_family(CompiledTransaction& tx, SegmentIt segment, Fami
     for(auto group = segment->groups.begin(); group != segment->groups.end();) {
         KernelGroup& dying = *group++;
         if(dying.family == &family) {
-            tx.on_undo([&dying, members = dying.members] { dying.members = members; });
+            journal(tx, [&dying, members = dying.members] { dying.members = members; });
             dying.members = 0;
             retire(tx, dying);
         }
     }
     segment->members -= family.members;
     family.dropped = true;
-    tx.on_undo([segment, &family] {
+    journal(tx, [segment, &family] {
         segment->members += family.members;
         family.dropped = false;
     });
     auto kept = tx.dead_families.insert(tx.dead_families.end(), segment->families.extract(family.key));
-    tx.on_undo([segment, kept] { segment->families.insert(std::move(*kept)); });
+    journal(tx, [segment, kept] { segment->families.insert(std::move(*kept)); });
 }
 
 void CompiledChain::emptied(CompiledTransaction& tx, SegmentIt segment, std::size_t index) {
@@ -612,7 +638,7 @@ void CompiledChain::retire(CompiledTransaction& tx, KernelGroup& group) {
     segment->by_key.erase(group.key);
     tx.dead_groups.splice(tx.dead_groups.end(), segment->groups, it);
     group.alive = false;
-    tx.on_undo([segment, it, next, &tx] {
+    journal(tx, [segment, it, next, &tx] {
         segment->groups.splice(next, tx.dead_groups, it);
         segment->by_key.emplace(it->key, it);
         it->alive = true;
@@ -648,7 +674,7 @@ void CompiledChain::materialise(CompiledTransaction& tx, KernelGroup& group) {
         group.rules.push_back({0, id});
         tx.added_rule(group, group.rules.size() - 1, seq);
     }
-    tx.on_undo([&group] {
+    journal(tx, [&group] {
         group.rules.clear();
         group.set_name.clear();
         group.set_id = 0;

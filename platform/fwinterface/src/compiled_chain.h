@@ -205,7 +205,7 @@ class CompiledTransaction {
 public:
     // `operations`: how many are expected, to size the journal (a few steps each).
     CompiledTransaction(NftBatch& batch, std::uint32_t& next_id, std::size_t operations = 0)
-        : batch_(batch), next_id_(next_id) {
+        : batch_(batch), next_id_(next_id), serial_(next_serial()) {
         undo_.reserve(operations * 8);
     }
     CompiledTransaction(const CompiledTransaction&) = delete;
@@ -214,6 +214,8 @@ public:
 
     NftBatch& batch() { return batch_; }
     std::uint32_t take_id() { return next_id_++; }
+    // Tells this transaction from every other of the process, those before it included.
+    std::uint64_t serial() const { return serial_; }
     template <typename F>
     void on_undo(F&& step) {
         undo_.emplace_back(std::forward<F>(step));
@@ -261,8 +263,11 @@ private:
         std::uint32_t seq;
     };
 
+    static std::uint64_t next_serial();
+
     NftBatch& batch_;
     std::uint32_t& next_id_;
+    std::uint64_t serial_;
     std::vector<UndoStep> undo_;
     std::vector<Added> added_;
     std::vector<std::pair<CompiledChain*, KernelGroup*>> touched_;
@@ -345,6 +350,17 @@ private:
         PortMatch port;
         std::uint32_t own_text = 0;  // its text as given, in own_texts_, when not 0
     };
+    // Journals `step` for a roll-back, unless the chain stood empty when `tx` first changed it
+    // (begin_change()): such a chain is taken back by emptying it. An install into an empty
+    // chain, at start or on a restore, journals one step instead of several per rule, each 56
+    // bytes of fresh memory: 7 MB for 40,000 rules.
+    template <typename F>
+    void journal(CompiledTransaction& tx, F&& step) {
+        if(unjournaled_in_ != tx.serial()) {
+            tx.on_undo(std::forward<F>(step));
+        }
+    }
+    void begin_change(CompiledTransaction& tx);
     RuleSpec spec_of(const Member& member) const;
     // Valid until the next call.
     std::string_view text_of(const Member& member) const;
@@ -397,6 +413,7 @@ private:
     std::unordered_map<std::uint32_t, std::string> own_texts_;
     std::uint32_t own_text_count_ = 0;
     std::vector<std::uint32_t> released_texts_;
+    std::uint64_t unjournaled_in_ = 0;  // the serial of the transaction that found it empty
 };
 
 }  // namespace fwinterface
