@@ -202,6 +202,7 @@ Family& CompiledChain::family_of(CompiledTransaction& tx, SegmentIt segment, con
         it->second.key = key;
         it->second.spec = spec;
         it->second.spec.destination_port = {};
+        it->second.matches = text_matches(it->second.spec, key_.ipv6);
         journal(tx, [segment, name = key] { segment->families.erase(name); });
     }
     return it->second;
@@ -435,11 +436,23 @@ RuleSpec CompiledChain::spec_of(const Member& member) const {
     return spec;
 }
 
+fwrules::TextMatches CompiledChain::matches_of(const Member& member) const {
+    fwrules::TextMatches matches = member.family->matches;
+    if(member.family->spec.source) {
+        const AddressMatch source = match_of(member.record->first, key_.ipv6);
+        matches.source = source.bytes;
+        matches.source_prefix = source.prefix;
+    }
+    matches.destination_port = member.port.first;
+    matches.destination_port_max = member.port.last;
+    return matches;
+}
+
 std::string_view CompiledChain::text_of(const Member& member) const {
     if(member.own_text != 0) {
         return own_texts_.at(member.own_text);
     }
-    return write_rule_text(spec_of(member), key_.ipv6, text_room_);
+    return fwrules::write_rule_text(matches_of(member), text_room_);
 }
 
 // Forgotten once the transaction landed: a roll-back puts the member back with its text.

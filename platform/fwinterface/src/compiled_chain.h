@@ -165,6 +165,10 @@ struct Family {
 
     std::string key;  // everything of the rule but its source address and destination port
     RuleSpec spec;    // the same; the source only tells whether there is one
+    // The spec as fwrules writes and compares it: a member's rule is this with its source and
+    // port put in, without a RuleSpec made and converted per rule (a deleted access control's
+    // every rule is read so, to check its removal).
+    fwrules::TextMatches matches;
     std::unique_ptr<std::pmr::unsynchronized_pool_resource> pool;
     // The sources' port lists of more than one port: short-lived when ports change.
     std::unique_ptr<CountingPool> port_pool;
@@ -315,7 +319,7 @@ public:
     void for_each_image(std::size_t first, std::size_t count, Put&& put) const {
         members_.for_each(first, count, [this, &put](const Member& member) {
             put(member.own_text != 0 ? RuleImage::of_text(own_texts_.at(member.own_text))
-                                     : RuleImage::of_matches(text_matches(spec_of(member), key_.ipv6)));
+                                     : RuleImage::of_matches(matches_of(member)));
         });
     }
     // Whether the rule at 0-based `index` has this text.
@@ -362,6 +366,7 @@ private:
     }
     void begin_change(CompiledTransaction& tx);
     RuleSpec spec_of(const Member& member) const;
+    fwrules::TextMatches matches_of(const Member& member) const;
     // Valid until the next call.
     std::string_view text_of(const Member& member) const;
     void release_own_text(CompiledTransaction& tx, const Member& member);
