@@ -294,7 +294,7 @@ TEST(PendingBatch, RunsOfInsertionsLeadWhereTheirOperationsOneByOneLead) {
             insert ? (void)model.insert(where, rule) : (void)model.erase(where);
             run_at = insert ? at + 1 : run_at - (at < run_at ? 1 : 0);
         }
-        std::vector<Operation> net = batch.net_operations(running);
+        const std::span<const Operation> net = batch.net_operations(running);
         ASSERT_TRUE(running.apply(net)) << running.error();
         ASSERT_EQ(running.dump(), one_by_one.dump()) << "round " << round;
     }
@@ -353,7 +353,7 @@ TEST(PendingBatch, RulesThatComeBackAlikeStayAndNoOthers) {
             ASSERT_EQ(batch.insert(running, chain, static_cast<std::uint32_t>(i + 1), a_b_c[c.built[i]]), FW_OK);
             expected += "-A FORWARD_AccessControl_QK " + a_b_c[c.built[i]] + "\n";
         }
-        std::vector<Operation> net = batch.net_operations(running);
+        const std::span<const Operation> net = batch.net_operations(running);
         EXPECT_EQ(net.size(), c.net);
         ASSERT_TRUE(running.apply(net)) << running.error();
         EXPECT_THAT(running.dump(), ::testing::HasSubstr(expected));

@@ -105,7 +105,7 @@ fw_error_t place(const fw_rule_t* rule, Placed& placed) {
 // Applies `operations`' net change; false with the reason in the state's error.
 bool commit(PendingBatch& operations) {
     auto& s = state();
-    std::vector<Operation> net = operations.net_operations(*s.backend);
+    const std::span<const Operation> net = operations.net_operations(*s.backend);
     if(!net.empty() && !s.backend->apply(net)) {
         fail(s.backend->error());
         return false;

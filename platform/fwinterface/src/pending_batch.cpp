@@ -205,6 +205,7 @@ void PendingBatch::clear() {
     rules_ = 0;
     insertions_ = 0;
     texts_->release();
+    net_ = {};
 }
 
 void PendingBatch::release_room() {
@@ -213,12 +214,31 @@ void PendingBatch::release_room() {
     }
 }
 
-std::vector<Operation> PendingBatch::net_operations(const Backend& running) {
-    std::vector<Operation> net;
-    for(auto& [key, chain] : chains_) {
-        net_of_chain(running, key, chain, net);
+// Rules inserted into one chain, each right behind the one before (an install, a restore):
+// nothing of them cancels out, and the net change would be the same operations again, a copy
+// of tens of bytes per rule in fresh pages.
+bool PendingBatch::appends_only() const {
+    const std::span<const Operation> all = operations_.view();
+    if(chains_.size() != 1 || insertions_ != all.size()) {
+        return false;
     }
-    return net;
+    for(std::size_t i = 1; i < all.size(); ++i) {
+        if(all[i].position != all[i - 1].position + 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::span<const Operation> PendingBatch::net_operations(const Backend& running) {
+    if(appends_only()) {
+        return operations_.view();
+    }
+    net_.clear();
+    for(auto& [key, chain] : chains_) {
+        net_of_chain(running, key, chain, net_);
+    }
+    return net_;
 }
 
 void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, ChainState& chain,

@@ -55,8 +55,8 @@ public:
     // recorded operations less those that cancel out (a rule inserted and removed again, a
     // rule removed and inserted back alike at the same place), insertions first. A group
     // withdrawn and built anew so costs its difference only, and a stretch removed one
-    // operation. Its texts are the batch's own, valid until clear().
-    std::vector<Operation> net_operations(const Backend& running);
+    // operation. Valid until the next call or clear(), and its texts are the batch's own.
+    std::span<const Operation> net_operations(const Backend& running);
 
 private:
     // Running positions [first, first + count) (1-based), or, when `inserted`, the rules
@@ -96,6 +96,7 @@ private:
     bool extends_run(const ChainView& view, std::uint32_t position) const;
 
     void net_of_chain(const Backend& running, const ChainKey& key, ChainState& chain, std::vector<Operation>& net);
+    bool appends_only() const;
     void record_removal(ChainView& view, const ChainKey& key, std::uint32_t position);
 
     GrowingArray<Operation> operations_;
@@ -106,6 +107,7 @@ private:
     // matches, until clear(); in a block of its own, so that the batch moves with the views.
     std::unique_ptr<std::pmr::monotonic_buffer_resource> texts_ = std::make_unique<std::pmr::monotonic_buffer_resource>();
     std::vector<RuleImage> images_;  // room for running_texts()
+    std::vector<Operation> net_;     // room for net_operations(), until clear()
     fwrules::TextRoom room_;
 };
 
