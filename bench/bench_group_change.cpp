@@ -14,15 +14,14 @@
 // Both report per change the user and system (kernel) CPU time; the join/leave also the time
 // per source of the group. The join/leave also in a burst: changes within a second of each
 // other, when gwrt leaves the memory one change freed for the next; out of a burst it has gone
-// back (timed apart, `handback_us`) before the next change. N = 0, 1,000, 10,000 and 65,536. And what each blocked source keeps
-// resident on this backend (resident_per_source.h).
+// back (timed apart, `handback_us`) before the next change. N = 0, 1,000, 10,000 and 65,536.
+// And what each blocked source keeps resident on this backend (resident_per_source.h).
 //
 // Runs as root in a network namespace of its own (nft_bench.h); the module is loaded as the
 // runtime loads it (loaded_module.h), with its commit timers stopped.
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -115,12 +114,10 @@ void join_leave(benchmark::State& state, bool in_burst) {
     // last change, not in the change's turn. Out of a burst it has gone back before the next
     // member's edit and update, which touch their memory anew; that hand-back is timed apart.
     const modbench::SettleLater settle_later;
-    double handback_s = 0;
+    modbench::TimedHandBack hand_back;
     auto settle = [&] {
         if(!in_burst) {
-            const auto settled = std::chrono::steady_clock::now();
-            fw_backend_release_memory();
-            handback_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - settled).count();
+            hand_back.run();
         }
     };
     GroupSetup& setup = *prepared;
@@ -154,7 +151,7 @@ void join_leave(benchmark::State& state, bool in_burst) {
             2.0 * sources * 1e-6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     }
     if(!in_burst) {
-        state.counters["handback_us"] = handback_s * 1e6 / static_cast<double>(2 * state.iterations());
+        state.counters["handback_us"] = hand_back.us_per_run();
     }
 }
 
@@ -209,15 +206,13 @@ void BM_ModuleDeleteGroup(benchmark::State& state) {
     GroupSetup& setup = *prepared;
     const modbench::SettleLater settle_later;
     CpuSplit split;
-    double handback_s = 0;
+    modbench::TimedHandBack hand_back;
     for(auto _ : state) {
         split.start();
         setup.remove();
         split.stop();
         state.PauseTiming();
-        const auto settled = std::chrono::steady_clock::now();
-        fw_backend_release_memory();  // the settle timer's work
-        handback_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - settled).count();
+        hand_back.run();
         const bool removed = GroupSetup::chain_size() == 0;
         setup.update();
         fw_backend_release_memory();  // the reinstall's, not counted
@@ -228,7 +223,7 @@ void BM_ModuleDeleteGroup(benchmark::State& state) {
         }
     }
     per_change(state, split, 1);
-    state.counters["handback_us"] = handback_s * 1e6 / static_cast<double>(state.iterations());
+    state.counters["handback_us"] = hand_back.us_per_run();
 }
 
 void BM_NftFlushAndDeleteSet(benchmark::State& state) {

@@ -115,15 +115,13 @@ void BM_ApiInstallWithPorts(benchmark::State& state) {
     }
     const modbench::SettleLater settle_later;
     CpuSplit split;
-    double handback_s = 0;
+    modbench::TimedHandBack hand_back;
     for(auto _ : state) {
         state.PauseTiming();
         fw_reset();
-        const auto settled = std::chrono::steady_clock::now();
         if(cold) {
-            fw_backend_release_memory();  // the settle timer's work, after the last install
+            hand_back.run();  // after the last install
         }
-        handback_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - settled).count();
         state.ResumeTiming();
         split.start();
         const bool installed = install(rules);
@@ -135,7 +133,7 @@ void BM_ApiInstallWithPorts(benchmark::State& state) {
     }
     split.report(state, static_cast<double>(state.iterations()));
     if(cold) {
-        state.counters["handback_us"] = handback_s * 1e6 / static_cast<double>(state.iterations());
+        state.counters["handback_us"] = hand_back.us_per_run();
     }
     fw_reset();
 }

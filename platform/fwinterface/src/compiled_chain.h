@@ -165,9 +165,9 @@ struct Family {
 
     std::string key;  // everything of the rule but its source address and destination port
     RuleSpec spec;    // the same; the source only tells whether there is one
-    // The spec as fwrules writes and compares it: a member's rule is this with its source and
-    // port put in, without a RuleSpec made and converted per rule (a deleted access control's
-    // every rule is read so, to check its removal).
+    // The family's matches as fwrules writes and compares them: a member's rule is these with
+    // its source and port put in, without a RuleSpec made and converted per rule (a deleted
+    // access control's every rule is read so, to check its removal).
     fwrules::TextMatches matches;
     std::unique_ptr<std::pmr::unsynchronized_pool_resource> pool;
     // The sources' port lists of more than one port: short-lived when ports change.
