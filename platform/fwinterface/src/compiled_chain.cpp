@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 
 namespace fwinterface {
 namespace {
@@ -419,6 +420,7 @@ void CompiledChain::move_member(CompiledTransaction& tx, std::size_t index, Segm
 
 void CompiledChain::release_spares() {
     members_.release_spares();
+    std::move(taken_.begin(), taken_.end(), std::back_inserter(retired_));
     taken_.clear();
     removed_.clear();
     for(std::uint32_t text : released_texts_) {

@@ -134,6 +134,7 @@ PendingBatch held_part() {
 // The pending batch's room, then the heap's free pages.
 void hand_back_memory() {
     state().pending.release_room();
+    state().backend->release_retired();
     malloc_trim(0);
 }
 
@@ -190,6 +191,7 @@ int commit_pending() {
         release_free_pages();  // its room with them
     } else {
         s.pending.release_room();
+        s.backend->release_retired();
     }
     return result;
 }

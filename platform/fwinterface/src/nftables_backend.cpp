@@ -648,6 +648,12 @@ bool NftablesBackend::learn_handles(const BatchResult& result, const NftBatch& b
     return all;
 }
 
+void NftablesBackend::release_retired() {
+    for(auto& [key, compiled] : compiled_) {
+        compiled.release_retired();
+    }
+}
+
 void NftablesBackend::settle(UndoLog<Chains>& undo, const Written& written) {
     for(auto [rule, seq] : written.added) {
         rule->id = 0;

@@ -85,6 +85,7 @@ public:
     // Empties every chain of the mirror in the kernel; the mirror holds the two empty
     // access-control chains again. Also brings a backend that lost step back in step.
     void reset() override;
+    void release_retired() override;
 
     // Creates (true) or removes (false) the base chains on the forward hook that jump to
     // the access-control chains. false, with nothing changed, when the kernel refuses.

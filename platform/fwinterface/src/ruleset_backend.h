@@ -129,6 +129,11 @@ public:
     // Back to the start state.
     virtual void reset() = 0;
 
+    // Frees what landed transactions left behind for later (see CompiledChain::release_spares):
+    // called when the heap's free pages go back, after a large transaction, and at once after
+    // a small one.
+    virtual void release_retired() {}
+
 private:
     std::size_t dump_size() const {
         std::size_t size = 0;
