@@ -61,22 +61,25 @@ std::string_view PendingBatch::keep(std::string_view text) {
     return {kept, text.size()};
 }
 
-// A few images at a time: the back of a group whose every rule changed is the whole group.
-void PendingBatch::running_texts(const Backend& running, const ChainKey& key, std::size_t first, std::size_t count,
-                                 std::vector<std::string_view>& out) {
-    for(std::size_t done = 0; done < count;) {
-        const std::size_t piece = std::min(read_ahead, count - done);
+// A few images at a time, each compared as it is read: the back of a group whose every rule
+// changed is the whole group, and a copy of each text read, kept to be compared afterwards, was
+// a rule's worth of fresh memory per rule of a rebuilt group.
+template <typename Came>
+std::size_t PendingBatch::alike_running(const Backend& running, const ChainKey& key, std::size_t first,
+                                        std::size_t count, bool from_back, Came&& came) {
+    std::size_t alike = 0;
+    while(alike < count) {
+        const std::size_t piece = std::min(read_ahead * 4, count - alike);
         images_.clear();
-        running.rules_at(key, first + done, piece, images_);
-        for(const RuleImage& image : images_) {
-            if(image.has_text()) {
-                out.push_back(image.text(room_));
-                continue;
+        running.rules_at(key, from_back ? first + count - alike - piece : first + alike, piece, images_);
+        for(std::size_t i = 0; i < piece; ++i) {
+            if(images_[from_back ? piece - 1 - i : i].text(room_) != came(alike)) {
+                return alike;
             }
-            out.push_back(keep(image.text(room_)));
+            ++alike;
         }
-        done += piece;
     }
+    return alike;
 }
 
 // Makes `boundary` (0-based, a count of positions) the start of a piece, splitting the piece
@@ -259,30 +262,15 @@ void PendingBatch::net_of_chain(const Backend& running, const ChainKey& key, Cha
     std::vector<Operation*> arrived;  // their texts go into the net operations at the end
     std::size_t came_first = 0;       // where the open gap's rules start in `arrived`
     const auto came = [&](std::size_t i) { return arrived[came_first + i]->rule; };
-    std::vector<std::string_view> went_rule;  // the gap's running rules, read in one walk each end
     auto close_gap = [&](std::size_t went_first, std::size_t went) {
-        // Only as many as could come back are read, the front in pieces up to its first
-        // difference: a group deleted reads none, one rebuilt each rule once.
+        // Only as many as could come back are read, each end up to its first difference: a
+        // group deleted reads none, one rebuilt each rule once.
         const std::size_t coming = arrived.size() - came_first;
-        const std::size_t facing_front = std::min(went, coming);
-        std::size_t front = 0;
-        for(bool alike = true; alike && front < facing_front;) {
-            went_rule.clear();
-            const std::size_t piece = std::min(read_ahead * 4, facing_front - front);
-            running_texts(running, key, went_first + front, piece, went_rule);
-            for(std::size_t i = 0; alike && i < piece; ++i) {
-                alike = came(front) == went_rule[i];
-                front += alike ? 1 : 0;
-            }
-        }
-        std::size_t back = 0;
-        went_rule.clear();
-        if(const std::size_t facing = std::min(went - front, coming - front); facing > 0) {
-            running_texts(running, key, went_first + went - facing, facing, went_rule);
-            while(back < facing && came(coming - 1 - back) == went_rule[facing - 1 - back]) {
-                ++back;
-            }
-        }
+        const std::size_t front =
+            alike_running(running, key, went_first, std::min(went, coming), false, [&](std::size_t i) { return came(i); });
+        const std::size_t facing = std::min(went - front, coming - front);
+        const std::size_t back = alike_running(running, key, went_first + went - facing, facing, true,
+                                               [&](std::size_t i) { return came(coming - 1 - i); });
         merged.push_back(Segment{Segment::Kind::kept, went_first, front});
         merged.push_back(Segment{Segment::Kind::added, came_first + front, coming - front - back});
         merged.push_back(Segment{Segment::Kind::removed, 0, went - front - back});

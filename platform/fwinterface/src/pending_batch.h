@@ -89,9 +89,11 @@ private:
                                          std::size_t position);
     // A copy of `text` in texts_.
     std::string_view keep(std::string_view text);
-    // The texts of running rules [first, first + count).
-    void running_texts(const Backend& running, const ChainKey& key, std::size_t first, std::size_t count,
-                       std::vector<std::string_view>& out);
+    // How many of the running rules [first, first + count) (1-based) have the texts came(0),
+    // came(1), ... one after another, from the front on or, `from_back`, from the back on.
+    template <typename Came>
+    std::size_t alike_running(const Backend& running, const ChainKey& key, std::size_t first, std::size_t count,
+                              bool from_back, Came&& came);
     static void cut(ChainView& view, std::size_t boundary);
     bool extends_run(const ChainView& view, std::uint32_t position) const;
 
@@ -103,10 +105,10 @@ private:
     std::map<ChainKey, ChainState> chains_;
     std::size_t rules_ = 0;
     std::size_t insertions_ = 0;
-    // The inserted rules' texts, and those running_texts() wrote for rules that came as their
-    // matches, until clear(); in a block of its own, so that the batch moves with the views.
+    // The inserted rules' texts until clear(), in a block of its own, so that the batch moves
+    // with the views.
     std::unique_ptr<std::pmr::monotonic_buffer_resource> texts_ = std::make_unique<std::pmr::monotonic_buffer_resource>();
-    std::vector<RuleImage> images_;  // room for running_texts()
+    std::vector<RuleImage> images_;  // room for alike_running()
     std::vector<Operation> net_;     // room for net_operations(), until clear()
     fwrules::TextRoom room_;
 };
