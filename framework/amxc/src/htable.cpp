@@ -79,7 +79,6 @@ void link(amxc_htable_t* ht, char* key, amxc_htable_it_t* it) {
         ht->table[bucket] = it;
     }
     amxc_llist_append(&ht->order, &it->ait);
-    ++ht->items;
 }
 
 char* copy_key(const char* key) {
@@ -137,7 +136,7 @@ int insert_new(amxc_htable_t* ht, const char* key, amxc_htable_it_t* it) {
     if(copy == nullptr) {
         return -1;
     }
-    grow(ht, ht->items + 1);
+    grow(ht, ht->order.size + 1);
     amxc_htable_it_take(it);
     std::free(it->key);
     link(ht, copy, it);
@@ -208,7 +207,6 @@ int amxc_htable_init(amxc_htable_t* ht, size_t reserve) {
     }
     amxc_llist_init(&ht->order);
     ht->table = nullptr;
-    ht->items = 0;
     ht->capacity = 0;
     if(reserve == 0) {
         return 0;
@@ -250,7 +248,7 @@ bool amxc_htable_contains(const amxc_htable_t* ht, const char* key) {
 }
 
 size_t amxc_htable_size(const amxc_htable_t* ht) {
-    return ht == nullptr ? 0 : ht->items;
+    return ht == nullptr ? 0 : ht->order.size;
 }
 
 bool amxc_htable_is_empty(const amxc_htable_t* ht) {
@@ -297,7 +295,6 @@ void amxc_htable_it_take(amxc_htable_it_t* it) {
         *slot_of(it) = it->next;
     }
     amxc_llist_it_take(&it->ait);
-    --it->ht->items;
     it->next = nullptr;
     it->ht = nullptr;
 }

@@ -9,6 +9,7 @@ void link_between(amxc_llist_t* list, amxc_llist_it_t* prev, amxc_llist_it_t* ne
     it->prev = prev;
     it->next = next;
     it->llist = list;
+    ++list->size;
     if(prev != nullptr) {
         prev->next = it;
     } else {
@@ -52,6 +53,7 @@ int amxc_llist_init(amxc_llist_t* llist) {
     }
     llist->head = nullptr;
     llist->tail = nullptr;
+    llist->size = 0;
     return 0;
 }
 
@@ -101,11 +103,7 @@ amxc_llist_it_t* amxc_llist_get_at(const amxc_llist_t* llist, unsigned int index
 }
 
 size_t amxc_llist_size(const amxc_llist_t* llist) {
-    size_t count = 0;
-    amxc_llist_iterate(it, llist) {
-        ++count;
-    }
-    return count;
+    return llist == nullptr ? 0 : llist->size;
 }
 
 bool amxc_llist_is_empty(const amxc_llist_t* llist) {
@@ -159,6 +157,7 @@ void amxc_llist_it_take(amxc_llist_it_t* it) {
     } else {
         list->tail = it->prev;
     }
+    --list->size;
     amxc_llist_it_init(it);
 }
 

@@ -100,7 +100,7 @@ int copy_list(amxc_var_t* dest, const amxc_var_t* src, int depth) {
 
 int copy_table(amxc_var_t* dest, const amxc_var_t* src, int depth) {
     amxc_var_set_type(dest, AMXC_VAR_ID_HTABLE);
-    if(amxc_htable_init(&dest->data.vm, src->data.vm.items) != 0) {
+    if(amxc_htable_init(&dest->data.vm, src->data.vm.order.size) != 0) {
         return -1;
     }
     amxc_htable_iterate(member, &src->data.vm) {
@@ -118,6 +118,10 @@ int copy_table(amxc_var_t* dest, const amxc_var_t* src, int depth) {
 }
 
 }  // namespace
+
+// Tens of thousands at once (two per source of a group): a variant and the heap's header fit
+// a block of 128 bytes.
+static_assert(sizeof(amxc_var_t) <= 120);
 
 amxc_var_t* allocate_var() {
     // Not cleared first: amxc_var_init sets every field, and a group of thousands of sources

@@ -31,13 +31,12 @@ typedef struct _amxc_htable_it {
     struct _amxc_htable* ht;
 } amxc_htable_it_t;
 
-/* A table. order: items in insertion order; table: bucket array of
- * `capacity` entries (NULL while capacity is 0: a small table has none, and a
- * lookup walks `order`); items: number of items. */
+/* A table. order: items in insertion order, which it counts; table: bucket
+ * array of `capacity` entries (NULL while capacity is 0: a small table has
+ * none, and a lookup walks `order`). */
 typedef struct _amxc_htable {
     amxc_llist_t order;
     amxc_htable_it_t** table;
-    size_t items;
     size_t capacity;
 } amxc_htable_t;
 

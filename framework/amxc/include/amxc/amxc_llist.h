@@ -25,10 +25,13 @@ typedef struct _amxc_llist_it {
     struct _amxc_llist* llist;
 } amxc_llist_it_t;
 
-/* A list: borrowed pointers to its first and last links. */
+/* A list: borrowed pointers to its first and last links, and how many links it
+ * holds (amxc_llist_size without a walk: a list of thousands of elements is
+ * counted each time a module rebuilds from it). */
 typedef struct _amxc_llist {
     amxc_llist_it_t* head;
     amxc_llist_it_t* tail;
+    size_t size;
 } amxc_llist_t;
 
 /* Called for each item when a list is cleaned; the item is already unlinked
