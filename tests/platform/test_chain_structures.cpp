@@ -313,15 +313,24 @@ public:
             RuleSpec spec;
             std::string error;
             EXPECT_TRUE(parse_rule_text(image.text(room), key.ipv6, spec, error)) << error;
-            out.push_back(RuleImage::of_matches(text_matches(spec, key.ipv6)));
+            out.push_back(RuleImage::of_matches(lent_.emplace_back(text_matches(spec, key.ipv6))));
         }
     }
-    bool apply(std::span<const Operation> transaction) override { return texts.apply(transaction); }
+    bool apply(std::span<const Operation> transaction) override {
+        lent_.clear();
+        return texts.apply(transaction);
+    }
     std::string_view error() const override { return texts.error(); }
     void write_dump(const DumpSink& put) const override { texts.write_dump(put); }
-    void reset() override { texts.reset(); }
+    void reset() override {
+        lent_.clear();
+        texts.reset();
+    }
 
     MemoryBackend texts;
+
+private:
+    mutable std::deque<fwrules::TextMatches> lent_;  // what the images borrow, until apply or reset
 };
 
 // A group withdrawn and built anew: the rules that come back alike at its front and back stay,

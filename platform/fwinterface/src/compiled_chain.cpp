@@ -438,24 +438,18 @@ RuleSpec CompiledChain::spec_of(const Member& member) const {
     return spec;
 }
 
-fwrules::TextMatches CompiledChain::matches_of(const Member& member) const {
-    fwrules::TextMatches matches = member.family->matches;
-    if(member.family->spec.source) {
-        const AddressMatch source = match_of(member.record->first, key_.ipv6);
-        matches.source = source.bytes;
-        matches.source_prefix = source.prefix;
+RuleImage CompiledChain::image_of(const Member& member) const {
+    if(member.own_text != 0) {
+        return RuleImage::of_text(own_texts_.at(member.own_text));
     }
-    matches.destination_port = member.port.first;
-    matches.destination_port_max = member.port.last;
-    return matches;
+    if(!member.family->spec.source) {
+        return RuleImage::of_parts(member.family->matches, nullptr, member.port);
+    }
+    const AddressMatch source = match_of(member.record->first, key_.ipv6);
+    return RuleImage::of_parts(member.family->matches, &source, member.port);
 }
 
-std::string_view CompiledChain::text_of(const Member& member) const {
-    if(member.own_text != 0) {
-        return own_texts_.at(member.own_text);
-    }
-    return fwrules::write_rule_text(matches_of(member), text_room_);
-}
+std::string_view CompiledChain::text_of(const Member& member) const { return image_of(member).text(text_room_); }
 
 // Forgotten once the transaction landed: a roll-back puts the member back with its text.
 void CompiledChain::release_own_text(CompiledTransaction& tx, const Member& member) {

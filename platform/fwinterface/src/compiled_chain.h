@@ -320,10 +320,7 @@ public:
     // The same rules as a removal is checked against: their matches, or a text kept as given.
     template <typename Put>
     void for_each_image(std::size_t first, std::size_t count, Put&& put) const {
-        members_.for_each(first, count, [this, &put](const Member& member) {
-            put(member.own_text != 0 ? RuleImage::of_text(own_texts_.at(member.own_text))
-                                     : RuleImage::of_matches(matches_of(member)));
-        });
+        members_.for_each(first, count, [this, &put](const Member& member) { put(image_of(member)); });
     }
     // Whether the rule at 0-based `index` has this text.
     bool holds(std::size_t index, std::string_view text) const { return text_of(members_[index]) == text; }
@@ -369,7 +366,9 @@ private:
     }
     void begin_change(CompiledTransaction& tx);
     RuleSpec spec_of(const Member& member) const;
-    fwrules::TextMatches matches_of(const Member& member) const;
+    // Its text kept as given, or its family's matches with its source and port put in:
+    // borrowed until the chain changes.
+    RuleImage image_of(const Member& member) const;
     // Valid until the next call.
     std::string_view text_of(const Member& member) const;
     void release_own_text(CompiledTransaction& tx, const Member& member);
