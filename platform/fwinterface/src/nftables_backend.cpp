@@ -472,6 +472,10 @@ void NftablesBackend::write_removal_run(CompiledTransaction& compiled, const Ope
 
 bool NftablesBackend::apply(std::span<const Operation> transaction) {
     error_.clear();
+    // Changes in a burst (a group deleted and built anew) reuse what the one before left for
+    // later instead of holding both until the memory goes back, which a burst may put off for
+    // as long as it lasts.
+    release_retired();  // before this transaction allocates
     if(out_of_step_) {
         error_ = out_of_step_text;
         return false;

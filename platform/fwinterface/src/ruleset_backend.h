@@ -131,7 +131,7 @@ public:
 
     // Frees what landed transactions left behind for later (see CompiledChain::release_spares):
     // called when the heap's free pages go back, after a large transaction, and at once after
-    // a small one.
+    // a small one; a backend also frees it when the next transaction comes first.
     virtual void release_retired() {}
 
 private:
